@@ -1,0 +1,70 @@
+// The backtracking matcher: runs a compiled program against a byte text and
+// reports the first matching at or after a start position, with its groups.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/expr_node.h"
+
+namespace quarry {
+
+// Callbacks polled by ExecExpression. cancelPoll returns true to go on.
+struct MatchCallbacks {
+    bool (*cancelPoll)(void* user) = nullptr;
+    void (*progress)(void* user, int percent) = nullptr;
+    void* user = nullptr;
+};
+
+// The state of one matching run. ExecExpression uses one instance per thread;
+// only one search runs at a time on it.
+struct MatchContext {
+    const unsigned char* textStart = nullptr;
+    const unsigned char* pos = nullptr;
+    const unsigned char* inputEnd = nullptr;
+    int32_t* groups = nullptr;
+    int32_t caseSensitive = 0;  // bit 0 set: literals match exactly
+    int32_t searchLimit = -1;   // bytes one attempt may examine; negative: none
+    MatchCallbacks callbacks;
+    int32_t lastPercent = 0;
+    int highestGroup = 0;  // highest group number the program records
+
+    // Stack guard: recursion stops once a frame lies below this address
+    // (0: unchecked). Set by the caller from the running thread's stack.
+    uintptr_t stackFloor = 0;
+    bool stackExhausted = false;
+
+    // Loop guard: for every loop node and case value, the position of its
+    // latest pass on the current path (nullptr: none), plus an undo log so
+    // that each walk restores what it changed as it returns.
+    std::vector<const unsigned char*> loopPass;
+    struct PassRecord {
+        int32_t slot;
+        const unsigned char* previous;
+    };
+    std::vector<PassRecord> passLog;
+};
+
+inline constexpr int kMatchFound = 1;
+inline constexpr int kNoMatch = 0;
+inline constexpr int kStackExhausted = -1;  // the stack floor was reached
+
+// Searches text[0, length) from `from` (text <= from <= text + length).
+// Returns kMatchFound with groups[0] / groups[64] holding the matching's
+// offsets, kNoMatch (also when cancelled), or kStackExhausted. groups must
+// hold kGroupSlots entries.
+int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t length,
+                   const unsigned char* from, int32_t* groups, int caseSensitive,
+                   int32_t searchLimit, const MatchCallbacks& callbacks = {},
+                   uintptr_t stackFloor = 0);
+
+// The matcher's state on this thread, for TryAt and MatchHere.
+MatchContext& CurrentMatchContext();
+
+// One attempt at start position s with the current context; 1 or 0.
+int TryAt(const ExprNode* program, const unsigned char* s);
+
+// Matches from node at the current position; 1 when the walk reaches END.
+int MatchHere(const ExprNode* node);
+
+}  // namespace quarry

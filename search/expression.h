@@ -1,0 +1,54 @@
+// CExpression: a search expression compiled for one command, with the group
+// table of its last matching and the loops that search, list and replace.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/expr_node.h"
+#include "search/host.h"
+#include "search/text_buffer.h"
+
+namespace quarry {
+
+class CExpression {
+public:
+    static constexpr int kReady = 0;
+    static constexpr int kInvalid = 2;
+
+    // host may be null: then nothing cancels and no progress is shown.
+    explicit CExpression(const char* pattern, SearchHost* host = nullptr);
+    virtual ~CExpression();
+    CExpression(const CExpression&) = delete;
+    CExpression& operator=(const CExpression&) = delete;
+
+    // Runs the matcher under the stack guard: 1 found, 0 not found or
+    // cancelled, -1 the stack ran out (the stack-overflow message was shown).
+    int Execute(const unsigned char* text, int32_t length, const unsigned char* from,
+                int caseSensitive, int32_t searchLimit, bool lineProgress);
+
+    // Start offset of the next matching at or after from, or -1.
+    int32_t Find(const char* text, int32_t length, const char* from, bool matchCase,
+                 int32_t searchLimit, bool lineMode);
+    int32_t ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
+                          int32_t searchLimit, bool lineMode);
+    int32_t ReplaceAll(const TextBuffer& input, TextBuffer& output, const char* rewriteText,
+                       bool matchCase, int32_t searchLimit, bool lineMode);
+    // Empties output and fills it with the expansion for the current matching.
+    void Rewrite(const char* rewriteText, TextBuffer& output);
+
+    bool PollCancel();
+    void ReportProgress(int percent);
+    void ReportLineProgress(int percent);
+
+    ExprNode* m_pProgram = nullptr;
+    int32_t* m_pGroups = nullptr;
+    int m_nState = kReady;
+    const char* m_pText = nullptr;
+    std::string m_strPattern;
+
+private:
+    SearchHost* host_;
+};
+
+}  // namespace quarry

@@ -1,0 +1,47 @@
+// What the search core needs from its host (desktop application, command-line
+// front end, tests): showing messages, polling for cancellation, showing
+// progress. The core never prints or pumps events itself.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quarry {
+
+enum MessageStyle { MB_OK = 0, MB_OKCANCEL = 1, MB_YESNO = 4 };
+enum MessageResult { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+// Shows text (UTF-8, "\n" = line break) under title. captions optionally
+// replaces the button captions. The handler is the host's; without one
+// ShowMessage answers IDCANCEL and shows nothing.
+using MessageHandler = std::function<int(const std::string& text, const std::string& title,
+                                         const std::vector<std::string>& captions, int style)>;
+void SetMessageHandler(MessageHandler handler);
+int ShowMessage(const std::string& text, const std::string& title,
+                const std::vector<std::string>& captions = {}, int style = MB_OK);
+
+// "Dateizugriff verweigert" with the file's name.
+void ShowFileAccessDenied(const std::string& fileName);
+std::string FileAccessDeniedText(const std::string& fileName);
+inline constexpr const char* kFileAccessDeniedTitle = "Dateizugriff verweigert";
+
+inline constexpr const char* kStackOverflowTitle = "Stack Overflow";
+inline constexpr const char* kStackOverflowText =
+    "Stack Overflow!\nThe search requires too much memory. You can do the following:\n"
+    "1. Limit the search length to a smaller value\n"
+    "2. Make the expression less greedy ( e.g. use @ instead of * )\n"
+    "3. Deactivate 'Match Linebreaks'\n"
+    "...anyway save your work before proceeding!";
+
+// Cancellation and progress for one search command.
+class SearchHost {
+public:
+    virtual ~SearchHost() = default;
+    // true to go on, false to stop the search.
+    virtual bool PollCancel() = 0;
+    // percent: 0 to 100 of the whole text.
+    virtual void ReportProgress(int percent) = 0;
+};
+
+}  // namespace quarry

@@ -1,0 +1,46 @@
+// TextBuffer: the growable, zero-terminated byte block that every operation on
+// a document's text works on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quarry {
+
+class TextBuffer {
+public:
+    TextBuffer();                      // growStep and capacity 1024
+    explicit TextBuffer(int32_t size);  // growStep and capacity `size` (at least 1)
+    ~TextBuffer();
+    TextBuffer(const TextBuffer&) = delete;
+    TextBuffer& operator=(const TextBuffer&) = delete;
+
+    // Makes room for n content bytes: afterwards capacity > n + 1. On failure
+    // returns false and leaves the block as it was.
+    bool Reserve(int32_t n);
+    // Appends count bytes; false (nothing changed) when the block can't grow.
+    bool Append(const void* bytes, int32_t count);
+    // Appends a file's bytes. Text mode turns each CR LF pair into LF and
+    // stops at the first byte 0x1A; binary mode turns NUL bytes into spaces.
+    // Returns the bytes appended, 0 when no room could be had (also for a
+    // file too large for the buffer), -1 when the file can't be opened (after
+    // showing the file-access message).
+    int32_t AppendFile(const std::string& path, int textMode);
+    // Empties the content; the block stays.
+    void Clear();
+
+    const char* Data() const { return data ? data : &kEmpty; }
+    int32_t Length() const { return length; }
+
+    char* data = nullptr;
+    int32_t growStep = 1024;
+    int32_t capacity = 0;
+    int32_t length = 0;
+    int32_t readPos = 0;
+
+private:
+    static const char kEmpty;
+    bool Resize(int64_t newCapacity);
+};
+
+}  // namespace quarry
