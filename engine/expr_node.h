@@ -17,28 +17,28 @@ inline constexpr int16_t kGreedyBit = 0x0800;     // on operators
 inline constexpr int16_t kOperatorBit = 0x1000;
 
 enum Opcode : int16_t {
-    NOTHING = 0,    // tail of an operator construct; link: its operator
-    JUMP = 1,       // continue at link
-    BRANCHEND = 2,  // end of a left alternative; link: its BRANCH
-    BOL = 3,        // «^»: only at the text start
-    EOL = 4,        // «$»: at the input end
-    WORDSTART = 5,  // «<»
-    WORDEND = 6,    // «>»
-    CASEON = 7,     // «\C»: literals match with case from here on
-    CASEOFF = 8,    // «\c»: literals ignore case from here on
-    END = 31,       // appended by the compiler
-    ANY = 33,       // «.»: any byte
-    ANYOF = 34,     // «[...]»: 32-byte set operand
-    ANYBUT = 35,    // «[^...]»: 32-byte set operand
-    EXACTLY = 36,   // one literal byte operand
-    SPACE = 37,     // «\s»: 9, 10, 13, 32
-    NSPACE = 38,    // «\S»
-    UPPER = 39,     // «\U»: A-Z
-    LOWER = 40,     // «\L»: a-z
-    DIGIT = 41,     // «\d»
-    NDIGIT = 42,    // «\D»
-    ALNUM = 43,     // «\w»: ASCII letters and digits
-    NALNUM = 44,    // «\W»
+    NOTHING = 0,          // tail of an operator construct; link: its operator
+    JUMP = 1,             // continue at link
+    BRANCHEND = 2,        // end of a left alternative; link: its BRANCH
+    BOL = 3,              // «^»: only at the text start
+    EOL = 4,              // «$»: at the input end
+    WORDSTART = 5,        // «<»
+    WORDEND = 6,          // «>»
+    CASEON = 7,           // «\C»: literals match with case from here on
+    CASEOFF = 8,          // «\c»: literals ignore case from here on
+    END = 31,             // appended by the compiler
+    ANY = 33,             // «.»: any byte
+    ANYOF = 34,           // «[...]»: 32-byte set operand
+    ANYBUT = 35,          // «[^...]»: 32-byte set operand
+    EXACTLY = 36,         // one literal byte operand
+    SPACE = 37,           // «\s»: 9, 10, 13, 32
+    NSPACE = 38,          // «\S»
+    UPPER = 39,           // «\U»: A-Z
+    LOWER = 40,           // «\L»: a-z
+    DIGIT = 41,           // «\d»
+    NDIGIT = 42,          // «\D»
+    ALNUM = 43,           // «\w»: ASCII letters and digits
+    NALNUM = 44,          // «\W»
     GROUPOPEN = 0x0300,   // «{»
     GROUPCLOSE = 0x0500,  // «}» or «)» closing a «{»
     OPEN = 0x0B00,        // «(» of group n: OPEN + n
@@ -71,17 +71,33 @@ struct ExprNode {
     int32_t index = 0;
 };
 
-inline bool IsConsuming(int16_t op) { return op >= 32 && op <= 63; }
-inline bool IsOperator(int16_t op) { return (op & kOperatorBit) != 0; }
-inline bool IsGreedyOperator(int16_t op) { return IsOperator(op) && (op & kGreedyBit) != 0; }
-inline bool IsBracket(int16_t op) { return (op & kBracketBit) != 0 && !IsOperator(op); }
-inline bool IsOpeningBracket(int16_t op) { return IsBracket(op) && (op & kOpeningBit) != 0; }
-inline bool IsClosingBracket(int16_t op) { return IsBracket(op) && (op & kClosingBit) != 0; }
-inline bool IsCapturing(int16_t op) { return IsBracket(op) && (op & kCapturingBit) != 0; }
+inline bool IsConsuming(int16_t op) {
+    return op >= 32 && op <= 63;
+}
+inline bool IsOperator(int16_t op) {
+    return (op & kOperatorBit) != 0;
+}
+inline bool IsGreedyOperator(int16_t op) {
+    return IsOperator(op) && (op & kGreedyBit) != 0;
+}
+inline bool IsBracket(int16_t op) {
+    return (op & kBracketBit) != 0 && !IsOperator(op);
+}
+inline bool IsOpeningBracket(int16_t op) {
+    return IsBracket(op) && (op & kOpeningBit) != 0;
+}
+inline bool IsClosingBracket(int16_t op) {
+    return IsBracket(op) && (op & kClosingBit) != 0;
+}
+inline bool IsCapturing(int16_t op) {
+    return IsBracket(op) && (op & kCapturingBit) != 0;
+}
 inline bool IsLoop(int16_t op) {
     return op == STAR || op == PLUS || op == LAZYSTAR || op == LAZYPLUS;
 }
-inline int GroupNumber(int16_t op) { return op & 0xFF; }
+inline int GroupNumber(int16_t op) {
+    return op & 0xFF;
+}
 inline bool SetHas(const unsigned char* set, unsigned char b) {
     return (set[b >> 3] >> (b & 7)) & 1;
 }

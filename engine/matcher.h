@@ -32,7 +32,9 @@ struct MatchContext {
     // Stack guard: recursion stops once a frame lies below this address
     // (0: unchecked). Set by the caller from the running thread's stack.
     uintptr_t stackFloor = 0;
-    bool stackExhausted = false;
+    // Set when backtracking must stop altogether: 1 the current attempt
+    // fails as a whole, 2 the stack floor was reached.
+    int abandon = 0;
 
     // Loop guard: for every loop node and case value, the position of its
     // latest pass on the current path (nullptr: none), plus an undo log so

@@ -9,14 +9,14 @@ namespace quarry {
 
 // Collects the pieces of one expansion and applies the case state to them.
 class RewriteOutput {
-public:
+  public:
     enum CaseBits : unsigned { kUpperAll = 1, kLowerAll = 2, kUpperNext = 4, kLowerNext = 8 };
 
     void AppendPiece(const unsigned char* bytes, size_t n);
     std::string& bytes() { return out_; }
     unsigned caseState = 0;
 
-private:
+  private:
     std::string out_;
 };
 

@@ -12,7 +12,7 @@
 namespace quarry {
 
 class CExpression {
-public:
+  public:
     static constexpr int kReady = 0;
     static constexpr int kInvalid = 2;
 
@@ -46,9 +46,14 @@ public:
     int m_nState = kReady;
     const char* m_pText = nullptr;
     std::string m_strPattern;
+    // Set when a loop stopped early because its output could not grow: the
+    // output then ends at the last complete piece and must not pass for the
+    // whole result.
+    bool m_bOutputShort = false;
 
-private:
+  private:
     SearchHost* host_;
+    int32_t textLength_ = 0;  // length of the text at m_pText
 };
 
 }  // namespace quarry

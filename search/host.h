@@ -36,7 +36,7 @@ inline constexpr const char* kStackOverflowText =
 
 // Cancellation and progress for one search command.
 class SearchHost {
-public:
+  public:
     virtual ~SearchHost() = default;
     // true to go on, false to stop the search.
     virtual bool PollCancel() = 0;

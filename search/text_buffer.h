@@ -8,8 +8,8 @@
 namespace quarry {
 
 class TextBuffer {
-public:
-    TextBuffer();                      // growStep and capacity 1024
+  public:
+    TextBuffer();                       // growStep and capacity 1024
     explicit TextBuffer(int32_t size);  // growStep and capacity `size` (at least 1)
     ~TextBuffer();
     TextBuffer(const TextBuffer&) = delete;
@@ -38,7 +38,7 @@ public:
     int32_t length = 0;
     int32_t readPos = 0;
 
-private:
+  private:
     static const char kEmpty;
     bool Resize(int64_t newCapacity);
 };

@@ -1,0 +1,608 @@
+// The expression compiler. Its external interface is CompileExpression,
+// FreeExpression and DumpExpression; the list builder and the parsing helpers
+// below are private to this file.
+//
+// Nested groups are parsed without recursion: the program is one flat list,
+// and a stack of the brackets still open marks where each nested sequence
+// begins. Deeply nested input therefore cannot exhaust the stack here.
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "engine/escapes.h"
+#include "engine/expr_node.h"
+
+namespace quarry {
+namespace {
+
+using detail::ParseNumericEscape;
+
+// A bracket whose group is still being parsed.
+struct OpenBracket {
+    ExprNode* node;
+    int16_t closeOp;  // CLOSE n or GROUPCLOSE, chosen by the opening bracket
+};
+
+class ListBuilder {
+  public:
+    ~ListBuilder() { FreeExpression(first_); }
+
+    ExprNode* first() const { return first_; }
+    ExprNode* last() const { return last_; }
+
+    ExprNode* Append(int16_t op) {
+        ExprNode* n = NewNode(op);
+        if (n) {
+            n->prev = last_;
+            (last_ ? last_->next : first_) = n;
+            last_ = n;
+        }
+        return n;
+    }
+
+    ExprNode* InsertBefore(ExprNode* x, int16_t op) {
+        ExprNode* n = NewNode(op);
+        if (n) {
+            n->prev = x->prev;
+            n->next = x;
+            (x->prev ? x->prev->next : first_) = n;
+            x->prev = n;
+        }
+        return n;
+    }
+
+    // Hands the finished list to the caller.
+    ExprNode* Release() {
+        ExprNode* f = first_;
+        first_ = last_ = nullptr;
+        return f;
+    }
+
+  private:
+    static ExprNode* NewNode(int16_t op) {
+        ExprNode* n = new (std::nothrow) ExprNode{};
+        if (n) {
+            n->op = op;
+        }
+        return n;
+    }
+
+    ExprNode* first_ = nullptr;
+    ExprNode* last_ = nullptr;
+};
+
+bool AppendOperand(ListBuilder& list, int16_t op, const unsigned char* bytes, int16_t length) {
+    unsigned char* copy = new (std::nothrow) unsigned char[length];
+    if (!copy) {
+        return false;
+    }
+    std::memcpy(copy, bytes, length);
+    ExprNode* n = list.Append(op);
+    if (!n) {
+        delete[] copy;
+        return false;
+    }
+    n->length = length;
+    n->link.bytes = copy;
+    return true;
+}
+
+bool AppendLiteral(ListBuilder& list, unsigned char c) {
+    return AppendOperand(list, EXACTLY, &c, 1);
+}
+
+// The byte sets of the set escapes, as they are added to classes.
+void AddSetEscape(unsigned char* set, unsigned char letter) {
+    for (int b = 0; b < 256; ++b) {
+        const auto c = static_cast<unsigned char>(b);
+        bool member = false;
+        switch (letter) {
+            case 's':
+                member = detail::IsSpaceByte(c);
+                break;
+            case 'S':
+                member = !detail::IsSpaceByte(c);
+                break;
+            case 'd':
+                member = detail::IsAsciiDigit(c);
+                break;
+            case 'D':
+                member = !detail::IsAsciiDigit(c);
+                break;
+            case 'w':
+                member = detail::IsWordByte(c);
+                break;
+            case 'W':
+                member = !detail::IsWordByte(c);
+                break;
+            case 'U':
+                member = c >= 'A' && c <= 'Z';
+                break;
+            case 'L':
+                member = c >= 'a' && c <= 'z';
+                break;
+        }
+        if (member) {
+            set[c >> 3] |= static_cast<unsigned char>(1u << (c & 7));
+        }
+    }
+}
+
+bool IsSetEscape(unsigned char c) {
+    return std::strchr("sSdDwWUL", c) != nullptr && c != 0;
+}
+
+// A single-byte escape («\n», «\x41», ...). Returns 1 with the byte, 0 when the
+// letter is not one of them, -1 for a bad numeric escape.
+int ParseByteEscape(const unsigned char*& p, unsigned char letter, unsigned char& out) {
+    switch (letter) {
+        case 'a':
+            out = 7;
+            return 1;
+        case 'b':
+            out = 8;
+            return 1;
+        case 'e':
+            out = 27;
+            return 1;
+        case 'f':
+            out = 12;
+            return 1;
+        case 'n':
+            out = 10;
+            return 1;
+        case 'r':
+            out = 13;
+            return 1;
+        case 't':
+            out = 9;
+            return 1;
+        case 'v':
+            out = 11;
+            return 1;
+        case 'N':
+            return ParseNumericEscape(p, 3, 10, out) ? 1 : -1;
+        case 'o':
+            return ParseNumericEscape(p, 3, 8, out) ? 1 : -1;
+        case 'x':
+            return ParseNumericEscape(p, 2, 16, out) ? 1 : -1;
+        default:
+            return 0;
+    }
+}
+
+// Parses the members after «[» up to and including «]».
+bool ParseClass(const unsigned char*& p, ListBuilder& list) {
+    bool negated = false;
+    if (*p == '^') {
+        negated = true;
+        ++p;
+    }
+    unsigned char set[kSetBytes] = {};
+    bool rangePending = false;
+    unsigned char rangeStart = 0;
+    for (;;) {
+        unsigned char c = *p;
+        if (c == 0) {
+            return false;
+        }
+        ++p;
+        if (c == ']') {
+            if (rangePending) {
+                return false;
+            }
+            break;
+        }
+        if (c == '\\') {
+            const unsigned char letter = *p;
+            if (letter == 0) {
+                return false;
+            }
+            ++p;
+            if (IsSetEscape(letter)) {
+                AddSetEscape(set, letter);  // a pending range stays pending
+                continue;
+            }
+            const int r = ParseByteEscape(p, letter, c);
+            if (r < 0) {
+                return false;
+            }
+            if (r == 0) {
+                c = letter;
+            }
+        }
+        if (rangePending) {
+            if (c < rangeStart) {
+                return false;
+            }
+            for (int b = rangeStart; b <= c; ++b) {
+                set[b >> 3] |= static_cast<unsigned char>(1u << (b & 7));
+            }
+            rangePending = false;
+        } else if (*p == '-') {
+            ++p;
+            rangePending = true;
+            rangeStart = c;
+        } else {
+            set[c >> 3] |= static_cast<unsigned char>(1u << (c & 7));
+        }
+    }
+    return AppendOperand(list, negated ? ANYBUT : ANYOF, set, kSetBytes);
+}
+
+// Parses the escape after «\» outside classes.
+bool ParseEscape(const unsigned char*& p, ListBuilder& list) {
+    const unsigned char letter = *p;
+    if (letter == 0) {
+        return false;
+    }
+    ++p;
+    int16_t op = -1;
+    switch (letter) {
+        case 's':
+            op = SPACE;
+            break;
+        case 'S':
+            op = NSPACE;
+            break;
+        case 'd':
+            op = DIGIT;
+            break;
+        case 'D':
+            op = NDIGIT;
+            break;
+        case 'w':
+            op = ALNUM;
+            break;
+        case 'W':
+            op = NALNUM;
+            break;
+        case 'U':
+            op = UPPER;
+            break;
+        case 'L':
+            op = LOWER;
+            break;
+        case 'C':
+            op = CASEON;
+            break;
+        case 'c':
+            op = CASEOFF;
+            break;
+    }
+    if (op >= 0) {
+        return list.Append(op) != nullptr;
+    }
+    unsigned char byte = letter;
+    if (ParseByteEscape(p, letter, byte) < 0) {
+        return false;
+    }
+    return AppendLiteral(list, byte);
+}
+
+// Wraps the last atom of the current sequence in the construct of `opChar`.
+// `boundary` is the bracket that opened the current sequence (nullptr at the
+// top level); the sequence's nodes follow it.
+bool ApplyOperator(ListBuilder& list, const ExprNode* boundary, unsigned char opChar) {
+    ExprNode* last = list.last();
+    if (last == nullptr || last == boundary) {
+        return false;  // nothing before the operator
+    }
+    ExprNode* first = last;
+    if (IsClosingBracket(last->op)) {
+        int depth = 1;
+        for (first = last->prev; first != boundary; first = first->prev) {
+            if (IsClosingBracket(first->op)) {
+                ++depth;
+            } else if (IsOpeningBracket(first->op) && --depth == 0) {
+                break;
+            }
+        }
+        if (first == boundary) {
+            return false;
+        }
+    }
+    const bool loop = opChar == '*' || opChar == '@' || opChar == '+' || opChar == '#';
+    if (loop) {
+        bool consuming = false;
+        for (const ExprNode* n = first; n != last->next && !consuming; n = n->next) {
+            consuming = IsConsuming(n->op);
+        }
+        if (!consuming) {
+            return false;
+        }
+    }
+
+    int16_t op = 0;
+    switch (opChar) {
+        case '*':
+            op = STAR;
+            break;
+        case '@':
+            op = LAZYSTAR;
+            break;
+        case '+':
+            op = PLUS;
+            break;
+        case '#':
+            op = LAZYPLUS;
+            break;
+        case '?':
+            op = QUEST;
+            break;
+        default:
+            op = BRANCH;
+            break;
+    }
+    if (op == PLUS || op == LAZYPLUS) {
+        ExprNode* entry = list.InsertBefore(first, JUMP);
+        if (!entry) {
+            return false;
+        }
+        entry->link.node = first;
+    }
+    ExprNode* head = list.InsertBefore(first, op);
+    if (!head) {
+        return false;
+    }
+    if (loop) {
+        ExprNode* back = list.Append(JUMP);
+        if (!back) {
+            return false;
+        }
+        back->link.node = head;
+    } else if (op == BRANCH) {
+        ExprNode* branchEnd = list.Append(BRANCHEND);
+        if (!branchEnd) {
+            return false;
+        }
+        branchEnd->link.node = head;
+    }
+    ExprNode* tail = list.Append(NOTHING);
+    if (!tail) {
+        return false;
+    }
+    tail->link.node = head;
+    head->link.node = tail;
+    return true;
+}
+
+const char* OpName(int16_t op) {
+    switch (op) {
+        case NOTHING:
+            return "NOTHING";
+        case JUMP:
+            return "JUMP";
+        case BRANCHEND:
+            return "BRANCHEND";
+        case BOL:
+            return "BOL";
+        case EOL:
+            return "EOL";
+        case WORDSTART:
+            return "WORDSTART";
+        case WORDEND:
+            return "WORDEND";
+        case CASEON:
+            return "CASEON";
+        case CASEOFF:
+            return "CASEOFF";
+        case END:
+            return "END";
+        case ANY:
+            return "ANY";
+        case ANYOF:
+            return "ANYOF";
+        case ANYBUT:
+            return "ANYBUT";
+        case EXACTLY:
+            return "EXACTLY";
+        case SPACE:
+            return "SPACE";
+        case NSPACE:
+            return "NSPACE";
+        case UPPER:
+            return "UPPER";
+        case LOWER:
+            return "LOWER";
+        case DIGIT:
+            return "DIGIT";
+        case NDIGIT:
+            return "NDIGIT";
+        case ALNUM:
+            return "ALNUM";
+        case NALNUM:
+            return "NALNUM";
+        case GROUPOPEN:
+            return "GROUPOPEN";
+        case GROUPCLOSE:
+            return "GROUPCLOSE";
+        case STAR:
+            return "STAR";
+        case PLUS:
+            return "PLUS";
+        case QUEST:
+            return "QUEST";
+        case BRANCH:
+            return "BRANCH";
+        case LAZYSTAR:
+            return "LAZYSTAR";
+        case LAZYPLUS:
+            return "LAZYPLUS";
+    }
+    if (IsCapturing(op)) {
+        return IsOpeningBracket(op) ? "OPEN" : "CLOSE";
+    }
+    return "?";
+}
+
+void DumpByte(std::string& out, unsigned char b) {
+    if (b >= 0x21 && b <= 0x7E) {
+        out += static_cast<char>(b);
+    } else {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", b);
+        out += hex;
+    }
+}
+
+void DumpSet(std::string& out, const unsigned char* set) {
+    out += '[';
+    for (int b = 0; b < 256;) {
+        if (!SetHas(set, static_cast<unsigned char>(b))) {
+            ++b;
+            continue;
+        }
+        int e = b;
+        while (e + 1 < 256 && SetHas(set, static_cast<unsigned char>(e + 1))) {
+            ++e;
+        }
+        if (e - b >= 2) {
+            DumpByte(out, static_cast<unsigned char>(b));
+            out += '-';
+            DumpByte(out, static_cast<unsigned char>(e));
+        } else {
+            for (int x = b; x <= e; ++x) {
+                DumpByte(out, static_cast<unsigned char>(x));
+            }
+        }
+        b = e + 1;
+    }
+    out += ']';
+}
+
+}  // namespace
+
+ExprNode* CompileExpression(const char* text) {
+    if (text == nullptr) {
+        return nullptr;
+    }
+    ListBuilder list;
+    std::vector<OpenBracket> open;
+    int groupCounter = 0;
+    auto closeGroup = [&]() {
+        const OpenBracket top = open.back();
+        open.pop_back();
+        return list.last() != top.node && list.Append(top.closeOp) != nullptr;  // «()» fails
+    };
+
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    bool ok = true;
+    while (ok && *p) {
+        const unsigned char c = *p++;
+        switch (c) {
+            case '*':
+            case '+':
+            case '?':
+            case '@':
+            case '#':
+            case '|':
+                ok = ApplyOperator(list, open.empty() ? nullptr : open.back().node, c);
+                break;
+            case '$':
+                ok = list.Append(EOL) != nullptr;
+                break;
+            case '^':
+                ok = list.Append(BOL) != nullptr;
+                break;
+            case '<':
+                ok = list.Append(WORDSTART) != nullptr;
+                break;
+            case '>':
+                ok = list.Append(WORDEND) != nullptr;
+                break;
+            case '.':
+                ok = list.Append(ANY) != nullptr;
+                break;
+            case '(': {
+                // The group table has slots for groups 1 to 63 only.
+                if (++groupCounter > kMaxGroups) {
+                    ok = false;
+                    break;
+                }
+                ExprNode* n = list.Append(static_cast<int16_t>(OPEN + groupCounter));
+                ok = n != nullptr;
+                if (ok) {
+                    open.push_back({n, static_cast<int16_t>(CLOSE + groupCounter)});
+                }
+                break;
+            }
+            case '{': {
+                ExprNode* n = list.Append(GROUPOPEN);
+                ok = n != nullptr;
+                if (ok) {
+                    open.push_back({n, GROUPCLOSE});
+                }
+                break;
+            }
+            case ')':
+            case '}':
+                if (open.empty()) {
+                    goto done;  // an unmatched closing bracket ends the expression
+                }
+                ok = closeGroup();
+                break;
+            case '[':
+                ok = ParseClass(p, list);
+                break;
+            case '\\':
+                ok = ParseEscape(p, list);
+                break;
+            default:
+                ok = AppendLiteral(list, c);
+                break;
+        }
+    }
+done:
+    while (ok && !open.empty()) {
+        ok = closeGroup();  // a group left open closes at the end of the text
+    }
+    if (!ok || list.first() == nullptr || list.Append(END) == nullptr) {
+        return nullptr;
+    }
+    int32_t index = 0;
+    for (ExprNode* n = list.first(); n; n = n->next) {
+        n->index = index++;
+    }
+    return list.Release();
+}
+
+void FreeExpression(ExprNode* program) {
+    while (program) {
+        ExprNode* next = program->next;
+        if (program->op == EXACTLY || program->op == ANYOF || program->op == ANYBUT) {
+            delete[] program->link.bytes;
+        }
+        delete program;
+        program = next;
+    }
+}
+
+std::string DumpExpression(const ExprNode* program) {
+    std::string out;
+    for (const ExprNode* n = program; n; n = n->next) {
+        out += std::to_string(n->index);
+        out += ' ';
+        out += OpName(n->op);
+        if (n->op == EXACTLY) {
+            out += ' ';
+            DumpByte(out, n->link.bytes[0]);
+        } else if (n->op == ANYOF || n->op == ANYBUT) {
+            out += ' ';
+            DumpSet(out, n->link.bytes);
+        } else if (IsCapturing(n->op)) {
+            out += ' ';
+            out += std::to_string(GroupNumber(n->op));
+        } else if ((IsOperator(n->op) || n->op == NOTHING || n->op == JUMP || n->op == BRANCHEND) &&
+                   n->link.node) {
+            out += " ->";
+            out += std::to_string(n->link.node->index);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+}  // namespace quarry

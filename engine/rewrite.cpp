@@ -1,0 +1,162 @@
+// Rewrite expansion. The rewrite expression is not compiled: it is read byte
+// by byte at every expansion, and any fault discards the whole replacement.
+
+#include "engine/rewrite.h"
+
+#include <new>
+
+#include "engine/escapes.h"
+
+namespace quarry {
+
+using detail::AsciiLower;
+using detail::AsciiUpper;
+using detail::ParseNumericEscape;
+
+void RewriteOutput::AppendPiece(const unsigned char* bytes, size_t n) {
+    if (n == 0) {
+        return;  // an empty piece leaves a pending «\u» or «\l» for the next one
+    }
+    const size_t start = out_.size();
+    out_.append(reinterpret_cast<const char*>(bytes), n);
+    auto at = [&](size_t i) -> unsigned char& { return reinterpret_cast<unsigned char&>(out_[i]); };
+    if (caseState & kUpperAll) {
+        for (size_t i = start; i < out_.size(); ++i) {
+            at(i) = AsciiUpper(at(i));
+        }
+    } else if (caseState & kLowerAll) {
+        for (size_t i = start; i < out_.size(); ++i) {
+            at(i) = AsciiLower(at(i));
+        }
+    }
+    if (caseState & kUpperNext) {
+        at(start) = AsciiUpper(at(start));
+        caseState &= ~kUpperNext;
+    } else if (caseState & kLowerNext) {
+        at(start) = AsciiLower(at(start));
+        caseState &= ~kLowerNext;
+    }
+}
+
+namespace {
+
+// Appends group n of the current matching; false when it is unset or does
+// not lie within the text.
+bool AppendGroup(RewriteOutput& out, int n, const unsigned char* text, int32_t textLength,
+                 const int32_t* groups) {
+    const int32_t start = groups[n];
+    const int32_t end = groups[64 + n];
+    if (start < 0 || end < 0 || start > textLength || end > textLength) {
+        return false;
+    }
+    if (end > start) {
+        out.AppendPiece(text + start, static_cast<size_t>(end - start));
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace {
+
+bool Expand(const char* rewrite, const unsigned char* text, int32_t textLength,
+            const int32_t* groups, std::string& result) {
+    if (rewrite == nullptr) {
+        return true;
+    }
+    RewriteOutput out;
+    const auto* p = reinterpret_cast<const unsigned char*>(rewrite);
+    while (*p) {
+        unsigned char c = *p++;
+        if (c != '\\') {
+            out.AppendPiece(&c, 1);
+            continue;
+        }
+        c = *p;
+        if (c == 0) {
+            return false;  // a trailing «\»
+        }
+        ++p;
+        unsigned char byte = c;
+        bool ok = true;
+        switch (c) {
+            case '0':
+            case '1':
+            case '2':
+            case '3':
+            case '4':
+            case '5':
+            case '6':
+            case '7':
+            case '8':
+            case '9':
+                if (!AppendGroup(out, c - '0', text, textLength, groups)) {
+                    return false;
+                }
+                continue;
+            case 'U':
+                out.caseState |= RewriteOutput::kUpperAll;
+                continue;
+            case 'L':
+                out.caseState |= RewriteOutput::kLowerAll;
+                continue;
+            case 'E':
+            case 'e':
+                out.caseState &= ~(RewriteOutput::kUpperAll | RewriteOutput::kLowerAll);
+                continue;
+            case 'u':
+                out.caseState |= RewriteOutput::kUpperNext;
+                continue;
+            case 'l':
+                out.caseState |= RewriteOutput::kLowerNext;
+                continue;
+            case 'a':
+                byte = 7;
+                break;
+            case 'b':
+                byte = 8;
+                break;
+            case 'n':
+                byte = 10;
+                break;
+            case 'r':
+                byte = 13;
+                break;
+            case 't':
+                byte = 9;
+                break;
+            case 'd':
+                ok = ParseNumericEscape(p, 3, 10, byte);
+                break;
+            case 'o':
+                ok = ParseNumericEscape(p, 3, 8, byte);
+                break;
+            case 'x':
+                ok = ParseNumericEscape(p, 2, 16, byte);
+                break;
+            default:
+                break;  // any other byte stands for itself
+        }
+        if (!ok) {
+            return false;
+        }
+        out.AppendPiece(&byte, 1);
+    }
+    result = std::move(out.bytes());
+    return true;
+}
+
+}  // namespace
+
+bool ExpandRewrite(const char* rewrite, const unsigned char* text, int32_t textLength,
+                   const int32_t* groups, std::string& result) {
+    result.clear();
+    try {
+        return Expand(rewrite, text, textLength, groups, result);
+    } catch (const std::bad_alloc&) {
+        result.clear();  // no room for the replacement: it is empty, as for any fault
+        return false;
+    }
+}
+
+}  // namespace quarry

@@ -1,0 +1,204 @@
+#include "search/expression.h"
+
+#include <cstring>
+#include <string>
+
+#include "engine/matcher.h"
+#include "engine/rewrite.h"
+#include "search/stack_guard.h"
+
+namespace quarry {
+namespace {
+
+// Line-mode progress: the matcher reports against the end of the current
+// line; these convert it to the whole text. Kept across searches.
+int32_t lineEndOffset = 0;
+int32_t textLength = 0;
+int lastOverallPercent = 0;
+
+const unsigned char* Bytes(const char* p) {
+    return reinterpret_cast<const unsigned char*>(p);
+}
+
+bool IsLineBreak(unsigned char c) {
+    return c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+CExpression::CExpression(const char* pattern, SearchHost* host)
+    : m_strPattern(pattern ? pattern : ""), host_(host) {
+    m_pGroups = new int32_t[kGroupSlots];
+    std::fill(m_pGroups, m_pGroups + kGroupSlots, -1);
+    m_pProgram = CompileExpression(pattern);
+    if (m_pProgram == nullptr) {
+        m_nState = kInvalid;
+    }
+}
+
+CExpression::~CExpression() {
+    FreeExpression(m_pProgram);
+    delete[] m_pGroups;
+}
+
+int CExpression::Execute(const unsigned char* text, int32_t length, const unsigned char* from,
+                         int caseSensitive, int32_t searchLimit, bool lineProgress) {
+    MatchCallbacks callbacks;
+    callbacks.user = this;
+    callbacks.cancelPoll = [](void* self) { return static_cast<CExpression*>(self)->PollCancel(); };
+    callbacks.progress =
+        lineProgress
+            ? [](void* self,
+                 int percent) { static_cast<CExpression*>(self)->ReportLineProgress(percent); }
+            : [](void* self, int percent) {
+                  static_cast<CExpression*>(self)->ReportProgress(percent);
+              };
+    const int r = ExecExpression(m_pProgram, text, length, from, m_pGroups, caseSensitive,
+                                 searchLimit, callbacks, CurrentStackFloor());
+    if (r == kStackExhausted) {
+        ShowMessage(kStackOverflowText, kStackOverflowTitle, {}, MB_OK);
+        return -1;
+    }
+    return r;
+}
+
+int32_t CExpression::Find(const char* text, int32_t length, const char* from, bool matchCase,
+                          int32_t searchLimit, bool lineMode) {
+    m_pText = text;
+    textLength_ = length;
+    const int caseSensitive = matchCase ? 1 : 0;
+    const unsigned char* start = Bytes(text);
+    if (!lineMode) {
+        const int r = Execute(start, length, Bytes(from), caseSensitive, searchLimit, false);
+        return r == 1 ? m_pGroups[0] : -1;
+    }
+    // Line by line: the input ends at each line's end while offsets stay
+    // relative to the whole text, so «^» holds only at its very start.
+    const unsigned char* end = start + length;
+    const unsigned char* p = Bytes(from);
+    if (p >= end) {
+        return -1;
+    }
+    for (;;) {
+        if (!PollCancel()) {
+            return -1;
+        }
+        while (p < end && IsLineBreak(*p)) {
+            ++p;
+        }
+        const unsigned char* q = p;
+        while (q < end && !IsLineBreak(*q)) {
+            ++q;
+        }
+        lineEndOffset = static_cast<int32_t>(q - start);
+        textLength = length;
+        if (p >= end) {
+            return -1;
+        }
+        const int r =
+            Execute(start, static_cast<int32_t>(q - start), p, caseSensitive, searchLimit, true);
+        if (r == 1) {
+            return m_pGroups[0];
+        }
+        if (r == -1) {
+            return -1;
+        }
+        p = q;
+    }
+}
+
+int32_t CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
+                                   int32_t searchLimit, bool lineMode) {
+    const char* text = input.Data();
+    const int32_t len = input.Length();
+    int32_t pos = Find(text, len, text, matchCase, searchLimit, lineMode);
+    int32_t count = 0;
+    while (pos >= 0) {
+        const int32_t n = m_pGroups[64] - m_pGroups[0];
+        ++count;
+        if (n == 0) {
+            break;  // an empty matching is counted but ends the list
+        }
+        bool ok = output.Append(text + pos, n);
+        // A matching that ends in CR must not leave a bare CR line break.
+        if (ok && output.data[output.length - 1] == '\r') {
+            ok = output.Append("\n", 1);
+        }
+        if (!ok || !output.Append("\r\n", 2)) {
+            m_bOutputShort = true;
+            break;
+        }
+        pos = Find(text, len, text + pos + n, matchCase, searchLimit, lineMode);
+    }
+    return count;
+}
+
+int32_t CExpression::ReplaceAll(const TextBuffer& input, TextBuffer& output,
+                                const char* rewriteText, bool matchCase, int32_t searchLimit,
+                                bool lineMode) {
+    const char* text = input.Data();
+    const int32_t len = input.Length();
+    TextBuffer expansion;
+    if (len <= 0) {
+        return 0;
+    }
+    int32_t d = Find(text, len, text, matchCase, searchLimit, lineMode);
+    const char* src = text;
+    int32_t count = 0;
+    while (d >= 0) {
+        ++count;
+        const int32_t n = m_pGroups[64] - m_pGroups[0];
+        if (n == 0) {
+            break;  // an empty matching is counted, not replaced, and ends the run
+        }
+        Rewrite(rewriteText, expansion);
+        if (!output.Append(src, static_cast<int32_t>(text + d - src)) ||
+            !output.Append(expansion.Data(), expansion.Length())) {
+            m_bOutputShort = true;
+            return count;
+        }
+        src = text + d + n;
+        d = Find(text, len, src, matchCase, searchLimit, lineMode);
+    }
+    if (!output.Append(src, static_cast<int32_t>(text + len - src))) {
+        m_bOutputShort = true;
+    }
+    return count;
+}
+
+void CExpression::Rewrite(const char* rewriteText, TextBuffer& output) {
+    output.Clear();
+    if (m_pText == nullptr || m_pGroups == nullptr) {
+        return;
+    }
+    int32_t groups[kGroupSlots];
+    std::memcpy(groups, m_pGroups, sizeof groups);
+    std::string bytes;
+    if (ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, groups, bytes) &&
+        !output.Append(bytes.data(), static_cast<int32_t>(bytes.size()))) {
+        m_bOutputShort = true;
+    }
+}
+
+bool CExpression::PollCancel() {
+    return host_ == nullptr || host_->PollCancel();
+}
+
+void CExpression::ReportProgress(int percent) {
+    if (host_) {
+        host_->ReportProgress(percent);
+    }
+}
+
+void CExpression::ReportLineProgress(int percent) {
+    if (textLength <= 0) {
+        return;
+    }
+    const int overall = static_cast<int>(percent * 0.01 * lineEndOffset / textLength * 100.0);
+    if ((overall == 0 && lastOverallPercent != 0) || overall > lastOverallPercent) {
+        lastOverallPercent = overall;
+        ReportProgress(overall);
+    }
+}
+
+}  // namespace quarry
