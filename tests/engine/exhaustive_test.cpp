@@ -1,0 +1,260 @@
+// Compares the engine's matcher with the reference matcher on every
+// expression built from a small set of pieces, over every short text from a
+// small byte alphabet, with both case options and several search limits.
+// The result, all 128 group entries, the progress reports and the number of
+// cancel polls must agree.
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/expr_node.h"
+#include "engine/matcher.h"
+#include "reference_matcher.h"
+#include "test_support.h"
+
+namespace quarry {
+namespace {
+
+using test::FormatGroups;
+using test::Printable;
+using test::ReferenceMatcher;
+
+// Atoms cover every node kind the matcher treats differently, groups whose
+// operand can match the empty string (one of them switching case) and a
+// missing right alternative.
+const std::vector<std::string> kAtoms = {
+    "a", "A", "b", ".",     "(a)",   "{ab}", "[ab]", R"(\w)",     "^",
+    "$", "<", ">", R"(\C)", R"(\c)", "(a?)", "{a|}", R"({\c|a})",
+};
+// The three-piece run leaves out atoms whose behaviour the others already
+// show («A», «[ab]», «\w» and «>»), to stay within its time.
+const std::vector<std::string> kShortAtoms = {
+    "a", "b", ".", "(a)", "{ab}", "^", "$", "<", R"(\C)", R"(\c)", "(a?)", "{a|}", R"({\c|a})",
+};
+const std::vector<std::string> kSuffixes = {"", "*", "+", "?", "@", "#", "|"};
+// An operator after an operator applies to the first one's NOTHING; a second
+// bar makes the skip start elsewhere than the BRANCHEND's successor.
+const std::vector<std::string> kDoubleSuffixes = {"||", "?|", "|?", "*?", "@|", "#?"};
+// Space stands for every byte that is white space and no word byte (CR and
+// LF behave alike for these atoms).
+const std::string kAlphabet = "aAb ";
+
+struct Observed {
+    int result = 0;
+    std::array<int32_t, kGroupSlots> groups{};
+    // Texts here are at most a few bytes long, so a run reports at most a
+    // handful of percentages; more than fit is itself a difference.
+    std::array<int, 8> percents{};
+    int reports = 0;
+    int polls = 0;
+
+    bool operator==(const Observed&) const = default;
+};
+
+struct Recorder {
+    Observed* observed;
+    static bool Poll(void* user) {
+        ++static_cast<Recorder*>(user)->observed->polls;
+        return true;
+    }
+    static void Progress(void* user, int percent) {
+        Observed* o = static_cast<Recorder*>(user)->observed;
+        if (o->reports < static_cast<int>(o->percents.size())) {
+            o->percents[o->reports] = percent;
+        }
+        ++o->reports;
+    }
+    MatchCallbacks Callbacks() {
+        MatchCallbacks callbacks;
+        callbacks.cancelPoll = &Poll;
+        callbacks.progress = &Progress;
+        callbacks.user = this;
+        return callbacks;
+    }
+};
+
+std::vector<std::string> TextsUpTo(size_t maxLength) {
+    std::vector<std::string> texts = {""};
+    size_t begin = 0;
+    for (size_t length = 1; length <= maxLength; ++length) {
+        const size_t end = texts.size();
+        for (size_t i = begin; i < end; ++i) {
+            for (char c : kAlphabet) {
+                texts.push_back(texts[i] + c);
+            }
+        }
+        begin = end;
+    }
+    return texts;
+}
+
+// Pieces are atoms with an optional operator; those that cannot compile on
+// their own are left out, as every sequence containing them would be invalid.
+std::vector<std::string> ValidPieces(const std::vector<std::string>& atoms,
+                                     const std::vector<std::string>& suffixes) {
+    std::vector<std::string> pieces;
+    for (const std::string& atom : atoms) {
+        for (const std::string& suffix : suffixes) {
+            const std::string piece = atom + suffix;
+            ExprNode* program = CompileExpression(piece.c_str());
+            if (program != nullptr) {
+                pieces.push_back(piece);
+                FreeExpression(program);
+            }
+        }
+    }
+    return pieces;
+}
+
+std::string Describe(const Observed& o) {
+    std::string out = "result " + std::to_string(o.result) + ", groups " +
+                      FormatGroups(o.groups.data()) + ", progress [";
+    for (int i = 0; i < o.reports && i < static_cast<int>(o.percents.size()); ++i) {
+        if (i > 0) {
+            out += ' ';
+        }
+        out += std::to_string(o.percents[i]);
+    }
+    return out + "], polls " + std::to_string(o.polls);
+}
+
+class Comparison {
+  public:
+    explicit Comparison(std::vector<int> limits) : limits_(std::move(limits)) {}
+
+    // Runs one expression over every text, case option and limit, starting
+    // at the text start, or with allStarts at every later position too.
+    void Run(const std::string& expression, const std::vector<std::string>& texts,
+             bool allStarts = false) {
+        ExprNode* program = CompileExpression(expression.c_str());
+        if (program == nullptr) {
+            return;
+        }
+        ++expressions_;
+        for (const std::string& text : texts) {
+            const size_t lastStart = allStarts ? text.size() : 0;
+            for (size_t from = allStarts ? 1 : 0; from <= lastStart; ++from) {
+                for (int caseSensitive = 0; caseSensitive <= 1; ++caseSensitive) {
+                    for (int limit : limits_) {
+                        Compare(program, expression, text, from, caseSensitive, limit);
+                    }
+                }
+            }
+        }
+        FreeExpression(program);
+    }
+
+    void Report() const {
+        EXPECT_GT(expressions_, 0);
+        EXPECT_GT(cases_, 0);
+        ::testing::Test::RecordProperty("expressions", expressions_);
+        ::testing::Test::RecordProperty("cases", static_cast<int>(cases_));
+        if (differences_ == 0) {
+            return;
+        }
+        std::string message = std::to_string(differences_) + " of " + std::to_string(cases_) +
+                              " cases differ; the first ones:\n";
+        for (const std::string& r : reports_) {
+            message += r + "\n";
+        }
+        ADD_FAILURE() << message;
+    }
+
+  private:
+    void Compare(const ExprNode* program, const std::string& expression, const std::string& text,
+                 size_t from, int caseSensitive, int limit) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        const auto length = static_cast<int32_t>(text.size());
+        Observed engine;
+        Observed reference;
+        Recorder engineRecorder{&engine};
+        Recorder referenceRecorder{&reference};
+        engine.result = ExecExpression(program, bytes, length, bytes + from, engine.groups.data(),
+                                       caseSensitive, limit, engineRecorder.Callbacks());
+        reference.result =
+            reference_.Exec(program, bytes, length, bytes + from, reference.groups.data(),
+                            caseSensitive, limit, referenceRecorder.Callbacks());
+        ++cases_;
+        if (engine == reference) {
+            return;
+        }
+        ++differences_;
+        if (reports_.size() < 25) {
+            reports_.push_back("«" + expression + "» on \"" + Printable(text) + "\" from " +
+                               std::to_string(from) + " case " + std::to_string(caseSensitive) +
+                               " limit " + std::to_string(limit) + ":\n  engine    " +
+                               Describe(engine) + "\n  reference " + Describe(reference));
+        }
+    }
+
+    std::vector<int> limits_;
+    ReferenceMatcher reference_;
+    int expressions_ = 0;
+    long cases_ = 0;
+    long differences_ = 0;
+    std::vector<std::string> reports_;
+};
+
+TEST(Exhaustive, OneAndTwoPiecesOverTextsUpToFourBytes) {
+    const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes);
+    const std::vector<std::string> texts = TextsUpTo(4);
+    Comparison comparison({-1, 0, 1, 2});
+    for (const std::string& p : pieces) {
+        comparison.Run(p, texts);
+        for (const std::string& q : pieces) {
+            comparison.Run(p + q, texts);
+        }
+    }
+    comparison.Report();
+}
+
+TEST(Exhaustive, OneAndTwoPiecesFromLaterStartPositions) {
+    const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes);
+    const std::vector<std::string> texts = TextsUpTo(3);
+    Comparison comparison({-1, 1});
+    for (const std::string& p : pieces) {
+        comparison.Run(p, texts, true);
+        for (const std::string& q : pieces) {
+            comparison.Run(p + q, texts, true);
+        }
+    }
+    comparison.Report();
+}
+
+TEST(Exhaustive, DoubleOperatorsOverTextsUpToThreeBytes) {
+    const std::vector<std::string> single = ValidPieces(kAtoms, kSuffixes);
+    const std::vector<std::string> doubled = ValidPieces(kAtoms, kDoubleSuffixes);
+    const std::vector<std::string> texts = TextsUpTo(3);
+    Comparison comparison({-1, 0, 1, 2});
+    for (const std::string& p : doubled) {
+        comparison.Run(p, texts);
+        for (const std::string& q : single) {
+            comparison.Run(p + q, texts);
+            comparison.Run(q + p, texts);
+        }
+        for (const std::string& q : doubled) {
+            comparison.Run(p + q, texts);
+        }
+    }
+    comparison.Report();
+}
+
+TEST(Exhaustive, ThreePiecesOverTextsUpToTwoBytes) {
+    const std::vector<std::string> pieces = ValidPieces(kShortAtoms, kSuffixes);
+    const std::vector<std::string> texts = TextsUpTo(2);
+    Comparison comparison({-1, 1});
+    for (const std::string& p : pieces) {
+        for (const std::string& q : pieces) {
+            for (const std::string& r : pieces) {
+                comparison.Run(p + q + r, texts);
+            }
+        }
+    }
+    comparison.Report();
+}
+
+}  // namespace
+}  // namespace quarry

@@ -1,0 +1,743 @@
+// Matcher tests: tables of {expression, text, start, case option, search
+// limit} with the expected result and the whole group table, then the
+// callbacks, the run's state and the stack floor.
+#include <pthread.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/expr_node.h"
+#include "engine/matcher.h"
+#include "test_support.h"
+
+namespace quarry {
+namespace {
+
+using test::FormatGroups;
+using test::GroupTable;
+using test::ParseGroups;
+using test::Printable;
+using test::Program;
+
+constexpr int kCase = 1;
+constexpr int kNoCase = 0;
+constexpr int kNoLimit = -1;
+
+struct MatchCase {
+    std::string expression;
+    std::string text;
+    int from;
+    int caseSensitive;
+    int limit;
+    int result;
+    std::string groups;  // see ParseGroups; "" = every entry -1
+};
+
+const unsigned char* Bytes(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+void ExpectMatches(const std::vector<MatchCase>& cases) {
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE("«" + Printable(c.expression) + "» on \"" + Printable(c.text) + "\" from " +
+                     std::to_string(c.from) + " case " + std::to_string(c.caseSensitive) +
+                     " limit " + std::to_string(c.limit));
+        Program program(c.expression);
+        if (!program) {
+            ADD_FAILURE() << "does not compile";
+            continue;
+        }
+        GroupTable groups;
+        groups.fill(12345);
+        const unsigned char* text = Bytes(c.text);
+        const int result = ExecExpression(program.get(), text, static_cast<int32_t>(c.text.size()),
+                                          text + c.from, groups.data(), c.caseSensitive, c.limit);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups(c.groups).data()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Repetition
+// ---------------------------------------------------------------------------
+
+TEST(Matcher, GreedyAndLazyRepetition) {
+    ExpectMatches({
+        // An expression that can match the empty string does so where it is
+        // tried, even where the operand does not occur.
+        {"x*", "abc", 0, kCase, kNoLimit, 1, "0=0,0"},
+        {"a*", "", 0, kCase, kNoLimit, 1, "0=0,0"},
+        {"a*", "aaa", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {"a@", "aaa", 0, kCase, kNoLimit, 1, "0=0,0"},
+        {"a+", "aaa", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {"a#", "aaa", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"a@b", "aaab", 0, kCase, kNoLimit, 1, "0=0,4"},
+        {"a#b", "aaab", 0, kCase, kNoLimit, 1, "0=0,4"},
+        {"b+", "aab", 0, kCase, kNoLimit, 1, "0=2,3"},
+        {"a+", "aaa", 1, kCase, kNoLimit, 1, "0=1,3"},
+        // Greedy loops give back repetitions; lazy ones take more only when
+        // the rest fails.
+        {"a*a", "aaa", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {"a@a", "aaa", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"a#a", "aaa", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {".*b", "abab", 0, kCase, kNoLimit, 1, "0=0,4"},
+        {".@b", "abab", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"a?a", "a", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"a?b", "b", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"a+b", "aac aab", 0, kCase, kNoLimit, 1, "0=4,7"},
+        {R"(\w+)", "  ab1 ", 0, kCase, kNoLimit, 1, "0=2,5"},
+        // Operators on groups repeat the whole group.
+        {"{ab}+", "ababx", 0, kCase, kNoLimit, 1, "0=0,4"},
+        {"{ab}#", "ababx", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"ab*", "abab", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"(ab)*", "abab", 0, kCase, kNoLimit, 1, "0=0,4 1=0,2"},
+        {"(a*)(a)", "aaa", 0, kCase, kNoLimit, 1, "0=0,3 1=0,2 2=2,3"},
+        {"(a@)(a+)", "aaa", 0, kCase, kNoLimit, 1, "0=0,3 1=0,0 2=0,3"},
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Alternation and the skip over the right alternative
+// ---------------------------------------------------------------------------
+
+TEST(Matcher, AlternationTakesOneAtomEachSide) {
+    ExpectMatches({
+        {"abc|def", "abdef", 0, kCase, kNoLimit, 1, "0=0,5"},
+        {"abc|def", "abcef", 0, kCase, kNoLimit, 1, "0=0,5"},
+        {"abc|def", "abc", 0, kCase, kNoLimit, 0, ""},
+        {"abc|def", "abdxabcef", 0, kCase, kNoLimit, 1, "0=4,9"},
+        {"a|bc", "bc", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"a|bc", "ac", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"a|bc", "a", 0, kCase, kNoLimit, 0, ""},
+        {"(abc)|(def)", "xdef", 0, kCase, kNoLimit, 1, "0=1,4 2=1,4"},
+        {"(a)|(b)", "b", 0, kCase, kNoLimit, 1, "0=0,1 2=0,1"},
+        {"(a)|(b)", "a", 0, kCase, kNoLimit, 1, "0=0,1 1=0,1"},
+        {"x{ab}|{cd}y", "xcdy", 0, kCase, kNoLimit, 1, "0=0,4"},
+        {"x{ab}|{cd}y", "xaby", 0, kCase, kNoLimit, 1, "0=0,4"},
+        {"x{ab}|{cd}y", "xabcdy", 0, kCase, kNoLimit, 0, ""},
+    });
+}
+
+TEST(Matcher, AlternationChains) {
+    ExpectMatches({
+        {"a|b|c", "xc", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {"a|b|c", "xa", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {"a|b|cd", "bd", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"(a)|(b)|(c)", "c", 0, kCase, kNoLimit, 1, "0=0,1 3=0,1"},
+    });
+}
+
+TEST(Matcher, SkipIntoAnOperatorOnTheRightAlternative) {
+    ExpectMatches({
+        // After «a» the walk goes on inside «b*» at its operand, so it needs
+        // one «b»; without it the left alternative fails and «b*» matches
+        // nothing.
+        {"a|b*", "a", 0, kCase, kNoLimit, 1, "0=0,0"},
+        {"a|b*", "ab", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"a|b*", "bb", 0, kCase, kNoLimit, 1, "0=0,2"},
+        // For «+» the skip lands on the loop node, which may repeat zero times.
+        {"a|b+", "a", 0, kCase, kNoLimit, 1, "0=0,1"},
+    });
+}
+
+TEST(Matcher, SkipStartsAfterTheBranchOwnNothing) {
+    // In «a||b» the second bar's construct wraps the first bar's NOTHING; the
+    // skip after «a» starts behind that NOTHING, so «b» must follow.
+    ExpectMatches({
+        {"a||b", "ab", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"a||b", "a", 0, kCase, kNoLimit, 1, "0=0,0"},
+        {"a||b", "b", 0, kCase, kNoLimit, 1, "0=0,0"},
+    });
+}
+
+TEST(Matcher, MissingRightAlternative) {
+    ExpectMatches({
+        // Reaching the skip before a closing bracket fails the whole attempt;
+        // at the end of the text «a» cannot match, so the empty right side
+        // does.
+        {"(a|)", "a", 0, kCase, kNoLimit, 1, "0=1,1 1=1,1"},
+        {"(a|)", "b", 0, kCase, kNoLimit, 1, "0=0,0 1=0,0"},
+        {"{a|}b", "ab", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {"(a|b|)", "b", 0, kCase, kNoLimit, 1, "0=1,1 1=1,1"},
+        // A bar at the very end skips onto END's missing successor: that walk
+        // fails and backtracking takes the empty right side.
+        {"a|", "a", 0, kCase, kNoLimit, 1, "0=0,0"},
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Groups
+// ---------------------------------------------------------------------------
+
+TEST(Matcher, GroupsAreWrittenWhileUnwinding) {
+    ExpectMatches({
+        // A group in a loop reports its first repetition.
+        {"(a)*", "aaa", 0, kCase, kNoLimit, 1, "0=0,3 1=0,1"},
+        {"(a)@b", "aab", 0, kCase, kNoLimit, 1, "0=0,3 1=0,1"},
+        {"(a)#", "aaa", 0, kCase, kNoLimit, 1, "0=0,1 1=0,1"},
+        {"x(a|b)+", "xab", 0, kCase, kNoLimit, 1, "0=0,3 1=1,2"},
+        {"((a)b)+", "abab", 0, kCase, kNoLimit, 1, "0=0,4 1=0,2 2=0,1"},
+        // A repetition that did not pass through the group leaves it to a
+        // later one.
+        {"{(a)|b}*", "ba", 0, kCase, kNoLimit, 1, "0=0,2 1=1,2"},
+        // Groups the matching did not pass through stay unset, also when a
+        // failed path went through them first.
+        {"(a)?b", "b", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"(a)(b)?", "ac", 0, kCase, kNoLimit, 1, "0=0,1 1=0,1"},
+        {"{(a)x}?a", "aa", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"(a*)b", "b", 0, kCase, kNoLimit, 1, "0=0,1 1=0,0"},
+        // There are no back-references.
+        {R"((a)\1)", "a1", 0, kCase, kNoLimit, 1, "0=0,2 1=0,1"},
+    });
+}
+
+TEST(Matcher, SixtyThreeGroups) {
+    std::string expression;
+    std::string expected = "0=0,63";
+    for (int g = 1; g <= kMaxGroups; ++g) {
+        expression += "(a)";
+        expected += " " + std::to_string(g) + "=" + std::to_string(g - 1) + "," + std::to_string(g);
+    }
+    ExpectMatches({{expression, std::string(63, 'a'), 0, kCase, kNoLimit, 1, expected}});
+}
+
+// ---------------------------------------------------------------------------
+// Search limit
+// ---------------------------------------------------------------------------
+
+TEST(Matcher, SearchLimitLowersTheInputEnd) {
+    ExpectMatches({
+        {"abc$", "abcd", 0, kCase, kNoLimit, 0, ""},
+        {"abc$", "abcd", 0, kCase, 3, 1, "0=0,3"},
+        {"abc$", "abcd", 0, kCase, 4, 0, ""},
+        {"a*", "aaaa", 0, kCase, 2, 1, "0=0,2"},
+        {".*", "abcdef", 2, kCase, 3, 1, "0=2,5"},
+        {".*", "ab", 0, kCase, 5, 1, "0=0,2"},
+        // «$» and «>» hold at the lowered end.
+        {"a$", "aab", 0, kCase, 1, 1, "0=0,1"},
+        {"a>", "aa", 0, kCase, 1, 1, "0=0,1"},
+        {"$", "abc", 0, kCase, 1, 1, "0=3,3"},
+        // The end is restored after a failed attempt: at 1 the window is
+        // «aa», at 2 it is «ab».
+        {"a*b", "aaab", 0, kCase, 2, 1, "0=2,4"},
+    });
+}
+
+TEST(Matcher, SearchLimitZeroAllowsOnlyEmptyMatchings) {
+    ExpectMatches({
+        {"a*", "aaaa", 0, kCase, 0, 1, "0=0,0"},
+        {"a*", "", 0, kCase, 0, 1, "0=0,0"},
+        {"a", "a", 0, kCase, 0, 0, ""},
+        {".", "abc", 0, kCase, 0, 0, ""},
+        {"$", "abc", 0, kCase, 0, 1, "0=0,0"},
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Anchors
+// ---------------------------------------------------------------------------
+
+TEST(Matcher, LineStartHoldsOnlyAtTheTextStart) {
+    ExpectMatches({
+        {"^abc", "abc", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {"^abc", "xabc", 1, kCase, kNoLimit, 0, ""},
+        // A program starting with «^» is tried at the start position only.
+        {"^a", "ba", 0, kCase, kNoLimit, 0, ""},
+        {"^", "abc", 1, kCase, kNoLimit, 0, ""},
+        {"^", "", 0, kCase, kNoLimit, 1, "0=0,0"},
+        {"^a|b", "b", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"^a|b", "xb", 0, kCase, kNoLimit, 0, ""},
+        // Elsewhere in a program «^» still holds only at the text start.
+        {"x*^a", "a", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"x*^a", "xa", 0, kCase, kNoLimit, 0, ""},
+        {"b|^a", "a", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"b|^a", "ca", 0, kCase, kNoLimit, 0, ""},
+        {"(^a)", "ba", 0, kCase, kNoLimit, 0, ""},
+        {"a^", "a", 0, kCase, kNoLimit, 0, ""},
+    });
+}
+
+TEST(Matcher, EndAnchorHoldsOnlyAtTheInputEnd) {
+    ExpectMatches({
+        {"abc$", "abcabc", 0, kCase, kNoLimit, 1, "0=3,6"},
+        {"$", "ab", 0, kCase, kNoLimit, 1, "0=2,2"},
+        // Line breaks are ordinary bytes.
+        {"a$", "a\r\n", 0, kCase, kNoLimit, 0, ""},
+        {"a$", "a\r\na", 0, kCase, kNoLimit, 1, "0=3,4"},
+    });
+}
+
+TEST(Matcher, WordStart) {
+    ExpectMatches({
+        {"<ab", "cab", 0, kCase, kNoLimit, 0, ""},
+        {"<ab", "c ab", 0, kCase, kNoLimit, 1, "0=2,4"},
+        // At the text start «<» holds before any byte, but never at the end.
+        {"<.", " a", 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"<", "", 0, kCase, kNoLimit, 0, ""},
+        {"a<", "a", 0, kCase, kNoLimit, 0, ""},
+        // Digits are word bytes; bytes 128 to 255 are not.
+        {"<1", "a1 1", 0, kCase, kNoLimit, 1, "0=3,4"},
+        {"<a",
+         "\xE4"
+         "a",
+         0, kCase, kNoLimit, 1, "0=1,2"},
+        // The byte before the start position counts.
+        {"<b", "ab", 1, kCase, kNoLimit, 0, ""},
+    });
+}
+
+TEST(Matcher, WordEnd) {
+    ExpectMatches({
+        {"ab>", "abc", 0, kCase, kNoLimit, 0, ""},
+        {"ab>", "ab c", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"ab>", "ab", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {">", "a b", 0, kCase, kNoLimit, 1, "0=1,1"},
+        // Never at the text start; always at the input end.
+        {">", "", 0, kCase, kNoLimit, 0, ""},
+        {">", " a", 0, kCase, kNoLimit, 1, "0=2,2"},
+        {R"(\W>)", "a-", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {R"(\w>)", "ab_", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {"a>", "a\xE4", 0, kCase, kNoLimit, 1, "0=0,1"},
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Case
+// ---------------------------------------------------------------------------
+
+TEST(Matcher, CaseOptionAppliesToLiteralsOnly) {
+    ExpectMatches({
+        {"ABC", "xabc", 0, kNoCase, kNoLimit, 1, "0=1,4"},
+        {"ABC", "aBc", 0, kNoCase, kNoLimit, 1, "0=0,3"},
+        {"ABC", "abc", 0, kCase, kNoLimit, 0, ""},
+        {"[A-C]", "b", 0, kNoCase, kNoLimit, 0, ""},
+        {"[A-C]", "B", 0, kNoCase, kNoLimit, 1, "0=0,1"},
+        {R"(\U)", "a", 0, kNoCase, kNoLimit, 0, ""},
+        {R"(\L)", "A", 0, kNoCase, kNoLimit, 0, ""},
+        // Folding is ASCII letters only.
+        {R"(\xE4)", "\xC4", 0, kNoCase, kNoLimit, 0, ""},
+        {R"(\[)", "{", 0, kNoCase, kNoLimit, 0, ""},
+        {R"(x\@)", "x`", 0, kNoCase, kNoLimit, 0, ""},
+        {R"(\[x)", "{x[x", 0, kNoCase, kNoLimit, 1, "0=2,4"},
+    });
+}
+
+TEST(Matcher, CaseEscapesApplyFromTheirPosition) {
+    ExpectMatches({
+        {R"(a\Cb)", "Ab", 0, kNoCase, kNoLimit, 1, "0=0,2"},
+        {R"(a\Cb)", "AB", 0, kNoCase, kNoLimit, 0, ""},
+        {R"(\cabc)", "ABC", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {R"(A\cb\Cc)", "ABc", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {R"(A\cb\Cc)", "ABC", 0, kCase, kNoLimit, 0, ""},
+    });
+}
+
+TEST(Matcher, CaseChangesOnAFailedPathAreUndone) {
+    ExpectMatches({
+        // The optional group and the left alternative switch case on and
+        // fail; «a» must then still ignore case.
+        {R"({\Cb}?a)", "A", 0, kNoCase, kNoLimit, 1, "0=0,1"},
+        {R"((\Cb)?a)", "A", 0, kNoCase, kNoLimit, 1, "0=0,1"},
+        {R"({\Cx}|a)", "A", 0, kNoCase, kNoLimit, 1, "0=0,1"},
+        // A failed attempt does not hand its case to the next one.
+        {R"(a\Cx)", "aAx", 0, kNoCase, kNoLimit, 1, "0=1,3"},
+        // A lazy loop's repetition keeps the case it set for the rest.
+        {R"({\Cb}@a)", "bA", 0, kNoCase, kNoLimit, 1, "0=1,2"},
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Scanning, bytes and set nodes
+// ---------------------------------------------------------------------------
+
+TEST(Matcher, FirstByteScan) {
+    ExpectMatches({
+        {"abc", "xxabc", 0, kCase, kNoLimit, 1, "0=2,5"},
+        {"ab", "aab", 0, kCase, kNoLimit, 1, "0=1,3"},
+        {"a", "aa", 1, kCase, kNoLimit, 1, "0=1,2"},
+        {"a", "a", 1, kCase, kNoLimit, 0, ""},
+        {"a", "", 0, kCase, kNoLimit, 0, ""},
+        {"b", "aB", 0, kNoCase, kNoLimit, 1, "0=1,2"},
+        {"B", "bB", 0, kCase, kNoLimit, 1, "0=1,2"},
+    });
+}
+
+TEST(Matcher, EveryByteValueIsText) {
+    ExpectMatches({
+        {R"(\x00)", std::string("a\0b", 3), 0, kCase, kNoLimit, 1, "0=1,2"},
+        {"[^]", std::string("\0", 1), 0, kCase, kNoLimit, 1, "0=0,1"},
+        {"a.b", "a\nb", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {"a.b", "a\rb", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {"a[]", "a", 0, kCase, kNoLimit, 0, ""},
+        {R"(\N0651)", "A1", 0, kCase, kNoLimit, 1, "0=0,2"},
+        {"\xE4", "a\xE4", 0, kNoCase, kNoLimit, 1, "0=1,2"},
+    });
+}
+
+TEST(Matcher, SetNodes) {
+    ExpectMatches({
+        {R"(\s)", "x\t", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {R"(\s)", "x\v", 0, kCase, kNoLimit, 0, ""},
+        {R"(\S)", " \xE4", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {R"(\d)", "x5", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {R"(\D)", "5x", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {R"(\w)", "_\xE4z", 0, kCase, kNoLimit, 1, "0=2,3"},
+        {R"(\W)", "a_", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {R"(\W)", "a\xE4", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {R"(\U)", "aB", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {R"(\L)", "Ab", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {"[^a-c]", "abcd", 0, kCase, kNoLimit, 1, "0=3,4"},
+        {R"([\d_])", "a_", 0, kCase, kNoLimit, 1, "0=1,2"},
+    });
+}
+
+TEST(Matcher, LengthBoundsTheText) {
+    // The buffer goes on past the length; the matcher must not look there.
+    const std::string buffer = "abcd";
+    const unsigned char* text = Bytes(buffer);
+    GroupTable groups;
+    Program dollar("abc$");
+    ASSERT_TRUE(dollar);
+    EXPECT_EQ(ExecExpression(dollar.get(), text, 3, text, groups.data(), kCase, kNoLimit), 1);
+    EXPECT_EQ(FormatGroups(groups.data()), "0=0,3");
+    Program d("d");
+    ASSERT_TRUE(d);
+    EXPECT_EQ(ExecExpression(d.get(), text, 3, text, groups.data(), kCase, kNoLimit), 0);
+    Program anyD(".d");
+    ASSERT_TRUE(anyD);
+    EXPECT_EQ(ExecExpression(anyD.get(), text, 3, text, groups.data(), kCase, kNoLimit), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Loops whose operand can match the empty string
+// ---------------------------------------------------------------------------
+
+TEST(Matcher, LoopReachedAgainAtTheSamePositionFails) {
+    ExpectMatches({
+        {"(a?)*", "aab", 0, kCase, kNoLimit, 1, "0=0,2 1=0,1"},
+        {"(a?)*", "aab", 2, kCase, kNoLimit, 1, "0=2,2"},
+        {"(a?)*", "b", 0, kCase, kNoLimit, 1, "0=0,0"},
+        {"(a?)+", "b", 0, kCase, kNoLimit, 1, "0=0,0 1=0,0"},
+        {"(a*)*", "aab", 0, kCase, kNoLimit, 1, "0=0,2 1=0,2"},
+        {"{a?}@b", "x", 0, kCase, kNoLimit, 0, ""},
+        {"{a?}@b", "aab", 0, kCase, kNoLimit, 1, "0=0,3"},
+        {"{a?}#b", "x", 0, kCase, kNoLimit, 0, ""},
+        {"{a?}#b", "b", 0, kCase, kNoLimit, 1, "0=0,1"},
+        // A pass with another case state is no repetition of the earlier one:
+        // the loop may go round once more to switch case off.
+        {R"({\c|a}*$)", "Aa", 0, kCase, kNoLimit, 1, "0=0,2"},
+    });
+}
+
+TEST(Matcher, EmptyOperandLoopOverLongText) {
+    const std::string text = std::string(1000, 'a') + "b";
+    ExpectMatches({{"(a?)*", text, 0, kCase, kNoLimit, 1, "0=0,1000 1=0,1"},
+                   {"{a?}@b", text, 0, kCase, kNoLimit, 1, "0=0,1001"}});
+}
+
+// ---------------------------------------------------------------------------
+// Cancel and progress callbacks
+// ---------------------------------------------------------------------------
+
+struct Recorder {
+    int polls = 0;
+    int stopAtPoll = 0;  // 0: always go on; n: the n-th poll cancels
+    std::vector<int> percents;
+
+    MatchCallbacks Callbacks() {
+        MatchCallbacks callbacks;
+        callbacks.cancelPoll = &Poll;
+        callbacks.progress = &Progress;
+        callbacks.user = this;
+        return callbacks;
+    }
+    static bool Poll(void* user) {
+        auto* self = static_cast<Recorder*>(user);
+        ++self->polls;
+        return self->stopAtPoll == 0 || self->polls < self->stopAtPoll;
+    }
+    static void Progress(void* user, int percent) {
+        static_cast<Recorder*>(user)->percents.push_back(percent);
+    }
+};
+
+int Scan(const std::string& expression, const std::string& text, int from, int limit,
+         Recorder& recorder, GroupTable* groupsOut = nullptr) {
+    Program program(expression);
+    EXPECT_TRUE(program) << expression;
+    GroupTable groups;
+    const int result =
+        ExecExpression(program.get(), Bytes(text), static_cast<int32_t>(text.size()),
+                       Bytes(text) + from, groups.data(), kCase, limit, recorder.Callbacks());
+    if (groupsOut != nullptr) {
+        *groupsOut = groups;
+    }
+    return result;
+}
+
+using Percents = std::vector<int>;
+
+TEST(MatcherCallbacks, PlainScanPollsBeforeEveryAttemptButTheFirst) {
+    {
+        Recorder r;
+        EXPECT_EQ(Scan("[z]", "abc", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 3);  // before the attempts at 1, 2 and 3 (the end)
+    }
+    {
+        Recorder r;
+        r.stopAtPoll = 1;
+        EXPECT_EQ(Scan(".", "a", 0, kNoLimit, r), 1);
+        EXPECT_EQ(r.polls, 0);
+    }
+    {
+        Recorder r;
+        r.stopAtPoll = 1;
+        GroupTable groups;
+        EXPECT_EQ(Scan(".b", "aab", 0, kNoLimit, r, &groups), 0);
+        EXPECT_EQ(r.polls, 1);
+        EXPECT_EQ(FormatGroups(groups.data()), "(none)");
+    }
+    {
+        Recorder r;
+        r.stopAtPoll = 3;
+        EXPECT_EQ(Scan("[z]", "abcdef", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 3);
+        EXPECT_EQ(r.percents, (Percents{16, 33}));
+    }
+}
+
+TEST(MatcherCallbacks, LiteralScanPollsBeforeEveryScan) {
+    {
+        Recorder r;
+        r.stopAtPoll = 1;
+        EXPECT_EQ(Scan("a", "a", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 1);
+    }
+    {
+        Recorder r;
+        EXPECT_EQ(Scan("z", "abc", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 1);
+        EXPECT_EQ(r.percents, Percents{});
+    }
+    {
+        Recorder r;
+        EXPECT_EQ(Scan("ab", "aaa", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 3);
+        EXPECT_EQ(r.percents, (Percents{33, 66}));
+    }
+    {
+        Recorder r;
+        GroupTable groups;
+        EXPECT_EQ(Scan("b", "abab", 0, kNoLimit, r, &groups), 1);
+        EXPECT_EQ(r.polls, 1);
+        EXPECT_EQ(r.percents, Percents{25});
+        EXPECT_EQ(FormatGroups(groups.data()), "0=1,2");
+    }
+    {
+        Recorder r;
+        EXPECT_EQ(Scan("bx", "abab", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 2);
+        EXPECT_EQ(r.percents, (Percents{25, 75}));
+    }
+    {
+        // Nothing to scan: no poll at all.
+        Recorder r;
+        EXPECT_EQ(Scan("a", "ba", 2, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 0);
+    }
+}
+
+TEST(MatcherCallbacks, AnchoredProgramIsNotPolled) {
+    Recorder r;
+    r.stopAtPoll = 1;
+    EXPECT_EQ(Scan("^a", "a", 0, kNoLimit, r), 1);
+    EXPECT_EQ(Scan("^a", "ba", 0, kNoLimit, r), 0);
+    EXPECT_EQ(r.polls, 0);
+}
+
+TEST(MatcherCallbacks, ProgressGrowsByWholePercentages) {
+    {
+        Recorder r;
+        EXPECT_EQ(Scan("[z]", "abcd", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.percents, (Percents{25, 50, 75, 100}));
+    }
+    {
+        // The first attempt already reports where it starts.
+        Recorder r;
+        EXPECT_EQ(Scan("[z]", "abcd", 2, kNoLimit, r), 0);
+        EXPECT_EQ(r.percents, (Percents{50, 75, 100}));
+    }
+    {
+        // Progress is measured against the whole input, not the window the
+        // search limit leaves.
+        Recorder r;
+        EXPECT_EQ(Scan("[z]", "abcd", 0, 1, r), 0);
+        EXPECT_EQ(r.percents, (Percents{25, 50, 75, 100}));
+    }
+    {
+        // Each run starts again from 0.
+        Recorder r;
+        Scan("[z]", "abcd", 0, kNoLimit, r);
+        Scan("[z]", "abcd", 0, kNoLimit, r);
+        EXPECT_EQ(r.percents, (Percents{25, 50, 75, 100, 25, 50, 75, 100}));
+    }
+    {
+        // An empty input reports nothing.
+        Recorder r;
+        EXPECT_EQ(Scan("x*", "", 0, kNoLimit, r), 1);
+        EXPECT_EQ(r.percents, Percents{});
+    }
+}
+
+TEST(MatcherCallbacks, PercentageIsTheTruncatedScaledQuotient) {
+    // The quotient is taken first and then scaled: 29/100 and 58/100 scale to
+    // just below 29 and 58 in floating point, so those two are never reported.
+    Recorder r;
+    EXPECT_EQ(Scan("[z]", std::string(100, 'a'), 0, kNoLimit, r), 0);
+    Percents expected;
+    for (int p = 1; p <= 100; ++p) {
+        if (p != 29 && p != 58) {
+            expected.push_back(p);
+        }
+    }
+    EXPECT_EQ(r.percents, expected);
+}
+
+// ---------------------------------------------------------------------------
+// The run's state
+// ---------------------------------------------------------------------------
+
+TEST(MatcherState, ContextKeepsTheSuccessfulRun) {
+    const std::string buffer = "xabcd";
+    const unsigned char* text = Bytes(buffer);
+    GroupTable groups;
+    Program program("abc");
+    ASSERT_TRUE(program);
+    ASSERT_EQ(ExecExpression(program.get(), text, 5, text, groups.data(), kCase, 3), 1);
+    const MatchContext& context = CurrentMatchContext();
+    EXPECT_EQ(context.textStart, text);
+    EXPECT_EQ(context.pos, text + 4);
+    EXPECT_EQ(context.inputEnd, text + 4);  // lowered to 1 + 3 by the limit
+    EXPECT_EQ(context.groups, groups.data());
+}
+
+TEST(MatcherState, TryAtAndMatchHereUseTheCurrentContext) {
+    const std::string buffer = "abcabc";
+    const unsigned char* text = Bytes(buffer);
+    GroupTable groups;
+    Program program("abc");
+    ASSERT_TRUE(program);
+    ASSERT_EQ(ExecExpression(program.get(), text, 6, text, groups.data(), kCase, kNoLimit), 1);
+    EXPECT_EQ(TryAt(program.get(), text + 1), 0);
+    EXPECT_EQ(FormatGroups(groups.data()), "(none)");
+    EXPECT_EQ(TryAt(program.get(), text + 3), 1);
+    EXPECT_EQ(FormatGroups(groups.data()), "0=3,6");
+    MatchContext& context = CurrentMatchContext();
+    context.pos = text + 3;
+    EXPECT_EQ(MatchHere(program.get()), 1);
+    EXPECT_EQ(context.pos, text + 6);
+    context.pos = text + 2;
+    EXPECT_EQ(MatchHere(program.get()), 0);
+}
+
+TEST(MatcherState, RunsDoNotInfluenceEachOther) {
+    // The same program on the same text twice, with other runs in between,
+    // gives the same answer.
+    const std::vector<MatchCase> cases = {
+        {"(a?)*", "aab", 2, kCase, kNoLimit, 1, "0=2,2"},
+        {"{a?}@b", "x", 0, kCase, kNoLimit, 0, ""},
+        {"a\\Cx", "aAx", 0, kNoCase, kNoLimit, 1, "0=1,3"},
+        {"a*b", "aaab", 0, kCase, 2, 1, "0=2,4"},
+    };
+    ExpectMatches(cases);
+    ExpectMatches(cases);
+}
+
+TEST(MatcherState, NoProgramNoMatch) {
+    GroupTable groups;
+    groups.fill(5);
+    const unsigned char text[] = "a";
+    EXPECT_EQ(ExecExpression(nullptr, text, 1, text, groups.data(), kCase, kNoLimit), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Stack floor
+// ---------------------------------------------------------------------------
+
+constexpr size_t kThreadStack = 1 << 20;
+constexpr uintptr_t kFloorMargin = 256 << 10;  // room below the floor for the last frames
+
+struct StackProbe {
+    std::string expression;
+    int limit;
+    int result = 99;
+    GroupTable groups{};
+};
+
+struct StackRun {
+    std::string text;
+    std::vector<StackProbe> probes;
+};
+
+void* RunProbes(void* arg) {
+    auto* run = static_cast<StackRun*>(arg);
+    pthread_attr_t attr;
+    void* base = nullptr;
+    size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) {
+        return nullptr;
+    }
+    pthread_attr_getstack(&attr, &base, &size);
+    pthread_attr_destroy(&attr);
+    const uintptr_t floor = reinterpret_cast<uintptr_t>(base) + kFloorMargin;
+    const unsigned char* text = Bytes(run->text);
+    for (StackProbe& probe : run->probes) {
+        ExprNode* program = CompileExpression(probe.expression.c_str());
+        if (program == nullptr) {
+            continue;
+        }
+        probe.groups.fill(12345);
+        probe.result = ExecExpression(program, text, static_cast<int32_t>(run->text.size()), text,
+                                      probe.groups.data(), kCase, probe.limit, {}, floor);
+        FreeExpression(program);
+    }
+    return nullptr;
+}
+
+TEST(MatcherStack, ExhaustionStopsTheRunAndIsReported) {
+    StackRun run;
+    run.text = std::string(1000000, 'a');
+    run.probes = {
+        {".*", kNoLimit},
+        {"a(a)*", kNoLimit},
+        // The limit bounds the depth; the same thread matches normally after
+        // running out of stack.
+        {".*", 1000},
+        {"(a?)*", 100},
+    };
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, kThreadStack), 0);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, &attr, &RunProbes, &run), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+
+    EXPECT_EQ(run.probes[0].result, kStackExhausted);
+    EXPECT_EQ(run.probes[0].groups[0], -1);
+    EXPECT_EQ(run.probes[1].result, kStackExhausted);
+    EXPECT_EQ(run.probes[1].groups[0], -1);
+    EXPECT_EQ(run.probes[2].result, 1);
+    EXPECT_EQ(FormatGroups(run.probes[2].groups.data()), "0=0,1000");
+    EXPECT_EQ(run.probes[3].result, 1);
+    EXPECT_EQ(FormatGroups(run.probes[3].groups.data()), "0=0,100 1=0,1");
+}
+
+// ---------------------------------------------------------------------------
+// Former bugs
+// ---------------------------------------------------------------------------
+
+}  // namespace
+}  // namespace quarry

@@ -1,0 +1,50 @@
+// A second matcher for the engine tests, kept deliberately plain: it walks the
+// same node programs as the engine's matcher, recursing exactly where the
+// matching rules recurse, with no scan shortcuts beyond the ones those rules
+// name and no stack guard. The exhaustive test compares the two.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/expr_node.h"
+#include "engine/matcher.h"
+
+namespace quarry::test {
+
+class ReferenceMatcher {
+  public:
+    // Same contract as ExecExpression without the stack floor: 1 or 0.
+    int Exec(const ExprNode* program, const unsigned char* text, int32_t length,
+             const unsigned char* from, int32_t* groups, int caseSensitive, int32_t searchLimit,
+             const MatchCallbacks& callbacks = {});
+
+  private:
+    int TryAt(const ExprNode* program, const unsigned char* s);
+    int MatchHere(const ExprNode* node);
+    int Walk(const ExprNode* node);
+    bool SameByte(unsigned char a, unsigned char b) const;
+
+    // A loop node passed on the current path, with the position and case
+    // state of that pass.
+    struct LoopPass {
+        const ExprNode* loop;
+        const unsigned char* pos;
+        int caseBit;
+    };
+
+    const unsigned char* textStart_ = nullptr;
+    const unsigned char* pos_ = nullptr;
+    const unsigned char* inputEnd_ = nullptr;
+    int32_t* groups_ = nullptr;
+    int caseSensitive_ = 0;
+    int32_t searchLimit_ = -1;
+    MatchCallbacks callbacks_;
+    int lastPercent_ = 0;
+    // Set when the skip over a right alternative meets a closing bracket: the
+    // attempt fails as a whole, with no further backtracking.
+    bool attemptFailed_ = false;
+    std::vector<LoopPass> path_;
+};
+
+}  // namespace quarry::test
