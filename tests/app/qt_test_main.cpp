@@ -1,5 +1,7 @@
 // GoogleTest entry point for tests that need a QApplication (offscreen in CI).
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -10,5 +12,9 @@ int main(int argc, char** argv) {
     }
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    // The profile of a test run never touches the user's own.
+    QTemporaryDir profileDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, profileDir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, profileDir.path());
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,19 @@
+#include <QApplication>
+
+#include "app/quarry_app.h"
+#include "res/images.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setWindowIcon(quarry::AppIcon());
+    quarry::CQuarryApp app;
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    if (!app.InitInstance(arguments)) {
+        return 1;
+    }
+    if (app.quitAfterStartup) {
+        return 0;
+    }
+    return QApplication::exec();
+}

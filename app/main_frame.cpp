@@ -1,0 +1,486 @@
+#include "app/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+#include "app/app_state.h"
+#include "app/child_frame.h"
+#include "app/quarry_app.h"
+#include "app/quarry_doc.h"
+#include "app/quarry_view.h"
+#include "res/command_ids.h"
+#include "res/images.h"
+#include "res/resource_tables.h"
+
+namespace quarry {
+namespace {
+
+// Theme icons for the toolbar where the desktop has them; our strip is the
+// fallback.
+const char* ThemeIconName(int id) {
+    switch (id) {
+        case ID_FILE_NEW:
+            return "document-new";
+        case ID_FILE_OPEN:
+            return "document-open";
+        case ID_FILE_SAVE:
+            return "document-save";
+        case ID_EDIT_CUT:
+            return "edit-cut";
+        case ID_EDIT_COPY:
+            return "edit-copy";
+        case ID_EDIT_PASTE:
+            return "edit-paste";
+        case ID_FILE_PRINT:
+            return "document-print";
+        case ID_VIEW_REDUCE_FONTSIZE:
+            return "zoom-out";
+        case ID_VIEW_INCREASE_FONTSIZE:
+            return "zoom-in";
+        case ID_EDIT_FIND:
+            return "edit-find";
+        case ID_PREV_PANE:
+            return "go-previous";
+        case ID_NEXT_PANE:
+            return "go-next";
+        case ID_APP_ABOUT:
+            return "help-about";
+        default:
+            return "";
+    }
+}
+
+bool DefaultHtmlHelp(const QString& path, int command, uint32_t /*data*/) {
+    if (!QFileInfo::exists(path)) {
+        return false;
+    }
+    // Desktop openers take a file, not a topic id: a context request opens no
+    // window, so the default topic follows.
+    if (command != HH_DISPLAY_TOPIC) {
+        return false;
+    }
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CQuarryApp* app) : htmlHelp(DefaultHtmlHelp), app_(app) {
+    setWindowIcon(AppIcon());
+    setAcceptDrops(true);
+}
+
+CMainFrame::~CMainFrame() {
+    // Windows closing during destruction must not reach a half-destroyed frame.
+    if (mdi_ != nullptr) {
+        disconnect(mdi_, nullptr, this, nullptr);
+    }
+    disconnect(QApplication::clipboard(), nullptr, this, nullptr);
+}
+
+bool CMainFrame::OnCreate() {
+    mdi_ = new QMdiArea(this);
+    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(mdi_);
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
+            &CMainFrame::UpdateToolbarState);
+    connect(mdi_, &QMdiArea::subWindowActivated, this, &CMainFrame::OnSubWindowActivated);
+
+    // Toolbar 128.
+    toolBar_ = new QToolBar(QStringLiteral("Standard"), this);
+    toolBar_->setObjectName(QStringLiteral("toolbar128"));
+    toolBar_->setIconSize(QSize(kToolbarImageWidth, kToolbarImageHeight));
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    const QImage strip = MapSystemColours(DrawToolbarStrip(), palette());
+    if (strip.isNull()) {
+        return false;
+    }
+    for (const ToolbarButton& button : Toolbar128()) {
+        if (button.id == ID_SEPARATOR) {
+            toolBar_->addSeparator();
+            continue;
+        }
+        const QPixmap image = QPixmap::fromImage(strip.copy(
+            button.image * kToolbarImageWidth, 0, kToolbarImageWidth, kToolbarImageHeight));
+        const QIcon icon =
+            QIcon::fromTheme(QString::fromLatin1(ThemeIconName(button.id)), QIcon(image));
+        QAction* action = toolBar_->addAction(icon, CommandTooltip(button.id));
+        action->setToolTip(CommandTooltip(button.id));
+        action->setStatusTip(CommandPrompt(button.id));
+        const int id = button.id;
+        toolbarIds_.insert(action, id);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    }
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+
+    // Status bar: the message pane, then CAP, NUM and SCRL.
+    idleMessage_ = new QLabel(LoadString(IDS_IDLE_MESSAGE));
+    statusBar()->addWidget(idleMessage_, 1);
+    for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL}) {
+        auto* indicator = new QLabel(LoadString(id));
+        indicator->setObjectName(QStringLiteral("indicator%1").arg(id));
+        indicator->setFrameShape(QFrame::Panel);
+        indicator->setFrameShadow(QFrame::Sunken);
+        indicator->setAlignment(Qt::AlignCenter);
+        indicator->setMinimumWidth(indicator->fontMetrics().horizontalAdvance(LoadString(id)) + 8);
+        // Qt cannot read the lock keys' state: the panes are shown unlit.
+        indicator->setEnabled(false);
+        statusBar()->addPermanentWidget(indicator);
+    }
+
+    // Menus 128 and 129.
+    for (const Popup& popup : MainMenu128()) {
+        menu128_.append(BuildPopup(popup));
+    }
+    for (const Popup& popup : DocumentMenu129()) {
+        menu129_.append(BuildPopup(popup));
+    }
+    SelectMenu(false);
+
+    // Accelerator table 128. The actions belong to the window, not to a menu,
+    // so the menu labels keep their own key hints.
+    for (const Accelerator& acc : AcceleratorTable128()) {
+        auto* action = new QAction(this);
+        action->setShortcut(QKeySequence(QKeyCombination(acc.modifiers, acc.key)));
+        action->setShortcutContext(Qt::WindowShortcut);
+        const int id = acc.id;
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        addAction(action);
+        accelerators_.append(action);
+    }
+    UpdateFrameTitle();
+    UpdateToolbarState();
+    return true;
+}
+
+QMenu* CMainFrame::BuildPopup(const Popup& popup) {
+    auto* menu = new QMenu(QString::fromUtf8(popup.title), this);
+    for (const MenuItem& item : popup.items) {
+        if (item.label == nullptr) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(QString::fromUtf8(item.label));
+        const int id = item.id;
+        action->setData(id);
+        action->setStatusTip(CommandPrompt(id));
+        if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_TOOLBAR || id == ID_VIEW_STATUS_BAR) {
+            action->setCheckable(true);
+        }
+        if (id != ID_FILE_MRU_FILE1) {
+            connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        }
+    }
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateMenuState(menu); });
+    return menu;
+}
+
+void CMainFrame::SelectMenu(bool documentMenu) {
+    if (documentMenu == showsDocumentMenu_ && !menuBar()->actions().isEmpty()) {
+        return;
+    }
+    showsDocumentMenu_ = documentMenu;
+    menuBar()->clear();
+    for (QMenu* menu : documentMenu ? menu129_ : menu128_) {
+        menuBar()->addMenu(menu);
+    }
+}
+
+void CMainFrame::UpdateMenuState(QMenu* menu) {
+    QAction* placeholder = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || !action->data().isValid()) {
+            continue;
+        }
+        const int id = action->data().toInt();
+        if (id == ID_FILE_MRU_FILE1 && action->text() == QStringLiteral("Recent File")) {
+            placeholder = action;
+            continue;
+        }
+        if (id >= ID_FILE_MRU_FILE1 && id <= ID_FILE_MRU_LAST) {
+            continue;
+        }
+        action->setEnabled(IsCommandEnabled(id));
+        if (action->isCheckable()) {
+            action->setChecked(IsCommandChecked(id));
+        }
+    }
+    if (placeholder != nullptr) {
+        FillRecentFiles(menu, placeholder);
+    }
+    if (menu == menu129_.value(3)) {
+        FillWindowList(menu);
+    }
+}
+
+void CMainFrame::FillRecentFiles(QMenu* menu, QAction* placeholder) {
+    // The entries stand where the placeholder is; the placeholder shows
+    // (disabled) only while the list is empty.
+    for (QAction* action : menu->actions()) {
+        const int id = action->data().toInt();
+        if (action != placeholder && id >= ID_FILE_MRU_FILE1 && id <= ID_FILE_MRU_LAST) {
+            menu->removeAction(action);
+            action->deleteLater();
+        }
+    }
+    const QStringList files = app_->RecentFiles();
+    placeholder->setVisible(files.isEmpty());
+    placeholder->setEnabled(false);
+    for (int k = 0; k < files.size(); ++k) {
+        auto* action = new QAction(QStringLiteral("&%1 %2").arg(k + 1).arg(files[k]), menu);
+        action->setData(ID_FILE_MRU_FILE1 + k);
+        action->setStatusTip(CommandPrompt(ID_FILE_MRU_FILE1));
+        const QString path = files[k];
+        connect(action, &QAction::triggered, this, [this, path] { app_->OpenDocumentFile(path); });
+        menu->insertAction(placeholder, action);
+    }
+}
+
+void CMainFrame::FillWindowList(QMenu* menu) {
+    for (QAction* action : windowListActions_) {
+        menu->removeAction(action);
+        action->deleteLater();
+    }
+    windowListActions_.clear();
+    const QList<QMdiSubWindow*> windows = mdi_->subWindowList();
+    if (windows.isEmpty()) {
+        return;
+    }
+    windowListActions_.append(menu->addSeparator());
+    for (int k = 0; k < windows.size(); ++k) {
+        QMdiSubWindow* window = windows[k];
+        QAction* action =
+            menu->addAction(QStringLiteral("&%1 %2").arg(k + 1).arg(window->windowTitle()));
+        action->setCheckable(true);
+        action->setChecked(window == mdi_->currentSubWindow());
+        connect(action, &QAction::triggered, this,
+                [this, window] { mdi_->setActiveSubWindow(window); });
+        windowListActions_.append(action);
+    }
+}
+
+CChildFrame* CMainFrame::MDIGetActive() const {
+    // The current window stays current while another top-level window (the
+    // search dialog) has the focus.
+    return mdi_ != nullptr ? qobject_cast<CChildFrame*>(mdi_->currentSubWindow()) : nullptr;
+}
+
+CQuarryView* CMainFrame::ActiveView() const {
+    CChildFrame* child = MDIGetActive();
+    return child != nullptr ? child->GetActiveView() : nullptr;
+}
+
+void CMainFrame::AddChild(CChildFrame* child) {
+    mdi_->addSubWindow(child);
+    CQuarryView* view = child->GetActiveView();
+    connect(view, &QPlainTextEdit::selectionChanged, this, &CMainFrame::UpdateToolbarState);
+    connect(view, &QPlainTextEdit::undoAvailable, this, &CMainFrame::UpdateToolbarState);
+    child->ActivateFrame();
+    OnSubWindowActivated();
+}
+
+void CMainFrame::OnSubWindowActivated() {
+    CChildFrame* active = MDIGetActive();
+    SelectMenu(!mdi_->subWindowList().isEmpty());
+    if (active != nullptr && active != lastActive_ && active->GetActiveView() != nullptr) {
+        active->GetActiveView()->OnActivateView(true);
+    }
+    lastActive_ = active;
+    UpdateFrameTitle();
+    UpdateToolbarState();
+}
+
+void CMainFrame::UpdateFrameTitle() {
+    QString title = LoadString(IDR_MAINFRAME);
+    if (CQuarryView* view = ActiveView()) {
+        title += QStringLiteral(" - ") + view->GetDocument()->GetTitle();
+    }
+    setWindowTitle(title);
+}
+
+void CMainFrame::UpdateToolbarState() {
+    for (auto it = toolbarIds_.cbegin(); it != toolbarIds_.cend(); ++it) {
+        it.key()->setEnabled(IsCommandEnabled(it.value()));
+    }
+}
+
+bool CMainFrame::IsCommandEnabled(int id) const {
+    CQuarryView* view = ActiveView();
+    if (view != nullptr && view->HandlesCommand(id)) {
+        return view->IsCommandEnabled(id);
+    }
+    switch (id) {
+        case ID_FILE_NEW:
+        case ID_FILE_OPEN:
+        case ID_FILE_PRINT_SETUP:
+        case ID_APP_EXIT:
+        case ID_APP_ABOUT:
+        case ID_HELP:
+        case ID_EDIT_FIND:
+        case ID_VIEW_TOOLBAR:
+        case ID_VIEW_STATUS_BAR:
+            return true;
+        case ID_FILE_CLOSE:
+        case ID_FILE_SAVE:
+        case ID_FILE_SAVE_AS:
+        case ID_WINDOW_NEW:
+        case ID_WINDOW_CASCADE:
+        case ID_WINDOW_TILE_HORZ:
+        case ID_WINDOW_ARRANGE:
+            return view != nullptr;
+        default:
+            return false;  // a view command without a view
+    }
+}
+
+bool CMainFrame::IsCommandChecked(int id) const {
+    switch (id) {
+        case ID_VIEW_TOOLBAR:
+            return toolBar_ != nullptr && toolBar_->isVisible();
+        case ID_VIEW_STATUS_BAR:
+            return statusBar()->isVisible();
+        case ID_VIEW_WORD_WRAPPING:
+            return wordWrapEnabled == 1;
+        default:
+            return false;
+    }
+}
+
+void CMainFrame::OnCommand(int id) {
+    // Routing order: the active view, the main frame, the application.
+    CQuarryView* view = ActiveView();
+    if (view != nullptr && view->OnCommand(id)) {
+        UpdateToolbarState();
+        return;
+    }
+    CQuarryDoc* doc = view != nullptr ? view->GetDocument() : nullptr;
+    switch (id) {
+        case ID_EDIT_FIND:
+            if (SearchDialog().find) {
+                SearchDialog().find();
+            }
+            break;
+        case ID_HELP:
+            WinHelp(kMainFrameHelpContext, HELP_CONTEXT);
+            break;
+        case ID_VIEW_TOOLBAR:
+            toolBar_->setVisible(!toolBar_->isVisible());
+            break;
+        case ID_VIEW_STATUS_BAR:
+            statusBar()->setVisible(!statusBar()->isVisible());
+            break;
+        case ID_WINDOW_CASCADE:
+            mdi_->cascadeSubWindows();
+            break;
+        case ID_WINDOW_TILE_HORZ:
+            mdi_->tileSubWindows();
+            break;
+        case ID_WINDOW_ARRANGE:
+            // Minimised windows go to the bottom row; the others stay.
+            for (QMdiSubWindow* w : mdi_->subWindowList()) {
+                if (w->isMinimized()) {
+                    w->showMinimized();
+                }
+            }
+            break;
+        case ID_WINDOW_NEW:
+            if (doc != nullptr) {
+                app_->OnWindowNew();
+            }
+            break;
+        case ID_FILE_CLOSE:
+            if (doc != nullptr && !SearchDialog().running && doc->SaveModified()) {
+                doc->SetModifiedFlag(false);
+                app_->CloseDocument(doc);
+            }
+            break;
+        case ID_FILE_SAVE:
+            if (doc != nullptr) {
+                doc->DoFileSave();
+            }
+            break;
+        case ID_FILE_SAVE_AS:
+            if (doc != nullptr) {
+                doc->DoSave(QString());
+            }
+            break;
+        case ID_FILE_NEW:
+            app_->OnFileNew();
+            break;
+        case ID_FILE_OPEN:
+            app_->OnFileOpen();
+            break;
+        case ID_FILE_PRINT_SETUP:
+            app_->OnFilePrintSetup();
+            break;
+        case ID_APP_EXIT:
+            app_->OnAppExit();
+            break;
+        case ID_APP_ABOUT:
+            app_->OnAppAbout();
+            break;
+        default:
+            break;  // context help and view commands without a view
+    }
+    UpdateToolbarState();
+}
+
+void CMainFrame::WinHelp(uint32_t data, int command) {
+    const uint32_t context = command == HELP_CONTEXT ? data : 0;
+    const QString path = app_->HelpFilePath();
+    if (!htmlHelp(path, HH_HELP_CONTEXT, context)) {
+        htmlHelp(path, HH_DISPLAY_TOPIC, 0);
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // While a search runs, the window stays and nothing is asked.
+    if (SearchDialog().running) {
+        event->ignore();
+        return;
+    }
+    for (CQuarryDoc* doc : app_->Documents()) {
+        if (!doc->SaveModified()) {
+            event->ignore();
+            return;
+        }
+    }
+    app_->SaveRecentFileList();
+    const QList<CQuarryDoc*> docs = app_->Documents();
+    for (CQuarryDoc* doc : docs) {
+        doc->SetModifiedFlag(false);
+        app_->CloseDocument(doc);
+    }
+    event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    // Each dropped file opens as a document of its own.
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            app_->OpenDocumentFile(url.toLocalFile());
+        }
+    }
+    event->acceptProposedAction();
+}
+
+}  // namespace quarry

@@ -1,0 +1,90 @@
+// CMainFrame: the MDI main window with menus 128/129, accelerator table 128,
+// toolbar 128 and the status bar. Commands are routed to the active view, the
+// frame itself or the application.
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMainWindow>
+
+#include <cstdint>
+#include <functional>
+
+class QLabel;
+class QMdiArea;
+class QMenu;
+class QToolBar;
+
+namespace quarry {
+
+class CChildFrame;
+class CQuarryApp;
+class CQuarryView;
+
+inline constexpr int HELP_CONTEXT = 1;
+inline constexpr int HH_DISPLAY_TOPIC = 0;
+inline constexpr int HH_HELP_CONTEXT = 15;
+// The main frame's help context (resource 128 in the resource help range).
+inline constexpr uint32_t kMainFrameHelpContext = 0x20000 + 128;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit CMainFrame(CQuarryApp* app);
+    ~CMainFrame() override;
+
+    // Builds toolbar, status bar and menus; false when one can't be made.
+    bool OnCreate();
+
+    QMdiArea* MdiArea() const { return mdi_; }
+    CChildFrame* MDIGetActive() const;
+    CQuarryView* ActiveView() const;
+
+    // Runs a command from a menu, accelerator or toolbar button.
+    void OnCommand(int id);
+    bool IsCommandEnabled(int id) const;
+    bool IsCommandChecked(int id) const;
+
+    // The help routine: context request first, the default topic second.
+    void WinHelp(uint32_t data, int command);
+    // Stands for the HTML help call: returns whether a help window opened.
+    // Replaceable for tests.
+    std::function<bool(const QString& path, int command, uint32_t data)> htmlHelp;
+
+    // The menu bar shows menu 129 while a document window exists, else 128.
+    bool ShowsDocumentMenu() const { return showsDocumentMenu_; }
+    QToolBar* ToolBar() const { return toolBar_; }
+    QLabel* IdleMessage() const { return idleMessage_; }
+    QList<QAction*> AcceleratorActions() const { return accelerators_; }
+
+    void AddChild(CChildFrame* child);
+    void UpdateFrameTitle();
+    void UpdateToolbarState();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    QMenu* BuildPopup(const struct Popup& popup);
+    void UpdateMenuState(QMenu* menu);
+    void FillRecentFiles(QMenu* menu, QAction* placeholder);
+    void FillWindowList(QMenu* menu);
+    void OnSubWindowActivated();
+    void SelectMenu(bool documentMenu);
+
+    CQuarryApp* app_;
+    QMdiArea* mdi_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QLabel* idleMessage_ = nullptr;
+    QList<QMenu*> menu128_;
+    QList<QMenu*> menu129_;
+    bool showsDocumentMenu_ = false;
+    QList<QAction*> accelerators_;
+    QHash<QAction*, int> toolbarIds_;
+    QList<QAction*> windowListActions_;
+    CChildFrame* lastActive_ = nullptr;
+};
+
+}  // namespace quarry

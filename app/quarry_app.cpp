@@ -1,0 +1,305 @@
+#include "app/quarry_app.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+
+#include "app/app_state.h"
+#include "app/child_frame.h"
+#include "app/main_frame.h"
+#include "app/quarry_doc.h"
+#include "app/quarry_view.h"
+#include "res/command_ids.h"
+#include "res/images.h"
+#include "res/resource_tables.h"
+#include "search/text_buffer.h"
+#include "ui/message_dlg.h"
+
+namespace quarry {
+namespace {
+
+CQuarryApp* theApp = nullptr;
+
+constexpr const char* kRecentSection = "Recent File List";
+
+}  // namespace
+
+CQuarryApp::CQuarryApp() {
+    theApp = this;
+}
+
+CQuarryApp::~CQuarryApp() {
+    if (mainFrame_) {
+        for (CQuarryDoc* doc : documents_) {
+            doc->SetModifiedFlag(false);
+        }
+        mainFrame_.reset();
+    }
+    if (theApp == this) {
+        theApp = nullptr;
+    }
+}
+
+CQuarryApp* CQuarryApp::Instance() {
+    return theApp;
+}
+
+bool CQuarryApp::InitInstance(const QStringList& arguments) {
+    // Qt draws its own widgets: no three-dimensional look to switch on.
+    startupSteps << QStringLiteral("editor settings");
+    editorFontSize = 185;
+    editorFaceName = QStringLiteral("Courier New");
+    wordWrapEnabled = 0;
+
+    startupSteps << QStringLiteral("banners");
+    if (!LoadBanners(QApplication::palette())) {
+        return false;
+    }
+
+    startupSteps << QStringLiteral("profile");
+    profile_ =
+        std::make_unique<QSettings>(QString::fromLatin1(kRegistryKey), LoadString(IDS_APP_TITLE));
+    recentFiles_.clear();
+    profile_->beginGroup(QString::fromLatin1(kRecentSection));
+    for (int k = 1; k <= kRecentFileCount; ++k) {
+        const QString file = profile_->value(QStringLiteral("File%1").arg(k)).toString();
+        if (!file.isEmpty()) {
+            recentFiles_.append(file);
+        }
+    }
+    profile_->endGroup();
+    fileOpenDir = profile_
+                      ->value(QStringLiteral("%1/%2").arg(QString::fromLatin1(kProfileSection),
+                                                          QString::fromLatin1(kFileOpenDirEntry)),
+                              QString())
+                      .toString();
+    // The message dialog shows every message of the core from here on.
+    InstallMessageDialog();
+
+    // The editor is part of Qt: there is no library to load and check.
+    startupSteps << QStringLiteral("document template");
+
+    startupSteps << QStringLiteral("main window");
+    mainFrame_ = std::make_unique<CMainFrame>(this);
+    if (!mainFrame_->OnCreate()) {
+        mainFrame_.reset();
+        return false;
+    }
+    // Dropped files: the main window accepts them (CMainFrame::dropEvent).
+    // The desktop entry registers the application with the shell.
+
+    startupSteps << QStringLiteral("command line");
+    if (!ProcessShellCommand(arguments)) {
+        return false;
+    }
+
+    startupSteps << QStringLiteral("help file");
+    QString help = QCoreApplication::applicationFilePath();
+    const QFileInfo exe(help);
+    help = exe.path() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".HLP");
+    helpFilePath_ = help.replace(QStringLiteral(".HLP"), QStringLiteral(".chm"));
+
+    if (quitAfterStartup) {
+        return true;
+    }
+    startupSteps << QStringLiteral("show");
+    mainFrame_->resize(900, 640);
+    mainFrame_->show();
+    // The About box is shown here once it is connected.
+    if (aboutBox) {
+        startupSteps << QStringLiteral("about");
+        aboutBox();
+    }
+    return true;
+}
+
+bool CQuarryApp::ProcessShellCommand(const QStringList& arguments) {
+    // No argument: a new document. A file name: that file. "/p file" (or
+    // "-p") prints it on the default printer, "/pt file printer" on the
+    // named one; then the application ends.
+    if (arguments.isEmpty()) {
+        return OnFileNew() != nullptr;
+    }
+    const QString first = arguments.front();
+    const bool print = first == QStringLiteral("/p") || first == QStringLiteral("-p");
+    const bool printTo = first == QStringLiteral("/pt") || first == QStringLiteral("-pt");
+    if ((print || printTo) && arguments.size() >= 2) {
+        CQuarryDoc* doc = OpenDocumentFile(arguments[1]);
+        if (doc == nullptr) {
+            return false;
+        }
+        QPrinter printer;
+        if (printTo && arguments.size() >= 3) {
+            printer.setPrinterName(arguments[2]);
+        }
+        doc->Views().front()->PrintDocument(&printer);
+        quitAfterStartup = true;
+        return true;
+    }
+    return OpenDocumentFile(first) != nullptr;
+}
+
+void CQuarryApp::CreateView(CQuarryDoc* document) {
+    auto* view = new CQuarryView(document);
+    auto* frame = new CChildFrame(view);
+    view->OnInitialUpdate();
+    for (CQuarryView* other : document->Views()) {
+        if (auto* f = qobject_cast<CChildFrame*>(other->parentWidget())) {
+            f->UpdateTitle();
+        }
+    }
+    mainFrame_->AddChild(frame);
+}
+
+CQuarryDoc* CQuarryApp::OnFileNew() {
+    auto* doc = new CQuarryDoc(this);
+    doc->OnNewDocument(QStringLiteral("new%1").arg(++untitledCount_));
+    documents_.append(doc);
+    connect(doc, &CQuarryDoc::SavedAs, this, &CQuarryApp::AddToRecentFileList);
+    CreateView(doc);
+    return doc;
+}
+
+CQuarryDoc* CQuarryApp::OpenDocumentFile(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (CQuarryDoc* doc : documents_) {
+        if (doc->GetPathName() == absolute && !doc->Views().isEmpty()) {
+            if (auto* frame = qobject_cast<CChildFrame*>(doc->Views().front()->parentWidget())) {
+                frame->ActivateFrame();
+            }
+            return doc;
+        }
+    }
+    auto* doc = new CQuarryDoc(this);
+    if (!doc->OnOpenDocument(path)) {
+        delete doc;
+        QMessageBox::warning(mainFrame_ && mainFrame_->isVisible() ? mainFrame_.get() : nullptr,
+                             LoadString(IDS_APP_TITLE),
+                             QStringLiteral("%1\nFailed to open document.").arg(path));
+        return nullptr;
+    }
+    documents_.append(doc);
+    connect(doc, &CQuarryDoc::SavedAs, this, &CQuarryApp::AddToRecentFileList);
+    CreateView(doc);
+    AddToRecentFileList(doc->GetPathName());
+    return doc;
+}
+
+void CQuarryApp::NewDocumentFromText(const TextBuffer& buffer) {
+    OnFileNew();
+    CQuarryView* view = mainFrame_->ActiveView();
+    if (view == nullptr) {
+        return;
+    }
+    view->setUpdatesEnabled(false);
+    view->GetDocument()->Text().StreamIn(buffer);
+    view->setUpdatesEnabled(true);
+}
+
+void CQuarryApp::OnWindowNew() {
+    CQuarryView* view = mainFrame_->ActiveView();
+    if (view != nullptr) {
+        CreateView(view->GetDocument());
+    }
+}
+
+void CQuarryApp::CloseDocument(CQuarryDoc* document) {
+    const QList<CQuarryView*> views = document->Views();
+    for (CQuarryView* view : views) {
+        if (auto* frame = qobject_cast<CChildFrame*>(view->parentWidget())) {
+            frame->CloseWithoutAsking();
+        }
+    }
+    if (documents_.contains(document)) {
+        DocumentClosed(document);
+    }
+}
+
+void CQuarryApp::DocumentClosed(CQuarryDoc* document) {
+    documents_.removeAll(document);
+    document->deleteLater();
+    if (mainFrame_) {
+        mainFrame_->UpdateFrameTitle();
+        mainFrame_->UpdateToolbarState();
+    }
+}
+
+void CQuarryApp::OnFileOpen() {
+    // A plain multi-select dialog that opens each file as its own document;
+    // joining and the reading modes come with the application's own open
+    // dialog.
+    const QStringList files = QFileDialog::getOpenFileNames(
+        mainFrame_.get(), QStringLiteral("Open"), fileOpenDir, QStringLiteral("all files (*)"));
+    if (!files.isEmpty()) {
+        fileOpenDir = QFileInfo(files.front()).absolutePath() + QLatin1Char('/');
+    }
+    profile_->setValue(QStringLiteral("%1/%2").arg(QString::fromLatin1(kProfileSection),
+                                                   QString::fromLatin1(kFileOpenDirEntry)),
+                       fileOpenDir);
+    for (const QString& file : files) {
+        if (OpenDocumentFile(file) == nullptr) {
+            break;
+        }
+    }
+}
+
+QPrinter* CQuarryApp::Printer() {
+    if (!printer_) {
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    }
+    return printer_.get();
+}
+
+void CQuarryApp::OnFilePrintSetup() {
+    QPageSetupDialog dialog(Printer(), mainFrame_.get());
+    dialog.exec();
+}
+
+void CQuarryApp::OnAppExit() {
+    if (SearchDialog().running) {
+        return;
+    }
+    mainFrame_->close();
+}
+
+void CQuarryApp::OnAppAbout() {
+    if (aboutBox) {
+        aboutBox();
+    }
+}
+
+void CQuarryApp::AddToRecentFileList(const QString& path) {
+    if (path.isEmpty()) {
+        return;
+    }
+    recentFiles_.removeAll(path);
+    recentFiles_.prepend(path);
+    while (recentFiles_.size() > kRecentFileCount) {
+        recentFiles_.removeLast();
+    }
+}
+
+void CQuarryApp::SaveRecentFileList() {
+    if (!profile_) {
+        return;
+    }
+    profile_->beginGroup(QString::fromLatin1(kRecentSection));
+    for (int k = 1; k <= kRecentFileCount; ++k) {
+        const QString key = QStringLiteral("File%1").arg(k);
+        if (k <= recentFiles_.size()) {
+            profile_->setValue(key, recentFiles_[k - 1]);
+        } else {
+            profile_->remove(key);
+        }
+    }
+    profile_->endGroup();
+    profile_->sync();
+}
+
+}  // namespace quarry

@@ -1,0 +1,83 @@
+// CQuarryApp: start-up, the documents, the profile and the application-level
+// commands (New, Open, Print Setup, Exit, About).
+#pragma once
+
+#include <QObject>
+#include <QSettings>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QPrinter;
+
+namespace quarry {
+
+class CMainFrame;
+class CQuarryDoc;
+class TextBuffer;
+
+inline constexpr const char* kRegistryKey = "Local AppWizard-Generated Applications";
+inline constexpr const char* kProfileSection = "Quarry";
+inline constexpr const char* kFileOpenDirEntry = "FileOpenDir";
+inline constexpr int kRecentFileCount = 10;
+
+class CQuarryApp : public QObject {
+    Q_OBJECT
+  public:
+    CQuarryApp();
+    ~CQuarryApp() override;
+
+    static CQuarryApp* Instance();
+
+    // Start-up in its fixed order; false ends the process.
+    bool InitInstance(const QStringList& arguments);
+    // Names of the start-up steps in the order they ran.
+    QStringList startupSteps;
+    // A print switch on the command line printed a document: nothing more to do.
+    bool quitAfterStartup = false;
+
+    CMainFrame* MainWnd() const { return mainFrame_.get(); }
+    QString HelpFilePath() const { return helpFilePath_; }
+    QSettings& Profile() { return *profile_; }
+
+    // File New: a new empty document newN with its window, made active.
+    CQuarryDoc* OnFileNew();
+    // Opens a file as a document, or activates it when it is open already.
+    CQuarryDoc* OpenDocumentFile(const QString& path);
+    // A new document holding the buffer's text (stream form).
+    void NewDocumentFromText(const TextBuffer& buffer);
+    // Another window on the document of the active one.
+    void OnWindowNew();
+    void OnFileOpen();
+    void OnFilePrintSetup();
+    void OnAppExit();
+    void OnAppAbout();
+    // Runs the About box when it is connected.
+    std::function<void()> aboutBox;
+
+    const QList<CQuarryDoc*>& Documents() const { return documents_; }
+    // Closes every window of the document without asking, then the document.
+    void CloseDocument(CQuarryDoc* document);
+    // Its last window has closed.
+    void DocumentClosed(CQuarryDoc* document);
+    QPrinter* Printer();
+
+    QStringList RecentFiles() const { return recentFiles_; }
+    void AddToRecentFileList(const QString& path);
+    void SaveRecentFileList();
+
+  private:
+    void CreateView(CQuarryDoc* document);
+    bool ProcessShellCommand(const QStringList& arguments);
+
+    std::unique_ptr<QSettings> profile_;
+    std::unique_ptr<CMainFrame> mainFrame_;
+    std::unique_ptr<QPrinter> printer_;
+    QList<CQuarryDoc*> documents_;
+    QStringList recentFiles_;
+    QString helpFilePath_;
+    int untitledCount_ = 0;
+};
+
+}  // namespace quarry

@@ -1,0 +1,137 @@
+#include "app/quarry_doc.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QTextDocument>
+#include <QTimer>
+
+#include "app/quarry_view.h"
+#include "search/host.h"
+
+namespace quarry {
+
+CQuarryDoc::CQuarryDoc(QObject* parent) : QObject(parent) {
+    connect(&text_, &DocumentText::EncodingWidened, this, &CQuarryDoc::OnEncodingWidened);
+}
+
+void CQuarryDoc::SetTitle(const QString& title) {
+    title_ = title;
+    emit TitleChanged();
+}
+
+bool CQuarryDoc::IsModified() const {
+    return Document()->isModified();
+}
+
+void CQuarryDoc::SetModifiedFlag(bool modified) {
+    Document()->setModified(modified);
+}
+
+void CQuarryDoc::OnNewDocument(const QString& title) {
+    text_.SetFormat(DocFormat{});
+    Document()->clear();
+    Document()->setModified(false);
+    path_.clear();
+    SetTitle(title);
+}
+
+bool CQuarryDoc::OnOpenDocument(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return false;
+    }
+    text_.LoadBytes(bytes);
+    path_ = QFileInfo(path).absoluteFilePath();
+    SetTitle(QFileInfo(path).fileName());
+    return true;
+}
+
+bool CQuarryDoc::OnSaveDocument(const QString& path) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    const QByteArray bytes = text_.SaveBytes();
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        return false;
+    }
+    Document()->setModified(false);
+    return true;
+}
+
+bool CQuarryDoc::DoFileSave() {
+    return DoSave(path_);
+}
+
+bool CQuarryDoc::DoSave(const QString& path) {
+    QString target = path;
+    if (target.isEmpty()) {
+        target = QFileDialog::getSaveFileName(QApplication::activeWindow(),
+                                              QStringLiteral("Save As"), title_);
+        if (target.isEmpty()) {
+            return false;
+        }
+    }
+    if (!OnSaveDocument(target)) {
+        QMessageBox::warning(QApplication::activeWindow(), QStringLiteral("Quarry!"),
+                             QStringLiteral("Failed to save document."));
+        return false;
+    }
+    if (QFileInfo(target).absoluteFilePath() != path_) {
+        path_ = QFileInfo(target).absoluteFilePath();
+        SetTitle(QFileInfo(target).fileName());
+        emit SavedAs(path_);
+    }
+    return true;
+}
+
+bool CQuarryDoc::SaveModified() {
+    if (!IsModified()) {
+        return true;
+    }
+    const auto answer = QMessageBox::question(
+        QApplication::activeWindow(), QStringLiteral("Quarry!"),
+        QStringLiteral("Save changes to %1?").arg(path_.isEmpty() ? title_ : path_),
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+    if (answer == QMessageBox::Cancel) {
+        return false;
+    }
+    if (answer == QMessageBox::Yes) {
+        return DoFileSave();
+    }
+    return true;
+}
+
+void CQuarryDoc::AddView(CQuarryView* view) {
+    views_.append(view);
+}
+
+void CQuarryDoc::RemoveView(CQuarryView* view) {
+    views_.removeAll(view);
+}
+
+void CQuarryDoc::OnEncodingWidened(QChar character) {
+    // Told after the edit has finished; the character stays in the text.
+    const QString name = title_;
+    const uint code = character.unicode();
+    QTimer::singleShot(0, this, [name, code] {
+        const QString hex = QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+        const QString text =
+            QStringLiteral(
+                "The character U+%1 has no byte in the 8-bit encoding this document "
+                "was read with.\nThe character is kept: \"%2\" will be saved as "
+                "UTF-8.")
+                .arg(hex, name);
+        ShowMessage(text.toStdString(), "Quarry! Message");
+    });
+}
+
+}  // namespace quarry

@@ -1,0 +1,60 @@
+// CQuarryDoc: one open text. Its QTextDocument is shared by every view of it;
+// storage is plain text, byte for byte as the file was.
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "app/document_text.h"
+
+namespace quarry {
+
+class CQuarryView;
+
+class CQuarryDoc : public QObject {
+    Q_OBJECT
+  public:
+    explicit CQuarryDoc(QObject* parent = nullptr);
+
+    DocumentText& Text() { return text_; }
+    QTextDocument* Document() const { return text_.Document(); }
+
+    QString GetTitle() const { return title_; }
+    void SetTitle(const QString& title);
+    QString GetPathName() const { return path_; }
+    bool IsModified() const;
+    void SetModifiedFlag(bool modified);
+
+    // A new empty document (UTF-8, LF line ends).
+    void OnNewDocument(const QString& title);
+    // Loads a file; false, with nothing changed, when it can't be read.
+    bool OnOpenDocument(const QString& path);
+    // Writes the text in file form; false when the file can't be written.
+    bool OnSaveDocument(const QString& path);
+
+    // Save (asks for a name when the document has none) and Save As.
+    bool DoFileSave();
+    bool DoSave(const QString& path);
+    // Asks "Save changes to %1?" for a modified document; false on Cancel or a
+    // failed save.
+    bool SaveModified();
+
+    const QList<CQuarryView*>& Views() const { return views_; }
+    void AddView(CQuarryView* view);
+    void RemoveView(CQuarryView* view);
+
+  signals:
+    void TitleChanged();
+    void SavedAs(const QString& path);
+
+  private:
+    void OnEncodingWidened(QChar character);
+
+    DocumentText text_;
+    QString title_;
+    QString path_;
+    QList<CQuarryView*> views_;
+};
+
+}  // namespace quarry

@@ -1,0 +1,479 @@
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/child_frame.h"
+#include "app/editor_transfer.h"
+#include "app/main_frame.h"
+#include "app/quarry_app.h"
+#include "app/quarry_doc.h"
+#include "app/quarry_view.h"
+#include "res/command_ids.h"
+#include "res/images.h"
+#include "search/text_buffer.h"
+
+namespace quarry {
+namespace {
+
+// Closes the next modal window (a framework message box) once it shows.
+void CloseNextModal() {
+    QTimer::singleShot(50, [] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            w->close();
+        }
+    });
+}
+
+class Shell : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SearchDialog() = SearchDialogLink{};
+        QSettings(kRegistryKey, "Quarry!").clear();
+    }
+    void TearDown() override {
+        SearchDialog() = SearchDialogLink{};
+        if (app) {
+            for (CQuarryDoc* doc : app->Documents()) {
+                doc->SetModifiedFlag(false);
+            }
+        }
+        app.reset();
+    }
+    void Start(const QStringList& args = {}) {
+        app = std::make_unique<CQuarryApp>();
+        ASSERT_TRUE(app->InitInstance(args));
+        frame = app->MainWnd();
+    }
+    CQuarryView* Active() const { return frame->ActiveView(); }
+
+    std::unique_ptr<CQuarryApp> app;
+    CMainFrame* frame = nullptr;
+};
+
+QStringList MenuLabels(QMenu* menu) {
+    QStringList out;
+    for (QAction* a : menu->actions()) {
+        out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    }
+    return out;
+}
+
+QStringList MenuBarTitles(QMenuBar* bar) {
+    QStringList out;
+    for (QAction* a : bar->actions()) {
+        out << a->text();
+    }
+    return out;
+}
+
+QMenu* MenuAt(QMenuBar* bar, int index) {
+    return bar->actions().at(index)->menu();
+}
+
+TEST_F(Shell, StartupRunsInOrderAndOpensNew1) {
+    QSettings(kRegistryKey, "Quarry!").setValue("Quarry/FileOpenDir", "/data/texts/");
+    Start();
+    EXPECT_EQ(app->startupSteps,
+              QStringList({"editor settings", "banners", "profile", "document template",
+                           "main window", "command line", "help file", "show"}));
+    EXPECT_EQ(editorFontSize, 185);
+    EXPECT_EQ(editorFaceName, "Courier New");
+    EXPECT_EQ(wordWrapEnabled, 0);
+    EXPECT_EQ(fileOpenDir, "/data/texts/");
+    EXPECT_EQ(Banners().productName.size(), QSize(137, 25));
+    EXPECT_EQ(Banners().notice.size(), QSize(95, 15));
+    EXPECT_EQ(Banners().messageBox.size(), QSize(87, 16));
+
+    ASSERT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(app->Documents().front()->GetTitle(), "new1");
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(frame->windowTitle(), " Quarry!  - new1");
+    ASSERT_NE(frame->MDIGetActive(), nullptr);
+    EXPECT_TRUE(frame->MDIGetActive()->isMaximized());
+    EXPECT_TRUE(frame->ShowsDocumentMenu());
+    EXPECT_EQ(frame->IdleMessage()->text(), "For Help, press F1");
+    const QFileInfo exe(QCoreApplication::applicationFilePath());
+    EXPECT_EQ(app->HelpFilePath(), exe.path() + "/" + exe.completeBaseName() + ".chm");
+
+    // The next document is new2, also maximised.
+    CQuarryDoc* second = app->OnFileNew();
+    EXPECT_EQ(second->GetTitle(), "new2");
+    EXPECT_TRUE(frame->MDIGetActive()->isMaximized());
+    EXPECT_EQ(GetActiveEditor(), second->Views().front());
+}
+
+TEST_F(Shell, StartWithAFileOpensItAndAMissingFileFailsStartUp) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("data.txt");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("a=1\r\nb=2\r\n");
+    file.close();
+    Start({path});
+    ASSERT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(app->Documents().front()->GetTitle(), "data.txt");
+    EXPECT_EQ(Active()->toPlainText(), "a=1\nb=2\n");
+    EXPECT_EQ(app->RecentFiles().value(0), QFileInfo(path).absoluteFilePath());
+    // Opening it again activates the same document.
+    app->OnFileNew();
+    EXPECT_EQ(app->OpenDocumentFile(path), app->Documents().front());
+    EXPECT_EQ(app->Documents().size(), 2);
+    app.reset();
+
+    auto failing = std::make_unique<CQuarryApp>();
+    CloseNextModal();
+    EXPECT_FALSE(failing->InitInstance({dir.filePath("missing.txt")}));
+}
+
+TEST_F(Shell, MenusMatchTheirTables) {
+    Start();
+    QMenuBar* bar = frame->menuBar();
+    ASSERT_EQ(MenuBarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Window", "&Help"}));
+    EXPECT_EQ(MenuLabels(MenuAt(bar, 0)),
+              QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S",
+                           "Save &As...", "-", "&Print...\tCtrl+P", "Print Pre&view",
+                           "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(MenuLabels(MenuAt(bar, 1)),
+              QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
+                           "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F"}));
+    EXPECT_EQ(MenuLabels(MenuAt(bar, 2)),
+              QStringList({"&Toolbar", "S&tatusbar", "&Next", "-", "Increase Fontsize\tStrg+Plus",
+                           "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping"}));
+    EXPECT_EQ(MenuLabels(MenuAt(bar, 3)),
+              QStringList({"Ne&xt\tF6", "Pre&vious\tShift+F6", "&New Window", "&Cascade", "&Tile",
+                           "&Arrange Icons"}));
+    EXPECT_EQ(MenuLabels(MenuAt(bar, 4)), QStringList({"&Help Topics", "-", "&About Quarry..."}));
+    // Ids behind the labels of the document menu's File popup.
+    QList<int> ids;
+    for (QAction* a : MenuAt(bar, 0)->actions()) {
+        ids << (a->isSeparator() ? 0 : a->data().toInt());
+    }
+    EXPECT_EQ(ids, QList<int>({57600, 57601, 57602, 57603, 57604, 0, 57607, 57609, 57606, 0, 57616,
+                               0, 57665}));
+
+    // With no document window, menu 128.
+    app->CloseDocument(app->Documents().front());
+    QApplication::processEvents();
+    EXPECT_FALSE(frame->ShowsDocumentMenu());
+    ASSERT_EQ(MenuBarTitles(bar), QStringList({"&File", "&View", "&Help"}));
+    EXPECT_EQ(MenuLabels(MenuAt(bar, 0)),
+              QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "-", "P&rint Setup...", "-",
+                           "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(MenuLabels(MenuAt(bar, 1)), QStringList({"&Toolbar", "&Status Bar"}));
+    EXPECT_EQ(MenuLabels(MenuAt(bar, 2)), QStringList({"&Help Topics", "-", "&About Quarry!..."}));
+    EXPECT_EQ(frame->windowTitle(), " Quarry! ");
+}
+
+TEST_F(Shell, AcceleratorTableAndKeypadOnlyFontKeys) {
+    Start();
+    QStringList keys;
+    for (QAction* a : frame->AcceleratorActions()) {
+        keys << a->shortcut().toString(QKeySequence::PortableText);
+    }
+    EXPECT_EQ(keys,
+              QStringList({"Ctrl+C", "Ctrl+F", "Ctrl+N", "Ctrl+O", "Ctrl+P", "Ctrl+S", "Ctrl+V",
+                           "Ctrl+Num++", "Alt+Backspace", "Shift+Del", "F1", "Shift+F1", "F6",
+                           "Shift+F6", "Ctrl+Ins", "Shift+Ins", "Ctrl+Num+-", "Ctrl+X", "Ctrl+Z"}));
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    CQuarryView* view = Active();
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+    EXPECT_EQ(editorFontSize, 200);
+    QTest::keyClick(view, Qt::Key_Plus, Qt::ControlModifier);  // main keyboard: not bound
+    EXPECT_EQ(editorFontSize, 200);
+    QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier);
+    EXPECT_EQ(editorFontSize, 185);
+    QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_EQ(editorFontSize, 185);
+    // Ctrl+N makes new2 by accelerator.
+    QTest::keyClick(view, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(app->Documents().size(), 2);
+}
+
+TEST_F(Shell, FontStepsStopAtTheirLimits) {
+    Start();
+    CQuarryView* view = Active();
+    for (int k = 0; k < 11; ++k) {
+        EXPECT_TRUE(frame->IsCommandEnabled(ID_VIEW_REDUCE_FONTSIZE)) << k;
+        frame->OnCommand(ID_VIEW_REDUCE_FONTSIZE);
+    }
+    EXPECT_EQ(editorFontSize, 20);
+    EXPECT_EQ(view->appliedFontSize, 20);
+    EXPECT_DOUBLE_EQ(view->font().pointSizeF(), 1.0);
+    EXPECT_FALSE(frame->IsCommandEnabled(ID_VIEW_REDUCE_FONTSIZE));
+    frame->OnCommand(ID_VIEW_REDUCE_FONTSIZE);  // disabled: no effect
+    EXPECT_EQ(editorFontSize, 20);
+
+    editorFontSize = 185;
+    for (int k = 0; k < 13; ++k) {
+        frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    }
+    EXPECT_EQ(editorFontSize, 380);
+    EXPECT_TRUE(frame->IsCommandEnabled(ID_VIEW_INCREASE_FONTSIZE));
+    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    EXPECT_EQ(editorFontSize, 395);
+    EXPECT_FALSE(frame->IsCommandEnabled(ID_VIEW_INCREASE_FONTSIZE));
+    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    EXPECT_EQ(editorFontSize, 395);
+    EXPECT_TRUE(QFontInfo(view->font()).fixedPitch());
+}
+
+TEST_F(Shell, OtherViewsCatchUpWithFontAndWrapWhenActivated) {
+    Start();
+    CQuarryView* first = Active();
+    app->OnFileNew();
+    CQuarryView* second = Active();
+    ASSERT_NE(first, second);
+    frame->MdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(first->parentWidget()));
+    ASSERT_EQ(Active(), first);
+    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    frame->OnCommand(ID_VIEW_WORD_WRAPPING);
+    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_WORD_WRAPPING));
+    EXPECT_EQ(first->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(second->appliedFontSize, 185);  // not yet active
+    EXPECT_EQ(second->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+    frame->OnCommand(ID_NEXT_PANE);  // F6
+    ASSERT_EQ(Active(), second);
+    EXPECT_EQ(second->appliedFontSize, 200);
+    EXPECT_DOUBLE_EQ(second->font().pointSizeF(), 10.0);
+    EXPECT_EQ(second->m_nWordWrap, 1);
+    EXPECT_EQ(second->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+
+    // A window opened afterwards wraps as soon as it is active.
+    app->OnFileNew();
+    EXPECT_EQ(Active()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    frame->OnCommand(ID_VIEW_WORD_WRAPPING);
+    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_WORD_WRAPPING));
+    EXPECT_EQ(Active()->lineWrapMode(), QPlainTextEdit::NoWrap);
+}
+
+TEST_F(Shell, NextAndPreviousCycleAndKeepASingleWindow) {
+    Start();
+    CQuarryView* only = Active();
+    EXPECT_TRUE(frame->IsCommandEnabled(ID_NEXT_PANE));
+    EXPECT_TRUE(frame->IsCommandEnabled(ID_PREV_PANE));
+    frame->OnCommand(ID_NEXT_PANE);
+    EXPECT_EQ(Active(), only);
+    frame->OnCommand(ID_PREV_PANE);
+    EXPECT_EQ(Active(), only);
+    app->OnFileNew();
+    app->OnFileNew();
+    CQuarryView* third = Active();
+    frame->OnCommand(ID_NEXT_PANE);
+    EXPECT_NE(Active(), third);
+    EXPECT_TRUE(frame->MDIGetActive()->isMaximized());
+    frame->OnCommand(ID_PREV_PANE);
+    EXPECT_EQ(Active(), third);
+}
+
+TEST_F(Shell, PasteIsPlainAndOneUndoStep) {
+    Start();
+    CQuarryView* view = Active();
+    ReplaceSelection(view, "start end");
+    view->SetSel(6, 6);
+    auto* mime = new QMimeData;
+    mime->setHtml("<b>bold</b> words");
+    mime->setText("bold\nwords");
+    QApplication::clipboard()->setMimeData(mime);
+    ASSERT_TRUE(frame->IsCommandEnabled(ID_EDIT_PASTE));
+    frame->OnCommand(ID_EDIT_PASTE);
+    EXPECT_EQ(view->toPlainText(), "start bold\nwordsend");
+    EXPECT_FALSE(view->textCursor().hasSelection());
+    int64_t s = 0;
+    int64_t e = 0;
+    view->GetSel(s, e);
+    EXPECT_EQ(s, 17);  // after "words", the line break counting two
+    EXPECT_EQ(e, 17);
+    // No formatting came in: the text has the editor font.
+    EXPECT_EQ(view->document()->begin().next().charFormat().fontWeight(), QFont().weight());
+    frame->OnCommand(ID_EDIT_UNDO);
+    EXPECT_EQ(view->toPlainText(), "start end");
+
+    QApplication::clipboard()->clear();
+    EXPECT_FALSE(frame->IsCommandEnabled(ID_EDIT_PASTE));
+}
+
+TEST_F(Shell, CloseAndExitAreRefusedWhileASearchRuns) {
+    Start();
+    SearchDialog().running = true;
+    EXPECT_FALSE(frame->close());
+    EXPECT_TRUE(frame->isVisible());
+    frame->OnCommand(ID_APP_EXIT);
+    EXPECT_TRUE(frame->isVisible());
+    // Document windows stay too: the running search may be using their editor.
+    EXPECT_FALSE(frame->MDIGetActive()->close());
+    EXPECT_EQ(app->Documents().size(), 1);
+    SearchDialog().running = false;
+    frame->OnCommand(ID_APP_EXIT);
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_TRUE(app->Documents().isEmpty());
+}
+
+TEST_F(Shell, HelpAsksForTheContextThenTheDefaultTopic) {
+    Start();
+    struct Call {
+        QString path;
+        int command;
+        uint32_t data;
+    };
+    std::vector<Call> calls;
+    bool contextOpens = false;
+    frame->htmlHelp = [&](const QString& path, int command, uint32_t data) {
+        calls.push_back({path, command, data});
+        return command == HH_HELP_CONTEXT ? contextOpens : true;
+    };
+    frame->OnCommand(ID_HELP);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].command, HH_HELP_CONTEXT);
+    EXPECT_EQ(calls[0].data, kMainFrameHelpContext);
+    EXPECT_EQ(calls[0].path, app->HelpFilePath());
+    EXPECT_EQ(calls[1].command, HH_DISPLAY_TOPIC);
+    EXPECT_EQ(calls[1].data, 0u);
+    calls.clear();
+    contextOpens = true;
+    frame->WinHelp(77, 0);  // not a context request: context 0
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].data, 0u);
+}
+
+TEST_F(Shell, ToolbarButtonsInOrderWithTooltipsAndPrompts) {
+    Start();
+    QStringList tips;
+    for (QAction* a : frame->ToolBar()->actions()) {
+        tips << (a->isSeparator() ? QStringLiteral("-") : a->toolTip());
+    }
+    EXPECT_EQ(tips, QStringList({"New", "Open", "Save", "-", "Cut", "Copy", "Paste", "-", "Print",
+                                 "-", "Reduce Fontsize", "Increase Fontsize", "Search...",
+                                 "Previous Pane", "Next Pane", "-", "About"}));
+    EXPECT_EQ(frame->ToolBar()->actions().at(12)->statusTip(), "Open the search dialog.");
+    const QImage strip = DrawToolbarStrip();
+    EXPECT_EQ(strip.size(), QSize(247, 20));
+    // Each of the 13 images has something drawn on the grey.
+    for (int k = 0; k < 13; ++k) {
+        const QImage cell = strip.copy(k * 19, 0, 19, 20);
+        int drawn = 0;
+        for (int y = 0; y < 20; ++y) {
+            for (int x = 0; x < 19; ++x) {
+                drawn += cell.pixel(x, y) != qRgb(192, 192, 192);
+            }
+        }
+        EXPECT_GT(drawn, 10) << "image " << k;
+    }
+    // Without a document, editing buttons are disabled and Find is not.
+    app->CloseDocument(app->Documents().front());
+    EXPECT_FALSE(frame->ToolBar()->actions().at(4)->isEnabled());  // Cut
+    EXPECT_TRUE(frame->ToolBar()->actions().at(12)->isEnabled());  // Find
+}
+
+TEST_F(Shell, ContextMenuIsMenu159) {
+    Start();
+    std::unique_ptr<QMenu> menu(Active()->CreateContextMenu());
+    EXPECT_EQ(MenuLabels(menu.get()),
+              QStringList({"&Undo\tStrg+Z", "-", "Cu&t\tStrg+X", "&Copy\tStrg+C", "&Paste\tStrg+V",
+                           "-", "&Find...\tStrg+F"}));
+    EXPECT_FALSE(menu->actions().at(2)->isEnabled());  // Cut without a selection
+    EXPECT_TRUE(menu->actions().at(6)->isEnabled());   // Find
+}
+
+TEST_F(Shell, EditorTransferWorksOnTheActiveEditor) {
+    Start();
+    CQuarryView* editor = GetActiveEditor();
+    ASSERT_EQ(editor, Active());
+    TextBuffer buffer;
+    EXPECT_EQ(StreamOut(editor, buffer), 0);
+    EXPECT_EQ(buffer.Data()[0], '\0');
+    TextBuffer in;
+    in.Append("x=1\r\ny=2\r\n", 10);
+    StreamIn(editor, in);
+    EXPECT_EQ(editor->toPlainText(), "x=1\ny=2\n");
+    EXPECT_EQ(StreamOut(editor, buffer), 10);
+    editor->SetSel(5, 8);
+    EXPECT_EQ(editor->textCursor().selectedText(), "y=2");
+    EXPECT_EQ(editor->LineFromChar(5), 1);
+    EXPECT_EQ(editor->LineIndex(1), 5);
+    ReplaceSelection(editor, "2=y");
+    int64_t s = 0;
+    int64_t e = 0;
+    editor->GetSel(s, e);
+    EXPECT_EQ(s, 5);
+    EXPECT_EQ(e, 8);
+    frame->OnCommand(ID_EDIT_UNDO);
+    EXPECT_EQ(editor->toPlainText(), "x=1\ny=2\n");
+    frame->OnCommand(ID_EDIT_UNDO);  // the whole stream-in in one step
+    EXPECT_EQ(editor->toPlainText(), "");
+
+    app->NewDocumentFromText(in);
+    EXPECT_EQ(app->Documents().back()->GetTitle(), "new2");
+    EXPECT_EQ(GetActiveEditor()->toPlainText(), "x=1\ny=2\n");
+
+    for (CQuarryDoc* doc : app->Documents()) {
+        doc->SetModifiedFlag(false);
+    }
+    const QList<CQuarryDoc*> docs = app->Documents();
+    for (CQuarryDoc* doc : docs) {
+        app->CloseDocument(doc);
+    }
+    EXPECT_EQ(GetActiveEditor(), nullptr);
+}
+
+TEST_F(Shell, NewWindowShowsTheSameDocument) {
+    Start();
+    CQuarryView* first = Active();
+    frame->OnCommand(ID_WINDOW_NEW);
+    CQuarryView* second = Active();
+    ASSERT_NE(first, second);
+    EXPECT_EQ(first->document(), second->document());
+    EXPECT_EQ(frame->MDIGetActive()->windowTitle(), "new1:2");
+    EXPECT_TRUE(frame->MDIGetActive()->isMaximized());
+    ReplaceSelection(second, "shared");
+    EXPECT_EQ(first->toPlainText(), "shared");
+    // Closing one window of two keeps the document without asking.
+    EXPECT_TRUE(frame->MDIGetActive()->close());
+    QApplication::processEvents();
+    EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(frame->MDIGetActive()->windowTitle(), "new1");
+}
+
+TEST_F(Shell, SaveWritesTheBytesItRead) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("latin.txt");
+    const QByteArray bytes("caf\xE9\r\nna\xEFve\r\n\x80\r\n");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    Start({path});
+    CQuarryDoc* doc = app->Documents().front();
+    doc->SetModifiedFlag(true);
+    frame->OnCommand(ID_FILE_SAVE);
+    EXPECT_FALSE(doc->IsModified());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), bytes);
+}
+
+}  // namespace
+}  // namespace quarry
