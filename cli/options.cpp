@@ -1,0 +1,159 @@
+#include "cli/options.h"
+
+#include <cstddef>
+#include <limits>
+#include <string_view>
+
+#ifndef QUARRY_VERSION
+#define QUARRY_VERSION "unknown"
+#endif
+
+namespace quarry::cli {
+
+namespace {
+
+// A decimal number from 0 to INT32_MAX, digits only: "12x", "", "-1" and
+// "+5" are refused rather than read as far as they go.
+std::optional<int32_t> ParseLimit(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+        if (value > std::numeric_limits<int32_t>::max()) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<int32_t>(value);
+}
+
+ParseResult Failure(std::string message) {
+    ParseResult result;
+    result.action = CliAction::kUsageError;
+    result.error = std::move(message);
+    return result;
+}
+
+}  // namespace
+
+ParseResult ParseArguments(const std::vector<std::string>& args) {
+    ParseResult result;
+    CliOptions& options = result.options;
+    size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        // "-" alone is an ordinary argument; so is everything after the first
+        // argument that does not start with '-'.
+        if (arg.size() < 2 || arg[0] != '-') {
+            break;
+        }
+        std::string_view name = arg;
+        std::optional<std::string_view> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                name = std::string_view(arg).substr(0, eq);
+                inlineValue = std::string_view(arg).substr(eq + 1);
+            }
+        }
+        const bool takesValue = name == "--limit" || name == "--rewrite";
+        if (inlineValue && !takesValue) {
+            return Failure("option '" + std::string(name) + "' takes no value");
+        }
+        std::string_view value;
+        if (takesValue) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                return Failure("option '" + std::string(name) + "' needs a value");
+            }
+        }
+
+        if (name == "--help" || name == "-h") {
+            result.action = CliAction::kHelp;
+            return result;
+        }
+        if (name == "--version" || name == "-V") {
+            result.action = CliAction::kVersion;
+            return result;
+        }
+        if (name == "--rewrite") {
+            options.rewrite = std::string(value);
+        } else if (name == "--limit") {
+            std::optional<int32_t> limit = ParseLimit(value);
+            if (!limit) {
+                return Failure("option '--limit' needs a number from 0 to 2147483647, not '" +
+                               std::string(value) + "'");
+            }
+            options.searchLimit = *limit;
+        } else if (name == "--no-limit") {
+            options.searchLimit = -1;
+        } else if (name == "--match-case") {
+            options.matchCase = true;
+        } else if (name == "--match-linebreaks") {
+            options.lineMode = false;
+        } else if (name == "--binary") {
+            options.binaryJoin = true;
+        } else if (name == "--lf") {
+            options.lfSeparators = true;
+        } else {
+            return Failure("unknown option '" + std::string(name) + "'");
+        }
+    }
+    if (i >= args.size()) {
+        return Failure("missing EXPRESSION");
+    }
+    options.expression = args[i++];
+    options.files.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    result.action = CliAction::kRun;
+    return result;
+}
+
+std::string UsageText() {
+    return "Usage: quarry-cli [OPTION]... [--] EXPRESSION [FILE]...\n"
+           "Lists every matching of the search EXPRESSION, one per line, or with --rewrite\n"
+           "replaces every matching and prints the whole transformed text.\n"
+           "\n"
+           "Input: one FILE is searched as its exact bytes; without FILE, standard input.\n"
+           "Several FILEs are joined into one text, each file's content followed by one LF.\n"
+           "\n"
+           "Options (all before EXPRESSION; '--' ends them):\n"
+           "  --rewrite TEXT, --rewrite=TEXT\n"
+           "                      Replace All with the rewrite expression TEXT\n"
+           "                      (without it: List Matchings, each matching then CR LF)\n"
+           "  --match-case        letters match with case (default: case is ignored)\n"
+           "  --limit N, --limit=N\n"
+           "                      one match attempt examines at most N bytes (default 1024)\n"
+           "  --no-limit          no search-depth limit\n"
+           "  --match-linebreaks  search the whole text at once, so that matchings may span\n"
+           "                      line breaks (default: line by line)\n"
+           "  --binary            join several FILEs untranslated, NUL bytes becoming spaces\n"
+           "                      (default: text mode, CR LF read as LF, a byte 0x1A ends\n"
+           "                      the file)\n"
+           "  --lf                write each CR LF pair of the output as a single LF\n"
+           "  -h, --help          show this help and exit\n"
+           "  -V, --version       show the version and exit\n"
+           "\n"
+           "Standard output gets the listing or the transformed text, nothing when the run\n"
+           "is interrupted; standard error gets the outcome (\"3 matchings listed\",\n"
+           "\"No matching found\", \"Invalid expression\", \"Cancelled\") and any message.\n"
+           "\n"
+           "Exit status: 0 at least one matching, 1 none, 2 invalid expression, bad\n"
+           "command line, unreadable input or failed output, 130 interrupted (Ctrl-C).\n";
+}
+
+std::string VersionText() {
+    return std::string("quarry-cli ") + QUARRY_VERSION + "\n";
+}
+
+}  // namespace quarry::cli

@@ -1,0 +1,491 @@
+#include "cli/run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "search/expression.h"
+#include "search/host.h"
+#include "search/stack_guard.h"
+#include "search/text_buffer.h"
+
+namespace quarry::cli {
+
+namespace {
+
+constexpr size_t kReadChunk = size_t{1} << 20;
+constexpr size_t kWriteChunk = size_t{1} << 20;
+constexpr auto kProgressDelay = std::chrono::milliseconds(500);
+constexpr int kProgressCells = 40;
+
+// Everything quarry-cli says on standard error goes through here, so that a
+// progress bar drawn by the search thread is wiped before any other text.
+class ErrorOutput {
+  public:
+    explicit ErrorOutput(int fd) : fd_(fd), terminal_(isatty(fd) == 1) {}
+
+    void StartProgressClock() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        start_ = std::chrono::steady_clock::now();
+        clockRunning_ = true;
+    }
+
+    // Draws the bar only on a terminal and only once the run has taken long
+    // enough to be worth watching.
+    void Progress(int percent) {
+        if (!terminal_) {
+            return;
+        }
+        percent = std::clamp(percent, 0, 100);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!clockRunning_ || percent == drawnPercent_) {
+            return;
+        }
+        if (!barShown_ && std::chrono::steady_clock::now() - start_ < kProgressDelay) {
+            return;
+        }
+        const int filled = percent * kProgressCells / 100;
+        std::string bar = "\r[";
+        bar.append(static_cast<size_t>(filled), '#');
+        bar.append(static_cast<size_t>(kProgressCells - filled), ' ');
+        bar += "] " + std::to_string(percent) + "%";
+        WriteAll(fd_, bar.data(), bar.size());
+        barShown_ = true;
+        drawnPercent_ = percent;
+    }
+
+    void StopProgress() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ClearLocked();
+        clockRunning_ = false;
+    }
+
+    void Line(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ClearLocked();
+        std::string line = text + "\n";
+        WriteAll(fd_, line.data(), line.size());
+    }
+
+  private:
+    void ClearLocked() {
+        if (!barShown_) {
+            return;
+        }
+        // "\r[" + cells + "] 100%"
+        std::string blank = "\r" + std::string(kProgressCells + 8, ' ') + "\r";
+        WriteAll(fd_, blank.data(), blank.size());
+        barShown_ = false;
+        drawnPercent_ = -1;
+    }
+
+    std::mutex mutex_;
+    const int fd_;
+    const bool terminal_;
+    bool clockRunning_ = false;
+    bool barShown_ = false;
+    int drawnPercent_ = -1;
+    std::chrono::steady_clock::time_point start_;
+};
+
+class CliHost : public SearchHost {
+  public:
+    CliHost(const std::atomic<bool>& interrupted, ErrorOutput& errors)
+        : interrupted_(interrupted), errors_(errors) {}
+    bool PollCancel() override { return !interrupted_.load(std::memory_order_relaxed); }
+    void ReportProgress(int percent) override { errors_.Progress(percent); }
+
+  private:
+    const std::atomic<bool>& interrupted_;
+    ErrorOutput& errors_;
+};
+
+enum class ReadStatus { kOk, kFailed, kInterrupted };
+
+std::string SystemError(const std::string& name, int error) {
+    return "quarry-cli: " + name + ": " + std::strerror(error);
+}
+
+void ReportUnreadable(ErrorOutput& errors, const std::string& path, int error) {
+    ShowFileAccessDenied(path);
+    errors.Line(SystemError(path, error));
+}
+
+// what: "big.txt is", "the joined files are"; size: "2147483648 bytes".
+void ReportTooLarge(ErrorOutput& errors, const std::string& what, const std::string& size) {
+    errors.Line("quarry-cli: " + what + " too large: " + size + ", but at most " +
+                std::to_string(kMaxInputBytes) + " bytes (just under 2 GiB) can be searched");
+}
+
+std::string Bytes(int64_t size) {
+    return std::to_string(size) + " bytes";
+}
+
+void ReportNoMemory(ErrorOutput& errors, const std::string& name) {
+    errors.Line("quarry-cli: " + name + ": not enough memory to read it");
+}
+
+// A buffer whose first block already holds `content` bytes, so that reading
+// them needs no growth. The size is clamped to what the buffer can express.
+std::unique_ptr<TextBuffer> MakeBufferFor(int64_t content) {
+    const int64_t size = std::min<int64_t>(content + 2, INT32_MAX);
+    return std::make_unique<TextBuffer>(static_cast<int32_t>(size));
+}
+
+// Makes room for `more` bytes behind the content, doubling the block rather
+// than growing it by a fixed step, so that reading a stream of unknown length
+// copies each byte only a few times.
+bool MakeRoom(TextBuffer& buffer, int64_t more) {
+    const int64_t needed = int64_t{buffer.length} + more;
+    if (buffer.data != nullptr && buffer.capacity > needed + 1) {
+        return true;
+    }
+    int64_t step = std::max<int64_t>(buffer.capacity, int64_t{1} << 16);
+    step = std::min<int64_t>(step, int64_t{INT32_MAX} - buffer.capacity);
+    buffer.growStep = static_cast<int32_t>(std::max<int64_t>(step, 1));
+    return buffer.Reserve(static_cast<int32_t>(needed));
+}
+
+// Reads fd to its end behind the buffer's content, exactly as the bytes come.
+ReadStatus ReadStream(int fd, const std::string& name, TextBuffer& buffer,
+                      const std::atomic<bool>& interrupted, ErrorOutput& errors) {
+    for (;;) {
+        if (interrupted.load()) {
+            return ReadStatus::kInterrupted;
+        }
+        const int64_t room = kMaxInputBytes - buffer.length;
+        if (room <= 0) {
+            // Full: only an immediate end of input keeps it acceptable.
+            char probe;
+            ssize_t n = ::read(fd, &probe, 1);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                errors.Line(SystemError(name, errno));
+                return ReadStatus::kFailed;
+            }
+            if (n == 0) {
+                return ReadStatus::kOk;
+            }
+            ReportTooLarge(errors, name + " is", "more than " + Bytes(kMaxInputBytes));
+            return ReadStatus::kFailed;
+        }
+        // Fill the block as it is before growing it: a buffer made for a
+        // file's known size then takes the whole file without a resize.
+        const int64_t spare = buffer.data ? int64_t{buffer.capacity} - buffer.length - 1 : 0;
+        int64_t want = std::min<int64_t>(room, kReadChunk);
+        if (spare > 0) {
+            want = std::min(want, spare);
+        } else if (!MakeRoom(buffer, want)) {
+            ReportNoMemory(errors, name);
+            return ReadStatus::kFailed;
+        }
+        ssize_t n = ::read(fd, buffer.data + buffer.length, static_cast<size_t>(want));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            errors.Line(SystemError(name, errno));
+            return ReadStatus::kFailed;
+        }
+        if (n == 0) {
+            return ReadStatus::kOk;
+        }
+        buffer.length += static_cast<int32_t>(n);
+        buffer.data[buffer.length] = '\0';
+    }
+}
+
+// One file, or standard input when path is null: its exact bytes.
+ReadStatus ReadSingle(const std::string* path, const RunIo& io, std::unique_ptr<TextBuffer>& input,
+                      const std::atomic<bool>& interrupted, ErrorOutput& errors) {
+    const std::string name = path ? *path : std::string("standard input");
+    int fd = io.in;
+    if (path) {
+        fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            ReportUnreadable(errors, *path, errno);
+            return ReadStatus::kFailed;
+        }
+    }
+    struct Closer {
+        int fd;
+        bool owned;
+        ~Closer() {
+            if (owned) {
+                ::close(fd);
+            }
+        }
+    } closer{fd, path != nullptr};
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        errors.Line(SystemError(name, errno));
+        return ReadStatus::kFailed;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        if (path) {
+            ReportUnreadable(errors, *path, EISDIR);
+        } else {
+            errors.Line(SystemError(name, EISDIR));
+        }
+        return ReadStatus::kFailed;
+    }
+    if (S_ISREG(info.st_mode)) {
+        // Only the part from the current offset is read (standard input may
+        // have been positioned by the caller).
+        off_t at = path ? 0 : ::lseek(fd, 0, SEEK_CUR);
+        int64_t size = int64_t{info.st_size} - std::max<int64_t>(at, 0);
+        size = std::max<int64_t>(size, 0);
+        if (size > kMaxInputBytes) {
+            ReportTooLarge(errors, name + " is", Bytes(size));
+            return ReadStatus::kFailed;
+        }
+        input = MakeBufferFor(size);
+    } else {
+        input = std::make_unique<TextBuffer>();
+    }
+    return ReadStream(fd, name, *input, interrupted, errors);
+}
+
+// Several files joined as the desktop application's Open joins them: each
+// file's content through AppendFile, then one LF.
+ReadStatus ReadJoined(const CliOptions& options, std::unique_ptr<TextBuffer>& input,
+                      const std::atomic<bool>& interrupted, ErrorOutput& errors) {
+    // Every file is checked, and the total weighed, before anything is read.
+    int64_t total = 0;
+    for (const std::string& path : options.files) {
+        struct stat info {};
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            ReportUnreadable(errors, path, errno);
+            return ReadStatus::kFailed;
+        }
+        const bool statOk = ::fstat(fd, &info) == 0;
+        const int statError = errno;
+        ::close(fd);
+        if (!statOk) {
+            errors.Line(SystemError(path, statError));
+            return ReadStatus::kFailed;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            ReportUnreadable(errors, path, EISDIR);
+            return ReadStatus::kFailed;
+        }
+        // The join takes each file's length up front; a pipe or device has
+        // none and would silently contribute nothing.
+        if (!S_ISREG(info.st_mode)) {
+            errors.Line("quarry-cli: " + path + ": only regular files can be joined");
+            return ReadStatus::kFailed;
+        }
+        total += int64_t{info.st_size} + 1;
+    }
+    if (total > kMaxInputBytes) {
+        ReportTooLarge(errors, "the joined files are", Bytes(total) + " with their line breaks");
+        return ReadStatus::kFailed;
+    }
+    input = MakeBufferFor(total);
+    if (!input->Reserve(static_cast<int32_t>(total))) {
+        ReportNoMemory(errors, "the joined files");
+        return ReadStatus::kFailed;
+    }
+    const int textMode = options.binaryJoin ? 0 : 1;
+    for (const std::string& path : options.files) {
+        if (interrupted.load()) {
+            return ReadStatus::kInterrupted;
+        }
+        // -1: the file-access message has been shown already.
+        if (input->AppendFile(path, textMode) < 0) {
+            return ReadStatus::kFailed;
+        }
+        if (!input->Append("\n", 1)) {
+            ReportNoMemory(errors, "the joined files");
+            return ReadStatus::kFailed;
+        }
+    }
+    return ReadStatus::kOk;
+}
+
+void CrLfToLf(TextBuffer& buffer) {
+    if (buffer.length == 0) {
+        return;
+    }
+    char* out = buffer.data;
+    const char* in = buffer.data;
+    const char* end = buffer.data + buffer.length;
+    while (in < end) {
+        if (in[0] == '\r' && in + 1 < end && in[1] == '\n') {
+            ++in;
+        }
+        *out++ = *in++;
+    }
+    buffer.length = static_cast<int32_t>(out - buffer.data);
+    buffer.data[buffer.length] = '\0';
+}
+
+std::string CountText(int32_t count, const char* verb) {
+    return std::to_string(count) + " matchings " + verb;
+}
+
+}  // namespace
+
+int WriteAll(int fd, const char* data, size_t size, const std::atomic<bool>* stopFlag) {
+    while (size > 0) {
+        if (stopFlag && stopFlag->load()) {
+            return EINTR;
+        }
+        ssize_t n = ::write(fd, data, std::min(size, kWriteChunk));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A non-blocking descriptor inherited from the caller: wait
+                // until it takes more.
+                pollfd waitFor{fd, POLLOUT, 0};
+                ::poll(&waitFor, 1, -1);
+                continue;
+            }
+            return errno;
+        }
+        if (n == 0) {
+            return EIO;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& interrupted) {
+    ErrorOutput errors(io.err);
+    SetMessageHandler([&errors](const std::string& text, const std::string& title,
+                                const std::vector<std::string>&, int style) {
+        errors.Line(title + "\n" + text);
+        // Nobody is there to answer a question: take the cautious choice.
+        return style == MB_OK ? IDOK : IDCANCEL;
+    });
+    struct HandlerReset {
+        ~HandlerReset() { SetMessageHandler(nullptr); }
+    } handlerReset;
+
+    const std::string threadError = "quarry-cli: can't start the search thread with its " +
+                                    std::to_string(kSearchStackBytes >> 20) + " MiB stack";
+
+    CliHost host(interrupted, errors);
+    // Compiling recurses over the expression's nesting, so it gets the large
+    // stack too.
+    std::unique_ptr<CExpression> expression;
+    if (!RunOnLargeStack(kSearchStackBytes, [&] {
+            expression = std::make_unique<CExpression>(options.expression.c_str(), &host);
+        })) {
+        errors.Line(threadError);
+        return kExitError;
+    }
+    if (expression->m_nState == CExpression::kInvalid) {
+        errors.Line("Invalid expression");
+        return kExitError;
+    }
+
+    std::unique_ptr<TextBuffer> input;
+    ReadStatus read = ReadStatus::kOk;
+    if (options.files.size() <= 1) {
+        read = ReadSingle(options.files.empty() ? nullptr : &options.files[0], io, input,
+                          interrupted, errors);
+    } else {
+        read = ReadJoined(options, input, interrupted, errors);
+    }
+    if (read == ReadStatus::kInterrupted) {
+        errors.Line("Cancelled");
+        return kExitInterrupted;
+    }
+    if (read == ReadStatus::kFailed) {
+        return kExitError;
+    }
+
+    // Results grow in steps of the input's size.
+    std::unique_ptr<TextBuffer> output = MakeBufferFor(int64_t{input->Length()} + 3);
+    int32_t count = 0;
+    errors.StartProgressClock();
+    const bool ran = RunOnLargeStack(kSearchStackBytes, [&] {
+        if (options.rewrite) {
+            count =
+                expression->ReplaceAll(*input, *output, options.rewrite->c_str(), options.matchCase,
+                                       options.searchLimit, options.lineMode);
+        } else {
+            count = expression->ListMatchings(*input, *output, options.matchCase,
+                                              options.searchLimit, options.lineMode);
+        }
+    });
+    errors.StopProgress();
+    if (!ran) {
+        errors.Line(threadError);
+        return kExitError;
+    }
+    if (interrupted.load()) {
+        errors.Line("Cancelled");
+        return kExitInterrupted;
+    }
+
+    if (options.lfSeparators) {
+        CrLfToLf(*output);
+    }
+    const int writeError =
+        WriteAll(io.out, output->Data(), static_cast<size_t>(output->Length()), &interrupted);
+    if (writeError == EINTR) {
+        errors.Line("Cancelled");
+        return kExitInterrupted;
+    }
+    if (writeError != 0) {
+        errors.Line(std::string("quarry-cli: can't write the output: ") +
+                    std::strerror(writeError));
+        return kExitError;
+    }
+
+    if (count < 1) {
+        errors.Line("No matching found");
+        return kExitNoMatching;
+    }
+    errors.Line(CountText(count, options.rewrite ? "replaced" : "listed"));
+    return kExitMatched;
+}
+
+int RunMain(const std::vector<std::string>& args, const RunIo& io,
+            const std::atomic<bool>& interrupted) {
+    ParseResult parsed = ParseArguments(args);
+    switch (parsed.action) {
+        case CliAction::kHelp:
+        case CliAction::kVersion: {
+            const std::string text =
+                parsed.action == CliAction::kHelp ? UsageText() : VersionText();
+            const int error = WriteAll(io.out, text.data(), text.size());
+            if (error != 0) {
+                const std::string message = std::string("quarry-cli: can't write the output: ") +
+                                            std::strerror(error) + "\n";
+                WriteAll(io.err, message.data(), message.size());
+                return kExitError;
+            }
+            return kExitMatched;
+        }
+        case CliAction::kUsageError: {
+            const std::string message =
+                "quarry-cli: " + parsed.error + "\nTry 'quarry-cli --help' for more information.\n";
+            WriteAll(io.err, message.data(), message.size());
+            return kExitError;
+        }
+        case CliAction::kRun:
+            break;
+    }
+    return Run(parsed.options, io, interrupted);
+}
+
+}  // namespace quarry::cli

@@ -1,0 +1,520 @@
+// Runs the real quarry-cli binary in a temporary directory and compares its
+// standard output bytes, standard error text and exit status exactly.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "search/host.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+const std::string kTryHelp = "Try 'quarry-cli --help' for more information.\n";
+
+std::string AccessDenied(const std::string& path) {
+    return "Dateizugriff verweigert\nAuf die Datei  \"" + path +
+           "\"  kann nicht zugegriffen werden.\nSie wird möglicherweise von einer anderen "
+           "Anwedung verwendet\n";
+}
+
+std::string Visible(const std::string& bytes) {
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\n') {
+            text += "\\n\n";
+        } else if (c < 32 || c == 127) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            text += hex;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
+struct Outcome {
+    std::string command;
+    int exitCode = -1;  // -1: ended by a signal
+    int signal = 0;
+    std::string out;
+    std::string err;
+
+    std::string Describe() const {
+        std::ostringstream s;
+        s << "command: " << command << "\nexit: " << exitCode;
+        if (signal != 0) {
+            s << " (signal " << signal << ")";
+        }
+        s << "\n--- stdout (" << out.size() << " bytes) ---\n"
+          << (out.size() > 2000 ? Visible(out.substr(0, 2000)) + "..." : Visible(out))
+          << "\n--- stderr ---\n"
+          << Visible(err) << "\n---";
+        return s.str();
+    }
+};
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class CliProcess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "quarry-cli-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string Path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+
+    std::string WriteFile(const std::string& name, const std::string& bytes) {
+        std::ofstream out(Path(name), std::ios::binary);
+        out << bytes;
+        return Path(name);
+    }
+
+    // Starts the binary with stdin from stdinPath (none: /dev/null), stdout
+    // and stderr into files of the temporary directory, or stdout onto
+    // stdoutFd when given.
+    pid_t Spawn(const std::vector<std::string>& args, const std::string& stdinPath = "",
+                int stdoutFd = -1, int stdinFd = -1) {
+        command_ = "quarry-cli";
+        for (const std::string& arg : args) {
+            command_ += " '" + arg + "'";
+        }
+        if (!stdinPath.empty()) {
+            command_ += " < " + stdinPath;
+        }
+        std::vector<std::string> all{QUARRY_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const std::string in = stdinPath.empty() ? "/dev/null" : stdinPath;
+        const std::string out = Path("stdout.bin");
+        const std::string err = Path("stderr.txt");
+
+        pid_t pid = fork();
+        if (pid == 0) {
+            int inFd = stdinFd >= 0 ? stdinFd : open(in.c_str(), O_RDONLY);
+            int outFd =
+                stdoutFd >= 0 ? stdoutFd : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (inFd < 0 || outFd < 0 || errFd < 0) {
+                _exit(99);
+            }
+            dup2(inFd, 0);
+            dup2(outFd, 1);
+            dup2(errFd, 2);
+            // Whatever the test runner inherited, the binary starts as from a shell.
+            signal(SIGINT, SIG_DFL);
+            signal(SIGPIPE, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            execv(argv[0], argv.data());
+            _exit(98);
+        }
+        return pid;
+    }
+
+    Outcome Finish(pid_t pid) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return Collect(status);
+    }
+
+    // The outcome of a process already waited for.
+    Outcome Collect(int status) {
+        Outcome outcome;
+        outcome.command = command_;
+        if (WIFEXITED(status)) {
+            outcome.exitCode = WEXITSTATUS(status);
+        } else if (WIFSIGNALED(status)) {
+            outcome.signal = WTERMSIG(status);
+        }
+        outcome.out = ReadWhole(Path("stdout.bin"));
+        outcome.err = ReadWhole(Path("stderr.txt"));
+        return outcome;
+    }
+
+    Outcome Run(const std::vector<std::string>& args, const std::string& stdinPath = "") {
+        return Finish(Spawn(args, stdinPath));
+    }
+
+    // Runs with the given bytes on standard input (from a file).
+    Outcome RunWithInput(const std::vector<std::string>& args, const std::string& input) {
+        return Run(args, WriteFile("stdin.bin", input));
+    }
+
+    std::string dir_;
+    std::string command_;
+};
+
+#define EXPECT_OUTCOME(outcome, code, stdoutBytes, stderrText) \
+    do {                                                       \
+        const Outcome& o_ = (outcome);                         \
+        SCOPED_TRACE(o_.Describe());                           \
+        EXPECT_EQ(o_.exitCode, (code));                        \
+        EXPECT_EQ(o_.out, (stdoutBytes));                      \
+        EXPECT_EQ(o_.err, (stderrText));                       \
+    } while (0)
+
+TEST_F(CliProcess, ListsEachMatchingWithCrLf) {
+    const std::string file = WriteFile("in.txt", "xaaybz a");
+    EXPECT_OUTCOME(Run({"a+", file}), 0, "aa\r\na\r\n", "2 matchings listed\n");
+    // The same text through standard input, and in whole-text mode.
+    EXPECT_OUTCOME(RunWithInput({"a+"}, "xaaybz a"), 0, "aa\r\na\r\n", "2 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--match-linebreaks", "a+", file}), 0, "aa\r\na\r\n",
+                   "2 matchings listed\n");
+    // --lf writes the separators as LF.
+    EXPECT_OUTCOME(Run({"--lf", "a+", file}), 0, "aa\na\n", "2 matchings listed\n");
+    // One matching is still "matchings".
+    EXPECT_OUTCOME(RunWithInput({"y"}, "xaaybz a"), 0, "y\r\n", "1 matchings listed\n");
+}
+
+TEST_F(CliProcess, ListingKeepsLineBreaksInsideMatchings) {
+    const std::string crlf = WriteFile("crlf.txt", "ab\r\ncd");
+    // Line mode never crosses a line break; whole-text mode does.
+    EXPECT_OUTCOME(Run({"b\\r\\nc", crlf}), 1, "", "No matching found\n");
+    EXPECT_OUTCOME(Run({"--match-linebreaks", "b\\r\\nc", crlf}), 0, "b\r\nc\r\n",
+                   "1 matchings listed\n");
+    // A matching that ends in CR gets its LF before the separator.
+    EXPECT_OUTCOME(RunWithInput({"--match-linebreaks", "x\\r"}, "x\r\n"), 0, "x\r\n\r\n",
+                   "1 matchings listed\n");
+    EXPECT_OUTCOME(RunWithInput({"--match-linebreaks", "--lf", "x\\r"}, "x\r\n"), 0, "x\n\n",
+                   "1 matchings listed\n");
+}
+
+TEST_F(CliProcess, EmptyFirstMatchingIsCountedAndEndsTheRun) {
+    EXPECT_OUTCOME(RunWithInput({"a*"}, "baa"), 0, "", "1 matchings listed\n");
+    EXPECT_OUTCOME(RunWithInput({"--rewrite", "y", "x*"}, "abc"), 0, "abc",
+                   "1 matchings replaced\n");
+    // An empty text: line mode has no line to try, whole-text mode tries offset 0.
+    EXPECT_OUTCOME(RunWithInput({"x*"}, ""), 1, "", "No matching found\n");
+    EXPECT_OUTCOME(RunWithInput({"--match-linebreaks", "x*"}, ""), 0, "", "1 matchings listed\n");
+}
+
+TEST_F(CliProcess, ReplaceAllPrintsTheWholeText) {
+    EXPECT_OUTCOME(RunWithInput({"--rewrite", "0", "o"}, "foo"), 0, "f00",
+                   "2 matchings replaced\n");
+    EXPECT_OUTCOME(RunWithInput({"--rewrite=<\\0>", "b"}, "abc\r\nbb\r\n"), 0,
+                   "a<b>c\r\n<b><b>\r\n", "3 matchings replaced\n");
+    // Nothing matched: the text comes out unchanged, and the status is 1.
+    EXPECT_OUTCOME(RunWithInput({"--rewrite", "x", "q"}, "abc\r\n\0def"s), 1, "abc\r\n\0def"s,
+                   "No matching found\n");
+    // An empty rewrite deletes.
+    EXPECT_OUTCOME(RunWithInput({"--rewrite", "", "\\d"}, "a1b22"), 0, "ab",
+                   "3 matchings replaced\n");
+}
+
+TEST_F(CliProcess, RunsTheShippedSample) {
+    const fs::path sample = fs::path(QUARRY_SOURCE_DIR) / "samples" / "settings.txt";
+    Outcome outcome = Run({"--rewrite", "\\2=\\1", "(\\w+)=(\\d+)", sample.string()});
+    SCOPED_TRACE(outcome.Describe());
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_NE(outcome.out.find("80=width"), std::string::npos);
+    EXPECT_EQ(outcome.out.find("width=80"), std::string::npos);
+    // Swapping the two sides keeps the length.
+    EXPECT_EQ(outcome.out.size(), fs::file_size(sample));
+    EXPECT_TRUE(std::regex_match(outcome.err, std::regex("[1-9][0-9]* matchings replaced\n")));
+}
+
+TEST_F(CliProcess, OptionsReachTheSearch) {
+    const std::string file = WriteFile("case.txt", "aA a12b a1234567b");
+    EXPECT_OUTCOME(Run({"A", file}), 0, "a\r\nA\r\na\r\na\r\n", "4 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--match-case", "A", file}), 0, "A\r\n", "1 matchings listed\n");
+    // The search-depth limit caps the span of one matching.
+    EXPECT_OUTCOME(Run({"--limit", "6", "a\\d.*b", file}), 0, "a12b\r\n", "1 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--limit=100", "a\\d.*b", file}), 0, "a12b a1234567b\r\n",
+                   "1 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--no-limit", "a\\d.*b", file}), 0, "a12b a1234567b\r\n",
+                   "1 matchings listed\n");
+}
+
+TEST_F(CliProcess, DoubleDashLetsTheExpressionStartWithADash) {
+    const std::string file = WriteFile("dash.txt", "a-xb -x");
+    EXPECT_OUTCOME(Run({"--", "-x", file}), 0, "-x\r\n-x\r\n", "2 matchings listed\n");
+    EXPECT_OUTCOME(Run({"-x", file}), 2, "", "quarry-cli: unknown option '-x'\n" + kTryHelp);
+}
+
+TEST_F(CliProcess, RefusesBadExpressionsAndCommandLines) {
+    const std::string file = WriteFile("in.txt", "abc");
+    EXPECT_OUTCOME(Run({"", file}), 2, "", "Invalid expression\n");
+    EXPECT_OUTCOME(Run({"*a", file}), 2, "", "Invalid expression\n");
+    EXPECT_OUTCOME(Run({"--rewrite", "x", "a()", file}), 2, "", "Invalid expression\n");
+    EXPECT_OUTCOME(Run({}), 2, "", "quarry-cli: missing EXPRESSION\n" + kTryHelp);
+    EXPECT_OUTCOME(
+        Run({"--limit", "x", "a", file}), 2, "",
+        "quarry-cli: option '--limit' needs a number from 0 to 2147483647, not 'x'\n" + kTryHelp);
+    // An invalid expression is reported before any file is looked at.
+    EXPECT_OUTCOME(Run({"*a", Path("missing.txt")}), 2, "", "Invalid expression\n");
+}
+
+TEST_F(CliProcess, HelpAndVersion) {
+    Outcome help = Run({"--help"});
+    SCOPED_TRACE(help.Describe());
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: quarry-cli ", 0), 0u);
+    EXPECT_EQ(help.err, "");
+    EXPECT_OUTCOME(Run({"--version"}), 0, std::string("quarry-cli ") + QUARRY_VERSION + "\n", "");
+}
+
+TEST_F(CliProcess, SingleFileAndStandardInputAreSearchedAsExactBytes) {
+    const std::string bytes =
+        "a\r\nb\0c\x1A"
+        "d\r\n"s;
+    const std::string file = WriteFile("raw.bin", bytes);
+    EXPECT_OUTCOME(Run({"--rewrite", "x", "zzz", file}), 1, bytes, "No matching found\n");
+    EXPECT_OUTCOME(RunWithInput({"--rewrite", "x", "zzz"}, bytes), 1, bytes, "No matching found\n");
+    // NUL and 0x1A are ordinary bytes of the text.
+    EXPECT_OUTCOME(Run({"--rewrite", "<\\0>", "c.d", file}), 0,
+                   "a\r\nb\0<c\x1A"
+                   "d>\r\n"s,
+                   "1 matchings replaced\n");
+}
+
+TEST_F(CliProcess, StandardInputMayBeAPipe) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) {
+        text += "line " + std::to_string(i) + "\r\n";
+    }
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    pid_t pid = Spawn({"--rewrite", "L", "line"}, "", -1, fds[0]);
+    close(fds[0]);
+    std::thread writer([&] {
+        size_t done = 0;
+        while (done < text.size()) {
+            ssize_t n = write(fds[1], text.data() + done, text.size() - done);
+            if (n <= 0) {
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        close(fds[1]);
+    });
+    Outcome outcome = Finish(pid);
+    writer.join();
+    std::string expected;
+    for (int i = 0; i < 20000; ++i) {
+        expected += "L " + std::to_string(i) + "\r\n";
+    }
+    EXPECT_OUTCOME(outcome, 0, expected, "20000 matchings replaced\n");
+}
+
+TEST_F(CliProcess, JoinsSeveralFilesInTextMode) {
+    const std::string one = WriteFile("one.txt", "one\r\ntwo\x1Ahidden\r\n");
+    const std::string two = WriteFile("two.txt", "nul\0byte\r\nlast"s);
+    const std::string empty = WriteFile("empty.txt", "");
+    // CR LF read as LF, 0x1A ends a file, NUL stays, one LF behind each file.
+    EXPECT_OUTCOME(Run({"--rewrite", "x", "zzz", one, empty, two}), 1,
+                   "one\ntwo\n\nnul\0byte\nlast\n"s, "No matching found\n");
+    EXPECT_OUTCOME(Run({"--match-linebreaks", "two\\n\\nnul", one, empty, two}), 0,
+                   "two\n\nnul\r\n", "1 matchings listed\n");
+}
+
+TEST_F(CliProcess, JoinsSeveralFilesInBinaryMode) {
+    const std::string one = WriteFile("one.txt", "one\r\ntwo\x1Ahidden\r\n");
+    const std::string two = WriteFile("two.txt", "nul\0byte\0\r\nlast"s);
+    // Untranslated, except that NUL bytes become spaces.
+    EXPECT_OUTCOME(Run({"--binary", "--rewrite", "x", "zzz", one, two}), 1,
+                   "one\r\ntwo\x1Ahidden\r\n\nnul byte \r\nlast\n", "No matching found\n");
+    EXPECT_OUTCOME(Run({"--binary", "l b", one, two}), 0, "l b\r\n", "1 matchings listed\n");
+}
+
+TEST_F(CliProcess, UnreadableInputStopsBeforeTheSearch) {
+    const std::string missing = Path("missing.txt");
+    const std::string good = WriteFile("good.txt", "a");
+    EXPECT_OUTCOME(
+        Run({"a", missing}), 2, "",
+        AccessDenied(missing) + "quarry-cli: " + missing + ": No such file or directory\n");
+    // In a join, one bad file stops the whole run: nothing is listed.
+    EXPECT_OUTCOME(
+        Run({"a", good, missing}), 2, "",
+        AccessDenied(missing) + "quarry-cli: " + missing + ": No such file or directory\n");
+    EXPECT_OUTCOME(Run({"a", dir_}), 2, "",
+                   AccessDenied(dir_) + "quarry-cli: " + dir_ + ": Is a directory\n");
+    EXPECT_OUTCOME(Run({"a", good, dir_}), 2, "",
+                   AccessDenied(dir_) + "quarry-cli: " + dir_ + ": Is a directory\n");
+    if (geteuid() != 0) {  // root reads everything
+        const std::string locked = WriteFile("locked.txt", "a");
+        chmod(locked.c_str(), 0);
+        EXPECT_OUTCOME(Run({"a", locked}), 2, "",
+                       AccessDenied(locked) + "quarry-cli: " + locked + ": Permission denied\n");
+    }
+}
+
+TEST_F(CliProcess, RefusesInputsOfTwoGibibytesBeforeReading) {
+    // Sparse files: they take no disk space.
+    const std::string big = Path("big.bin");
+    const std::string half = Path("half.bin");
+    {
+        int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, off_t{1} << 31), 0);
+        close(fd);
+        fd = open(half.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, off_t{1} << 30), 0);
+        close(fd);
+    }
+    EXPECT_OUTCOME(Run({"a", big}), 2, "",
+                   "quarry-cli: " + big +
+                       " is too large: 2147483648 bytes, but at most 2147483645 bytes (just "
+                       "under 2 GiB) can be searched\n");
+    EXPECT_OUTCOME(Run({"a"}, big), 2, "",
+                   "quarry-cli: standard input is too large: 2147483648 bytes, but at most "
+                   "2147483645 bytes (just under 2 GiB) can be searched\n");
+    EXPECT_OUTCOME(Run({"a", half, half}), 2, "",
+                   "quarry-cli: the joined files are too large: 2147483650 bytes with their "
+                   "line breaks, but at most 2147483645 bytes (just under 2 GiB) can be "
+                   "searched\n");
+}
+
+TEST_F(CliProcess, UnlimitedGreedySearchesGetALargeStack) {
+    // One matching over 1 MB nests about a million matcher calls: far more
+    // than an ordinary thread's stack holds.
+    std::string text;
+    for (int i = 0; i < 16384; ++i) {
+        text += std::string(63, 'x') + "\n";
+    }
+    const std::string file = WriteFile("mega.txt", text);
+    // The whole text, then the empty matching at its end.
+    EXPECT_OUTCOME(Run({"--no-limit", "--match-linebreaks", ".*", file}), 0, text + "\r\n",
+                   "2 matchings listed\n");
+}
+
+TEST_F(CliProcess, StackExhaustionIsReportedAndEndsTheListing) {
+    // 32 MB in one greedy matching is beyond any stack the search is given.
+    const std::string file = Path("huge.txt");
+    {
+        std::ofstream out(file, std::ios::binary);
+        const std::string line = std::string(63, 'x') + "\n";
+        for (int i = 0; i < 32 * 16384; ++i) {
+            out << line;
+        }
+    }
+    EXPECT_OUTCOME(
+        Run({"--no-limit", "--match-linebreaks", ".*", file}), 1, "",
+        "Stack Overflow\n" + std::string(quarry::kStackOverflowText) + "\nNo matching found\n");
+}
+
+TEST_F(CliProcess, AFailedWriteIsAnError) {
+    const std::string file = WriteFile("in.txt", "aaa");
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    close(fds[0]);  // nobody reads: the write fails with EPIPE
+    pid_t pid = Spawn({"a", file}, "", fds[1]);
+    close(fds[1]);
+    EXPECT_OUTCOME(Finish(pid), 2, "", "quarry-cli: can't write the output: Broken pipe\n");
+}
+
+// Reads a field such as "pos:" from /proc/<pid>/fdinfo/<fd>.
+std::optional<long long> FdPosition(pid_t pid, int fd) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/fdinfo/" + std::to_string(fd));
+    std::string key;
+    long long value = 0;
+    while (in >> key >> value) {
+        if (key == "pos:") {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+size_t ThreadCount(pid_t pid) {
+    std::error_code error;
+    size_t count = 0;
+    for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error);
+         !error && it != fs::directory_iterator(); it.increment(error)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(CliProcess, CtrlCCancelsAndWritesNothing) {
+    // 50 MB of lines on which the expression backtracks hard and never matches.
+    // Each attempt stays short (cancelling is polled between attempts), but
+    // all of them together would take hours.
+    const std::string line = std::string(99, 'a') + "\n";
+    const std::string input = Path("large.txt");
+    {
+        std::ofstream out(input, std::ios::binary);
+        for (int i = 0; i < 500000; ++i) {
+            out << line;
+        }
+    }
+    const long long size = static_cast<long long>(fs::file_size(input));
+    pid_t pid = Spawn({"a*a*a*b"}, input);
+    ASSERT_GT(pid, 0);
+    // Once standard input is read to its end and the search thread is up,
+    // the search is running. This only waits for that state; a generous guard
+    // keeps a broken binary from hanging the suite.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    bool searching = false;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        std::optional<long long> pos = FdPosition(pid, 0);
+        if (pos && *pos == size && ThreadCount(pid) >= 2) {
+            searching = true;
+            break;
+        }
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            FAIL() << "quarry-cli ended before it was interrupted";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!searching) {
+        kill(pid, SIGKILL);
+        Finish(pid);
+        FAIL() << "quarry-cli never reached its search";
+    }
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    // A binary that ignored the interrupt would search for hours: give up on
+    // it rather than hang the suite.
+    int status = 0;
+    pid_t ended = 0;
+    const auto stopWaiting = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while ((ended = waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < stopWaiting) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) {
+        kill(pid, SIGKILL);
+        Finish(pid);
+        FAIL() << "quarry-cli went on searching after SIGINT";
+    }
+    Outcome outcome = Collect(status);
+    EXPECT_OUTCOME(outcome, 130, "", "Cancelled\n");
+}
+
+}  // namespace
