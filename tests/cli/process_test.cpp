@@ -439,6 +439,20 @@ TEST_F(CliProcess, AFailedWriteIsAnError) {
     EXPECT_OUTCOME(Finish(pid), 2, "", "quarry-cli: can't write the output: Broken pipe\n");
 }
 
+// The wait status once pid has ended, or nothing when it is still running
+// after `limit`: a guard against hanging the suite, not a measurement.
+std::optional<int> WaitWithin(pid_t pid, std::chrono::steady_clock::duration limit) {
+    const auto stop = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < stop) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+}
+
 // Reads a field such as "pos:" from /proc/<pid>/fdinfo/<fd>.
 std::optional<long long> FdPosition(pid_t pid, int fd) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/fdinfo/" + std::to_string(fd));
@@ -501,20 +515,48 @@ TEST_F(CliProcess, CtrlCCancelsAndWritesNothing) {
     ASSERT_EQ(kill(pid, SIGINT), 0);
     // A binary that ignored the interrupt would search for hours: give up on
     // it rather than hang the suite.
-    int status = 0;
-    pid_t ended = 0;
-    const auto stopWaiting = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while ((ended = waitpid(pid, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() < stopWaiting) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (ended == 0) {
+    std::optional<int> status = WaitWithin(pid, std::chrono::minutes(2));
+    if (!status) {
         kill(pid, SIGKILL);
         Finish(pid);
         FAIL() << "quarry-cli went on searching after SIGINT";
     }
-    Outcome outcome = Collect(status);
+    Outcome outcome = Collect(*status);
     EXPECT_OUTCOME(outcome, 130, "", "Cancelled\n");
+}
+
+// True while the process sits in read(0, ...): /proc gives the system call
+// number (0 on x86-64, 63 on arm64) and its first argument.
+bool ReadingStandardInput(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string number, fd;
+    in >> number >> fd;
+#if defined(__aarch64__)
+    return number == "63" && fd == "0x0";
+#else
+    return number == "0" && fd == "0x0";
+#endif
+}
+
+TEST_F(CliProcess, CtrlCWhileWaitingForStandardInput) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    ASSERT_EQ(write(fds[1], "abc", 3), 3);  // some input, but no end of it
+    pid_t pid = Spawn({"a"}, "", -1, fds[0]);
+    close(fds[0]);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!ReadingStandardInput(pid) && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // Delivered while the read waits, it must end the wait.
+    kill(pid, SIGINT);
+    std::optional<int> status = WaitWithin(pid, std::chrono::minutes(2));
+    close(fds[1]);
+    if (!status) {
+        Finish(pid);
+        FAIL() << "quarry-cli went on waiting for input after SIGINT";
+    }
+    EXPECT_OUTCOME(Collect(*status), 130, "", "Cancelled\n");
 }
 
 }  // namespace
