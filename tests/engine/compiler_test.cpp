@@ -186,6 +186,8 @@ TEST(Compiler, ClassMembersAndRanges) {
         {R"([\x41-\x43])", {"0 ANYOF [A-C]", "1 END"}},
         {R"([\N065-\o103])", {"0 ANYOF [A-C]", "1 END"}},
         {R"([\n\t])", {"0 ANYOF [\\x09\\x0A]", "1 END"}},
+        {R"([\a\b\e\f\v\r])", {"0 ANYOF [\\x07\\x08\\x0B-\\x0D\\x1B]", "1 END"}},
+        {R"([\N321])", {"0 ANYOF [A]", "1 END"}},
         {R"([A-\]])", {"0 ANYOF [A-]]", "1 END"}},
     });
 }
@@ -196,6 +198,7 @@ TEST(Compiler, EmptyClasses) {
         {"[^]", {"0 ANYBUT []", "1 END"}},
         // «]» right after «[» closes the class; the rest are literals.
         {"[]a]", {"0 ANYOF []", "1 EXACTLY a", "2 EXACTLY ]", "3 END"}},
+        {"[^]]", {"0 ANYBUT []", "1 EXACTLY ]", "2 END"}},
     });
 }
 
