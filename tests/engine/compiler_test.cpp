@@ -472,6 +472,8 @@ TEST(Compiler, InvalidClasses) {
         "[\\",
         "[a\\",
         R"([\x4])",
+        R"([\x])",
+        R"([\xG1])",
         R"([\N06])",
         R"([\o9])",
         // Ranges left pending at «]» or running backwards.
