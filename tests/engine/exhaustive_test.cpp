@@ -56,9 +56,11 @@ struct Observed {
 
 struct Recorder {
     Observed* observed;
+    int stopAtPoll = 0;  // 0: always go on; n: the n-th poll cancels
     static bool Poll(void* user) {
-        ++static_cast<Recorder*>(user)->observed->polls;
-        return true;
+        auto* self = static_cast<Recorder*>(user);
+        ++self->observed->polls;
+        return self->stopAtPoll == 0 || self->observed->polls < self->stopAtPoll;
     }
     static void Progress(void* user, int percent) {
         Observed* o = static_cast<Recorder*>(user)->observed;
@@ -123,7 +125,8 @@ std::string Describe(const Observed& o) {
 
 class Comparison {
   public:
-    explicit Comparison(std::vector<int> limits) : limits_(std::move(limits)) {}
+    explicit Comparison(std::vector<int> limits, std::vector<int> stops = {0})
+        : limits_(std::move(limits)), stops_(std::move(stops)) {}
 
     // Runs one expression over every text, case option and limit, starting
     // at the text start, or with allStarts at every later position too.
@@ -139,7 +142,9 @@ class Comparison {
             for (size_t from = allStarts ? 1 : 0; from <= lastStart; ++from) {
                 for (int caseSensitive = 0; caseSensitive <= 1; ++caseSensitive) {
                     for (int limit : limits_) {
-                        Compare(program, expression, text, from, caseSensitive, limit);
+                        for (int stop : stops_) {
+                            Compare(program, expression, text, from, caseSensitive, limit, stop);
+                        }
                     }
                 }
             }
@@ -165,13 +170,13 @@ class Comparison {
 
   private:
     void Compare(const ExprNode* program, const std::string& expression, const std::string& text,
-                 size_t from, int caseSensitive, int limit) {
+                 size_t from, int caseSensitive, int limit, int stop) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
         const auto length = static_cast<int32_t>(text.size());
         Observed engine;
         Observed reference;
-        Recorder engineRecorder{&engine};
-        Recorder referenceRecorder{&reference};
+        Recorder engineRecorder{&engine, stop};
+        Recorder referenceRecorder{&reference, stop};
         engine.result = ExecExpression(program, bytes, length, bytes + from, engine.groups.data(),
                                        caseSensitive, limit, engineRecorder.Callbacks());
         reference.result =
@@ -185,12 +190,14 @@ class Comparison {
         if (reports_.size() < 25) {
             reports_.push_back("«" + expression + "» on \"" + Printable(text) + "\" from " +
                                std::to_string(from) + " case " + std::to_string(caseSensitive) +
-                               " limit " + std::to_string(limit) + ":\n  engine    " +
-                               Describe(engine) + "\n  reference " + Describe(reference));
+                               " limit " + std::to_string(limit) + " cancel at poll " +
+                               std::to_string(stop) + ":\n  engine    " + Describe(engine) +
+                               "\n  reference " + Describe(reference));
         }
     }
 
     std::vector<int> limits_;
+    std::vector<int> stops_;
     ReferenceMatcher reference_;
     int expressions_ = 0;
     long cases_ = 0;
@@ -219,6 +226,19 @@ TEST(Exhaustive, OneAndTwoPiecesFromLaterStartPositions) {
         comparison.Run(p, texts, true);
         for (const std::string& q : pieces) {
             comparison.Run(p + q, texts, true);
+        }
+    }
+    comparison.Report();
+}
+
+TEST(Exhaustive, CancelledRuns) {
+    const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes);
+    const std::vector<std::string> texts = TextsUpTo(3);
+    Comparison comparison({-1, 1}, {1, 2, 3});
+    for (const std::string& p : pieces) {
+        comparison.Run(p, texts);
+        for (const std::string& q : pieces) {
+            comparison.Run(p + q, texts);
         }
     }
     comparison.Report();
