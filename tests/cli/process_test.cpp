@@ -11,12 +11,12 @@
 
 #include "search/host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -180,12 +180,26 @@ class CliProcess : public ::testing::Test {
     std::string command_;
 };
 
+// Large outputs are compared without printing them whole; the trace shows
+// their beginning.
+void ExpectBytes(const std::string& actual, const std::string& expected) {
+    if (actual.size() + expected.size() < 8192) {
+        EXPECT_EQ(actual, expected);
+        return;
+    }
+    EXPECT_EQ(actual.size(), expected.size());
+    const auto diverge =
+        std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    EXPECT_TRUE(actual == expected)
+        << "stdout first differs at byte " << (diverge.first - actual.begin());
+}
+
 #define EXPECT_OUTCOME(outcome, code, stdoutBytes, stderrText) \
     do {                                                       \
         const Outcome& o_ = (outcome);                         \
         SCOPED_TRACE(o_.Describe());                           \
         EXPECT_EQ(o_.exitCode, (code));                        \
-        EXPECT_EQ(o_.out, (stdoutBytes));                      \
+        ExpectBytes(o_.out, (stdoutBytes));                    \
         EXPECT_EQ(o_.err, (stderrText));                       \
     } while (0)
 
@@ -246,7 +260,10 @@ TEST_F(CliProcess, RunsTheShippedSample) {
     EXPECT_EQ(outcome.out.find("width=80"), std::string::npos);
     // Swapping the two sides keeps the length.
     EXPECT_EQ(outcome.out.size(), fs::file_size(sample));
-    EXPECT_TRUE(std::regex_match(outcome.err, std::regex("[1-9][0-9]* matchings replaced\n")));
+    const std::string tail = " matchings replaced\n";
+    ASSERT_GT(outcome.err.size(), tail.size());
+    EXPECT_EQ(outcome.err.substr(outcome.err.size() - tail.size()), tail);
+    EXPECT_GT(std::atoi(outcome.err.c_str()), 0);
 }
 
 TEST_F(CliProcess, OptionsReachTheSearch) {
@@ -402,10 +419,10 @@ TEST_F(CliProcess, RefusesInputsOfTwoGibibytesBeforeReading) {
 }
 
 TEST_F(CliProcess, UnlimitedGreedySearchesGetALargeStack) {
-    // One matching over 1 MB nests about a million matcher calls: far more
-    // than an ordinary thread's stack holds.
+    // One matching over 256 KB nests a quarter of a million matcher calls:
+    // far more than an ordinary thread's stack holds.
     std::string text;
-    for (int i = 0; i < 16384; ++i) {
+    for (int i = 0; i < 4096; ++i) {
         text += std::string(63, 'x') + "\n";
     }
     const std::string file = WriteFile("mega.txt", text);
