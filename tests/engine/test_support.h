@@ -30,22 +30,22 @@ using GroupTable = std::array<int32_t, kGroupSlots>;
 
 // Builds a group table from "g=start,end g=start,end ..."; every entry not
 // named is -1. "0=2,5 1=-1,3" sets groups[0]=2, groups[64]=5, groups[65]=3.
-inline GroupTable ParseGroups(const std::string& spec) {
+inline GroupTable ParseGroups(const std::string& notation) {
     GroupTable table;
     table.fill(-1);
     size_t at = 0;
-    while (at < spec.size()) {
-        while (at < spec.size() && spec[at] == ' ') {
+    while (at < notation.size()) {
+        while (at < notation.size() && notation[at] == ' ') {
             ++at;
         }
-        if (at >= spec.size()) {
+        if (at >= notation.size()) {
             break;
         }
         int group = 0;
         int start = 0;
         int end = 0;
         int used = 0;
-        if (std::sscanf(spec.c_str() + at, "%d=%d,%d%n", &group, &start, &end, &used) != 3 ||
+        if (std::sscanf(notation.c_str() + at, "%d=%d,%d%n", &group, &start, &end, &used) != 3 ||
             group < 0 || group >= kGroupSlots / 2) {
             table.fill(-2);  // a malformed expectation never matches a real table
             return table;
