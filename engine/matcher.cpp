@@ -23,7 +23,7 @@ enum Abandon : int { kGoOn = 0, kAttemptFailed = 1, kOutOfStack = 2 };
 
 thread_local MatchContext context;
 
-int Walk(MatchContext& m, const ExprNode* node);
+[[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node);
 
 inline bool BelowStackFloor(const MatchContext& m) {
     return m.stackFloor != 0 &&
@@ -138,7 +138,7 @@ inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
 
 // Walks from node until END (1) or a failure (0). Operators and groups try
 // their continuation in a nested walk and take their fallback in this one.
-int Walk(MatchContext& m, const ExprNode* node) {
+[[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node) {
     while (node) {
         const int16_t op = node->op;
         switch (op) {
