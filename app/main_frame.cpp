@@ -474,13 +474,16 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CMainFrame::dropEvent(QDropEvent* event) {
-    // Each dropped file opens as a document of its own.
-    for (const QUrl& url : event->mimeData()->urls()) {
+    OpenDroppedFiles(event->mimeData());
+    event->acceptProposedAction();
+}
+
+void CMainFrame::OpenDroppedFiles(const QMimeData* data) {
+    for (const QUrl& url : data->urls()) {
         if (url.isLocalFile()) {
             app_->OpenDocumentFile(url.toLocalFile());
         }
     }
-    event->acceptProposedAction();
 }
 
 }  // namespace quarry

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QLabel;
+class QMimeData;
 class QMdiArea;
 class QMenu;
 class QToolBar;
@@ -58,6 +59,8 @@ class CMainFrame : public QMainWindow {
     QList<QAction*> AcceleratorActions() const { return accelerators_; }
 
     void AddChild(CChildFrame* child);
+    // Opens each dropped file as a document of its own.
+    void OpenDroppedFiles(const QMimeData* data);
     void UpdateFrameTitle();
     void UpdateToolbarState();
 

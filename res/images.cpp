@@ -38,22 +38,25 @@ QFont BitmapFont(const char* family, int pixelSize, bool bold) {
     return font;
 }
 
-// Draws text left-aligned and vertically centred, shrinking the font until it
-// fits the width.
-void BannerText(QImage& image, const QString& text, int pixelSize, bool bold, int left) {
+// Draws text left-aligned and centred in the top textHeight rows, shrinking the
+// font until it fits, descenders included.
+void BannerText(QImage& image, const QString& text, int pixelSize, bool bold, int left,
+                int textHeight) {
     QPainter p(&image);
     QFont font = BitmapFont("Arial", pixelSize, bold);
     while (pixelSize > 6) {
         p.setFont(font);
-        if (p.fontMetrics().horizontalAdvance(text) <= image.width() - left - 1) {
+        const QFontMetrics metrics = p.fontMetrics();
+        if (metrics.horizontalAdvance(text) <= image.width() - left - 1 &&
+            metrics.ascent() + metrics.descent() <= textHeight) {
             break;
         }
         font.setPixelSize(--pixelSize);
     }
     p.setFont(font);
     p.setPen(kDarkBlue);
-    p.drawText(QRect(left, 0, image.width() - left, image.height()),
-               Qt::AlignLeft | Qt::AlignVCenter, text);
+    p.drawText(QRect(left, 0, image.width() - left, textHeight), Qt::AlignLeft | Qt::AlignVCenter,
+               text);
 }
 
 void Page(QPainter& p, int x, int y, int w, int h) {
@@ -227,17 +230,19 @@ void DrawIcon(QPainter& p, int size, bool document) {
 QImage DrawBanner(int id) {
     if (id == IDB_PRODUCT_NAME) {
         QImage image = Canvas(137, 25, kLightGrey);
-        BannerText(image, QStringLiteral("Quarry!"), 22, true, 1);
+        // The heading banner sits over the lower rows in the message dialog:
+        // the name keeps to the upper ones.
+        BannerText(image, QStringLiteral("Quarry!"), 22, true, 1, 19);
         return image;
     }
     if (id == IDB_NOTICE) {
         QImage image = Canvas(95, 15, kLightGrey);
-        BannerText(image, QStringLiteral("\u00A9 2026 Quarry"), 11, false, 1);
+        BannerText(image, QStringLiteral("\u00A9 2026 Quarry"), 11, false, 1, 15);
         return image;
     }
     if (id == IDB_MESSAGEBOX) {
         QImage image = Canvas(87, 16, kLightGrey);
-        BannerText(image, QStringLiteral("MessageBox"), 13, true, 1);
+        BannerText(image, QStringLiteral("MessageBox"), 13, true, 1, 16);
         return image;
     }
     return {};

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPrinter>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,7 @@
 #include "app/quarry_view.h"
 #include "res/command_ids.h"
 #include "res/images.h"
+#include "search/host.h"
 #include "search/text_buffer.h"
 
 namespace quarry {
@@ -473,6 +476,86 @@ TEST_F(Shell, SaveWritesTheBytesItRead) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), bytes);
+}
+
+TEST_F(Shell, PrintsOnPagesWithHalfInchMargins) {
+    Start();
+    CQuarryView* view = Active();
+    EXPECT_EQ(view->marginTwips, 720);
+    QString text;
+    for (int k = 0; k < 300; ++k) {
+        text += QStringLiteral("line %1 of the printed text\n").arg(k);
+    }
+    ReplaceSelection(view, text.toStdString());
+    QTemporaryDir dir;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(dir.filePath("out.pdf"));
+    view->PrintDocument(&printer);
+    const QMarginsF margins = printer.pageLayout().margins(QPageLayout::Point);
+    EXPECT_DOUBLE_EQ(margins.left(), 36.0);
+    EXPECT_DOUBLE_EQ(margins.top(), 36.0);
+    QFile pdf(dir.filePath("out.pdf"));
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    const QByteArray bytes = pdf.readAll();
+    EXPECT_TRUE(bytes.startsWith("%PDF"));
+    // 300 lines of a 9.25-point font need more than one page.
+    EXPECT_GE(
+        bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "),
+        2);
+}
+
+TEST_F(Shell, DroppedFilesOpenAsDocumentsAndRecentFilesPersist) {
+    QTemporaryDir dir;
+    QStringList paths;
+    for (const char* name : {"one.txt", "two.txt"}) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(name);
+        paths << QFileInfo(file).absoluteFilePath();
+    }
+    Start();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(paths[0]), QUrl::fromLocalFile(paths[1])});
+    frame->OpenDroppedFiles(&mime);
+    ASSERT_EQ(app->Documents().size(), 3);
+    EXPECT_EQ(app->Documents().at(1)->GetTitle(), "one.txt");
+    EXPECT_EQ(app->Documents().at(2)->GetTitle(), "two.txt");
+    EXPECT_EQ(app->RecentFiles(), QStringList({paths[1], paths[0]}));
+    frame->OnCommand(ID_APP_EXIT);
+    QSettings profile(kRegistryKey, "Quarry!");
+    EXPECT_EQ(profile.value("Recent File List/File1").toString(), paths[1]);
+    EXPECT_EQ(profile.value("Recent File List/File2").toString(), paths[0]);
+    app.reset();
+    // The next start shows them in the File menu.
+    Start();
+    EXPECT_EQ(app->RecentFiles(), QStringList({paths[1], paths[0]}));
+}
+
+TEST_F(Shell, TheUserIsToldWhenAnEightBitDocumentTurnsUtf8) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("latin.txt");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("caf\xE9\n");
+    }
+    Start({path});
+    std::vector<std::string> shown;
+    SetMessageHandler(
+        [&](const std::string& text, const std::string&, const std::vector<std::string>&, int) {
+            shown.push_back(text);
+            return int(IDOK);
+        });
+    Active()->textCursor().insertText(QString::fromUtf16(u"\u4E2D"));
+    QApplication::processEvents();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("U+4E2D"), std::string::npos);
+    EXPECT_NE(shown[0].find("UTF-8"), std::string::npos);
+    SetMessageHandler(nullptr);
+    EXPECT_EQ(app->Documents().front()->Text().SaveBytes(),
+              "\xE4\xB8\xAD"
+              "caf\xC3\xA9\n");
 }
 
 }  // namespace
