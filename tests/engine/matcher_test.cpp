@@ -198,7 +198,12 @@ TEST(Matcher, SixtyThreeGroups) {
     std::string expected = "0=0,63";
     for (int g = 1; g <= kMaxGroups; ++g) {
         expression += "(a)";
-        expected += " " + std::to_string(g) + "=" + std::to_string(g - 1) + "," + std::to_string(g);
+        expected += ' ';
+        expected += std::to_string(g);
+        expected += '=';
+        expected += std::to_string(g - 1);
+        expected += ',';
+        expected += std::to_string(g);
     }
     ExpectMatches({{expression, std::string(63, 'a'), 0, kCase, kNoLimit, 1, expected}});
 }
