@@ -2,6 +2,7 @@
 // standard output bytes, standard error text and exit status exactly.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -140,6 +141,10 @@ class CliProcess : public ::testing::Test {
             sigset_t none;
             sigemptyset(&none);
             sigprocmask(SIG_SETMASK, &none, nullptr);
+            if (addressSpaceLimit_ > 0) {
+                rlimit limit{addressSpaceLimit_, addressSpaceLimit_};
+                setrlimit(RLIMIT_AS, &limit);
+            }
             execv(argv[0], argv.data());
             _exit(98);
         }
@@ -178,6 +183,7 @@ class CliProcess : public ::testing::Test {
 
     std::string dir_;
     std::string command_;
+    rlim_t addressSpaceLimit_ = 0;  // for the child; 0: inherited
 };
 
 // Large outputs are compared without printing them whole; the trace shows
@@ -246,6 +252,8 @@ TEST_F(CliProcess, ReplaceAllPrintsTheWholeText) {
     // Nothing matched: the text comes out unchanged, and the status is 1.
     EXPECT_OUTCOME(RunWithInput({"--rewrite", "x", "q"}, "abc\r\n\0def"s), 1, "abc\r\n\0def"s,
                    "No matching found\n");
+    EXPECT_OUTCOME(RunWithInput({"--lf", "--rewrite", "X", "b"}, "ab\r\ncb\r\n"), 0, "aX\ncX\n",
+                   "2 matchings replaced\n");
     // An empty rewrite deletes.
     EXPECT_OUTCOME(RunWithInput({"--rewrite", "", "\\d"}, "a1b22"), 0, "ab",
                    "3 matchings replaced\n");
@@ -430,6 +438,15 @@ TEST_F(CliProcess, UnlimitedGreedySearchesGetALargeStack) {
     EXPECT_OUTCOME(Run({"--no-limit", "--match-linebreaks", ".*", file}), 0, text + "\r\n",
                    "2 matchings listed\n");
 }
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer needs far more address space
+TEST_F(CliProcess, ReportsASearchThreadThatCannotBeMade) {
+    // Too little address space for the search thread's stack.
+    addressSpaceLimit_ = rlim_t{256} << 20;
+    EXPECT_OUTCOME(RunWithInput({"a"}, "abc"), 2, "",
+                   "quarry-cli: can't start the search thread with its 512 MiB stack\n");
+}
+#endif
 
 TEST_F(CliProcess, StackExhaustionIsReportedAndEndsTheListing) {
     // 32 MB in one greedy matching is beyond any stack the search is given.
