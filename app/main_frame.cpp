@@ -18,6 +18,7 @@
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
+#include "app/lock_keys.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
@@ -88,6 +89,7 @@ CMainFrame::~CMainFrame() {
         disconnect(mdi_, nullptr, this, nullptr);
     }
     disconnect(QApplication::clipboard(), nullptr, this, nullptr);
+    qApp->removeEventFilter(this);
 }
 
 bool CMainFrame::OnCreate() {
@@ -136,10 +138,11 @@ bool CMainFrame::OnCreate() {
         indicator->setFrameShadow(QFrame::Sunken);
         indicator->setAlignment(Qt::AlignCenter);
         indicator->setMinimumWidth(indicator->fontMetrics().horizontalAdvance(LoadString(id)) + 8);
-        // Qt cannot read the lock keys' state: the panes are shown unlit.
-        indicator->setEnabled(false);
         statusBar()->addPermanentWidget(indicator);
+        indicators_.append(indicator);
     }
+    UpdateIndicators();
+    qApp->installEventFilter(this);
 
     // Menus 128 and 129.
     for (const Popup& popup : MainMenu128()) {
@@ -444,6 +447,32 @@ void CMainFrame::WinHelp(uint32_t data, int command) {
     if (!htmlHelp(path, HH_HELP_CONTEXT, context)) {
         htmlHelp(path, HH_DISPLAY_TOPIC, 0);
     }
+}
+
+void CMainFrame::UpdateIndicators() {
+    const LockKeyState keys = QueryLockKeys();
+    const bool on[] = {keys.caps, keys.num, keys.scroll};
+    const int ids[] = {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL};
+    for (int k = 0; k < indicators_.size(); ++k) {
+        if (keys.known) {
+            // A pane shows its text while its key is on and is blank otherwise.
+            indicators_[k]->setText(on[k] ? LoadString(ids[k]) : QString());
+            indicators_[k]->setEnabled(true);
+        } else {
+            // The window system does not tell: the names are shown unlit.
+            indicators_[k]->setText(LoadString(ids[k]));
+            indicators_[k]->setEnabled(false);
+        }
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease || event->type() == QEvent::WindowActivate) {
+        if (event->type() == QEvent::KeyRelease || watched == this) {
+            UpdateIndicators();
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -63,8 +63,11 @@ class CMainFrame : public QMainWindow {
     void OpenDroppedFiles(const QMimeData* data);
     void UpdateFrameTitle();
     void UpdateToolbarState();
+    // Lights the CAP, NUM and SCRL panes by the keyboard's lock state.
+    void UpdateIndicators();
 
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -81,6 +84,7 @@ class CMainFrame : public QMainWindow {
     QMdiArea* mdi_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QLabel* idleMessage_ = nullptr;
+    QList<QLabel*> indicators_;
     QList<QMenu*> menu128_;
     QList<QMenu*> menu129_;
     bool showsDocumentMenu_ = false;

@@ -115,6 +115,16 @@ TEST_F(Shell, StartupRunsInOrderAndOpensNew1) {
     EXPECT_TRUE(frame->MDIGetActive()->isMaximized());
     EXPECT_TRUE(frame->ShowsDocumentMenu());
     EXPECT_EQ(frame->IdleMessage()->text(), "For Help, press F1");
+    // The key panes follow the message pane in order; offscreen there are no
+    // lock indicators to read, so they show their names unlit.
+    QStringList panes;
+    for (int id : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL}) {
+        auto* pane = frame->statusBar()->findChild<QLabel*>(QStringLiteral("indicator%1").arg(id));
+        ASSERT_NE(pane, nullptr) << id;
+        panes << pane->text();
+        EXPECT_GT(pane->x(), frame->IdleMessage()->x());
+    }
+    EXPECT_EQ(panes, QStringList({"CAP", "NUM", "SCRL"}));
     const QFileInfo exe(QCoreApplication::applicationFilePath());
     EXPECT_EQ(app->HelpFilePath(), exe.path() + "/" + exe.completeBaseName() + ".chm");
 
@@ -556,6 +566,63 @@ TEST_F(Shell, TheUserIsToldWhenAnEightBitDocumentTurnsUtf8) {
     EXPECT_EQ(app->Documents().front()->Text().SaveBytes(),
               "\xE4\xB8\xAD"
               "caf\xC3\xA9\n");
+}
+
+TEST_F(Shell, RightButtonReleaseShowsMenu159AndKeyboardPasteIsPlain) {
+    Start();
+    CQuarryView* view = Active();
+    QStringList seen;
+    QTimer::singleShot(50, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            seen = MenuLabels(menu);
+            menu->close();
+        }
+    });
+    QTest::mouseRelease(view->viewport(), Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+    EXPECT_EQ(seen.value(0), "&Undo\tStrg+Z");
+    EXPECT_EQ(seen.size(), 7);
+
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    view->setFocus();
+    auto* mime = new QMimeData;
+    mime->setHtml("<i>rich</i>");
+    mime->setText("rich");
+    QApplication::clipboard()->setMimeData(mime);
+    QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(view->toPlainText(), "rich");
+    EXPECT_FALSE(view->document()->begin().begin().fragment().charFormat().fontItalic());
+}
+
+TEST_F(Shell, SelectionChangesReachTheSearchDialogOnlyWhileItsWindowExists) {
+    Start();
+    int updates = 0;
+    bool exists = false;
+    SearchDialog().windowExists = [&] { return exists; };
+    SearchDialog().updatePositionFields = [&] { ++updates; };
+    CQuarryView* view = Active();
+    ReplaceSelection(view, "abc\r\ndef");
+    EXPECT_EQ(updates, 0);
+    exists = true;
+    view->SetSel(5, 5);
+    EXPECT_GT(updates, 0);
+    const int before = updates;
+    QTest::keyClick(view, Qt::Key_Left);
+    EXPECT_GT(updates, before);
+}
+
+TEST_F(Shell, FindWorksWithoutADocument) {
+    Start();
+    int finds = 0;
+    SearchDialog().find = [&] { ++finds; };
+    app->CloseDocument(app->Documents().front());
+    EXPECT_TRUE(frame->IsCommandEnabled(ID_EDIT_FIND));
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    QTest::keyClick(frame, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(finds, 1);
+    frame->ToolBar()->actions().at(12)->trigger();
+    EXPECT_EQ(finds, 2);
 }
 
 }  // namespace
