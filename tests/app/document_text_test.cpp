@@ -172,6 +172,27 @@ TEST(DocumentTextStream, StreamOutGivesCrLfText) {
     EXPECT_EQ(std::string(buffer.Data(), size_t(buffer.length)), "k=1\r\nv=\xC3\xA4\r\n");
 }
 
+TEST(DocumentTextStream, EveryByteReachesTheSearchSideUnchanged) {
+    // No-break space, NUL and the other controls must leave the editor as the
+    // same bytes; only the line break becomes CR LF.
+    QByteArray all;
+    for (int b = 0; b < 256; ++b) {
+        if (b != '\r') {
+            all.append(char(b));
+        }
+    }
+    DocumentText doc;
+    doc.LoadBytes(all);
+    ASSERT_EQ(doc.Format().encoding, TextEncoding::Bytes8);
+    std::string expected(all.constData(), size_t(all.size()));
+    expected.replace(expected.find('\n'), 1, "\r\n");
+    EXPECT_EQ(StreamOf(doc), expected);
+    EXPECT_EQ(doc.ByteLength(), int64_t(expected.size()));
+    // And back in: the same text again.
+    doc.StreamIn(expected);
+    EXPECT_EQ(doc.SaveBytes(), all);
+}
+
 TEST(DocumentTextStream, StreamInReplacesAllAsOneUndoStep) {
     DocumentText doc;
     doc.LoadBytes(Bytes("first\nsecond\n"));

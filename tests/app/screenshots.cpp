@@ -3,6 +3,8 @@
 //   quarry_screenshots OUTPUT_DIR [FILE]
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -26,6 +28,12 @@ int main(int argc, char** argv) {
     }
     QTimer::singleShot(500, [&] {
         app.MainWnd()->grab().save(out + QStringLiteral("/main_window.png"));
+        // The document menu's View popup, with its key hints.
+        if (QMenu* view = app.MainWnd()->menuBar()->actions().value(2)->menu()) {
+            emit view->aboutToShow();
+            view->adjustSize();
+            view->grab().save(out + QStringLiteral("/view_menu.png"));
+        }
         QTimer::singleShot(300, [&] {
             auto* dialog = qobject_cast<quarry::CMessageDlg*>(QApplication::activeModalWidget());
             if (dialog != nullptr) {
