@@ -291,6 +291,7 @@ void CMainFrame::AddChild(CChildFrame* child) {
     CQuarryView* view = child->GetActiveView();
     connect(view, &QPlainTextEdit::selectionChanged, this, &CMainFrame::UpdateToolbarState);
     connect(view, &QPlainTextEdit::undoAvailable, this, &CMainFrame::UpdateToolbarState);
+    connect(view->GetDocument(), &CQuarryDoc::TitleChanged, this, &CMainFrame::UpdateFrameTitle);
     child->ActivateFrame();
     OnSubWindowActivated();
 }

@@ -8,8 +8,10 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPrinter>
+#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -623,6 +625,54 @@ TEST_F(Shell, FindWorksWithoutADocument) {
     EXPECT_EQ(finds, 1);
     frame->ToolBar()->actions().at(12)->trigger();
     EXPECT_EQ(finds, 2);
+}
+
+TEST_F(Shell, ClosingAsksAboutModifiedDocumentsAndCanBeCancelled) {
+    Start();
+    ReplaceSelection(Active(), "unsaved");
+    ASSERT_TRUE(app->Documents().front()->IsModified());
+    QString question;
+    auto answer = [&](QMessageBox::StandardButton button) {
+        QTimer::singleShot(50, [&question, button] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                question = box->text();
+                box->button(button)->click();
+            }
+        });
+    };
+    answer(QMessageBox::Cancel);
+    EXPECT_FALSE(frame->close());
+    EXPECT_EQ(question, "Save changes to new1?");
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(app->Documents().size(), 1);
+    answer(QMessageBox::No);
+    frame->OnCommand(ID_APP_EXIT);
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_TRUE(app->Documents().isEmpty());
+}
+
+TEST_F(Shell, ToolbarAndStatusBarToggleWithCheckMarks) {
+    Start();
+    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_TOOLBAR));
+    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_STATUS_BAR));
+    frame->OnCommand(ID_VIEW_TOOLBAR);
+    frame->OnCommand(ID_VIEW_STATUS_BAR);
+    EXPECT_FALSE(frame->ToolBar()->isVisible());
+    EXPECT_FALSE(frame->statusBar()->isVisible());
+    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_TOOLBAR));
+    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_STATUS_BAR));
+    frame->OnCommand(ID_VIEW_TOOLBAR);
+    EXPECT_TRUE(frame->ToolBar()->isVisible());
+}
+
+TEST_F(Shell, AboutBoxComesLastAtStartUp) {
+    app = std::make_unique<CQuarryApp>();
+    bool windowShown = false;
+    app->aboutBox = [&] { windowShown = app->MainWnd()->isVisible(); };
+    ASSERT_TRUE(app->InitInstance({}));
+    frame = app->MainWnd();
+    EXPECT_EQ(app->startupSteps.back(), "about");
+    EXPECT_TRUE(windowShown);  // shown over the main window and its new1
 }
 
 }  // namespace
