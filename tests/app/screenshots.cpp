@@ -5,12 +5,15 @@
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
 #include <QPushButton>
 #include <QTimer>
 
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
+#include "app/quarry_view.h"
 #include "ui/message_dlg.h"
 
 int main(int argc, char** argv) {
@@ -28,6 +31,19 @@ int main(int argc, char** argv) {
     }
     QTimer::singleShot(500, [&] {
         app.MainWnd()->grab().save(out + QStringLiteral("/main_window.png"));
+        // A printed page, through the preview.
+        if (quarry::CQuarryView* view = app.MainWnd()->ActiveView()) {
+            QPrinter printer(QPrinter::HighResolution);
+            QPrintPreviewWidget preview(&printer);
+            QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, view,
+                             [view](QPrinter* p) { view->PrintDocument(p); });
+            preview.resize(600, 800);
+            preview.show();
+            preview.updatePreview();
+            preview.fitInView();
+            QApplication::processEvents();
+            preview.grab().save(out + QStringLiteral("/print_preview.png"));
+        }
         // The document menu's View popup, with its key hints.
         if (QMenu* view = app.MainWnd()->menuBar()->actions().value(2)->menu()) {
             emit view->aboutToShow();

@@ -517,6 +517,20 @@ TEST_F(Shell, PrintsOnPagesWithHalfInchMargins) {
         2);
 }
 
+TEST_F(Shell, PrintPreviewRendersThePages) {
+    Start();
+    ReplaceSelection(Active(), "preview text\r\nsecond line");
+    bool shown = false;
+    QTimer::singleShot(200, [&] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            shown = w->inherits("QPrintPreviewDialog");
+            w->close();
+        }
+    });
+    frame->OnCommand(ID_FILE_PRINT_PREVIEW);
+    EXPECT_TRUE(shown);
+}
+
 TEST_F(Shell, DroppedFilesOpenAsDocumentsAndRecentFilesPersist) {
     QTemporaryDir dir;
     QStringList paths;
