@@ -56,13 +56,29 @@ void OffsetMap::OnContentsChange(int position, int /*removed*/, int /*added*/) {
 
 void OffsetMap::Extend(int pos, int64_t byte) {
     const int end = EndPosition();
+    if (complete_) {
+        return;
+    }
+    // Far targets read the whole text at once: much cheaper per character than
+    // many range reads, at the price of one copy of the text.
+    const Checkpoint first = checkpoints_.back();
+    const bool far = (pos != INT32_MAX && int64_t(std::min(pos, end)) - first.pos > kRawScan) ||
+                     (byte != INT64_MAX && byte - first.byte > 2 * int64_t(kRawScan));
+    const QString raw = far ? document_->toRawText() : QString();
     while (!complete_) {
         const Checkpoint last = checkpoints_.back();
         if (last.pos >= pos || last.byte > byte) {
             return;
         }
         int chunkEnd = std::min(end, last.pos + kChunk);
-        QString text = DocumentRange(document_, last.pos, chunkEnd);
+        QString rangeText;
+        QStringView text;
+        if (far) {
+            text = QStringView(raw).mid(last.pos, chunkEnd - last.pos);
+        } else {
+            rangeText = DocumentRange(document_, last.pos, chunkEnd);
+            text = rangeText;
+        }
         // Never end a chunk between the halves of a pair.
         if (chunkEnd < end && !text.isEmpty() && IsHighSurrogate(text.back())) {
             text.chop(1);

@@ -42,6 +42,9 @@ class OffsetMap : public QObject {
 
     // Characters between checkpoints; exposed for tests.
     static constexpr int kSpacing = 2048;
+    // Characters beyond the last checkpoint from which a lookup reads the whole
+    // text instead of ranges.
+    static constexpr int kRawScan = 256 * 1024;
 
   private:
     struct Checkpoint {

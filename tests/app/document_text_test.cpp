@@ -155,6 +155,37 @@ TEST(DocumentTextOffsets, StayExactAcrossCheckpointsAndEdits) {
     }
 }
 
+TEST(DocumentTextOffsets, FarLookupsReadingTheWholeTextAgree) {
+    std::string file;
+    std::mt19937 rng(11);
+    const char* pieces[] = {"key=value", "\n", "\xC3\xA4", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+    while (file.size() < size_t(OffsetMap::kRawScan) * 2) {
+        file += pieces[rng() % 5];
+    }
+    DocumentText doc;
+    doc.LoadBytes(Bytes(file));
+    for (int round = 0; round < 2; ++round) {
+        const QString raw = doc.Document()->toRawText();
+        // The first lookup goes to the far end, then samples everywhere.
+        const int end = int(raw.size());
+        std::string stream;
+        doc.AppendStream(stream);
+        ASSERT_EQ(doc.ByteOffset(end), int64_t(stream.size()));
+        ASSERT_EQ(doc.PositionOf(int64_t(stream.size())), end);
+        int64_t bytes = 0;
+        for (qsizetype i = 0; i < raw.size(); ++i) {
+            if (i % 997 == 0 && !raw[i].isLowSurrogate()) {
+                ASSERT_EQ(doc.ByteOffset(int(i)), bytes) << i;
+                ASSERT_EQ(doc.PositionOf(bytes), int(i)) << bytes;
+            }
+            bytes += StreamByteCount(raw, i, doc.Format());
+        }
+        // An edit at the start drops every checkpoint behind it.
+        QTextCursor cursor(doc.Document());
+        cursor.insertText(QString::fromUtf16(u"\u00FC\n"));
+    }
+}
+
 TEST(DocumentTextStream, EmptyDocumentStreamsOutNothing) {
     DocumentText doc;
     TextBuffer buffer;
