@@ -368,9 +368,29 @@ TEST_F(Shell, HelpAsksForTheContextThenTheDefaultTopic) {
     EXPECT_EQ(calls[1].data, 0u);
     calls.clear();
     contextOpens = true;
+    frame->WinHelp(5, HELP_CONTEXT);
+    ASSERT_EQ(calls.size(), 1u);  // the context opened: no second request
+    EXPECT_EQ(calls[0].data, 5u);
+    calls.clear();
     frame->WinHelp(77, 0);  // not a context request: context 0
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].data, 0u);
+}
+
+TEST_F(Shell, HelpWithoutAHelpFileDoesNothing) {
+    Start();
+    ASSERT_FALSE(QFileInfo::exists(app->HelpFilePath()));
+    bool modal = false;
+    QTimer::singleShot(50, [&] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            modal = true;
+            w->close();
+        }
+    });
+    frame->OnCommand(ID_HELP);
+    QTest::qWait(100);
+    EXPECT_FALSE(modal);
+    EXPECT_FALSE(frame->htmlHelp(app->HelpFilePath(), HH_DISPLAY_TOPIC, 0));
 }
 
 TEST_F(Shell, ToolbarButtonsInOrderWithTooltipsAndPrompts) {
