@@ -70,6 +70,9 @@ CMessageDlg::CMessageDlg(QWidget* parent) : QDialog(parent) {
     textField_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     textField_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     textField_->setContextMenuPolicy(Qt::NoContextMenu);
+    // Disabled: no selection and no scrolling, so a long text is cut at the
+    // field's edge. Its palette keeps the text black all the same.
+    textField_->setEnabled(false);
 
     yes_ = new QPushButton(QStringLiteral("&JA"), this);
     yes_->setGeometry(du.Rect(7, 105, 72, 14));

@@ -124,6 +124,9 @@ TEST_F(MessageDialog, TitleTextAndLayout) {
         EXPECT_EQ(d->windowTitle(), "Quarry! Message");
         EXPECT_EQ(d->TextField()->toPlainText(), "line one\nline two");
         EXPECT_TRUE(d->TextField()->isReadOnly());
+        EXPECT_FALSE(d->TextField()->isEnabled());  // cannot be scrolled or selected
+        EXPECT_EQ(d->TextField()->palette().color(QPalette::Disabled, QPalette::Text),
+                  QColor(Qt::black));
         EXPECT_EQ(d->TextField()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
         EXPECT_EQ(d->TextField()->palette().color(QPalette::Text), QColor(Qt::black));
         EXPECT_DOUBLE_EQ(d->TextField()->font().pointSizeF(), 8.5);
