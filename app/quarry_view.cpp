@@ -12,6 +12,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 
 #include <memory>
 
@@ -144,7 +145,13 @@ void CQuarryView::PrintDocument(QPrinter* printer) {
     const double marginPoints = marginTwips / 20.0;
     printer->setPageMargins(QMarginsF(marginPoints, marginPoints, marginPoints, marginPoints),
                             QPageLayout::Point);
-    std::unique_ptr<QTextDocument> copy(document()->clone());
+    std::unique_ptr<QTextDocument> copy;
+    if (printer->printRange() == QPrinter::Selection && textCursor().hasSelection()) {
+        copy = std::make_unique<QTextDocument>();
+        QTextCursor(copy.get()).insertFragment(textCursor().selection());
+    } else {
+        copy.reset(document()->clone());
+    }
     copy->setDefaultFont(font());
     copy->documentLayout()->setPaintDevice(printer);
     copy->setDocumentMargin(0);
