@@ -393,12 +393,7 @@ void CMainFrame::OnCommand(int id) {
             mdi_->tileSubWindows();
             break;
         case ID_WINDOW_ARRANGE:
-            // Minimised windows go to the bottom row; the others stay.
-            for (QMdiSubWindow* w : mdi_->subWindowList()) {
-                if (w->isMinimized()) {
-                    w->showMinimized();
-                }
-            }
+            ArrangeIcons();
             break;
         case ID_WINDOW_NEW:
             if (doc != nullptr) {
@@ -440,6 +435,28 @@ void CMainFrame::OnCommand(int id) {
             break;  // context help and view commands without a view
     }
     UpdateToolbarState();
+}
+
+void CMainFrame::ArrangeIcons() {
+    // Minimised windows in rows along the bottom edge, left to right.
+    const QRect area = mdi_->viewport()->rect();
+    int x = 0;
+    int y = area.bottom() + 1;
+    int rowHeight = 0;
+    for (QMdiSubWindow* window : mdi_->subWindowList(QMdiArea::CreationOrder)) {
+        if (!window->isMinimized()) {
+            continue;
+        }
+        const QSize size = window->size();
+        if (x > 0 && x + size.width() > area.width()) {
+            x = 0;
+            y -= rowHeight;
+            rowHeight = 0;
+        }
+        rowHeight = std::max(rowHeight, size.height());
+        window->move(x, y - size.height());
+        x += size.width();
+    }
 }
 
 void CMainFrame::WinHelp(uint32_t data, int command) {

@@ -46,6 +46,8 @@ class CMainFrame : public QMainWindow {
     bool IsCommandEnabled(int id) const;
     bool IsCommandChecked(int id) const;
 
+    // Puts the minimised document windows in a row at the bottom.
+    void ArrangeIcons();
     // The help routine: context request first, the default topic second.
     void WinHelp(uint32_t data, int command);
     // Stands for the HTML help call: returns whether a help window opened.

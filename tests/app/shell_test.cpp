@@ -473,6 +473,26 @@ TEST_F(Shell, EditorTransferWorksOnTheActiveEditor) {
     EXPECT_EQ(GetActiveEditor(), nullptr);
 }
 
+TEST_F(Shell, ArrangeIconsLinesUpMinimisedWindowsAtTheBottom) {
+    Start();
+    app->OnFileNew();
+    app->OnFileNew();
+    const QList<QMdiSubWindow*> windows = frame->MdiArea()->subWindowList(QMdiArea::CreationOrder);
+    frame->OnCommand(ID_WINDOW_CASCADE);  // out of the maximised state
+    EXPECT_FALSE(windows[2]->isMaximized());
+    windows[0]->showMinimized();
+    windows[1]->showMinimized();
+    windows[0]->move(200, 10);
+    ASSERT_TRUE(windows[0]->isMinimized());
+    ASSERT_TRUE(windows[1]->isMinimized());
+    frame->OnCommand(ID_WINDOW_ARRANGE);
+    const int bottom = frame->MdiArea()->viewport()->rect().bottom() + 1;
+    EXPECT_EQ(windows[0]->geometry().left(), 0);
+    EXPECT_EQ(windows[0]->geometry().bottom() + 1, bottom);
+    EXPECT_EQ(windows[1]->geometry().left(), windows[0]->geometry().right() + 1);
+    EXPECT_EQ(windows[1]->geometry().bottom() + 1, bottom);
+}
+
 TEST_F(Shell, NewWindowShowsTheSameDocument) {
     Start();
     CQuarryView* first = Active();
