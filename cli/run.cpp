@@ -382,15 +382,7 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
                                     std::to_string(kSearchStackBytes >> 20) + " MiB stack";
 
     CliHost host(interrupted, errors);
-    // Compiling recurses over the expression's nesting, so it gets the large
-    // stack too.
-    std::unique_ptr<CExpression> expression;
-    if (!RunOnLargeStack(kSearchStackBytes, [&] {
-            expression = std::make_unique<CExpression>(options.expression.c_str(), &host);
-        })) {
-        errors.Line(threadError);
-        return kExitError;
-    }
+    auto expression = std::make_unique<CExpression>(options.expression.c_str(), &host);
     if (expression->m_nState == CExpression::kInvalid) {
         errors.Line("Invalid expression");
         return kExitError;
@@ -434,6 +426,11 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     if (interrupted.load()) {
         errors.Line("Cancelled");
         return kExitInterrupted;
+    }
+    if (expression->m_bOutputShort) {
+        // A result that lost pieces must never pass for the whole one.
+        errors.Line("quarry-cli: not enough memory for the whole result; nothing was written");
+        return kExitError;
     }
 
     if (options.lfSeparators) {

@@ -19,11 +19,23 @@ using detail::AsciiUpper;
 using detail::IsWordByte;
 
 // Why a run stops backtracking altogether.
-enum Abandon : int { kGoOn = 0, kAttemptFailed = 1, kOutOfStack = 2 };
+enum Abandon : int { kGoOn = 0, kAttemptFailed = 1, kOutOfStack = 2, kCancelledRun = 3 };
+
+// A single attempt can take very long (nested loops over a long input), so the
+// cancel callback is also polled after this many nested walks within one.
+constexpr uint32_t kWalksBetweenPolls = 1u << 16;
+
+// ExecExpression's outcome of one attempt: found, not found, or a reason to
+// stop the whole run.
+enum Attempt : int { kFound, kNotFound, kStop };
 
 thread_local MatchContext context;
 
 [[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node);
+
+inline bool Cancelled(const MatchContext& m) {
+    return m.callbacks.cancelPoll && !m.callbacks.cancelPoll(m.callbacks.user);
+}
 
 inline bool BelowStackFloor(const MatchContext& m) {
     return m.stackFloor != 0 &&
@@ -34,6 +46,13 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
     if (BelowStackFloor(m)) {
         m.abandon = kOutOfStack;
         return 0;
+    }
+    if (++m.walks == kWalksBetweenPolls) {
+        m.walks = 0;
+        if (Cancelled(m)) {
+            m.abandon = kCancelledRun;
+            return 0;
+        }
     }
     const size_t mark = m.passLog.size();
     const int result = Walk(m, node);
@@ -256,10 +275,6 @@ inline void ReportProgress(MatchContext& m, const unsigned char* s) {
     }
 }
 
-inline bool Cancelled(const MatchContext& m) {
-    return m.callbacks.cancelPoll && !m.callbacks.cancelPoll(m.callbacks.user);
-}
-
 // Sizes the per-node loop state and finds the highest group the program
 // records, so that each attempt resets only the group entries it can write.
 void PrepareForProgram(MatchContext& m, const ExprNode* program) {
@@ -316,8 +331,16 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
 }
 
 // Result of an attempt as ExecExpression reports it: found, or why not.
-inline int Outcome(const MatchContext& m, int tried) {
+inline Attempt Outcome(const MatchContext& m, int tried) {
     if (tried) {
+        return kFound;
+    }
+    return m.abandon == kGoOn ? kNotFound : kStop;
+}
+
+// What ExecExpression reports for an attempt that ended the run.
+inline int RunResult(const MatchContext& m, Attempt a) {
+    if (a == kFound) {
         return kMatchFound;
     }
     return m.abandon == kOutOfStack ? kStackExhausted : kNoMatch;
@@ -353,18 +376,20 @@ int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t l
     m.caseSensitive = caseSensitive;
     m.stackFloor = stackFloor;
     m.abandon = kGoOn;
+    m.walks = 0;
     std::fill(groups, groups + kGroupSlots, -1);
     PrepareForProgram(m, program);
 
     if (program->op == BOL) {
-        return Outcome(m, TryAtImpl(m, program, from));  // can only hold at the text start
+        // can only hold at the text start
+        return RunResult(m, Outcome(m, TryAtImpl(m, program, from)));
     }
     const unsigned char* s = from;
     if (program->op != EXACTLY) {
         for (;;) {
-            const int r = Outcome(m, TryAtImpl(m, program, s));
-            if (r != kNoMatch) {
-                return r;
+            const Attempt a = Outcome(m, TryAtImpl(m, program, s));
+            if (a != kNotFound) {
+                return RunResult(m, a);
             }
             if (s >= m.inputEnd) {
                 return kNoMatch;
@@ -388,9 +413,9 @@ int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t l
         if (s == nullptr) {
             return kNoMatch;
         }
-        const int r = Outcome(m, TryAtImpl(m, program, s));
-        if (r != kNoMatch) {
-            return r;
+        const Attempt a = Outcome(m, TryAtImpl(m, program, s));
+        if (a != kNotFound) {
+            return RunResult(m, a);
         }
         if (++s == m.inputEnd) {
             return kNoMatch;

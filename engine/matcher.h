@@ -33,8 +33,9 @@ struct MatchContext {
     // (0: unchecked). Set by the caller from the running thread's stack.
     uintptr_t stackFloor = 0;
     // Set when backtracking must stop altogether: 1 the current attempt
-    // fails as a whole, 2 the stack floor was reached.
+    // fails as a whole, 2 the stack floor was reached, 3 cancelled.
     int abandon = 0;
+    uint32_t walks = 0;  // nested walks since the last cancel poll
 
     // Loop guard: for every loop node and case value, the position of its
     // latest pass on the current path (nullptr: none), plus an undo log so
@@ -53,7 +54,10 @@ inline constexpr int kStackExhausted = -1;  // the stack floor was reached
 
 // Searches text[0, length) from `from` (text <= from <= text + length).
 // Returns kMatchFound with groups[0] / groups[64] holding the matching's
-// offsets, kNoMatch (also when cancelled), or kStackExhausted. groups must
+// offsets, kNoMatch (also when cancelled), or kStackExhausted. The cancel
+// callback is polled before every attempt but the first (before every scan
+// for a literal first byte) and, within a long attempt, every 65536 nested
+// walks. groups must
 // hold kGroupSlots entries.
 int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t length,
                    const unsigned char* from, int32_t* groups, int caseSensitive,
