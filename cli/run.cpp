@@ -368,9 +368,9 @@ int WriteAll(int fd, const char* data, size_t size, const std::atomic<bool>* sto
 
 int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& interrupted) {
     ErrorOutput errors(io.err);
-    SetMessageHandler([&errors](const std::string& text, const std::string& title,
+    SetMessageHandler([&errors](const std::string& text, const MessageTitle& title,
                                 const std::vector<std::string>&, int style) {
-        errors.Line(title + "\n" + text);
+        errors.Line(title.value_or("quarry-cli") + "\n" + text);
         // Nobody is there to answer a question: take the cautious choice.
         return style == MB_OK ? IDOK : IDCANCEL;
     });

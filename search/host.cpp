@@ -16,7 +16,7 @@ void SetMessageHandler(MessageHandler handler) {
     Handler() = std::move(handler);
 }
 
-int ShowMessage(const std::string& text, const std::string& title,
+int ShowMessage(const std::string& text, const MessageTitle& title,
                 const std::vector<std::string>& captions, int style) {
     const MessageHandler& handler = Handler();
     return handler ? handler(text, title, captions, style) : IDCANCEL;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,17 @@ namespace quarry {
 enum MessageStyle { MB_OK = 0, MB_OKCANCEL = 1, MB_YESNO = 4 };
 enum MessageResult { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
+// A message's title; none means the host's default title (an empty title is
+// a title too).
+using MessageTitle = std::optional<std::string>;
+
 // Shows text (UTF-8, "\n" = line break) under title. captions optionally
 // replaces the button captions. The handler is the host's; without one
 // ShowMessage answers IDCANCEL and shows nothing.
-using MessageHandler = std::function<int(const std::string& text, const std::string& title,
+using MessageHandler = std::function<int(const std::string& text, const MessageTitle& title,
                                          const std::vector<std::string>& captions, int style)>;
 void SetMessageHandler(MessageHandler handler);
-int ShowMessage(const std::string& text, const std::string& title,
+int ShowMessage(const std::string& text, const MessageTitle& title = std::nullopt,
                 const std::vector<std::string>& captions = {}, int style = MB_OK);
 
 // "Dateizugriff verweigert" with the file's name.

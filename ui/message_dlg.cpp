@@ -205,7 +205,7 @@ int RunMessageDialog(const std::optional<QString>& text, const std::optional<QSt
 }
 
 void InstallMessageDialog() {
-    SetMessageHandler([](const std::string& text, const std::string& title,
+    SetMessageHandler([](const std::string& text, const MessageTitle& title,
                          const std::vector<std::string>& captions, int style) {
         std::optional<QStringList> list;
         if (!captions.empty()) {
@@ -214,8 +214,11 @@ void InstallMessageDialog() {
                 list->append(QString::fromStdString(c));
             }
         }
-        return RunMessageDialog(QString::fromStdString(text), QString::fromStdString(title), list,
-                                style);
+        std::optional<QString> shownTitle;
+        if (title) {
+            shownTitle = QString::fromStdString(*title);
+        }
+        return RunMessageDialog(QString::fromStdString(text), shownTitle, list, style);
     });
 }
 

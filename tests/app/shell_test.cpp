@@ -609,7 +609,7 @@ TEST_F(Shell, TheUserIsToldWhenAnEightBitDocumentTurnsUtf8) {
     Start({path});
     std::vector<std::string> shown;
     SetMessageHandler(
-        [&](const std::string& text, const std::string&, const std::vector<std::string>&, int) {
+        [&](const std::string& text, const MessageTitle&, const std::vector<std::string>&, int) {
             shown.push_back(text);
             return int(IDOK);
         });

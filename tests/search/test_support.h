@@ -19,9 +19,9 @@ struct Message {
 class MessageRecorder {
   public:
     MessageRecorder() {
-        SetMessageHandler([this](const std::string& text, const std::string& title,
+        SetMessageHandler([this](const std::string& text, const MessageTitle& title,
                                  const std::vector<std::string>&, int style) {
-            messages.push_back({text, title, style});
+            messages.push_back({text, title.value_or("(default title)"), style});
             return IDOK;
         });
     }
