@@ -417,7 +417,8 @@ std::string ChooseSettingsPath(std::string_view helpFilePath, std::string_view c
     const std::string beside = SettingsPathBeside(helpFilePath);
     const size_t slash = beside.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : beside.substr(0, slash + 1);
-    if (access(beside.c_str(), W_OK) == 0 || access(folder.c_str(), W_OK) == 0) {
+    // Saving renames a new file into the folder, so the folder must be writable.
+    if (access(folder.c_str(), W_OK | X_OK) == 0) {
         return beside;
     }
     std::string path(configDir);

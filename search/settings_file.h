@@ -73,8 +73,8 @@ std::string SerializeSettings(const SettingsRecord& record);
 // "settings.dat". A path with no '/' names a file in the current folder; one
 // whose only '/' is its first character, a file in the root.
 std::string SettingsPathBeside(std::string_view filePath);
-// Where settings live: beside the help file when that folder can be written
-// (or the file there already can), else in configDir (the user's configuration
+// Where settings live: beside the help file when that folder can be written,
+// else in configDir (the user's configuration
 // folder for Quarry).
 std::string ChooseSettingsPath(std::string_view helpFilePath, std::string_view configDir);
 
