@@ -90,8 +90,8 @@ ExprColouring CExprComboBox::Colour(const QString& text, bool selected) const {
     return ColourExpression(text, syntaxMode_, FieldColour().rgb(), selected);
 }
 
-void CExprComboBox::DrawItem(QPainter& painter, const QRect& rect, const QString& text,
-                             bool selected) const {
+int CExprComboBox::DrawItem(QPainter& painter, const QRect& rect, const QString& text,
+                            bool selected) const {
     const ExprColouring c = Colour(text, selected);
     painter.save();
     painter.setFont(font());
@@ -123,6 +123,7 @@ void CExprComboBox::DrawItem(QPainter& painter, const QRect& rect, const QString
                          QStringLiteral("..."));
     }
     painter.restore();
+    return i;
 }
 
 void CExprComboBox::focusInEvent(QFocusEvent* event) {
@@ -136,7 +137,7 @@ void CExprComboBox::focusInEvent(QFocusEvent* event) {
 void CExprComboBox::focusOutEvent(QFocusEvent* event) {
     QComboBox::focusOutEvent(event);
     // Opening the drop-down list takes the focus only for the list's time.
-    if (event->reason() != Qt::PopupFocusReason) {
+    if (event->reason() != Qt::PopupFocusReason && !view()->isVisible()) {
         UpdateEditAreaVisibility();
     }
 }

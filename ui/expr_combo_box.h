@@ -58,8 +58,9 @@ class CExprComboBox : public QComboBox {
     QColor FieldColour() const;
 
     // Draws one coloured text into rect: fills the field, then draws the
-    // characters cell by cell, ending in "..." when they don't fit.
-    void DrawItem(QPainter& painter, const QRect& rect, const QString& text, bool selected) const;
+    // characters cell by cell, ending in "..." when they don't fit. Returns how
+    // many display characters were drawn.
+    int DrawItem(QPainter& painter, const QRect& rect, const QString& text, bool selected) const;
 
   protected:
     void focusInEvent(QFocusEvent* event) override;
