@@ -48,6 +48,14 @@ QFont PlainFont() {
     return font;
 }
 
+// The plain font on a white field, whatever the style's palette.
+void PlainFontOnWhite(CExprComboBox& box) {
+    box.setFont(PlainFont());
+    QPalette palette = box.palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    box.setPalette(palette);
+}
+
 struct Drawing {
     QImage image;
     int drawn = 0;
@@ -168,10 +176,7 @@ TEST(ExprComboBox, OverlayShowsTheEditTextColoured) {
 
 TEST(ExprComboBox, DrawingColoursCellsAndComplementsSelectedEntries) {
     CExprComboBox box;
-    box.setFont(PlainFont());
-    QPalette palette = box.palette();
-    palette.setColor(QPalette::Base, Qt::white);
-    box.setPalette(palette);
+    PlainFontOnWhite(box);
     const int cell = QFontMetrics(box.font()).horizontalAdvance(QLatin1Char(' '));
     ASSERT_GT(cell, 0);
 
@@ -236,10 +241,7 @@ TEST(ExprComboBox, LongTextEndsInAnEllipsis) {
 
 TEST(ExprComboBox, ListEntriesAreDrawnColoured) {
     CExprComboBox box;
-    box.setFont(PlainFont());
-    QPalette palette = box.palette();
-    palette.setColor(QPalette::Base, Qt::white);
-    box.setPalette(palette);
+    PlainFontOnWhite(box);
     box.LoadHistory({QStringLiteral("(x):1")});
     QImage image(200, 30, QImage::Format_RGB32);
     image.fill(Qt::gray);
