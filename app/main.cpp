@@ -7,6 +7,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setWindowIcon(quarry::AppIcon());
     quarry::CQuarryApp app;
+    app.ConnectAboutBox();
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     if (!app.InitInstance(arguments)) {

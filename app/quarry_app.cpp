@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMessageBox>
@@ -13,12 +12,14 @@
 #include "app/app_state.h"
 #include "app/child_frame.h"
 #include "app/main_frame.h"
+#include "app/open_files.h"
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
 #include "res/command_ids.h"
 #include "res/images.h"
 #include "res/resource_tables.h"
 #include "search/text_buffer.h"
+#include "ui/about_dlg.h"
 #include "ui/message_dlg.h"
 
 namespace quarry {
@@ -231,22 +232,11 @@ void CQuarryApp::DocumentClosed(CQuarryDoc* document) {
 }
 
 void CQuarryApp::OnFileOpen() {
-    // A plain multi-select dialog that opens each file as its own document;
-    // joining and the reading modes come with the application's own open
-    // dialog.
-    const QStringList files = QFileDialog::getOpenFileNames(
-        mainFrame_.get(), QStringLiteral("Open"), fileOpenDir, QStringLiteral("all files (*)"));
-    if (!files.isEmpty()) {
-        fileOpenDir = QFileInfo(files.front()).absolutePath() + QLatin1Char('/');
-    }
-    profile_->setValue(QStringLiteral("%1/%2").arg(QString::fromLatin1(kProfileSection),
-                                                   QString::fromLatin1(kFileOpenDirEntry)),
-                       fileOpenDir);
-    for (const QString& file : files) {
-        if (OpenDocumentFile(file) == nullptr) {
-            break;
-        }
-    }
+    OpenFiles(*this);
+}
+
+void CQuarryApp::ConnectAboutBox() {
+    aboutBox = [this] { RunAboutBox(mainFrame_.get()); };
 }
 
 QPrinter* CQuarryApp::Printer() {

@@ -55,6 +55,8 @@ class CQuarryApp : public QObject {
     void OnAppAbout();
     // Runs the About box when it is connected.
     std::function<void()> aboutBox;
+    // Connects the About box: at the end of start-up and on Help > About.
+    void ConnectAboutBox();
 
     const QList<CQuarryDoc*>& Documents() const { return documents_; }
     // Closes every window of the document without asking, then the document.

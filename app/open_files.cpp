@@ -1,0 +1,230 @@
+#include "app/open_files.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QSettings>
+
+#include "app/app_state.h"
+#include "app/quarry_app.h"
+#include "search/host.h"
+#include "search/text_buffer.h"
+#include "ui/progress_dlg.h"
+
+namespace quarry {
+namespace {
+
+struct Filter {
+    const char* text;
+    const char* patterns;
+};
+
+// "all files" means every file, with or without a dot in its name.
+constexpr Filter kFilters[] = {
+    {"all files (*.*)", "*"},
+    {"textfiles (*.txt)", "*.txt"},
+    {"C/C++ sourcecode (*.c; *.cpp; *.h)", "*.c;*.cpp;*.h"},
+    {"HTML files (*.htm; *.html)", "*.htm;*.html"},
+    {"XML files (.*xml; *.xsl; *dtd)", "*.xml;*.xsl;*.dtd"},
+};
+
+QWidget* MainWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMainWindow*>(w) != nullptr && w->isVisible()) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+std::string LocalPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// The wait cursor and the progress window for the span of the work; every
+// way out restores the cursor and closes the window.
+class BusyScope {
+  public:
+    BusyScope(ProgressDisplay& progress, int total) : progress_(progress) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        progress_.Open(total);
+    }
+    ~BusyScope() {
+        QApplication::restoreOverrideCursor();
+        progress_.Close();
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+  private:
+    ProgressDisplay& progress_;
+};
+
+}  // namespace
+
+CMyFileOpenDlg::CMyFileOpenDlg(QWidget* parent, const QString& folder)
+    : QFileDialog(parent, QStringLiteral("Open"), folder) {
+    // Qt's own dialog: the platform's can't carry the mode list.
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setAcceptMode(QFileDialog::AcceptOpen);
+    setFileMode(QFileDialog::ExistingFiles);
+    setNameFilters(FilterTexts());
+    connect(this, &QFileDialog::filterSelected, this, &CMyFileOpenDlg::ApplyFilter);
+    selectNameFilter(FilterTexts().front());
+    ApplyFilter(FilterTexts().front());
+    OnInitDialog();
+}
+
+QStringList CMyFileOpenDlg::FilterTexts() {
+    QStringList texts;
+    for (const Filter& f : kFilters) {
+        texts << QString::fromLatin1(f.text);
+    }
+    return texts;
+}
+
+QStringList CMyFileOpenDlg::FilterPatterns(int index) {
+    if (index < 0 || index >= int(std::size(kFilters))) {
+        return {};
+    }
+    return QString::fromLatin1(kFilters[index].patterns).split(QLatin1Char(';'));
+}
+
+void CMyFileOpenDlg::ApplyFilter(const QString& text) {
+    // The dialog reads patterns out of the filter text; ours are separate
+    // from the text, as the texts do not all name them right.
+    const int index = int(FilterTexts().indexOf(text));
+    if (auto* model = findChild<QFileSystemModel*>()) {
+        model->setNameFilters(FilterPatterns(index < 0 ? 0 : index));
+    }
+}
+
+void CMyFileOpenDlg::OnInitDialog() {
+    modeList = new QListWidget(this);
+    modeList->setObjectName(QStringLiteral("modeList101"));
+    modeList->setSortingEnabled(true);
+    modeList->setFixedSize(135, 40);
+    modeList->addItem(QStringLiteral("Textmodus"));
+    modeList->addItem(QString::fromUtf8("Bin\xC3\xA4rmodus"));
+    modeList->setCurrentRow(kTextMode);
+    readMode = kTextMode;
+    if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
+        grid->addWidget(modeList, grid->rowCount(), 1, Qt::AlignLeft);
+    }
+    resize(width() + 55, height() + 110);
+}
+
+void CMyFileOpenDlg::done(int result) {
+    readMode = modeList->currentRow();
+    QFileDialog::done(result);
+}
+
+int RunOpenDialog(QString& folder, QStringList& names, int& readMode, const OpenDialogRunner& run) {
+    CMyFileOpenDlg dialog(MainWindow(), folder);
+    const int result = run ? run(dialog) : dialog.exec();
+    const QStringList chosen = dialog.selectedFiles();
+    if (result != QDialog::Accepted || chosen.isEmpty()) {
+        return 0;
+    }
+    QString dir = QFileInfo(chosen.front()).absolutePath();
+    if (!dir.endsWith(QLatin1Char('/'))) {
+        dir += QLatin1Char('/');
+    }
+    folder = dir;
+    names.clear();
+    for (const QString& file : chosen) {
+        names << QFileInfo(file).fileName();
+    }
+    readMode = dialog.readMode;
+    return int(names.size());
+}
+
+JoinOutcome JoinFiles(const QString& folder, const QStringList& names, int readMode,
+                      TextBuffer& buffer, const std::function<void()>& step) {
+    // The estimate, in 64 bits: lengths are 32-bit, so a file or a total of
+    // 2 GB or more is refused before anything is read.
+    int64_t estimate = 0;
+    for (const QString& name : names) {
+        const QFileInfo info(folder + name);
+        if (!info.exists()) {
+            continue;
+        }
+        if (info.size() > kLargestFile) {
+            ShowMessage(QString::fromLatin1(kFileTooLarge).arg(folder + name).toStdString());
+            return JoinOutcome::TooLarge;
+        }
+        estimate += info.size() + 2;
+    }
+    if (estimate + 1 > kLargestFile) {
+        ShowMessage(kJoinTooLarge);
+        return JoinOutcome::TooLarge;
+    }
+    if (!buffer.Reserve(static_cast<int32_t>(estimate + 1))) {
+        ShowMessage(kMemoryDenied, std::string());
+        return JoinOutcome::NoMemory;
+    }
+    step();
+    for (const QString& name : names) {
+        buffer.AppendFile(LocalPath(folder + name), readMode);
+        buffer.Append("\n", 1);
+        step();
+    }
+    return JoinOutcome::Joined;
+}
+
+void OpenFiles(CQuarryApp& app, const OpenFilesHooks& hooks) {
+    QStringList names;
+    int readMode = kTextMode;
+    const int n = hooks.runDialog ? hooks.runDialog(fileOpenDir, names, readMode)
+                                  : RunOpenDialog(fileOpenDir, names, readMode);
+    // The folder is remembered after every run of the dialog, Cancel too.
+    app.Profile().setValue(QStringLiteral("%1/%2").arg(QString::fromLatin1(kProfileSection),
+                                                       QString::fromLatin1(kFileOpenDirEntry)),
+                           fileOpenDir);
+    app.Profile().sync();
+
+    bool join = false;
+    if (n >= 2) {
+        const int answer = ShowMessage(QString::fromLatin1(kJoinQuestion).arg(n).toStdString(),
+                                       std::string(kJoinTitle), {"&Join", "&Separately"}, MB_YESNO);
+        if (answer == IDCANCEL) {
+            return;
+        }
+        join = answer == IDYES;
+    }
+
+    ProgressDisplay& progress = hooks.progress ? *hooks.progress : ProgressDialog();
+    const QString folder = fileOpenDir;
+    BusyScope busy(progress, n + 1);
+    if (join) {
+        progress.SetText(QStringLiteral("Joining %1 files.").arg(n));
+        TextBuffer buffer;
+        if (JoinFiles(folder, names, readMode, buffer, [&] { progress.Step(); }) ==
+            JoinOutcome::Joined) {
+            app.NewDocumentFromText(buffer);
+        }
+        return;
+    }
+    progress.SetText(QStringLiteral("Open %1 files separately").arg(n));
+    progress.Step();
+    for (const QString& name : names) {
+        const QString path = folder + name;
+        bool opened = false;
+        if (QFileInfo(path).size() > kLargestFile) {
+            ShowMessage(QString::fromLatin1(kFileTooLarge).arg(path).toStdString());
+        } else {
+            opened = app.OpenDocumentFile(path) != nullptr;
+        }
+        if (!opened) {
+            ShowMessage(kOpenMoreImpossible);
+            return;
+        }
+        progress.Step();
+    }
+}
+
+}  // namespace quarry

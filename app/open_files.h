@@ -1,0 +1,85 @@
+// The Open command: the multi-select open dialog with its reading-mode list,
+// and the opening of the chosen files one by one or joined into one new
+// document.
+#pragma once
+
+#include <QFileDialog>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+class QListWidget;
+
+namespace quarry {
+
+class CQuarryApp;
+class ProgressDisplay;
+class TextBuffer;
+
+// Reading modes of joined files, as the sorted mode list indexes them.
+inline constexpr int kBinaryMode = 0;  // "Binärmodus": NUL bytes become spaces
+inline constexpr int kTextMode = 1;    // "Textmodus": CR LF becomes LF, Ctrl-Z ends the file
+
+// Lengths are 32-bit: a file or a joined text of this size can't be held.
+inline constexpr int64_t kLargestFile = INT32_MAX - 4;
+
+inline constexpr const char* kJoinQuestion =
+    "You have selected %1 files.\nShould they be joined or opened separately ?";
+inline constexpr const char* kJoinTitle = "join files ?";
+inline constexpr const char* kMemoryDenied =
+    "The System has denied the required Memory.\nMaybe there is not enough memory for this "
+    "operation.";
+inline constexpr const char* kOpenMoreImpossible = "Opening more files is not possible.";
+inline constexpr const char* kFileTooLarge =
+    "The file  \"%1\"  is too large: a document holds less than 2 GB.";
+inline constexpr const char* kJoinTooLarge =
+    "The selected files are too large to be joined: a document holds less than 2 GB.";
+
+class CMyFileOpenDlg : public QFileDialog {
+    Q_OBJECT
+  public:
+    CMyFileOpenDlg(QWidget* parent, const QString& folder);
+
+    // The filter texts as the user sees them, and the patterns of each.
+    static QStringList FilterTexts();
+    static QStringList FilterPatterns(int index);
+
+    // 1 = text, 0 = untranslated; taken from the list when the dialog closes.
+    int readMode = kTextMode;
+    QListWidget* modeList = nullptr;
+
+    void done(int result) override;
+
+  private:
+    void OnInitDialog();
+    void ApplyFilter(const QString& text);
+};
+
+// Runs the open dialog. On OK: folder becomes the chosen folder with a
+// trailing separator, names the chosen file names in the dialog's order,
+// readMode the chosen mode; returns their count. On Cancel returns 0 and
+// changes nothing. The modal run is replaceable for tests.
+using OpenDialogRunner = std::function<int(CMyFileOpenDlg&)>;
+int RunOpenDialog(QString& folder, QStringList& names, int& readMode,
+                  const OpenDialogRunner& run = {});
+
+enum class JoinOutcome { Joined, TooLarge, NoMemory };
+
+// Joins the files in list order into buffer, one LF after each. A file that
+// can't be read shows the access-denied message and contributes only its LF.
+// step runs once before the first file and once after each.
+JoinOutcome JoinFiles(const QString& folder, const QStringList& names, int readMode,
+                      TextBuffer& buffer, const std::function<void()>& step);
+
+// What OpenFiles uses besides the application; replaceable for tests.
+struct OpenFilesHooks {
+    std::function<int(QString& folder, QStringList& names, int& readMode)> runDialog;
+    ProgressDisplay* progress = nullptr;  // the global progress window when none
+};
+
+// The Open command (57601).
+void OpenFiles(CQuarryApp& app, const OpenFilesHooks& hooks = {});
+
+}  // namespace quarry

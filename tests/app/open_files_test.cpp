@@ -1,0 +1,398 @@
+#include "app/open_files.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QMdiSubWindow>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/child_frame.h"
+#include "app/main_frame.h"
+#include "app/quarry_app.h"
+#include "app/quarry_doc.h"
+#include "app/quarry_view.h"
+#include "res/command_ids.h"
+#include "search/host.h"
+#include "search/text_buffer.h"
+#include "ui/about_dlg.h"
+#include "ui/progress_dlg.h"
+
+namespace quarry {
+namespace {
+
+// Remembers what the operation showed in its progress window.
+class ProgressLog : public ProgressDisplay {
+  public:
+    bool Open(int total) override {
+        totals.push_back(total);
+        open = true;
+        return true;
+    }
+    void SetText(const QString& text) override { texts << text; }
+    void Step() override { ++steps; }
+    void Close() override { open = false; }
+    std::vector<int> totals;
+    QStringList texts;
+    int steps = 0;
+    bool open = false;
+};
+
+struct Shown {
+    std::string text;
+    MessageTitle title;
+    std::vector<std::string> captions;
+    int style;
+};
+
+// Closes the next framework message box once it shows.
+void CloseNextModal() {
+    QTimer::singleShot(0, [] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            w->close();
+        }
+    });
+}
+
+const QByteArray kCrLfNul("one\r\ntwo\0three\r\n", 16);
+const QByteArray kCtrlZ("before\r\n\x1A after", 15);
+const QByteArray kPlain("plain");
+
+class OpenFilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SearchDialog() = SearchDialogLink{};
+        QSettings(kRegistryKey, "Quarry!").clear();
+        ASSERT_TRUE(dir.isValid());
+        folder = dir.path() + "/";
+        Write("a.txt", kCrLfNul);
+        Write("b.txt", kCtrlZ);
+        Write("c.txt", kPlain);
+        app = std::make_unique<CQuarryApp>();
+        ASSERT_TRUE(app->InitInstance({}));
+        SetMessageHandler([this](const std::string& text, const MessageTitle& title,
+                                 const std::vector<std::string>& captions, int style) {
+            shown.push_back({text, title, captions, style});
+            return answer;
+        });
+        hooks.progress = &progress;
+    }
+    void TearDown() override {
+        SetMessageHandler(nullptr);
+        for (CQuarryDoc* doc : app->Documents()) {
+            doc->SetModifiedFlag(false);
+        }
+        app.reset();
+    }
+    void Write(const QString& name, const QByteArray& bytes) {
+        QFile file(dir.path() + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    // The dialog as if the user chose these names in dir with this mode.
+    void Choose(const QStringList& names, int mode) {
+        hooks.runDialog = [this, names, mode](QString& f, QStringList& n, int& m) {
+            f = folder;
+            n = names;
+            m = mode;
+            return int(names.size());
+        };
+    }
+    QString Stream(CQuarryDoc* doc) {
+        std::string out;
+        doc->Text().AppendStream(out);
+        return QString::fromStdString(out);
+    }
+    CMainFrame* frame() const { return app->MainWnd(); }
+    QString ProfileFolder() {
+        return QSettings(kRegistryKey, "Quarry!").value("Quarry/FileOpenDir").toString();
+    }
+
+    QTemporaryDir dir;
+    QString folder;
+    std::unique_ptr<CQuarryApp> app;
+    std::vector<Shown> shown;
+    int answer = IDYES;
+    ProgressLog progress;
+    OpenFilesHooks hooks;
+};
+
+TEST(JoinFiles, TextModeTranslatesLineEndsAndStopsAtCtrlZ) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + "/";
+    for (auto [name, bytes] : {std::pair{"a", kCrLfNul}, {"b", kCtrlZ}, {"c", kPlain}}) {
+        QFile file(folder + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    TextBuffer buffer;
+    int steps = 0;
+    ASSERT_EQ(JoinFiles(folder, {"a", "b", "c"}, kTextMode, buffer, [&] { ++steps; }),
+              JoinOutcome::Joined);
+    EXPECT_EQ(std::string(buffer.Data(), buffer.Length()),
+              std::string("one\ntwo\0three\n\nbefore\n\nplain\n", 29));
+    EXPECT_EQ(steps, 4);  // one before the first file, one after each
+
+    TextBuffer binary;
+    ASSERT_EQ(JoinFiles(folder, {"c", "a", "b"}, kBinaryMode, binary, [] {}), JoinOutcome::Joined);
+    EXPECT_EQ(std::string(binary.Data(), binary.Length()),
+              "plain\none\r\ntwo three\r\n\nbefore\r\n\x1A after\n");
+}
+
+TEST_F(OpenFilesTest, JoinAsksThenMakesOneUntitledDocument) {
+    Choose({"a.txt", "b.txt", "c.txt"}, kTextMode);
+    answer = IDYES;
+    OpenFiles(*app, hooks);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text,
+              "You have selected 3 files.\nShould they be joined or opened "
+              "separately ?");
+    EXPECT_EQ(shown[0].title, MessageTitle("join files ?"));
+    EXPECT_EQ(shown[0].captions, std::vector<std::string>({"&Join", "&Separately"}));
+    EXPECT_EQ(shown[0].style, MB_YESNO);
+
+    // new1 from start-up and the joined new2; the three files stay closed.
+    ASSERT_EQ(app->Documents().size(), 2);
+    CQuarryDoc* joined = app->Documents().back();
+    EXPECT_EQ(joined->GetTitle(), "new2");
+    EXPECT_TRUE(joined->GetPathName().isEmpty());
+    EXPECT_EQ(frame()->ActiveView()->GetDocument(), joined);
+    const QString text = Stream(joined);
+    EXPECT_TRUE(text.startsWith("one")) << text.toStdString();
+    EXPECT_TRUE(text.contains("before")) << text.toStdString();
+    EXPECT_FALSE(text.contains("after")) << text.toStdString();
+    EXPECT_TRUE(text.contains("plain")) << text.toStdString();
+
+    EXPECT_EQ(progress.totals, std::vector<int>({4}));
+    EXPECT_EQ(progress.texts, QStringList({"Joining 3 files."}));
+    EXPECT_EQ(progress.steps, 4);
+    EXPECT_FALSE(progress.open);
+    EXPECT_EQ(ProfileFolder(), folder);
+    EXPECT_EQ(fileOpenDir, folder);
+}
+
+TEST_F(OpenFilesTest, SeparatelyOpensEachFileAndActivatesOneAlreadyOpen) {
+    ASSERT_NE(app->OpenDocumentFile(folder + "b.txt"), nullptr);
+    const int before = int(app->Documents().size());
+    Choose({"a.txt", "b.txt", "c.txt"}, kBinaryMode);
+    answer = IDNO;
+    OpenFiles(*app, hooks);
+    ASSERT_EQ(shown.size(), 1u);  // only the question
+    QStringList titles;
+    for (CQuarryDoc* doc : app->Documents()) {
+        titles << doc->GetTitle();
+    }
+    // b.txt was open already: activated, not opened twice.
+    EXPECT_EQ(int(app->Documents().size()), before + 2);
+    EXPECT_EQ(titles.count("b.txt"), 1);
+    EXPECT_TRUE(titles.contains("a.txt"));
+    EXPECT_EQ(frame()->ActiveView()->GetDocument()->GetTitle(), "c.txt");
+    // Documents load the file as it is, whatever the reading mode.
+    for (CQuarryDoc* doc : app->Documents()) {
+        if (doc->GetTitle() == "a.txt") {
+            EXPECT_EQ(doc->Text().SaveBytes(), kCrLfNul);
+        }
+    }
+    EXPECT_EQ(progress.totals, std::vector<int>({4}));
+    EXPECT_EQ(progress.texts, QStringList({"Open 3 files separately"}));
+    EXPECT_EQ(progress.steps, 4);
+    EXPECT_FALSE(progress.open);
+}
+
+TEST_F(OpenFilesTest, OneFileOpensWithoutAQuestion) {
+    Choose({"c.txt"}, kBinaryMode);
+    OpenFiles(*app, hooks);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(app->Documents().back()->GetTitle(), "c.txt");
+    EXPECT_EQ(progress.totals, std::vector<int>({2}));
+    EXPECT_EQ(progress.steps, 2);
+}
+
+TEST_F(OpenFilesTest, CancelInTheDialogOrTheQuestionOpensNothingButKeepsTheFolder) {
+    fileOpenDir = "/somewhere/else/";
+    hooks.runDialog = [](QString&, QStringList&, int&) { return 0; };
+    OpenFiles(*app, hooks);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(ProfileFolder(), "/somewhere/else/");  // written after Cancel too
+    EXPECT_EQ(progress.texts, QStringList({"Open 0 files separately"}));
+
+    progress = ProgressLog{};
+    Choose({"a.txt", "b.txt"}, kTextMode);
+    answer = IDCANCEL;
+    OpenFiles(*app, hooks);
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_TRUE(progress.totals.empty());
+    EXPECT_EQ(ProfileFolder(), folder);  // the chosen folder was already taken
+}
+
+TEST_F(OpenFilesTest, AnUnreadableFileWhileJoiningGivesOnlyItsLineFeed) {
+    Choose({"c.txt", "missing.txt", "c.txt"}, kTextMode);
+    answer = IDYES;
+    OpenFiles(*app, hooks);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].title, MessageTitle("Dateizugriff verweigert"));
+    EXPECT_NE(shown[1].text.find((folder + "missing.txt").toStdString()), std::string::npos);
+    ASSERT_EQ(app->Documents().size(), 2);
+    const QString text = Stream(app->Documents().back());
+    EXPECT_EQ(text.count("plain"), 2);
+    EXPECT_EQ(progress.steps, 4);
+}
+
+TEST_F(OpenFilesTest, AFailingFileWhileOpeningSeparatelyStopsTheRest) {
+    Choose({"a.txt", "missing.txt", "c.txt"}, kTextMode);
+    answer = IDNO;
+    CloseNextModal();  // the document's own failure box
+    OpenFiles(*app, hooks);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].text, "Opening more files is not possible.");
+    EXPECT_EQ(shown[1].title, std::nullopt);  // the default title
+    EXPECT_EQ(shown[1].style, MB_OK);
+    QStringList titles;
+    for (CQuarryDoc* doc : app->Documents()) {
+        titles << doc->GetTitle();
+    }
+    EXPECT_EQ(titles, QStringList({"new1", "a.txt"}));
+    EXPECT_EQ(progress.steps, 2);
+    EXPECT_FALSE(progress.open);
+}
+
+TEST_F(OpenFilesTest, FilesOfTwoGigabytesAreRefusedBeforeReading) {
+    // Sparse: no disk space is used.
+    {
+        QFile big(folder + "big.bin");
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(big.resize(qint64(1) << 31));
+    }
+    Choose({"c.txt", "big.bin"}, kBinaryMode);
+    answer = IDYES;
+    OpenFiles(*app, hooks);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].text, QString(kFileTooLarge).arg(folder + "big.bin").toStdString());
+    EXPECT_EQ(app->Documents().size(), 1);  // nothing joined, nothing wrapped round
+
+    shown.clear();
+    answer = IDNO;
+    OpenFiles(*app, hooks);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[1].text, QString(kFileTooLarge).arg(folder + "big.bin").toStdString());
+    EXPECT_EQ(shown[2].text, "Opening more files is not possible.");
+    EXPECT_EQ(app->Documents().back()->GetTitle(), "c.txt");
+
+    // Two files that are each below the limit but not together.
+    {
+        QFile half(folder + "half.bin");
+        ASSERT_TRUE(half.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(half.resize((qint64(1) << 30) + 10));
+    }
+    TextBuffer buffer;
+    shown.clear();
+    EXPECT_EQ(JoinFiles(folder, {"half.bin", "half.bin"}, kBinaryMode, buffer, [] {}),
+              JoinOutcome::TooLarge);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, kJoinTooLarge);
+    EXPECT_EQ(buffer.Length(), 0);
+}
+
+TEST_F(OpenFilesTest, TheDialogOffersFiltersAndModesAndReturnsTheChoice) {
+    QString chosenFolder = folder;
+    QStringList names = {"unchanged"};
+    int mode = 7;
+    // Cancel changes nothing.
+    EXPECT_EQ(RunOpenDialog(chosenFolder, names, mode,
+                            [](CMyFileOpenDlg& d) {
+                                d.reject();
+                                return d.result();
+                            }),
+              0);
+    EXPECT_EQ(names, QStringList({"unchanged"}));
+    EXPECT_EQ(mode, 7);
+
+    const int n = RunOpenDialog(chosenFolder, names, mode, [&](CMyFileOpenDlg& d) {
+        EXPECT_EQ(d.nameFilters(),
+                  QStringList({"all files (*.*)", "textfiles (*.txt)",
+                               "C/C++ sourcecode (*.c; *.cpp; *.h)", "HTML files (*.htm; *.html)",
+                               "XML files (.*xml; *.xsl; *dtd)"}));
+        EXPECT_EQ(d.selectedNameFilter(), "all files (*.*)");
+        EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFiles);
+        EXPECT_EQ(QDir(d.directory()).absolutePath(), QDir(folder).absolutePath());
+        EXPECT_EQ(d.modeList->count(), 2);
+        EXPECT_EQ(d.modeList->item(0)->text(), QString::fromUtf8("Bin\xC3\xA4rmodus"));
+        EXPECT_EQ(d.modeList->item(1)->text(), "Textmodus");
+        EXPECT_EQ(d.modeList->currentRow(), kTextMode);
+        EXPECT_TRUE(d.modeList->isVisibleTo(&d));
+        d.modeList->setCurrentRow(kBinaryMode);
+        d.selectFile("\"c.txt\" \"a.txt\"");
+        static_cast<QDialog&>(d).accept();
+        return d.result();
+    });
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(chosenFolder, folder);
+    EXPECT_EQ(names, QStringList({"c.txt", "a.txt"}));
+    EXPECT_EQ(mode, kBinaryMode);
+
+    // The mode is not remembered: the next dialog starts with text mode.
+    RunOpenDialog(chosenFolder, names, mode, [](CMyFileOpenDlg& d) {
+        EXPECT_EQ(d.modeList->currentRow(), kTextMode);
+        EXPECT_EQ(d.readMode, kTextMode);
+        return 0;
+    });
+}
+
+TEST_F(OpenFilesTest, TheChosenFolderIsRememberedAcrossARestart) {
+    OpenFilesHooks viaDialog;
+    viaDialog.progress = &progress;
+    viaDialog.runDialog = [this](QString& f, QStringList& n, int& m) {
+        return RunOpenDialog(f, n, m, [this](CMyFileOpenDlg& d) {
+            d.setDirectory(folder);
+            d.selectFile("c.txt");
+            static_cast<QDialog&>(d).accept();
+            return d.result();
+        });
+    };
+    fileOpenDir.clear();
+    OpenFiles(*app, viaDialog);
+    EXPECT_EQ(app->Documents().back()->GetTitle(), "c.txt");
+    for (CQuarryDoc* doc : app->Documents()) {
+        doc->SetModifiedFlag(false);
+    }
+    app.reset();
+    fileOpenDir.clear();
+
+    app = std::make_unique<CQuarryApp>();
+    ASSERT_TRUE(app->InitInstance({}));
+    EXPECT_EQ(fileOpenDir, folder);
+    QString seen;
+    QStringList names;
+    int mode = 0;
+    RunOpenDialog(fileOpenDir, names, mode, [&](CMyFileOpenDlg& d) {
+        seen = QDir(d.directory()).absolutePath() + "/";
+        return 0;
+    });
+    EXPECT_EQ(seen, folder);
+}
+
+TEST_F(OpenFilesTest, OpenCommandRunsTheOpenDialog) {
+    // The menu command reaches the dialog; closing it opens nothing.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<CMyFileOpenDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->reject();
+    });
+    frame()->OnCommand(ID_FILE_OPEN);
+    EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_TRUE(shown.empty());
+}
+
+}  // namespace
+}  // namespace quarry
