@@ -1,15 +1,16 @@
 #include "app/open_files.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QListWidget>
-#include <QMainWindow>
 #include <QSettings>
 
 #include "app/app_state.h"
+#include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
@@ -31,15 +32,6 @@ constexpr Filter kFilters[] = {
     {"HTML files (*.htm; *.html)", "*.htm;*.html"},
     {"XML files (.*xml; *.xsl; *dtd)", "*.xml;*.xsl;*.dtd"},
 };
-
-QWidget* MainWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMainWindow*>(w) != nullptr && w->isVisible()) {
-            return w;
-        }
-    }
-    return nullptr;
-}
 
 std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -74,6 +66,12 @@ CMyFileOpenDlg::CMyFileOpenDlg(QWidget* parent, const QString& folder)
     setFileMode(QFileDialog::ExistingFiles);
     setNameFilters(FilterTexts());
     connect(this, &QFileDialog::filterSelected, this, &CMyFileOpenDlg::ApplyFilter);
+    // Runs after the dialog's own handling of the choice, which sets the
+    // patterns it reads out of the text.
+    if (auto* types = findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        connect(types, &QComboBox::activated, this,
+                [this](int index) { ApplyFilter(FilterTexts().value(index)); });
+    }
     selectNameFilter(FilterTexts().front());
     ApplyFilter(FilterTexts().front());
     OnInitDialog();
@@ -124,7 +122,8 @@ void CMyFileOpenDlg::done(int result) {
 }
 
 int RunOpenDialog(QString& folder, QStringList& names, int& readMode, const OpenDialogRunner& run) {
-    CMyFileOpenDlg dialog(MainWindow(), folder);
+    CQuarryApp* app = CQuarryApp::Instance();
+    CMyFileOpenDlg dialog(app != nullptr ? app->MainWnd() : nullptr, folder);
     const int result = run ? run(dialog) : dialog.exec();
     const QStringList chosen = dialog.selectedFiles();
     if (result != QDialog::Accepted || chosen.isEmpty()) {

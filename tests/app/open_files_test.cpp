@@ -1,8 +1,10 @@
 #include "app/open_files.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileSystemModel>
 #include <QListWidget>
 #include <QMdiSubWindow>
 #include <QSettings>
@@ -324,6 +326,22 @@ TEST_F(OpenFilesTest, TheDialogOffersFiltersAndModesAndReturnsTheChoice) {
                                "C/C++ sourcecode (*.c; *.cpp; *.h)", "HTML files (*.htm; *.html)",
                                "XML files (.*xml; *.xsl; *dtd)"}));
         EXPECT_EQ(d.selectedNameFilter(), "all files (*.*)");
+        // The patterns are the filters' own, not read out of their texts: all
+        // files includes names without a dot, and the XML entry's text names
+        // its patterns wrongly.
+        auto* model = d.findChild<QFileSystemModel*>();
+        EXPECT_NE(model, nullptr);
+        auto* types = d.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        EXPECT_NE(types, nullptr);
+        if (model != nullptr && types != nullptr) {
+            EXPECT_EQ(model->nameFilters(), QStringList({"*"}));
+            types->setCurrentIndex(4);
+            emit types->activated(4);
+            EXPECT_EQ(model->nameFilters(), QStringList({"*.xml", "*.xsl", "*.dtd"}));
+            types->setCurrentIndex(0);
+            emit types->activated(0);
+            EXPECT_EQ(model->nameFilters(), QStringList({"*"}));
+        }
         EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFiles);
         EXPECT_EQ(QDir(d.directory()).absolutePath(), QDir(folder).absolutePath());
         EXPECT_EQ(d.modeList->count(), 2);
