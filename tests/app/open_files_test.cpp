@@ -38,6 +38,8 @@ class ProgressLog : public ProgressDisplay {
     bool Open(int total) override {
         totals.push_back(total);
         open = true;
+        const QCursor* cursor = QApplication::overrideCursor();
+        waitCursor = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
         return true;
     }
     void SetText(const QString& text) override { texts << text; }
@@ -47,6 +49,7 @@ class ProgressLog : public ProgressDisplay {
     QStringList texts;
     int steps = 0;
     bool open = false;
+    bool waitCursor = false;
 };
 
 struct Shown {
@@ -178,6 +181,8 @@ TEST_F(OpenFilesTest, JoinAsksThenMakesOneUntitledDocument) {
     EXPECT_EQ(progress.texts, QStringList({"Joining 3 files."}));
     EXPECT_EQ(progress.steps, 4);
     EXPECT_FALSE(progress.open);
+    EXPECT_TRUE(progress.waitCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(ProfileFolder(), folder);
     EXPECT_EQ(fileOpenDir, folder);
 }
@@ -267,6 +272,7 @@ TEST_F(OpenFilesTest, AFailingFileWhileOpeningSeparatelyStopsTheRest) {
     EXPECT_EQ(titles, QStringList({"new1", "a.txt"}));
     EXPECT_EQ(progress.steps, 2);
     EXPECT_FALSE(progress.open);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // restored on the early way out
 }
 
 TEST_F(OpenFilesTest, FilesOfTwoGigabytesAreRefusedBeforeReading) {
