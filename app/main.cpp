@@ -2,17 +2,22 @@
 
 #include "app/quarry_app.h"
 #include "res/images.h"
+#include "search/dialog/search_dialog_link.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setWindowIcon(quarry::AppIcon());
     quarry::CQuarryApp app;
+    quarry::InstallSearchDialog();
     app.ConnectAboutBox();
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     if (!app.InitInstance(arguments)) {
         return 1;
     }
+    // Start-up installed the message dialog; from here on a search thread's
+    // messages reach it on this thread.
+    quarry::InstallThreadSafeMessageDialog();
     if (app.quitAfterStartup) {
         return 0;
     }

@@ -1,0 +1,219 @@
+// Replace All through the search dialog on a 1,000,000-line, 30 MB document,
+// end to end (the button's command: stream out, replace on the search thread,
+// a new document with the result), and each of its steps on its own to find
+// the slow one.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMdiArea>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "app/editor_transfer.h"
+#include "app/main_frame.h"
+#include "app/quarry_app.h"
+#include "app/quarry_doc.h"
+#include "app/quarry_view.h"
+#include "search/dialog/search_dialog_link.h"
+#include "search/dialog/search_replace_dlg.h"
+#include "search/expression.h"
+#include "search/stack_guard.h"
+#include "search/text_buffer.h"
+#include "ui/expr_combo_box.h"
+
+namespace {
+
+using namespace quarry;
+
+constexpr int kLines = 1'000'000;
+constexpr const char* kSearch = R"((\w+)=(\d+))";
+constexpr const char* kRewrite = R"(\2=\1)";
+
+// 1,000,000 lines of 30 bytes each (29 characters and LF).
+QByteArray BigFile() {
+    QByteArray b;
+    b.reserve(kLines * 30);
+    char line[32];
+    for (int k = 0; k < kLines; ++k) {
+        std::snprintf(line, sizeof line, "line %07d: key%05d=%06d\n", k, k % 99991, k);
+        b.append(line, 29);
+        b.append('\n');
+    }
+    return b;
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    std::unique_ptr<CQuarryApp> app;
+    CQuarryDoc* source = nullptr;
+    CSearchReplaceDlg* dialog = nullptr;
+
+    Fixture() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        OverrideSearchSettingsPath(QDir(dir.path()).filePath("settings.dat").toStdString());
+        app = std::make_unique<CQuarryApp>();
+        app->InitInstance({});
+        InstallSearchDialog();
+        source = app->MainWnd()->ActiveView()->GetDocument();
+        source->Text().LoadBytes(BigFile());
+        QApplication::processEvents();
+        dialog = ShowSearchDialog();
+        dialog->SearchCombo()->setEditText(kSearch);
+        dialog->RewriteCombo()->setEditText(kRewrite);
+    }
+    CQuarryView* SourceView() const { return source->Views().front(); }
+    // Closes every document but the source, and brings the source forward.
+    void CloseResults() {
+        for (CQuarryDoc* doc : app->Documents()) {
+            if (doc != source) {
+                doc->SetModifiedFlag(false);
+                app->CloseDocument(doc);
+            }
+        }
+        QApplication::processEvents();
+    }
+};
+
+Fixture& F() {
+    static Fixture* f = new Fixture;
+    return *f;
+}
+
+void BM_DialogReplaceAll(benchmark::State& state) {
+    Fixture& f = F();
+    for (auto _ : state) {
+        f.dialog->RunCommand(1020);
+        state.PauseTiming();
+        if (f.dialog->StatusLine()->text() != "1000000 matchings replaced") {
+            state.SkipWithError(f.dialog->StatusLine()->text().toStdString().c_str());
+        }
+        f.CloseResults();
+        state.ResumeTiming();
+    }
+}
+
+void BM_StepStreamOut(benchmark::State& state) {
+    Fixture& f = F();
+    for (auto _ : state) {
+        TextBuffer input;
+        benchmark::DoNotOptimize(StreamOut(f.SourceView(), input));
+    }
+}
+
+void BM_StepByteLength(benchmark::State& state) {
+    Fixture& f = F();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(f.source->Text().ByteLength());
+    }
+}
+
+void BM_StepReplaceAll(benchmark::State& state) {
+    Fixture& f = F();
+    TextBuffer input;
+    StreamOut(f.SourceView(), input);
+    for (auto _ : state) {
+        TextBuffer output(input.Length() + 5);
+        int32_t n = 0;
+        RunOnLargeStack(kSearchStackBytes, [&] {
+            CExpression expression(kSearch);
+            n = expression.ReplaceAll(input, output, kRewrite, false, 1024, true);
+        });
+        benchmark::DoNotOptimize(n);
+    }
+}
+
+void BM_StepNewDocument(benchmark::State& state) {
+    Fixture& f = F();
+    TextBuffer input;
+    StreamOut(f.SourceView(), input);
+    for (auto _ : state) {
+        f.app->NewDocumentFromText(input);
+        state.PauseTiming();
+        f.CloseResults();
+        state.ResumeTiming();
+    }
+}
+
+void BM_StepCascade(benchmark::State& state) {
+    Fixture& f = F();
+    TextBuffer input;
+    StreamOut(f.SourceView(), input);
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.app->NewDocumentFromText(input);
+        state.ResumeTiming();
+        f.app->MainWnd()->MdiArea()->cascadeSubWindows();
+        QApplication::processEvents();
+        state.PauseTiming();
+        f.CloseResults();
+        state.ResumeTiming();
+    }
+}
+
+// How long after Cancel the dialog is idle again, and the longest pause of the
+// user-interface thread's event loop during the run (a 5 ms timer's gaps).
+void BM_CancelLatencyAndEventLoopGap(benchmark::State& state) {
+    Fixture& f = F();
+    double worstCancelMs = 0;
+    double worstGapMs = 0;
+    for (auto _ : state) {
+        QElapsedTimer clock;
+        clock.start();
+        qint64 cancelledAt = -1;
+        qint64 last = 0;
+        qint64 worstGap = 0;
+        QTimer ticker;
+        ticker.setInterval(5);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 now = clock.nsecsElapsed();
+            worstGap = std::max(worstGap, now - last);
+            last = now;
+            if (cancelledAt < 0 && now > 300'000'000) {
+                cancelledAt = clock.nsecsElapsed();
+                f.dialog->OnCancel();
+            }
+        });
+        ticker.start();
+        last = clock.nsecsElapsed();
+        f.dialog->RunCommand(1020);
+        const qint64 end = clock.nsecsElapsed();
+        ticker.stop();
+        if (f.dialog->StatusLine()->text() != "Cancelled") {
+            state.SkipWithError("the run ended before Cancel");
+        }
+        worstCancelMs = std::max(worstCancelMs, (end - cancelledAt) / 1e6);
+        worstGapMs = std::max(worstGapMs, worstGap / 1e6);
+        f.CloseResults();
+    }
+    state.counters["cancel_to_idle_ms"] = worstCancelMs;
+    state.counters["event_loop_gap_ms"] = worstGapMs;
+}
+
+BENCHMARK(BM_CancelLatencyAndEventLoopGap)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DialogReplaceAll)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StepStreamOut)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StepByteLength)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StepReplaceAll)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StepNewDocument)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StepCascade)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,98 @@
+#include "search/dialog/search_commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+
+#include "search/expression.h"
+#include "search/text_buffer.h"
+
+namespace quarry {
+
+int32_t SearchLimitFrom(bool limitOn, std::string_view field) {
+    if (!limitOn) {
+        return -1;
+    }
+    size_t i = 0;
+    while (i < field.size() && std::isspace(static_cast<unsigned char>(field[i]))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) {
+        negative = field[i] == '-';
+        ++i;
+    }
+    int64_t value = 0;
+    for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i) {
+        value = std::min<int64_t>(value * 10 + (field[i] - '0'), int64_t{1} << 32);
+    }
+    if (negative) {
+        value = -value;
+    }
+    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t selectionEnd,
+                      const char* rewrite, TextBuffer& substitution, const SearchOptions& options) {
+    const int32_t length = text.Length();
+    const int64_t from = std::clamp<int64_t>(selectionEnd, 0, length);
+    // Searching from the text's end makes no attempt and so leaves the groups
+    // alone: start from none, or the substitution would repeat an old one.
+    std::fill(expression.m_pGroups, expression.m_pGroups + kGroupSlots, -1);
+    NextMatching found;
+    found.start = expression.Find(text.Data(), length, text.Data() + from, options.matchCase,
+                                  options.searchLimit, options.lineMode);
+    // Also without a matching: a rewrite that names no group still expands.
+    expression.Rewrite(rewrite, substitution);
+    if (found.start >= 0) {
+        found.length = expression.m_pGroups[64] - expression.m_pGroups[0];
+    }
+    return found;
+}
+
+int32_t RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
+                    const char* rewrite, BulkKind kind, const SearchOptions& options) {
+    if (kind == BulkKind::List) {
+        return expression.ListMatchings(input, output, options.matchCase, options.searchLimit,
+                                        options.lineMode);
+    }
+    return expression.ReplaceAll(input, output, rewrite, options.matchCase, options.searchLimit,
+                                 options.lineMode);
+}
+
+std::string RunningStatus(int command) {
+    switch (command) {
+        case kCmdSearch:
+            return kStatusSearching;
+        case kCmdReplaceAll:
+            return kStatusReplacing;
+        case kCmdListMatchings:
+            return kStatusListing;
+        default:
+            return {};
+    }
+}
+
+std::string ResultStatus(int command, bool cancelled, int32_t result) {
+    if (command == kCmdReplace) {
+        return kStatusReady;
+    }
+    if (cancelled) {
+        return kStatusCancelled;
+    }
+    switch (command) {
+        case kCmdSearch:
+            return result >= 0 ? kStatusReady : kStatusNotFound;
+        case kCmdReplaceAll:
+            return result < 1 ? std::string(kStatusNotFound)
+                              : std::to_string(result) + " matchings replaced";
+        case kCmdListMatchings:
+            return result > 0 ? std::to_string(result) + " matchings listed"
+                              : std::string(kStatusNotFound);
+        default:
+            return {};
+    }
+}
+
+}  // namespace quarry

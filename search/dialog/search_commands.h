@@ -1,0 +1,67 @@
+// The search commands' logic apart from any widget: option values, the next
+// matching with its substitution, the bulk loops, and the status words.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quarry {
+
+class CExpression;
+class TextBuffer;
+
+// Control ids of the four command buttons.
+inline constexpr int kCmdSearch = 1018;
+inline constexpr int kCmdReplace = 1019;
+inline constexpr int kCmdReplaceAll = 1020;
+inline constexpr int kCmdListMatchings = 1021;
+
+inline constexpr const char* kStatusNoDocument = "No active document";
+inline constexpr const char* kStatusInvalid = "Invalid expression";
+inline constexpr const char* kStatusSearching = "Searching...";
+inline constexpr const char* kStatusReplacing = "Replacing...";
+inline constexpr const char* kStatusListing = "Listing matchings...";
+inline constexpr const char* kStatusReady = "Ready";
+inline constexpr const char* kStatusNotFound = "No matching found";
+inline constexpr const char* kStatusCancelled = "Cancelled";
+inline constexpr const char* kStatusNotWritten = "No document changed";
+
+enum class BulkKind { List, ReplaceAll };
+
+struct SearchOptions {
+    bool matchCase = false;
+    int32_t searchLimit = 1024;  // bytes one attempt may examine; negative: no limit
+    bool lineMode = true;        // no matching crosses a line break
+    bool newFile = true;         // bulk results go to a new document
+};
+
+// The search limit: the field read as a decimal integer the way atoi reads it
+// (leading blanks, a sign, digits up to the first other character; nothing
+// readable gives 0; values beyond 32 bits are clamped) when the box is ticked,
+// -1 when it is not.
+int32_t SearchLimitFrom(bool limitOn, std::string_view field);
+
+struct NextMatching {
+    int32_t start = -1;  // -1: none
+    int32_t length = 0;
+};
+
+// Searches text from the selection's end (the text's end when it lies beyond)
+// and expands rewrite for what was found, or for no matching at all, into
+// substitution.
+NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t selectionEnd,
+                      const char* rewrite, TextBuffer& substitution, const SearchOptions& options);
+
+// Runs the list or replace-all loop over input into output; the count the
+// loop reports.
+int32_t RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
+                    const char* rewrite, BulkKind kind, const SearchOptions& options);
+
+// What the status line reads while a command runs (empty: unchanged).
+std::string RunningStatus(int command);
+// What it reads when the command ended. For Search, result is the start of
+// the matching found or -1; for the bulk commands, the count.
+std::string ResultStatus(int command, bool cancelled, int32_t result);
+
+}  // namespace quarry

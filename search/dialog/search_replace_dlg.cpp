@@ -1,0 +1,724 @@
+#include "search/dialog/search_replace_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QResizeEvent>
+
+#include <algorithm>
+
+#include "app/app_state.h"
+#include "app/document_text.h"
+#include "app/editor_transfer.h"
+#include "app/main_frame.h"
+#include "app/quarry_app.h"
+#include "app/quarry_doc.h"
+#include "app/quarry_view.h"
+#include "search/expression.h"
+#include "search/host.h"
+#include "search/settings_file.h"
+#include "search/stack_guard.h"
+#include "search/text_buffer.h"
+#include "ui/dialog_units.h"
+#include "ui/expr_combo_box.h"
+
+namespace quarry {
+namespace {
+
+constexpr const char* kTitle = "Search and Replace by Regular Expression";
+constexpr const char* kResultTooLargeText =
+    "The result does not fit into memory as a whole, so it was not written.\n"
+    "No document was changed. Limit the search or work on a smaller text.";
+constexpr const char* kTextTooLargeText =
+    "The document's text does not fit into memory as a whole, so it was not searched.\n"
+    "No document was changed.";
+constexpr const char* kSettingsDamaged = "settings.dat is damaged: only its first part was read";
+
+// The controls SetRunning enables and disables, in the order it visits them.
+constexpr int kRunningControls[] = {1018, 1019, 1020, 1021, 1022, 1,    2,    1024, 1023,
+                                    104,  105,  1031, 1034, 1026, 1027, 1032, 1033, 1035};
+
+// 9-point Courier New for the expression fields and the substitution line,
+// made once and kept for the run.
+const QFont& ExpressionFont() {
+    static const QFont font = [] {
+        QFont f(QStringLiteral("Courier New"));
+        f.setStyleHint(QFont::TypeWriter);
+        f.setFixedPitch(true);
+        f.setPointSize(9);
+        return f;
+    }();
+    return font;
+}
+
+// Where the window system tells us nothing about the frame (offscreen, no
+// window manager, not yet mapped), a tool window's sizing border of 4 pixels
+// and its small caption of 19 stand in for it.
+constexpr QSize kNominalFrame(8, 27);
+
+std::string Utf8(const QString& text) {
+    return text.toStdString();
+}
+
+QStringList FromUtf8(const std::vector<std::string>& list) {
+    QStringList out;
+    out.reserve(qsizetype(list.size()));
+    for (const std::string& s : list) {
+        out.append(QString::fromStdString(s));
+    }
+    return out;
+}
+
+std::vector<std::string> ToUtf8(const QStringList& list) {
+    std::vector<std::string> out;
+    out.reserve(size_t(list.size()));
+    for (const QString& s : list) {
+        out.push_back(Utf8(s));
+    }
+    return out;
+}
+
+// A result document in the encoding of the text it came from, so that its
+// bytes read back as the same characters.
+void NewResultDocument(TextBuffer& output, const DocFormat& format) {
+    CQuarryApp* app = CQuarryApp::Instance();
+    if (format.encoding == TextEncoding::Utf8) {
+        app->NewDocumentFromText(output);
+    } else if (CQuarryDoc* doc = app->OnFileNew()) {
+        DocFormat own = doc->Text().Format();
+        own.encoding = format.encoding;
+        doc->Text().SetFormat(own);
+        if (CQuarryView* view = app->MainWnd()->ActiveView()) {
+            StreamIn(view, output);
+        }
+    }
+    app->MainWnd()->MdiArea()->cascadeSubWindows();
+}
+
+}  // namespace
+
+CSearchReplaceDlg::CSearchReplaceDlg(std::string settingsPath, QWidget* parent)
+    : QDialog(parent), settingsPath_(std::move(settingsPath)) {
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint);
+    setWindowTitle(QString::fromLatin1(kTitle));
+    setFont(DialogUnits::TemplateFont());
+    setSizeGripEnabled(false);
+    const DialogUnits du(font());
+    BuildTemplate(du);
+    resize(du.X(336), du.Y(135));
+    setMinimumSize(kMinimumWidth - kNominalFrame.width(), kMinimumHeight - kNominalFrame.height());
+    connect(&runner_, &SearchRunner::Progress, progressBar_, &QProgressBar::setValue);
+    OnInitDialog();
+}
+
+CSearchReplaceDlg::~CSearchReplaceDlg() {
+    if (!settingsWritten_) {
+        WriteSettings();
+    }
+}
+
+void CSearchReplaceDlg::BuildTemplate(const DialogUnits& du) {
+    auto add = [&](int id, QWidget* w, int x, int y, int cx, int cy) {
+        w->setGeometry(du.Rect(x, y, cx, cy));
+        if (id != 0) {
+            w->setObjectName(QStringLiteral("id%1").arg(id));
+            controls_.insert(id, w);
+        }
+        return w;
+    };
+    auto button = [&](int id, const char* text, int x, int y, int cx, int cy) {
+        auto* b = new QPushButton(QString::fromUtf8(text), this);
+        b->setAutoDefault(false);
+        add(id, b, x, y, cx, cy);
+        return b;
+    };
+    auto label = [&](int id, const char* text, int x, int y, int cx, int cy) {
+        auto* l = new QLabel(QString::fromUtf8(text), this);
+        add(id, l, x, y, cx, cy);
+        return l;
+    };
+    auto number = [&](int id, int x, int y, int cx, int cy) {
+        auto* e = new QLineEdit(this);
+        e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // Digits only, as typed; texts set by the program pass unchecked.
+        e->setValidator(
+            new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
+        add(id, e, x, y, cx, cy);
+        return e;
+    };
+    auto check = [&](int id, const char* text, int x, int y, int cx, int cy) {
+        auto* c = new QCheckBox(QString::fromUtf8(text), this);
+        add(id, c, x, y, cx, cy);
+        return c;
+    };
+
+    // In the template's order, which is also the tab order.
+    QPushButton* search = button(1018, "&Search", 277, 22, 52, 14);
+    search->setDefault(true);
+    button(1019, "&Replace", 277, 38, 52, 14);
+    button(1020, "Replace &All", 277, 54, 52, 14);
+    button(1021, "&List Matchings", 277, 70, 52, 14);
+    button(1022, "&Close", 277, 106, 52, 14);
+    label(0, "Character", 19, 60, 32, 8);
+    number(1023, 55, 60, 32, 12);
+    button(1024, "&Home", 88, 59, 24, 14);
+    label(0, "Line", 36, 74, 14, 10);
+    number(1026, 55, 73, 32, 12);
+    label(0, "Column", 27, 87, 25, 10);
+    number(1027, 55, 87, 32, 12);
+    check(1031, "Limit Search Depth to", 128, 57, 88, 9);
+    number(1034, 217, 55, 29, 12);
+    check(1032, "Create New File", 128, 69, 102, 10);
+    check(1033, "Match Case", 128, 80, 99, 11);
+    check(1035, "Match Linebreaks", 128, 93, 93, 8);
+    label(1025, "Static", 7, 105, 114, 8)->hide();
+    progressBar_ = new QProgressBar(this);
+    progressBar_->setTextVisible(false);
+    add(1012, progressBar_, 7, 118, 264, 10);
+    button(2, "Abbrechen", 171, 114, 50, 14)->hide();
+    button(1, "OK", 223, 114, 50, 14)->hide();
+    label(0, "Search Expr.", 11, 9, 44, 8);
+    auto* searchPlaceholder = new QComboBox(this);
+    add(101, searchPlaceholder, 55, 7, 213, 206)->hide();
+    label(0, "Rewrite Expr.", 10, 25, 45, 8);
+    auto* rewritePlaceholder = new QComboBox(this);
+    add(1014, rewritePlaceholder, 55, 22, 213, 244)->hide();
+    label(0, "Substitution", 14, 41, 38, 8);
+    QLabel* substitutionPlaceholder = label(1017, "", 56, 40, 202, 10);
+    substitutionPlaceholder->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    substitutionPlaceholder->hide();
+
+    connect(search, &QPushButton::clicked, this, [this] { RunCommand(kCmdSearch); });
+    for (int id : {kCmdReplace, kCmdReplaceAll, kCmdListMatchings}) {
+        connect(static_cast<QPushButton*>(Control(id)), &QPushButton::clicked, this,
+                [this, id] { RunCommand(id); });
+    }
+    connect(static_cast<QPushButton*>(Control(1022)), &QPushButton::clicked, this,
+            &CSearchReplaceDlg::OnCancel);
+    connect(static_cast<QPushButton*>(Control(2)), &QPushButton::clicked, this,
+            &CSearchReplaceDlg::OnCancel);
+    connect(static_cast<QPushButton*>(Control(1024)), &QPushButton::clicked, this,
+            &CSearchReplaceDlg::OnHome);
+    connect(static_cast<QLineEdit*>(Control(1023)), &QLineEdit::textChanged, this,
+            &CSearchReplaceDlg::OnCharacterChanged);
+    for (int id : {1026, 1027}) {
+        connect(static_cast<QLineEdit*>(Control(id)), &QLineEdit::textChanged, this,
+                &CSearchReplaceDlg::OnLineColumnChanged);
+    }
+    connect(static_cast<QCheckBox*>(Control(1031)), &QCheckBox::toggled, this,
+            &CSearchReplaceDlg::OnLimitToggled);
+}
+
+void CSearchReplaceDlg::OnInitDialog() {
+    // The expression fields, the substitution line and the status line take
+    // the places of their placeholders, which stay hidden.
+    const auto makeCombo = [this](int placeholderId, int id, int extraListHeight) {
+        QWidget* placeholder = Control(placeholderId);
+        auto* combo = new CExprComboBox(this);
+        combo->setFont(ExpressionFont());
+        const QRect r = placeholder->geometry();
+        const int height = std::min(combo->sizeHint().height(), DialogUnits(font()).Y(15));
+        combo->setGeometry(r.x(), r.y(), r.width(), height);
+        // The drop-down list reaches as far as the placeholder plus the extra.
+        const int itemHeight = std::max(1, combo->fontMetrics().height() + 2);
+        combo->setMaxVisibleItems(std::max(1, (r.height() + extraListHeight) / itemHeight));
+        combo->setObjectName(QStringLiteral("id%1").arg(id));
+        controls_.insert(id, combo);
+        combo->show();
+        return combo;
+    };
+    searchCombo_ = makeCombo(101, 104, 280);
+    rewriteCombo_ = makeCombo(1014, 105, 180);
+    rewriteCombo_->SetSyntaxMode(0);
+    const auto makeLine = [this](int placeholderId, int id, const QFont& f) {
+        auto* line = new QLabel(this);
+        line->setTextFormat(Qt::PlainText);
+        line->setWordWrap(false);
+        line->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        line->setFont(f);
+        line->setGeometry(Control(placeholderId)->geometry());
+        line->setObjectName(QStringLiteral("id%1").arg(id));
+        controls_.insert(id, line);
+        line->show();
+        return line;
+    };
+    substitutionLine_ = makeLine(1017, 106, ExpressionFont());
+    statusLine_ = makeLine(1025, 107, font());
+    // Made last, they would come last in the tab order; the expressions come
+    // first for the keyboard.
+    setTabOrder(searchCombo_, rewriteCombo_);
+    setTabOrder(rewriteCombo_, Control(1018));
+
+    ReadSettings();
+    SetRunning(false);
+    UpdatePositionFields();
+    const QSize outer = OuterSize();
+    LayoutControls(outer.width(), outer.height());
+    progressBar_->setRange(0, 100);
+}
+
+void CSearchReplaceDlg::ReadSettings() {
+    SettingsRecord record = DefaultSettings();
+    const SettingsLoad load = LoadSettingsFile(settingsPath_, record);
+    searchCombo_->LoadHistory(FromUtf8(record.searchHistory));
+    rewriteCombo_->LoadHistory(FromUtf8(record.rewriteHistory));
+    // No size stored: the template's.
+    storedOuter_ =
+        record.width > 0 && record.height > 0 ? QSize(record.width, record.height) : OuterSize();
+    ResizeOuter(storedOuter_.width(), storedOuter_.height());
+    SetChecked(1031, record.limitOn);
+    SetChecked(1032, record.newFile);
+    SetChecked(1033, record.matchCase);
+    static_cast<QLineEdit*>(Control(1034))->setText(QString::fromStdString(record.limitValue));
+    SetChecked(1035, record.matchLineBreaks);
+    if (load == SettingsLoad::Damaged) {
+        SetStatus(QString::fromLatin1(kSettingsDamaged));
+    }
+}
+
+void CSearchReplaceDlg::WriteSettings() {
+    settingsWritten_ = true;
+    SettingsRecord record;
+    record.searchHistory = ToUtf8(searchCombo_->History());
+    record.rewriteHistory = ToUtf8(rewriteCombo_->History());
+    const QSize outer = OuterSize();
+    record.width = outer.width();
+    record.height = outer.height();
+    record.limitOn = IsChecked(1031);
+    record.newFile = IsChecked(1032);
+    record.matchCase = IsChecked(1033);
+    record.limitValue = Utf8(static_cast<QLineEdit*>(Control(1034))->text());
+    record.matchLineBreaks = IsChecked(1035);
+    std::string error;
+    if (!SaveSettingsFile(settingsPath_, record, &error)) {
+        // Only while the main window is still there to show it over.
+        CQuarryApp* app = CQuarryApp::Instance();
+        if (app != nullptr && app->MainWnd() != nullptr && app->MainWnd()->isVisible()) {
+            ShowMessage("The search settings could not be saved to\n" + settingsPath_ + "\n" +
+                        error);
+        }
+    }
+}
+
+void CSearchReplaceDlg::done(int result) {
+    if (!settingsWritten_) {
+        WriteSettings();
+    }
+    QDialog::done(result);
+}
+
+void CSearchReplaceDlg::reject() {
+    OnCancel();
+}
+
+void CSearchReplaceDlg::OnCancel() {
+    if (running) {
+        cancelRequested = true;
+        SearchDialog().cancelRequested = true;
+        runner_.RequestCancel();
+        return;
+    }
+    done(QDialog::Rejected);
+}
+
+QSize CSearchReplaceDlg::FrameExtra() const {
+    const QSize extra = frameGeometry().size() - geometry().size();
+    return extra.isEmpty() ? kNominalFrame : extra;
+}
+
+QSize CSearchReplaceDlg::OuterSize() const {
+    return size() + FrameExtra();
+}
+
+void CSearchReplaceDlg::ResizeOuter(int width, int height) {
+    const QSize extra = FrameExtra();
+    resize(std::max(width, kMinimumWidth) - extra.width(),
+           std::max(height, kMinimumHeight) - extra.height());
+}
+
+void CSearchReplaceDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (storedOuter_.isValid()) {
+        ResizeOuter(storedOuter_.width(), storedOuter_.height());
+        storedOuter_ = QSize();
+    }
+}
+
+void CSearchReplaceDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (sizeGuard_ || statusLine_ == nullptr) {
+        return;
+    }
+    QSize outer = OuterSize();
+    if (outer.width() < kMinimumWidth || outer.height() < kMinimumHeight) {
+        sizeGuard_ = true;
+        ResizeOuter(outer.width(), outer.height());
+        sizeGuard_ = false;
+        outer = outer.expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+    }
+    LayoutControls(outer.width(), outer.height());
+}
+
+void CSearchReplaceDlg::LayoutControls(int w, int h) {
+    if (statusLine_ == nullptr) {
+        return;
+    }
+    // Anchored to the bottom edge.
+    for (const auto& [id, gap] : {std::pair{107, 55}, std::pair{1022, 35}, std::pair{1012, 35}}) {
+        if (QWidget* c = Control(id)) {
+            c->move(c->x(), h - c->height() - gap);
+        }
+    }
+    // Widths follow the right edge; the buttons keep to it.
+    const int W = std::max(w, kMinimumWidth);
+    for (int id : {105, 104, 1022, 1021, 1020, 1019, 1018, 106, 1024, 1023, 107, 1012}) {
+        QWidget* c = Control(id);
+        if (c == nullptr) {
+            continue;
+        }
+        switch (id) {
+            case 104:
+            case 105:
+            case 107:
+            case 1012:
+                c->resize(W - 99 - c->x(), c->height());
+                if (auto* combo = qobject_cast<QComboBox*>(c); combo && combo->lineEdit()) {
+                    combo->lineEdit()->deselect();
+                }
+                break;
+            case 106:
+                c->resize(W - 110 - c->x(), c->height());
+                break;
+            case 1023:
+            case 1024:
+                c->raise();
+                break;
+            default:
+                c->move(W - c->width() - 15, c->y());
+                break;
+        }
+    }
+    update();
+}
+
+void CSearchReplaceDlg::SetRunning(bool run) {
+    // Set first: a close request during the repaint below must see it.
+    running = run;
+    SearchDialog().running = run;
+    for (int id : kRunningControls) {
+        QWidget* c = Control(id);
+        if (c == nullptr) {
+            continue;
+        }
+        if (id == 1022) {
+            static_cast<QPushButton*>(c)->setText(run ? QStringLiteral("&Cancel")
+                                                      : QStringLiteral("&Close"));
+            c->setEnabled(true);
+        } else if (id == 1034) {
+            c->setEnabled(!run && IsChecked(1031));
+        } else {
+            c->setEnabled(!run);
+        }
+    }
+    if (QWidget* character = Control(1023)) {
+        character->setFocus();
+    }
+    if (run && !waitCursor_) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        waitCursor_ = true;
+    } else if (!run && waitCursor_) {
+        QApplication::restoreOverrideCursor();
+        waitCursor_ = false;
+    }
+    progressBar_->setValue(0);
+    cancelRequested = false;
+    SearchDialog().cancelRequested = false;
+}
+
+void CSearchReplaceDlg::RecordHistories() {
+    for (CExprComboBox* combo : {searchCombo_, rewriteCombo_}) {
+        const QString text = combo->currentText();
+        // Letter case aside, an entry is kept once, where it was used last.
+        const int old = combo->findText(text, Qt::MatchFixedString);
+        if (old >= 0) {
+            combo->removeItem(old);
+        }
+        combo->insertItem(0, text);
+        if (combo->count() > kHistoryLimit) {
+            combo->removeItem(kHistoryLimit);
+        }
+        combo->setEditText(text);
+    }
+}
+
+bool CSearchReplaceDlg::IsChecked(int id) const {
+    auto* box = qobject_cast<QCheckBox*>(Control(id));
+    return box != nullptr && box->checkState() == Qt::Checked;
+}
+
+void CSearchReplaceDlg::SetChecked(int id, bool checked) {
+    if (auto* box = qobject_cast<QCheckBox*>(Control(id))) {
+        box->setChecked(checked);
+    }
+}
+
+int32_t CSearchReplaceDlg::ReadInteger(int id) const {
+    QWidget* c = Control(id);
+    if (c == nullptr) {
+        return -1;
+    }
+    QString text;
+    if (auto* edit = qobject_cast<QLineEdit*>(c)) {
+        text = edit->text();
+    } else if (auto* l = qobject_cast<QLabel*>(c)) {
+        text = l->text();
+    }
+    return SearchLimitFrom(true, text.toStdString());
+}
+
+void CSearchReplaceDlg::SetNumberField(int id, int64_t value) {
+    positionSyncEnabled_ = false;
+    if (auto* edit = qobject_cast<QLineEdit*>(Control(id))) {
+        const int caret = edit->hasSelectedText() ? edit->selectionStart() : edit->cursorPosition();
+        edit->setText(QString::number(value));
+        edit->setCursorPosition(std::min<int>(caret, int(edit->text().size())));
+    }
+    positionSyncEnabled_ = true;
+}
+
+SearchOptions CSearchReplaceDlg::ReadOptions() const {
+    SearchOptions options;
+    options.matchCase = IsChecked(1033);
+    options.lineMode = !IsChecked(1035);
+    options.newFile = IsChecked(1032);
+    const auto* field = static_cast<const QLineEdit*>(Control(1034));
+    options.searchLimit = SearchLimitFrom(IsChecked(1031), field->text().toStdString());
+    return options;
+}
+
+void CSearchReplaceDlg::UpdatePositionFields() {
+    CQuarryView* editor = GetActiveEditor();
+    if (editor == nullptr) {
+        return;
+    }
+    int64_t start = 0;
+    int64_t end = 0;
+    editor->GetSel(start, end);
+    const int line = editor->LineFromChar(end);
+    SetNumberField(1023, end);
+    SetNumberField(1026, line);
+    SetNumberField(1027, end - editor->LineIndex(line));
+}
+
+void CSearchReplaceDlg::OnCharacterChanged() {
+    if (!positionSyncEnabled_) {
+        return;
+    }
+    if (CQuarryView* editor = GetActiveEditor()) {
+        editor->SetSel(0, std::max(ReadInteger(1023), 0));
+    }
+}
+
+void CSearchReplaceDlg::OnLineColumnChanged() {
+    if (!positionSyncEnabled_) {
+        return;
+    }
+    CQuarryView* editor = GetActiveEditor();
+    if (editor == nullptr) {
+        return;
+    }
+    int64_t lineStart = editor->LineIndex(std::max(ReadInteger(1026), 0));
+    if (lineStart < 0) {
+        // Beyond the last line: the end of the text.
+        lineStart = editor->GetDocument()->Text().ByteLength();
+    }
+    editor->SetSel(0, lineStart + std::max(ReadInteger(1027), 0));
+}
+
+void CSearchReplaceDlg::OnLimitToggled() {
+    if (QWidget* field = Control(1034)) {
+        field->setEnabled(!running && IsChecked(1031));
+    }
+}
+
+void CSearchReplaceDlg::OnHome() {
+    SetNumberField(1023, 0);
+    if (CQuarryView* editor = GetActiveEditor()) {
+        editor->SetSel(0, 0);
+    }
+    substitution_.clear();
+    substitutionLine_->clear();
+    statusLine_->clear();
+}
+
+void CSearchReplaceDlg::SetStatus(const QString& text) {
+    statusLine_->setText(text);
+}
+
+void CSearchReplaceDlg::SetSubstitution(const std::string& bytes, const DocFormat& format) {
+    substitution_ = bytes;
+    substitutionFormat_ = format;
+    substitutionLine_->setText(
+        DecodeStream(QByteArrayView(bytes.data(), qsizetype(bytes.size())), format));
+}
+
+bool CSearchReplaceDlg::RunOnSearchThread(const std::function<void()>& work) {
+    if (runner_.Run(work)) {
+        return true;
+    }
+    ShowMessage("The search could not start: no thread with a " +
+                std::to_string(kSearchStackBytes >> 20) + " MiB stack could be made.");
+    return false;
+}
+
+void CSearchReplaceDlg::RunCommand(int command) {
+    if (running) {
+        return;  // one command at a time: the matcher's state is shared
+    }
+    RecordHistories();
+    CQuarryView* view = GetActiveEditor();
+    if (view == nullptr) {
+        SetStatus(QString::fromLatin1(kStatusNoDocument));
+        return;
+    }
+    const SearchOptions options = ReadOptions();
+    const DocumentText& text = view->GetDocument()->Text();
+    // An expression holding a character the document's encoding lacks can
+    // match nothing there and could not be written into it.
+    const std::optional<std::string> pattern = text.ToDocumentBytes(searchCombo_->currentText());
+    const std::optional<std::string> rewrite = text.ToDocumentBytes(rewriteCombo_->currentText());
+    if (!pattern || !rewrite) {
+        SetStatus(QString::fromLatin1(kStatusInvalid));
+        return;
+    }
+    CExpression expression(pattern->c_str(), &runner_);
+    if (expression.m_nState == CExpression::kInvalid) {
+        SetStatus(QString::fromLatin1(kStatusInvalid));
+        return;
+    }
+    RecordHistories();
+    SetRunning(true);
+    const std::string busy = RunningStatus(command);
+    if (!busy.empty()) {
+        SetStatus(QString::fromStdString(busy));
+    }
+    std::string result;
+    switch (command) {
+        case kCmdSearch:
+            result = RunSearchNext(expression, *rewrite, options);
+            break;
+        case kCmdReplace:
+            result = RunReplace();
+            break;
+        case kCmdReplaceAll:
+        case kCmdListMatchings:
+            result = RunBulk(command, expression, *rewrite);
+            break;
+        default:
+            break;
+    }
+    SetStatus(QString::fromStdString(result));
+    SetRunning(false);
+}
+
+std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std::string& rewrite,
+                                             const SearchOptions& options) {
+    QPointer<CQuarryView> editor = GetActiveEditor();
+    TextBuffer text;
+    StreamOut(editor, text);
+    const DocFormat format = editor->GetDocument()->Text().Format();
+    int64_t start = 0;
+    int64_t end = 0;
+    editor->GetSel(start, end);
+    TextBuffer substitution;
+    NextMatching found;
+    if (!RunOnSearchThread([&] {
+            found = FindNext(expression, text, end, rewrite.c_str(), substitution, options);
+        })) {
+        return kStatusCancelled;
+    }
+    const bool cancelled = cancelRequested;
+    if (found.start >= 0 && !cancelled && editor) {
+        editor->SetSel(found.start, int64_t{found.start} + found.length);
+    }
+    SetSubstitution(std::string(substitution.Data(), size_t(substitution.Length())), format);
+    return ResultStatus(kCmdSearch, cancelled, found.start);
+}
+
+std::string CSearchReplaceDlg::RunReplace() {
+    CQuarryView* editor = GetActiveEditor();
+    const DocumentText& text = editor->GetDocument()->Text();
+    std::string bytes = substitution_;
+    // Made for a document of another encoding: carry the characters over.
+    if (text.Format().encoding != substitutionFormat_.encoding) {
+        const QString shown = substitutionLine_->text();
+        bytes = text.ToDocumentBytes(shown).value_or(EncodeStream(shown, text.Format()));
+    }
+    ReplaceSelection(editor, bytes);
+    return ResultStatus(kCmdReplace, false, 0);
+}
+
+std::string CSearchReplaceDlg::RunBulk(int command, CExpression& expression,
+                                       const std::string& rewrite) {
+    notWritten_ = false;
+    const BulkKind kind = command == kCmdListMatchings ? BulkKind::List : BulkKind::ReplaceAll;
+    const int32_t n = RunBulkOperation(expression, rewrite.c_str(), kind);
+    if (notWritten_) {
+        return kStatusNotWritten;
+    }
+    return ResultStatus(command, cancelRequested, n);
+}
+
+int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char* rewrite,
+                                            BulkKind kind) {
+    QPointer<CQuarryView> editor = GetActiveEditor();
+    if (!editor) {
+        return 0;
+    }
+    DocumentText& text = editor->GetDocument()->Text();
+    const DocFormat format = text.Format();
+    TextBuffer input;
+    StreamOut(editor, input);
+    if (input.Length() != text.ByteLength()) {
+        // Searching a part as if it were the whole could write the part back.
+        ShowMessage(kTextTooLargeText);
+        notWritten_ = true;
+        return 0;
+    }
+    TextBuffer output(input.Length() + 5);
+    const SearchOptions options = ReadOptions();
+    int32_t n = 0;
+    if (!RunOnSearchThread(
+            [&] { n = RunBulkLoop(expression, input, output, rewrite, kind, options); })) {
+        notWritten_ = true;
+        return 0;
+    }
+    if (n <= 0 || cancelRequested) {
+        return n;
+    }
+    if (expression.m_bOutputShort) {
+        // A result that lost pieces must never pass for the whole one.
+        ShowMessage(kResultTooLargeText);
+        notWritten_ = true;
+        return n;
+    }
+    if (options.newFile) {
+        NewResultDocument(output, format);
+    } else if (editor) {
+        StreamIn(editor, output);
+    } else {
+        notWritten_ = true;
+    }
+    return n;
+}
+
+}  // namespace quarry

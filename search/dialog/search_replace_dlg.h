@@ -1,0 +1,134 @@
+// CSearchReplaceDlg: "Search and Replace by Regular Expression", the window
+// from which every search command runs. Its window exists only while shown;
+// histories and options live in settings.dat between showings. Commands run
+// on a search thread while this dialog and the editors stay responsive.
+#pragma once
+
+#include <QDialog>
+#include <QHash>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+#include "app/text_codec.h"
+#include "search/dialog/search_commands.h"
+#include "search/dialog/search_runner.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+
+namespace quarry {
+
+class CExprComboBox;
+class CExpression;
+class DialogUnits;
+
+class CSearchReplaceDlg : public QDialog {
+    Q_OBJECT
+  public:
+    // Builds template 158 and initialises: the controls made over their
+    // placeholders, settings read from settingsPath (defaults when it can't
+    // be read), idle state, position fields.
+    explicit CSearchReplaceDlg(std::string settingsPath, QWidget* parent = nullptr);
+    // Writes the settings unless the dialog's end wrote them already.
+    ~CSearchReplaceDlg() override;
+
+    static constexpr int kMinimumWidth = 521;
+    static constexpr int kMinimumHeight = 250;
+    static constexpr int kHistoryLimit = 100;
+
+    // A command is running: inputs disabled, Close reads "&Cancel".
+    bool running = false;
+    bool cancelRequested = false;
+
+    // Template controls and those made at initialisation, by control id.
+    QWidget* Control(int id) const { return controls_.value(id); }
+    CExprComboBox* SearchCombo() const { return searchCombo_; }
+    CExprComboBox* RewriteCombo() const { return rewriteCombo_; }
+    QLabel* StatusLine() const { return statusLine_; }
+    QLabel* SubstitutionLine() const { return substitutionLine_; }
+    QProgressBar* ProgressBar() const { return progressBar_; }
+    SearchRunner& Runner() { return runner_; }
+
+    // The four commands: 1018 Search, 1019 Replace, 1020 Replace All,
+    // 1021 List Matchings.
+    void RunCommand(int command);
+    void SetRunning(bool run);
+    // Puts the current search and rewrite texts first in their lists.
+    void RecordHistories();
+    // Character, Line and Column fields from the active editor's caret.
+    void UpdatePositionFields();
+    void OnHome();
+    // Escape, Close and the close box: stop a running command, else close.
+    void OnCancel();
+
+    // The options as the commands read them now.
+    SearchOptions ReadOptions() const;
+    bool IsChecked(int id) const;
+    void SetChecked(int id, bool checked);
+    // The control's text as atoi reads it; -1 when there is no such control.
+    int32_t ReadInteger(int id) const;
+    // Writes a position without its being taken for the user's input.
+    void SetNumberField(int id, int64_t value);
+
+    // Outer size in pixels: the window with its frame.
+    QSize OuterSize() const;
+    void ResizeOuter(int width, int height);
+    // Places the controls for an outer size of w x h pixels.
+    void LayoutControls(int w, int h);
+
+    // Escape and the close box come here.
+    void reject() override;
+
+  protected:
+    void done(int result) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void BuildTemplate(const DialogUnits& du);
+    void OnInitDialog();
+    void ReadSettings();
+    void WriteSettings();
+    QSize FrameExtra() const;
+    void SetStatus(const QString& text);
+    void SetSubstitution(const std::string& bytes, const DocFormat& format);
+
+    std::string RunSearchNext(CExpression& expression, const std::string& rewrite,
+                              const SearchOptions& options);
+    std::string RunReplace();
+    std::string RunBulk(int command, CExpression& expression, const std::string& rewrite);
+    // The bulk operation over the active editor; sets notWritten_ when a
+    // result could not be written whole.
+    int32_t RunBulkOperation(CExpression& expression, const char* rewrite, BulkKind kind);
+    bool RunOnSearchThread(const std::function<void()>& work);
+
+    void OnCharacterChanged();
+    void OnLineColumnChanged();
+    void OnLimitToggled();
+
+    std::string settingsPath_;
+    bool settingsWritten_ = false;
+    QHash<int, QWidget*> controls_;
+    CExprComboBox* searchCombo_ = nullptr;
+    CExprComboBox* rewriteCombo_ = nullptr;
+    QLabel* substitutionLine_ = nullptr;
+    QLabel* statusLine_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    SearchRunner runner_;
+    // The substitution as bytes of the document Search ran on.
+    std::string substitution_;
+    DocFormat substitutionFormat_;
+    bool notWritten_ = false;
+    bool positionSyncEnabled_ = true;
+    bool sizeGuard_ = false;
+    bool waitCursor_ = false;
+    // The outer size read from the settings, applied again once shown, when
+    // the window system knows the frame.
+    QSize storedOuter_;
+};
+
+}  // namespace quarry

@@ -1,0 +1,66 @@
+#include "search/dialog/search_runner.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+
+#include <memory>
+
+#include "search/stack_guard.h"
+
+namespace quarry {
+
+SearchRunner::SearchRunner(QObject* parent) : QObject(parent), stackBytes_(kSearchStackBytes) {}
+
+bool SearchRunner::PollCancel() {
+    return !cancel_.load(std::memory_order_relaxed);
+}
+
+void SearchRunner::ReportProgress(int percent) {
+    // Only changes cross to the other thread: the matcher reports often.
+    if (lastPercent_.exchange(percent, std::memory_order_relaxed) != percent) {
+        emit Progress(percent);
+    }
+}
+
+void SearchRunner::RequestCancel() {
+    cancel_.store(true, std::memory_order_relaxed);
+}
+
+bool SearchRunner::Run(const std::function<void()>& work) {
+    cancel_.store(false, std::memory_order_relaxed);
+    lastPercent_.store(-1, std::memory_order_relaxed);
+    std::unique_ptr<QThread> thread(QThread::create(work));
+    thread->setStackSize(static_cast<uint>(stackBytes_));
+    QEventLoop loop;
+    connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    thread->start();
+    if (!thread->isRunning() && !thread->isFinished()) {
+        return false;
+    }
+    running_ = true;
+    loop.exec();
+    thread->wait();
+    running_ = false;
+    return true;
+}
+
+MessageHandler OnUiThread(MessageHandler inner) {
+    return [inner = std::move(inner)](const std::string& text, const MessageTitle& title,
+                                      const std::vector<std::string>& captions, int style) {
+        if (!inner) {
+            return static_cast<int>(IDCANCEL);
+        }
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app == nullptr || QThread::currentThread() == app->thread()) {
+            return inner(text, title, captions, style);
+        }
+        int result = IDCANCEL;
+        QMetaObject::invokeMethod(
+            app, [&] { result = inner(text, title, captions, style); },
+            Qt::BlockingQueuedConnection);
+        return result;
+    };
+}
+
+}  // namespace quarry

@@ -1,0 +1,615 @@
+// The real search dialog over the real shell, offscreen: commands, status
+// words, histories, options, position fields, running state and settings.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/child_frame.h"
+#include "app/main_frame.h"
+#include "app/quarry_app.h"
+#include "app/quarry_doc.h"
+#include "app/quarry_view.h"
+#include "res/command_ids.h"
+#include "search/dialog/search_dialog_link.h"
+#include "search/dialog/search_replace_dlg.h"
+#include "search/dialog/search_runner.h"
+#include "search/settings_file.h"
+#include "ui/expr_combo_box.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QSize& s, std::ostream* os) {
+    *os << s.width() << "x" << s.height();
+}
+QT_END_NAMESPACE
+
+namespace quarry {
+namespace {
+
+class SearchDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        settingsPath = QDir(dir.path()).filePath("settings.dat").toStdString();
+        OverrideSearchSettingsPath(settingsPath);
+        SearchDialog() = SearchDialogLink{};
+        QSettings(kRegistryKey, "Quarry!").clear();
+        app = std::make_unique<CQuarryApp>();
+        ASSERT_TRUE(app->InitInstance({}));
+        InstallSearchDialog();
+        // After start-up, which installs the message dialog.
+        SetMessageHandler(OnUiThread([this](const std::string& text, const MessageTitle&,
+                                            const std::vector<std::string>&, int) {
+            messages.push_back(text);
+            return int(IDOK);
+        }));
+        frame = app->MainWnd();
+    }
+    void TearDown() override {
+        if (app) {
+            for (CQuarryDoc* doc : app->Documents()) {
+                doc->SetModifiedFlag(false);
+            }
+        }
+        if (CSearchReplaceDlg* d = SearchDialogWindow()) {
+            delete d;
+        }
+        app.reset();
+        SearchDialog() = SearchDialogLink{};
+        SetMessageHandler(nullptr);
+        OverrideSearchSettingsPath({});
+    }
+
+    CSearchReplaceDlg* Open() {
+        frame->OnCommand(ID_EDIT_FIND);
+        return SearchDialogWindow();
+    }
+    CQuarryView* Active() const { return frame->ActiveView(); }
+    // A loaded text with the caret at its start.
+    void SetText(const QByteArray& bytes) {
+        Active()->GetDocument()->Text().LoadBytes(bytes);
+        Active()->SetSel(0, 0);
+    }
+    static std::string Stream(CQuarryView* view) {
+        std::string out;
+        view->GetDocument()->Text().AppendStream(out);
+        return out;
+    }
+    void Expressions(const QString& search, const QString& rewrite) {
+        dlg->SearchCombo()->setEditText(search);
+        dlg->RewriteCombo()->setEditText(rewrite);
+    }
+    QString Status() const { return dlg->StatusLine()->text(); }
+    QLineEdit* Field(int id) const { return static_cast<QLineEdit*>(dlg->Control(id)); }
+    QPushButton* Button(int id) const { return static_cast<QPushButton*>(dlg->Control(id)); }
+    std::pair<int64_t, int64_t> Selection() const {
+        int64_t s = 0;
+        int64_t e = 0;
+        Active()->GetSel(s, e);
+        return {s, e};
+    }
+
+    QTemporaryDir dir;
+    std::string settingsPath;
+    std::unique_ptr<CQuarryApp> app;
+    CMainFrame* frame = nullptr;
+    CSearchReplaceDlg* dlg = nullptr;
+    std::vector<std::string> messages;
+};
+
+TEST_F(SearchDialogTest, FindOpensTheDialogOnceAndLeavesTheEditorsUsable) {
+    EXPECT_FALSE(SearchDialog().windowExists());
+    dlg = Open();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_FALSE(dlg->isModal());
+    EXPECT_EQ(dlg->windowTitle(), "Search and Replace by Regular Expression");
+    EXPECT_TRUE(SearchDialog().windowExists());
+    // Find again focuses the same window rather than making a second.
+    frame->OnCommand(ID_EDIT_FIND);
+    EXPECT_EQ(SearchDialogWindow(), dlg);
+    // The main window and its editor still take input.
+    EXPECT_TRUE(frame->isEnabled());
+    EXPECT_TRUE(Active()->isEnabled());
+
+    // Defaults of a first showing.
+    EXPECT_TRUE(dlg->IsChecked(1031));
+    EXPECT_EQ(Field(1034)->text(), "1024");
+    EXPECT_TRUE(dlg->IsChecked(1032));
+    EXPECT_FALSE(dlg->IsChecked(1033));
+    EXPECT_FALSE(dlg->IsChecked(1035));
+    EXPECT_EQ(dlg->RewriteCombo()->SyntaxMode(), 0);
+    EXPECT_EQ(dlg->SearchCombo()->SyntaxMode(), 1);
+    EXPECT_EQ(dlg->ProgressBar()->maximum(), 100);
+    EXPECT_EQ(Button(1022)->text(), "&Close");
+    for (int id : {101, 1014, 1017, 1025, 1, 2}) {
+        EXPECT_FALSE(dlg->Control(id)->isVisible()) << id;
+    }
+
+    dlg->OnCancel();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(SearchDialogWindow(), nullptr);
+    EXPECT_FALSE(SearchDialog().windowExists());
+}
+
+TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {
+    SetText("alpha=1, beta=22\nx = 3\ngamma=333\n");
+    CQuarryView* source = Active();
+    dlg = Open();
+    Expressions("(\\w+)=(\\d+)", "\\2=\\1");
+    Button(1020)->click();
+    EXPECT_EQ(Status(), "3 matchings replaced");
+    EXPECT_FALSE(dlg->running);
+    EXPECT_FALSE(SearchDialog().running);
+    ASSERT_EQ(app->Documents().size(), 2);
+    EXPECT_NE(Active(), source);
+    EXPECT_EQ(Stream(Active()), "1=alpha, 22=beta\r\nx = 3\r\n333=gamma\r\n");
+    EXPECT_EQ(Stream(source), "alpha=1, beta=22\r\nx = 3\r\ngamma=333\r\n");
+    EXPECT_EQ(dlg->SearchCombo()->History(), QStringList{"(\\w+)=(\\d+)"});
+    EXPECT_EQ(dlg->RewriteCombo()->History(), QStringList{"\\2=\\1"});
+}
+
+TEST_F(SearchDialogTest, ReplaceAllInPlaceIsOneUndoStepAndNoMatchingChangesNothing) {
+    SetText("a1 a2 a3");
+    dlg = Open();
+    dlg->SetChecked(1032, false);
+    Expressions("a(\\d)", "b\\1");
+    dlg->RunCommand(kCmdReplaceAll);
+    EXPECT_EQ(Status(), "3 matchings replaced");
+    EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(Stream(Active()), "b1 b2 b3");
+    Active()->undo();
+    EXPECT_EQ(Stream(Active()), "a1 a2 a3");
+
+    Expressions("zzz", "q");
+    dlg->RunCommand(kCmdReplaceAll);
+    EXPECT_EQ(Status(), "No matching found");
+    EXPECT_EQ(Stream(Active()), "a1 a2 a3");
+    EXPECT_FALSE(Active()->document()->isUndoAvailable());
+}
+
+TEST_F(SearchDialogTest, SearchThenReplaceThroughTheDocumentEachReplaceUndoable) {
+    SetText("x1 x2\nx3");
+    dlg = Open();
+    Expressions("x(\\d)", "<\\1>");
+    const std::vector<std::pair<int64_t, int64_t>> spans = {{0, 2}, {4, 6}, {9, 11}};
+    const std::vector<std::string> after = {"<1> x2\r\nx3", "<1> <2>\r\nx3", "<1> <2>\r\n<3>"};
+    for (size_t i = 0; i < spans.size(); ++i) {
+        dlg->RunCommand(kCmdSearch);
+        EXPECT_EQ(Status(), "Ready");
+        EXPECT_EQ(Selection(), spans[i]);
+        EXPECT_EQ(dlg->SubstitutionLine()->text(), QString("<%1>").arg(i + 1));
+        dlg->RunCommand(kCmdReplace);
+        EXPECT_EQ(Status(), "Ready");
+        EXPECT_EQ(Stream(Active()), after[i]);
+        // The inserted text is selected, so the next Search goes on behind it.
+        EXPECT_EQ(Selection().second - Selection().first, 3);
+    }
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Status(), "No matching found");
+    EXPECT_EQ(dlg->SubstitutionLine()->text(), "");
+    for (size_t i = after.size() - 1; i > 0; --i) {
+        Active()->undo();
+        EXPECT_EQ(Stream(Active()), after[i - 1]);
+    }
+    Active()->undo();
+    EXPECT_EQ(Stream(Active()), "x1 x2\r\nx3");
+}
+
+TEST_F(SearchDialogTest, StatusWordsForFailures) {
+    SetText("abc");
+    dlg = Open();
+    Expressions("a**", "");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Status(), "Invalid expression");
+    Expressions("", "");
+    dlg->RunCommand(kCmdListMatchings);
+    EXPECT_EQ(Status(), "Invalid expression");
+    Expressions("q", "");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Status(), "No matching found");
+    dlg->RunCommand(kCmdListMatchings);
+    EXPECT_EQ(Status(), "No matching found");
+    // A character the document's 8-bit encoding can't hold matches nothing there.
+    SetText("caf\xE9");
+    ASSERT_EQ(Active()->GetDocument()->Text().Format().encoding, TextEncoding::Bytes8);
+    Expressions(QString::fromUtf8("\u2713"), "");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Status(), "Invalid expression");
+
+    // Without a document: the status says so and the texts are still recorded.
+    for (CQuarryDoc* doc : app->Documents()) {
+        doc->SetModifiedFlag(false);
+        app->CloseDocument(doc);
+    }
+    ASSERT_EQ(Active(), nullptr);
+    Expressions("kept", "also kept");
+    dlg->RunCommand(kCmdReplaceAll);
+    EXPECT_EQ(Status(), "No active document");
+    EXPECT_EQ(dlg->SearchCombo()->History().value(0), "kept");
+    EXPECT_EQ(dlg->RewriteCombo()->History().value(0), "also kept");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SearchDialogTest, ListMatchingsInPlaceAndIntoANewDocument) {
+    SetText("xaaybz a");
+    dlg = Open();
+    Expressions("a+", "");
+    dlg->RunCommand(kCmdListMatchings);
+    EXPECT_EQ(Status(), "2 matchings listed");
+    ASSERT_EQ(app->Documents().size(), 2);
+    EXPECT_EQ(Stream(Active()), "aa\r\na\r\n");
+    // The document windows are cascaded: each its own window, none maximised.
+    for (QMdiSubWindow* w : frame->MdiArea()->subWindowList()) {
+        EXPECT_FALSE(w->isMaximized());
+    }
+
+    frame->MdiArea()->activateNextSubWindow();
+    ASSERT_EQ(Stream(Active()), "xaaybz a");
+    dlg->SetChecked(1032, false);
+    dlg->RunCommand(kCmdListMatchings);
+    EXPECT_EQ(Status(), "2 matchings listed");
+    EXPECT_EQ(app->Documents().size(), 2);
+    EXPECT_EQ(Stream(Active()), "aa\r\na\r\n");
+
+    // An empty first matching is counted and lists nothing.
+    Expressions("q*", "");
+    dlg->RunCommand(kCmdListMatchings);
+    EXPECT_EQ(Status(), "1 matchings listed");
+    EXPECT_EQ(Stream(Active()), "");
+}
+
+TEST_F(SearchDialogTest, ResultsOfAnEightBitDocumentKeepTheirCharacters) {
+    // C3 A4 would read as one UTF-8 character; in this 8-bit text it is two.
+    SetText("\xC3\xA4=1 \xFF\n");
+    ASSERT_EQ(Active()->GetDocument()->Text().Format().encoding, TextEncoding::Bytes8);
+    dlg = Open();
+    Expressions("(..)=(\\d)", QString::fromUtf8("\\2=\\1 \u00e4"));
+    dlg->RunCommand(kCmdReplaceAll);
+    EXPECT_EQ(Status(), "1 matchings replaced");
+    ASSERT_EQ(app->Documents().size(), 2);
+    EXPECT_EQ(Active()->toPlainText(), QString::fromUtf8("1=\u00c3\u00a4 \u00e4 \u00ff\n"));
+    EXPECT_EQ(Stream(Active()), "1=\xC3\xA4 \xE4 \xFF\r\n");
+}
+
+TEST_F(SearchDialogTest, HistoriesHoldAHundredMostRecentFirstIgnoringCase) {
+    SetText("text");
+    dlg = Open();
+    for (int i = 0; i <= 100; ++i) {
+        Expressions(QString("e%1").arg(i), QString("r%1").arg(i % 3));
+        dlg->RecordHistories();
+    }
+    const QStringList search = dlg->SearchCombo()->History();
+    ASSERT_EQ(search.size(), 100);
+    EXPECT_EQ(search.first(), "e100");
+    EXPECT_EQ(search.last(), "e1") << "the oldest entry e0 left the list";
+    EXPECT_EQ(dlg->RewriteCombo()->History(), QStringList({"r1", "r0", "r2"}));
+
+    Expressions("E50", "R2");
+    dlg->RecordHistories();
+    const QStringList after = dlg->SearchCombo()->History();
+    EXPECT_EQ(after.size(), 100);
+    EXPECT_EQ(after.first(), "E50");
+    EXPECT_EQ(
+        after.filter(QRegularExpression("^e50$", QRegularExpression::CaseInsensitiveOption)).size(),
+        1);
+    EXPECT_EQ(dlg->RewriteCombo()->History(), QStringList({"R2", "r1", "r0"}));
+    EXPECT_EQ(dlg->SearchCombo()->currentText(), "E50");
+    // An empty text is recorded like any other.
+    Expressions("", "");
+    dlg->RecordHistories();
+    EXPECT_EQ(dlg->SearchCombo()->History().first(), "");
+}
+
+TEST_F(SearchDialogTest, SearchLimitAndOptionsAsTheCommandsReadThem) {
+    dlg = Open();
+    EXPECT_EQ(dlg->ReadOptions().searchLimit, 1024);
+    Field(1034)->setText("");
+    EXPECT_EQ(dlg->ReadOptions().searchLimit, 0);
+    Field(1034)->setText("77");
+    static_cast<QCheckBox*>(dlg->Control(1031))->click();
+    EXPECT_EQ(dlg->ReadOptions().searchLimit, -1);
+    EXPECT_FALSE(dlg->Control(1034)->isEnabled()) << "unchecking disables the field at once";
+    EXPECT_EQ(Field(1034)->text(), "77");
+    static_cast<QCheckBox*>(dlg->Control(1031))->click();
+    EXPECT_TRUE(dlg->Control(1034)->isEnabled());
+    EXPECT_EQ(dlg->ReadOptions().searchLimit, 77);
+
+    EXPECT_TRUE(dlg->ReadOptions().lineMode);
+    dlg->SetChecked(1035, true);
+    EXPECT_FALSE(dlg->ReadOptions().lineMode);
+    dlg->SetChecked(1033, true);
+    EXPECT_TRUE(dlg->ReadOptions().matchCase);
+
+    // The limit takes effect: «a.*b» never spans more than the limit.
+    SetText("a12345678b a1b");
+    Field(1034)->setText("5");
+    Expressions("a.*b", "");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{11}, int64_t{14}));
+}
+
+TEST_F(SearchDialogTest, PositionFieldsFollowTheCaretAndMoveIt) {
+    SetText("abc\ndefg\nhi");  // stream: abc CR LF defg CR LF hi
+    dlg = Open();
+    Active()->SetSel(0, 7);
+    EXPECT_EQ(Field(1023)->text(), "7");
+    EXPECT_EQ(Field(1026)->text(), "1");
+    EXPECT_EQ(Field(1027)->text(), "2");
+
+    Field(1023)->setText("2");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{2}));
+    EXPECT_EQ(Field(1026)->text(), "0");
+    EXPECT_EQ(Field(1027)->text(), "2");
+
+    // Line 2 starts at 11; the Column field still holds 2.
+    Field(1026)->setText("2");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{13}));
+    Field(1027)->setText("1");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{12}));
+    EXPECT_EQ(Field(1023)->text(), "12");
+
+    // Beyond the text: the end of it, and the fields show the end.
+    Field(1023)->setText("999");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{13}));
+    EXPECT_EQ(Field(1023)->text(), "13");
+    EXPECT_EQ(Field(1026)->text(), "2");
+    EXPECT_EQ(Field(1027)->text(), "2");
+    Field(1023)->setText("4");
+    Field(1026)->setText("40");
+    EXPECT_EQ(Selection().second, 13);
+
+    // The next Search starts at the position typed.
+    Expressions("[a-z]", "");
+    Field(1023)->setText("5");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{5}, int64_t{6}));
+    EXPECT_EQ(Status(), "Ready");
+
+    Button(1024)->click();
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{0}));
+    EXPECT_EQ(Field(1023)->text(), "0");
+    EXPECT_EQ(Field(1026)->text(), "0");
+    EXPECT_EQ(Field(1027)->text(), "0");
+    EXPECT_EQ(Status(), "");
+    EXPECT_EQ(dlg->SubstitutionLine()->text(), "");
+}
+
+TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
+    // Long enough that the run is still going when the event loop first turns.
+    QByteArray text;
+    for (int i = 0; i < 300000; ++i) {
+        text += "key" + QByteArray::number(i) + "=value" + QByteArray::number(i) + "\n";
+    }
+    SetText(text);
+    CQuarryView* source = Active();
+    dlg = Open();
+    Expressions("(\\w+)=(\\w+)", "\\2=\\1");
+    struct Seen {
+        bool ran = false;
+        bool running = false;
+        QString close;
+        bool searchEnabled = true;
+        bool comboEnabled = true;
+        bool mainClosed = true;
+        bool childClosed = true;
+        bool dialogVisible = false;
+    } seen;
+    QTimer::singleShot(0, [&] {
+        seen.ran = true;
+        seen.running = dlg->running && SearchDialog().running;
+        seen.close = Button(1022)->text();
+        seen.searchEnabled = Button(1018)->isEnabled();
+        seen.comboEnabled = dlg->SearchCombo()->isEnabled();
+        seen.mainClosed = frame->close();
+        seen.childClosed = frame->MDIGetActive()->close();
+        // Escape during a run only asks the run to stop.
+        dlg->reject();
+        seen.dialogVisible = dlg->isVisible();
+        // A second command can't start while this one runs.
+        dlg->RunCommand(kCmdListMatchings);
+    });
+    dlg->RunCommand(kCmdReplaceAll);
+    ASSERT_TRUE(seen.ran);
+    EXPECT_TRUE(seen.running);
+    EXPECT_EQ(seen.close, "&Cancel");
+    EXPECT_FALSE(seen.searchEnabled);
+    EXPECT_FALSE(seen.comboEnabled);
+    EXPECT_FALSE(seen.mainClosed);
+    EXPECT_FALSE(seen.childClosed);
+    EXPECT_TRUE(seen.dialogVisible);
+
+    EXPECT_EQ(Status(), "Cancelled");
+    EXPECT_EQ(app->Documents().size(), 1) << "a cancelled Replace All writes nothing";
+    EXPECT_EQ(Active(), source);
+    EXPECT_EQ(Stream(source).size(), size_t(text.size() + 300000));
+    EXPECT_FALSE(dlg->running);
+    EXPECT_FALSE(SearchDialog().running);
+    EXPECT_EQ(Button(1022)->text(), "&Close");
+    EXPECT_TRUE(Button(1018)->isEnabled());
+    EXPECT_EQ(dlg->ProgressBar()->value(), 0);
+    EXPECT_TRUE(frame->isVisible());
+    // After the run Escape closes the dialog.
+    dlg->reject();
+    EXPECT_FALSE(dlg->isVisible());
+}
+
+TEST_F(SearchDialogTest, StackExhaustionShowsTheMessageAndEndsAsIfNothingWasFound) {
+    SetText(QByteArray(400000, 'a'));
+    dlg = Open();
+    // A small search stack, so that an unlimited greedy loop reaches its end.
+    dlg->Runner().SetStackBytes(size_t{2} << 20);
+    dlg->SetChecked(1031, false);
+    dlg->SetChecked(1032, false);
+    Expressions("a*b", "x");
+    dlg->RunCommand(kCmdReplaceAll);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], kStackOverflowText);
+    EXPECT_EQ(Status(), "No matching found");
+    EXPECT_EQ(Stream(Active()), std::string(400000, 'a')) << "the document is unchanged";
+    EXPECT_FALSE(dlg->running);
+
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(Status(), "No matching found");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{0}));
+    // The application goes on: a bounded search works on the same text.
+    dlg->SetChecked(1031, true);
+    Expressions("a*", "");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Status(), "Ready");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{1024}));
+}
+
+TEST_F(SearchDialogTest, ResizingKeepsTheMinimumAndTheAnchors) {
+    dlg = Open();
+    dlg->ResizeOuter(300, 100);
+    QApplication::processEvents();
+    QSize outer = dlg->OuterSize();
+    EXPECT_GE(outer.width(), CSearchReplaceDlg::kMinimumWidth);
+    EXPECT_GE(outer.height(), CSearchReplaceDlg::kMinimumHeight);
+
+    dlg->ResizeOuter(800, 400);
+    QApplication::processEvents();
+    outer = dlg->OuterSize();
+    ASSERT_EQ(outer, QSize(800, 400));
+    for (int id : {1018, 1019, 1020, 1021, 1022}) {
+        QWidget* b = dlg->Control(id);
+        EXPECT_EQ(b->x() + b->width(), 800 - 15) << id;
+    }
+    for (int id : {104, 105, 107, 1012}) {
+        QWidget* c = dlg->Control(id);
+        EXPECT_EQ(c->x() + c->width(), 800 - 99) << id;
+    }
+    EXPECT_EQ(dlg->Control(106)->x() + dlg->Control(106)->width(), 800 - 110);
+    EXPECT_EQ(dlg->Control(1022)->y() + dlg->Control(1022)->height(), 400 - 35);
+    EXPECT_EQ(dlg->Control(1012)->y() + dlg->Control(1012)->height(), 400 - 35);
+    EXPECT_EQ(dlg->Control(107)->y() + dlg->Control(107)->height(), 400 - 55);
+    // Inputs stay where the template put them.
+    const QRect character = dlg->Control(1023)->geometry();
+    dlg->ResizeOuter(600, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(dlg->Control(1023)->geometry(), character);
+    EXPECT_EQ(dlg->Control(1018)->x() + dlg->Control(1018)->width(), 600 - 15);
+}
+
+TEST_F(SearchDialogTest, SettingsRoundTripThroughTheDialog) {
+    dlg = Open();
+    // A first showing without a file, closed at once, writes the default
+    // record: 33 bytes with both histories empty.
+    const QSize outer = dlg->OuterSize();
+    dlg->OnCancel();
+    QFile file(QString::fromStdString(settingsPath));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.size(), 33);
+    file.close();
+    SettingsRecord record;
+    ASSERT_EQ(LoadSettingsFile(settingsPath, record), SettingsLoad::Complete);
+    EXPECT_EQ(record, DefaultSettings(outer.width(), outer.height()));
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    dlg = Open();
+    SetText("abc");
+    Expressions("first", "one");
+    dlg->RecordHistories();
+    Expressions(QString::fromUtf8("s\u00e9cond"), "two");
+    dlg->RecordHistories();
+    dlg->SetChecked(1031, false);
+    Field(1034)->setText("12x");
+    dlg->SetChecked(1032, false);
+    dlg->SetChecked(1033, true);
+    dlg->SetChecked(1035, true);
+    dlg->ResizeOuter(640, 330);
+    QApplication::processEvents();
+    dlg->OnCancel();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(LoadSettingsFile(settingsPath, record), SettingsLoad::Complete);
+    EXPECT_EQ(record.searchHistory, (std::vector<std::string>{"s\xC3\xA9"
+                                                              "cond",
+                                                              "first"}));
+    EXPECT_EQ(record.rewriteHistory, (std::vector<std::string>{"two", "one"}));
+    EXPECT_EQ(record.width, 640);
+    EXPECT_EQ(record.height, 330);
+    EXPECT_FALSE(record.limitOn);
+    EXPECT_FALSE(record.newFile);
+    EXPECT_TRUE(record.matchCase);
+    EXPECT_EQ(record.limitValue, "12x");
+    EXPECT_TRUE(record.matchLineBreaks);
+
+    dlg = Open();
+    EXPECT_EQ(dlg->SearchCombo()->History(),
+              QStringList({QString::fromUtf8("s\u00e9cond"), "first"}));
+    EXPECT_EQ(dlg->SearchCombo()->currentText(), QString::fromUtf8("s\u00e9cond"));
+    EXPECT_EQ(dlg->RewriteCombo()->currentText(), "two");
+    EXPECT_EQ(dlg->OuterSize(), QSize(640, 330));
+    EXPECT_FALSE(dlg->IsChecked(1031));
+    EXPECT_FALSE(dlg->Control(1034)->isEnabled());
+    EXPECT_EQ(Field(1034)->text(), "12x");
+    EXPECT_FALSE(dlg->IsChecked(1032));
+    EXPECT_TRUE(dlg->IsChecked(1033));
+    EXPECT_TRUE(dlg->IsChecked(1035));
+    EXPECT_EQ(Status(), "");
+    dlg->SetChecked(1031, true);
+    EXPECT_EQ(dlg->ReadOptions().searchLimit, 12);
+}
+
+TEST_F(SearchDialogTest, SmallOrDamagedSettingsStillGiveAUsableDialog) {
+    SettingsRecord stored = DefaultSettings(200, 100);
+    stored.searchHistory = {"kept"};
+    stored.matchCase = true;
+    std::string bytes = SerializeSettings(stored);
+    {
+        QFile file(QString::fromStdString(settingsPath));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes.data(), qint64(bytes.size()));
+    }
+    dlg = Open();
+    EXPECT_GE(dlg->OuterSize().width(), CSearchReplaceDlg::kMinimumWidth);
+    EXPECT_GE(dlg->OuterSize().height(), CSearchReplaceDlg::kMinimumHeight);
+    EXPECT_TRUE(dlg->IsChecked(1033));
+    EXPECT_EQ(Status(), "");
+    dlg->OnCancel();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // Cut inside the flags: the histories and the size were read, the rest
+    // keeps the defaults, and the status line says the file is damaged.
+    bytes = SerializeSettings(stored).substr(0, 2 + 5 + 2 + 8 + 2);
+    {
+        QFile file(QString::fromStdString(settingsPath));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes.data(), qint64(bytes.size()));
+    }
+    dlg = Open();
+    EXPECT_EQ(dlg->SearchCombo()->History(), QStringList{"kept"});
+    EXPECT_FALSE(dlg->IsChecked(1033));
+    EXPECT_TRUE(dlg->IsChecked(1031));
+    EXPECT_EQ(Field(1034)->text(), "1024");
+    EXPECT_TRUE(Status().contains("damaged")) << Status().toStdString();
+    SetText("abc");
+    Expressions("b", "");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Status(), "Ready");
+}
+
+}  // namespace
+}  // namespace quarry
