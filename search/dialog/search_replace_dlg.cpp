@@ -105,6 +105,20 @@ void NewResultDocument(TextBuffer& output, const DocFormat& format) {
 
 }  // namespace
 
+LayoutMetrics LayoutMetrics::For(const DialogUnits& du) {
+    const auto x = [&](int px) { return (px * du.BaseX() + 3) / 6; };
+    const auto y = [&](int px) { return (px * du.BaseY() + 6) / 13; };
+    LayoutMetrics m;
+    m.minWidth = x(m.minWidth);
+    m.minHeight = y(m.minHeight);
+    m.fieldGap = x(m.fieldGap);
+    m.substitutionGap = x(m.substitutionGap);
+    m.buttonGap = x(m.buttonGap);
+    m.statusGap = y(m.statusGap);
+    m.bottomGap = y(m.bottomGap);
+    return m;
+}
+
 CSearchReplaceDlg::CSearchReplaceDlg(std::string settingsPath, QWidget* parent)
     : QDialog(parent), settingsPath_(std::move(settingsPath)) {
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -113,9 +127,11 @@ CSearchReplaceDlg::CSearchReplaceDlg(std::string settingsPath, QWidget* parent)
     setFont(DialogUnits::TemplateFont());
     setSizeGripEnabled(false);
     const DialogUnits du(font());
+    metrics_ = LayoutMetrics::For(du);
     BuildTemplate(du);
     resize(du.X(336), du.Y(135));
-    setMinimumSize(kMinimumWidth - kNominalFrame.width(), kMinimumHeight - kNominalFrame.height());
+    setMinimumSize(metrics_.minWidth - kNominalFrame.width(),
+                   metrics_.minHeight - kNominalFrame.height());
     connect(&runner_, &SearchRunner::Progress, progressBar_, &QProgressBar::setValue);
     OnInitDialog();
 }
@@ -158,6 +174,12 @@ void CSearchReplaceDlg::BuildTemplate(const DialogUnits& du) {
     auto check = [&](int id, const char* text, int x, int y, int cx, int cy) {
         auto* c = new QCheckBox(QString::fromUtf8(text), this);
         add(id, c, x, y, cx, cy);
+        // Where the box is taller than the template's line, it keeps the
+        // line's centre rather than lose its lower edge.
+        const int need = c->sizeHint().height();
+        if (c->height() < need) {
+            c->setGeometry(c->x(), c->y() - (need - c->height()) / 2, c->width(), need);
+        }
         return c;
     };
 
@@ -341,8 +363,8 @@ QSize CSearchReplaceDlg::OuterSize() const {
 
 void CSearchReplaceDlg::ResizeOuter(int width, int height) {
     const QSize extra = FrameExtra();
-    resize(std::max(width, kMinimumWidth) - extra.width(),
-           std::max(height, kMinimumHeight) - extra.height());
+    resize(std::max(width, metrics_.minWidth) - extra.width(),
+           std::max(height, metrics_.minHeight) - extra.height());
 }
 
 void CSearchReplaceDlg::showEvent(QShowEvent* event) {
@@ -359,11 +381,11 @@ void CSearchReplaceDlg::resizeEvent(QResizeEvent* event) {
         return;
     }
     QSize outer = OuterSize();
-    if (outer.width() < kMinimumWidth || outer.height() < kMinimumHeight) {
+    if (outer.width() < metrics_.minWidth || outer.height() < metrics_.minHeight) {
         sizeGuard_ = true;
         ResizeOuter(outer.width(), outer.height());
         sizeGuard_ = false;
-        outer = outer.expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+        outer = outer.expandedTo(QSize(metrics_.minWidth, metrics_.minHeight));
     }
     LayoutControls(outer.width(), outer.height());
 }
@@ -373,13 +395,15 @@ void CSearchReplaceDlg::LayoutControls(int w, int h) {
         return;
     }
     // Anchored to the bottom edge.
-    for (const auto& [id, gap] : {std::pair{107, 55}, std::pair{1022, 35}, std::pair{1012, 35}}) {
+    for (const auto& [id, gap] :
+         {std::pair{107, metrics_.statusGap}, std::pair{1022, metrics_.bottomGap},
+          std::pair{1012, metrics_.bottomGap}}) {
         if (QWidget* c = Control(id)) {
             c->move(c->x(), h - c->height() - gap);
         }
     }
     // Widths follow the right edge; the buttons keep to it.
-    const int W = std::max(w, kMinimumWidth);
+    const int W = std::max(w, metrics_.minWidth);
     for (int id : {105, 104, 1022, 1021, 1020, 1019, 1018, 106, 1024, 1023, 107, 1012}) {
         QWidget* c = Control(id);
         if (c == nullptr) {
@@ -390,20 +414,20 @@ void CSearchReplaceDlg::LayoutControls(int w, int h) {
             case 105:
             case 107:
             case 1012:
-                c->resize(W - 99 - c->x(), c->height());
+                c->resize(W - metrics_.fieldGap - c->x(), c->height());
                 if (auto* combo = qobject_cast<QComboBox*>(c); combo && combo->lineEdit()) {
                     combo->lineEdit()->deselect();
                 }
                 break;
             case 106:
-                c->resize(W - 110 - c->x(), c->height());
+                c->resize(W - metrics_.substitutionGap - c->x(), c->height());
                 break;
             case 1023:
             case 1024:
                 c->raise();
                 break;
             default:
-                c->move(W - c->width() - 15, c->y());
+                c->move(W - c->width() - metrics_.buttonGap, c->y());
                 break;
         }
     }

@@ -15,6 +15,7 @@
 #include "app/text_codec.h"
 #include "search/dialog/search_commands.h"
 #include "search/dialog/search_runner.h"
+#include "ui/dialog_units.h"
 
 class QLabel;
 class QLineEdit;
@@ -24,7 +25,22 @@ namespace quarry {
 
 class CExprComboBox;
 class CExpression;
-class DialogUnits;
+
+// The pixel sizes the layout works with. They were chosen for the template
+// font's base units of 6 x 13 pixels; a dialog font with other base units
+// scales them, so that the controls keep clear of each other.
+struct LayoutMetrics {
+    int minWidth = 521;  // the smallest outer size
+    int minHeight = 250;
+    int fieldGap = 99;  // the combos, status line and progress bar end this far from the right
+    int substitutionGap = 110;  // the substitution line ends this far from the right
+    int buttonGap = 15;         // the buttons end this far from the right
+    int statusGap = 55;         // the status line ends this far from the bottom
+    int bottomGap = 35;         // Close and the progress bar end this far from the bottom
+
+    static LayoutMetrics For(const DialogUnits& du);
+    bool operator==(const LayoutMetrics&) const = default;
+};
 
 class CSearchReplaceDlg : public QDialog {
     Q_OBJECT
@@ -36,8 +52,6 @@ class CSearchReplaceDlg : public QDialog {
     // Writes the settings unless the dialog's end wrote them already.
     ~CSearchReplaceDlg() override;
 
-    static constexpr int kMinimumWidth = 521;
-    static constexpr int kMinimumHeight = 250;
     static constexpr int kHistoryLimit = 100;
 
     // A command is running: inputs disabled, Close reads "&Cancel".
@@ -74,6 +88,7 @@ class CSearchReplaceDlg : public QDialog {
     // Writes a position without its being taken for the user's input.
     void SetNumberField(int id, int64_t value);
 
+    const LayoutMetrics& Metrics() const { return metrics_; }
     // Outer size in pixels: the window with its frame.
     QSize OuterSize() const;
     void ResizeOuter(int width, int height);
@@ -111,6 +126,7 @@ class CSearchReplaceDlg : public QDialog {
     void OnLimitToggled();
 
     std::string settingsPath_;
+    LayoutMetrics metrics_;
     bool settingsWritten_ = false;
     QHash<int, QWidget*> controls_;
     CExprComboBox* searchCombo_ = nullptr;

@@ -56,9 +56,12 @@ int main(int argc, char** argv) {
     dialog->SearchCombo()->setEditText(QStringLiteral("(\\w+)=(\\d+)[^\\]a-z]+\\x4F:2"));
     dialog->RewriteCombo()->setEditText(QStringLiteral("\\2=\\1\\t\\U!"));
     dialog->RecordHistories();
-    dialog->SearchCombo()->setEditText(QStringLiteral("(\\w+)=(\\d+):2"));
+    dialog->SearchCombo()->setEditText(QStringLiteral("(\\w+)=(\\d+)"));
     dialog->RewriteCombo()->setEditText(QStringLiteral("\\2=\\1\\t"));
     dialog->RunCommand(1018);
+    // The group suffix marks group 2 (it is searched for too, so it comes
+    // after the Search).
+    dialog->SearchCombo()->setEditText(QStringLiteral("(\\w+)=(\\d+):2"));
     dialog->Control(1022)->setFocus();
     Save(dialog, out + "/search_dialog_idle.png");
 

@@ -481,13 +481,29 @@ TEST_F(SearchDialogTest, StackExhaustionShowsTheMessageAndEndsAsIfNothingWasFoun
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{1024}));
 }
 
+TEST(LayoutMetrics, TheTemplateFontGivesTheDesignSizesAndWiderFontsScaleThem) {
+    EXPECT_EQ(LayoutMetrics::For(DialogUnits(6, 13)), LayoutMetrics{});
+    const LayoutMetrics wide = LayoutMetrics::For(DialogUnits(7, 15));
+    EXPECT_EQ(wide.minWidth, 608);
+    EXPECT_EQ(wide.minHeight, 288);
+    EXPECT_EQ(wide.fieldGap, 116);
+    EXPECT_EQ(wide.substitutionGap, 128);
+    EXPECT_EQ(wide.buttonGap, 18);
+    EXPECT_EQ(wide.statusGap, 63);
+    EXPECT_EQ(wide.bottomGap, 40);
+}
+
 TEST_F(SearchDialogTest, ResizingKeepsTheMinimumAndTheAnchors) {
     dlg = Open();
     dlg->ResizeOuter(300, 100);
     QApplication::processEvents();
     QSize outer = dlg->OuterSize();
-    EXPECT_GE(outer.width(), CSearchReplaceDlg::kMinimumWidth);
-    EXPECT_GE(outer.height(), CSearchReplaceDlg::kMinimumHeight);
+    const LayoutMetrics& m = dlg->Metrics();
+    EXPECT_EQ(outer, QSize(m.minWidth, m.minHeight));
+    // A resize from outside (the user's drag) springs back as well.
+    dlg->resize(100, 50);
+    QApplication::processEvents();
+    EXPECT_EQ(dlg->OuterSize(), QSize(m.minWidth, m.minHeight));
 
     dlg->ResizeOuter(800, 400);
     QApplication::processEvents();
@@ -495,22 +511,25 @@ TEST_F(SearchDialogTest, ResizingKeepsTheMinimumAndTheAnchors) {
     ASSERT_EQ(outer, QSize(800, 400));
     for (int id : {1018, 1019, 1020, 1021, 1022}) {
         QWidget* b = dlg->Control(id);
-        EXPECT_EQ(b->x() + b->width(), 800 - 15) << id;
+        EXPECT_EQ(b->x() + b->width(), 800 - m.buttonGap) << id;
+        // Clear of the fields to their left.
+        EXPECT_GT(b->x(), dlg->Control(104)->geometry().right()) << id;
+        EXPECT_GT(b->x(), dlg->Control(1034)->geometry().right()) << id;
     }
     for (int id : {104, 105, 107, 1012}) {
         QWidget* c = dlg->Control(id);
-        EXPECT_EQ(c->x() + c->width(), 800 - 99) << id;
+        EXPECT_EQ(c->x() + c->width(), 800 - m.fieldGap) << id;
     }
-    EXPECT_EQ(dlg->Control(106)->x() + dlg->Control(106)->width(), 800 - 110);
-    EXPECT_EQ(dlg->Control(1022)->y() + dlg->Control(1022)->height(), 400 - 35);
-    EXPECT_EQ(dlg->Control(1012)->y() + dlg->Control(1012)->height(), 400 - 35);
-    EXPECT_EQ(dlg->Control(107)->y() + dlg->Control(107)->height(), 400 - 55);
+    EXPECT_EQ(dlg->Control(106)->x() + dlg->Control(106)->width(), 800 - m.substitutionGap);
+    EXPECT_EQ(dlg->Control(1022)->y() + dlg->Control(1022)->height(), 400 - m.bottomGap);
+    EXPECT_EQ(dlg->Control(1012)->y() + dlg->Control(1012)->height(), 400 - m.bottomGap);
+    EXPECT_EQ(dlg->Control(107)->y() + dlg->Control(107)->height(), 400 - m.statusGap);
     // Inputs stay where the template put them.
     const QRect character = dlg->Control(1023)->geometry();
-    dlg->ResizeOuter(600, 300);
+    dlg->ResizeOuter(650, 300);
     QApplication::processEvents();
     EXPECT_EQ(dlg->Control(1023)->geometry(), character);
-    EXPECT_EQ(dlg->Control(1018)->x() + dlg->Control(1018)->width(), 600 - 15);
+    EXPECT_EQ(dlg->Control(1018)->x() + dlg->Control(1018)->width(), 650 - m.buttonGap);
 }
 
 TEST_F(SearchDialogTest, SettingsRoundTripThroughTheDialog) {
@@ -584,8 +603,7 @@ TEST_F(SearchDialogTest, SmallOrDamagedSettingsStillGiveAUsableDialog) {
         file.write(bytes.data(), qint64(bytes.size()));
     }
     dlg = Open();
-    EXPECT_GE(dlg->OuterSize().width(), CSearchReplaceDlg::kMinimumWidth);
-    EXPECT_GE(dlg->OuterSize().height(), CSearchReplaceDlg::kMinimumHeight);
+    EXPECT_EQ(dlg->OuterSize(), QSize(dlg->Metrics().minWidth, dlg->Metrics().minHeight));
     EXPECT_TRUE(dlg->IsChecked(1033));
     EXPECT_EQ(Status(), "");
     dlg->OnCancel();
