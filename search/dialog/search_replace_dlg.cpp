@@ -435,9 +435,13 @@ void CSearchReplaceDlg::LayoutControls(int w, int h) {
 }
 
 void CSearchReplaceDlg::SetRunning(bool run) {
-    // Set first: a close request during the repaint below must see it.
+    // Flags first: whatever the repaint below dispatches must see them, and a
+    // Cancel from then on must not be forgotten.
     running = run;
     SearchDialog().running = run;
+    cancelRequested = false;
+    SearchDialog().cancelRequested = false;
+    runner_.ResetCancel();
     for (int id : kRunningControls) {
         QWidget* c = Control(id);
         if (c == nullptr) {
@@ -464,8 +468,11 @@ void CSearchReplaceDlg::SetRunning(bool run) {
         waitCursor_ = false;
     }
     progressBar_->setValue(0);
-    cancelRequested = false;
-    SearchDialog().cancelRequested = false;
+    if (run && isVisible()) {
+        // Show the running state before the text is streamed out; input waits
+        // for the search thread's event loop.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
 }
 
 void CSearchReplaceDlg::RecordHistories() {

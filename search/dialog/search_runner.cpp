@@ -28,7 +28,6 @@ void SearchRunner::RequestCancel() {
 }
 
 bool SearchRunner::Run(const std::function<void()>& work) {
-    cancel_.store(false, std::memory_order_relaxed);
     lastPercent_.store(-1, std::memory_order_relaxed);
     std::unique_ptr<QThread> thread(QThread::create(work));
     thread->setStackSize(static_cast<uint>(stackBytes_));

@@ -27,9 +27,12 @@ class SearchRunner : public QObject, public SearchHost {
     void RequestCancel();
     bool CancelRequested() const { return cancel_.load(std::memory_order_relaxed); }
 
+    // Forgets a cancel request; done before each command.
+    void ResetCancel() { cancel_.store(false, std::memory_order_relaxed); }
+
     // Runs work on the search thread and returns once it has ended, running a
-    // local event loop meanwhile. Clears the cancel request first. False when
-    // no such thread could be made; work has not run then.
+    // local event loop meanwhile. A cancel request made before still counts.
+    // False when no such thread could be made; work has not run then.
     bool Run(const std::function<void()>& work);
     bool IsRunning() const { return running_; }
     // The search thread's stack; smaller ones let tests reach its end.

@@ -135,8 +135,11 @@ TEST(SearchRunner, RunsOnALargeStackAndCancelsFromAnyThread) {
     EXPECT_TRUE(pollBefore);
     EXPECT_FALSE(pollAfter);
     EXPECT_TRUE(runner.CancelRequested());
-    // A new run starts without the old request.
-    bool poll = false;
+    // A request stays until it is reset, also when made before a run.
+    bool poll = true;
+    ASSERT_TRUE(runner.Run([&] { poll = runner.PollCancel(); }));
+    EXPECT_FALSE(poll);
+    runner.ResetCancel();
     ASSERT_TRUE(runner.Run([&] { poll = runner.PollCancel(); }));
     EXPECT_TRUE(poll);
 }

@@ -13,10 +13,12 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -214,6 +216,17 @@ TEST_F(SearchDialogTest, SearchThenReplaceThroughTheDocumentEachReplaceUndoable)
     }
     Active()->undo();
     EXPECT_EQ(Stream(Active()), "x1 x2\r\nx3");
+}
+
+TEST_F(SearchDialogTest, EnterInTheSearchFieldRunsSearch) {
+    SetText("one two");
+    dlg = Open();
+    Expressions("t\\w+", "");
+    dlg->SearchCombo()->setFocus();
+    QTest::keyClick(dlg->SearchCombo()->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(Status(), "Ready");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{4}, int64_t{7}));
+    EXPECT_EQ(dlg->SearchCombo()->count(), 1) << "the box itself adds no entry";
 }
 
 TEST_F(SearchDialogTest, StatusWordsForFailures) {
@@ -415,7 +428,12 @@ TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
         bool childClosed = true;
         bool dialogVisible = false;
     } seen;
-    QTimer::singleShot(0, [&] {
+    // Checked once the search thread runs; until then the check comes back.
+    std::function<void()> check = [&] {
+        if (!dlg->Runner().IsRunning()) {
+            QTimer::singleShot(1, check);
+            return;
+        }
         seen.ran = true;
         seen.running = dlg->running && SearchDialog().running;
         seen.close = Button(1022)->text();
@@ -423,12 +441,13 @@ TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
         seen.comboEnabled = dlg->SearchCombo()->isEnabled();
         seen.mainClosed = frame->close();
         seen.childClosed = frame->MDIGetActive()->close();
-        // Escape during a run only asks the run to stop.
-        dlg->reject();
+        // The close box during a run only asks the run to stop.
+        dlg->close();
         seen.dialogVisible = dlg->isVisible();
         // A second command can't start while this one runs.
         dlg->RunCommand(kCmdListMatchings);
-    });
+    };
+    QTimer::singleShot(0, check);
     dlg->RunCommand(kCmdReplaceAll);
     ASSERT_TRUE(seen.ran);
     EXPECT_TRUE(seen.running);
@@ -450,7 +469,7 @@ TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
     EXPECT_EQ(dlg->ProgressBar()->value(), 0);
     EXPECT_TRUE(frame->isVisible());
     // After the run Escape closes the dialog.
-    dlg->reject();
+    QTest::keyClick(dlg, Qt::Key_Escape);
     EXPECT_FALSE(dlg->isVisible());
 }
 
