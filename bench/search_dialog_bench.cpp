@@ -9,6 +9,7 @@
 #include <QMdiArea>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/document_text.h"
 #include "app/editor_transfer.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
@@ -144,6 +146,30 @@ void BM_StepNewDocument(benchmark::State& state) {
     }
 }
 
+// Inside the new document: decoding the bytes, and the text going into a
+// document that no editor shows.
+void BM_StepNewDocumentDecode(benchmark::State& state) {
+    Fixture& f = F();
+    TextBuffer input;
+    StreamOut(f.SourceView(), input);
+    const DocFormat format = f.source->Text().Format();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            DecodeStream(QByteArrayView(input.Data(), input.Length()), format).size());
+    }
+}
+
+void BM_StepNewDocumentWithoutEditor(benchmark::State& state) {
+    Fixture& f = F();
+    TextBuffer input;
+    StreamOut(f.SourceView(), input);
+    for (auto _ : state) {
+        DocumentText text;
+        text.StreamIn(input);
+        benchmark::DoNotOptimize(text.Document()->blockCount());
+    }
+}
+
 void BM_StepCascade(benchmark::State& state) {
     Fixture& f = F();
     TextBuffer input;
@@ -218,6 +244,8 @@ BENCHMARK(BM_StepStreamOut)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepByteLength)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepReplaceAll)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepNewDocument)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StepNewDocumentDecode)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_StepNewDocumentWithoutEditor)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepCascade)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
