@@ -42,6 +42,53 @@ inline bool BelowStackFloor(const MatchContext& m) {
            reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < m.stackFloor;
 }
 
+// A walk's outcome depends on its node, position, case state and input end,
+// and on the loop guard only through the loops whose latest pass on the path
+// stands at the walk's position: positions never decrease along a path, so
+// earlier passes can never refuse anything within the walk.
+inline MemoKey KeyHere(const MatchContext& m, const ExprNode* node) {
+    const uint64_t walk = static_cast<uint64_t>(m.pos - m.textStart) * m.memoStride +
+                          static_cast<uint64_t>(node->index) * 2 +
+                          static_cast<uint64_t>(m.caseSensitive & 1);
+    uint64_t passes = 0;
+    for (size_t i = 0; i < m.loopSlots.size(); ++i) {
+        if (m.loopPass[m.loopSlots[i]].pos == m.pos) {
+            passes |= uint64_t{1} << i;
+        }
+    }
+    return {walk, passes};
+}
+
+// Restores the loop passes made after log record `mark`: they leave the path.
+inline void LeavePasses(MatchContext& m, int32_t mark) {
+    while (static_cast<int32_t>(m.passLog.size()) > mark) {
+        const MatchContext::PassRecord r = m.passLog.back();
+        m.passLog.pop_back();
+        m.loopPass[r.slot] = r.previous;
+    }
+}
+
+// A walk once the failure memo is on. With too many loops for the key, a
+// failure is remembered only when no refusal of the loop guard relied on a
+// pass recorded before the walk began.
+[[gnu::noinline]] int RememberingWalk(MatchContext& m, const ExprNode* node) {
+    const MemoKey key = KeyHere(m, node);
+    if (m.failures.Contains(key)) {
+        return 0;
+    }
+    const auto mark = static_cast<int32_t>(m.passLog.size());
+    const int32_t outerRefused = m.firstRefusedRecord;
+    m.firstRefusedRecord = INT32_MAX;
+    const int result = Walk(m, node);
+    LeavePasses(m, mark);
+    const bool pathFree = !m.loopSlots.empty() || m.firstRefusedRecord >= mark;
+    if (result == 0 && m.abandon == kGoOn && pathFree) {
+        m.failures.Insert(key);
+    }
+    m.firstRefusedRecord = std::min(outerRefused, m.firstRefusedRecord);
+    return result;
+}
+
 int MatchFrom(MatchContext& m, const ExprNode* node) {
     if (BelowStackFloor(m)) {
         m.abandon = kOutOfStack;
@@ -54,13 +101,17 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
             return 0;
         }
     }
-    const size_t mark = m.passLog.size();
-    const int result = Walk(m, node);
-    while (m.passLog.size() > mark) {  // the loop passes of this walk leave the path
-        const MatchContext::PassRecord r = m.passLog.back();
-        m.passLog.pop_back();
-        m.loopPass[r.slot] = r.previous;
+    if (m.memoOn) {
+        return RememberingWalk(m, node);
     }
+    // Most attempts are short; only a long one turns the memo on, for the
+    // rest of the run (every walk inside a remembering walk remembers too).
+    if (++m.attemptWalks > m.memoThreshold) {
+        m.memoOn = true;
+    }
+    const auto mark = static_cast<int32_t>(m.passLog.size());
+    const int result = Walk(m, node);
+    LeavePasses(m, mark);
     return result;
 }
 
@@ -69,12 +120,13 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
 // such a walk fails instead.
 inline bool EnterLoop(MatchContext& m, const ExprNode* loop) {
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
-    const unsigned char* previous = m.loopPass[slot];
-    if (previous == m.pos) {
+    const MatchContext::LoopPass previous = m.loopPass[slot];
+    if (previous.pos == m.pos) {
+        m.firstRefusedRecord = std::min(m.firstRefusedRecord, previous.record);
         return false;
     }
+    m.loopPass[slot] = {m.pos, static_cast<int32_t>(m.passLog.size())};
     m.passLog.push_back({slot, previous});
-    m.loopPass[slot] = m.pos;
     return true;
 }
 
@@ -287,8 +339,23 @@ void PrepareForProgram(MatchContext& m, const ExprNode* program) {
         }
     }
     m.highestGroup = highest;
-    m.loopPass.assign(static_cast<size_t>(count) * 2, nullptr);
+    m.loopPass.assign(static_cast<size_t>(count) * 2, MatchContext::LoopPass{});
     m.passLog.clear();
+    m.firstRefusedRecord = INT32_MAX;
+    m.failures.Clear();
+    m.memoOn = false;
+    m.memoEnd = nullptr;
+    m.memoStride = static_cast<uint64_t>(count) * 2;
+    m.loopSlots.clear();
+    for (const ExprNode* n = program; n; n = n->next) {
+        if (IsLoop(n->op)) {
+            m.loopSlots.push_back(n->index * 2);
+            m.loopSlots.push_back(n->index * 2 + 1);
+        }
+    }
+    if (m.loopSlots.size() > m.maxKeyedLoopSlots) {
+        m.loopSlots.clear();
+    }
 }
 
 // The first position at or after s holding c (ignoring ASCII case when asked).
@@ -312,6 +379,11 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
     if (m.searchLimit >= 0 && m.inputEnd - s > m.searchLimit) {
         m.inputEnd = s + m.searchLimit;
     }
+    if (m.inputEnd != m.memoEnd) {
+        m.failures.Clear();  // what failed before an earlier input end may match now
+        m.memoEnd = m.inputEnd;
+    }
+    m.attemptWalks = 0;
     const int32_t savedCase = m.caseSensitive;
     m.pos = s;
     // Only the groups the program records can have been written.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/expr_node.h"
+#include "engine/failure_memo.h"
 
 namespace quarry {
 
@@ -38,14 +39,37 @@ struct MatchContext {
     uint32_t walks = 0;  // nested walks since the last cancel poll
 
     // Loop guard: for every loop node and case value, the position of its
-    // latest pass on the current path (nullptr: none), plus an undo log so
-    // that each walk restores what it changed as it returns.
-    std::vector<const unsigned char*> loopPass;
+    // latest pass on the current path (nullptr: none) and the index of the
+    // log record that made it; the log lets each walk restore what it changed
+    // as it returns.
+    struct LoopPass {
+        const unsigned char* pos = nullptr;
+        int32_t record = -1;
+    };
+    std::vector<LoopPass> loopPass;
     struct PassRecord {
         int32_t slot;
-        const unsigned char* previous;
+        LoopPass previous;
     };
     std::vector<PassRecord> passLog;
+    // Lowest log record a loop-guard refusal in the current walk relied on.
+    // A failure that relied on a pass made before the walk began depends on
+    // the path that led there, so it is not remembered.
+    int32_t firstRefusedRecord = INT32_MAX;
+
+    // Failed walks of this run, once an attempt has taken long enough to be
+    // worth remembering them. Valid for one input end only.
+    FailureMemo failures;
+    bool memoOn = false;
+    uint32_t attemptWalks = 0;
+    const unsigned char* memoEnd = nullptr;
+    uint64_t memoStride = 0;  // keys: position * stride + node * 2 + case
+    // The loop-guard slots, when there are few enough to be part of a key
+    // (empty otherwise: then failures that relied on an earlier pass are not
+    // remembered at all).
+    std::vector<int32_t> loopSlots;
+    size_t maxKeyedLoopSlots = 64;  // bits in MemoKey::passes
+    uint32_t memoThreshold = 2048;  // walks in one attempt before memoising
 };
 
 inline constexpr int kMatchFound = 1;

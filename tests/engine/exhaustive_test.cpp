@@ -4,6 +4,7 @@
 // The result, all 128 group entries, the progress reports and the number of
 // cancel polls must agree.
 #include <array>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -274,6 +275,104 @@ TEST(Exhaustive, ThreePiecesOverTextsUpToTwoBytes) {
         }
     }
     comparison.Report();
+}
+
+// --- the failure memo ---
+// Remembering failed walks must never change a result. Forcing the memo on
+// from an attempt's first walk puts it under every case above.
+
+// keyedLoops false: as with too many loops to key on, failures that relied on
+// an earlier loop pass are not remembered at all.
+class ForcedFailureMemo {
+  public:
+    explicit ForcedFailureMemo(bool keyedLoops = true)
+        : savedThreshold_(CurrentMatchContext().memoThreshold),
+          savedSlots_(CurrentMatchContext().maxKeyedLoopSlots) {
+        CurrentMatchContext().memoThreshold = 0;
+        if (!keyedLoops) {
+            CurrentMatchContext().maxKeyedLoopSlots = 0;
+        }
+    }
+    ~ForcedFailureMemo() {
+        CurrentMatchContext().memoThreshold = savedThreshold_;
+        CurrentMatchContext().maxKeyedLoopSlots = savedSlots_;
+    }
+
+  private:
+    uint32_t savedThreshold_;
+    size_t savedSlots_;
+};
+
+TEST(Exhaustive, FailureMemoOverOneAndTwoPiecesFromEveryStart) {
+    ForcedFailureMemo memo;
+    const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes);
+    const std::vector<std::string> texts = TextsUpTo(4);
+    Comparison comparison({-1, 2});
+    for (const std::string& p : pieces) {
+        comparison.Run(p, texts, true);
+        for (const std::string& q : pieces) {
+            comparison.Run(p + q, texts, true);
+        }
+    }
+    comparison.Report();
+}
+
+TEST(Exhaustive, FailureMemoOverDoubleOperatorsAndThreePieces) {
+    ForcedFailureMemo memo;
+    const std::vector<std::string> single = ValidPieces(kAtoms, kSuffixes);
+    const std::vector<std::string> doubled = ValidPieces(kAtoms, kDoubleSuffixes);
+    const std::vector<std::string> shortPieces = ValidPieces(kShortAtoms, kSuffixes);
+    Comparison comparison({-1, 1});
+    for (const std::string& p : doubled) {
+        for (const std::string& q : single) {
+            comparison.Run(p + q, TextsUpTo(3));
+            comparison.Run(q + p, TextsUpTo(3));
+        }
+    }
+    for (const std::string& p : shortPieces) {
+        for (const std::string& q : shortPieces) {
+            for (const std::string& r : shortPieces) {
+                comparison.Run(p + q + r, TextsUpTo(2));
+            }
+        }
+    }
+    comparison.Report();
+}
+
+// Longer texts give the memo positions to share between attempts; random
+// expressions of up to five pieces over random texts of up to 12 bytes.
+void CompareOnRandomTexts(uint32_t seed) {
+    const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes);
+    const std::string alphabet = "aAb ";
+    std::mt19937 random(seed);
+    Comparison comparison({-1, 3});
+    for (int i = 0; i < 20000; ++i) {
+        std::string expression;
+        const int count = 2 + static_cast<int>(random() % 4);
+        for (int k = 0; k < count; ++k) {
+            expression += pieces[random() % pieces.size()];
+        }
+        std::vector<std::string> texts;
+        for (int t = 0; t < 4; ++t) {
+            std::string text(random() % 13, ' ');
+            for (char& ch : text) {
+                ch = alphabet[random() % alphabet.size()];
+            }
+            texts.push_back(text);
+        }
+        comparison.Run(expression, texts, true);
+    }
+    comparison.Report();
+}
+
+TEST(Exhaustive, FailureMemoOnLongerRandomTexts) {
+    ForcedFailureMemo memo;
+    CompareOnRandomTexts(20261207);
+}
+
+TEST(Exhaustive, FailureMemoWithoutLoopKeysOnLongerRandomTexts) {
+    ForcedFailureMemo memo(false);
+    CompareOnRandomTexts(20261208);
 }
 
 }  // namespace

@@ -741,6 +741,46 @@ TEST(MatcherStack, ExhaustionStopsTheRunAndIsReported) {
 }
 
 // ---------------------------------------------------------------------------
+// Nested loops over a long input stay polynomial
+// ---------------------------------------------------------------------------
+
+// The cancel callback doubles as a work meter: it is polled before every
+// attempt and, within an attempt, once per 65536 nested walks. Without
+// remembered failures each of these would need more walks than there are
+// atoms in the universe; with them they end on their own long before the
+// meter runs out (3001 attempts leave room for a billion more walks). The
+// text stays short enough for the deepest recursion to fit the test's stack.
+TEST(MatcherComplexity, NestedLoopsEndWithoutBeingCancelled) {
+    struct Case {
+        const char* expression;
+        int32_t expected;
+        int32_t expectedEnd;
+    };
+    const std::string text(3000, 'a');
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (const Case& c : {Case{"(a*)*b", kNoMatch, -1}, Case{"(a|aa)*c", kNoMatch, -1},
+                          Case{"(\\w+\\s?)*$", kMatchFound, 3000}}) {
+        struct Meter {
+            long polls = 0;
+        } meter;
+        MatchCallbacks callbacks;
+        callbacks.user = &meter;
+        callbacks.cancelPoll = [](void* user) {
+            return ++static_cast<Meter*>(user)->polls < 20000;
+        };
+        ExprNode* program = CompileExpression(c.expression);
+        ASSERT_NE(program, nullptr) << c.expression;
+        int32_t groups[kGroupSlots];
+        const int r = ExecExpression(program, bytes, static_cast<int32_t>(text.size()), bytes,
+                                     groups, 0, -1, callbacks, 0);
+        FreeExpression(program);
+        EXPECT_LT(meter.polls, 20000) << c.expression << " was cancelled instead of ending";
+        EXPECT_EQ(r, c.expected) << c.expression;
+        EXPECT_EQ(groups[64], c.expectedEnd) << c.expression;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Former bugs
 // ---------------------------------------------------------------------------
 
