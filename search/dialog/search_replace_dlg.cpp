@@ -663,7 +663,11 @@ void CSearchReplaceDlg::RunCommand(int command) {
 
 std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std::string& rewrite,
                                              const SearchOptions& options) {
+    // Looked up again: the repaint before may have closed a window.
     QPointer<CQuarryView> editor = GetActiveEditor();
+    if (!editor) {
+        return kStatusNoDocument;
+    }
     TextBuffer text;
     StreamOut(editor, text);
     const DocFormat format = editor->GetDocument()->Text().Format();
@@ -677,7 +681,7 @@ std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std:
         })) {
         return kStatusCancelled;
     }
-    const bool cancelled = cancelRequested;
+    const bool cancelled = Cancelled();
     if (found.start >= 0 && !cancelled && editor) {
         editor->SetSel(found.start, int64_t{found.start} + found.length);
     }
@@ -687,6 +691,9 @@ std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std:
 
 std::string CSearchReplaceDlg::RunReplace() {
     CQuarryView* editor = GetActiveEditor();
+    if (editor == nullptr) {
+        return kStatusNoDocument;
+    }
     const DocumentText& text = editor->GetDocument()->Text();
     std::string bytes = substitution_;
     // Made for a document of another encoding: carry the characters over.
@@ -706,7 +713,7 @@ std::string CSearchReplaceDlg::RunBulk(int command, CExpression& expression,
     if (notWritten_) {
         return kStatusNotWritten;
     }
-    return ResultStatus(command, cancelRequested, n);
+    return ResultStatus(command, Cancelled(), n);
 }
 
 int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char* rewrite,
@@ -733,7 +740,7 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
         notWritten_ = true;
         return 0;
     }
-    if (n <= 0 || cancelRequested) {
+    if (n <= 0 || Cancelled()) {
         return n;
     }
     if (expression.m_bOutputShort) {

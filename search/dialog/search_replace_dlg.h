@@ -120,6 +120,9 @@ class CSearchReplaceDlg : public QDialog {
     // result could not be written whole.
     int32_t RunBulkOperation(CExpression& expression, const char* rewrite, BulkKind kind);
     bool RunOnSearchThread(const std::function<void()>& work);
+    // Cancel was pressed, or the run was stopped because the application is
+    // quitting.
+    bool Cancelled() const { return cancelRequested || runner_.CancelRequested(); }
 
     void OnCharacterChanged();
     void OnLineColumnChanged();

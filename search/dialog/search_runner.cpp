@@ -39,6 +39,11 @@ bool SearchRunner::Run(const std::function<void()>& work) {
     }
     running_ = true;
     loop.exec();
+    if (!thread->isFinished()) {
+        // The loop ended early: the application is quitting. Stop the search
+        // rather than wait for it to finish.
+        RequestCancel();
+    }
     thread->wait();
     running_ = false;
     return true;
