@@ -15,9 +15,6 @@ int main(int argc, char** argv) {
     if (!app.InitInstance(arguments)) {
         return 1;
     }
-    // Start-up installed the message dialog; from here on a search thread's
-    // messages reach it on this thread.
-    quarry::InstallThreadSafeMessageDialog();
     if (app.quitAfterStartup) {
         return 0;
     }

@@ -1,6 +1,8 @@
 #include "ui/dialog_units.h"
 
+#include <QApplication>
 #include <QFontMetrics>
+#include <QMainWindow>
 
 namespace quarry {
 
@@ -24,6 +26,15 @@ QFont DialogUnits::TemplateFont() {
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(8);
     return font;
+}
+
+QWidget* VisibleMainWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMainWindow*>(w) != nullptr && w->isVisible()) {
+            return w;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace quarry

@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QRect>
 
+class QWidget;
+
 namespace quarry {
 
 class DialogUnits {
@@ -30,5 +32,8 @@ class DialogUnits {
     int baseX_;
     int baseY_;
 };
+
+// The visible main window that owns the application's dialogs, or nullptr.
+QWidget* VisibleMainWindow();
 
 }  // namespace quarry

@@ -7,21 +7,13 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTextFrame>
+#include <QThread>
 
 #include "res/images.h"
 #include "ui/dialog_units.h"
 
 namespace quarry {
 namespace {
-
-QWidget* MainWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMainWindow*>(w) != nullptr && w->isVisible()) {
-            return w;
-        }
-    }
-    return nullptr;
-}
 
 // The colour menus are drawn on.
 QColor MenuColour() {
@@ -196,7 +188,7 @@ int CMessageDlg::DoModal() {
 
 int RunMessageDialog(const std::optional<QString>& text, const std::optional<QString>& title,
                      const std::optional<QStringList>& captions, int style) {
-    CMessageDlg dialog(MainWindow());
+    CMessageDlg dialog(VisibleMainWindow());
     dialog.text = text;
     dialog.title = title;
     dialog.captions = captions;
@@ -205,8 +197,8 @@ int RunMessageDialog(const std::optional<QString>& text, const std::optional<QSt
 }
 
 void InstallMessageDialog() {
-    SetMessageHandler([](const std::string& text, const MessageTitle& title,
-                         const std::vector<std::string>& captions, int style) {
+    SetMessageHandler(OnUiThread([](const std::string& text, const MessageTitle& title,
+                                    const std::vector<std::string>& captions, int style) {
         std::optional<QStringList> list;
         if (!captions.empty()) {
             list.emplace();
@@ -219,7 +211,25 @@ void InstallMessageDialog() {
             shownTitle = QString::fromStdString(*title);
         }
         return RunMessageDialog(QString::fromStdString(text), shownTitle, list, style);
-    });
+    }));
+}
+
+MessageHandler OnUiThread(MessageHandler inner) {
+    return [inner = std::move(inner)](const std::string& text, const MessageTitle& title,
+                                      const std::vector<std::string>& captions, int style) {
+        if (!inner) {
+            return static_cast<int>(IDCANCEL);
+        }
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app == nullptr || QThread::currentThread() == app->thread()) {
+            return inner(text, title, captions, style);
+        }
+        int result = IDCANCEL;
+        QMetaObject::invokeMethod(
+            app, [&] { result = inner(text, title, captions, style); },
+            Qt::BlockingQueuedConnection);
+        return result;
+    };
 }
 
 }  // namespace quarry

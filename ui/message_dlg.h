@@ -62,6 +62,13 @@ int RunMessageDialog(const std::optional<QString>& text, const std::optional<QSt
                      const std::optional<QStringList>& captions, int style);
 
 // Makes the message dialog the handler of quarry::ShowMessage.
+// Makes the message dialog the handler of ShowMessage. Messages raised on
+// another thread (a search thread) are shown on the user-interface thread
+// while the raising thread waits for the answer.
 void InstallMessageDialog();
+
+// A message handler that runs inner on the application's main thread (the
+// caller waits for the answer); directly when called there already.
+MessageHandler OnUiThread(MessageHandler inner);
 
 }  // namespace quarry

@@ -14,15 +14,6 @@
 namespace quarry {
 namespace {
 
-QWidget* MainWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMainWindow*>(w) != nullptr && w->isVisible()) {
-            return w;
-        }
-    }
-    return nullptr;
-}
-
 // Bitmap statics take their bitmap's size at the place of the template's
 // control.
 QLabel* BitmapStatic(QWidget* parent, const QPixmap& bitmap, QPoint at) {
@@ -41,7 +32,7 @@ CProgressDlg::~CProgressDlg() {
 
 bool CProgressDlg::Open(int total) {
     Close();
-    QWidget* owner = MainWindow();
+    QWidget* owner = VisibleMainWindow();
     auto* window = new QDialog(owner);
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     // A title bar without a close box: only the operation closes it.

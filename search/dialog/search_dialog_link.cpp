@@ -83,22 +83,4 @@ void OverrideSearchSettingsPath(std::string path) {
     PathOverride() = std::move(path);
 }
 
-void InstallThreadSafeMessageDialog() {
-    SetMessageHandler(OnUiThread([](const std::string& text, const MessageTitle& title,
-                                    const std::vector<std::string>& captions, int style) {
-        std::optional<QStringList> shownCaptions;
-        if (!captions.empty()) {
-            shownCaptions.emplace();
-            for (const std::string& c : captions) {
-                shownCaptions->append(QString::fromStdString(c));
-            }
-        }
-        std::optional<QString> shownTitle;
-        if (title) {
-            shownTitle = QString::fromStdString(*title);
-        }
-        return RunMessageDialog(QString::fromStdString(text), shownTitle, shownCaptions, style);
-    }));
-}
-
 }  // namespace quarry

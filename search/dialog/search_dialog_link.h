@@ -23,8 +23,4 @@ CSearchReplaceDlg* SearchDialogWindow();
 std::string SearchSettingsPath();
 void OverrideSearchSettingsPath(std::string path);
 
-// The message dialog as the handler of ShowMessage, reached from any thread:
-// a search thread's message is shown on the user-interface thread.
-void InstallThreadSafeMessageDialog();
-
 }  // namespace quarry

@@ -49,22 +49,4 @@ bool SearchRunner::Run(const std::function<void()>& work) {
     return true;
 }
 
-MessageHandler OnUiThread(MessageHandler inner) {
-    return [inner = std::move(inner)](const std::string& text, const MessageTitle& title,
-                                      const std::vector<std::string>& captions, int style) {
-        if (!inner) {
-            return static_cast<int>(IDCANCEL);
-        }
-        QCoreApplication* app = QCoreApplication::instance();
-        if (app == nullptr || QThread::currentThread() == app->thread()) {
-            return inner(text, title, captions, style);
-        }
-        int result = IDCANCEL;
-        QMetaObject::invokeMethod(
-            app, [&] { result = inner(text, title, captions, style); },
-            Qt::BlockingQueuedConnection);
-        return result;
-    };
-}
-
 }  // namespace quarry

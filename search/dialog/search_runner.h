@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "search/host.h"
+#include "ui/message_dlg.h"
 
 namespace quarry {
 
@@ -48,10 +49,5 @@ class SearchRunner : public QObject, public SearchHost {
     bool running_ = false;
     size_t stackBytes_;
 };
-
-// A message handler that shows messages raised on any thread through inner on
-// the application's main thread (the caller waits for the answer). Inner runs
-// directly when called there already.
-MessageHandler OnUiThread(MessageHandler inner);
 
 }  // namespace quarry
