@@ -1,0 +1,138 @@
+// Compiler and matcher together: options, expression and text from the input.
+// Checks that every result is consistent, that the search driver agrees with
+// the matcher, and that listing and replacing stay within their text.
+//
+// Input: byte 0 options (bit 0 match case, bit 1 line mode, bits 2-4 the
+// search limit choice), byte 1 the limit value, byte 2 the start position as
+// a fraction of the text, then the expression up to a NUL, then the text.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/expr_node.h"
+#include "engine/matcher.h"
+#include "search/expression.h"
+#include "search/stack_guard.h"
+#include "search/text_buffer.h"
+
+namespace {
+
+constexpr size_t kMaxExpression = 200;
+constexpr size_t kMaxText = 4096;
+
+void Check(bool ok) {
+    if (!ok) {
+        abort();
+    }
+}
+
+// Group table of a matching found in text[0, length) at or after from.
+void CheckGroups(const int32_t* groups, int32_t length, int32_t from) {
+    Check(groups[0] >= from && groups[0] <= groups[64] && groups[64] <= length);
+    for (int n = 1; n < 64; ++n) {
+        const int32_t start = groups[n];
+        const int32_t end = groups[64 + n];
+        if (start == -1 && end == -1) {
+            continue;
+        }
+        Check(start >= 0 && start <= length && end >= 0 && end <= length);
+        Check(start <= end);
+    }
+}
+
+int32_t Limit(uint8_t choice, uint8_t value) {
+    switch (choice & 7) {
+        case 0:
+        case 1:
+            return -1;
+        case 2:
+            return 0;
+        case 3:
+            return 1;
+        case 4:
+            return 1024;
+        default:
+            return value;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) {
+        return 0;
+    }
+    const bool matchCase = data[0] & 1;
+    const bool lineMode = data[0] & 2;
+    const int32_t limit = Limit(static_cast<uint8_t>(data[0] >> 2), data[1]);
+    const uint8_t startFraction = data[2];
+    data += 3;
+    size -= 3;
+    const auto* nul = static_cast<const uint8_t*>(memchr(data, 0, size));
+    const size_t exprLen = nul ? static_cast<size_t>(nul - data) : size;
+    if (exprLen > kMaxExpression) {
+        return 0;
+    }
+    const std::string expression(reinterpret_cast<const char*>(data), exprLen);
+    const size_t rest = nul ? size - exprLen - 1 : 0;
+    const std::string text(reinterpret_cast<const char*>(data + size - rest),
+                           rest > kMaxText ? kMaxText : rest);
+    const auto length = static_cast<int32_t>(text.size());
+    const int32_t from = static_cast<int32_t>(int64_t{length} * startFraction / 255);
+
+    quarry::ExprNode* program = quarry::CompileExpression(expression.c_str());
+    if (program == nullptr) {
+        return 0;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    int32_t groups[quarry::kGroupSlots];
+    const int r = quarry::ExecExpression(program, bytes, length, bytes + from, groups,
+                                         matchCase ? 1 : 0, limit, {}, quarry::CurrentStackFloor());
+    quarry::FreeExpression(program);
+    Check(r == quarry::kMatchFound || r == quarry::kNoMatch || r == quarry::kStackExhausted);
+    if (r == quarry::kMatchFound) {
+        CheckGroups(groups, length, from);
+    }
+
+    quarry::CExpression expr(expression.c_str());
+    Check(expr.m_nState == quarry::CExpression::kReady);
+    const int32_t found =
+        expr.Find(text.data(), length, text.data() + from, matchCase, limit, lineMode);
+    if (found >= 0) {
+        Check(found == expr.m_pGroups[0]);
+        CheckGroups(expr.m_pGroups, length, from);
+        if (lineMode) {
+            // The input ends at each line's end, so no matching spans a break.
+            for (int32_t i = expr.m_pGroups[0]; i < expr.m_pGroups[64]; ++i) {
+                Check(text[i] != '\r' && text[i] != '\n');
+            }
+        }
+    }
+    if (!lineMode && r != quarry::kStackExhausted) {
+        // The driver runs the same matcher over the same bytes.
+        Check((r == quarry::kMatchFound) == (found >= 0));
+        if (found >= 0) {
+            Check(groups[0] == expr.m_pGroups[0] && groups[64] == expr.m_pGroups[64]);
+        }
+    }
+
+    quarry::TextBuffer input;
+    Check(input.Append(text.data(), length));
+    quarry::TextBuffer listed;
+    const int32_t count = expr.ListMatchings(input, listed, matchCase, limit, lineMode);
+    Check(count >= 0 && count <= length + 1);
+    Check(listed.Length() <= int64_t{count} * (length + 3));
+
+    quarry::TextBuffer replaced;
+    const int32_t replacedCount =
+        expr.ReplaceAll(input, replaced, "<\\0|\\1>", matchCase, limit, lineMode);
+    Check(replacedCount >= 0 && replacedCount <= length + 1);
+    if (replacedCount == 0 && !expr.m_bOutputShort) {
+        Check(replaced.Length() == length &&
+              memcmp(replaced.Data(), text.data(), text.size()) == 0);
+    }
+    return 0;
+}

@@ -1,0 +1,122 @@
+// Rewrite expansion with an arbitrary group table. AddressSanitizer catches any
+// read outside the text; on success every output byte must come from the
+// rewrite, an escape or a referenced group, and the output can be no longer
+// than those pieces together.
+//
+// Input: 128 little-endian int32 group entries (offsets are folded into a
+// small range around the text so that both valid and invalid ones occur), the
+// rewrite up to a NUL, then the text.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/expr_node.h"
+#include "engine/rewrite.h"
+
+namespace {
+
+void Check(bool ok) {
+    if (!ok) {
+        abort();
+    }
+}
+
+unsigned char Upper(unsigned char c) {
+    return c >= 'a' && c <= 'z' ? c - 32 : c;
+}
+unsigned char Lower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    constexpr size_t kTableBytes = quarry::kGroupSlots * 4;
+    if (size < kTableBytes) {
+        return 0;
+    }
+    int32_t raw[quarry::kGroupSlots];
+    memcpy(raw, data, kTableBytes);
+    data += kTableBytes;
+    size -= kTableBytes;
+    const auto* nul = static_cast<const uint8_t*>(memchr(data, 0, size));
+    const size_t rewriteLen = nul ? static_cast<size_t>(nul - data) : size;
+    const std::string rewrite(reinterpret_cast<const char*>(data), rewriteLen);
+    const size_t rest = nul ? size - rewriteLen - 1 : 0;
+    // The text lives in a block of exactly its own size so that ASan sees any
+    // read past it.
+    auto* text = static_cast<unsigned char*>(malloc(rest ? rest : 1));
+    memcpy(text, data + size - rest, rest);
+    const auto length = static_cast<int32_t>(rest);
+
+    // Most entries in [-2, length + 2]; the top bit keeps the raw value, so
+    // huge and negative offsets are tried too.
+    int32_t groups[quarry::kGroupSlots];
+    for (int i = 0; i < quarry::kGroupSlots; ++i) {
+        const auto u = static_cast<uint32_t>(raw[i]);
+        groups[i] =
+            (u & 0x80000000u) ? raw[i] : static_cast<int32_t>(u % (uint32_t(length) + 5)) - 2;
+    }
+
+    std::string out = "stale";
+    const bool ok = quarry::ExpandRewrite(rewrite.c_str(), text, length, groups, out);
+    if (!ok) {
+        Check(out.empty());
+        free(text);
+        return 0;
+    }
+
+    // What the output may contain: the rewrite's bytes, the bytes of the
+    // simple escapes, the bytes of every group that lies within the text, and
+    // their ASCII case variants. Numeric escapes give any byte, so with one of
+    // those present only the length is checked.
+    bool allowed[256] = {};
+    bool numeric = false;
+    int64_t bound = 0;
+    for (size_t i = 0; i < rewrite.size(); ++i) {
+        const auto c = static_cast<unsigned char>(rewrite[i]);
+        allowed[c] = true;
+        ++bound;
+        if (c == '\\' && i + 1 < rewrite.size()) {
+            const char e = rewrite[++i];
+            allowed[static_cast<unsigned char>(e)] = true;
+            if (e == 'd' || e == 'o' || e == 'x') {
+                numeric = true;
+            } else if (e >= '0' && e <= '9') {
+                const int n = e - '0';
+                const int32_t start = groups[n];
+                const int32_t end = groups[64 + n];
+                Check(start >= 0 && end >= 0 && start <= length && end <= length);
+                for (int32_t k = start; k < end; ++k) {
+                    allowed[text[k]] = true;
+                }
+                if (end > start) {
+                    bound += end - start;
+                }
+            }
+        }
+    }
+    for (unsigned char c : {7, 8, 9, 10, 13}) {
+        allowed[c] = true;
+    }
+    for (int c = 0; c < 256; ++c) {
+        if (allowed[c]) {
+            allowed[Upper(static_cast<unsigned char>(c))] = true;
+            allowed[Lower(static_cast<unsigned char>(c))] = true;
+        }
+    }
+    Check(static_cast<int64_t>(out.size()) <= bound);
+    if (!numeric) {
+        for (unsigned char c : out) {
+            Check(allowed[c]);
+        }
+    }
+    if (rewrite.find('\\') == std::string::npos) {
+        Check(out == rewrite);  // nothing to expand: the rewrite itself
+    }
+    free(text);
+    return 0;
+}
