@@ -59,6 +59,17 @@ inline MemoKey KeyHere(const MatchContext& m, const ExprNode* node) {
     return {walk, passes};
 }
 
+// Whether the attempt has made many more walks than it is deep: then it is
+// backtracking over the same ground, which remembering failures cuts short.
+// A long greedy run walks about once per level and gains nothing, so it keeps
+// the memo off and with it the memo's larger frames.
+inline bool Branching(const MatchContext& m) {
+    constexpr uintptr_t kTypicalFrame = 96;
+    const uintptr_t used =
+        m.attemptStackTop - reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    return m.attemptWalks > 8 * (used / kTypicalFrame);
+}
+
 // Restores the loop passes made after log record `mark`: they leave the path.
 inline void LeavePasses(MatchContext& m, int32_t mark) {
     while (static_cast<int32_t>(m.passLog.size()) > mark) {
@@ -106,7 +117,7 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
     }
     // Most attempts are short; only a long one turns the memo on, for the
     // rest of the run (every walk inside a remembering walk remembers too).
-    if (++m.attemptWalks > m.memoThreshold) {
+    if (++m.attemptWalks > m.memoThreshold && (m.memoThreshold == 0 || Branching(m))) {
         m.memoOn = true;
     }
     const auto mark = static_cast<int32_t>(m.passLog.size());
@@ -384,6 +395,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
         m.memoEnd = m.inputEnd;
     }
     m.attemptWalks = 0;
+    m.attemptStackTop = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     const int32_t savedCase = m.caseSensitive;
     m.pos = s;
     // Only the groups the program records can have been written.

@@ -62,6 +62,7 @@ struct MatchContext {
     FailureMemo failures;
     bool memoOn = false;
     uint32_t attemptWalks = 0;
+    uintptr_t attemptStackTop = 0;  // stack address where the attempt began
     const unsigned char* memoEnd = nullptr;
     uint64_t memoStride = 0;  // keys: position * stride + node * 2 + case
     // The loop-guard slots, when there are few enough to be part of a key
@@ -69,7 +70,7 @@ struct MatchContext {
     // remembered at all).
     std::vector<int32_t> loopSlots;
     size_t maxKeyedLoopSlots = 64;  // bits in MemoKey::passes
-    uint32_t memoThreshold = 2048;  // walks in one attempt before memoising
+    uint32_t memoThreshold = 2048;  // walks in one attempt before memoising; 0: always
 };
 
 inline constexpr int kMatchFound = 1;
