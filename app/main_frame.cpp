@@ -169,24 +169,31 @@ bool CMainFrame::OnCreate() {
     return true;
 }
 
-QMenu* CMainFrame::BuildPopup(const Popup& popup) {
-    auto* menu = new QMenu(QString::fromUtf8(popup.title), this);
+QMenu* BuildMenu(const Popup& popup, QWidget* parent,
+                 const std::function<void(QAction*, int)>& configure) {
+    auto* menu = new QMenu(QString::fromUtf8(popup.title), parent);
     for (const MenuItem& item : popup.items) {
         if (item.label == nullptr) {
             menu->addSeparator();
             continue;
         }
         QAction* action = menu->addAction(QString::fromUtf8(item.label));
-        const int id = item.id;
-        action->setData(id);
-        action->setStatusTip(CommandPrompt(id));
+        action->setData(item.id);
+        action->setStatusTip(CommandPrompt(item.id));
+        configure(action, item.id);
+    }
+    return menu;
+}
+
+QMenu* CMainFrame::BuildPopup(const Popup& popup) {
+    QMenu* menu = BuildMenu(popup, this, [this](QAction* action, int id) {
         if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_TOOLBAR || id == ID_VIEW_STATUS_BAR) {
             action->setCheckable(true);
         }
         if (id != ID_FILE_MRU_FILE1) {
             connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
         }
-    }
+    });
     connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateMenuState(menu); });
     return menu;
 }

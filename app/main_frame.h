@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 
+class QAction;
 class QLabel;
 class QMimeData;
 class QMdiArea;
@@ -21,6 +22,12 @@ namespace quarry {
 class CChildFrame;
 class CQuarryApp;
 class CQuarryView;
+struct Popup;
+
+// A menu with the popup's items and separators, each item carrying its command
+// id and status prompt; configure finishes each item (checkable, connection).
+QMenu* BuildMenu(const Popup& popup, QWidget* parent,
+                 const std::function<void(QAction*, int)>& configure);
 
 inline constexpr int HELP_CONTEXT = 1;
 inline constexpr int HH_DISPLAY_TOPIC = 0;

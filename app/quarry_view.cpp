@@ -284,18 +284,8 @@ bool CQuarryView::OnCommand(int id) {
 }
 
 QMenu* CQuarryView::CreateContextMenu() {
-    const Popup& popup = ContextMenu159().front();
-    auto* menu = new QMenu(QString::fromUtf8(popup.title));
-    for (const MenuItem& item : popup.items) {
-        if (item.label == nullptr) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction* action = menu->addAction(QString::fromUtf8(item.label));
-        const int id = item.id;
-        action->setData(id);
-        action->setStatusTip(CommandPrompt(id));
-        CMainFrame* frame = CQuarryApp::Instance()->MainWnd();
+    CMainFrame* frame = CQuarryApp::Instance()->MainWnd();
+    return BuildMenu(ContextMenu159().front(), nullptr, [this, frame](QAction* action, int id) {
         action->setEnabled(frame != nullptr ? frame->IsCommandEnabled(id) : IsCommandEnabled(id));
         connect(action, &QAction::triggered, this, [this, id] {
             if (CMainFrame* f = CQuarryApp::Instance()->MainWnd()) {
@@ -304,8 +294,7 @@ QMenu* CQuarryView::CreateContextMenu() {
                 OnCommand(id);
             }
         });
-    }
-    return menu;
+    });
 }
 
 void CQuarryView::mouseReleaseEvent(QMouseEvent* event) {
