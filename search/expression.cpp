@@ -24,6 +24,13 @@ bool IsLineBreak(unsigned char c) {
     return c == '\r' || c == '\n';
 }
 
+void TruncateTo(TextBuffer& buffer, int32_t length) {
+    if (buffer.data != nullptr && length < buffer.length) {
+        buffer.length = length;
+        buffer.data[length] = 0;
+    }
+}
+
 }  // namespace
 
 CExpression::CExpression(const char* pattern, SearchHost* host)
@@ -119,12 +126,15 @@ int32_t CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, 
         if (n == 0) {
             break;  // an empty matching is counted but ends the list
         }
+        const int32_t pieceStart = output.Length();
         bool ok = output.Append(text + pos, n);
         // A matching that ends in CR must not leave a bare CR line break.
         if (ok && output.data[output.length - 1] == '\r') {
             ok = output.Append("\n", 1);
         }
         if (!ok || !output.Append("\r\n", 2)) {
+            // The output ends with the last whole line.
+            TruncateTo(output, pieceStart);
             m_bOutputShort = true;
             break;
         }
@@ -152,8 +162,14 @@ int32_t CExpression::ReplaceAll(const TextBuffer& input, TextBuffer& output,
             break;  // an empty matching is counted, not replaced, and ends the run
         }
         Rewrite(rewriteText, expansion);
+        if (m_bOutputShort) {
+            return count;  // the expansion could not be held whole
+        }
+        const int32_t pieceStart = output.Length();
         if (!output.Append(src, static_cast<int32_t>(text + d - src)) ||
             !output.Append(expansion.Data(), expansion.Length())) {
+            // The output ends behind the last whole replacement.
+            TruncateTo(output, pieceStart);
             m_bOutputShort = true;
             return count;
         }

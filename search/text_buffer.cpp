@@ -15,6 +15,10 @@
 
 namespace quarry {
 
+BlockAllocator textBufferAllocator = [](void* block, size_t bytes) {
+    return std::realloc(block, bytes);
+};
+
 const char TextBuffer::kEmpty = 0;
 
 TextBuffer::TextBuffer() : TextBuffer(1024) {}
@@ -33,7 +37,7 @@ TextBuffer::~TextBuffer() {
 }
 
 bool TextBuffer::Resize(int64_t newCapacity) {
-    void* block = std::realloc(data, static_cast<size_t>(newCapacity));
+    void* block = textBufferAllocator(data, static_cast<size_t>(newCapacity));
     if (block == nullptr) {
         return false;
     }

@@ -2,10 +2,16 @@
 // a document's text works on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace quarry {
+
+// Every block a TextBuffer gets or grows comes through this function
+// (std::realloc's contract). Tests replace it to make growth fail.
+using BlockAllocator = void* (*)(void* block, size_t bytes);
+extern BlockAllocator textBufferAllocator;
 
 class TextBuffer {
   public:
