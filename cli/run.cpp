@@ -379,7 +379,7 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     } handlerReset;
 
     const std::string threadError = "quarry-cli: can't start the search thread with its " +
-                                    std::to_string(kSearchStackBytes >> 20) + " MiB stack";
+                                    std::to_string(SearchStackBytes() >> 20) + " MiB stack";
 
     CliHost host(interrupted, errors);
     auto expression = std::make_unique<CExpression>(options.expression.c_str(), &host);
@@ -408,7 +408,7 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     std::unique_ptr<TextBuffer> output = MakeBufferFor(int64_t{input->Length()} + 3);
     int32_t count = 0;
     errors.StartProgressClock();
-    const bool ran = RunOnLargeStack(kSearchStackBytes, [&] {
+    const bool ran = RunOnLargeStack(SearchStackBytes(), [&] {
         if (options.rewrite) {
             count =
                 expression->ReplaceAll(*input, *output, options.rewrite->c_str(), options.matchCase,

@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace quarry {
 namespace {
@@ -61,6 +62,19 @@ bool RunOnLargeStack(size_t stackBytes, const std::function<void()>& work) {
         pthread_join(thread, nullptr);
     }
     return made;
+}
+
+size_t SearchStackBytes() {
+    const char* kib = std::getenv("QUARRY_SEARCH_STACK_KIB");
+    if (kib == nullptr || *kib == 0) {
+        return kSearchStackBytes;
+    }
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(kib, &end, 10);
+    if (*end != 0 || value < 64 || value > (kSearchStackBytes >> 10)) {
+        return kSearchStackBytes;
+    }
+    return static_cast<size_t>(value) << 10;
 }
 
 }  // namespace quarry

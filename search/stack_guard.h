@@ -20,4 +20,9 @@ bool RunOnLargeStack(size_t stackBytes, const std::function<void()>& work);
 
 inline constexpr size_t kSearchStackBytes = size_t{512} << 20;
 
+// The stack the search threads get: kSearchStackBytes, unless the environment
+// variable QUARRY_SEARCH_STACK_KIB names another size in KiB (at least 64),
+// so that the end of the stack can be reached over a small text.
+size_t SearchStackBytes();
+
 }  // namespace quarry

@@ -463,6 +463,25 @@ TEST_F(CliProcess, StackExhaustionIsReportedAndEndsTheListing) {
         "Stack Overflow\n" + std::string(quarry::kStackOverflowText) + "\nNo matching found\n");
 }
 
+TEST_F(CliProcess, LoopsOverAGroupExhaustingASmallStackAreReported) {
+    // A loop over a group recurses once per repetition, however single-byte
+    // loops are run; a 1 MiB search stack ends within a megabyte of text.
+    const std::string file = WriteFile("deep.txt", "ab " + std::string(1 << 20, 'a'));
+    const std::string overflow =
+        "Stack Overflow\n" + std::string(quarry::kStackOverflowText) + "\n";
+    setenv("QUARRY_SEARCH_STACK_KIB", "1024", 1);
+    const Outcome listed = Run({"--no-limit", "(a|b)(a|b)*", file});
+    const Outcome replaced = Run({"--no-limit", "--rewrite", "<\\1>", "(.)*", file});
+    const Outcome found = Run({"--no-limit", "(a)*[^a]", file});
+    unsetenv("QUARRY_SEARCH_STACK_KIB");
+    EXPECT_OUTCOME(listed, 0, "ab\r\n", overflow + "1 matchings listed\n");
+    // Nothing was replaced: the text comes back whole.
+    EXPECT_OUTCOME(replaced, 1, "ab " + std::string(1 << 20, 'a'),
+                   overflow + "No matching found\n");
+    // "ab" and " " are found before the long run.
+    EXPECT_OUTCOME(found, 0, "ab\r\n \r\n", overflow + "2 matchings listed\n");
+}
+
 TEST_F(CliProcess, AFailedWriteIsAnError) {
     const std::string file = WriteFile("in.txt", "aaa");
     int fds[2];
