@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/byte_scan.h"
+#include "engine/byte_tests.h"
 #include "engine/escapes.h"
 #include "engine/matcher.h"
 
@@ -30,6 +32,8 @@ constexpr uint32_t kWalksBetweenPolls = 1u << 16;
 enum Attempt : int { kFound, kNotFound, kStop };
 
 thread_local MatchContext context;
+// The analysis behind the calls that pass a bare program.
+thread_local ProgramInfo bareProgramInfo;
 
 [[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node);
 
@@ -79,6 +83,22 @@ inline void LeavePasses(MatchContext& m, int32_t mark) {
     }
 }
 
+using detail::MatchesByte;
+
+// Whether the byte at the current position passes a consuming node's test
+// (for a literal, its first byte), noting when the input end decided it.
+inline bool PassesFirstTest(MatchContext& m, const ExprNode* test, const unsigned char* at) {
+    if (at >= m.inputEnd) {
+        m.hitEnd = true;
+        return false;
+    }
+    if (test->op != EXACTLY) {
+        return MatchesByte(test, *at);
+    }
+    const unsigned char lit = test->link.bytes[0];
+    return (m.caseSensitive & 1) ? *at == lit : AsciiUpper(*at) == AsciiUpper(lit);
+}
+
 // A walk once the failure memo is on. With too many loops for the key, a
 // failure is remembered only when no refusal of the loop guard relied on a
 // pass recorded before the walk began.
@@ -101,6 +121,10 @@ inline void LeavePasses(MatchContext& m, int32_t mark) {
 }
 
 int MatchFrom(MatchContext& m, const ExprNode* node) {
+    if (const ExprNode* test = m.info->firstTest[static_cast<size_t>(node->index)];
+        test != nullptr && !PassesFirstTest(m, test, m.pos)) {
+        return 0;  // the walk would fail at its first byte test
+    }
     if (BelowStackFloor(m)) {
         m.abandon = kOutOfStack;
         return 0;
@@ -144,66 +168,19 @@ inline bool EnterLoop(MatchContext& m, const ExprNode* loop) {
 // The node after the right alternative of the BRANCH that `branchEnd` closes,
 // or nullptr when the walk must stop there (abandon says whether the attempt
 // fails as a whole).
-const ExprNode* SkipRightAlternative(MatchContext& m, const ExprNode* branchEnd) {
-    const ExprNode* r = branchEnd->link.node->link.node->next;
-    while (r && IsOperator(r->op) && (r->op & 0xFF) == '|' && r->link.node) {
-        r = r->link.node->next;  // further alternatives of a chain «a|b|c»
-    }
-    if (r == nullptr) {
-        return nullptr;
-    }
-    if (IsClosingBracket(r->op)) {
-        // «(a|)»: no atom stands to the right, so there is nothing to skip.
+inline const ExprNode* SkipAlternative(MatchContext& m, const ExprNode* branchEnd) {
+    bool attemptFails = false;
+    const ExprNode* next = SkipRightAlternative(branchEnd, attemptFails);
+    if (attemptFails) {
         m.abandon = kAttemptFailed;
-        return nullptr;
     }
-    if (IsOpeningBracket(r->op)) {
-        int depth = 1;
-        for (r = r->next; r; r = r->next) {
-            if (IsOpeningBracket(r->op)) {
-                ++depth;
-            } else if (IsClosingBracket(r->op) && --depth == 0) {
-                break;
-            }
-        }
-        if (r == nullptr) {
-            return nullptr;
-        }
-    }
-    return r->next;
+    return next;
 }
 
-inline bool MatchesByte(const ExprNode* node, unsigned char b) {
-    switch (node->op) {
-        case ANY:
-            return true;
-        case ANYOF:
-            return SetHas(node->link.bytes, b);
-        case ANYBUT:
-            return !SetHas(node->link.bytes, b);
-        case SPACE:
-            return detail::IsSpaceByte(b);
-        case NSPACE:
-            return !detail::IsSpaceByte(b);
-        case UPPER:
-            return b >= 'A' && b <= 'Z';
-        case LOWER:
-            return b >= 'a' && b <= 'z';
-        case DIGIT:
-            return detail::IsAsciiDigit(b);
-        case NDIGIT:
-            return !detail::IsAsciiDigit(b);
-        case ALNUM:
-            return IsWordByte(b);
-        case NALNUM:
-            return !IsWordByte(b);
-    }
-    return false;
-}
-
-inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
+inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
     const int n = node->length;
     if (m.inputEnd - m.pos < n) {
+        m.hitEnd = true;
         return false;
     }
     const unsigned char* lit = node->link.bytes;
@@ -216,6 +193,70 @@ inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
         }
     }
     return true;
+}
+
+// RepeatByteLoop's answer when the walk goes on from the loop's continuation
+// at the loop's own start.
+constexpr int kWalkOn = 2;
+
+// A greedy loop over one byte test, entered at the current position (its pass
+// there already made). Walking it the ordinary way nests once per repetition
+// and then tries the continuation after each one on the way back; this does
+// the same without the nesting: it measures the run, then tries the
+// continuation from the run's end backwards, each with the loop's pass at
+// that position on the path as the nested walk would have it. The
+// continuation at the start itself is left to the caller's walk.
+[[gnu::noinline]] int RepeatByteLoop(MatchContext& m, const ExprNode* loop) {
+    const ExprNode* operand = loop->next;
+    const unsigned char* start = m.pos;
+    const unsigned char* end = m.inputEnd;
+    const unsigned char* e = start;
+    if (operand->op == ANY) {
+        e = end;
+    } else if (operand->op == EXACTLY) {
+        const unsigned char lit = operand->link.bytes[0];
+        if (m.caseSensitive & 1) {
+            while (e < end && *e == lit) {
+                ++e;
+            }
+        } else {
+            const unsigned char upper = AsciiUpper(lit);
+            while (e < end && AsciiUpper(*e) == upper) {
+                ++e;
+            }
+        }
+    } else {
+        while (e < end && MatchesByte(operand, *e)) {
+            ++e;
+        }
+    }
+    if (e == end) {
+        m.hitEnd = true;
+    }
+    const ExprNode* continuation = loop->link.node;
+    const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
+    const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
+    const int32_t savedCase = m.caseSensitive;
+    for (const unsigned char* k = e; k > start; --k) {
+        if (test != nullptr && !PassesFirstTest(m, test, k)) {
+            continue;
+        }
+        const auto mark = static_cast<int32_t>(m.passLog.size());
+        m.passLog.push_back({slot, m.loopPass[static_cast<size_t>(slot)]});
+        m.loopPass[static_cast<size_t>(slot)] = {k, mark};
+        m.pos = k;
+        const int found = MatchFrom(m, continuation);
+        LeavePasses(m, mark);
+        if (found) {
+            return 1;
+        }
+        if (m.abandon != kGoOn) {
+            return 0;
+        }
+        m.caseSensitive = savedCase;
+    }
+    m.pos = start;
+    return kWalkOn;
 }
 
 // Walks from node until END (1) or a failure (0). Operators and groups try
@@ -233,7 +274,7 @@ inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
                 node = node->link.node;
                 continue;
             case BRANCHEND:
-                node = SkipRightAlternative(m, node);
+                node = SkipAlternative(m, node);
                 continue;
             case END:
                 return 1;
@@ -247,9 +288,11 @@ inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
                 if (m.pos != m.inputEnd) {
                     return 0;
                 }
+                m.hitEnd = true;
                 node = node->next;
                 continue;
             case WORDSTART:
+                m.hitEnd = m.hitEnd || m.pos >= m.inputEnd;
                 if (m.pos >= m.inputEnd ||
                     (m.pos != m.textStart && !(IsWordByte(*m.pos) && !IsWordByte(m.pos[-1])))) {
                     return 0;
@@ -257,6 +300,7 @@ inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
                 node = node->next;
                 continue;
             case WORDEND:
+                m.hitEnd = m.hitEnd || m.pos >= m.inputEnd;
                 if (m.pos == m.textStart ||
                     (m.pos < m.inputEnd && !(!IsWordByte(*m.pos) && IsWordByte(m.pos[-1])))) {
                     return 0;
@@ -280,7 +324,11 @@ inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
                 continue;
         }
         if (IsConsuming(op)) {
-            if (m.pos >= m.inputEnd || !MatchesByte(node, *m.pos)) {
+            if (m.pos >= m.inputEnd) {
+                m.hitEnd = true;
+                return 0;
+            }
+            if (!MatchesByte(node, *m.pos)) {
                 return 0;
             }
             ++m.pos;
@@ -306,6 +354,14 @@ inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
                 return 0;
             }
             const bool greedy = IsGreedyOperator(op);
+            if (greedy && m.info->byteLoop[static_cast<size_t>(node->index)]) {
+                const int r = RepeatByteLoop(m, node);
+                if (r != kWalkOn) {
+                    return r;
+                }
+                node = node->link.node;
+                continue;
+            }
             const int32_t savedCase = m.caseSensitive;
             const unsigned char* savedPos = m.pos;
             // Greedy: the operand (and, through its JUMP, further repetitions)
@@ -327,7 +383,11 @@ inline bool MatchesLiteral(const MatchContext& m, const ExprNode* node) {
 }
 
 inline void ReportProgress(MatchContext& m, const unsigned char* s) {
-    if (m.callbacks.progress == nullptr || m.inputEnd == m.textStart) {
+    if (m.callbacks.progress == nullptr || s < m.progressDue) {
+        return;
+    }
+    m.progressDue = s + m.progressStep;
+    if (m.inputEnd == m.textStart) {
         return;
     }
     const int percent = static_cast<int>(static_cast<double>(s - m.textStart) /
@@ -338,50 +398,34 @@ inline void ReportProgress(MatchContext& m, const unsigned char* s) {
     }
 }
 
-// Sizes the per-node loop state and finds the highest group the program
-// records, so that each attempt resets only the group entries it can write.
-void PrepareForProgram(MatchContext& m, const ExprNode* program) {
-    int32_t count = 0;
-    int highest = 0;
-    for (const ExprNode* n = program; n; n = n->next) {
-        count = n->index + 1;
-        if (IsCapturing(n->op)) {
-            highest = std::max(highest, GroupNumber(n->op));
-        }
+// Makes the context ready for a run of the program that info describes. The
+// loop-guard table is left all clear by every run that ends normally, so it
+// is only rebuilt when it is too small or a run was interrupted.
+void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
+    m.info = &info;
+    m.highestGroup = info.highestGroup;
+    const size_t slots = static_cast<size_t>(info.nodeCount) * 2;
+    if (m.loopPass.size() < slots || !m.passLog.empty()) {
+        m.loopPass.assign(std::max(slots, m.loopPass.size()), MatchContext::LoopPass{});
+        m.passLog.clear();
     }
-    m.highestGroup = highest;
-    m.loopPass.assign(static_cast<size_t>(count) * 2, MatchContext::LoopPass{});
-    m.passLog.clear();
     m.firstRefusedRecord = INT32_MAX;
     m.failures.Clear();
     m.memoOn = false;
     m.memoEnd = nullptr;
-    m.memoStride = static_cast<uint64_t>(count) * 2;
-    m.loopSlots.clear();
-    for (const ExprNode* n = program; n; n = n->next) {
-        if (IsLoop(n->op)) {
-            m.loopSlots.push_back(n->index * 2);
-            m.loopSlots.push_back(n->index * 2 + 1);
-        }
-    }
-    if (m.loopSlots.size() > m.maxKeyedLoopSlots) {
+    m.memoStride = static_cast<uint64_t>(info.nodeCount) * 2;
+    if (info.loopSlots.size() > m.maxKeyedLoopSlots) {
         m.loopSlots.clear();
+    } else {
+        m.loopSlots = info.loopSlots;
     }
 }
 
-// The first position at or after s holding c (ignoring ASCII case when asked).
-const unsigned char* ScanFor(const unsigned char* s, const unsigned char* end, unsigned char c,
-                             bool exact) {
-    if (exact || !detail::IsAsciiLetter(c)) {
-        return static_cast<const unsigned char*>(std::memchr(s, c, static_cast<size_t>(end - s)));
-    }
-    const unsigned char upper = AsciiUpper(c);
-    for (; s < end; ++s) {
-        if (AsciiUpper(*s) == upper) {
-            return s;
-        }
-    }
-    return nullptr;
+// Analyses a program passed on its own. Never cached by its address: a
+// freed program's memory may hold the next one.
+const ProgramInfo& InfoFor(const ExprNode* program) {
+    bareProgramInfo = AnalyseProgram(program);
+    return bareProgramInfo;
 }
 
 int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) {
@@ -394,6 +438,9 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
         m.failures.Clear();  // what failed before an earlier input end may match now
         m.memoEnd = m.inputEnd;
     }
+    m.attemptEnd = m.inputEnd;
+    m.hitEnd = false;
+    m.attemptCutShort = false;
     m.attemptWalks = 0;
     m.attemptStackTop = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
     const int32_t savedCase = m.caseSensitive;
@@ -406,6 +453,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
         m.inputEnd = savedEnd;
         if (m.abandon == kAttemptFailed) {
             m.abandon = kGoOn;
+            m.attemptCutShort = true;
         }
         return 0;
     }
@@ -430,6 +478,191 @@ inline int RunResult(const MatchContext& m, Attempt a) {
     return m.abandon == kOutOfStack ? kStackExhausted : kNoMatch;
 }
 
+inline bool IsLineBreak(unsigned char c) {
+    return c == '\r' || c == '\n';
+}
+
+// The first position in [s, end) where a matching can begin, or end. Only
+// for programs that cannot match empty.
+const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& info,
+                                   const unsigned char* s, const unsigned char* end) {
+    const size_t caseBit = static_cast<size_t>(m.caseSensitive & 1);
+    const std::string& prefix = info.prefix;
+    if (prefix.size() >= 2 && caseBit == 1) {
+        if (s >= end) {
+            return end;
+        }
+        const void* hit = memmem(s, static_cast<size_t>(end - s), prefix.data(), prefix.size());
+        return hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
+    }
+    switch (info.firstByteCount[caseBit]) {
+        case 0:
+            return end;
+        case 1: {
+            if (s >= end) {
+                return end;
+            }
+            const void* hit =
+                std::memchr(s, info.firstByteList[caseBit][0], static_cast<size_t>(end - s));
+            return hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
+        }
+        case 2:
+            return detail::FindEither(s, end, info.firstByteList[caseBit][0],
+                                      info.firstByteList[caseBit][1]);
+        default:
+            return detail::FindInTable(s, end, info.firstBytes[caseBit].data());
+    }
+}
+
+// Whether the literal prefix, compared without case, stands at s (a cheap
+// test before a full attempt; with case, the scan has found it already).
+inline bool PrefixFits(const MatchContext& m, const ProgramInfo& info, const unsigned char* s,
+                       const unsigned char* end) {
+    const std::string& prefix = info.prefix;
+    if (prefix.size() < 2 || (m.caseSensitive & 1)) {
+        return true;
+    }
+    if (static_cast<size_t>(end - s) < prefix.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (AsciiUpper(s[i]) != AsciiUpper(static_cast<unsigned char>(prefix[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where to try next after a failed attempt at s. An attempt that began with a
+// loop over one byte test tried the loop's continuation after every byte of
+// the loop's run, and a later start inside the run would try a subset of
+// those same walks; it must fail as well, unless the input end differs and
+// the attempt's outcome depended on it, or the attempt was cut short.
+const unsigned char* NextStart(const MatchContext& m, const ProgramInfo& info,
+                               const unsigned char* s, const unsigned char* end) {
+    const ExprNode* loop = info.leadingLoop;
+    if (loop == nullptr || m.attemptCutShort || (m.hitEnd && m.attemptEnd != end)) {
+        return s + 1;
+    }
+    const ExprNode* operand = loop->next;
+    const unsigned char* runEnd = m.attemptEnd;
+    const unsigned char* e = s;
+    if (operand->op == EXACTLY) {
+        const unsigned char lit = operand->link.bytes[0];
+        const bool exact = (m.caseSensitive & 1) != 0;
+        while (e < runEnd && (exact ? *e == lit : AsciiUpper(*e) == AsciiUpper(lit))) {
+            ++e;
+        }
+    } else {
+        while (e < runEnd && MatchesByte(operand, *e)) {
+            ++e;
+        }
+    }
+    return e + 1;
+}
+
+// Tries every start position from s to last (inclusive) with input end `end`,
+// polling for cancellation before each but the first.
+Attempt TryEveryPosition(MatchContext& m, const ExprNode* program, const unsigned char* s,
+                         const unsigned char* last, const unsigned char* end) {
+    for (;;) {
+        m.inputEnd = end;
+        const Attempt a = Outcome(m, TryAtImpl(m, program, s));
+        if (a != kNotFound || s >= last) {
+            return a;
+        }
+        ++s;
+        if (Cancelled(m)) {
+            return kStop;
+        }
+    }
+}
+
+// Tries the positions in [s, end) where a matching can begin, each with the
+// input end its line gives (lineMode) or the text end.
+Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned char* s,
+                      const unsigned char* end, bool lineMode) {
+    const unsigned char* lineEnd = lineMode ? s : end;
+    bool pollFirst = false;
+    for (;;) {
+        s = NextCandidate(m, info, s, end);
+        if (s >= end) {
+            return kNotFound;
+        }
+        if (lineMode) {
+            if (IsLineBreak(*s)) {
+                ++s;  // line breaks are never start positions in line mode
+                continue;
+            }
+            if (s >= lineEnd) {
+                lineEnd = detail::FindEither(s, end, '\r', '\n');
+                m.lastPercent = 0;  // percentages relate to each line's end
+            }
+        }
+        if (!PrefixFits(m, info, s, lineEnd)) {
+            ++s;
+            continue;
+        }
+        if (pollFirst && Cancelled(m)) {
+            return kStop;
+        }
+        pollFirst = true;
+        m.inputEnd = lineEnd;
+        const Attempt a = Outcome(m, TryAtImpl(m, info.program, s));
+        if (a != kNotFound) {
+            return a;
+        }
+        s = NextStart(m, info, s, lineEnd);
+    }
+}
+
+Attempt Search(MatchContext& m, const ProgramInfo& info, const unsigned char* from,
+               const unsigned char* end, bool lineMode) {
+    if (!lineMode) {
+        if (info.anchored) {
+            // can only hold at the text start
+            return TryEveryPosition(m, info.program, from, from, end);
+        }
+        if (info.canMatchEmpty) {
+            return TryEveryPosition(m, info.program, from, end, end);
+        }
+        if (from >= end) {
+            return kNotFound;
+        }
+        return TryCandidates(m, info, from, end, false);
+    }
+    const unsigned char* p = from;
+    if (p >= end) {
+        return kNotFound;
+    }
+    if (info.canMatchEmpty || info.anchored) {
+        bool pollFirst = false;
+        for (;;) {
+            while (p < end && IsLineBreak(*p)) {
+                ++p;
+            }
+            if (p >= end) {
+                return kNotFound;
+            }
+            if (pollFirst && Cancelled(m)) {
+                return kStop;
+            }
+            const unsigned char* q = detail::FindEither(p, end, '\r', '\n');
+            m.lastPercent = 0;  // percentages relate to each line's end
+            const Attempt a = TryEveryPosition(m, info.program, p, info.anchored ? p : q, q);
+            if (a != kNotFound) {
+                return a;
+            }
+            if (info.anchored) {
+                return kNotFound;  // «^» holds only at the text start
+            }
+            pollFirst = true;
+            p = q;
+        }
+    }
+    return TryCandidates(m, info, p, end, true);
+}
+
 }  // namespace
 
 MatchContext& CurrentMatchContext() {
@@ -437,6 +670,7 @@ MatchContext& CurrentMatchContext() {
 }
 
 int TryAt(const ExprNode* program, const unsigned char* s) {
+    PrepareForProgram(context, InfoFor(program));
     return TryAtImpl(context, program, s);
 }
 
@@ -447,11 +681,19 @@ int MatchHere(const ExprNode* node) {
 int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t length,
                    const unsigned char* from, int32_t* groups, int caseSensitive,
                    int32_t searchLimit, const MatchCallbacks& callbacks, uintptr_t stackFloor) {
+    return ExecExpression(InfoFor(program), text, length, from, groups, caseSensitive, searchLimit,
+                          false, callbacks, stackFloor);
+}
+
+int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t length,
+                   const unsigned char* from, int32_t* groups, int caseSensitive,
+                   int32_t searchLimit, bool lineMode, const MatchCallbacks& callbacks,
+                   uintptr_t stackFloor) {
     MatchContext& m = context;
     m.searchLimit = searchLimit;
     m.callbacks = callbacks;
     m.lastPercent = 0;
-    if (program == nullptr) {
+    if (info.program == nullptr) {
         return kNoMatch;
     }
     m.textStart = text;
@@ -461,50 +703,16 @@ int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t l
     m.stackFloor = stackFloor;
     m.abandon = kGoOn;
     m.walks = 0;
+    m.progressDue = from;
+    m.progressStep = std::max<uintptr_t>(1, static_cast<uintptr_t>(length) / 512);
     std::fill(groups, groups + kGroupSlots, -1);
-    PrepareForProgram(m, program);
-
-    if (program->op == BOL) {
-        // can only hold at the text start
-        return RunResult(m, Outcome(m, TryAtImpl(m, program, from)));
-    }
-    const unsigned char* s = from;
-    if (program->op != EXACTLY) {
-        for (;;) {
-            const Attempt a = Outcome(m, TryAtImpl(m, program, s));
-            if (a != kNotFound) {
-                return RunResult(m, a);
-            }
-            if (s >= m.inputEnd) {
-                return kNoMatch;
-            }
-            ++s;
-            if (Cancelled(m)) {
-                return kNoMatch;
-            }
-        }
-    }
-    // A literal first byte: only positions holding it can start a matching.
-    const unsigned char first = program->link.bytes[0];
-    if (s >= m.inputEnd) {
+    PrepareForProgram(m, info);
+    const unsigned char* end = text + length;
+    const Attempt a = Search(m, info, from, end, lineMode);
+    if (a == kNotFound) {
         return kNoMatch;
     }
-    for (;;) {
-        if (Cancelled(m)) {
-            return kNoMatch;
-        }
-        s = ScanFor(s, m.inputEnd, first, (m.caseSensitive & 1) != 0);
-        if (s == nullptr) {
-            return kNoMatch;
-        }
-        const Attempt a = Outcome(m, TryAtImpl(m, program, s));
-        if (a != kNotFound) {
-            return RunResult(m, a);
-        }
-        if (++s == m.inputEnd) {
-            return kNoMatch;
-        }
-    }
+    return RunResult(m, a);
 }
 
 }  // namespace quarry

@@ -7,6 +7,7 @@
 
 #include "engine/expr_node.h"
 #include "engine/failure_memo.h"
+#include "engine/program_info.h"
 
 namespace quarry {
 
@@ -28,7 +29,21 @@ struct MatchContext {
     int32_t searchLimit = -1;   // bytes one attempt may examine; negative: none
     MatchCallbacks callbacks;
     int32_t lastPercent = 0;
-    int highestGroup = 0;  // highest group number the program records
+    int highestGroup = 0;               // highest group number the program records
+    const ProgramInfo* info = nullptr;  // of the program being run
+
+    // Progress is worked out again once an attempt starts at or after
+    // progressDue; it moves on by progressStep.
+    const unsigned char* progressDue = nullptr;
+    uintptr_t progressStep = 1;
+
+    // Set when a test of the current attempt met the input end: its outcome
+    // may then differ for a later input end.
+    bool hitEnd = false;
+    // The last attempt stopped early because a missing right alternative
+    // failed it as a whole, so it did not try everything it could.
+    bool attemptCutShort = false;
+    const unsigned char* attemptEnd = nullptr;  // input end of the last attempt
 
     // Stack guard: recursion stops once a frame lies below this address
     // (0: unchecked). Set by the caller from the running thread's stack.
@@ -79,14 +94,28 @@ inline constexpr int kStackExhausted = -1;  // the stack floor was reached
 
 // Searches text[0, length) from `from` (text <= from <= text + length).
 // Returns kMatchFound with groups[0] / groups[64] holding the matching's
-// offsets, kNoMatch (also when cancelled), or kStackExhausted. The cancel
-// callback is polled before every attempt but the first (before every scan
-// for a literal first byte) and, within a long attempt, every 65536 nested
-// walks. groups must
-// hold kGroupSlots entries.
+// offsets, kNoMatch (also when cancelled), or kStackExhausted. Start
+// positions where no matching can begin (by its first byte, or inside the run
+// of a leading loop that already failed) are passed over without an attempt.
+// The cancel callback is polled before every attempt but the first and,
+// within a long attempt, every 65536 nested walks; progress is reported at
+// attempts, at most once per 1/512 of the text. groups must hold kGroupSlots
+// entries.
 int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t length,
                    const unsigned char* from, int32_t* groups, int caseSensitive,
                    int32_t searchLimit, const MatchCallbacks& callbacks = {},
+                   uintptr_t stackFloor = 0);
+
+// The same with the program's analysis done beforehand (info.program is the
+// program), for callers that search with one program many times. In line
+// mode the text is searched line by line as if the input ended at each line's
+// end: every run of bytes other than CR and LF from `from` on is one line,
+// tried at each of its positions and at its end. While an attempt runs, the
+// context's inputEnd is the end of its line (before the search limit), which
+// is what its progress percentage relates to.
+int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t length,
+                   const unsigned char* from, int32_t* groups, int caseSensitive,
+                   int32_t searchLimit, bool lineMode, const MatchCallbacks& callbacks = {},
                    uintptr_t stackFloor = 0);
 
 // The matcher's state on this thread, for TryAt and MatchHere.

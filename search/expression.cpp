@@ -20,10 +20,6 @@ const unsigned char* Bytes(const char* p) {
     return reinterpret_cast<const unsigned char*>(p);
 }
 
-bool IsLineBreak(unsigned char c) {
-    return c == '\r' || c == '\n';
-}
-
 void TruncateTo(TextBuffer& buffer, int32_t length) {
     if (buffer.data != nullptr && length < buffer.length) {
         buffer.length = length;
@@ -41,6 +37,7 @@ CExpression::CExpression(const char* pattern, SearchHost* host)
     if (m_pProgram == nullptr) {
         m_nState = kInvalid;
     }
+    info_ = AnalyseProgram(m_pProgram);
 }
 
 CExpression::~CExpression() {
@@ -50,18 +47,27 @@ CExpression::~CExpression() {
 
 int CExpression::Execute(const unsigned char* text, int32_t length, const unsigned char* from,
                          int caseSensitive, int32_t searchLimit, bool lineProgress) {
+    return Run(text, length, from, caseSensitive, searchLimit, false, lineProgress);
+}
+
+int CExpression::Run(const unsigned char* text, int32_t length, const unsigned char* from,
+                     int caseSensitive, int32_t searchLimit, bool lineMode, bool lineProgress) {
     MatchCallbacks callbacks;
     callbacks.user = this;
     callbacks.cancelPoll = [](void* self) { return static_cast<CExpression*>(self)->PollCancel(); };
     callbacks.progress =
-        lineProgress
-            ? [](void* self,
-                 int percent) { static_cast<CExpression*>(self)->ReportLineProgress(percent); }
-            : [](void* self, int percent) {
-                  static_cast<CExpression*>(self)->ReportProgress(percent);
-              };
-    const int r = ExecExpression(m_pProgram, text, length, from, m_pGroups, caseSensitive,
-                                 searchLimit, callbacks, CurrentStackFloor());
+        lineProgress ? [](void* self,
+                      int percent) {
+            // The matcher's percentage relates to the end of the line it is in.
+            const MatchContext& m = CurrentMatchContext();
+            lineEndOffset = static_cast<int32_t>(m.inputEnd - m.textStart);
+            static_cast<CExpression*>(self)->ReportLineProgress(percent);
+        }
+                 : [](void* self, int percent) {
+                       static_cast<CExpression*>(self)->ReportProgress(percent);
+                   };
+    const int r = ExecExpression(info_, text, length, from, m_pGroups, caseSensitive, searchLimit,
+                                 lineMode, callbacks, CurrentStackFloor());
     if (r == kStackExhausted) {
         ShowMessage(kStackOverflowText, kStackOverflowTitle, {}, MB_OK);
         return -1;
@@ -74,44 +80,18 @@ int32_t CExpression::Find(const char* text, int32_t length, const char* from, bo
     m_pText = text;
     textLength_ = length;
     const int caseSensitive = matchCase ? 1 : 0;
-    const unsigned char* start = Bytes(text);
-    if (!lineMode) {
-        const int r = Execute(start, length, Bytes(from), caseSensitive, searchLimit, false);
-        return r == 1 ? m_pGroups[0] : -1;
-    }
-    // Line by line: the input ends at each line's end while offsets stay
-    // relative to the whole text, so «^» holds only at its very start.
-    const unsigned char* end = start + length;
-    const unsigned char* p = Bytes(from);
-    if (p >= end) {
-        return -1;
-    }
-    for (;;) {
-        if (!PollCancel()) {
-            return -1;
-        }
-        while (p < end && IsLineBreak(*p)) {
-            ++p;
-        }
-        const unsigned char* q = p;
-        while (q < end && !IsLineBreak(*q)) {
-            ++q;
-        }
-        lineEndOffset = static_cast<int32_t>(q - start);
+    if (lineMode) {
+        // Lines are searched in one matcher run, each as if the input ended
+        // at its line break; offsets stay relative to the whole text, so «^»
+        // holds only at its very start.
         textLength = length;
-        if (p >= end) {
+        if (from >= text + length || !PollCancel()) {
             return -1;
         }
-        const int r =
-            Execute(start, static_cast<int32_t>(q - start), p, caseSensitive, searchLimit, true);
-        if (r == 1) {
-            return m_pGroups[0];
-        }
-        if (r == -1) {
-            return -1;
-        }
-        p = q;
     }
+    const int r =
+        Run(Bytes(text), length, Bytes(from), caseSensitive, searchLimit, lineMode, lineMode);
+    return r == 1 ? m_pGroups[0] : -1;
 }
 
 int32_t CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/expr_node.h"
+#include "engine/program_info.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
 
@@ -52,7 +53,12 @@ class CExpression {
     bool m_bOutputShort = false;
 
   private:
+    // Execute over the whole text or, in line mode, line by line in one call.
+    int Run(const unsigned char* text, int32_t length, const unsigned char* from, int caseSensitive,
+            int32_t searchLimit, bool lineMode, bool lineProgress);
+
     SearchHost* host_;
+    ProgramInfo info_;        // the program's analysis, made once for every search
     int32_t textLength_ = 0;  // length of the text at m_pText
 };
 

@@ -484,11 +484,13 @@ int Scan(const std::string& expression, const std::string& text, int from, int l
 
 using Percents = std::vector<int>;
 
-TEST(MatcherCallbacks, PlainScanPollsBeforeEveryAttemptButTheFirst) {
+TEST(MatcherCallbacks, PollsBeforeEveryAttemptButTheFirst) {
     {
+        // «$» can hold without a byte, so every position is tried.
         Recorder r;
-        EXPECT_EQ(Scan("[z]", "abc", 0, kNoLimit, r), 0);
+        EXPECT_EQ(Scan("$", "abc", 0, kNoLimit, r), 1);
         EXPECT_EQ(r.polls, 3);  // before the attempts at 1, 2 and 3 (the end)
+        EXPECT_EQ(r.percents, (Percents{33, 66, 100}));
     }
     {
         Recorder r;
@@ -507,44 +509,66 @@ TEST(MatcherCallbacks, PlainScanPollsBeforeEveryAttemptButTheFirst) {
     {
         Recorder r;
         r.stopAtPoll = 3;
-        EXPECT_EQ(Scan("[z]", "abcdef", 0, kNoLimit, r), 0);
+        EXPECT_EQ(Scan("[a-f]z", "abcdef", 0, kNoLimit, r), 0);
         EXPECT_EQ(r.polls, 3);
         EXPECT_EQ(r.percents, (Percents{16, 33}));
     }
 }
 
-TEST(MatcherCallbacks, LiteralScanPollsBeforeEveryScan) {
+TEST(MatcherCallbacks, PositionsNoMatchingCanStartAtAreNotTried) {
     {
+        // No byte of the text can begin a matching: no attempt, no poll.
         Recorder r;
-        r.stopAtPoll = 1;
-        EXPECT_EQ(Scan("a", "a", 0, kNoLimit, r), 0);
-        EXPECT_EQ(r.polls, 1);
-    }
-    {
-        Recorder r;
-        EXPECT_EQ(Scan("z", "abc", 0, kNoLimit, r), 0);
-        EXPECT_EQ(r.polls, 1);
+        EXPECT_EQ(Scan("[z]", "abc", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 0);
         EXPECT_EQ(r.percents, Percents{});
     }
     {
+        // A literal start is looked for as a whole.
         Recorder r;
         EXPECT_EQ(Scan("ab", "aaa", 0, kNoLimit, r), 0);
-        EXPECT_EQ(r.polls, 3);
-        EXPECT_EQ(r.percents, (Percents{33, 66}));
+        EXPECT_EQ(r.polls, 0);
     }
     {
         Recorder r;
         GroupTable groups;
         EXPECT_EQ(Scan("b", "abab", 0, kNoLimit, r, &groups), 1);
-        EXPECT_EQ(r.polls, 1);
+        EXPECT_EQ(r.polls, 0);
         EXPECT_EQ(r.percents, Percents{25});
         EXPECT_EQ(FormatGroups(groups.data()), "0=1,2");
     }
     {
         Recorder r;
-        EXPECT_EQ(Scan("bx", "abab", 0, kNoLimit, r), 0);
-        EXPECT_EQ(r.polls, 2);
+        EXPECT_EQ(Scan("b[xy]", "abab", 0, kNoLimit, r), 0);
+        EXPECT_EQ(r.polls, 1);
         EXPECT_EQ(r.percents, (Percents{25, 75}));
+    }
+    {
+        // Alternatives and classes: only their first bytes are tried.
+        Recorder r;
+        EXPECT_EQ(Scan("(Tom)|(Sawyer)|(Finn)", "a Saw Finn", 0, kNoLimit, r), 1);
+        EXPECT_EQ(r.polls, 1);  // the attempt at «S» fails, the one at «F» finds
+    }
+    {
+        // After a failed attempt that began with a loop over one byte test,
+        // the rest of the loop's run is passed over: «\w+x» tries each word
+        // once.
+        Recorder r;
+        EXPECT_EQ(Scan("\\w+x", "aaaa bbbb ccx", 0, kNoLimit, r), 1);
+        EXPECT_EQ(r.polls, 2);
+        GroupTable groups;
+        Recorder s;
+        EXPECT_EQ(Scan("(\\w+)=(\\d+)", "ab=c xy=12", 0, kNoLimit, s, &groups), 1);
+        EXPECT_EQ(FormatGroups(groups.data()), "0=5,10 1=5,7 2=8,10");
+        EXPECT_EQ(s.polls, 2);
+    }
+    {
+        // Not when the search limit cut the run short: a later start sees
+        // further.
+        Recorder r;
+        GroupTable groups;
+        EXPECT_EQ(Scan("a*b", "aaaab", 0, 3, r, &groups), 1);
+        EXPECT_EQ(FormatGroups(groups.data()), "0=2,5");
     }
     {
         // Nothing to scan: no poll at all.
@@ -565,28 +589,28 @@ TEST(MatcherCallbacks, AnchoredProgramIsNotPolled) {
 TEST(MatcherCallbacks, ProgressGrowsByWholePercentages) {
     {
         Recorder r;
-        EXPECT_EQ(Scan("[z]", "abcd", 0, kNoLimit, r), 0);
+        EXPECT_EQ(Scan("$", "abcd", 0, kNoLimit, r), 1);
         EXPECT_EQ(r.percents, (Percents{25, 50, 75, 100}));
     }
     {
         // The first attempt already reports where it starts.
         Recorder r;
-        EXPECT_EQ(Scan("[z]", "abcd", 2, kNoLimit, r), 0);
-        EXPECT_EQ(r.percents, (Percents{50, 75, 100}));
+        EXPECT_EQ(Scan("[a-d]z", "abcd", 2, kNoLimit, r), 0);
+        EXPECT_EQ(r.percents, (Percents{50, 75}));
     }
     {
         // Progress is measured against the whole input, not the window the
         // search limit leaves.
         Recorder r;
-        EXPECT_EQ(Scan("[z]", "abcd", 0, 1, r), 0);
-        EXPECT_EQ(r.percents, (Percents{25, 50, 75, 100}));
+        EXPECT_EQ(Scan("[a-d]z", "abcd", 0, 1, r), 0);
+        EXPECT_EQ(r.percents, (Percents{25, 50, 75}));
     }
     {
         // Each run starts again from 0.
         Recorder r;
-        Scan("[z]", "abcd", 0, kNoLimit, r);
-        Scan("[z]", "abcd", 0, kNoLimit, r);
-        EXPECT_EQ(r.percents, (Percents{25, 50, 75, 100, 25, 50, 75, 100}));
+        Scan("[a-d]z", "abcd", 0, kNoLimit, r);
+        Scan("[a-d]z", "abcd", 0, kNoLimit, r);
+        EXPECT_EQ(r.percents, (Percents{25, 50, 75, 25, 50, 75}));
     }
     {
         // An empty input reports nothing.
@@ -600,14 +624,25 @@ TEST(MatcherCallbacks, PercentageIsTheTruncatedScaledQuotient) {
     // The quotient is taken first and then scaled: 29/100 and 58/100 scale to
     // just below 29 and 58 in floating point, so those two are never reported.
     Recorder r;
-    EXPECT_EQ(Scan("[z]", std::string(100, 'a'), 0, kNoLimit, r), 0);
+    EXPECT_EQ(Scan("a[z]", std::string(100, 'a'), 0, kNoLimit, r), 0);
     Percents expected;
-    for (int p = 1; p <= 100; ++p) {
+    for (int p = 1; p < 100; ++p) {
         if (p != 29 && p != 58) {
             expected.push_back(p);
         }
     }
     EXPECT_EQ(r.percents, expected);
+}
+
+TEST(MatcherCallbacks, LongTextsStillReportEveryWholePercent) {
+    // Attempts at each of 50,000 positions; progress is looked at only every
+    // 1/512 of the text, which still shows every whole percent.
+    Recorder r;
+    EXPECT_EQ(Scan("[a-z]z", std::string(50000, 'a'), 0, kNoLimit, r), 0);
+    EXPECT_EQ(r.polls, 49999);
+    ASSERT_EQ(r.percents.size(), 99u);
+    EXPECT_EQ(r.percents.front(), 1);
+    EXPECT_EQ(r.percents.back(), 99);
 }
 
 // ---------------------------------------------------------------------------
@@ -715,12 +750,14 @@ TEST(MatcherStack, ExhaustionStopsTheRunAndIsReported) {
     StackRun run;
     run.text = std::string(1000000, 'a');
     run.probes = {
-        {".*", kNoLimit},
+        {"(.)*", kNoLimit},
         {"a(a)*", kNoLimit},
         // The limit bounds the depth; the same thread matches normally after
         // running out of stack.
         {".*", 1000},
         {"(a?)*", 100},
+        {".*", kNoLimit},
+        {"a+$", kNoLimit},
     };
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -738,6 +775,12 @@ TEST(MatcherStack, ExhaustionStopsTheRunAndIsReported) {
     EXPECT_EQ(FormatGroups(run.probes[2].groups.data()), "0=0,1000");
     EXPECT_EQ(run.probes[3].result, 1);
     EXPECT_EQ(FormatGroups(run.probes[3].groups.data()), "0=0,100 1=0,1");
+    // A loop over one byte test does not nest per repetition: the whole
+    // megabyte fits the small stack.
+    EXPECT_EQ(run.probes[4].result, 1);
+    EXPECT_EQ(FormatGroups(run.probes[4].groups.data()), "0=0,1000000");
+    EXPECT_EQ(run.probes[5].result, 1);
+    EXPECT_EQ(FormatGroups(run.probes[5].groups.data()), "0=0,1000000");
 }
 
 // ---------------------------------------------------------------------------

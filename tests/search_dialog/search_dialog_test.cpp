@@ -476,11 +476,12 @@ TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
 TEST_F(SearchDialogTest, StackExhaustionShowsTheMessageAndEndsAsIfNothingWasFound) {
     SetText(QByteArray(400000, 'a'));
     dlg = Open();
-    // A small search stack, so that an unlimited greedy loop reaches its end.
+    // A small search stack, so that an unlimited greedy loop over a group,
+    // which nests once per repetition, reaches its end.
     dlg->Runner().SetStackBytes(size_t{2} << 20);
     dlg->SetChecked(1031, false);
     dlg->SetChecked(1032, false);
-    Expressions("a*b", "x");
+    Expressions("(a)*b", "x");
     dlg->RunCommand(kCmdReplaceAll);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], kStackOverflowText);

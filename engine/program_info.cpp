@@ -1,0 +1,196 @@
+#include "engine/program_info.h"
+
+#include <algorithm>
+
+#include "engine/byte_tests.h"
+#include "engine/escapes.h"
+
+namespace quarry {
+namespace {
+
+// No node between them: a byte test whose operand repeats alone.
+bool IsByteLoop(const ExprNode* loop) {
+    const ExprNode* operand = loop->next;
+    if (operand == nullptr || !IsConsuming(operand->op) ||
+        (operand->op == EXACTLY && operand->length != 1)) {
+        return false;
+    }
+    const ExprNode* back = operand->next;
+    return back != nullptr && back->op == JUMP && back->link.node == loop &&
+           loop->link.node == back->next;
+}
+
+// The consuming nodes a walk from `start` can meet first, each with whether
+// literals are compared without case there, and whether the walk can reach
+// END without consuming anything. Every way a walk can go is followed,
+// whether or not a test on the way would let it pass; the case state is
+// followed through «\C» and «\c» from the run's own.
+struct FirstNode {
+    const ExprNode* node;
+    bool fold;
+};
+
+void CollectFirstNodes(const ExprNode* start, int32_t nodeCount, int caseBit,
+                       std::vector<FirstNode>& consuming, bool& reachesEnd) {
+    std::vector<uint8_t> seen(static_cast<size_t>(nodeCount) * 2, 0);
+    std::vector<std::pair<const ExprNode*, int>> pending = {{start, caseBit}};
+    while (!pending.empty()) {
+        auto [n, c] = pending.back();
+        pending.pop_back();
+        while (n != nullptr && !seen[static_cast<size_t>(n->index) * 2 + static_cast<size_t>(c)]) {
+            seen[static_cast<size_t>(n->index) * 2 + static_cast<size_t>(c)] = 1;
+            if (IsConsuming(n->op)) {
+                consuming.push_back({n, c == 0});
+                break;
+            }
+            if (n->op == END) {
+                reachesEnd = true;
+                break;
+            }
+            if (n->op == CASEON) {
+                c = 1;
+            } else if (n->op == CASEOFF) {
+                c = 0;
+            }
+            if (n->op == JUMP) {
+                n = n->link.node;
+            } else if (n->op == BRANCHEND) {
+                bool attemptFails = false;
+                n = SkipRightAlternative(n, attemptFails);
+            } else if (IsOperator(n->op)) {
+                pending.emplace_back(n->link.node, c);
+                n = n->next;
+            } else {
+                n = n->next;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFails) {
+    attemptFails = false;
+    const ExprNode* r = branchEnd->link.node->link.node->next;
+    while (r && IsOperator(r->op) && (r->op & 0xFF) == '|' && r->link.node) {
+        r = r->link.node->next;  // further alternatives of a chain «a|b|c»
+    }
+    if (r == nullptr) {
+        return nullptr;
+    }
+    if (IsClosingBracket(r->op)) {
+        attemptFails = true;
+        return nullptr;
+    }
+    if (IsOpeningBracket(r->op)) {
+        int depth = 1;
+        for (r = r->next; r; r = r->next) {
+            if (IsOpeningBracket(r->op)) {
+                ++depth;
+            } else if (IsClosingBracket(r->op) && --depth == 0) {
+                break;
+            }
+        }
+        if (r == nullptr) {
+            return nullptr;
+        }
+    }
+    return r->next;
+}
+
+ProgramInfo AnalyseProgram(const ExprNode* program) {
+    ProgramInfo info;
+    info.program = program;
+    if (program == nullptr) {
+        info.canMatchEmpty = false;
+        return info;
+    }
+    for (const ExprNode* n = program; n; n = n->next) {
+        info.nodeCount = n->index + 1;
+        if (IsCapturing(n->op)) {
+            info.highestGroup = std::max(info.highestGroup, GroupNumber(n->op));
+        }
+        if (IsLoop(n->op)) {
+            info.loopSlots.push_back(n->index * 2);
+            info.loopSlots.push_back(n->index * 2 + 1);
+        }
+    }
+    const auto count = static_cast<size_t>(info.nodeCount);
+    info.byteLoop.assign(count, 0);
+    info.firstTest.assign(count, nullptr);
+    for (const ExprNode* n = program; n; n = n->next) {
+        if (IsGreedyOperator(n->op) && IsLoop(n->op) && IsByteLoop(n)) {
+            info.byteLoop[static_cast<size_t>(n->index)] = 1;
+        }
+        const ExprNode* t = n;
+        for (int32_t steps = 0; t != nullptr && steps <= info.nodeCount; ++steps) {
+            if (t->op == NOTHING || t->op == GROUPOPEN || t->op == GROUPCLOSE) {
+                t = t->next;
+            } else if (t->op == JUMP) {
+                t = t->link.node;
+            } else {
+                break;
+            }
+        }
+        if (t != nullptr && IsConsuming(t->op)) {
+            info.firstTest[static_cast<size_t>(n->index)] = t;
+        }
+    }
+
+    info.anchored = program->op == BOL;
+    for (const ExprNode* n = program; n && n->op == EXACTLY; n = n->next) {
+        info.prefix.append(reinterpret_cast<const char*>(n->link.bytes),
+                           static_cast<size_t>(n->length));
+    }
+
+    info.canMatchEmpty = false;
+    for (int caseBit = 0; caseBit <= 1; ++caseBit) {
+        auto& table = info.firstBytes[static_cast<size_t>(caseBit)];
+        std::vector<FirstNode> first;
+        CollectFirstNodes(program, info.nodeCount, caseBit, first, info.canMatchEmpty);
+        for (const FirstNode& f : first) {
+            const ExprNode* n = f.node;
+            if (n->op == EXACTLY) {
+                const unsigned char b = n->link.bytes[0];
+                table[b] = 1;
+                if (f.fold) {
+                    table[detail::AsciiUpper(b)] = 1;
+                    table[detail::AsciiLower(b)] = 1;
+                }
+                continue;
+            }
+            for (int b = 0; b < 256; ++b) {
+                if (detail::MatchesByte(n, static_cast<unsigned char>(b))) {
+                    table[static_cast<size_t>(b)] = 1;
+                }
+            }
+        }
+        int admitted = 0;
+        for (int b = 0; b < 256; ++b) {
+            if (table[static_cast<size_t>(b)]) {
+                if (admitted < 2) {
+                    info.firstByteList[static_cast<size_t>(caseBit)]
+                                      [static_cast<size_t>(admitted)] =
+                        static_cast<unsigned char>(b);
+                }
+                ++admitted;
+            }
+        }
+        info.firstByteCount[static_cast<size_t>(caseBit)] = admitted;
+    }
+
+    const ExprNode* lead = program;
+    while (lead &&
+           (lead->op == GROUPOPEN || (IsCapturing(lead->op) && IsOpeningBracket(lead->op)))) {
+        lead = lead->next;
+    }
+    if (lead && lead->op == JUMP && lead->next && lead->link.node == lead->next->next) {
+        lead = lead->next;  // «x+» and «x#» enter their operand before the loop node
+    }
+    if (lead && IsLoop(lead->op) && IsByteLoop(lead)) {
+        info.leadingLoop = lead;
+    }
+    return info;
+}
+
+}  // namespace quarry

@@ -1,0 +1,62 @@
+// What the matcher learns about a compiled program before it runs it: the
+// bytes a matching can start with, a literal every matching starts with, and
+// which loops repeat a single byte test. All of it is conservative: it lets
+// the matcher skip work that could not succeed, never changes what it finds.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/expr_node.h"
+
+namespace quarry {
+
+struct ProgramInfo {
+    const ExprNode* program = nullptr;
+    int32_t nodeCount = 0;
+    int highestGroup = 0;  // highest group number the program records
+    // Loop-guard slots (loop index * 2 + case bit) of every loop node.
+    std::vector<int32_t> loopSlots;
+
+    // The program begins with «^», so it can only match at the text start.
+    bool anchored = false;
+    // Some walk may reach END without consuming a byte: then a matching can
+    // start anywhere, also where no byte remains.
+    bool canMatchEmpty = true;
+    // Per case option of the run (0: case ignored, 1: case matters), 1 for
+    // every byte a matching can begin with; meaningful without canMatchEmpty.
+    std::array<std::array<uint8_t, 256>, 2> firstBytes{};
+    std::array<int, 2> firstByteCount{};
+    // The admitted bytes themselves when there are at most two.
+    std::array<std::array<unsigned char, 2>, 2> firstByteList{};
+    // The literal bytes every matching begins with (the leading EXACTLY
+    // nodes), compared with the run's case option.
+    std::string prefix;
+
+    // A greedy or lazy loop over one byte test that the program begins with
+    // (after group openings only), or nullptr. An attempt there that fails
+    // has tried the loop's continuation after every byte of the loop's run,
+    // so later starts inside the run fail too.
+    const ExprNode* leadingLoop = nullptr;
+
+    // Per node index: 1 for loop nodes whose operand is a single byte test
+    // (the matcher runs those without nesting once per repetition).
+    std::vector<uint8_t> byteLoop;
+    // Per node index: the consuming node a walk from there must match first,
+    // reached through nodes that neither test nor change anything, or
+    // nullptr. A walk whose first byte test fails need not be started.
+    std::vector<const ExprNode*> firstTest;
+};
+
+// Analyses a program (which may be nullptr: then nothing can match).
+ProgramInfo AnalyseProgram(const ExprNode* program);
+
+// Where the walk goes after the left alternative that a BRANCHEND closes: the
+// node after the right alternative, or nullptr when the walk stops there.
+// attemptFails is set when no atom stands on the right («(a|)»): then the
+// whole attempt fails.
+const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFails);
+
+}  // namespace quarry
