@@ -233,6 +233,9 @@ constexpr int kWalkOn = 2;
     if (e == end) {
         m.hitEnd = true;
     }
+    if (loop == m.info->leadingLoop) {
+        m.leadingRunEnd = e;
+    }
     const ExprNode* continuation = loop->link.node;
     const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
@@ -439,6 +442,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
         m.memoEnd = m.inputEnd;
     }
     m.attemptEnd = m.inputEnd;
+    m.leadingRunEnd = nullptr;
     m.hitEnd = false;
     m.attemptCutShort = false;
     m.attemptWalks = 0;
@@ -544,6 +548,11 @@ const unsigned char* NextStart(const MatchContext& m, const ProgramInfo& info,
     if (loop == nullptr || m.attemptCutShort || (m.hitEnd && m.attemptEnd != end)) {
         return s + 1;
     }
+    if (m.leadingRunEnd != nullptr) {
+        return m.leadingRunEnd + 1;  // a greedy loop measured its run
+    }
+    // A lazy loop walks its run one byte at a time; «x+» whose first byte
+    // failed never reached its loop node (then the run ends at s).
     const ExprNode* operand = loop->next;
     const unsigned char* runEnd = m.attemptEnd;
     const unsigned char* e = s;
@@ -584,6 +593,9 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                       const unsigned char* end, bool lineMode) {
     const unsigned char* lineEnd = lineMode ? s : end;
     bool pollFirst = false;
+    const std::string& literal = info.requiredLiteral;
+    const bool useLiteral = !literal.empty() && (m.caseSensitive & 1) != 0;
+    const unsigned char* literalAt = nullptr;  // its next place at or after s, once known
     for (;;) {
         s = NextCandidate(m, info, s, end);
         if (s >= end) {
@@ -597,6 +609,27 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             if (s >= lineEnd) {
                 lineEnd = detail::FindEither(s, end, '\r', '\n');
                 m.lastPercent = 0;  // percentages relate to each line's end
+            }
+        }
+        if (useLiteral) {
+            // Every matching contains the required literal, within its line
+            // and the search limit.
+            if (literalAt < s) {
+                const void* hit =
+                    memmem(s, static_cast<size_t>(end - s), literal.data(), literal.size());
+                literalAt = hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
+            }
+            if (literalAt >= end) {
+                return kNotFound;
+            }
+            const unsigned char* literalEnd = literalAt + literal.size();
+            if (literalEnd > lineEnd) {
+                s = lineEnd;  // not in this line after s
+                continue;
+            }
+            if (m.searchLimit >= 0 && literalEnd - s > m.searchLimit) {
+                s = std::max(s + 1, literalEnd - m.searchLimit);  // out of this attempt's reach
+                continue;
             }
         }
         if (!PrefixFits(m, info, s, lineEnd)) {

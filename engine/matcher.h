@@ -44,6 +44,9 @@ struct MatchContext {
     // failed it as a whole, so it did not try everything it could.
     bool attemptCutShort = false;
     const unsigned char* attemptEnd = nullptr;  // input end of the last attempt
+    // Where the run of the program's leading byte loop ended in the last
+    // attempt (nullptr: the attempt did not reach the loop).
+    const unsigned char* leadingRunEnd = nullptr;
 
     // Stack guard: recursion stops once a frame lies below this address
     // (0: unchecked). Set by the caller from the running thread's stack.

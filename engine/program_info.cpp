@@ -67,6 +67,70 @@ void CollectFirstNodes(const ExprNode* start, int32_t nodeCount, int caseBit,
     }
 }
 
+// The longest run of literal bytes that every walk from the program's start
+// to END consumes back to back: literals at the top level, outside every
+// operator and alternative; brackets and the zero-width tests between them
+// consume nothing and keep a run going.
+std::string FindRequiredLiteral(const ExprNode* program) {
+    std::string best;
+    std::string run;
+    auto endRun = [&] {
+        if (run.size() > best.size()) {
+            best = run;
+        }
+        run.clear();
+    };
+    for (const ExprNode* n = program; n != nullptr; n = n->next) {
+        if (n->op == CASEON || n->op == CASEOFF) {
+            return {};  // the case option of a literal could depend on the path
+        }
+    }
+    for (const ExprNode* n = program; n != nullptr && n->op != END;) {
+        if (n->op == EXACTLY) {
+            run.append(reinterpret_cast<const char*>(n->link.bytes),
+                       static_cast<size_t>(n->length));
+            n = n->next;
+            continue;
+        }
+        if (IsBracket(n->op) || n->op == NOTHING) {
+            n = n->next;
+            continue;
+        }
+        endRun();
+        if (n->op == JUMP) {
+            n = n->next;  // the entry of «x+» or «x#»: the loop node follows
+        } else if (IsOperator(n->op) && (n->op & 0xFF) == '|') {
+            // Past the right alternative, which the walk may skip.
+            const ExprNode* r = n->link.node->next;
+            while (r && IsOperator(r->op) && (r->op & 0xFF) == '|' && r->link.node) {
+                r = r->link.node->next;
+            }
+            if (r == nullptr || !(IsConsuming(r->op) || IsOpeningBracket(r->op))) {
+                return best;  // past an unusual right side no path is certain
+            }
+            if (IsOpeningBracket(r->op)) {
+                int depth = 1;
+                for (r = r->next; r && depth > 0; r = r->next) {
+                    if (IsOpeningBracket(r->op)) {
+                        ++depth;
+                    } else if (IsClosingBracket(r->op)) {
+                        --depth;
+                    }
+                }
+                n = r;
+            } else {
+                n = r->next;
+            }
+        } else if (IsOperator(n->op)) {
+            n = n->link.node->next;  // past the operand and its NOTHING
+        } else {
+            n = n->next;
+        }
+    }
+    endRun();
+    return best;
+}
+
 }  // namespace
 
 const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFails) {
@@ -124,7 +188,10 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         }
         const ExprNode* t = n;
         for (int32_t steps = 0; t != nullptr && steps <= info.nodeCount; ++steps) {
-            if (t->op == NOTHING || t->op == GROUPOPEN || t->op == GROUPCLOSE) {
+            // Brackets only record where a group starts or ends once the whole
+            // walk has succeeded, so a walk that fails its first byte test
+            // records nothing through them either.
+            if (t->op == NOTHING || IsBracket(t->op)) {
                 t = t->next;
             } else if (t->op == JUMP) {
                 t = t->link.node;
@@ -178,6 +245,8 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         }
         info.firstByteCount[static_cast<size_t>(caseBit)] = admitted;
     }
+
+    info.requiredLiteral = FindRequiredLiteral(program);
 
     const ExprNode* lead = program;
     while (lead &&

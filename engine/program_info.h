@@ -35,6 +35,12 @@ struct ProgramInfo {
     // nodes), compared with the run's case option.
     std::string prefix;
 
+    // Literal bytes that every matching contains in this order, one after
+    // the other (the longest such run outside loops, options and
+    // alternatives), compared with case; empty when there is none or the
+    // program switches case itself.
+    std::string requiredLiteral;
+
     // A greedy or lazy loop over one byte test that the program begins with
     // (after group openings only), or nullptr. An attempt there that fails
     // has tried the loop's continuation after every byte of the loop's run,
@@ -45,8 +51,8 @@ struct ProgramInfo {
     // (the matcher runs those without nesting once per repetition).
     std::vector<uint8_t> byteLoop;
     // Per node index: the consuming node a walk from there must match first,
-    // reached through nodes that neither test nor change anything, or
-    // nullptr. A walk whose first byte test fails need not be started.
+    // reached through nodes that test nothing (jumps, brackets), or nullptr.
+    // A walk whose first byte test fails need not be started.
     std::vector<const ExprNode*> firstTest;
 };
 
