@@ -1,0 +1,116 @@
+// Expressions that take exponential time in a plain backtracking matcher, over
+// growing runs of «a» without a search limit: the time per search must grow
+// polynomially (Google Benchmark fits the curve and prints it as BigO). Each
+// run of «a» ends in bytes that make every attempt fail late but hold the
+// literal the expression needs, so that every start position is tried and
+// backtracks over the rest of the run. Then how long Cancel takes to stop a
+// search that would run for hours.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "search/expression.h"
+#include "search/host.h"
+#include "search/stack_guard.h"
+
+namespace {
+
+using quarry::CExpression;
+using Clock = std::chrono::steady_clock;
+
+// Each search from the text start, as Search Next does; none of them finds a
+// matching, so every attempt runs to its end.
+struct Case {
+    const char* pattern;
+    const char* tail;
+};
+const Case kCases[] = {{"(a*)*b", "xb"}, {"(a|aa)*c", "xc"}, {"(\\w+\\s?)*$", "!"}};
+
+std::string Text(int64_t runLength, const Case& c) {
+    return std::string(static_cast<size_t>(runLength), 'a') + c.tail;
+}
+
+void BM_NestedLoops(benchmark::State& state, const Case& c) {
+    const std::string text = Text(state.range(0), c);
+    const char* pattern = c.pattern;
+    CExpression expression(pattern);
+    int32_t found = 0;
+    for (auto _ : state) {
+        found = expression.Find(text.data(), static_cast<int32_t>(text.size()), text.data(), true,
+                                -1, false);
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["found"] = found;
+    state.counters["text_bytes"] = static_cast<double>(text.size());
+    state.SetComplexityN(state.range(0));
+}
+
+class TimedCancel : public quarry::SearchHost {
+  public:
+    bool PollCancel() override { return !cancelled.load(std::memory_order_relaxed); }
+    void ReportProgress(int) override {}
+    std::atomic<bool> cancelled{false};
+};
+
+// A search that would take hours (every start position of a megabyte, each
+// walking the rest of the text) is cancelled after 50 ms; the time from the
+// cancel to the search's return is the latency reported.
+void BM_CancelLatency(benchmark::State& state, const Case& c) {
+    const std::string text = Text(1 << 20, c);
+    const char* pattern = c.pattern;
+    double worstMs = 0;
+    for (auto _ : state) {
+        TimedCancel host;
+        CExpression expression(pattern, &host);
+        Clock::time_point cancelledAt;
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            cancelledAt = Clock::now();
+            host.cancelled.store(true);
+        });
+        const int32_t found = expression.Find(text.data(), static_cast<int32_t>(text.size()),
+                                              text.data(), true, -1, false);
+        const Clock::time_point returned = Clock::now();
+        canceller.join();
+        const double ms = std::chrono::duration<double, std::milli>(returned - cancelledAt).count();
+        state.SetIterationTime(ms / 1000.0);
+        worstMs = std::max(worstMs, ms);
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["worst_ms"] = worstMs;
+}
+
+void RegisterAll() {
+    for (const Case& c : kCases) {
+        const std::string pattern = c.pattern;
+        benchmark::RegisterBenchmark(("NestedLoops/" + pattern).c_str(), BM_NestedLoops, c)
+            ->RangeMultiplier(2)
+            ->Range(32, 8 << 10)
+            ->Unit(benchmark::kMillisecond)
+            ->Complexity();
+        benchmark::RegisterBenchmark(("CancelLatency/" + pattern).c_str(), BM_CancelLatency, c)
+            ->UseManualTime()
+            ->Iterations(5)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RegisterAll();
+    const bool ran = quarry::RunOnLargeStack(quarry::kSearchStackBytes,
+                                             [] { benchmark::RunSpecifiedBenchmarks(); });
+    benchmark::Shutdown();
+    if (!ran) {
+        std::fprintf(stderr, "complexity_bench: no thread with the search stack could be made\n");
+        return 1;
+    }
+    return 0;
+}
