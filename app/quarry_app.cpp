@@ -177,6 +177,11 @@ CQuarryDoc* CQuarryApp::OpenDocumentFile(const QString& path) {
             return doc;
         }
     }
+    // Lengths are 32-bit: such a file is refused before anything is read.
+    if (QFileInfo(path).size() > kLargestFile) {
+        ShowMessage(QString::fromLatin1(kFileTooLarge).arg(path).toStdString());
+        return nullptr;
+    }
     auto* doc = new CQuarryDoc(this);
     if (!doc->OnOpenDocument(path)) {
         delete doc;

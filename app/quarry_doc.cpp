@@ -54,13 +54,18 @@ bool CQuarryDoc::OnOpenDocument(const QString& path) {
     return true;
 }
 
-bool CQuarryDoc::OnSaveDocument(const QString& path) {
+bool CQuarryDoc::OnSaveDocument(const QString& path, QString* error) {
+    // A failed or interrupted save leaves the old file as it was.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
+    bool saved = file.open(QIODevice::WriteOnly);
+    if (saved) {
+        const QByteArray bytes = text_.SaveBytes();
+        saved = file.write(bytes) == bytes.size() && file.commit();
     }
-    const QByteArray bytes = text_.SaveBytes();
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!saved) {
+        if (error != nullptr) {
+            *error = file.errorString();
+        }
         return false;
     }
     Document()->setModified(false);
@@ -80,9 +85,10 @@ bool CQuarryDoc::DoSave(const QString& path) {
             return false;
         }
     }
-    if (!OnSaveDocument(target)) {
+    QString error;
+    if (!OnSaveDocument(target, &error)) {
         QMessageBox::warning(QApplication::activeWindow(), QStringLiteral("Quarry!"),
-                             QStringLiteral("Failed to save document."));
+                             QStringLiteral("%1\nFailed to save document.\n%2").arg(target, error));
         return false;
     }
     if (QFileInfo(target).absoluteFilePath() != path_) {

@@ -30,8 +30,10 @@ class CQuarryDoc : public QObject {
     void OnNewDocument(const QString& title);
     // Loads a file; false, with nothing changed, when it can't be read.
     bool OnOpenDocument(const QString& path);
-    // Writes the text in file form; false when the file can't be written.
-    bool OnSaveDocument(const QString& path);
+    // Writes the text in file form through a temporary file that replaces
+    // the old one only once complete; false, with the reason in error, when
+    // the file can't be written.
+    bool OnSaveDocument(const QString& path, QString* error = nullptr);
 
     // Save (asks for a name when the document has none) and Save As.
     bool DoFileSave();

@@ -755,7 +755,13 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
         StreamIn(editor, output);
     } else {
         notWritten_ = true;
+        return n;
     }
+    // The result is in whole: a Cancel heard while it was being written
+    // came too late and must not report a changed document as unchanged.
+    cancelRequested = false;
+    SearchDialog().cancelRequested = false;
+    runner_.ResetCancel();
     return n;
 }
 

@@ -10,7 +10,7 @@
 
 namespace quarry {
 
-SearchRunner::SearchRunner(QObject* parent) : QObject(parent), stackBytes_(kSearchStackBytes) {}
+SearchRunner::SearchRunner(QObject* parent) : QObject(parent), stackBytes_(SearchStackBytes()) {}
 
 bool SearchRunner::PollCancel() {
     return !cancel_.load(std::memory_order_relaxed);
