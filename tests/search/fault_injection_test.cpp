@@ -9,10 +9,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "search/expression.h"
+#include "search/settings_file.h"
 #include "search/stack_guard.h"
 #include "search/text_buffer.h"
 #include "test_support.h"
@@ -235,6 +237,68 @@ TEST(LargeFiles, AppendFileRefusesWhatThirtyTwoBitsCannotHoldWithoutReading) {
         }
     }
     EXPECT_TRUE(recorder.messages.empty()) << "refusing for size is the caller's to tell";
+}
+
+// --- settings.dat that can't be written or read ---
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+size_t EntryCount(const std::string& folder) {
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+SettingsRecord Stored() {
+    SettingsRecord r = DefaultSettings(640, 300);
+    r.searchHistory = {"stored", "expressions"};
+    r.limitValue = 77;
+    return r;
+}
+
+TEST(SettingsFaults, AFullDiskOrAReadOnlyFolderKeepsTheOldFileAndLeavesNoTemporary) {
+    TempDir dir;
+    const std::string path = dir.Path("settings.dat");
+    ASSERT_TRUE(SaveSettingsFile(path, Stored()));
+    const std::string before = ReadWhole(path);
+    SettingsRecord bigger = Stored();
+    bigger.searchHistory.assign(100, std::string(200, 'h'));
+
+    std::string error;
+    {
+        test::FileSizeLimit full(before.size() + 16);
+        ASSERT_TRUE(full.holds());
+        EXPECT_FALSE(SaveSettingsFile(path, bigger, &error));
+    }
+    EXPECT_NE(error.find("settings.dat"), std::string::npos) << error;
+    EXPECT_EQ(ReadWhole(path), before);
+    EXPECT_EQ(EntryCount(dir.Path("")), 1u) << "the partial temporary is gone";
+
+    ASSERT_EQ(chmod(dir.Path("").c_str(), 0555), 0);
+    {
+        test::PermissionsHoldForRoot permissions;
+        ASSERT_TRUE(permissions.holds());
+        error.clear();
+        EXPECT_FALSE(SaveSettingsFile(path, bigger, &error));
+    }
+    chmod(dir.Path("").c_str(), 0755);
+    EXPECT_NE(error.find("settings.dat"), std::string::npos) << error;
+    EXPECT_EQ(ReadWhole(path), before);
+    EXPECT_EQ(EntryCount(dir.Path("")), 1u);
+}
+
+TEST(SettingsFaults, AnUnreadableFileIsTakenAsMissingAndLeavesTheDefaults) {
+    TempDir dir;
+    const std::string path = dir.Path("settings.dat");
+    ASSERT_TRUE(SaveSettingsFile(path, Stored()));
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    test::PermissionsHoldForRoot permissions;
+    ASSERT_TRUE(permissions.holds());
+    SettingsRecord r = DefaultSettings(1, 2);
+    EXPECT_EQ(LoadSettingsFile(path, r), SettingsLoad::NotFound);
+    EXPECT_EQ(r, DefaultSettings(1, 2));
 }
 
 // --- the deepest recursion ---

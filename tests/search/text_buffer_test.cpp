@@ -10,6 +10,7 @@
 #include <string>
 
 #include "test_support.h"
+#include "tests/fault_support.h"
 
 namespace quarry {
 namespace {
@@ -173,9 +174,8 @@ TEST(TextBufferFile, UnopenableFileShowsAccessDeniedAndReturnsMinusOne) {
 }
 
 TEST(TextBufferFile, UnreadableFileIsRefused) {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root reads files whatever their permissions";
-    }
+    test::PermissionsHoldForRoot permissions;
+    ASSERT_TRUE(permissions.holds());
     TempDir dir;
     test::MessageRecorder recorder;
     const std::string f = dir.Write("locked", "secret");

@@ -1,5 +1,7 @@
 // The real search dialog over the real shell, offscreen: commands, status
 // words, histories, options, position fields, running state and settings.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -14,6 +16,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -34,6 +37,7 @@
 #include "search/dialog/search_replace_dlg.h"
 #include "search/dialog/search_runner.h"
 #include "search/settings_file.h"
+#include "tests/fault_support.h"
 #include "ui/expr_combo_box.h"
 
 QT_BEGIN_NAMESPACE
@@ -647,6 +651,191 @@ TEST_F(SearchDialogTest, SmallOrDamagedSettingsStillGiveAUsableDialog) {
     Expressions("b", "");
     dlg->RunCommand(kCmdSearch);
     EXPECT_EQ(Status(), "Ready");
+}
+
+// --- faults ---
+
+TEST_F(SearchDialogTest, AResultThatCannotBeHeldWholeChangesNoDocument) {
+    QByteArray text;
+    for (int i = 0; i < 2000; ++i) {
+        text += "entry " + QByteArray::number(i) + "\r\n";
+    }
+    SetText(text);
+    CQuarryView* source = Active();
+    const std::string before = Stream(source);
+    const size_t length = before.size();
+    dlg = Open();
+    struct Run {
+        int command;
+        const char* search;
+        const char* rewrite;
+        bool newFile;
+    };
+    // Every result outgrows its input; the input's own copy fits.
+    for (const Run& run :
+         {Run{kCmdReplaceAll, "[a-z]+", "\\0\\0\\0", false},
+          Run{kCmdReplaceAll, "[a-z]+", "\\0\\0\\0", true}, Run{kCmdListMatchings, ".", "", true},
+          Run{kCmdListMatchings, ".", "", false}}) {
+        SCOPED_TRACE(std::string(run.search) +
+                     (run.newFile ? " into a new document" : " in place"));
+        messages.clear();
+        dlg->SetChecked(1032, run.newFile);
+        Expressions(run.search, run.rewrite);
+        {
+            test::FailingGrowth growth(length * 3 / 2);
+            dlg->RunCommand(run.command);
+            EXPECT_GT(test::FailingGrowth::refused(), 0);
+        }
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_NE(messages[0].find("so it was not written"), std::string::npos) << messages[0];
+        EXPECT_EQ(Status(), "No document changed");
+        EXPECT_EQ(app->Documents().size(), 1);
+        EXPECT_EQ(Active(), source);
+        EXPECT_EQ(Stream(source), before);
+        EXPECT_FALSE(source->GetDocument()->IsModified());
+        EXPECT_FALSE(dlg->running);
+    }
+    // A copy of the text that came out short is not searched at all.
+    messages.clear();
+    dlg->SetChecked(1032, false);
+    {
+        test::FailingGrowth growth(length / 2);
+        dlg->RunCommand(kCmdReplaceAll);
+    }
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("so it was not searched"), std::string::npos) << messages[0];
+    EXPECT_EQ(Status(), "No document changed");
+    EXPECT_EQ(Stream(source), before);
+    // Memory back, the same command goes through.
+    dlg->RunCommand(kCmdListMatchings);
+    EXPECT_EQ(Status(), QString("%1 matchings listed").arg(length - 2 * 2000))
+        << "every byte but the line breaks";
+}
+
+TEST_F(SearchDialogTest, LoopsOverAGroupThatExhaustTheStackAreReportedInEveryCommand) {
+    const std::string text = "ab " + std::string(400000, 'a');
+    SetText(QByteArray::fromStdString(text));
+    dlg = Open();
+    // A loop over a group recurses once per repetition, however single-byte
+    // loops run; a small search stack ends within the text.
+    dlg->Runner().SetStackBytes(size_t{1} << 20);
+    dlg->SetChecked(1031, false);
+    dlg->SetChecked(1035, true);
+    Active()->SetSel(3, 3);
+    Expressions("(a)*[^a]", "x");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Status(), "No matching found");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{3}, int64_t{3}));
+
+    dlg->SetChecked(1032, false);
+    Expressions("(.)*", "<\\1>");
+    dlg->RunCommand(kCmdReplaceAll);
+    EXPECT_EQ(Status(), "No matching found");
+    EXPECT_EQ(Stream(Active()), text) << "the document is unchanged";
+
+    dlg->SetChecked(1032, true);
+    Expressions("(a|b)(a|b)*", "");
+    dlg->RunCommand(kCmdListMatchings);
+    EXPECT_EQ(Status(), "1 matchings listed") << "\"ab\", then the long run exhausts the stack";
+    ASSERT_EQ(app->Documents().size(), 2);
+    EXPECT_EQ(Stream(Active()), "ab\r\n");
+
+    ASSERT_EQ(messages.size(), 3u);
+    for (const std::string& m : messages) {
+        EXPECT_EQ(m, kStackOverflowText);
+    }
+    EXPECT_FALSE(dlg->running);
+    EXPECT_TRUE(frame->isVisible());
+}
+
+TEST_F(SearchDialogTest, CancelBeforeTheSearchThreadStartsChangesNothing) {
+    SetText("a1 a2 a3\n");
+    dlg = Open();
+    dlg->SetChecked(1032, false);
+    Expressions("a(\\d)", "b\\1");
+    // Heard while the running state is painted, before the text is copied.
+    QTimer::singleShot(0, dlg, [this] { dlg->OnCancel(); });
+    dlg->RunCommand(kCmdReplaceAll);
+    EXPECT_EQ(Status(), "Cancelled");
+    EXPECT_EQ(Stream(Active()), "a1 a2 a3\r\n");
+    EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_FALSE(dlg->running);
+}
+
+TEST_F(SearchDialogTest, CancelWhileTheResultIsWrittenComesTooLateAndTheResultGoesInWhole) {
+    SetText("a1 a2 a3\n");
+    CQuarryView* source = Active();
+    dlg = Open();
+    Expressions("a(\\d)", "b\\1");
+    int cancels = 0;
+    auto cancel = [&] {
+        if (dlg->running && cancels++ == 0) {
+            dlg->OnCancel();
+        }
+    };
+    // In place: Cancel as the document's text is being replaced.
+    dlg->SetChecked(1032, false);
+    auto connection = QObject::connect(source->GetDocument()->Document(),
+                                       &QTextDocument::contentsChanged, dlg, cancel);
+    dlg->RunCommand(kCmdReplaceAll);
+    QObject::disconnect(connection);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(Stream(source), "b1 b2 b3\r\n");
+    EXPECT_EQ(Status(), "3 matchings replaced") << "the document was changed: not \"Cancelled\"";
+    EXPECT_TRUE(dlg->isVisible());
+
+    // Into a new document: Cancel as its window comes up.
+    cancels = 0;
+    dlg->SetChecked(1032, true);
+    Expressions("b\\d", "");
+    connection = QObject::connect(frame->MdiArea(), &QMdiArea::subWindowActivated, dlg,
+                                  [&](QMdiSubWindow* w) {
+                                      if (w != nullptr) {
+                                          cancel();
+                                      }
+                                  });
+    dlg->RunCommand(kCmdListMatchings);
+    QObject::disconnect(connection);
+    EXPECT_EQ(cancels, 1);
+    ASSERT_EQ(app->Documents().size(), 2);
+    EXPECT_EQ(Stream(Active()), "b1\r\nb2\r\nb3\r\n");
+    EXPECT_EQ(Status(), "3 matchings listed");
+    EXPECT_FALSE(dlg->running);
+}
+
+TEST_F(SearchDialogTest, SettingsThatCannotBeSavedAreReportedAndTheOldFileIsKept) {
+    SettingsRecord stored = DefaultSettings(600, 300);
+    stored.searchHistory = {"old"};
+    const std::string bytes = SerializeSettings(stored);
+    {
+        QFile file(QString::fromStdString(settingsPath));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes.data(), qint64(bytes.size()));
+    }
+    dlg = Open();
+    Expressions("new", "");
+    dlg->RecordHistories();
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0555), 0);
+    {
+        test::PermissionsHoldForRoot permissions;
+        ASSERT_TRUE(permissions.holds());
+        dlg->OnCancel();
+    }
+    chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(SearchDialogWindow(), nullptr) << "the dialog closes all the same";
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(
+        messages[0].rfind("The search settings could not be saved to\n" + settingsPath + "\n", 0),
+        0u)
+        << messages[0];
+    QFile file(QString::fromStdString(settingsPath));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), bytes);
+    // The next showing reads the old file.
+    dlg = Open();
+    EXPECT_EQ(dlg->SearchCombo()->History(), QStringList{"old"});
 }
 
 }  // namespace
