@@ -570,6 +570,69 @@ const unsigned char* NextStart(const MatchContext& m, const ProgramInfo& info,
     return e + 1;
 }
 
+// Whether an attempt at s that begins with the program's leading byte loop
+// must fail before it is made: the loop's continuation is only ever tried
+// after the bytes of the loop's run, so when its first byte test passes at
+// none of them the attempt fails. Sets next to where to try afterwards.
+bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned char* s,
+                        const unsigned char* lineEnd, const unsigned char*& next) {
+    const ExprNode* loop = info.leadingLoop;
+    const ExprNode* test = info.firstTest[static_cast<size_t>(loop->link.node->index)];
+    if (test == nullptr) {
+        return false;
+    }
+    const unsigned char* end = lineEnd;
+    if (m.searchLimit >= 0 && end - s > m.searchLimit) {
+        end = s + m.searchLimit;
+    }
+    const ExprNode* operand = loop->next;
+    const bool exact = (m.caseSensitive & 1) != 0;
+    auto inRun = [&](unsigned char b) {
+        if (operand->op != EXACTLY) {
+            return MatchesByte(operand, b);
+        }
+        const unsigned char lit = operand->link.bytes[0];
+        return exact ? b == lit : AsciiUpper(b) == AsciiUpper(lit);
+    };
+    const unsigned char* e = s;
+    while (e < end && inRun(*e)) {
+        ++e;
+    }
+    // «x+» and «x#» need one byte of the run before the loop node.
+    const unsigned char* first = s;
+    if (loop->op == PLUS || loop->op == LAZYPLUS) {
+        if (e == s) {
+            if (s == end && end != lineEnd) {
+                return false;  // the search limit decided it; a later start sees further
+            }
+            next = s + 1;
+            return true;
+        }
+        first = s + 1;
+    }
+    const auto passes = [&](const unsigned char* k) {
+        if (k >= end) {
+            return false;
+        }
+        if (test->op != EXACTLY) {
+            return MatchesByte(test, *k);
+        }
+        const unsigned char lit = test->link.bytes[0];
+        return exact ? *k == lit : AsciiUpper(*k) == AsciiUpper(lit);
+    };
+    for (const unsigned char* k = first; k <= e; ++k) {
+        if (passes(k)) {
+            return false;
+        }
+    }
+    if (e == end && end != lineEnd) {
+        next = s + 1;  // the limit cut the run: a later start may see more
+    } else {
+        next = e + 1;
+    }
+    return true;
+}
+
 // Tries every start position from s to last (inclusive) with input end `end`,
 // polling for cancellation before each but the first.
 Attempt TryEveryPosition(MatchContext& m, const ExprNode* program, const unsigned char* s,
@@ -635,6 +698,13 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
         if (!PrefixFits(m, info, s, lineEnd)) {
             ++s;
             continue;
+        }
+        if (info.leadingLoop != nullptr) {
+            const unsigned char* next = nullptr;
+            if (LeadingLoopRejects(m, info, s, lineEnd, next)) {
+                s = next;
+                continue;
+            }
         }
         if (pollFirst && Cancelled(m)) {
             return kStop;

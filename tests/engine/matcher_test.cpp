@@ -550,17 +550,19 @@ TEST(MatcherCallbacks, PositionsNoMatchingCanStartAtAreNotTried) {
         EXPECT_EQ(r.polls, 1);  // the attempt at «S» fails, the one at «F» finds
     }
     {
-        // After a failed attempt that began with a loop over one byte test,
-        // the rest of the loop's run is passed over: «\w+x» tries each word
-        // once.
+        // A program that begins with a loop over one byte test: a start whose
+        // run holds no byte the rest could begin with is not tried, and after
+        // a failed attempt the rest of its run is passed over. «\w+x» makes
+        // no attempt before «ccx»; «(\w+)=(\d+)» tries «ab=», then «xy=».
         Recorder r;
         EXPECT_EQ(Scan("\\w+x", "aaaa bbbb ccx", 0, kNoLimit, r), 1);
-        EXPECT_EQ(r.polls, 2);
+        EXPECT_EQ(r.polls, 0);
         GroupTable groups;
         Recorder s;
         EXPECT_EQ(Scan("(\\w+)=(\\d+)", "ab=c xy=12", 0, kNoLimit, s, &groups), 1);
         EXPECT_EQ(FormatGroups(groups.data()), "0=5,10 1=5,7 2=8,10");
-        EXPECT_EQ(s.polls, 2);
+        EXPECT_EQ(s.polls, 1);
+        EXPECT_EQ(s.percents, (Percents{50})) << "attempts at 0 and 5 only";
     }
     {
         // Not when the search limit cut the run short: a later start sees
