@@ -838,5 +838,40 @@ TEST_F(SearchDialogTest, SettingsThatCannotBeSavedAreReportedAndTheOldFileIsKept
     EXPECT_EQ(dlg->SearchCombo()->History(), QStringList{"old"});
 }
 
+TEST_F(SearchDialogTest, QuittingDuringARunStopsTheSearchAndWritesNothing) {
+    QByteArray text;
+    for (int i = 0; i < 300000; ++i) {
+        text += "key" + QByteArray::number(i) + "=value" + QByteArray::number(i) + "\n";
+    }
+    SetText(text);
+    CQuarryView* source = Active();
+    const std::string before = Stream(source);
+    dlg = Open();
+    dlg->SetChecked(1032, false);
+    Expressions("(\\w+)=(\\w+)", "\\2=\\1");
+    bool quit = false;
+    // Once the search thread runs, the session ends (the window system's
+    // quit, not a Close the application could refuse).
+    std::function<void()> check = [&] {
+        if (!dlg->Runner().IsRunning()) {
+            QTimer::singleShot(1, check);
+            return;
+        }
+        quit = true;
+        QCoreApplication::exit(0);
+    };
+    QTimer::singleShot(0, check);
+    dlg->RunCommand(kCmdReplaceAll);
+    // Let later event loops of this process run again.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    ASSERT_TRUE(quit);
+    EXPECT_EQ(Status(), "Cancelled");
+    EXPECT_EQ(Stream(source), before);
+    EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_FALSE(dlg->running);
+    EXPECT_FALSE(dlg->Runner().IsRunning());
+}
+
 }  // namespace
 }  // namespace quarry
