@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -33,6 +34,126 @@ inline const unsigned char* FindEither(const unsigned char* s, const unsigned ch
         }
     }
     return end;
+}
+
+// The first position in [s, end) holding one of the n (3 to 6) bytes in
+// values, or end.
+inline const unsigned char* FindAnyOf(const unsigned char* s, const unsigned char* end,
+                                      const unsigned char* values, int n) {
+#if defined(__SSE2__)
+    __m128i v[6];
+    for (int i = 0; i < 6; ++i) {
+        v[i] = _mm_set1_epi8(static_cast<char>(values[i < n ? i : 0]));
+    }
+    while (end - s >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(chunk, v[0]), _mm_cmpeq_epi8(chunk, v[1]));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(chunk, v[2]));
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(chunk, v[3]));
+        hit = _mm_or_si128(hit,
+                           _mm_or_si128(_mm_cmpeq_epi8(chunk, v[4]), _mm_cmpeq_epi8(chunk, v[5])));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) {
+            return s + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+        s += 16;
+    }
+#endif
+    for (; s < end; ++s) {
+        for (int i = 0; i < n; ++i) {
+            if (*s == values[i]) {
+                return s;
+            }
+        }
+    }
+    return end;
+}
+
+// The first position in [s, end) holding a byte from lo to hi, or end.
+inline const unsigned char* FindInRange(const unsigned char* s, const unsigned char* end,
+                                        unsigned char lo, unsigned char hi) {
+    const auto width = static_cast<unsigned char>(hi - lo);
+#if defined(__SSE2__)
+    const __m128i vlo = _mm_set1_epi8(static_cast<char>(lo));
+    const __m128i vwidth = _mm_set1_epi8(static_cast<char>(width));
+    while (end - s >= 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        // In range when chunk - lo, taken modulo 256, is at most the width.
+        const __m128i offset = _mm_sub_epi8(chunk, vlo);
+        const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, vwidth), offset));
+        if (mask != 0) {
+            return s + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+        s += 16;
+    }
+#endif
+    for (; s < end; ++s) {
+        if (static_cast<unsigned char>(*s - lo) <= width) {
+            return s;
+        }
+    }
+    return end;
+}
+
+// A rough idea of how often a byte occurs in text (higher: more often), to
+// pick the byte of a literal that a scan stops at least.
+inline int TypicalFrequency(unsigned char b) {
+    static constexpr char kLettersByUse[] = "etaoinshrdlcumwfgypbvkjxqz";
+    if (b == ' ') {
+        return 1000;
+    }
+    const unsigned char lower = (b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 32) : b;
+    for (int i = 0; kLettersByUse[i] != 0; ++i) {
+        if (kLettersByUse[i] == lower) {
+            // Capitals are far rarer than small letters.
+            return (lower == b ? 900 : 300) - i * 10;
+        }
+    }
+    if (b >= '0' && b <= '9') {
+        return 400;
+    }
+    if (b == '\n' || b == '\r' || b == '.' || b == ',' || b == '\t') {
+        return 500;
+    }
+    return b < 128 ? 100 : 50;
+}
+
+// The first place in [s, end) where the literal stands, or end. The scan
+// looks for the literal's rarest byte, at index rare, and compares the rest
+// there.
+inline const unsigned char* FindLiteral(const unsigned char* s, const unsigned char* end,
+                                        const std::string& literal, size_t rare) {
+    const size_t n = literal.size();
+    const auto* lit = reinterpret_cast<const unsigned char*>(literal.data());
+    if (static_cast<size_t>(end - s) < n) {
+        return end;
+    }
+    const unsigned char* last = end - n;  // the last place the literal fits
+    const unsigned char* p = s + rare;
+    while (p <= last + rare) {
+        const void* hit = std::memchr(p, lit[rare], static_cast<size_t>(last + rare - p) + 1);
+        if (hit == nullptr) {
+            return end;
+        }
+        const unsigned char* at = static_cast<const unsigned char*>(hit) - rare;
+        if (std::memcmp(at, lit, n) == 0) {
+            return at;
+        }
+        p = static_cast<const unsigned char*>(hit) + 1;
+    }
+    return end;
+}
+
+// The index of the byte of a literal that TypicalFrequency deems rarest.
+inline size_t RarestByte(const std::string& literal) {
+    size_t best = 0;
+    for (size_t i = 1; i < literal.size(); ++i) {
+        if (TypicalFrequency(static_cast<unsigned char>(literal[i])) <
+            TypicalFrequency(static_cast<unsigned char>(literal[best]))) {
+            best = i;
+        }
+    }
+    return best;
 }
 
 // The first position in [s, end) whose byte the table admits, or end.

@@ -492,12 +492,11 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
                                    const unsigned char* s, const unsigned char* end) {
     const size_t caseBit = static_cast<size_t>(m.caseSensitive & 1);
     const std::string& prefix = info.prefix;
-    if (prefix.size() >= 2 && caseBit == 1) {
+    if (prefix.size() >= 2 && (caseBit == 1 || info.prefixWithoutLetters)) {
         if (s >= end) {
             return end;
         }
-        const void* hit = memmem(s, static_cast<size_t>(end - s), prefix.data(), prefix.size());
-        return hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
+        return detail::FindLiteral(s, end, prefix, info.prefixRareByte);
     }
     switch (info.firstByteCount[caseBit]) {
         case 0:
@@ -514,6 +513,14 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
             return detail::FindEither(s, end, info.firstByteList[caseBit][0],
                                       info.firstByteList[caseBit][1]);
         default:
+            if (info.firstBytesOneRange[caseBit]) {
+                return detail::FindInRange(s, end, info.firstByteRange[caseBit][0],
+                                           info.firstByteRange[caseBit][1]);
+            }
+            if (info.firstByteCount[caseBit] <= 6) {
+                return detail::FindAnyOf(s, end, info.firstByteList[caseBit].data(),
+                                         info.firstByteCount[caseBit]);
+            }
             return detail::FindInTable(s, end, info.firstBytes[caseBit].data());
     }
 }
@@ -576,30 +583,23 @@ const unsigned char* NextStart(const MatchContext& m, const ProgramInfo& info,
 // none of them the attempt fails. Sets next to where to try afterwards.
 bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned char* s,
                         const unsigned char* lineEnd, const unsigned char*& next) {
-    const ExprNode* loop = info.leadingLoop;
-    const ExprNode* test = info.firstTest[static_cast<size_t>(loop->link.node->index)];
-    if (test == nullptr) {
-        return false;
+    if (!info.leadingNextTested) {
+        return false;  // the continuation may hold anywhere, even at the input end
     }
+    const ExprNode* loop = info.leadingLoop;
+    const size_t caseBit = static_cast<size_t>(m.caseSensitive & 1);
+    const uint8_t* run = info.leadingRunBytes[caseBit].data();
+    const uint8_t* admits = info.leadingNextBytes[caseBit].data();
     const unsigned char* end = lineEnd;
     if (m.searchLimit >= 0 && end - s > m.searchLimit) {
         end = s + m.searchLimit;
     }
-    const ExprNode* operand = loop->next;
-    const bool exact = (m.caseSensitive & 1) != 0;
-    auto inRun = [&](unsigned char b) {
-        if (operand->op != EXACTLY) {
-            return MatchesByte(operand, b);
-        }
-        const unsigned char lit = operand->link.bytes[0];
-        return exact ? b == lit : AsciiUpper(b) == AsciiUpper(lit);
-    };
     const unsigned char* e = s;
-    while (e < end && inRun(*e)) {
+    while (e < end && run[*e]) {
         ++e;
     }
     // «x+» and «x#» need one byte of the run before the loop node.
-    const unsigned char* first = s;
+    const unsigned char* k = s;
     if (loop->op == PLUS || loop->op == LAZYPLUS) {
         if (e == s) {
             if (s == end && end != lineEnd) {
@@ -608,20 +608,13 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
             next = s + 1;
             return true;
         }
-        first = s + 1;
+        k = s + 1;
     }
-    const auto passes = [&](const unsigned char* k) {
-        if (k >= end) {
-            return false;
-        }
-        if (test->op != EXACTLY) {
-            return MatchesByte(test, *k);
-        }
-        const unsigned char lit = test->link.bytes[0];
-        return exact ? *k == lit : AsciiUpper(*k) == AsciiUpper(lit);
-    };
-    for (const unsigned char* k = first; k <= e; ++k) {
-        if (passes(k)) {
+    // The continuation is tried after each byte of the run, up to the byte
+    // that ended it; at the input end its first test fails.
+    const unsigned char* last = e < end ? e : end - 1;
+    for (; k <= last; ++k) {
+        if (admits[*k]) {
             return false;
         }
     }
@@ -657,7 +650,8 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
     const unsigned char* lineEnd = lineMode ? s : end;
     bool pollFirst = false;
     const std::string& literal = info.requiredLiteral;
-    const bool useLiteral = !literal.empty() && (m.caseSensitive & 1) != 0;
+    const bool useLiteral =
+        !literal.empty() && ((m.caseSensitive & 1) != 0 || info.requiredWithoutLetters);
     const unsigned char* literalAt = nullptr;  // its next place at or after s, once known
     for (;;) {
         s = NextCandidate(m, info, s, end);
@@ -678,9 +672,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             // Every matching contains the required literal, within its line
             // and the search limit.
             if (literalAt < s) {
-                const void* hit =
-                    memmem(s, static_cast<size_t>(end - s), literal.data(), literal.size());
-                literalAt = hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
+                literalAt = detail::FindLiteral(s, end, literal, info.requiredRareByte);
             }
             if (literalAt >= end) {
                 return kNotFound;

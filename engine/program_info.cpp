@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/byte_scan.h"
 #include "engine/byte_tests.h"
 #include "engine/escapes.h"
 
@@ -18,6 +19,16 @@ bool IsByteLoop(const ExprNode* loop) {
     const ExprNode* back = operand->next;
     return back != nullptr && back->op == JUMP && back->link.node == loop &&
            loop->link.node == back->next;
+}
+
+// Whether a consuming node's test passes a byte (a literal: its first byte,
+// with or without case).
+bool TakesByte(const ExprNode* node, unsigned char b, bool exact) {
+    if (node->op != EXACTLY) {
+        return detail::MatchesByte(node, b);
+    }
+    const unsigned char lit = node->link.bytes[0];
+    return exact ? b == lit : detail::AsciiUpper(b) == detail::AsciiUpper(lit);
 }
 
 // The consuming nodes a walk from `start` can meet first, each with whether
@@ -233,9 +244,13 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
             }
         }
         int admitted = 0;
+        int lowest = -1;
+        int highest = -1;
         for (int b = 0; b < 256; ++b) {
             if (table[static_cast<size_t>(b)]) {
-                if (admitted < 2) {
+                lowest = lowest < 0 ? b : lowest;
+                highest = b;
+                if (admitted < 6) {
                     info.firstByteList[static_cast<size_t>(caseBit)]
                                       [static_cast<size_t>(admitted)] =
                         static_cast<unsigned char>(b);
@@ -244,9 +259,22 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
             }
         }
         info.firstByteCount[static_cast<size_t>(caseBit)] = admitted;
+        info.firstBytesOneRange[static_cast<size_t>(caseBit)] =
+            admitted > 0 && highest - lowest + 1 == admitted;
+        info.firstByteRange[static_cast<size_t>(caseBit)] = {static_cast<unsigned char>(lowest),
+                                                             static_cast<unsigned char>(highest)};
     }
 
     info.requiredLiteral = FindRequiredLiteral(program);
+    info.prefixRareByte = detail::RarestByte(info.prefix);
+    info.requiredRareByte = detail::RarestByte(info.requiredLiteral);
+    auto withoutLetters = [](const std::string& bytes) {
+        return std::none_of(bytes.begin(), bytes.end(), [](char c) {
+            return detail::IsAsciiLetter(static_cast<unsigned char>(c));
+        });
+    };
+    info.prefixWithoutLetters = withoutLetters(info.prefix);
+    info.requiredWithoutLetters = withoutLetters(info.requiredLiteral);
 
     const ExprNode* lead = program;
     while (lead &&
@@ -258,6 +286,16 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     }
     if (lead && IsLoop(lead->op) && IsByteLoop(lead)) {
         info.leadingLoop = lead;
+        const ExprNode* next = info.firstTest[static_cast<size_t>(lead->link.node->index)];
+        info.leadingNextTested = next != nullptr;
+        for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
+            for (int b = 0; b < 256; ++b) {
+                const auto byte = static_cast<unsigned char>(b);
+                info.leadingRunBytes[caseBit][byte] = TakesByte(lead->next, byte, caseBit == 1);
+                info.leadingNextBytes[caseBit][byte] =
+                    next == nullptr || TakesByte(next, byte, caseBit == 1);
+            }
+        }
     }
     return info;
 }

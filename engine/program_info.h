@@ -29,8 +29,11 @@ struct ProgramInfo {
     // every byte a matching can begin with; meaningful without canMatchEmpty.
     std::array<std::array<uint8_t, 256>, 2> firstBytes{};
     std::array<int, 2> firstByteCount{};
-    // The admitted bytes themselves when there are at most two.
-    std::array<std::array<unsigned char, 2>, 2> firstByteList{};
+    // The admitted bytes themselves when there are at most six, and whether
+    // they form one range from the first to the last.
+    std::array<std::array<unsigned char, 6>, 2> firstByteList{};
+    std::array<bool, 2> firstBytesOneRange{};
+    std::array<std::array<unsigned char, 2>, 2> firstByteRange{};
     // The literal bytes every matching begins with (the leading EXACTLY
     // nodes), compared with the run's case option.
     std::string prefix;
@@ -40,12 +43,24 @@ struct ProgramInfo {
     // alternatives), compared with case; empty when there is none or the
     // program switches case itself.
     std::string requiredLiteral;
+    // The indexes of the bytes a scan for the prefix and for the required
+    // literal looks for first.
+    size_t prefixRareByte = 0;
+    size_t requiredRareByte = 0;
+    // Neither holds an ASCII letter, so the case option does not matter.
+    bool prefixWithoutLetters = false;
+    bool requiredWithoutLetters = false;
 
     // A greedy or lazy loop over one byte test that the program begins with
     // (after group openings only), or nullptr. An attempt there that fails
     // has tried the loop's continuation after every byte of the loop's run,
     // so later starts inside the run fail too.
     const ExprNode* leadingLoop = nullptr;
+    // With a leading loop, per case option: the bytes its operand takes, and
+    // the bytes its continuation's first byte test admits, if it has one.
+    bool leadingNextTested = false;
+    std::array<std::array<uint8_t, 256>, 2> leadingRunBytes{};
+    std::array<std::array<uint8_t, 256>, 2> leadingNextBytes{};
 
     // Per node index: 1 for loop nodes whose operand is a single byte test
     // (the matcher runs those without nesting once per repetition).
