@@ -686,6 +686,19 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 s = std::max(s + 1, literalEnd - m.searchLimit);  // out of this attempt's reach
                 continue;
             }
+            if (info.requiredFollowsLeadingLoop) {
+                // Only a start whose loop run reaches the literal can match.
+                const uint8_t* run =
+                    info.leadingRunBytes[static_cast<size_t>(m.caseSensitive & 1)].data();
+                const unsigned char* runStart = literalAt;
+                while (runStart > s && run[runStart[-1]]) {
+                    --runStart;
+                }
+                if (runStart > s) {
+                    s = runStart;
+                    continue;
+                }
+            }
         }
         if (!PrefixFits(m, info, s, lineEnd)) {
             ++s;

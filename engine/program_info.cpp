@@ -288,6 +288,17 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         info.leadingLoop = lead;
         const ExprNode* next = info.firstTest[static_cast<size_t>(lead->link.node->index)];
         info.leadingNextTested = next != nullptr;
+        std::string follows;
+        for (const ExprNode* n = lead->link.node; n != nullptr; n = n->next) {
+            if (n->op == EXACTLY) {
+                follows.append(reinterpret_cast<const char*>(n->link.bytes),
+                               static_cast<size_t>(n->length));
+            } else if (n->op != NOTHING && !IsBracket(n->op)) {
+                break;
+            }
+        }
+        info.requiredFollowsLeadingLoop =
+            !info.requiredLiteral.empty() && follows.starts_with(info.requiredLiteral);
         for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
             for (int b = 0; b < 256; ++b) {
                 const auto byte = static_cast<unsigned char>(b);

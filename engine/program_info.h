@@ -59,6 +59,9 @@ struct ProgramInfo {
     // With a leading loop, per case option: the bytes its operand takes, and
     // the bytes its continuation's first byte test admits, if it has one.
     bool leadingNextTested = false;
+    // The required literal stands right after the leading loop: then a
+    // matching starts within the run of loop bytes that ends at the literal.
+    bool requiredFollowsLeadingLoop = false;
     std::array<std::array<uint8_t, 256>, 2> leadingRunBytes{};
     std::array<std::array<uint8_t, 256>, 2> leadingNextBytes{};
 

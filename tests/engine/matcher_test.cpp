@@ -563,6 +563,14 @@ TEST(MatcherCallbacks, PositionsNoMatchingCanStartAtAreNotTried) {
         EXPECT_EQ(FormatGroups(groups.data()), "0=5,10 1=5,7 2=8,10");
         EXPECT_EQ(s.polls, 1);
         EXPECT_EQ(s.percents, (Percents{50})) << "attempts at 0 and 5 only";
+        // A literal right after the leading loop: the search goes to the
+        // start of the loop run that ends at the literal, past words that
+        // merely hold its first byte.
+        Recorder t;
+        EXPECT_EQ(Scan("\\w+ing", "this is fine running", 0, kNoLimit, t, &groups), 1);
+        EXPECT_EQ(FormatGroups(groups.data()), "0=13,20");
+        EXPECT_EQ(t.polls, 0);
+        EXPECT_EQ(t.percents, (Percents{65}));
     }
     {
         // Not when the search limit cut the run short: a later start sees
