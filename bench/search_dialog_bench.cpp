@@ -146,6 +146,28 @@ void BM_StepNewDocument(benchmark::State& state) {
     }
 }
 
+// The yardstick for Replace All: the editor loading the result text, as
+// opening the result file does (a new document and its view, the bytes
+// decoded and set as the document's text).
+void BM_EditorLoadsTheResultText(benchmark::State& state) {
+    Fixture& f = F();
+    TextBuffer input;
+    StreamOut(f.SourceView(), input);
+    TextBuffer result(input.Length() + 5);
+    RunOnLargeStack(kSearchStackBytes, [&] {
+        CExpression expression(kSearch);
+        expression.ReplaceAll(input, result, kRewrite, false, 1024, true);
+    });
+    const QByteArray bytes(result.Data(), result.Length());
+    for (auto _ : state) {
+        f.app->OnFileNew();
+        f.app->MainWnd()->ActiveView()->GetDocument()->Text().LoadBytes(bytes);
+        state.PauseTiming();
+        f.CloseResults();
+        state.ResumeTiming();
+    }
+}
+
 // Inside the new document: decoding the bytes, and the text going into a
 // document that no editor shows.
 void BM_StepNewDocumentDecode(benchmark::State& state) {
@@ -240,6 +262,7 @@ void BM_CancelLatencyAndEventLoopGap(benchmark::State& state) {
 
 BENCHMARK(BM_CancelLatencyAndEventLoopGap)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_DialogReplaceAll)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_EditorLoadsTheResultText)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepStreamOut)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepByteLength)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepReplaceAll)->Unit(benchmark::kMillisecond)->Iterations(3);
