@@ -96,6 +96,9 @@ std::string FindRequiredLiteral(const ExprNode* program) {
             return {};  // the case option of a literal could depend on the path
         }
     }
+    // Any node but those handled here (a NOTHING or BRANCHEND met at this
+    // level, as where an operator applies to another one's end) ends the
+    // search: past it no path is certain.
     for (const ExprNode* n = program; n != nullptr && n->op != END;) {
         if (n->op == EXACTLY) {
             run.append(reinterpret_cast<const char*>(n->link.bytes),
@@ -103,21 +106,25 @@ std::string FindRequiredLiteral(const ExprNode* program) {
             n = n->next;
             continue;
         }
-        if (IsBracket(n->op) || n->op == NOTHING) {
+        if (IsBracket(n->op)) {
             n = n->next;
             continue;
         }
         endRun();
-        if (n->op == JUMP) {
+        if (IsConsuming(n->op) || n->op == BOL || n->op == EOL || n->op == WORDSTART ||
+            n->op == WORDEND) {
+            n = n->next;
+        } else if (n->op == JUMP && n->next != nullptr && IsLoop(n->next->op) &&
+                   n->link.node == n->next->next) {
             n = n->next;  // the entry of «x+» or «x#»: the loop node follows
-        } else if (IsOperator(n->op) && (n->op & 0xFF) == '|') {
+        } else if (n->op == BRANCH) {
             // Past the right alternative, which the walk may skip.
             const ExprNode* r = n->link.node->next;
             while (r && IsOperator(r->op) && (r->op & 0xFF) == '|' && r->link.node) {
                 r = r->link.node->next;
             }
             if (r == nullptr || !(IsConsuming(r->op) || IsOpeningBracket(r->op))) {
-                return best;  // past an unusual right side no path is certain
+                break;
             }
             if (IsOpeningBracket(r->op)) {
                 int depth = 1;
@@ -135,7 +142,7 @@ std::string FindRequiredLiteral(const ExprNode* program) {
         } else if (IsOperator(n->op)) {
             n = n->link.node->next;  // past the operand and its NOTHING
         } else {
-            n = n->next;
+            break;
         }
     }
     endRun();

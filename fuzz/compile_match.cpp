@@ -1,11 +1,15 @@
 // Compiler and matcher together: options, expression and text from the input.
 // Checks that every result is consistent, that the search driver agrees with
-// the matcher, and that listing and replacing stay within their text.
+// the matcher, and that listing and replacing stay within their text. Small
+// cases are also run through the tests' plain reference matcher (with a walk
+// budget, as it has no defence against exponential cases): the matcher's
+// start-position shortcuts and line-mode scan must find exactly what it finds.
 //
 // Input: byte 0 options (bit 0 match case, bit 1 line mode, bits 2-4 the
 // search limit choice), byte 1 the limit value, byte 2 the start position as
 // a fraction of the text, then the expression up to a NUL, then the text.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +18,8 @@
 
 #include "engine/expr_node.h"
 #include "engine/matcher.h"
+#include "engine/program_info.h"
+#include "reference_matcher.h"
 #include "search/expression.h"
 #include "search/stack_guard.h"
 #include "search/text_buffer.h"
@@ -41,6 +47,47 @@ void CheckGroups(const int32_t* groups, int32_t length, int32_t from) {
         Check(start >= 0 && start <= length && end >= 0 && end <= length);
         Check(start <= end);
     }
+}
+
+// The reference's answer for a whole-text or a line-by-line search; false when
+// it ran out of its walk budget.
+bool ReferenceFind(const quarry::ExprNode* program, const unsigned char* text, int32_t length,
+                   int32_t from, int32_t* groups, int caseSensitive, int32_t limit, bool lineMode,
+                   int& result) {
+    quarry::test::ReferenceMatcher reference;
+    reference.walkBudget = 200000;
+    if (!lineMode) {
+        result = reference.Exec(program, text, length, text + from, groups, caseSensitive, limit);
+        return !reference.exhausted();
+    }
+    std::fill(groups, groups + quarry::kGroupSlots, -1);
+    result = 0;
+    const unsigned char* end = text + length;
+    const unsigned char* p = text + from;
+    auto isBreak = [](unsigned char c) { return c == '\r' || c == '\n'; };
+    while (p < end) {
+        while (p < end && isBreak(*p)) {
+            ++p;
+        }
+        if (p >= end) {
+            break;
+        }
+        const unsigned char* q = p;
+        while (q < end && !isBreak(*q)) {
+            ++q;
+        }
+        result = reference.Exec(program, text, static_cast<int32_t>(q - text), p, groups,
+                                caseSensitive, limit);
+        if (reference.exhausted()) {
+            return false;
+        }
+        if (result == 1) {
+            return true;
+        }
+        p = q;
+    }
+    std::fill(groups, groups + quarry::kGroupSlots, -1);
+    return true;
 }
 
 int32_t Limit(uint8_t choice, uint8_t value) {
@@ -91,11 +138,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t groups[quarry::kGroupSlots];
     const int r = quarry::ExecExpression(program, bytes, length, bytes + from, groups,
                                          matchCase ? 1 : 0, limit, {}, quarry::CurrentStackFloor());
-    quarry::FreeExpression(program);
     Check(r == quarry::kMatchFound || r == quarry::kNoMatch || r == quarry::kStackExhausted);
     if (r == quarry::kMatchFound) {
         CheckGroups(groups, length, from);
     }
+    if (length <= 48 && exprLen <= 40) {
+        int32_t expected[quarry::kGroupSlots];
+        int reference = 0;
+        if (ReferenceFind(program, bytes, length, from, expected, matchCase ? 1 : 0, limit,
+                          lineMode, reference)) {
+            const quarry::ProgramInfo info = quarry::AnalyseProgram(program);
+            int32_t actual[quarry::kGroupSlots];
+            const int engine =
+                quarry::ExecExpression(info, bytes, length, bytes + from, actual, matchCase ? 1 : 0,
+                                       limit, lineMode, {}, quarry::CurrentStackFloor());
+            if (engine != quarry::kStackExhausted) {
+                Check(engine == reference);
+                if (engine == quarry::kMatchFound) {
+                    Check(memcmp(actual, expected, sizeof actual) == 0);
+                }
+            }
+        }
+    }
+    quarry::FreeExpression(program);
 
     quarry::CExpression expr(expression.c_str());
     Check(expr.m_nState == quarry::CExpression::kReady);

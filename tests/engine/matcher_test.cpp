@@ -142,6 +142,16 @@ TEST(Matcher, SkipIntoAnOperatorOnTheRightAlternative) {
     });
 }
 
+TEST(Matcher, ABarAfterAnOperatorMakesTheNextAtomOptional) {
+    // «|» after «@» wraps the loop's end: the lazy loop takes nothing, the
+    // skip passes over «{cd}», and the literal after the bar is not needed
+    // (a search that looked for «cd» first would find nothing).
+    ExpectMatches({
+        {"ab@|{cd}", "xab", 0, kCase, kNoLimit, 1, "0=1,2"},
+        {"x(ab@|{cd})", "xab", 0, kCase, kNoLimit, 1, "0=0,2 1=1,2"},
+    });
+}
+
 TEST(Matcher, SkipStartsAfterTheBranchOwnNothing) {
     // In «a||b» the second bar's construct wraps the first bar's NOTHING; the
     // skip after «a» starts behind that NOTHING, so «b» must follow.

@@ -34,6 +34,7 @@ int ReferenceMatcher::Exec(const ExprNode* program, const unsigned char* text, i
     searchLimit_ = searchLimit;
     callbacks_ = callbacks;
     lastPercent_ = 0;
+    walks_ = 0;
     if (program == nullptr) {
         return 0;
     }
@@ -124,6 +125,9 @@ int ReferenceMatcher::TryAt(const ExprNode* program, const unsigned char* s) {
 // Loop passes recorded by a walk belong to that walk: they leave the path
 // when it returns.
 int ReferenceMatcher::MatchHere(const ExprNode* node) {
+    if (walkBudget > 0 && ++walks_ > walkBudget) {
+        return 0;  // out of budget: every walk fails from here on
+    }
     const size_t mark = path_.size();
     const int result = Walk(node);
     path_.resize(mark);

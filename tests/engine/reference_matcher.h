@@ -19,6 +19,12 @@ class ReferenceMatcher {
              const unsigned char* from, int32_t* groups, int caseSensitive, int32_t searchLimit,
              const MatchCallbacks& callbacks = {});
 
+    // A bound on the nested walks of one Exec (0: none), for callers that
+    // must not wait for a plain matcher's exponential cases; exhausted()
+    // tells whether the last Exec ran out, and its result then means nothing.
+    long walkBudget = 0;
+    bool exhausted() const { return walks_ > walkBudget && walkBudget > 0; }
+
   private:
     int TryAt(const ExprNode* program, const unsigned char* s);
     int MatchHere(const ExprNode* node);
@@ -45,6 +51,7 @@ class ReferenceMatcher {
     // attempt fails as a whole, with no further backtracking.
     bool attemptFailed_ = false;
     std::vector<LoopPass> path_;
+    long walks_ = 0;
 };
 
 }  // namespace quarry::test
