@@ -441,7 +441,7 @@ TEST_F(CliProcess, UnlimitedGreedySearchesGetALargeStack) {
                    "2 matchings listed\n");
 }
 
-#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer needs far more address space
+#if !QUARRY_ADDRESS_SANITIZER  // the sanitizer needs far more address space
 TEST_F(CliProcess, ReportsASearchThreadThatCannotBeMade) {
     // Too little address space for the search thread's stack.
     addressSpaceLimit_ = rlim_t{256} << 20;

@@ -7,6 +7,7 @@
 
 #include "search/stack_guard.h"
 #include "test_support.h"
+#include "tests/slow_build.h"
 
 namespace quarry {
 namespace {
@@ -301,7 +302,7 @@ TEST(StackGuard, BulkOperationsEndAsIfNothingMoreWasFound) {
 
 TEST(StackGuard, SearchThreadHasRoomForMegabytesOfUnlimitedMatching) {
     test::MessageRecorder recorder;
-#if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
+#if QUARRY_SLOW_BUILD
     // Instrumented and unoptimised frames are several times larger.
     const std::string text(512 << 10, 'a');
 #else
