@@ -78,6 +78,37 @@ void CollectFirstNodes(const ExprNode* start, int32_t nodeCount, int caseBit,
     }
 }
 
+// The atom a BRANCH's right alternative begins with, past the further bars
+// of a chain «a|b|c»; nullptr when the list ends first.
+const ExprNode* RightAlternative(const ExprNode* branch) {
+    const ExprNode* r = branch->link.node->next;
+    while (r && IsOperator(r->op) && (r->op & 0xFF) == '|' && r->link.node) {
+        r = r->link.node->next;
+    }
+    return r;
+}
+
+// The node after an atom: after its closing bracket when it is a group.
+const ExprNode* PastAtom(const ExprNode* r) {
+    if (r == nullptr) {
+        return nullptr;
+    }
+    if (IsOpeningBracket(r->op)) {
+        int depth = 1;
+        for (r = r->next; r; r = r->next) {
+            if (IsOpeningBracket(r->op)) {
+                ++depth;
+            } else if (IsClosingBracket(r->op) && --depth == 0) {
+                break;
+            }
+        }
+        if (r == nullptr) {
+            return nullptr;
+        }
+    }
+    return r->next;
+}
+
 // The longest run of literal bytes that every walk from the program's start
 // to END consumes back to back: literals at the top level, outside every
 // operator and alternative; brackets and the zero-width tests between them
@@ -119,26 +150,11 @@ std::string FindRequiredLiteral(const ExprNode* program) {
             n = n->next;  // the entry of «x+» or «x#»: the loop node follows
         } else if (n->op == BRANCH) {
             // Past the right alternative, which the walk may skip.
-            const ExprNode* r = n->link.node->next;
-            while (r && IsOperator(r->op) && (r->op & 0xFF) == '|' && r->link.node) {
-                r = r->link.node->next;
-            }
+            const ExprNode* r = RightAlternative(n);
             if (r == nullptr || !(IsConsuming(r->op) || IsOpeningBracket(r->op))) {
                 break;
             }
-            if (IsOpeningBracket(r->op)) {
-                int depth = 1;
-                for (r = r->next; r && depth > 0; r = r->next) {
-                    if (IsOpeningBracket(r->op)) {
-                        ++depth;
-                    } else if (IsClosingBracket(r->op)) {
-                        --depth;
-                    }
-                }
-                n = r;
-            } else {
-                n = r->next;
-            }
+            n = PastAtom(r);
         } else if (IsOperator(n->op)) {
             n = n->link.node->next;  // past the operand and its NOTHING
         } else {
@@ -153,31 +169,12 @@ std::string FindRequiredLiteral(const ExprNode* program) {
 
 const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFails) {
     attemptFails = false;
-    const ExprNode* r = branchEnd->link.node->link.node->next;
-    while (r && IsOperator(r->op) && (r->op & 0xFF) == '|' && r->link.node) {
-        r = r->link.node->next;  // further alternatives of a chain «a|b|c»
-    }
-    if (r == nullptr) {
-        return nullptr;
-    }
-    if (IsClosingBracket(r->op)) {
+    const ExprNode* r = RightAlternative(branchEnd->link.node);
+    if (r != nullptr && IsClosingBracket(r->op)) {
         attemptFails = true;
         return nullptr;
     }
-    if (IsOpeningBracket(r->op)) {
-        int depth = 1;
-        for (r = r->next; r; r = r->next) {
-            if (IsOpeningBracket(r->op)) {
-                ++depth;
-            } else if (IsClosingBracket(r->op) && --depth == 0) {
-                break;
-            }
-        }
-        if (r == nullptr) {
-            return nullptr;
-        }
-    }
-    return r->next;
+    return PastAtom(r);
 }
 
 ProgramInfo AnalyseProgram(const ExprNode* program) {
@@ -201,7 +198,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     info.byteLoop.assign(count, 0);
     info.firstTest.assign(count, nullptr);
     for (const ExprNode* n = program; n; n = n->next) {
-        if (IsGreedyOperator(n->op) && IsLoop(n->op) && IsByteLoop(n)) {
+        if (IsLoop(n->op) && IsByteLoop(n)) {
             info.byteLoop[static_cast<size_t>(n->index)] = 1;
         }
         const ExprNode* t = n;
