@@ -262,6 +262,48 @@ constexpr int kWalkOn = 2;
     return kWalkOn;
 }
 
+// A lazy loop over one byte test, entered at the current position (its pass
+// there already made): the continuation first, then one more byte and the
+// continuation again, as the ordinary walk does it, but positions where the
+// continuation's first byte test fails are passed over without a walk, and
+// each try has only the loop's latest pass on the path, which is all that a
+// walk from there can see of the earlier ones.
+[[gnu::noinline]] int RepeatLazyByteLoop(MatchContext& m, const ExprNode* loop) {
+    const ExprNode* operand = loop->next;
+    const ExprNode* continuation = loop->link.node;
+    const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
+    const unsigned char* start = m.pos;
+    const unsigned char* end = m.inputEnd;
+    const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
+    const int32_t savedCase = m.caseSensitive;
+    for (const unsigned char* k = start;; ++k) {
+        if (test == nullptr || PassesFirstTest(m, test, k)) {
+            const auto mark = static_cast<int32_t>(m.passLog.size());
+            if (k != start) {
+                m.passLog.push_back({slot, m.loopPass[static_cast<size_t>(slot)]});
+                m.loopPass[static_cast<size_t>(slot)] = {k, mark};
+            }
+            m.pos = k;
+            const int found = MatchFrom(m, continuation);
+            LeavePasses(m, mark);
+            if (found) {
+                return 1;
+            }
+            if (m.abandon != kGoOn) {
+                return 0;
+            }
+            m.caseSensitive = savedCase;
+        }
+        if (k >= end) {
+            m.hitEnd = true;
+            return 0;
+        }
+        if (!PassesFirstTest(m, operand, k)) {
+            return 0;
+        }
+    }
+}
+
 // Walks from node until END (1) or a failure (0). Operators and groups try
 // their continuation in a nested walk and take their fallback in this one.
 [[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node) {
@@ -357,7 +399,10 @@ constexpr int kWalkOn = 2;
                 return 0;
             }
             const bool greedy = IsGreedyOperator(op);
-            if (greedy && m.info->byteLoop[static_cast<size_t>(node->index)]) {
+            if (m.info->byteLoop[static_cast<size_t>(node->index)]) {
+                if (!greedy) {
+                    return RepeatLazyByteLoop(m, node);
+                }
                 const int r = RepeatByteLoop(m, node);
                 if (r != kWalkOn) {
                     return r;

@@ -66,7 +66,8 @@ struct ProgramInfo {
     std::array<std::array<uint8_t, 256>, 2> leadingNextBytes{};
 
     // Per node index: 1 for loop nodes whose operand is a single byte test
-    // (the matcher runs those without nesting once per repetition).
+    // (the matcher runs those in a loop of its own: greedy ones without
+    // nesting once per repetition, lazy ones without a walk per byte).
     std::vector<uint8_t> byteLoop;
     // Per node index: the consuming node a walk from there must match first,
     // reached through nodes that test nothing (jumps, brackets), or nullptr.
