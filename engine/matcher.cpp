@@ -589,6 +589,24 @@ inline bool PrefixFits(const MatchContext& m, const ProgramInfo& info, const uns
     return true;
 }
 
+// Whether the byte after s can follow the byte at s in a matching (true
+// where that is not known, or no byte follows within the line).
+inline bool SecondByteFits(const MatchContext& m, const ProgramInfo& info, const unsigned char* s,
+                           const unsigned char* end) {
+    const size_t caseBit = static_cast<size_t>(m.caseSensitive & 1);
+    if (!info.secondBytesKnown[caseBit] || end - s < 2) {
+        return true;
+    }
+    const auto& list = info.firstByteList[caseBit];
+    for (int i = 0; i < info.firstByteCount[caseBit]; ++i) {
+        if (list[static_cast<size_t>(i)] == *s) {
+            const auto& set = info.secondBytes[caseBit][static_cast<size_t>(i)];
+            return ((set[s[1] >> 3] >> (s[1] & 7)) & 1) != 0;
+        }
+    }
+    return true;
+}
+
 // Where to try next after a failed attempt at s. An attempt that began with a
 // loop over one byte test tried the loop's continuation after every byte of
 // the loop's run, and a later start inside the run would try a subset of
@@ -745,7 +763,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 }
             }
         }
-        if (!PrefixFits(m, info, s, lineEnd)) {
+        if (!PrefixFits(m, info, s, lineEnd) || !SecondByteFits(m, info, s, lineEnd)) {
             ++s;
             continue;
         }

@@ -165,6 +165,66 @@ std::string FindRequiredLiteral(const ExprNode* program) {
     return best;
 }
 
+// Adds the bytes a consuming node can take, its literal folded when fold.
+void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set) {
+    auto add = [&](unsigned char b) { set[b >> 3] |= static_cast<uint8_t>(1u << (b & 7)); };
+    if (n->op == EXACTLY) {
+        const unsigned char b = n->link.bytes[0];
+        add(b);
+        if (fold) {
+            add(detail::AsciiUpper(b));
+            add(detail::AsciiLower(b));
+        }
+        return;
+    }
+    for (int b = 0; b < 256; ++b) {
+        if (detail::MatchesByte(n, static_cast<unsigned char>(b))) {
+            add(static_cast<unsigned char>(b));
+        }
+    }
+}
+
+// For each listed first byte, the bytes a matching can have next: those
+// the consuming nodes a walk meets after the first one can take (every byte
+// where the walk can end there).
+void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstNode>& first) {
+    auto& sets = info.secondBytes[caseBit];
+    const auto& list = info.firstByteList[caseBit];
+    const int count = info.firstByteCount[caseBit];
+    for (const FirstNode& f : first) {
+        std::array<uint8_t, 32> next{};
+        const ExprNode* n = f.node;
+        if (n->op == EXACTLY && n->length >= 2) {
+            std::array<uint8_t, 32> one{};
+            ExprNode second = *n;
+            second.link.bytes = n->link.bytes + 1;
+            AddBytes(&second, f.fold, one);
+            next = one;
+        } else {
+            std::vector<FirstNode> after;
+            bool reachesEnd = false;
+            CollectFirstNodes(n->next, info.nodeCount, f.fold ? 0 : 1, after, reachesEnd);
+            if (reachesEnd) {
+                next.fill(0xFF);
+            }
+            for (const FirstNode& a : after) {
+                AddBytes(a.node, a.fold, next);
+            }
+        }
+        std::array<uint8_t, 32> firstSet{};
+        AddBytes(n, f.fold, firstSet);
+        for (int i = 0; i < count; ++i) {
+            const unsigned char b = list[static_cast<size_t>(i)];
+            if ((firstSet[b >> 3] >> (b & 7)) & 1) {
+                for (size_t k = 0; k < 32; ++k) {
+                    sets[static_cast<size_t>(i)][k] |= next[k];
+                }
+            }
+        }
+    }
+    info.secondBytesKnown[caseBit] = true;
+}
+
 }  // namespace
 
 const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFails) {
@@ -263,6 +323,9 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
             }
         }
         info.firstByteCount[static_cast<size_t>(caseBit)] = admitted;
+        if (admitted <= 6 && !info.canMatchEmpty) {
+            FillSecondBytes(info, static_cast<size_t>(caseBit), first);
+        }
         info.firstBytesOneRange[static_cast<size_t>(caseBit)] =
             admitted > 0 && highest - lowest + 1 == admitted;
         info.firstByteRange[static_cast<size_t>(caseBit)] = {static_cast<unsigned char>(lowest),

@@ -33,6 +33,10 @@ struct ProgramInfo {
     // they form one range from the first to the last.
     std::array<std::array<unsigned char, 6>, 2> firstByteList{};
     std::array<bool, 2> firstBytesOneRange{};
+    // With at most six first bytes (and no empty matching): for each of
+    // them, the 256-bit set of bytes that can follow it in a matching.
+    std::array<bool, 2> secondBytesKnown{};
+    std::array<std::array<std::array<uint8_t, 32>, 6>, 2> secondBytes{};
     std::array<std::array<unsigned char, 2>, 2> firstByteRange{};
     // The literal bytes every matching begins with (the leading EXACTLY
     // nodes), compared with the run's case option.

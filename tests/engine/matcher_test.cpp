@@ -519,7 +519,7 @@ TEST(MatcherCallbacks, PollsBeforeEveryAttemptButTheFirst) {
     {
         Recorder r;
         r.stopAtPoll = 3;
-        EXPECT_EQ(Scan("[a-f][yz]", "abcdef", 0, kNoLimit, r), 0);
+        EXPECT_EQ(Scan("[a-f].[yz]", "abcdef", 0, kNoLimit, r), 0);
         EXPECT_EQ(r.polls, 3);
         EXPECT_EQ(r.percents, (Percents{16, 33}));
     }
@@ -549,7 +549,7 @@ TEST(MatcherCallbacks, PositionsNoMatchingCanStartAtAreNotTried) {
     }
     {
         Recorder r;
-        EXPECT_EQ(Scan("b[xy]", "abab", 0, kNoLimit, r), 0);
+        EXPECT_EQ(Scan("b.[xy]", "abab", 0, kNoLimit, r), 0);
         EXPECT_EQ(r.polls, 1);
         EXPECT_EQ(r.percents, (Percents{25, 75}));
     }
@@ -558,6 +558,13 @@ TEST(MatcherCallbacks, PositionsNoMatchingCanStartAtAreNotTried) {
         Recorder r;
         EXPECT_EQ(Scan("(Tom)|(Sawyer)|(Finn)", "a Saw Finn", 0, kNoLimit, r), 1);
         EXPECT_EQ(r.polls, 1);  // the attempt at «S» fails, the one at «F» finds
+        // With few first bytes, the byte after each is looked at too: «Th»
+        // and «Su» begin no alternative.
+        Recorder t;
+        GroupTable groups;
+        EXPECT_EQ(Scan("(Tom)|(Sawyer)|(Finn)", "The Sun: Tom", 0, kNoLimit, t, &groups), 1);
+        EXPECT_EQ(FormatGroups(groups.data()), "0=9,12 1=9,12");
+        EXPECT_EQ(t.polls, 0);
     }
     {
         // A program that begins with a loop over one byte test: a start whose
@@ -615,21 +622,21 @@ TEST(MatcherCallbacks, ProgressGrowsByWholePercentages) {
     {
         // The first attempt already reports where it starts.
         Recorder r;
-        EXPECT_EQ(Scan("[a-d][yz]", "abcd", 2, kNoLimit, r), 0);
+        EXPECT_EQ(Scan("[a-d].[yz]", "abcd", 2, kNoLimit, r), 0);
         EXPECT_EQ(r.percents, (Percents{50, 75}));
     }
     {
         // Progress is measured against the whole input, not the window the
         // search limit leaves.
         Recorder r;
-        EXPECT_EQ(Scan("[a-d][yz]", "abcd", 0, 1, r), 0);
+        EXPECT_EQ(Scan("[a-d].[yz]", "abcd", 0, 1, r), 0);
         EXPECT_EQ(r.percents, (Percents{25, 50, 75}));
     }
     {
         // Each run starts again from 0.
         Recorder r;
-        Scan("[a-d][yz]", "abcd", 0, kNoLimit, r);
-        Scan("[a-d][yz]", "abcd", 0, kNoLimit, r);
+        Scan("[a-d].[yz]", "abcd", 0, kNoLimit, r);
+        Scan("[a-d].[yz]", "abcd", 0, kNoLimit, r);
         EXPECT_EQ(r.percents, (Percents{25, 50, 75, 25, 50, 75}));
     }
     {
@@ -644,7 +651,7 @@ TEST(MatcherCallbacks, PercentageIsTheTruncatedScaledQuotient) {
     // The quotient is taken first and then scaled: 29/100 and 58/100 scale to
     // just below 29 and 58 in floating point, so those two are never reported.
     Recorder r;
-    EXPECT_EQ(Scan("a[z]", std::string(100, 'a'), 0, kNoLimit, r), 0);
+    EXPECT_EQ(Scan("a.[z]", std::string(100, 'a'), 0, kNoLimit, r), 0);
     Percents expected;
     for (int p = 1; p < 100; ++p) {
         if (p != 29 && p != 58) {

@@ -223,7 +223,7 @@ TEST(Cancel, StopsListingAtTheNextPoll) {
     Fill(in, "abc\ndef");
     EXPECT_EQ(e.ListMatchings(in, out, false, 1024, true), 0) << "line mode polls before line 1";
     test::RecordingHost wholeText(0);
-    CExpression w("z[q]", &wholeText);
+    CExpression w("z.[q]", &wholeText);
     Fill(in, "abz zq");
     EXPECT_EQ(w.Find(in.Data(), in.Length(), in.Data(), false, -1, false), -1);
     EXPECT_EQ(wholeText.polls, 1) << "no attempt after the poll that cancels";
@@ -231,7 +231,7 @@ TEST(Cancel, StopsListingAtTheNextPoll) {
 
 TEST(Progress, WholeTextReportsEachGrowingPercentageOnce) {
     test::RecordingHost host;
-    CExpression e("a[q]", &host);
+    CExpression e("a.[q]", &host);
     const std::string text(1000, 'a');
     EXPECT_EQ(e.Find(text.data(), 1000, text.data(), false, -1, false), -1);
     ASSERT_FALSE(host.progress.empty());
