@@ -195,6 +195,16 @@ inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
     return true;
 }
 
+// The one byte a first byte test takes (a literal compared with case, or
+// without a letter), or -1.
+inline int ExactByteOf(const MatchContext& m, const ExprNode* test) {
+    if (test == nullptr || test->op != EXACTLY) {
+        return -1;
+    }
+    const unsigned char lit = test->link.bytes[0];
+    return ((m.caseSensitive & 1) || !detail::IsAsciiLetter(lit)) ? lit : -1;
+}
+
 // RepeatByteLoop's answer when the walk goes on from the loop's continuation
 // at the loop's own start.
 constexpr int kWalkOn = 2;
@@ -240,8 +250,16 @@ constexpr int kWalkOn = 2;
     const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const int32_t savedCase = m.caseSensitive;
+    const int wanted = ExactByteOf(m, test);
     for (const unsigned char* k = e; k > start; --k) {
-        if (test != nullptr && !PassesFirstTest(m, test, k)) {
+        if (wanted >= 0 && k < end) {
+            // The last place in (start, k] holding the continuation's byte.
+            const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
+            if (hit == nullptr) {
+                break;
+            }
+            k = static_cast<const unsigned char*>(hit);
+        } else if (test != nullptr && !PassesFirstTest(m, test, k)) {
             continue;
         }
         const auto mark = static_cast<int32_t>(m.passLog.size());
@@ -276,7 +294,13 @@ constexpr int kWalkOn = 2;
     const unsigned char* end = m.inputEnd;
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const int32_t savedCase = m.caseSensitive;
+    // «.@» followed by a literal: the next place holding the literal's byte.
+    const int wanted = operand->op == ANY ? ExactByteOf(m, test) : -1;
     for (const unsigned char* k = start;; ++k) {
+        if (wanted >= 0 && k < end) {
+            const void* hit = std::memchr(k, wanted, static_cast<size_t>(end - k));
+            k = hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
+        }
         if (test == nullptr || PassesFirstTest(m, test, k)) {
             const auto mark = static_cast<int32_t>(m.passLog.size());
             if (k != start) {
