@@ -741,6 +741,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
         !literal.empty() && ((m.caseSensitive & 1) != 0 || info.requiredWithoutLetters);
     const unsigned char* literalAt = nullptr;  // its next place at or after s, once known
     for (;;) {
+        bool literalReached = false;
         s = NextCandidate(m, info, s, end);
         if (s >= end) {
             return kNotFound;
@@ -777,7 +778,8 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 // Only a start whose loop run reaches the literal can match.
                 const uint8_t* run =
                     info.leadingRunBytes[static_cast<size_t>(m.caseSensitive & 1)].data();
-                const unsigned char* runStart = literalAt;
+                // A run of any bytes reaches it from wherever it starts.
+                const unsigned char* runStart = info.leadingLoop->next->op == ANY ? s : literalAt;
                 while (runStart > s && run[runStart[-1]]) {
                     --runStart;
                 }
@@ -785,13 +787,17 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                     s = runStart;
                     continue;
                 }
+                // The continuation then begins at the literal, inside the run:
+                // the leading-loop test below would pass.
+                literalReached = literalAt > s || !(info.leadingLoop->op == PLUS ||
+                                                    info.leadingLoop->op == LAZYPLUS);
             }
         }
         if (!PrefixFits(m, info, s, lineEnd) || !SecondByteFits(m, info, s, lineEnd)) {
             ++s;
             continue;
         }
-        if (info.leadingLoop != nullptr) {
+        if (info.leadingLoop != nullptr && !literalReached) {
             const unsigned char* next = nullptr;
             if (LeadingLoopRejects(m, info, s, lineEnd, next)) {
                 s = next;
