@@ -205,9 +205,33 @@ inline int ExactByteOf(const MatchContext& m, const ExprNode* test) {
     return ((m.caseSensitive & 1) || !detail::IsAsciiLetter(lit)) ? lit : -1;
 }
 
-// RepeatByteLoop's answer when the walk goes on from the loop's continuation
-// at the loop's own start.
+// The byte-loop helpers' answer when nothing is decided yet: the loop tries
+// its next place, or the walk goes on from the continuation at the loop's
+// own start.
 constexpr int kWalkOn = 2;
+
+// Walks a byte loop's continuation from k, with the loop's pass at k on the
+// path (made here when newPass; the loop's entry made the one at its start).
+// 1 found, 0 the run must stop, kWalkOn the loop goes on.
+int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
+                    const unsigned char* k, bool newPass, int32_t savedCase) {
+    const auto mark = static_cast<int32_t>(m.passLog.size());
+    if (newPass) {
+        m.passLog.push_back({slot, m.loopPass[static_cast<size_t>(slot)]});
+        m.loopPass[static_cast<size_t>(slot)] = {k, mark};
+    }
+    m.pos = k;
+    const int found = MatchFrom(m, continuation);
+    LeavePasses(m, mark);
+    if (found) {
+        return 1;
+    }
+    if (m.abandon != kGoOn) {
+        return 0;
+    }
+    m.caseSensitive = savedCase;
+    return kWalkOn;
+}
 
 // A greedy loop over one byte test, entered at the current position (its pass
 // there already made). Walking it the ordinary way nests once per repetition
@@ -262,19 +286,10 @@ constexpr int kWalkOn = 2;
         } else if (test != nullptr && !PassesFirstTest(m, test, k)) {
             continue;
         }
-        const auto mark = static_cast<int32_t>(m.passLog.size());
-        m.passLog.push_back({slot, m.loopPass[static_cast<size_t>(slot)]});
-        m.loopPass[static_cast<size_t>(slot)] = {k, mark};
-        m.pos = k;
-        const int found = MatchFrom(m, continuation);
-        LeavePasses(m, mark);
-        if (found) {
-            return 1;
+        const int tried = TryContinuation(m, continuation, slot, k, true, savedCase);
+        if (tried != kWalkOn) {
+            return tried;
         }
-        if (m.abandon != kGoOn) {
-            return 0;
-        }
-        m.caseSensitive = savedCase;
     }
     m.pos = start;
     return kWalkOn;
@@ -302,21 +317,10 @@ constexpr int kWalkOn = 2;
             k = hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
         }
         if (test == nullptr || PassesFirstTest(m, test, k)) {
-            const auto mark = static_cast<int32_t>(m.passLog.size());
-            if (k != start) {
-                m.passLog.push_back({slot, m.loopPass[static_cast<size_t>(slot)]});
-                m.loopPass[static_cast<size_t>(slot)] = {k, mark};
+            const int tried = TryContinuation(m, continuation, slot, k, k != start, savedCase);
+            if (tried != kWalkOn) {
+                return tried;
             }
-            m.pos = k;
-            const int found = MatchFrom(m, continuation);
-            LeavePasses(m, mark);
-            if (found) {
-                return 1;
-            }
-            if (m.abandon != kGoOn) {
-                return 0;
-            }
-            m.caseSensitive = savedCase;
         }
         if (k >= end) {
             m.hitEnd = true;
