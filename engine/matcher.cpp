@@ -635,6 +635,17 @@ inline bool SecondByteFits(const MatchContext& m, const ProgramInfo& info, const
     return true;
 }
 
+// The end of the run of bytes from s (before end) that the program's leading
+// loop takes.
+inline const unsigned char* LeadingRunEnd(const MatchContext& m, const ProgramInfo& info,
+                                          const unsigned char* s, const unsigned char* end) {
+    const uint8_t* run = info.leadingRunBytes[static_cast<size_t>(m.caseSensitive & 1)].data();
+    while (s < end && run[*s]) {
+        ++s;
+    }
+    return s;
+}
+
 // Where to try next after a failed attempt at s. An attempt that began with a
 // loop over one byte test tried the loop's continuation after every byte of
 // the loop's run, and a later start inside the run would try a subset of
@@ -651,21 +662,7 @@ const unsigned char* NextStart(const MatchContext& m, const ProgramInfo& info,
     }
     // A lazy loop walks its run one byte at a time; «x+» whose first byte
     // failed never reached its loop node (then the run ends at s).
-    const ExprNode* operand = loop->next;
-    const unsigned char* runEnd = m.attemptEnd;
-    const unsigned char* e = s;
-    if (operand->op == EXACTLY) {
-        const unsigned char lit = operand->link.bytes[0];
-        const bool exact = (m.caseSensitive & 1) != 0;
-        while (e < runEnd && (exact ? *e == lit : AsciiUpper(*e) == AsciiUpper(lit))) {
-            ++e;
-        }
-    } else {
-        while (e < runEnd && MatchesByte(operand, *e)) {
-            ++e;
-        }
-    }
-    return e + 1;
+    return LeadingRunEnd(m, info, s, m.attemptEnd) + 1;
 }
 
 // Whether an attempt at s that begins with the program's leading byte loop
@@ -679,16 +676,12 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
     }
     const ExprNode* loop = info.leadingLoop;
     const size_t caseBit = static_cast<size_t>(m.caseSensitive & 1);
-    const uint8_t* run = info.leadingRunBytes[caseBit].data();
     const uint8_t* admits = info.leadingNextBytes[caseBit].data();
     const unsigned char* end = lineEnd;
     if (m.searchLimit >= 0 && end - s > m.searchLimit) {
         end = s + m.searchLimit;
     }
-    const unsigned char* e = s;
-    while (e < end && run[*e]) {
-        ++e;
-    }
+    const unsigned char* e = LeadingRunEnd(m, info, s, end);
     // «x+» and «x#» need one byte of the run before the loop node.
     const unsigned char* k = s;
     if (loop->op == PLUS || loop->op == LAZYPLUS) {
