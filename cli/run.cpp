@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+#include "cli/mapped_file.h"
 #include "search/expression.h"
 #include "search/host.h"
 #include "search/stack_guard.h"
@@ -110,6 +111,16 @@ class CliHost : public SearchHost {
 
 enum class ReadStatus { kOk, kFailed, kInterrupted };
 
+// The text to search: a named file mapped into memory, or the bytes read into
+// a buffer (standard input, joined files, or a file that could not be mapped).
+struct Input {
+    MappedFile mapped;
+    std::unique_ptr<TextBuffer> buffer;
+
+    const char* Data() const { return buffer ? buffer->Data() : mapped.Data(); }
+    int32_t Length() const { return buffer ? buffer->Length() : mapped.Length(); }
+};
+
 std::string SystemError(const std::string& name, int error) {
     return "quarry-cli: " + name + ": " + std::strerror(error);
 }
@@ -206,7 +217,7 @@ ReadStatus ReadStream(int fd, const std::string& name, TextBuffer& buffer,
 }
 
 // One file, or standard input when path is null: its exact bytes.
-ReadStatus ReadSingle(const std::string* path, const RunIo& io, std::unique_ptr<TextBuffer>& input,
+ReadStatus ReadSingle(const std::string* path, const RunIo& io, Input& input,
                       const std::atomic<bool>& interrupted, ErrorOutput& errors) {
     const std::string name = path ? *path : std::string("standard input");
     int fd = io.in;
@@ -250,11 +261,14 @@ ReadStatus ReadSingle(const std::string* path, const RunIo& io, std::unique_ptr<
             ReportTooLarge(errors, name + " is", Bytes(size));
             return ReadStatus::kFailed;
         }
-        input = MakeBufferFor(size);
+        if (path && size > 0 && input.mapped.Map(fd, size)) {
+            return ReadStatus::kOk;
+        }
+        input.buffer = MakeBufferFor(size);
     } else {
-        input = std::make_unique<TextBuffer>();
+        input.buffer = std::make_unique<TextBuffer>();
     }
-    return ReadStream(fd, name, *input, interrupted, errors);
+    return ReadStream(fd, name, *input.buffer, interrupted, errors);
 }
 
 // Several files joined as the desktop application's Open joins them: each
@@ -388,13 +402,13 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
         return kExitError;
     }
 
-    std::unique_ptr<TextBuffer> input;
+    Input input;
     ReadStatus read = ReadStatus::kOk;
     if (options.files.size() <= 1) {
         read = ReadSingle(options.files.empty() ? nullptr : &options.files[0], io, input,
                           interrupted, errors);
     } else {
-        read = ReadJoined(options, input, interrupted, errors);
+        read = ReadJoined(options, input.buffer, interrupted, errors);
     }
     if (read == ReadStatus::kInterrupted) {
         errors.Line("Cancelled");
@@ -405,17 +419,18 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     }
 
     // Results grow in steps of the input's size.
-    std::unique_ptr<TextBuffer> output = MakeBufferFor(int64_t{input->Length()} + 3);
+    std::unique_ptr<TextBuffer> output = MakeBufferFor(int64_t{input.Length()} + 3);
     int32_t count = 0;
     errors.StartProgressClock();
     const bool ran = RunOnLargeStack(SearchStackBytes(), [&] {
         if (options.rewrite) {
-            count =
-                expression->ReplaceAll(*input, *output, options.rewrite->c_str(), options.matchCase,
-                                       options.searchLimit, options.lineMode);
+            count = expression->ReplaceAll(input.Data(), input.Length(), *output,
+                                           options.rewrite->c_str(), options.matchCase,
+                                           options.searchLimit, options.lineMode);
         } else {
-            count = expression->ListMatchings(*input, *output, options.matchCase,
-                                              options.searchLimit, options.lineMode);
+            count =
+                expression->ListMatchings(input.Data(), input.Length(), *output, options.matchCase,
+                                          options.searchLimit, options.lineMode);
         }
     });
     errors.StopProgress();
@@ -426,6 +441,12 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     if (interrupted.load()) {
         errors.Line("Cancelled");
         return kExitInterrupted;
+    }
+    if (input.mapped.Shrank()) {
+        // Part of what was searched read as zeros, not as the file's bytes.
+        errors.Line("quarry-cli: " + options.files[0] +
+                    " became shorter while it was searched; nothing was written");
+        return kExitError;
     }
     if (expression->m_bOutputShort) {
         // A result that lost pieces must never pass for the whole one.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -154,6 +155,100 @@ inline size_t RarestByte(const std::string& literal) {
         }
     }
     return best;
+}
+
+// The index of the byte of a literal that a scan ignoring case should look
+// for first, other than `other` (SIZE_MAX: any): the rarest by the frequency
+// of its small letter, since both cases are looked for.
+inline size_t RarestByteNoCase(const std::string& literal, size_t other = SIZE_MAX) {
+    size_t best = SIZE_MAX;
+    int bestFrequency = 0;
+    for (size_t i = 0; i < literal.size(); ++i) {
+        unsigned char b = static_cast<unsigned char>(literal[i]);
+        b = (b >= 'A' && b <= 'Z') ? static_cast<unsigned char>(b + 32) : b;
+        if (i != other && (best == SIZE_MAX || TypicalFrequency(b) < bestFrequency)) {
+            best = i;
+            bestFrequency = TypicalFrequency(b);
+        }
+    }
+    return best == SIZE_MAX ? 0 : best;
+}
+
+// A literal prepared for FindLiteralNoCase: each byte with bit 5 set where
+// it is an ASCII letter (small), and that bit alone for letters (bits). A
+// byte x then matches the literal's byte i without case exactly when
+// (x | bits[i]) == small[i].
+struct FoldedLiteral {
+    std::string small;
+    std::string bits;
+    size_t a = 0, b = 0;  // the two indexes the scan tests first
+};
+
+inline FoldedLiteral FoldLiteral(const std::string& literal) {
+    FoldedLiteral folded;
+    for (char ch : literal) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+        folded.bits.push_back(static_cast<char>(letter ? 0x20 : 0));
+        folded.small.push_back(static_cast<char>(letter ? (c | 0x20) : c));
+    }
+    folded.a = RarestByteNoCase(literal);
+    folded.b = literal.size() > 1 ? RarestByteNoCase(literal, folded.a) : folded.a;
+    return folded;
+}
+
+// The first place in [s, end) where the literal stands when ASCII letters
+// are compared without case, or end. Sixteen places at a time, the scan
+// tests the two bytes the literal was prepared with and compares the whole
+// literal only where both fit.
+inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsigned char* end,
+                                              const FoldedLiteral& literal) {
+    const size_t n = literal.small.size();
+    if (static_cast<size_t>(end - s) < n) {
+        return end;
+    }
+    const auto* small = reinterpret_cast<const unsigned char*>(literal.small.data());
+    const auto* bits = reinterpret_cast<const unsigned char*>(literal.bits.data());
+    const auto fits = [&](const unsigned char* at) {
+        for (size_t i = 0; i < n; ++i) {
+            if (static_cast<unsigned char>(at[i] | bits[i]) != small[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const unsigned char* last = end - n;  // the last place the literal fits
+    const unsigned char* p = s;
+#if defined(__SSE2__)
+    const size_t a = literal.a;
+    const size_t b = literal.b;
+    const __m128i wantA = _mm_set1_epi8(static_cast<char>(small[a]));
+    const __m128i wantB = _mm_set1_epi8(static_cast<char>(small[b]));
+    const __m128i bitA = _mm_set1_epi8(static_cast<char>(bits[a]));
+    const __m128i bitB = _mm_set1_epi8(static_cast<char>(bits[b]));
+    // The places p .. p + 15 read up to p + 15 + n - 1, before end.
+    while (last - p >= 15) {
+        const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + a));
+        const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(atA, bitA), wantA),
+                                            _mm_cmpeq_epi8(_mm_or_si128(atB, bitB), wantB))));
+        while (mask != 0) {
+            const unsigned char* at = p + __builtin_ctz(mask);
+            if (fits(at)) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+        p += 16;
+    }
+#endif
+    for (; p <= last; ++p) {
+        if (fits(p)) {
+            return p;
+        }
+    }
+    return end;
 }
 
 // The first position in [s, end) whose byte the table admits, or end.

@@ -565,11 +565,14 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
                                    const unsigned char* s, const unsigned char* end) {
     const size_t caseBit = static_cast<size_t>(m.caseSensitive & 1);
     const std::string& prefix = info.prefix;
-    if (prefix.size() >= 2 && (caseBit == 1 || info.prefixWithoutLetters)) {
+    if (prefix.size() >= 2) {
         if (s >= end) {
             return end;
         }
-        return detail::FindLiteral(s, end, prefix, info.prefixRareByte);
+        if (caseBit == 1 || info.prefixWithoutLetters) {
+            return detail::FindLiteral(s, end, prefix, info.prefixRareByte);
+        }
+        return detail::FindLiteralNoCase(s, end, info.prefixFolded);
     }
     switch (info.firstByteCount[caseBit]) {
         case 0:
@@ -734,8 +737,8 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
     const unsigned char* lineEnd = lineMode ? s : end;
     bool pollFirst = false;
     const std::string& literal = info.requiredLiteral;
-    const bool useLiteral =
-        !literal.empty() && ((m.caseSensitive & 1) != 0 || info.requiredWithoutLetters);
+    const bool useLiteral = !literal.empty();
+    const bool literalWithCase = (m.caseSensitive & 1) != 0 || info.requiredWithoutLetters;
     const unsigned char* literalAt = nullptr;  // its next place at or after s, once known
     for (;;) {
         bool literalReached = false;
@@ -757,7 +760,9 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             // Every matching contains the required literal, within its line
             // and the search limit.
             if (literalAt < s) {
-                literalAt = detail::FindLiteral(s, end, literal, info.requiredRareByte);
+                literalAt = literalWithCase
+                                ? detail::FindLiteral(s, end, literal, info.requiredRareByte)
+                                : detail::FindLiteralNoCase(s, end, info.requiredFolded);
             }
             if (literalAt >= end) {
                 return kNotFound;

@@ -335,6 +335,8 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     info.requiredLiteral = FindRequiredLiteral(program);
     info.prefixRareByte = detail::RarestByte(info.prefix);
     info.requiredRareByte = detail::RarestByte(info.requiredLiteral);
+    info.prefixFolded = detail::FoldLiteral(info.prefix);
+    info.requiredFolded = detail::FoldLiteral(info.requiredLiteral);
     auto withoutLetters = [](const std::string& bytes) {
         return std::none_of(bytes.begin(), bytes.end(), [](char c) {
             return detail::IsAsciiLetter(static_cast<unsigned char>(c));

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/byte_scan.h"
 #include "engine/expr_node.h"
 
 namespace quarry {
@@ -51,6 +52,9 @@ struct ProgramInfo {
     // literal looks for first.
     size_t prefixRareByte = 0;
     size_t requiredRareByte = 0;
+    // Both prepared for a scan that ignores case.
+    detail::FoldedLiteral prefixFolded;
+    detail::FoldedLiteral requiredFolded;
     // Neither holds an ASCII letter, so the case option does not matter.
     bool prefixWithoutLetters = false;
     bool requiredWithoutLetters = false;

@@ -96,8 +96,11 @@ int32_t CExpression::Find(const char* text, int32_t length, const char* from, bo
 
 int32_t CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
                                    int32_t searchLimit, bool lineMode) {
-    const char* text = input.Data();
-    const int32_t len = input.Length();
+    return ListMatchings(input.Data(), input.Length(), output, matchCase, searchLimit, lineMode);
+}
+
+int32_t CExpression::ListMatchings(const char* text, int32_t len, TextBuffer& output,
+                                   bool matchCase, int32_t searchLimit, bool lineMode) {
     int32_t pos = Find(text, len, text, matchCase, searchLimit, lineMode);
     int32_t count = 0;
     while (pos >= 0) {
@@ -126,8 +129,13 @@ int32_t CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, 
 int32_t CExpression::ReplaceAll(const TextBuffer& input, TextBuffer& output,
                                 const char* rewriteText, bool matchCase, int32_t searchLimit,
                                 bool lineMode) {
-    const char* text = input.Data();
-    const int32_t len = input.Length();
+    return ReplaceAll(input.Data(), input.Length(), output, rewriteText, matchCase, searchLimit,
+                      lineMode);
+}
+
+int32_t CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& output,
+                                const char* rewriteText, bool matchCase, int32_t searchLimit,
+                                bool lineMode) {
     TextBuffer expansion;
     if (len <= 0) {
         return 0;

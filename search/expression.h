@@ -35,6 +35,11 @@ class CExpression {
                           int32_t searchLimit, bool lineMode);
     int32_t ReplaceAll(const TextBuffer& input, TextBuffer& output, const char* rewriteText,
                        bool matchCase, int32_t searchLimit, bool lineMode);
+    // The same over text[0, length), which must be followed by a zero byte.
+    int32_t ListMatchings(const char* text, int32_t length, TextBuffer& output, bool matchCase,
+                          int32_t searchLimit, bool lineMode);
+    int32_t ReplaceAll(const char* text, int32_t length, TextBuffer& output,
+                       const char* rewriteText, bool matchCase, int32_t searchLimit, bool lineMode);
     // Empties output and fills it with the expansion for the current matching.
     void Rewrite(const char* rewriteText, TextBuffer& output);
 

@@ -478,7 +478,8 @@ TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
 }
 
 TEST_F(SearchDialogTest, StackExhaustionShowsTheMessageAndEndsAsIfNothingWasFound) {
-    SetText(QByteArray(400000, 'a'));
+    // The b at the end makes the run over the «a»s worth trying.
+    SetText(QByteArray(400000, 'a') + "b");
     dlg = Open();
     // A small search stack, so that an unlimited greedy loop over a group,
     // which nests once per repetition, reaches its end.
@@ -490,7 +491,7 @@ TEST_F(SearchDialogTest, StackExhaustionShowsTheMessageAndEndsAsIfNothingWasFoun
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], kStackOverflowText);
     EXPECT_EQ(Status(), "No matching found");
-    EXPECT_EQ(Stream(Active()), std::string(400000, 'a')) << "the document is unchanged";
+    EXPECT_TRUE(Stream(Active()) == std::string(400000, 'a') + "b") << "the document is unchanged";
     EXPECT_FALSE(dlg->running);
 
     dlg->RunCommand(kCmdSearch);
