@@ -2,6 +2,7 @@
 // of two values, sixteen bytes at a time where SSE2 is available.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -249,6 +250,69 @@ inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsi
         }
     }
     return end;
+}
+
+// The first position p in [s, end) where the byte at p and the byte after
+// it form one of the M pairs, or where the byte at p is the last before end
+// and the first of a pair; or end.
+template <int M>
+const unsigned char* FindBytePairOf(const unsigned char* s, const unsigned char* end,
+                                    const std::array<unsigned char, 2>* pairs) {
+#if defined(__SSE2__)
+    __m128i first[M];
+    __m128i second[M];
+    for (int k = 0; k < M; ++k) {
+        first[k] = _mm_set1_epi8(static_cast<char>(pairs[k][0]));
+        second[k] = _mm_set1_epi8(static_cast<char>(pairs[k][1]));
+    }
+    // Places s .. s + 15 read their next byte up to s + 16, before end.
+    while (end - s >= 17) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 1));
+        __m128i hit =
+            _mm_and_si128(_mm_cmpeq_epi8(here, first[0]), _mm_cmpeq_epi8(next, second[0]));
+        for (int k = 1; k < M; ++k) {
+            hit = _mm_or_si128(hit, _mm_and_si128(_mm_cmpeq_epi8(here, first[k]),
+                                                  _mm_cmpeq_epi8(next, second[k])));
+        }
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) {
+            return s + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+        s += 16;
+    }
+#endif
+    for (; s < end; ++s) {
+        for (int k = 0; k < M; ++k) {
+            if (s[0] == pairs[k][0] && (end - s < 2 || s[1] == pairs[k][1])) {
+                return s;
+            }
+        }
+    }
+    return end;
+}
+
+// FindBytePairOf for m (1 to 8) pairs.
+inline const unsigned char* FindBytePair(const unsigned char* s, const unsigned char* end,
+                                         const std::array<unsigned char, 2>* pairs, int m) {
+    switch (m) {
+        case 1:
+            return FindBytePairOf<1>(s, end, pairs);
+        case 2:
+            return FindBytePairOf<2>(s, end, pairs);
+        case 3:
+            return FindBytePairOf<3>(s, end, pairs);
+        case 4:
+            return FindBytePairOf<4>(s, end, pairs);
+        case 5:
+            return FindBytePairOf<5>(s, end, pairs);
+        case 6:
+            return FindBytePairOf<6>(s, end, pairs);
+        case 7:
+            return FindBytePairOf<7>(s, end, pairs);
+        default:
+            return FindBytePairOf<8>(s, end, pairs);
+    }
 }
 
 // The first position in [s, end) whose byte the table admits, or end.

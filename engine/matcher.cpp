@@ -574,6 +574,12 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
         }
         return detail::FindLiteralNoCase(s, end, info.prefixFolded);
     }
+    if (info.bytePairCount[caseBit] > 0 && info.firstByteCount[caseBit] >= 2) {
+        // A matching here takes two bytes at least (otherwise any byte could
+        // follow the first), and in line mode both lie within the line.
+        return detail::FindBytePair(s, end, info.bytePairs[caseBit].data(),
+                                    info.bytePairCount[caseBit]);
+    }
     switch (info.firstByteCount[caseBit]) {
         case 0:
             return end;

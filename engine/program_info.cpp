@@ -223,6 +223,21 @@ void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstN
         }
     }
     info.secondBytesKnown[caseBit] = true;
+
+    // Few enough (first byte, second byte) pairs for a scan that tests both.
+    int pairs = 0;
+    for (int i = 0; i < count; ++i) {
+        for (int b = 0; b < 256; ++b) {
+            if ((sets[static_cast<size_t>(i)][static_cast<size_t>(b >> 3)] >> (b & 7)) & 1) {
+                if (pairs < kMaxBytePairs) {
+                    info.bytePairs[caseBit][static_cast<size_t>(pairs)] = {
+                        list[static_cast<size_t>(i)], static_cast<unsigned char>(b)};
+                }
+                ++pairs;
+            }
+        }
+    }
+    info.bytePairCount[caseBit] = pairs <= kMaxBytePairs ? pairs : 0;
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 
 namespace quarry {
 
+inline constexpr int kMaxBytePairs = 8;
+
 struct ProgramInfo {
     const ExprNode* program = nullptr;
     int32_t nodeCount = 0;
@@ -39,6 +41,10 @@ struct ProgramInfo {
     std::array<bool, 2> secondBytesKnown{};
     std::array<std::array<std::array<uint8_t, 32>, 6>, 2> secondBytes{};
     std::array<std::array<unsigned char, 2>, 2> firstByteRange{};
+    // With second bytes known: all (first byte, following byte) pairs when
+    // there are at most kMaxBytePairs of them (count 0: too many).
+    std::array<int, 2> bytePairCount{};
+    std::array<std::array<std::array<unsigned char, 2>, kMaxBytePairs>, 2> bytePairs{};
     // The literal bytes every matching begins with (the leading EXACTLY
     // nodes), compared with the run's case option.
     std::string prefix;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -73,6 +74,24 @@ TEST(ByteScan, ByteSetScansFindTheFirstAdmittedByte) {
         const unsigned char hi = std::max(v[0], v[1]);
         EXPECT_EQ(Offset(FindInRange(s, end, lo, hi), text),
                   first([&](unsigned char c) { return c >= lo && c <= hi; }));
+        std::array<unsigned char, 2> pairs[8];
+        for (auto& pair : pairs) {
+            pair = {v[rng() % 6], v[rng() % 6]};
+        }
+        for (int m = 1; m <= 8; ++m) {
+            size_t want = from;
+            for (; want < text.size(); ++want) {
+                bool fits = false;
+                for (int k = 0; k < m; ++k) {
+                    fits = fits || (U(text)[want] == pairs[k][0] &&
+                                    (want + 1 == text.size() || U(text)[want + 1] == pairs[k][1]));
+                }
+                if (fits) {
+                    break;
+                }
+            }
+            EXPECT_EQ(Offset(FindBytePair(s, end, pairs, m), text), want) << m;
+        }
         unsigned char table[256] = {};
         table[v[2]] = table[v[3]] = 1;
         EXPECT_EQ(Offset(FindInTable(s, end, table), text),
