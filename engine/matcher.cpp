@@ -758,7 +758,15 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 continue;
             }
             if (s >= lineEnd) {
-                lineEnd = detail::FindEither(s, end, '\r', '\n');
+                LineHint* hint = m.lineHint;
+                if (hint != nullptr && s >= hint->from && s < hint->end) {
+                    lineEnd = hint->end;
+                } else {
+                    lineEnd = detail::FindEither(s, end, '\r', '\n');
+                    if (hint != nullptr) {
+                        *hint = LineHint{s, lineEnd};
+                    }
+                }
                 m.lastPercent = 0;  // percentages relate to each line's end
             }
         }
@@ -775,7 +783,23 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             }
             const unsigned char* literalEnd = literalAt + literal.size();
             if (literalEnd > lineEnd) {
-                s = lineEnd;  // not in this line after s
+                // Not in this line after s: no line before the literal's own
+                // can hold a matching either.
+                s = lineEnd;
+                if (literalAt > lineEnd) {
+                    // lineEnd holds a line break: the last one before the
+                    // literal is at or after it.
+                    const auto before = static_cast<size_t>(literalAt - lineEnd);
+                    const void* lf = memrchr(lineEnd, '\n', before);
+                    const auto* lastBreak =
+                        lf != nullptr ? static_cast<const unsigned char*>(lf) : lineEnd;
+                    const void* cr =
+                        memrchr(lastBreak, '\r', static_cast<size_t>(literalAt - lastBreak));
+                    if (cr != nullptr) {
+                        lastBreak = static_cast<const unsigned char*>(cr);
+                    }
+                    s = lastBreak + 1;
+                }
                 continue;
             }
             if (m.searchLimit >= 0 && literalEnd - s > m.searchLimit) {
@@ -897,8 +921,9 @@ int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t l
 int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t length,
                    const unsigned char* from, int32_t* groups, int caseSensitive,
                    int32_t searchLimit, bool lineMode, const MatchCallbacks& callbacks,
-                   uintptr_t stackFloor) {
+                   uintptr_t stackFloor, LineHint* lineHint) {
     MatchContext& m = context;
+    m.lineHint = lineHint;
     m.searchLimit = searchLimit;
     m.callbacks = callbacks;
     m.lastPercent = 0;

@@ -18,6 +18,16 @@ struct MatchCallbacks {
     void* user = nullptr;
 };
 
+// What a line-mode search learnt about the line it ended in: every position
+// from `from` up to `end` lies in the line that ends at `end`. A caller that
+// searches one unchanged text again and again from where the last matching
+// ended passes the same hint to each search, so that the rest of the line is
+// not scanned for its end once more.
+struct LineHint {
+    const unsigned char* from = nullptr;
+    const unsigned char* end = nullptr;
+};
+
 // The state of one matching run. ExecExpression uses one instance per thread;
 // only one search runs at a time on it.
 struct MatchContext {
@@ -36,6 +46,7 @@ struct MatchContext {
     // progressDue; it moves on by progressStep.
     const unsigned char* progressDue = nullptr;
     uintptr_t progressStep = 1;
+    LineHint* lineHint = nullptr;  // of the current run, if its caller keeps one
 
     // Set when a test of the current attempt met the input end: its outcome
     // may then differ for a later input end.
@@ -119,7 +130,7 @@ int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t l
 int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t length,
                    const unsigned char* from, int32_t* groups, int caseSensitive,
                    int32_t searchLimit, bool lineMode, const MatchCallbacks& callbacks = {},
-                   uintptr_t stackFloor = 0);
+                   uintptr_t stackFloor = 0, LineHint* lineHint = nullptr);
 
 // The matcher's state on this thread, for TryAt and MatchHere.
 MatchContext& CurrentMatchContext();

@@ -51,7 +51,8 @@ int CExpression::Execute(const unsigned char* text, int32_t length, const unsign
 }
 
 int CExpression::Run(const unsigned char* text, int32_t length, const unsigned char* from,
-                     int caseSensitive, int32_t searchLimit, bool lineMode, bool lineProgress) {
+                     int caseSensitive, int32_t searchLimit, bool lineMode, bool lineProgress,
+                     LineHint* lineHint) {
     MatchCallbacks callbacks;
     callbacks.user = this;
     callbacks.cancelPoll = [](void* self) { return static_cast<CExpression*>(self)->PollCancel(); };
@@ -67,7 +68,7 @@ int CExpression::Run(const unsigned char* text, int32_t length, const unsigned c
                        static_cast<CExpression*>(self)->ReportProgress(percent);
                    };
     const int r = ExecExpression(info_, text, length, from, m_pGroups, caseSensitive, searchLimit,
-                                 lineMode, callbacks, CurrentStackFloor());
+                                 lineMode, callbacks, CurrentStackFloor(), lineHint);
     if (r == kStackExhausted) {
         ShowMessage(kStackOverflowText, kStackOverflowTitle, {}, MB_OK);
         return -1;
@@ -76,7 +77,7 @@ int CExpression::Run(const unsigned char* text, int32_t length, const unsigned c
 }
 
 int32_t CExpression::Find(const char* text, int32_t length, const char* from, bool matchCase,
-                          int32_t searchLimit, bool lineMode) {
+                          int32_t searchLimit, bool lineMode, LineHint* lineHint) {
     m_pText = text;
     textLength_ = length;
     const int caseSensitive = matchCase ? 1 : 0;
@@ -89,8 +90,8 @@ int32_t CExpression::Find(const char* text, int32_t length, const char* from, bo
             return -1;
         }
     }
-    const int r =
-        Run(Bytes(text), length, Bytes(from), caseSensitive, searchLimit, lineMode, lineMode);
+    const int r = Run(Bytes(text), length, Bytes(from), caseSensitive, searchLimit, lineMode,
+                      lineMode, lineHint);
     return r == 1 ? m_pGroups[0] : -1;
 }
 
@@ -101,7 +102,8 @@ int32_t CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, 
 
 int32_t CExpression::ListMatchings(const char* text, int32_t len, TextBuffer& output,
                                    bool matchCase, int32_t searchLimit, bool lineMode) {
-    int32_t pos = Find(text, len, text, matchCase, searchLimit, lineMode);
+    LineHint line;
+    int32_t pos = Find(text, len, text, matchCase, searchLimit, lineMode, &line);
     int32_t count = 0;
     while (pos >= 0) {
         const int32_t n = m_pGroups[64] - m_pGroups[0];
@@ -121,7 +123,7 @@ int32_t CExpression::ListMatchings(const char* text, int32_t len, TextBuffer& ou
             m_bOutputShort = true;
             break;
         }
-        pos = Find(text, len, text + pos + n, matchCase, searchLimit, lineMode);
+        pos = Find(text, len, text + pos + n, matchCase, searchLimit, lineMode, &line);
     }
     return count;
 }
@@ -140,7 +142,8 @@ int32_t CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& outpu
     if (len <= 0) {
         return 0;
     }
-    int32_t d = Find(text, len, text, matchCase, searchLimit, lineMode);
+    LineHint line;
+    int32_t d = Find(text, len, text, matchCase, searchLimit, lineMode, &line);
     const char* src = text;
     int32_t count = 0;
     while (d >= 0) {
@@ -162,7 +165,7 @@ int32_t CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& outpu
             return count;
         }
         src = text + d + n;
-        d = Find(text, len, src, matchCase, searchLimit, lineMode);
+        d = Find(text, len, src, matchCase, searchLimit, lineMode, &line);
     }
     if (!output.Append(src, static_cast<int32_t>(text + len - src))) {
         m_bOutputShort = true;

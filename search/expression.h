@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/expr_node.h"
+#include "engine/matcher.h"
 #include "engine/program_info.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
@@ -28,9 +29,11 @@ class CExpression {
     int Execute(const unsigned char* text, int32_t length, const unsigned char* from,
                 int caseSensitive, int32_t searchLimit, bool lineProgress);
 
-    // Start offset of the next matching at or after from, or -1.
+    // Start offset of the next matching at or after from, or -1. A loop that
+    // searches one unchanged text from each matching's end may pass the same
+    // lineHint to every call.
     int32_t Find(const char* text, int32_t length, const char* from, bool matchCase,
-                 int32_t searchLimit, bool lineMode);
+                 int32_t searchLimit, bool lineMode, LineHint* lineHint = nullptr);
     int32_t ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
                           int32_t searchLimit, bool lineMode);
     int32_t ReplaceAll(const TextBuffer& input, TextBuffer& output, const char* rewriteText,
@@ -60,7 +63,7 @@ class CExpression {
   private:
     // Execute over the whole text or, in line mode, line by line in one call.
     int Run(const unsigned char* text, int32_t length, const unsigned char* from, int caseSensitive,
-            int32_t searchLimit, bool lineMode, bool lineProgress);
+            int32_t searchLimit, bool lineMode, bool lineProgress, LineHint* lineHint = nullptr);
 
     SearchHost* host_;
     ProgramInfo info_;        // the program's analysis, made once for every search

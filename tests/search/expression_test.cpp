@@ -113,6 +113,20 @@ TEST(ListMatchings, EachMatchingOnALineOfItsOwn) {
     EXPECT_EQ(List("a.*", "ab\r\ncd a").output, "ab\r\na\r\n");
 }
 
+TEST(ListMatchings, LineModeOverEveryKindOfLineBreak) {
+    // Several matchings in one line, lines without the «=» every matching
+    // needs, and CR LF, LF, CR and LF CR breaks before the lines that have it.
+    const std::string text = "a=1 b=2 c=3\r\nxx\nno\r\ny=3\rno\n\rz=4 q\r\n\r\nzz=44";
+    const Listing l = List("(\\w+)=(\\d+)", text);
+    EXPECT_EQ(l.count, 6);
+    EXPECT_EQ(l.output, "a=1\r\nb=2\r\nc=3\r\ny=3\r\nz=4\r\nzz=44\r\n");
+    const Listing r = Replace("(\\w+)=(\\d+)", "\\2:\\1", text);
+    EXPECT_EQ(r.count, 6);
+    EXPECT_EQ(r.output, "1:a 2:b 3:c\r\nxx\nno\r\n3:y\rno\n\r4:z q\r\n\r\n44:zz");
+    // A matching needs its whole literal within one line.
+    EXPECT_EQ(List("b=\\d", "ab=\n5 b=6").output, "b=6\r\n");
+}
+
 TEST(ListMatchings, EmptyMatchingIsCountedAndEndsTheList) {
     const Listing first = List("a*", "baa");
     EXPECT_EQ(first.count, 1);
