@@ -14,6 +14,15 @@
 
 namespace quarry::detail {
 
+#if defined(__SSE2__)
+// The first of the sixteen places from s that a byte comparison's result
+// marks, or nullptr.
+inline const unsigned char* FirstMarked(const unsigned char* s, __m128i marks) {
+    const int mask = _mm_movemask_epi8(marks);
+    return mask != 0 ? s + __builtin_ctz(static_cast<unsigned>(mask)) : nullptr;
+}
+#endif
+
 // The first position in [s, end) holding a or b, or end.
 inline const unsigned char* FindEither(const unsigned char* s, const unsigned char* end,
                                        unsigned char a, unsigned char b) {
@@ -22,10 +31,9 @@ inline const unsigned char* FindEither(const unsigned char* s, const unsigned ch
     const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
     while (end - s >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-        const int mask =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, va), _mm_cmpeq_epi8(chunk, vb)));
-        if (mask != 0) {
-            return s + __builtin_ctz(static_cast<unsigned>(mask));
+        if (const unsigned char* at = FirstMarked(
+                s, _mm_or_si128(_mm_cmpeq_epi8(chunk, va), _mm_cmpeq_epi8(chunk, vb)))) {
+            return at;
         }
         s += 16;
     }
@@ -54,9 +62,8 @@ inline const unsigned char* FindAnyOf(const unsigned char* s, const unsigned cha
         hit = _mm_or_si128(hit, _mm_cmpeq_epi8(chunk, v[3]));
         hit = _mm_or_si128(hit,
                            _mm_or_si128(_mm_cmpeq_epi8(chunk, v[4]), _mm_cmpeq_epi8(chunk, v[5])));
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask != 0) {
-            return s + __builtin_ctz(static_cast<unsigned>(mask));
+        if (const unsigned char* at = FirstMarked(s, hit)) {
+            return at;
         }
         s += 16;
     }
@@ -82,9 +89,9 @@ inline const unsigned char* FindInRange(const unsigned char* s, const unsigned c
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
         // In range when chunk - lo, taken modulo 256, is at most the width.
         const __m128i offset = _mm_sub_epi8(chunk, vlo);
-        const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(offset, vwidth), offset));
-        if (mask != 0) {
-            return s + __builtin_ctz(static_cast<unsigned>(mask));
+        if (const unsigned char* at =
+                FirstMarked(s, _mm_cmpeq_epi8(_mm_min_epu8(offset, vwidth), offset))) {
+            return at;
         }
         s += 16;
     }
@@ -275,9 +282,8 @@ const unsigned char* FindBytePairOf(const unsigned char* s, const unsigned char*
             hit = _mm_or_si128(hit, _mm_and_si128(_mm_cmpeq_epi8(here, first[k]),
                                                   _mm_cmpeq_epi8(next, second[k])));
         }
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask != 0) {
-            return s + __builtin_ctz(static_cast<unsigned>(mask));
+        if (const unsigned char* at = FirstMarked(s, hit)) {
+            return at;
         }
         s += 16;
     }

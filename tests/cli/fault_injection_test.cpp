@@ -15,29 +15,20 @@
 #include "cli/options.h"
 #include "cli/run.h"
 #include "tests/fault_support.h"
+#include "tests/temp_dir.h"
 
 namespace quarry::cli {
 namespace {
 
-namespace fs = std::filesystem;
-
 class CliShortResult : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quarry-cli-fault-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         std::string text;
         for (int i = 0; i < 4096; ++i) {
             text += "line " + std::to_string(i) + "\n";
         }
-        input_ = dir_ + "/in.txt";
-        std::ofstream(input_, std::ios::binary) << text;
+        input_ = dir_.Write("in.txt", text);
         inputSize_ = text.size();
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
 
     struct Result {
@@ -48,8 +39,8 @@ class CliShortResult : public ::testing::Test {
     // Runs with every buffer growth beyond `largest` bytes refused.
     Result RunFailing(CliOptions options, size_t largest) {
         options.files = {input_};
-        const std::string outPath = dir_ + "/out.bin";
-        const std::string errPath = dir_ + "/err.txt";
+        const std::string outPath = dir_.File("out.bin");
+        const std::string errPath = dir_.File("err.txt");
         RunIo io;
         io.in = open("/dev/null", O_RDONLY);
         io.out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -72,7 +63,8 @@ class CliShortResult : public ::testing::Test {
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-    std::string dir_, input_;
+    test::TempDir dir_{"quarry-cli-fault"};
+    std::string input_;
     size_t inputSize_ = 0;
 };
 

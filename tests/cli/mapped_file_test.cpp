@@ -12,29 +12,17 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "tests/slow_build.h"
+#include "tests/temp_dir.h"
 
 namespace quarry::cli {
 namespace {
 
-namespace fs = std::filesystem;
-
 class MappedFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quarry-map-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    void SetUp() override { page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
 
     // A file of `size` bytes that differ from page to page and are never 0.
     std::string Write(const std::string& name, size_t size) {
@@ -42,13 +30,11 @@ class MappedFileTest : public ::testing::Test {
         for (size_t i = 0; i < size; ++i) {
             bytes[i] = static_cast<char>('A' + (i * 7 + i / page_) % 26);
         }
-        const std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
         contents_ = bytes;
-        return path;
+        return dir_.Write(name, bytes);
     }
 
-    std::string dir_;
+    test::TempDir dir_{"quarry-map"};
     size_t page_ = 4096;
     std::string contents_;
 };

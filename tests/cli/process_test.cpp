@@ -12,6 +12,7 @@
 
 #include "search/host.h"
 #include "tests/slow_build.h"
+#include "tests/temp_dir.h"
 
 #include <algorithm>
 #include <chrono>
@@ -83,17 +84,7 @@ std::string ReadWhole(const std::string& path) {
 
 class CliProcess : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "quarry-cli-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    std::string Path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+    std::string Path(const std::string& name) const { return dir_.File(name); }
 
     std::string WriteFile(const std::string& name, const std::string& bytes) {
         std::ofstream out(Path(name), std::ios::binary);
@@ -182,7 +173,7 @@ class CliProcess : public ::testing::Test {
         return Run(args, WriteFile("stdin.bin", input));
     }
 
-    std::string dir_;
+    quarry::test::TempDir dir_{"quarry-cli-test"};
     std::string command_;
     rlim_t addressSpaceLimit_ = 0;  // for the child; 0: inherited
 };
@@ -388,10 +379,10 @@ TEST_F(CliProcess, UnreadableInputStopsBeforeTheSearch) {
     EXPECT_OUTCOME(
         Run({"a", good, missing}), 2, "",
         AccessDenied(missing) + "quarry-cli: " + missing + ": No such file or directory\n");
-    EXPECT_OUTCOME(Run({"a", dir_}), 2, "",
-                   AccessDenied(dir_) + "quarry-cli: " + dir_ + ": Is a directory\n");
-    EXPECT_OUTCOME(Run({"a", good, dir_}), 2, "",
-                   AccessDenied(dir_) + "quarry-cli: " + dir_ + ": Is a directory\n");
+    EXPECT_OUTCOME(Run({"a", dir_.Path()}), 2, "",
+                   AccessDenied(dir_.Path()) + "quarry-cli: " + dir_.Path() + ": Is a directory\n");
+    EXPECT_OUTCOME(Run({"a", good, dir_.Path()}), 2, "",
+                   AccessDenied(dir_.Path()) + "quarry-cli: " + dir_.Path() + ": Is a directory\n");
     if (geteuid() != 0) {  // root reads everything
         const std::string locked = WriteFile("locked.txt", "a");
         chmod(locked.c_str(), 0);

@@ -19,6 +19,7 @@
 #include "search/text_buffer.h"
 #include "test_support.h"
 #include "tests/fault_support.h"
+#include "tests/temp_dir.h"
 
 namespace quarry {
 namespace {
@@ -48,30 +49,17 @@ void PrintTo(const Snapshot& s, std::ostream* os) {
         << "\"}";
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/quarry-fault-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
-        return Path(name);
-    }
-    // A file of `size` bytes that takes no disk space.
-    std::string Sparse(const std::string& name, off_t size) const {
-        const int fd = ::open(Path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(::ftruncate(fd, size), 0);
-        ::close(fd);
-        return Path(name);
-    }
+using test::TempDir;
 
-  private:
-    std::string path_;
-};
+// A file of `size` bytes in dir that takes no disk space.
+std::string Sparse(const TempDir& dir, const std::string& name, off_t size) {
+    const std::string path = dir.File(name);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, size), 0);
+    ::close(fd);
+    return path;
+}
 
 // --- buffer growth that fails ---
 
@@ -224,9 +212,9 @@ TEST(LargeFiles, AppendFileRefusesWhatThirtyTwoBitsCannotHoldWithoutReading) {
     test::MessageRecorder recorder;
     // Exactly 2 GiB; 4 GiB + 5, whose low 32 bits would pass for 5 bytes;
     // and one that fits alone but not behind what the buffer holds.
-    const std::string two = dir.Sparse("two.bin", off_t{1} << 31);
-    const std::string wraps = dir.Sparse("wraps.bin", (off_t{1} << 32) + 5);
-    const std::string nearly = dir.Sparse("nearly.bin", INT32_MAX - 4);
+    const std::string two = Sparse(dir, "two.bin", off_t{1} << 31);
+    const std::string wraps = Sparse(dir, "wraps.bin", (off_t{1} << 32) + 5);
+    const std::string nearly = Sparse(dir, "nearly.bin", INT32_MAX - 4);
     TextBuffer b;
     ASSERT_TRUE(b.Append("abc", 3));
     const Snapshot before(b);
@@ -260,7 +248,7 @@ SettingsRecord Stored() {
 
 TEST(SettingsFaults, AFullDiskOrAReadOnlyFolderKeepsTheOldFileAndLeavesNoTemporary) {
     TempDir dir;
-    const std::string path = dir.Path("settings.dat");
+    const std::string path = dir.File("settings.dat");
     ASSERT_TRUE(SaveSettingsFile(path, Stored()));
     const std::string before = ReadWhole(path);
     SettingsRecord bigger = Stored();
@@ -274,24 +262,24 @@ TEST(SettingsFaults, AFullDiskOrAReadOnlyFolderKeepsTheOldFileAndLeavesNoTempora
     }
     EXPECT_NE(error.find("settings.dat"), std::string::npos) << error;
     EXPECT_EQ(ReadWhole(path), before);
-    EXPECT_EQ(EntryCount(dir.Path("")), 1u) << "the partial temporary is gone";
+    EXPECT_EQ(EntryCount(dir.Path()), 1u) << "the partial temporary is gone";
 
-    ASSERT_EQ(chmod(dir.Path("").c_str(), 0555), 0);
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0555), 0);
     {
         test::PermissionsHoldForRoot permissions;
         ASSERT_TRUE(permissions.holds());
         error.clear();
         EXPECT_FALSE(SaveSettingsFile(path, bigger, &error));
     }
-    chmod(dir.Path("").c_str(), 0755);
+    chmod(dir.Path().c_str(), 0755);
     EXPECT_NE(error.find("settings.dat"), std::string::npos) << error;
     EXPECT_EQ(ReadWhole(path), before);
-    EXPECT_EQ(EntryCount(dir.Path("")), 1u);
+    EXPECT_EQ(EntryCount(dir.Path()), 1u);
 }
 
 TEST(SettingsFaults, AnUnreadableFileIsTakenAsMissingAndLeavesTheDefaults) {
     TempDir dir;
-    const std::string path = dir.Path("settings.dat");
+    const std::string path = dir.File("settings.dat");
     ASSERT_TRUE(SaveSettingsFile(path, Stored()));
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
     test::PermissionsHoldForRoot permissions;

@@ -12,9 +12,12 @@
 #include <string>
 
 #include "search/settings_file.h"
+#include "tests/temp_dir.h"
 
 namespace quarry {
 namespace {
+
+using test::TempDir;
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string out;
@@ -44,24 +47,6 @@ SettingsRecord Sample() {
     r.matchLineBreaks = true;
     return r;
 }
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "settingsXXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -11,33 +11,16 @@
 
 #include "test_support.h"
 #include "tests/fault_support.h"
+#include "tests/temp_dir.h"
 
 namespace quarry {
 namespace {
 
-namespace fs = std::filesystem;
+using test::TempDir;
 
 std::string Content(const TextBuffer& b) {
     return std::string(b.Data(), b.Length());
 }
-
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/quarry-tb-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // --- construction and growth ---
 
@@ -160,9 +143,9 @@ TEST(TextBufferFile, UnopenableFileShowsAccessDeniedAndReturnsMinusOne) {
     TempDir dir;
     test::MessageRecorder recorder;
     TextBuffer b;
-    const std::string missing = dir.path() + "/missing.txt";
+    const std::string missing = dir.Path() + "/missing.txt";
     EXPECT_EQ(b.AppendFile(missing, 1), -1);
-    EXPECT_EQ(b.AppendFile(dir.path(), 0), -1) << "a folder is no file";
+    EXPECT_EQ(b.AppendFile(dir.Path(), 0), -1) << "a folder is no file";
     ASSERT_EQ(recorder.messages.size(), 2u);
     EXPECT_EQ(recorder.messages[0].title, "Dateizugriff verweigert");
     EXPECT_EQ(recorder.messages[0].text,
