@@ -119,7 +119,7 @@ void BM_ListMatchings(benchmark::State& state, const Workload& w, bool lineMode)
     for (auto _ : state) {
         output.Clear();
         matchings =
-            expression.ListMatchings(*g_corpus, output, w.matchCase, w.searchLimit, lineMode);
+            expression.ListMatchings(*g_corpus, output, w.matchCase, w.searchLimit, lineMode).count;
         benchmark::DoNotOptimize(output.Data());
     }
     SetCounters(state, matchings);
@@ -132,8 +132,10 @@ void BM_ReplaceAll(benchmark::State& state, const Workload& w, bool lineMode) {
     int64_t matchings = 0;
     for (auto _ : state) {
         output.Clear();
-        matchings = expression.ReplaceAll(*g_corpus, output, w.rewrite, w.matchCase, w.searchLimit,
-                                          lineMode);
+        matchings =
+            expression
+                .ReplaceAll(*g_corpus, output, w.rewrite, w.matchCase, w.searchLimit, lineMode)
+                .count;
         benchmark::DoNotOptimize(output.Data());
     }
     SetCounters(state, matchings);

@@ -128,7 +128,7 @@ void BM_StepReplaceAll(benchmark::State& state) {
         int32_t n = 0;
         RunOnLargeStack(kSearchStackBytes, [&] {
             CExpression expression(kSearch);
-            n = expression.ReplaceAll(input, output, kRewrite, false, 1024, true);
+            n = expression.ReplaceAll(input, output, kRewrite, false, 1024, true).count;
         });
         benchmark::DoNotOptimize(n);
     }

@@ -144,12 +144,17 @@ std::string UsageText() {
            "  -h, --help          show this help and exit\n"
            "  -V, --version       show the version and exit\n"
            "\n"
-           "Standard output gets the listing or the transformed text, nothing when the run\n"
-           "is interrupted; standard error gets the outcome (\"3 matchings listed\",\n"
-           "\"No matching found\", \"Invalid expression\", \"Cancelled\") and any message.\n"
+           "Standard output gets the listing or the transformed text, written only once the\n"
+           "whole result is ready: nothing when the search fails or is interrupted. An\n"
+           "interrupt while the result is being written stops the writing, so the output\n"
+           "then holds only its beginning (exit status 130 says so). Standard error gets\n"
+           "the outcome (\"3 matchings listed\", \"No matching found\", \"Invalid\n"
+           "expression\", \"Cancelled\") and any message.\n"
            "\n"
-           "Exit status: 0 at least one matching, 1 none, 2 invalid expression, bad\n"
-           "command line, unreadable input or failed output, 130 interrupted (Ctrl-C).\n";
+           "Exit status: 0 at least one matching, 1 none, 2 invalid expression or rewrite\n"
+           "expression, bad command line, unreadable input, a search that ran out of stack\n"
+           "or a result too large for memory (nothing is written then), failed output; 130\n"
+           "interrupted (Ctrl-C).\n";
 }
 
 std::string VersionText() {

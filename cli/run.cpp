@@ -121,8 +121,9 @@ struct Input {
     int32_t Length() const { return buffer ? buffer->Length() : mapped.Length(); }
 };
 
+// name: a file name as given, shown with its control characters escaped.
 std::string SystemError(const std::string& name, int error) {
-    return "quarry-cli: " + name + ": " + std::strerror(error);
+    return "quarry-cli: " + EscapeControls(name) + ": " + std::strerror(error);
 }
 
 void ReportUnreadable(ErrorOutput& errors, const std::string& path, int error) {
@@ -132,7 +133,7 @@ void ReportUnreadable(ErrorOutput& errors, const std::string& path, int error) {
 
 // what: "big.txt is", "the joined files are"; size: "2147483648 bytes".
 void ReportTooLarge(ErrorOutput& errors, const std::string& what, const std::string& size) {
-    errors.Line("quarry-cli: " + what + " too large: " + size + ", but at most " +
+    errors.Line("quarry-cli: " + EscapeControls(what) + " too large: " + size + ", but at most " +
                 std::to_string(kMaxInputBytes) + " bytes (just under 2 GiB) can be searched");
 }
 
@@ -141,7 +142,7 @@ std::string Bytes(int64_t size) {
 }
 
 void ReportNoMemory(ErrorOutput& errors, const std::string& name) {
-    errors.Line("quarry-cli: " + name + ": not enough memory to read it");
+    errors.Line("quarry-cli: " + EscapeControls(name) + ": not enough memory to read it");
 }
 
 // A buffer whose first block already holds `content` bytes, so that reading
@@ -298,7 +299,8 @@ ReadStatus ReadJoined(const CliOptions& options, std::unique_ptr<TextBuffer>& in
         // The join takes each file's length up front; a pipe or device has
         // none and would silently contribute nothing.
         if (!S_ISREG(info.st_mode)) {
-            errors.Line("quarry-cli: " + path + ": only regular files can be joined");
+            errors.Line("quarry-cli: " + EscapeControls(path) +
+                        ": only regular files can be joined");
             return ReadStatus::kFailed;
         }
         total += int64_t{info.st_size} + 1;
@@ -401,6 +403,16 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
         errors.Line("Invalid expression");
         return kExitError;
     }
+    if (options.rewrite) {
+        // A rewrite that cannot be expanded would turn every matching into
+        // nothing: refuse it before anything is read or written.
+        const RewriteCheck check = expression->CheckRewrite(options.rewrite->c_str());
+        if (check.fault != RewriteFault::kNone) {
+            errors.Line("quarry-cli: invalid rewrite expression '" +
+                        EscapeControls(*options.rewrite) + "': " + RewriteFaultText(check));
+            return kExitError;
+        }
+    }
 
     Input input;
     ReadStatus read = ReadStatus::kOk;
@@ -420,15 +432,15 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
 
     // Results grow in steps of the input's size.
     std::unique_ptr<TextBuffer> output = MakeBufferFor(int64_t{input.Length()} + 3);
-    int32_t count = 0;
+    LoopResult result;
     errors.StartProgressClock();
     const bool ran = RunOnLargeStack(SearchStackBytes(), [&] {
         if (options.rewrite) {
-            count = expression->ReplaceAll(input.Data(), input.Length(), *output,
-                                           options.rewrite->c_str(), options.matchCase,
-                                           options.searchLimit, options.lineMode);
+            result = expression->ReplaceAll(input.Data(), input.Length(), *output,
+                                            options.rewrite->c_str(), options.matchCase,
+                                            options.searchLimit, options.lineMode);
         } else {
-            count =
+            result =
                 expression->ListMatchings(input.Data(), input.Length(), *output, options.matchCase,
                                           options.searchLimit, options.lineMode);
         }
@@ -438,21 +450,29 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
         errors.Line(threadError);
         return kExitError;
     }
-    if (interrupted.load()) {
+    if (interrupted.load() || result.outcome == SearchOutcome::kCancelled) {
         errors.Line("Cancelled");
         return kExitInterrupted;
     }
     if (input.mapped.Shrank()) {
         // Part of what was searched read as zeros, not as the file's bytes.
-        errors.Line("quarry-cli: " + options.files[0] +
+        errors.Line("quarry-cli: " + EscapeControls(options.files[0]) +
                     " became shorter while it was searched; nothing was written");
         return kExitError;
     }
-    if (expression->m_bOutputShort) {
+    if (result.outcome == SearchOutcome::kStackExhausted) {
+        // The text after the point where the stack ran out was never
+        // searched: a partial result must not pass for the whole one.
+        errors.Line(std::string(kStackOverflowTitle) + "\n" + kStackOverflowText);
+        errors.Line("quarry-cli: the search ran out of stack; nothing was written");
+        return kExitError;
+    }
+    if (result.outcome == SearchOutcome::kOutputShort) {
         // A result that lost pieces must never pass for the whole one.
         errors.Line("quarry-cli: not enough memory for the whole result; nothing was written");
         return kExitError;
     }
+    const int32_t count = result.count;
 
     if (options.lfSeparators) {
         CrLfToLf(*output);

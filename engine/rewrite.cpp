@@ -4,6 +4,7 @@
 #include "engine/rewrite.h"
 
 #include <new>
+#include <string>
 
 #include "engine/escapes.h"
 
@@ -148,15 +149,68 @@ bool Expand(const char* rewrite, const unsigned char* text, int32_t textLength,
 
 }  // namespace
 
-bool ExpandRewrite(const char* rewrite, const unsigned char* text, int32_t textLength,
-                   const int32_t* groups, std::string& result) {
+ExpandStatus ExpandRewrite(const char* rewrite, const unsigned char* text, int32_t textLength,
+                           const int32_t* groups, std::string& result) {
     result.clear();
     try {
-        return Expand(rewrite, text, textLength, groups, result);
+        return Expand(rewrite, text, textLength, groups, result) ? ExpandStatus::kDone
+                                                                 : ExpandStatus::kFault;
     } catch (const std::bad_alloc&) {
-        result.clear();  // no room for the replacement: it is empty, as for any fault
-        return false;
+        result.clear();
+        result.shrink_to_fit();
+        return ExpandStatus::kNoMemory;
     }
+}
+
+RewriteCheck CheckRewrite(const char* rewrite, int highestGroup) {
+    RewriteCheck check;
+    if (rewrite == nullptr) {
+        return check;
+    }
+    const auto* start = reinterpret_cast<const unsigned char*>(rewrite);
+    for (const unsigned char* p = start; *p;) {
+        if (*p++ != '\\') {
+            continue;
+        }
+        const auto offset = static_cast<int32_t>(p - 1 - start);
+        const unsigned char c = *p;
+        if (c == 0) {
+            return {RewriteFault::kTrailingBackslash, offset};
+        }
+        ++p;
+        int base = 0;
+        int digits = 0;
+        if (c == 'd') {
+            base = 10, digits = 3;
+        } else if (c == 'o') {
+            base = 8, digits = 3;
+        } else if (c == 'x') {
+            base = 16, digits = 2;
+        } else if (c >= '0' && c <= '9' && c - '0' > highestGroup) {
+            return {RewriteFault::kNoSuchGroup, offset, c - '0'};
+        }
+        unsigned char byte = 0;
+        if (digits > 0 && !ParseNumericEscape(p, digits, base, byte)) {
+            return {RewriteFault::kBadNumericEscape, offset};
+        }
+    }
+    return check;
+}
+
+std::string RewriteFaultText(const RewriteCheck& check) {
+    const std::string at = " at offset " + std::to_string(check.offset);
+    switch (check.fault) {
+        case RewriteFault::kNone:
+            return {};
+        case RewriteFault::kTrailingBackslash:
+            return "ends with a backslash";
+        case RewriteFault::kBadNumericEscape:
+            return "incomplete numeric escape" + at;
+        case RewriteFault::kNoSuchGroup:
+            return "refers to group " + std::to_string(check.group) + at +
+                   ", which the search expression does not have";
+    }
+    return {};
 }
 
 }  // namespace quarry

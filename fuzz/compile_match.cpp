@@ -187,15 +187,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quarry::TextBuffer input;
     Check(input.Append(text.data(), length));
     quarry::TextBuffer listed;
-    const int32_t count = expr.ListMatchings(input, listed, matchCase, limit, lineMode);
+    const int32_t count = expr.ListMatchings(input, listed, matchCase, limit, lineMode).count;
     Check(count >= 0 && count <= length + 1);
     Check(listed.Length() <= int64_t{count} * (length + 3));
 
     quarry::TextBuffer replaced;
-    const int32_t replacedCount =
+    const quarry::LoopResult replacedResult =
         expr.ReplaceAll(input, replaced, "<\\0|\\1>", matchCase, limit, lineMode);
+    const int32_t replacedCount = replacedResult.count;
     Check(replacedCount >= 0 && replacedCount <= length + 1);
-    if (replacedCount == 0 && !expr.m_bOutputShort) {
+    if (replacedResult.outcome == quarry::SearchOutcome::kNone) {
         Check(replaced.Length() == length &&
               memcmp(replaced.Data(), text.data(), text.size()) == 0);
     }

@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::string out = "stale";
-    const bool ok = quarry::ExpandRewrite(rewrite.c_str(), text, length, groups, out);
+    const bool ok = quarry::ExpandRewrite(rewrite.c_str(), text, length, groups, out) ==
+                    quarry::ExpandStatus::kDone;
     if (!ok) {
         Check(out.empty());
         free(text);

@@ -10,12 +10,6 @@
 namespace quarry {
 namespace {
 
-// Line-mode progress: the matcher reports against the end of the current
-// line; these convert it to the whole text. Kept across searches.
-int32_t lineEndOffset = 0;
-int32_t textLength = 0;
-int lastOverallPercent = 0;
-
 const unsigned char* Bytes(const char* p) {
     return reinterpret_cast<const unsigned char*>(p);
 }
@@ -25,6 +19,14 @@ void TruncateTo(TextBuffer& buffer, int32_t length) {
         buffer.length = length;
         buffer.data[length] = 0;
     }
+}
+
+// The outcome of a loop whose last search ended with `last`.
+LoopResult LoopEnd(SearchOutcome last, int32_t count) {
+    if (last == SearchOutcome::kNone || last == SearchOutcome::kFound) {
+        return {count > 0 ? SearchOutcome::kFound : SearchOutcome::kNone, count};
+    }
+    return {last, count};
 }
 
 }  // namespace
@@ -61,55 +63,75 @@ int CExpression::Run(const unsigned char* text, int32_t length, const unsigned c
                       int percent) {
             // The matcher's percentage relates to the end of the line it is in.
             const MatchContext& m = CurrentMatchContext();
-            lineEndOffset = static_cast<int32_t>(m.inputEnd - m.textStart);
-            static_cast<CExpression*>(self)->ReportLineProgress(percent);
+            auto* expression = static_cast<CExpression*>(self);
+            expression->lineEndOffset_ = static_cast<int32_t>(m.inputEnd - m.textStart);
+            expression->ReportLineProgress(percent);
         }
                  : [](void* self, int percent) {
                        static_cast<CExpression*>(self)->ReportProgress(percent);
                    };
     const int r = ExecExpression(info_, text, length, from, m_pGroups, caseSensitive, searchLimit,
                                  lineMode, callbacks, CurrentStackFloor(), lineHint);
-    if (r == kStackExhausted) {
-        ShowMessage(kStackOverflowText, kStackOverflowTitle, {}, MB_OK);
-        return -1;
-    }
-    return r;
+    return r == kStackExhausted ? -1 : r;
 }
 
-int32_t CExpression::Find(const char* text, int32_t length, const char* from, bool matchCase,
-                          int32_t searchLimit, bool lineMode, LineHint* lineHint) {
+SearchOutcome CExpression::Search(const char* text, int32_t length, const char* from,
+                                  bool matchCase, int32_t searchLimit, bool lineMode,
+                                  LineHint* lineHint) {
     m_pText = text;
     textLength_ = length;
+    cancelled_ = false;
     const int caseSensitive = matchCase ? 1 : 0;
     if (lineMode) {
         // Lines are searched in one matcher run, each as if the input ended
         // at its line break; offsets stay relative to the whole text, so «^»
         // holds only at its very start.
-        textLength = length;
-        if (from >= text + length || !PollCancel()) {
-            return -1;
+        if (from >= text + length) {
+            return SearchOutcome::kNone;
+        }
+        if (!PollCancel()) {
+            return SearchOutcome::kCancelled;
         }
     }
     const int r = Run(Bytes(text), length, Bytes(from), caseSensitive, searchLimit, lineMode,
                       lineMode, lineHint);
-    return r == 1 ? m_pGroups[0] : -1;
+    if (r == 1) {
+        return SearchOutcome::kFound;
+    }
+    if (r < 0) {
+        return SearchOutcome::kStackExhausted;
+    }
+    return cancelled_ ? SearchOutcome::kCancelled : SearchOutcome::kNone;
 }
 
-int32_t CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
-                                   int32_t searchLimit, bool lineMode) {
+int32_t CExpression::Find(const char* text, int32_t length, const char* from, bool matchCase,
+                          int32_t searchLimit, bool lineMode, LineHint* lineHint) {
+    const SearchOutcome outcome =
+        Search(text, length, from, matchCase, searchLimit, lineMode, lineHint);
+    return outcome == SearchOutcome::kFound ? m_pGroups[0] : -1;
+}
+
+LoopResult CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
+                                      int32_t searchLimit, bool lineMode) {
     return ListMatchings(input.Data(), input.Length(), output, matchCase, searchLimit, lineMode);
 }
 
-int32_t CExpression::ListMatchings(const char* text, int32_t len, TextBuffer& output,
-                                   bool matchCase, int32_t searchLimit, bool lineMode) {
+LoopResult CExpression::ListMatchings(const char* text, int32_t len, TextBuffer& output,
+                                      bool matchCase, int32_t searchLimit, bool lineMode) {
     LineHint line;
-    int32_t pos = Find(text, len, text, matchCase, searchLimit, lineMode, &line);
     int32_t count = 0;
-    while (pos >= 0) {
-        const int32_t n = m_pGroups[64] - m_pGroups[0];
+    const char* from = text;
+    for (;;) {
+        const SearchOutcome outcome =
+            Search(text, len, from, matchCase, searchLimit, lineMode, &line);
+        if (outcome != SearchOutcome::kFound) {
+            return LoopEnd(outcome, count);
+        }
+        const int32_t pos = m_pGroups[0];
+        const int32_t n = m_pGroups[64] - pos;
         ++count;
         if (n == 0) {
-            break;  // an empty matching is counted but ends the list
+            return LoopEnd(outcome, count);  // an empty matching is counted but ends the list
         }
         const int32_t pieceStart = output.Length();
         bool ok = output.Append(text + pos, n);
@@ -120,75 +142,94 @@ int32_t CExpression::ListMatchings(const char* text, int32_t len, TextBuffer& ou
         if (!ok || !output.Append("\r\n", 2)) {
             // The output ends with the last whole line.
             TruncateTo(output, pieceStart);
-            m_bOutputShort = true;
-            break;
+            return {SearchOutcome::kOutputShort, count};
         }
-        pos = Find(text, len, text + pos + n, matchCase, searchLimit, lineMode, &line);
+        from = text + pos + n;
     }
-    return count;
 }
 
-int32_t CExpression::ReplaceAll(const TextBuffer& input, TextBuffer& output,
-                                const char* rewriteText, bool matchCase, int32_t searchLimit,
-                                bool lineMode) {
+LoopResult CExpression::ReplaceAll(const TextBuffer& input, TextBuffer& output,
+                                   const char* rewriteText, bool matchCase, int32_t searchLimit,
+                                   bool lineMode) {
     return ReplaceAll(input.Data(), input.Length(), output, rewriteText, matchCase, searchLimit,
                       lineMode);
 }
 
-int32_t CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& output,
-                                const char* rewriteText, bool matchCase, int32_t searchLimit,
-                                bool lineMode) {
-    TextBuffer expansion;
+LoopResult CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& output,
+                                   const char* rewriteText, bool matchCase, int32_t searchLimit,
+                                   bool lineMode) {
     if (len <= 0) {
-        return 0;
+        return {};
     }
+    TextBuffer expansion;
     LineHint line;
-    int32_t d = Find(text, len, text, matchCase, searchLimit, lineMode, &line);
     const char* src = text;
     int32_t count = 0;
-    while (d >= 0) {
+    SearchOutcome last = SearchOutcome::kNone;
+    for (;;) {
+        const SearchOutcome outcome =
+            Search(text, len, src, matchCase, searchLimit, lineMode, &line);
+        if (outcome == SearchOutcome::kStackExhausted) {
+            return {outcome, count};  // the rest was never searched
+        }
+        if (outcome != SearchOutcome::kFound) {
+            // Cancelled too: the text so far replaced, the rest as it was.
+            last = outcome;
+            break;
+        }
         ++count;
-        const int32_t n = m_pGroups[64] - m_pGroups[0];
+        const int32_t d = m_pGroups[0];
+        const int32_t n = m_pGroups[64] - d;
         if (n == 0) {
             break;  // an empty matching is counted, not replaced, and ends the run
         }
-        Rewrite(rewriteText, expansion);
-        if (m_bOutputShort) {
-            return count;  // the expansion could not be held whole
+        if (!Rewrite(rewriteText, expansion)) {
+            return {SearchOutcome::kOutputShort, count};
         }
         const int32_t pieceStart = output.Length();
         if (!output.Append(src, static_cast<int32_t>(text + d - src)) ||
             !output.Append(expansion.Data(), expansion.Length())) {
             // The output ends behind the last whole replacement.
             TruncateTo(output, pieceStart);
-            m_bOutputShort = true;
-            return count;
+            return {SearchOutcome::kOutputShort, count};
         }
         src = text + d + n;
-        d = Find(text, len, src, matchCase, searchLimit, lineMode, &line);
     }
     if (!output.Append(src, static_cast<int32_t>(text + len - src))) {
-        m_bOutputShort = true;
+        return {SearchOutcome::kOutputShort, count};
     }
-    return count;
+    return LoopEnd(last, count);
 }
 
-void CExpression::Rewrite(const char* rewriteText, TextBuffer& output) {
+bool CExpression::Rewrite(const char* rewriteText, TextBuffer& output) {
     output.Clear();
     if (m_pText == nullptr || m_pGroups == nullptr) {
-        return;
+        return true;
     }
     int32_t groups[kGroupSlots];
     std::memcpy(groups, m_pGroups, sizeof groups);
     std::string bytes;
-    if (ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, groups, bytes) &&
-        !output.Append(bytes.data(), static_cast<int32_t>(bytes.size()))) {
-        m_bOutputShort = true;
+    const ExpandStatus status =
+        ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, groups, bytes);
+    if (status == ExpandStatus::kNoMemory) {
+        return false;
     }
+    // Lengths are 32-bit: a larger replacement cannot be held either.
+    return status == ExpandStatus::kFault ||
+           (bytes.size() <= size_t{INT32_MAX} &&
+            output.Append(bytes.data(), static_cast<int32_t>(bytes.size())));
+}
+
+RewriteCheck CExpression::CheckRewrite(const char* rewriteText) const {
+    return quarry::CheckRewrite(rewriteText, info_.highestGroup);
 }
 
 bool CExpression::PollCancel() {
-    return host_ == nullptr || host_->PollCancel();
+    if (host_ != nullptr && !host_->PollCancel()) {
+        cancelled_ = true;
+        return false;
+    }
+    return true;
 }
 
 void CExpression::ReportProgress(int percent) {
@@ -198,12 +239,12 @@ void CExpression::ReportProgress(int percent) {
 }
 
 void CExpression::ReportLineProgress(int percent) {
-    if (textLength <= 0) {
+    if (textLength_ <= 0) {
         return;
     }
-    const int overall = static_cast<int>(percent * 0.01 * lineEndOffset / textLength * 100.0);
-    if ((overall == 0 && lastOverallPercent != 0) || overall > lastOverallPercent) {
-        lastOverallPercent = overall;
+    const int overall = static_cast<int>(percent * 0.01 * lineEndOffset_ / textLength_ * 100.0);
+    if ((overall == 0 && lastOverallPercent_ != 0) || overall > lastOverallPercent_) {
+        lastOverallPercent_ = overall;
         ReportProgress(overall);
     }
 }

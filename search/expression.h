@@ -8,10 +8,27 @@
 #include "engine/expr_node.h"
 #include "engine/matcher.h"
 #include "engine/program_info.h"
+#include "engine/rewrite.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
 
 namespace quarry {
+
+// How a search, or a command's loop of searches, ended.
+enum class SearchOutcome : uint8_t {
+    kFound,           // a matching; for a loop, at least one
+    kNone,            // no matching
+    kCancelled,       // the host asked to stop
+    kStackExhausted,  // the matcher ran out of stack: the result is unknown
+    kOutputShort,     // the result could not be held whole
+};
+
+// What List Matchings and Replace All did. Only kFound and kNone leave a
+// whole result in the output; after any other outcome it must not be used.
+struct LoopResult {
+    SearchOutcome outcome = SearchOutcome::kNone;
+    int32_t count = 0;  // matchings found before the loop ended
+};
 
 class CExpression {
   public:
@@ -25,26 +42,36 @@ class CExpression {
     CExpression& operator=(const CExpression&) = delete;
 
     // Runs the matcher under the stack guard: 1 found, 0 not found or
-    // cancelled, -1 the stack ran out (the stack-overflow message was shown).
+    // cancelled, -1 the stack ran out.
     int Execute(const unsigned char* text, int32_t length, const unsigned char* from,
                 int caseSensitive, int32_t searchLimit, bool lineProgress);
 
-    // Start offset of the next matching at or after from, or -1. A loop that
-    // searches one unchanged text from each matching's end may pass the same
-    // lineHint to every call.
+    // Looks for the next matching at or after from; with kFound the group
+    // table holds it. A loop that searches one unchanged text from each
+    // matching's end may pass the same lineHint to every call.
+    SearchOutcome Search(const char* text, int32_t length, const char* from, bool matchCase,
+                         int32_t searchLimit, bool lineMode, LineHint* lineHint = nullptr);
+    // Start offset of the next matching at or after from, or -1 for none
+    // (whatever the reason).
     int32_t Find(const char* text, int32_t length, const char* from, bool matchCase,
                  int32_t searchLimit, bool lineMode, LineHint* lineHint = nullptr);
-    int32_t ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
-                          int32_t searchLimit, bool lineMode);
-    int32_t ReplaceAll(const TextBuffer& input, TextBuffer& output, const char* rewriteText,
-                       bool matchCase, int32_t searchLimit, bool lineMode);
+    LoopResult ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
+                             int32_t searchLimit, bool lineMode);
+    LoopResult ReplaceAll(const TextBuffer& input, TextBuffer& output, const char* rewriteText,
+                          bool matchCase, int32_t searchLimit, bool lineMode);
     // The same over text[0, length), which must be followed by a zero byte.
-    int32_t ListMatchings(const char* text, int32_t length, TextBuffer& output, bool matchCase,
-                          int32_t searchLimit, bool lineMode);
-    int32_t ReplaceAll(const char* text, int32_t length, TextBuffer& output,
-                       const char* rewriteText, bool matchCase, int32_t searchLimit, bool lineMode);
+    LoopResult ListMatchings(const char* text, int32_t length, TextBuffer& output, bool matchCase,
+                             int32_t searchLimit, bool lineMode);
+    LoopResult ReplaceAll(const char* text, int32_t length, TextBuffer& output,
+                          const char* rewriteText, bool matchCase, int32_t searchLimit,
+                          bool lineMode);
     // Empties output and fills it with the expansion for the current matching.
-    void Rewrite(const char* rewriteText, TextBuffer& output);
+    // False when the expansion could not be held: output is then empty and
+    // must not stand for the replacement.
+    bool Rewrite(const char* rewriteText, TextBuffer& output);
+    // Whether rewriteText can be expanded for this expression's matchings;
+    // commands refuse a faulty one before they run.
+    RewriteCheck CheckRewrite(const char* rewriteText) const;
 
     bool PollCancel();
     void ReportProgress(int percent);
@@ -55,10 +82,6 @@ class CExpression {
     int m_nState = kReady;
     const char* m_pText = nullptr;
     std::string m_strPattern;
-    // Set when a loop stopped early because its output could not grow: the
-    // output then ends at the last complete piece and must not pass for the
-    // whole result.
-    bool m_bOutputShort = false;
 
   private:
     // Execute over the whole text or, in line mode, line by line in one call.
@@ -66,8 +89,13 @@ class CExpression {
             int32_t searchLimit, bool lineMode, bool lineProgress, LineHint* lineHint = nullptr);
 
     SearchHost* host_;
+    bool cancelled_ = false;  // the host asked to stop during this search
     ProgramInfo info_;        // the program's analysis, made once for every search
     int32_t textLength_ = 0;  // length of the text at m_pText
+    // Line-mode progress: the matcher reports against the end of the current
+    // line; these convert it to the whole text.
+    int32_t lineEndOffset_ = 0;
+    int lastOverallPercent_ = 0;
 };
 
 }  // namespace quarry

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quarry {
@@ -25,6 +26,11 @@ using MessageHandler = std::function<int(const std::string& text, const MessageT
 void SetMessageHandler(MessageHandler handler);
 int ShowMessage(const std::string& text, const MessageTitle& title = std::nullopt,
                 const std::vector<std::string>& captions = {}, int style = MB_OK);
+
+// The text with its control characters and backslashes written as escapes
+// (a line feed as backslash-n, ESC as backslash-x1b, a backslash doubled), so
+// that a file name cannot fake a line of a message.
+std::string EscapeControls(std::string_view text);
 
 // "Dateizugriff verweigert" with the file's name.
 void ShowFileAccessDenied(const std::string& fileName);

@@ -51,11 +51,13 @@ bool TextBuffer::Reserve(int32_t n) {
     if (capacity > needed) {
         return true;
     }
-    const int64_t steps = (needed - capacity) / growStep + 1;
-    const int64_t grown = capacity + steps * growStep;
-    if (grown > INT32_MAX) {
+    if (needed >= INT32_MAX) {
         return false;  // lengths are 32-bit
     }
+    const int64_t steps = (needed - capacity) / growStep + 1;
+    // A step past the 32-bit limit is cut to it: what fits must not be
+    // refused for the step's sake.
+    const int64_t grown = std::min<int64_t>(capacity + steps * growStep, INT32_MAX);
     const bool wasEmpty = data == nullptr;
     if (!Resize(grown)) {
         return false;

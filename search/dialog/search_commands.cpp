@@ -41,18 +41,21 @@ NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t s
     // alone: start from none, or the substitution would repeat an old one.
     std::fill(expression.m_pGroups, expression.m_pGroups + kGroupSlots, -1);
     NextMatching found;
-    found.start = expression.Find(text.Data(), length, text.Data() + from, options.matchCase,
-                                  options.searchLimit, options.lineMode);
+    found.outcome = expression.Search(text.Data(), length, text.Data() + from, options.matchCase,
+                                      options.searchLimit, options.lineMode);
+    if (found.outcome == SearchOutcome::kFound) {
+        found.start = expression.m_pGroups[0];
+        found.length = expression.m_pGroups[64] - expression.m_pGroups[0];
+    } else {
+        std::fill(expression.m_pGroups, expression.m_pGroups + kGroupSlots, -1);
+    }
     // Also without a matching: a rewrite that names no group still expands.
     expression.Rewrite(rewrite, substitution);
-    if (found.start >= 0) {
-        found.length = expression.m_pGroups[64] - expression.m_pGroups[0];
-    }
     return found;
 }
 
-int32_t RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
-                    const char* rewrite, BulkKind kind, const SearchOptions& options) {
+LoopResult RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
+                       const char* rewrite, BulkKind kind, const SearchOptions& options) {
     if (kind == BulkKind::List) {
         return expression.ListMatchings(input, output, options.matchCase, options.searchLimit,
                                         options.lineMode);

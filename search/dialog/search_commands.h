@@ -6,9 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "search/expression.h"
+
 namespace quarry {
 
-class CExpression;
 class TextBuffer;
 
 // Control ids of the four command buttons.
@@ -26,6 +27,8 @@ inline constexpr const char* kStatusReady = "Ready";
 inline constexpr const char* kStatusNotFound = "No matching found";
 inline constexpr const char* kStatusCancelled = "Cancelled";
 inline constexpr const char* kStatusNotWritten = "No document changed";
+inline constexpr const char* kStatusStackOverflow = "Stack Overflow";
+inline constexpr const char* kStatusInvalidRewrite = "Invalid rewrite expression";
 
 enum class BulkKind { List, ReplaceAll };
 
@@ -45,6 +48,7 @@ int32_t SearchLimitFrom(bool limitOn, std::string_view field);
 struct NextMatching {
     int32_t start = -1;  // -1: none
     int32_t length = 0;
+    SearchOutcome outcome = SearchOutcome::kNone;
 };
 
 // Searches text from the selection's end (the text's end when it lies beyond)
@@ -53,10 +57,9 @@ struct NextMatching {
 NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t selectionEnd,
                       const char* rewrite, TextBuffer& substitution, const SearchOptions& options);
 
-// Runs the list or replace-all loop over input into output; the count the
-// loop reports.
-int32_t RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
-                    const char* rewrite, BulkKind kind, const SearchOptions& options);
+// Runs the list or replace-all loop over input into output.
+LoopResult RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
+                       const char* rewrite, BulkKind kind, const SearchOptions& options);
 
 // What the status line reads while a command runs (empty: unchanged).
 std::string RunningStatus(int command);

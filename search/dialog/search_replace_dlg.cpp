@@ -636,6 +636,16 @@ void CSearchReplaceDlg::RunCommand(int command) {
         SetStatus(QString::fromLatin1(kStatusInvalid));
         return;
     }
+    if (command == kCmdSearch || command == kCmdReplaceAll) {
+        // A rewrite that cannot be expanded would replace every matching by
+        // nothing: refuse it before anything runs.
+        const RewriteCheck check = expression.CheckRewrite(rewrite->c_str());
+        if (check.fault != RewriteFault::kNone) {
+            SetStatus(QString::fromLatin1(kStatusInvalidRewrite) + QStringLiteral(": ") +
+                      QString::fromStdString(RewriteFaultText(check)));
+            return;
+        }
+    }
     RecordHistories();
     SetRunning(true);
     const std::string busy = RunningStatus(command);
@@ -686,6 +696,10 @@ std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std:
         editor->SetSel(found.start, int64_t{found.start} + found.length);
     }
     SetSubstitution(std::string(substitution.Data(), size_t(substitution.Length())), format);
+    if (found.outcome == SearchOutcome::kStackExhausted) {
+        ShowMessage(kStackOverflowText, kStackOverflowTitle, {}, MB_OK);
+        return kStatusStackOverflow;
+    }
     return ResultStatus(kCmdSearch, cancelled, found.start);
 }
 
@@ -734,19 +748,30 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
     }
     TextBuffer output(input.Length() + 5);
     const SearchOptions options = ReadOptions();
-    int32_t n = 0;
+    LoopResult result;
     if (!RunOnSearchThread(
-            [&] { n = RunBulkLoop(expression, input, output, rewrite, kind, options); })) {
+            [&] { result = RunBulkLoop(expression, input, output, rewrite, kind, options); })) {
         notWritten_ = true;
         return 0;
     }
-    if (n <= 0 || Cancelled()) {
+    const int32_t n = result.count;
+    if (Cancelled() || result.outcome == SearchOutcome::kCancelled) {
         return n;
     }
-    if (expression.m_bOutputShort) {
+    if (result.outcome == SearchOutcome::kStackExhausted) {
+        // The text after the point where the stack ran out was never
+        // searched: a partial result must not replace the whole one.
+        ShowMessage(kStackOverflowText, kStackOverflowTitle, {}, MB_OK);
+        notWritten_ = true;
+        return n;
+    }
+    if (result.outcome == SearchOutcome::kOutputShort) {
         // A result that lost pieces must never pass for the whole one.
         ShowMessage(kResultTooLargeText);
         notWritten_ = true;
+        return n;
+    }
+    if (n <= 0) {
         return n;
     }
     if (options.newFile) {

@@ -31,7 +31,8 @@ void ExpectRewrites(const std::vector<RewriteCase>& cases) {
         std::string out = "stale";
         const bool ok =
             ExpandRewrite(c.rewrite.c_str(), reinterpret_cast<const unsigned char*>(c.text.data()),
-                          static_cast<int32_t>(c.text.size()), groups.data(), out);
+                          static_cast<int32_t>(c.text.size()), groups.data(),
+                          out) == ExpandStatus::kDone;
         EXPECT_EQ(ok, c.ok);
         if (c.ok) {
             EXPECT_EQ(Printable(out), Printable(c.output));
@@ -101,6 +102,43 @@ TEST(Rewrite, BadEscapesFailTheWholeExpansion) {
         // Everything expanded before the fault is dropped too.
         {R"(\Uabc\x4)", "", "", false, ""},
     });
+}
+
+// ---------------------------------------------------------------------------
+// Checking a rewrite before a command runs
+// ---------------------------------------------------------------------------
+
+// Former fault: these rewrites expanded to nothing at every matching, so
+// Replace All deleted every matching and reported success.
+TEST(CheckRewrite, FindsWhatNoMatchingCanExpand) {
+    struct Case {
+        const char* rewrite;
+        int highestGroup;
+        RewriteFault fault;
+        int32_t offset;
+    };
+    const Case cases[] = {
+        {R"(\9)", 2, RewriteFault::kNoSuchGroup, 0},
+        {R"(a\2=\3)", 2, RewriteFault::kNoSuchGroup, 4},
+        {R"(\1)", 0, RewriteFault::kNoSuchGroup, 0},
+        {R"(abc\)", 1, RewriteFault::kTrailingBackslash, 3},
+        {R"(\x4)", 0, RewriteFault::kBadNumericEscape, 0},
+        {R"(x\d99)", 0, RewriteFault::kBadNumericEscape, 1},
+        {R"(\o8xx)", 0, RewriteFault::kBadNumericEscape, 0},
+        // What can expand passes: references up to the highest group, an
+        // escaped backslash before a digit, whole numeric escapes.
+        {R"(\2=\1\0)", 2, RewriteFault::kNone, -1},
+        {R"(\\9)", 0, RewriteFault::kNone, -1},
+        {R"(\x41\d065\o101\U\E\s)", 0, RewriteFault::kNone, -1},
+        {"", 0, RewriteFault::kNone, -1},
+    };
+    for (const Case& c : cases) {
+        const RewriteCheck check = CheckRewrite(c.rewrite, c.highestGroup);
+        EXPECT_EQ(check.fault, c.fault) << c.rewrite;
+        EXPECT_EQ(check.offset, c.offset) << c.rewrite;
+    }
+    EXPECT_EQ(RewriteFaultText(CheckRewrite(R"(\9)", 2)),
+              "refers to group 9 at offset 0, which the search expression does not have");
 }
 
 // ---------------------------------------------------------------------------

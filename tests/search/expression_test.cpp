@@ -36,22 +36,23 @@ int32_t FindIn(const char* pattern, const std::string& text, Options o = {}, siz
 struct Listing {
     int32_t count;
     std::string output;
+    SearchOutcome outcome;
 };
 
 Listing List(const char* pattern, const std::string& text, Options o = {}) {
     CExpression e(pattern);
     TextBuffer in, out;
     Fill(in, text);
-    const int32_t n = e.ListMatchings(in, out, o.matchCase, o.limit, o.lineMode);
-    return {n, Content(out)};
+    const LoopResult r = e.ListMatchings(in, out, o.matchCase, o.limit, o.lineMode);
+    return {r.count, Content(out), r.outcome};
 }
 
 Listing Replace(const char* pattern, const char* rewrite, const std::string& text, Options o = {}) {
     CExpression e(pattern);
     TextBuffer in, out;
     Fill(in, text);
-    const int32_t n = e.ReplaceAll(in, out, rewrite, o.matchCase, o.limit, o.lineMode);
-    return {n, Content(out)};
+    const LoopResult r = e.ReplaceAll(in, out, rewrite, o.matchCase, o.limit, o.lineMode);
+    return {r.count, Content(out), r.outcome};
 }
 
 constexpr Options kWholeText{false, 1024, false};
@@ -147,7 +148,7 @@ TEST(ListMatchings, NoMatchingLeavesOutputUntouched) {
     TextBuffer in, out;
     Fill(in, "abc");
     Fill(out, "keep");
-    EXPECT_EQ(e.ListMatchings(in, out, false, 1024, true), 0);
+    EXPECT_EQ(e.ListMatchings(in, out, false, 1024, true).count, 0);
     EXPECT_EQ(Content(out), "keep");
 }
 
@@ -176,7 +177,7 @@ TEST(ReplaceAll, EmptyInputLeavesOutputUntouched) {
     CExpression e("x*");
     TextBuffer in, out;
     Fill(out, "keep");
-    EXPECT_EQ(e.ReplaceAll(in, out, "y", false, 1024, false), 0);
+    EXPECT_EQ(e.ReplaceAll(in, out, "y", false, 1024, false).count, 0);
     EXPECT_EQ(Content(out), "keep");
 }
 
@@ -218,7 +219,7 @@ TEST(Cancel, ReplaceAllKeepsTheReplacedPartAndTheUntouchedRest) {
     CExpression e("a", &host);
     TextBuffer in, out;
     Fill(in, text);
-    const int32_t count = e.ReplaceAll(in, out, "X", false, 1024, true);
+    const int32_t count = e.ReplaceAll(in, out, "X", false, 1024, true).count;
     const std::string result = Content(out);
     EXPECT_GT(count, 0);
     EXPECT_LT(count, 2000);
@@ -235,7 +236,9 @@ TEST(Cancel, StopsListingAtTheNextPoll) {
     CExpression e(".", &host);
     TextBuffer in, out;
     Fill(in, "abc\ndef");
-    EXPECT_EQ(e.ListMatchings(in, out, false, 1024, true), 0) << "line mode polls before line 1";
+    const LoopResult r = e.ListMatchings(in, out, false, 1024, true);
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(r.outcome, SearchOutcome::kCancelled) << "line mode polls before line 1";
     test::RecordingHost wholeText(0);
     CExpression w("z.[q]", &wholeText);
     Fill(in, "abz zq");
@@ -276,30 +279,25 @@ TEST(Progress, LineModeReportsAgainstTheWholeText) {
 
 // --- stack exhaustion ---
 
-TEST(StackGuard, ExhaustedStackReportsMinusOneAndTheMessage) {
+TEST(StackGuard, ExhaustedStackIsAnOutcomeAndTheCoreShowsNoMessage) {
     test::MessageRecorder recorder;
     const std::string text(4 << 20, 'a');
+    SearchOutcome outcome = SearchOutcome::kFound;
     int32_t found = 0;
-    int32_t entry0 = 0;
     ASSERT_TRUE(RunOnLargeStack(size_t{2} << 20, [&] {
         CExpression e("(.)*");
-        found =
-            e.Find(text.data(), static_cast<int32_t>(text.size()), text.data(), false, -1, false);
-        entry0 = e.m_pGroups[0];
+        const auto length = static_cast<int32_t>(text.size());
+        outcome = e.Search(text.data(), length, text.data(), false, -1, false);
+        found = e.Find(text.data(), length, text.data(), false, -1, false);
     }));
+    EXPECT_EQ(outcome, SearchOutcome::kStackExhausted);
     EXPECT_EQ(found, -1);
-    EXPECT_EQ(entry0, -1);
-    ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0].title, "Stack Overflow");
-    EXPECT_EQ(recorder.messages[0].text,
-              "Stack Overflow!\nThe search requires too much memory. You can do the following:\n"
-              "1. Limit the search length to a smaller value\n"
-              "2. Make the expression less greedy ( e.g. use @ instead of * )\n"
-              "3. Deactivate 'Match Linebreaks'\n"
-              "...anyway save your work before proceeding!");
+    EXPECT_TRUE(recorder.messages.empty()) << "the front ends say it, once";
 }
 
-TEST(StackGuard, BulkOperationsEndAsIfNothingMoreWasFound) {
+// Former fault: the loops ended at the exhausted search as if nothing more
+// was there, so a result whose tail was never searched passed for the whole.
+TEST(StackGuard, BulkOperationsReportTheExhaustedStackInsteadOfAPartialResult) {
     test::MessageRecorder recorder;
     const std::string text = "ab ab " + std::string(4 << 20, 'a');
     Listing replaced{}, listed{};
@@ -307,11 +305,11 @@ TEST(StackGuard, BulkOperationsEndAsIfNothingMoreWasFound) {
         replaced = Replace("a([ab])*", "<\\0>", text, kWholeTextNoLimit);
         listed = List("a([ab])*", text, kWholeTextNoLimit);
     }));
+    EXPECT_EQ(replaced.outcome, SearchOutcome::kStackExhausted);
     EXPECT_EQ(replaced.count, 2);
-    EXPECT_EQ(replaced.output, "<ab> <ab> " + text.substr(6)) << "the rest is copied unchanged";
+    EXPECT_EQ(listed.outcome, SearchOutcome::kStackExhausted);
     EXPECT_EQ(listed.count, 2);
-    EXPECT_EQ(listed.output, "ab\r\nab\r\n");
-    EXPECT_EQ(recorder.messages.size(), 2u) << "one message per exhausted run";
+    EXPECT_TRUE(recorder.messages.empty());
 }
 
 TEST(StackGuard, SearchThreadHasRoomForMegabytesOfUnlimitedMatching) {

@@ -139,12 +139,13 @@ TEST(FailingGrowth, ListMatchingsStopsShortAtAWholeLine) {
         CExpression e("[a-z]+[0-9]+");
         TextBuffer in, out(16);
         ASSERT_TRUE(in.Append(text.data(), static_cast<int32_t>(text.size())));
-        int32_t n = 0;
+        LoopResult r;
         {
             test::FailingGrowth growth(largest);
-            n = e.ListMatchings(in, out, false, -1, false);
+            r = e.ListMatchings(in, out, false, -1, false);
         }
-        EXPECT_TRUE(e.m_bOutputShort) << largest;
+        const int32_t n = r.count;
+        EXPECT_EQ(r.outcome, SearchOutcome::kOutputShort) << largest;
         EXPECT_LT(n, 200) << largest;
         EXPECT_LT(out.Length(), out.capacity);
         EXPECT_EQ(out.data[out.length], 0);
@@ -191,11 +192,12 @@ TEST(FailingGrowth, ReplaceAllStopsShortAfterAWholeReplacement) {
             CExpression e(pattern);
             TextBuffer in, out(16);
             ASSERT_TRUE(in.Append(text.data(), static_cast<int32_t>(text.size())));
+            LoopResult r;
             {
                 test::FailingGrowth growth(largest);
-                e.ReplaceAll(in, out, rewrite.c_str(), false, -1, false);
+                r = e.ReplaceAll(in, out, rewrite.c_str(), false, -1, false);
             }
-            EXPECT_TRUE(e.m_bOutputShort) << largest;
+            EXPECT_EQ(r.outcome, SearchOutcome::kOutputShort) << largest;
             EXPECT_LT(Content(out).size(), whole);
             EXPECT_EQ(out.data[out.length], 0);
             EXPECT_TRUE(EndsAtAPieceBoundary(Content(out), pieces))
@@ -298,35 +300,27 @@ TEST(StackGuard, LoopsOverAGroupReachTheEndOfTheStackAndAreReported) {
     test::MessageRecorder recorder;
     // The x at the end makes the runs over the «a»s worth trying.
     const std::string text = "ab " + std::string(1 << 20, 'a') + "x";
-    int32_t found = 0;
-    int32_t replaced = 0;
-    std::string replacedText;
-    int32_t listed = 0;
-    bool outputShort = true;
+    SearchOutcome found = SearchOutcome::kFound;
+    LoopResult replaced;
+    LoopResult listed;
     ASSERT_TRUE(RunOnLargeStack(size_t{1} << 20, [&] {
         CExpression find("(a)*x");
-        found = find.Find(text.data(), static_cast<int32_t>(text.size()), text.data() + 3, false,
-                          -1, false);
+        found = find.Search(text.data(), static_cast<int32_t>(text.size()), text.data() + 3, false,
+                            -1, false);
         TextBuffer in, out;
         ASSERT_TRUE(in.Append(text.data(), static_cast<int32_t>(text.size())));
         CExpression replace("(.)*");
         replaced = replace.ReplaceAll(in, out, "<\\1>", false, -1, false);
-        replacedText = Content(out);
         out.Clear();
         CExpression list("(a|b)(a|b)*");
         listed = list.ListMatchings(in, out, false, -1, false);
-        outputShort = list.m_bOutputShort || replace.m_bOutputShort;
     }));
-    EXPECT_EQ(found, -1);
-    EXPECT_EQ(replaced, 0) << "the first attempt already runs out";
-    EXPECT_EQ(replacedText, text) << "nothing replaced, the text copied whole";
-    EXPECT_EQ(listed, 1) << "\"ab\" is listed, then the long run exhausts the stack";
-    EXPECT_FALSE(outputShort);
-    ASSERT_EQ(recorder.messages.size(), 3u);
-    for (const test::Message& m : recorder.messages) {
-        EXPECT_EQ(m.title, kStackOverflowTitle);
-        EXPECT_EQ(m.text, kStackOverflowText);
-    }
+    EXPECT_EQ(found, SearchOutcome::kStackExhausted);
+    EXPECT_EQ(replaced.outcome, SearchOutcome::kStackExhausted);
+    EXPECT_EQ(replaced.count, 0) << "the first attempt already runs out";
+    EXPECT_EQ(listed.outcome, SearchOutcome::kStackExhausted);
+    EXPECT_EQ(listed.count, 1) << "\"ab\" is listed, then the long run exhausts the stack";
+    EXPECT_TRUE(recorder.messages.empty());
 }
 
 }  // namespace

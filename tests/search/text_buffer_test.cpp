@@ -81,6 +81,26 @@ TEST(TextBuffer, RefusesLengthsBeyondThirtyTwoBits) {
     EXPECT_EQ(b.capacity, 1024);
 }
 
+// Former fault: a buffer whose next growth step would pass INT32_MAX refused
+// to grow at all, so a result that fits was reported as too large.
+TEST(TextBuffer, GrowthNearTheLimitAsksForWhatFitsInsteadOfRefusing) {
+    static size_t asked = 0;
+    auto* const previous = textBufferAllocator;
+    textBufferAllocator = [](void* block, size_t bytes) -> void* {
+        if (bytes > (size_t{1} << 20)) {
+            asked = bytes;
+            return nullptr;  // a block this size is not made in a unit test
+        }
+        return std::realloc(block, bytes);
+    };
+    TextBuffer b(1024);
+    b.growStep = INT32_MAX - 1000;
+    EXPECT_FALSE(b.Reserve(INT32_MAX - 10));
+    textBufferAllocator = previous;
+    EXPECT_EQ(asked, size_t{INT32_MAX}) << "the step is cut to what a length can express";
+    EXPECT_EQ(b.capacity, 1024);
+}
+
 // --- files ---
 
 TEST(TextBufferFile, BinaryModeTurnsOnlyNewZerosIntoSpaces) {

@@ -100,23 +100,24 @@ TEST(BulkLoop, ListsAndReplacesWithTheOptionsGiven) {
     {
         CExpression expression("ab");
         TextBuffer output(input.Length() + 5);
-        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options), 1);
+        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options).count, 1);
         EXPECT_EQ(Content(output), "ab\r\n");
     }
     options.matchCase = false;
     {
         CExpression expression("ab");
         TextBuffer output(input.Length() + 5);
-        EXPECT_EQ(RunBulkLoop(expression, input, output, "X", BulkKind::ReplaceAll, options), 3);
+        EXPECT_EQ(RunBulkLoop(expression, input, output, "X", BulkKind::ReplaceAll, options).count,
+                  3);
         EXPECT_EQ(Content(output), "X X\r\nX");
     }
     // Line mode keeps a matching from crossing the line break.
     {
         CExpression expression("b\\r\\na");
         TextBuffer output(input.Length() + 5);
-        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options), 0);
+        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options).count, 0);
         options.lineMode = false;
-        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options), 1);
+        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options).count, 1);
     }
 }
 
