@@ -204,7 +204,9 @@ void OpenFiles(CQuarryApp& app, const OpenFilesHooks& hooks) {
         TextBuffer buffer;
         if (JoinFiles(folder, names, readMode, buffer, [&] { progress.Step(); }) ==
             JoinOutcome::Joined) {
-            app.NewDocumentFromText(buffer);
+            // The joined bytes as they are: an 8-bit file must not be
+            // re-encoded into a UTF-8 document.
+            app.NewDocumentFromFileBytes(buffer);
         }
         return;
     }

@@ -208,6 +208,20 @@ void CQuarryApp::NewDocumentFromText(const TextBuffer& buffer) {
     view->setUpdatesEnabled(true);
 }
 
+void CQuarryApp::NewDocumentFromFileBytes(const TextBuffer& buffer) {
+    OnFileNew();
+    CQuarryView* view = mainFrame_->ActiveView();
+    if (view == nullptr) {
+        return;
+    }
+    view->setUpdatesEnabled(false);
+    CQuarryDoc* doc = view->GetDocument();
+    doc->Text().LoadBytes(QByteArrayView(buffer.Data(), buffer.Length()));
+    // Not saved anywhere yet: closing it asks, as for any new text.
+    doc->SetModifiedFlag(buffer.Length() > 0);
+    view->setUpdatesEnabled(true);
+}
+
 void CQuarryApp::OnWindowNew() {
     CQuarryView* view = mainFrame_->ActiveView();
     if (view != nullptr) {

@@ -47,6 +47,10 @@ class CQuarryApp : public QObject {
     CQuarryDoc* OpenDocumentFile(const QString& path);
     // A new document holding the buffer's text (stream form).
     void NewDocumentFromText(const TextBuffer& buffer);
+    // A new, modified document holding the buffer's bytes as a file's, in the
+    // encoding and line-end style detected for them, so that they are saved
+    // back unchanged.
+    void NewDocumentFromFileBytes(const TextBuffer& buffer);
     // Another window on the document of the active one.
     void OnWindowNew();
     void OnFileOpen();

@@ -86,16 +86,13 @@ std::vector<std::string> ToUtf8(const QStringList& list) {
     return out;
 }
 
-// A result document in the encoding of the text it came from, so that its
-// bytes read back as the same characters.
+// A result document in the format of the text it came from (encoding, line
+// ends, stray breaks), so that its bytes are saved as they were found: a CR LF
+// file's result is saved with CR LF, not with the new document's LF.
 void NewResultDocument(TextBuffer& output, const DocFormat& format) {
     CQuarryApp* app = CQuarryApp::Instance();
-    if (format.encoding == TextEncoding::Utf8) {
-        app->NewDocumentFromText(output);
-    } else if (CQuarryDoc* doc = app->OnFileNew()) {
-        DocFormat own = doc->Text().Format();
-        own.encoding = format.encoding;
-        doc->Text().SetFormat(own);
+    if (CQuarryDoc* doc = app->OnFileNew()) {
+        doc->Text().SetFormat(format);
         if (CQuarryView* view = app->MainWnd()->ActiveView()) {
             StreamIn(view, output);
         }

@@ -187,6 +187,25 @@ TEST_F(OpenFilesTest, JoinAsksThenMakesOneUntitledDocument) {
     EXPECT_EQ(fileOpenDir, folder);
 }
 
+// Former fault: the joined bytes became a UTF-8 document, so Latin-1 bytes
+// were re-encoded (E9 saved as C3 A9) and searched differently than alone.
+TEST_F(OpenFilesTest, AJoinedTextKeepsItsBytes) {
+    const QByteArray first("caf\xE9=1\r\n");
+    const QByteArray second("\x80 5\n");
+    for (const auto& [name, bytes] : {std::pair{"l1.txt", first}, std::pair{"l2.txt", second}}) {
+        QFile file(folder + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    Choose({"l1.txt", "l2.txt"}, kBinaryMode);
+    answer = IDYES;
+    OpenFiles(*app, hooks);
+    CQuarryDoc* joined = app->Documents().back();
+    EXPECT_EQ(joined->Text().SaveBytes(), first + "\n" + second + "\n");
+    EXPECT_EQ(joined->Text().Format().encoding, TextEncoding::Bytes8);
+    EXPECT_TRUE(joined->IsModified());
+}
+
 TEST_F(OpenFilesTest, SeparatelyOpensEachFileAndActivatesOneAlreadyOpen) {
     ASSERT_NE(app->OpenDocumentFile(folder + "b.txt"), nullptr);
     const int before = int(app->Documents().size());

@@ -175,6 +175,26 @@ TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {
     EXPECT_EQ(dlg->RewriteCombo()->History(), QStringList{"\\2=\\1"});
 }
 
+// Former fault: a result put into a new document took the new document's LF
+// line ends, so a CR LF file's result lost a byte per line when saved.
+TEST_F(SearchDialogTest, ResultDocumentsAreSavedWithTheSourcesLineEnds) {
+    for (const QByteArray& source : {QByteArray("a=1\r\nb=2\r\n"), QByteArray("a=1\nb=2\n"),
+                                     QByteArray("a=1\rb=2\r"), QByteArray("a=1\r\nb=2\nc=3\r")}) {
+        SetText(source);
+        CQuarryView* view = Active();
+        if (!dlg) {
+            dlg = Open();
+        }
+        Expressions("(\\w)=(\\d)", "\\2=\\1");
+        dlg->RunCommand(kCmdReplaceAll);
+        ASSERT_NE(Active(), view);
+        QByteArray expected = source;
+        expected.replace("a=1", "1=a").replace("b=2", "2=b").replace("c=3", "3=c");
+        // The next source is loaded into this result document.
+        EXPECT_EQ(Active()->GetDocument()->Text().SaveBytes(), expected) << source.toStdString();
+    }
+}
+
 TEST_F(SearchDialogTest, ReplaceAllInPlaceIsOneUndoStepAndNoMatchingChangesNothing) {
     SetText("a1 a2 a3");
     dlg = Open();
