@@ -168,8 +168,13 @@ JoinOutcome JoinFiles(const QString& folder, const QStringList& names, int readM
     }
     step();
     for (const QString& name : names) {
-        buffer.AppendFile(LocalPath(folder + name), readMode);
-        buffer.Append("\n", 1);
+        // A file that can't be read has had its message and gives only its
+        // line break; one that can't be held must not silently go missing.
+        if (buffer.AppendFile(LocalPath(folder + name), readMode) == TextBuffer::kFileNoRoom ||
+            !buffer.Append("\n", 1)) {
+            ShowMessage(kMemoryDenied, std::string());
+            return JoinOutcome::NoMemory;
+        }
         step();
     }
     return JoinOutcome::Joined;

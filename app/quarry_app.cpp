@@ -1,7 +1,10 @@
 #include "app/quarry_app.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMessageBox>
@@ -18,6 +21,7 @@
 #include "res/command_ids.h"
 #include "res/images.h"
 #include "res/resource_tables.h"
+#include "search/host.h"
 #include "search/text_buffer.h"
 #include "ui/about_dlg.h"
 #include "ui/message_dlg.h"
@@ -143,7 +147,13 @@ bool CQuarryApp::ProcessShellCommand(const QStringList& arguments) {
         quitAfterStartup = true;
         return true;
     }
-    return OpenDocumentFile(first) != nullptr;
+    // Every file named opens (a desktop entry passes several); one that can't
+    // has had its message, and start-up goes on with the others.
+    bool opened = false;
+    for (const QString& path : arguments) {
+        opened = OpenDocumentFile(path) != nullptr || opened;
+    }
+    return opened || OnFileNew() != nullptr;
 }
 
 void CQuarryApp::CreateView(CQuarryDoc* document) {
@@ -177,6 +187,14 @@ CQuarryDoc* CQuarryApp::OpenDocumentFile(const QString& path) {
             return doc;
         }
     }
+    // Opening a FIFO would wait for a writer, and a device or socket has no
+    // end: only regular files are opened (a folder fails as before).
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode) &&
+        !S_ISDIR(info.st_mode)) {
+        ShowMessage(NotRegularFileText(path.toStdString(), info.st_mode), kFileAccessDeniedTitle);
+        return nullptr;
+    }
     // Lengths are 32-bit: such a file is refused before anything is read.
     if (QFileInfo(path).size() > kLargestFile) {
         ShowMessage(QString::fromLatin1(kFileTooLarge).arg(path).toStdString());
@@ -185,9 +203,7 @@ CQuarryDoc* CQuarryApp::OpenDocumentFile(const QString& path) {
     auto* doc = new CQuarryDoc(this);
     if (!doc->OnOpenDocument(path)) {
         delete doc;
-        QMessageBox::warning(mainFrame_ && mainFrame_->isVisible() ? mainFrame_.get() : nullptr,
-                             LoadString(IDS_APP_TITLE),
-                             QStringLiteral("%1\nFailed to open document.").arg(path));
+        ShowFileAccessDenied(path.toStdString());
         return nullptr;
     }
     documents_.append(doc);

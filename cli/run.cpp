@@ -280,7 +280,8 @@ ReadStatus ReadJoined(const CliOptions& options, std::unique_ptr<TextBuffer>& in
     int64_t total = 0;
     for (const std::string& path : options.files) {
         struct stat info {};
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Without blocking: opening a FIFO would wait for a writer.
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) {
             ReportUnreadable(errors, path, errno);
             return ReadStatus::kFailed;
@@ -319,9 +320,13 @@ ReadStatus ReadJoined(const CliOptions& options, std::unique_ptr<TextBuffer>& in
         if (interrupted.load()) {
             return ReadStatus::kInterrupted;
         }
-        // -1: the file-access message has been shown already.
-        if (input->AppendFile(path, textMode) < 0) {
+        const int32_t appended = input->AppendFile(path, textMode);
+        if (appended == TextBuffer::kFileNoRoom) {
+            ReportNoMemory(errors, path);
             return ReadStatus::kFailed;
+        }
+        if (appended < 0) {
+            return ReadStatus::kFailed;  // its message has been shown
         }
         if (!input->Append("\n", 1)) {
             ReportNoMemory(errors, "the joined files");

@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "search/host.h"
@@ -122,60 +124,132 @@ int64_t ReadFully(int fd, char* dst, int64_t n) {
     return got;
 }
 
-// Text-mode reading: each CR LF pair arrives as LF (also when the pair is cut
-// by a chunk boundary) and the byte 0x1A ends the file.
+// Text-mode translation, fed chunk by chunk: each CR LF pair becomes LF (also
+// when a chunk boundary cuts the pair) and the byte 0x1A ends the file.
+class TextModeFilter {
+  public:
+    // Translates n bytes into out (which has room for n + 1); returns the end
+    // of what was written. Sets ended at a 0x1A.
+    char* Feed(const char* in, int64_t n, char* out) {
+        for (int64_t i = 0; i < n; ++i) {
+            const char c = in[i];
+            if (pendingCr_) {
+                pendingCr_ = false;
+                if (c != '\n') {
+                    *out++ = '\r';
+                }
+            }
+            if (c == 0x1A) {
+                ended = true;
+                return out;
+            }
+            if (c == '\r') {
+                pendingCr_ = true;
+            } else {
+                *out++ = c;
+            }
+        }
+        return out;
+    }
+    // A CR at the very end stays.
+    char* Finish(char* out) {
+        if (pendingCr_ && !ended) {
+            *out++ = '\r';
+        }
+        pendingCr_ = false;
+        return out;
+    }
+    bool ended = false;
+
+  private:
+    bool pendingCr_ = false;
+};
+
 int64_t ReadTextMode(int fd, char* dst, int64_t size) {
     constexpr int64_t kChunk = 64 * 1024;
     std::vector<char> buffer(kChunk);
-    char* chunk = buffer.data();
-    int64_t out = 0;
-    int64_t raw = 0;
-    bool pendingCr = false;
-    while (raw < size) {
-        const int64_t got = ReadFully(fd, chunk, std::min(kChunk, size - raw));
+    TextModeFilter filter;
+    char* out = dst;
+    for (int64_t raw = 0; raw < size && !filter.ended;) {
+        const int64_t got = ReadFully(fd, buffer.data(), std::min(kChunk, size - raw));
         if (got <= 0) {
             break;
         }
         raw += got;
-        for (int64_t i = 0; i < got; ++i) {
-            const char c = chunk[i];
-            if (pendingCr) {
-                pendingCr = false;
-                if (c != '\n') {
-                    dst[out++] = '\r';
-                }
-            }
-            if (c == 0x1A) {
-                return out;
-            }
-            if (c == '\r') {
-                pendingCr = true;
-            } else {
-                dst[out++] = c;
-            }
+        out = filter.Feed(buffer.data(), got, out);
+    }
+    return filter.Finish(out) - dst;
+}
+
+// Reads what a file whose size says 0 (as /proc files do) holds, up to limit
+// bytes; nullopt when it holds more or can't be read.
+std::optional<std::string> ReadToEnd(int fd, int64_t limit) {
+    std::string bytes;
+    char chunk[64 * 1024];
+    for (;;) {
+        const int64_t got = ReadFully(fd, chunk, sizeof chunk);
+        if (got < 0 || int64_t(bytes.size()) + got > limit) {
+            return std::nullopt;
+        }
+        bytes.append(chunk, size_t(got));
+        if (got < int64_t(sizeof chunk)) {
+            return bytes;
         }
     }
-    if (pendingCr) {
-        dst[out++] = '\r';  // a CR at the very end stays
-    }
-    return out;
 }
 
 }  // namespace
 
+std::string NotRegularFileText(const std::string& fileName, unsigned mode) {
+    const char* what = S_ISDIR(mode)                    ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a FIFO (named pipe)"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                                        : "not a regular file";
+    return "\"" + EscapeControls(fileName) + "\" is " + what +
+           ", not a file of text, and was not opened.";
+}
+
 int32_t TextBuffer::AppendFile(const std::string& path, int textMode) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Only a regular file is opened: opening a FIFO waits for a writer, and a
+    // device or a socket has no end to read to.
     struct stat info {};
-    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        ShowFileAccessDenied(path);
-        return -1;
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        ShowMessage(NotRegularFileText(path, info.st_mode), kFileAccessDeniedTitle, {}, MB_OK);
+        return kFileNotRead;
     }
-    const int64_t size = info.st_size;
-    if (size > INT32_MAX - 2 - int64_t{length} || !Reserve(static_cast<int32_t>(length + size))) {
-        return 0;
+    // Without blocking, should a FIFO have taken the file's place meanwhile.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        ShowFileAccessDenied(path);
+        return kFileNotRead;
+    }
+    const int64_t room = int64_t{INT32_MAX} - 2 - length;
+    std::optional<std::string> whole;
+    int64_t size = info.st_size;
+    if (size == 0) {
+        whole = ReadToEnd(file.get(), room);
+        if (!whole) {
+            return kFileNoRoom;
+        }
+        size = int64_t(whole->size());
+    }
+    if (size > room || !Reserve(static_cast<int32_t>(length + size))) {
+        return kFileNoRoom;
     }
     char* dst = data + length;
-    int64_t got = textMode ? ReadTextMode(file.get(), dst, size) : ReadFully(file.get(), dst, size);
+    int64_t got = 0;
+    if (whole) {
+        if (textMode) {
+            TextModeFilter filter;
+            got = filter.Finish(filter.Feed(whole->data(), size, dst)) - dst;
+        } else {
+            std::memcpy(dst, whole->data(), size_t(size));
+            got = size;
+        }
+    } else {
+        got = textMode ? ReadTextMode(file.get(), dst, size) : ReadFully(file.get(), dst, size);
+    }
     if (!textMode) {
         for (char* p = dst;
              (p = static_cast<char*>(std::memchr(p, 0, dst + got - p))) != nullptr;) {

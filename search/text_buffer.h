@@ -28,10 +28,13 @@ class TextBuffer {
     bool Append(const void* bytes, int32_t count);
     // Appends a file's bytes. Text mode turns each CR LF pair into LF and
     // stops at the first byte 0x1A; binary mode turns NUL bytes into spaces.
-    // Returns the bytes appended, 0 when no room could be had (also for a
-    // file too large for the buffer), -1 when the file can't be opened (after
-    // showing the file-access message).
+    // A file whose size says 0 (as /proc files do) is read to its end. Returns
+    // the bytes appended, kFileNotRead when it is not a regular file or can't
+    // be opened (after showing a message), kFileNoRoom when no room could be
+    // had (also for a file too large for the buffer; nothing is shown).
     int32_t AppendFile(const std::string& path, int textMode);
+    static constexpr int32_t kFileNotRead = -1;
+    static constexpr int32_t kFileNoRoom = -2;
     // Empties the content; the block stays.
     void Clear();
 
@@ -48,5 +51,9 @@ class TextBuffer {
     static const char kEmpty;
     bool Resize(int64_t newCapacity);
 };
+
+// Why a path that is a folder, FIFO, socket or device (st_mode `mode`) is not
+// opened as a text.
+std::string NotRegularFileText(const std::string& fileName, unsigned mode);
 
 }  // namespace quarry

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -36,6 +37,7 @@
 #include "res/images.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
+#include "ui/message_dlg.h"
 
 namespace quarry {
 namespace {
@@ -137,7 +139,7 @@ TEST_F(Shell, StartupRunsInOrderAndOpensNew1) {
     EXPECT_EQ(GetActiveEditor(), second->Views().front());
 }
 
-TEST_F(Shell, StartWithAFileOpensItAndAMissingFileFailsStartUp) {
+TEST_F(Shell, StartWithAFileOpensIt) {
     QTemporaryDir dir;
     const QString path = dir.filePath("data.txt");
     QFile file(path);
@@ -153,11 +155,45 @@ TEST_F(Shell, StartWithAFileOpensItAndAMissingFileFailsStartUp) {
     app->OnFileNew();
     EXPECT_EQ(app->OpenDocumentFile(path), app->Documents().front());
     EXPECT_EQ(app->Documents().size(), 2);
+}
+
+// Former faults: only the first file named opened; a missing one ended
+// start-up with no window, and a FIFO blocked it for good.
+TEST_F(Shell, EveryFileNamedOpensAndOneThatCannotIsReportedWhileStartUpGoesOn) {
+    QTemporaryDir dir;
+    for (const char* name : {"one.txt", "two.txt"}) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(name);
+    }
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // The messages come as the program's own modal dialogs: note their
+    // text and close them.
+    QStringList shown;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* message = qobject_cast<CMessageDlg*>(QApplication::activeModalWidget())) {
+            shown << message->text.value_or(QString());
+            message->close();
+        }
+    });
+    closer.start(20);
+    Start({dir.filePath("one.txt"), dir.filePath("missing.txt"), fifo, dir.filePath("two.txt")});
+    ASSERT_EQ(app->Documents().size(), 2);
+    EXPECT_EQ(app->Documents()[0]->GetTitle(), "one.txt");
+    EXPECT_EQ(app->Documents()[1]->GetTitle(), "two.txt");
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[0].contains("missing.txt") && shown[0].contains("nicht zugegriffen"))
+        << shown[0].toStdString();
+    EXPECT_TRUE(shown[1].contains("is a FIFO (named pipe), not a file of text"))
+        << shown[1].toStdString();
     app.reset();
 
-    auto failing = std::make_unique<CQuarryApp>();
-    CloseNextModal();
-    EXPECT_FALSE(failing->InitInstance({dir.filePath("missing.txt")}));
+    // Nothing opened: a new document, as without a name.
+    Start({dir.filePath("missing.txt")});
+    ASSERT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(app->Documents()[0]->GetTitle(), "new1");
 }
 
 TEST_F(Shell, MenusMatchTheirTables) {

@@ -527,6 +527,28 @@ TEST_F(CliProcess, ControlCharactersInFileNamesAreEscaped) {
                    AccessDenied(shown) + "quarry-cli: " + shown + ": No such file or directory\n");
 }
 
+// Former fault: a FIFO among joined files blocked quarry-cli in open() for
+// good; alone, a named pipe is how a shell passes text, and is read.
+TEST_F(CliProcess, AFifoIsRefusedInAJoinAndReadWhenItIsTheOnlyInput) {
+    const std::string one = WriteFile("one.txt", "abc");
+    const std::string fifo = Path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_OUTCOME(Run({"a", one, fifo}), 2, "",
+                   "quarry-cli: " + fifo + ": only regular files can be joined\n");
+
+    std::thread writer([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        if (fd >= 0) {
+            const char text[] = "banana";
+            EXPECT_EQ(write(fd, text, 6), 6);
+            close(fd);
+        }
+    });
+    const Outcome read = Run({"an", fifo});
+    writer.join();
+    EXPECT_OUTCOME(read, 0, "an\r\nan\r\n", "2 matchings listed\n");
+}
+
 TEST_F(CliProcess, AFailedWriteIsAnError) {
     const std::string file = WriteFile("in.txt", "aaa");
     int fds[2];

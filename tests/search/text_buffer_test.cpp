@@ -176,6 +176,28 @@ TEST(TextBufferFile, UnopenableFileShowsAccessDeniedAndReturnsMinusOne) {
     EXPECT_EQ(b.length, 0);
 }
 
+// Former faults: opening a FIFO blocked until a writer came, for good in the
+// desktop's join; a file whose size says 0 (/proc) was read as empty.
+TEST(TextBufferFile, AFifoIsRefusedWithoutOpeningItAndAZeroSizeFileIsReadToItsEnd) {
+    TempDir dir;
+    test::MessageRecorder recorder;
+    const std::string fifo = dir.Path() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    TextBuffer b;
+    EXPECT_EQ(b.AppendFile(fifo, 1), TextBuffer::kFileNotRead);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text,
+              "\"" + fifo + "\" is a FIFO (named pipe), not a file of text, and was not opened.");
+    EXPECT_EQ(b.length, 0);
+
+    for (const int textMode : {0, 1}) {
+        TextBuffer status;
+        const int32_t got = status.AppendFile("/proc/self/status", textMode);
+        EXPECT_GT(got, 100) << textMode;
+        EXPECT_EQ(Content(status).rfind("Name:", 0), 0u) << textMode;
+    }
+}
+
 TEST(TextBufferFile, UnreadableFileIsRefused) {
     test::PermissionsHoldForRoot permissions;
     ASSERT_TRUE(permissions.holds());
