@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -160,9 +161,20 @@ void PutHistory(std::string& out, const std::vector<std::string>& history) {
 
 // --- reading ---
 
+// Cuts UTF-8 text after `cap` characters.
+void CapCharacters(std::string& text, size_t cap) {
+    size_t characters = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && characters++ == cap) {
+            text.resize(i);
+            return;
+        }
+    }
+}
+
 class Reader {
   public:
-    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+    Reader(std::string_view bytes, const SettingsCaps& caps) : bytes_(bytes), caps_(caps) {}
 
     size_t Remaining() const { return bytes_.size() - pos_; }
 
@@ -246,6 +258,7 @@ class Reader {
                 AppendUtf8(out, CodePageToUtf16(static_cast<uint8_t>(bytes_[pos_ + i])));
             }
             pos_ += length;
+            CapCharacters(out, caps_.textCharacters);
             return true;
         }
         for (uint32_t i = 0; i < length; ++i) {
@@ -265,6 +278,7 @@ class Reader {
             // An unpaired surrogate has no character: U+FFFD stands for it.
             AppendUtf8(out, (c >= 0xD800 && c <= 0xDFFF) ? kReplacement : c);
         }
+        CapCharacters(out, caps_.textCharacters);
         return true;
     }
 
@@ -286,9 +300,12 @@ class Reader {
         if (count > Remaining()) {
             return false;
         }
-        std::vector<std::string> entries(count);
-        for (std::string& entry : entries) {
-            if (!GetString(entry)) {
+        // Entries past the cap are read, to reach the parts behind them, and
+        // dropped.
+        std::vector<std::string> entries(std::min<size_t>(count, caps_.historyEntries));
+        std::string dropped;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (!GetString(i < entries.size() ? entries[i] : dropped)) {
                 return false;
             }
         }
@@ -298,6 +315,7 @@ class Reader {
 
   private:
     std::string_view bytes_;
+    SettingsCaps caps_;
     size_t pos_ = 0;
 };
 
@@ -332,8 +350,8 @@ SettingsRecord DefaultSettings(int32_t width, int32_t height) {
     return record;
 }
 
-int ReadSettingsInto(std::string_view bytes, SettingsRecord& record) {
-    Reader in(bytes);
+int ReadSettingsInto(std::string_view bytes, SettingsRecord& record, const SettingsCaps& caps) {
+    Reader in(bytes, caps);
     int parts = 0;
 
     std::vector<std::string> history;
@@ -383,9 +401,9 @@ int ReadSettingsInto(std::string_view bytes, SettingsRecord& record) {
     return ++parts;
 }
 
-std::optional<SettingsRecord> ParseSettings(std::string_view bytes) {
+std::optional<SettingsRecord> ParseSettings(std::string_view bytes, const SettingsCaps& caps) {
     SettingsRecord record;
-    if (ReadSettingsInto(bytes, record) != kSettingsPartCount) {
+    if (ReadSettingsInto(bytes, record, caps) != kSettingsPartCount) {
         return std::nullopt;
     }
     return record;
@@ -429,32 +447,54 @@ std::string ChooseSettingsPath(std::string_view helpFilePath, std::string_view c
 }
 
 SettingsLoad LoadSettingsFile(const std::string& path, SettingsRecord& record) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
         return SettingsLoad::NotFound;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return SettingsLoad::NotAFile;
+    }
+    // Without blocking, should a FIFO have taken the file's place meanwhile.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return SettingsLoad::NotFound;
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return SettingsLoad::NotAFile;
     }
     std::string bytes;
     char chunk[4096];
     bool tooLarge = false;
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (bytes.size() + got > kMaxSettingsFileBytes) {
+    bool failed = false;
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            failed = got < 0;
+            break;
+        }
+        if (bytes.size() + size_t(got) > kMaxSettingsFileBytes) {
             tooLarge = true;
             break;
         }
-        bytes.append(chunk, got);
+        bytes.append(chunk, size_t(got));
     }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (tooLarge) {
-        return SettingsLoad::Damaged;
-    }
+    ::close(fd);
     if (failed && bytes.empty()) {
-        // A folder or an unreadable file opens but can't be read.
         return SettingsLoad::NotFound;
     }
-    return ReadSettingsInto(bytes, record) == kSettingsPartCount && !failed ? SettingsLoad::Complete
-                                                                            : SettingsLoad::Damaged;
+    if (!tooLarge && ReadSettingsInto(bytes, record, kDialogSettingsCaps) == kSettingsPartCount &&
+        !failed) {
+        return SettingsLoad::Complete;
+    }
+    // Kept for whoever wants what could not be read: the next save would
+    // otherwise replace it.
+    const std::string backup = path + kSettingsBackupSuffix;
+    ::rename(path.c_str(), backup.c_str());
+    return SettingsLoad::Damaged;
 }
 
 bool SaveSettingsFile(const std::string& path, const SettingsRecord& record, std::string* error) {

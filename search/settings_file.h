@@ -19,6 +19,7 @@
 // accepts, so no history entry is ever mangled on its way through the file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,14 +59,25 @@ enum class SettingsPart {
 };
 inline constexpr int kSettingsPartCount = 6;
 
+// What a record may hold at most once read: entries per history, and
+// characters per text. Reading keeps the first entries and characters within
+// the caps and passes over the rest.
+struct SettingsCaps {
+    size_t historyEntries = SIZE_MAX;
+    size_t textCharacters = SIZE_MAX;
+};
+// The dialog's: its history length and its text fields' length, so that no
+// file can make it build lists it cannot show.
+inline constexpr SettingsCaps kDialogSettingsCaps{100, 32767};
+
 // Reads as far as the bytes hold a sound record, replacing in `record` each
 // part read whole and leaving the rest as it was. Returns the number of parts
 // read (kSettingsPartCount for an intact record). Bytes after the record are
 // ignored. Counts and lengths are checked against the bytes that remain, so a
 // damaged file never makes it allocate more than the file's own size.
-int ReadSettingsInto(std::string_view bytes, SettingsRecord& record);
+int ReadSettingsInto(std::string_view bytes, SettingsRecord& record, const SettingsCaps& caps = {});
 // The whole record, or none when the bytes end early or are damaged.
-std::optional<SettingsRecord> ParseSettings(std::string_view bytes);
+std::optional<SettingsRecord> ParseSettings(std::string_view bytes, const SettingsCaps& caps = {});
 std::string SerializeSettings(const SettingsRecord& record);
 
 // settings.dat in the folder of the given file (the help file, which lies
@@ -82,10 +94,16 @@ enum class SettingsLoad {
     NotFound,  // missing or can't be opened: `record` untouched
     Complete,  // every part read
     Damaged,   // ends early or holds nonsense: the parts before it were read
+    NotAFile,  // a folder, FIFO, socket or device: not opened, `record` untouched
 };
-// Reads the file into `record` as ReadSettingsInto does. A file larger than
-// any record could sensibly be (64 MiB) counts as damaged and is not read.
+// Reads the file into `record` as ReadSettingsInto does, with the dialog's
+// caps. Only a regular file
+// is opened (opening a FIFO would wait for a writer). A file larger than any
+// record could sensibly be (64 MiB) counts as damaged and is not read. A
+// damaged file is kept as `path` + ".bak" (see kSettingsBackupSuffix), so that
+// the next save does not overwrite what could not be read.
 SettingsLoad LoadSettingsFile(const std::string& path, SettingsRecord& record);
+inline constexpr const char* kSettingsBackupSuffix = ".bak";
 
 // Writes the record to a temporary file in the same folder and renames it over
 // `path`, so the old file stays whole if anything fails. The folder is made

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QResizeEvent>
+#include <QScreen>
 
 #include <algorithm>
 
@@ -40,7 +42,9 @@ constexpr const char* kResultTooLargeText =
 constexpr const char* kTextTooLargeText =
     "The document's text does not fit into memory as a whole, so it was not searched.\n"
     "No document was changed.";
-constexpr const char* kSettingsDamaged = "settings.dat is damaged: only its first part was read";
+constexpr const char* kSettingsDamaged =
+    "settings.dat is damaged: only its first part was read (the file is kept as settings.dat.bak)";
+constexpr const char* kSettingsNotAFile = "settings.dat is not a file: the defaults are used";
 
 // The controls SetRunning enables and disables, in the order it visits them.
 constexpr int kRunningControls[] = {1018, 1019, 1020, 1021, 1022, 1,    2,    1024, 1023,
@@ -290,9 +294,13 @@ void CSearchReplaceDlg::ReadSettings() {
     const SettingsLoad load = LoadSettingsFile(settingsPath_, record);
     searchCombo_->LoadHistory(FromUtf8(record.searchHistory));
     rewriteCombo_->LoadHistory(FromUtf8(record.rewriteHistory));
-    // No size stored: the template's.
+    // No size stored: the template's. A stored size larger than the screen
+    // (a damaged file) is cut to it, so the window can be seen and painted.
     storedOuter_ =
         record.width > 0 && record.height > 0 ? QSize(record.width, record.height) : OuterSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        storedOuter_ = storedOuter_.boundedTo(screen->availableGeometry().size());
+    }
     ResizeOuter(storedOuter_.width(), storedOuter_.height());
     SetChecked(1031, record.limitOn);
     SetChecked(1032, record.newFile);
@@ -301,6 +309,8 @@ void CSearchReplaceDlg::ReadSettings() {
     SetChecked(1035, record.matchLineBreaks);
     if (load == SettingsLoad::Damaged) {
         SetStatus(QString::fromLatin1(kSettingsDamaged));
+    } else if (load == SettingsLoad::NotAFile) {
+        SetStatus(QString::fromLatin1(kSettingsNotAFile));
     }
 }
 

@@ -283,10 +283,38 @@ TEST(SettingsFile, DamagedFileIsReportedAndReadUpToTheDamage) {
     EXPECT_EQ(r.limitValue, Sample().limitValue);
     EXPECT_FALSE(r.matchLineBreaks);
 
-    // A folder where the file should be opens but reads nothing.
+    // Kept, since the next save replaces it.
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(ReadAll(path + ".bak"), whole.substr(0, whole.size() - 2));
+
+    // A folder where the file should be is not a file.
     const std::string folder = dir.File("folder");
     std::filesystem::create_directory(folder);
-    EXPECT_EQ(LoadSettingsFile(folder, r), SettingsLoad::NotFound);
+    EXPECT_EQ(LoadSettingsFile(folder, r), SettingsLoad::NotAFile);
+}
+
+// Former faults: 30 million empty history entries aborted the program with
+// unsaved documents; a huge stored size gave a window never painted; a FIFO
+// blocked the UI thread in its open.
+TEST(SettingsFile, LoadingCapsHistoriesAndTextsAndOpensOnlyRegularFiles) {
+    TempDir dir;
+    const std::string path = dir.File("settings.dat");
+    std::string many = Bytes({0xFF, 0xFF}) + Le32(1000000);
+    many += std::string(1000000, '\0');  // a million empty entries
+    SettingsRecord sample = Sample();
+    sample.searchHistory.clear();
+    sample.rewriteHistory = {std::string(40000, 'r')};
+    many += SerializeSettings(sample).substr(2);  // the rest of a sound record
+    WriteAll(path, many);
+    SettingsRecord r;
+    EXPECT_EQ(LoadSettingsFile(path, r), SettingsLoad::Complete);
+    EXPECT_EQ(r.searchHistory, std::vector<std::string>(100, ""));
+    EXPECT_EQ(r.rewriteHistory, std::vector<std::string>{std::string(32767, 'r')});
+    EXPECT_EQ(r.limitValue, sample.limitValue) << "the parts behind the entries are read";
+
+    const std::string fifo = dir.File("fifo.dat");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(LoadSettingsFile(fifo, r), SettingsLoad::NotAFile);
 }
 
 TEST(SettingsFile, UnwritableFolderFailsAndKeepsTheOldFile) {

@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -691,10 +692,42 @@ TEST_F(SearchDialogTest, SmallOrDamagedSettingsStillGiveAUsableDialog) {
     EXPECT_TRUE(dlg->IsChecked(1031));
     EXPECT_EQ(Field(1034)->text(), "1024");
     EXPECT_TRUE(Status().contains("damaged")) << Status().toStdString();
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(settingsPath + ".bak")));
     SetText("abc");
     Expressions("b", "");
     dlg->RunCommand(kCmdSearch);
     EXPECT_EQ(Status(), "Ready");
+}
+
+// Former faults: a stored size of 0x7FFFFFFF gave a window never painted
+// (and was saved back); a settings.dat that is a FIFO blocked the UI thread.
+TEST_F(SearchDialogTest, StoredSizesAreCutToTheScreenAndAFifoIsNotOpened) {
+    SettingsRecord stored = DefaultSettings(0x7FFFFFFF, 0x7FFFFFFF);
+    std::string bytes = SerializeSettings(stored);
+    {
+        QFile file(QString::fromStdString(settingsPath));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes.data(), qint64(bytes.size()));
+    }
+    dlg = Open();
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    EXPECT_LE(dlg->frameGeometry().width(), screen.width());
+    EXPECT_LE(dlg->frameGeometry().height(), screen.height());
+    dlg->OnCancel();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QFile savedFile(QString::fromStdString(settingsPath));
+    ASSERT_TRUE(savedFile.open(QIODevice::ReadOnly));
+    const QByteArray savedBytes = savedFile.readAll();
+    const auto saved =
+        ParseSettings(std::string_view(savedBytes.data(), size_t(savedBytes.size())));
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_LE(saved->width, screen.width());
+
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(settingsPath)));
+    ASSERT_EQ(mkfifo(settingsPath.c_str(), 0600), 0);
+    dlg = Open();
+    EXPECT_EQ(Status(), "settings.dat is not a file: the defaults are used");
+    EXPECT_TRUE(dlg->IsChecked(1031));
 }
 
 // --- faults ---
