@@ -105,7 +105,11 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
         } else if (name == "--binary") {
             options.binaryJoin = true;
         } else if (name == "--lf") {
-            options.lfSeparators = true;
+            // LF is the separator already; kept so that older command lines run.
+        } else if (name == "--crlf") {
+            options.crlfSeparators = true;
+        } else if (name == "--bytes") {
+            options.bytes = true;
         } else {
             return Failure("unknown option '" + std::string(name) + "'");
         }
@@ -130,7 +134,7 @@ std::string UsageText() {
            "Options (all before EXPRESSION; '--' ends them):\n"
            "  --rewrite TEXT, --rewrite=TEXT\n"
            "                      Replace All with the rewrite expression TEXT\n"
-           "                      (without it: List Matchings, each matching then CR LF)\n"
+           "                      (without it: List Matchings, each matching then LF)\n"
            "  --match-case        letters match with case (default: case is ignored)\n"
            "  --limit N, --limit=N\n"
            "                      one match attempt examines at most N bytes (default 1024)\n"
@@ -140,7 +144,11 @@ std::string UsageText() {
            "  --binary            join several FILEs untranslated, NUL bytes becoming spaces\n"
            "                      (default: text mode, CR LF read as LF, a byte 0x1A ends\n"
            "                      the file)\n"
-           "  --lf                write each CR LF pair of the output as a single LF\n"
+           "  --crlf              end each listed matching with CR LF instead of LF\n"
+           "  --bytes             byte mode: every byte is a character, for 8-bit text\n"
+           "                      (default: UTF-8 characters; a byte that does not begin\n"
+           "                      a valid UTF-8 character is a character of its own)\n"
+           "  --lf                accepted for older command lines; LF is the default\n"
            "  -h, --help          show this help and exit\n"
            "  -V, --version       show the version and exit\n"
            "\n"

@@ -19,7 +19,8 @@ struct CliOptions {
     int32_t searchLimit = kDefaultSearchLimit;  // -1: no limit
     bool lineMode = true;                       // false with --match-linebreaks
     bool binaryJoin = false;                    // join several files untranslated
-    bool lfSeparators = false;                  // write each CR LF of the output as LF
+    bool crlfSeparators = false;                // a listing ends each matching with CR LF, not LF
+    bool bytes = false;                         // byte mode: every byte a character
     std::vector<std::string> files;             // none: standard input
 };
 

@@ -336,23 +336,6 @@ ReadStatus ReadJoined(const CliOptions& options, std::unique_ptr<TextBuffer>& in
     return ReadStatus::kOk;
 }
 
-void CrLfToLf(TextBuffer& buffer) {
-    if (buffer.length == 0) {
-        return;
-    }
-    char* out = buffer.data;
-    const char* in = buffer.data;
-    const char* end = buffer.data + buffer.length;
-    while (in < end) {
-        if (in[0] == '\r' && in + 1 < end && in[1] == '\n') {
-            ++in;
-        }
-        *out++ = *in++;
-    }
-    buffer.length = static_cast<int32_t>(out - buffer.data);
-    buffer.data[buffer.length] = '\0';
-}
-
 std::string CountText(int32_t count, const char* verb) {
     return std::to_string(count) + " matchings " + verb;
 }
@@ -445,9 +428,9 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
                                             options.rewrite->c_str(), options.matchCase,
                                             options.searchLimit, options.lineMode);
         } else {
-            result =
-                expression->ListMatchings(input.Data(), input.Length(), *output, options.matchCase,
-                                          options.searchLimit, options.lineMode);
+            result = expression->ListMatchings(
+                input.Data(), input.Length(), *output, options.matchCase, options.searchLimit,
+                options.lineMode, options.crlfSeparators ? "\r\n" : "\n");
         }
     });
     errors.StopProgress();
@@ -479,9 +462,6 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     }
     const int32_t count = result.count;
 
-    if (options.lfSeparators) {
-        CrLfToLf(*output);
-    }
     const int writeError =
         WriteAll(io.out, output->Data(), static_cast<size_t>(output->Length()), &interrupted);
     if (writeError == EINTR) {

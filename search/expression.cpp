@@ -112,12 +112,17 @@ int32_t CExpression::Find(const char* text, int32_t length, const char* from, bo
 }
 
 LoopResult CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
-                                      int32_t searchLimit, bool lineMode) {
-    return ListMatchings(input.Data(), input.Length(), output, matchCase, searchLimit, lineMode);
+                                      int32_t searchLimit, bool lineMode,
+                                      std::string_view separator) {
+    return ListMatchings(input.Data(), input.Length(), output, matchCase, searchLimit, lineMode,
+                         separator);
 }
 
 LoopResult CExpression::ListMatchings(const char* text, int32_t len, TextBuffer& output,
-                                      bool matchCase, int32_t searchLimit, bool lineMode) {
+                                      bool matchCase, int32_t searchLimit, bool lineMode,
+                                      std::string_view separator) {
+    const bool crLf = separator == "\r\n";
+    const auto separatorLength = static_cast<int32_t>(separator.size());
     LineHint line;
     int32_t count = 0;
     const char* from = text;
@@ -136,10 +141,10 @@ LoopResult CExpression::ListMatchings(const char* text, int32_t len, TextBuffer&
         const int32_t pieceStart = output.Length();
         bool ok = output.Append(text + pos, n);
         // A matching that ends in CR must not leave a bare CR line break.
-        if (ok && output.data[output.length - 1] == '\r') {
+        if (ok && crLf && output.data[output.length - 1] == '\r') {
             ok = output.Append("\n", 1);
         }
-        if (!ok || !output.Append("\r\n", 2)) {
+        if (!ok || !output.Append(separator.data(), separatorLength)) {
             // The output ends with the last whole line.
             TruncateTo(output, pieceStart);
             return {SearchOutcome::kOutputShort, count};

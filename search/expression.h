@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/expr_node.h"
 #include "engine/matcher.h"
@@ -55,13 +56,16 @@ class CExpression {
     // (whatever the reason).
     int32_t Find(const char* text, int32_t length, const char* from, bool matchCase,
                  int32_t searchLimit, bool lineMode, LineHint* lineHint = nullptr);
+    // Each matching then `separator` (CR LF, the dialog's; LF, quarry-cli's).
     LoopResult ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
-                             int32_t searchLimit, bool lineMode);
+                             int32_t searchLimit, bool lineMode,
+                             std::string_view separator = "\r\n");
     LoopResult ReplaceAll(const TextBuffer& input, TextBuffer& output, const char* rewriteText,
                           bool matchCase, int32_t searchLimit, bool lineMode);
     // The same over text[0, length), which must be followed by a zero byte.
     LoopResult ListMatchings(const char* text, int32_t length, TextBuffer& output, bool matchCase,
-                             int32_t searchLimit, bool lineMode);
+                             int32_t searchLimit, bool lineMode,
+                             std::string_view separator = "\r\n");
     LoopResult ReplaceAll(const char* text, int32_t length, TextBuffer& output,
                           const char* rewriteText, bool matchCase, int32_t searchLimit,
                           bool lineMode);

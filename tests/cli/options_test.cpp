@@ -26,7 +26,8 @@ std::string Describe(const CliOptions& o) {
     text += " limit=" + std::to_string(o.searchLimit);
     text += o.lineMode ? "" : " whole";
     text += o.binaryJoin ? " binary" : "";
-    text += o.lfSeparators ? " lf" : "";
+    text += o.crlfSeparators ? " crlf" : "";
+    text += o.bytes ? " bytes" : "";
     text += " files=" + Joined(o.files);
     return text;
 }
@@ -47,8 +48,10 @@ TEST(ParseArguments, AcceptsGoodCommandLines) {
         {{"--no-limit", "p"}, "expr=[p] limit=-1 files="},
         {{"--no-limit", "--limit", "9", "p"}, "expr=[p] limit=9 files="},
         {{"--limit=9", "--no-limit", "p"}, "expr=[p] limit=-1 files="},
-        {{"--match-linebreaks", "--binary", "--lf", "p", "a", "b"},
-         "expr=[p] limit=1024 whole binary lf files= [a] [b]"},
+        {{"--match-linebreaks", "--binary", "--crlf", "p", "a", "b"},
+         "expr=[p] limit=1024 whole binary crlf files= [a] [b]"},
+        // --lf is accepted and changes nothing: LF is the default.
+        {{"--lf", "--bytes", "p"}, "expr=[p] limit=1024 bytes files="},
         // "--" ends the options, so an expression may start with '-'.
         {{"--", "-x", "f"}, "expr=[-x] limit=1024 files= [f]"},
         {{"--", "--", "f"}, "expr=[--] limit=1024 files= [f]"},
@@ -110,8 +113,9 @@ TEST(ParseArguments, HelpAndVersionWinOverWhatFollows) {
 
 TEST(UsageText, DocumentsEveryOption) {
     const std::string usage = UsageText();
-    for (const char* option : {"--rewrite", "--match-case", "--limit", "--no-limit",
-                               "--match-linebreaks", "--binary", "--lf", "--help", "--version"}) {
+    for (const char* option :
+         {"--rewrite", "--match-case", "--limit", "--no-limit", "--match-linebreaks", "--binary",
+          "--lf", "--crlf", "--bytes", "--help", "--version"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(VersionText(), std::string("quarry-cli ") + QUARRY_VERSION + "\n");

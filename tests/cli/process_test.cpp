@@ -201,29 +201,33 @@ void ExpectBytes(const std::string& actual, const std::string& expected) {
         EXPECT_EQ(o_.err, (stderrText));                       \
     } while (0)
 
-TEST_F(CliProcess, ListsEachMatchingWithCrLf) {
+TEST_F(CliProcess, ListsEachMatchingWithLfOrCrLf) {
     const std::string file = WriteFile("in.txt", "xaaybz a");
-    EXPECT_OUTCOME(Run({"a+", file}), 0, "aa\r\na\r\n", "2 matchings listed\n");
+    EXPECT_OUTCOME(Run({"a+", file}), 0, "aa\na\n", "2 matchings listed\n");
     // The same text through standard input, and in whole-text mode.
-    EXPECT_OUTCOME(RunWithInput({"a+"}, "xaaybz a"), 0, "aa\r\na\r\n", "2 matchings listed\n");
-    EXPECT_OUTCOME(Run({"--match-linebreaks", "a+", file}), 0, "aa\r\na\r\n",
-                   "2 matchings listed\n");
-    // --lf writes the separators as LF.
+    EXPECT_OUTCOME(RunWithInput({"a+"}, "xaaybz a"), 0, "aa\na\n", "2 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--match-linebreaks", "a+", file}), 0, "aa\na\n", "2 matchings listed\n");
+    // --crlf writes the separators as the desktop's listing does; --lf is
+    // accepted.
+    EXPECT_OUTCOME(Run({"--crlf", "a+", file}), 0, "aa\r\na\r\n", "2 matchings listed\n");
     EXPECT_OUTCOME(Run({"--lf", "a+", file}), 0, "aa\na\n", "2 matchings listed\n");
     // One matching is still "matchings".
-    EXPECT_OUTCOME(RunWithInput({"y"}, "xaaybz a"), 0, "y\r\n", "1 matchings listed\n");
+    EXPECT_OUTCOME(RunWithInput({"y"}, "xaaybz a"), 0, "y\n", "1 matchings listed\n");
 }
 
 TEST_F(CliProcess, ListingKeepsLineBreaksInsideMatchings) {
     const std::string crlf = WriteFile("crlf.txt", "ab\r\ncd");
     // Line mode never crosses a line break; whole-text mode does.
     EXPECT_OUTCOME(Run({"b\\r\\nc", crlf}), 1, "", "No matching found\n");
-    EXPECT_OUTCOME(Run({"--match-linebreaks", "b\\r\\nc", crlf}), 0, "b\r\nc\r\n",
+    EXPECT_OUTCOME(Run({"--match-linebreaks", "b\\r\\nc", crlf}), 0, "b\r\nc\n",
                    "1 matchings listed\n");
-    // A matching that ends in CR gets its LF before the separator.
-    EXPECT_OUTCOME(RunWithInput({"--match-linebreaks", "x\\r"}, "x\r\n"), 0, "x\r\n\r\n",
+    // With CR LF separators a matching that ends in CR gets its LF before
+    // the separator.
+    EXPECT_OUTCOME(RunWithInput({"--match-linebreaks", "--crlf", "x\\r"}, "x\r\n"), 0, "x\r\n\r\n",
                    "1 matchings listed\n");
-    EXPECT_OUTCOME(RunWithInput({"--match-linebreaks", "--lf", "x\\r"}, "x\r\n"), 0, "x\n\n",
+    // Former fault: --lf turned every CR LF of the output into LF, also the
+    // one a matching ends with, so the matching lost its CR.
+    EXPECT_OUTCOME(RunWithInput({"--match-linebreaks", "--lf", "x\\r"}, "x\r\n"), 0, "x\r\n",
                    "1 matchings listed\n");
 }
 
@@ -244,7 +248,8 @@ TEST_F(CliProcess, ReplaceAllPrintsTheWholeText) {
     // Nothing matched: the text comes out unchanged, and the status is 1.
     EXPECT_OUTCOME(RunWithInput({"--rewrite", "x", "q"}, "abc\r\n\0def"s), 1, "abc\r\n\0def"s,
                    "No matching found\n");
-    EXPECT_OUTCOME(RunWithInput({"--lf", "--rewrite", "X", "b"}, "ab\r\ncb\r\n"), 0, "aX\ncX\n",
+    // A rewrite leaves the bytes between matchings alone, --lf or not.
+    EXPECT_OUTCOME(RunWithInput({"--lf", "--rewrite", "X", "b"}, "ab\r\ncb\r\n"), 0, "aX\r\ncX\r\n",
                    "2 matchings replaced\n");
     // An empty rewrite deletes.
     EXPECT_OUTCOME(RunWithInput({"--rewrite", "", "\\d"}, "a1b22"), 0, "ab",
@@ -268,19 +273,19 @@ TEST_F(CliProcess, RunsTheShippedSample) {
 
 TEST_F(CliProcess, OptionsReachTheSearch) {
     const std::string file = WriteFile("case.txt", "aA a12b a1234567b");
-    EXPECT_OUTCOME(Run({"A", file}), 0, "a\r\nA\r\na\r\na\r\n", "4 matchings listed\n");
-    EXPECT_OUTCOME(Run({"--match-case", "A", file}), 0, "A\r\n", "1 matchings listed\n");
+    EXPECT_OUTCOME(Run({"A", file}), 0, "a\nA\na\na\n", "4 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--match-case", "A", file}), 0, "A\n", "1 matchings listed\n");
     // The search-depth limit caps the span of one matching.
-    EXPECT_OUTCOME(Run({"--limit", "6", "a\\d.*b", file}), 0, "a12b\r\n", "1 matchings listed\n");
-    EXPECT_OUTCOME(Run({"--limit=100", "a\\d.*b", file}), 0, "a12b a1234567b\r\n",
+    EXPECT_OUTCOME(Run({"--limit", "6", "a\\d.*b", file}), 0, "a12b\n", "1 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--limit=100", "a\\d.*b", file}), 0, "a12b a1234567b\n",
                    "1 matchings listed\n");
-    EXPECT_OUTCOME(Run({"--no-limit", "a\\d.*b", file}), 0, "a12b a1234567b\r\n",
+    EXPECT_OUTCOME(Run({"--no-limit", "a\\d.*b", file}), 0, "a12b a1234567b\n",
                    "1 matchings listed\n");
 }
 
 TEST_F(CliProcess, DoubleDashLetsTheExpressionStartWithADash) {
     const std::string file = WriteFile("dash.txt", "a-xb -x");
-    EXPECT_OUTCOME(Run({"--", "-x", file}), 0, "-x\r\n-x\r\n", "2 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--", "-x", file}), 0, "-x\n-x\n", "2 matchings listed\n");
     EXPECT_OUTCOME(Run({"-x", file}), 2, "", "quarry-cli: unknown option '-x'\n" + kTryHelp);
 }
 
@@ -356,8 +361,8 @@ TEST_F(CliProcess, JoinsSeveralFilesInTextMode) {
     // CR LF read as LF, 0x1A ends a file, NUL stays, one LF behind each file.
     EXPECT_OUTCOME(Run({"--rewrite", "x", "zzz", one, empty, two}), 1,
                    "one\ntwo\n\nnul\0byte\nlast\n"s, "No matching found\n");
-    EXPECT_OUTCOME(Run({"--match-linebreaks", "two\\n\\nnul", one, empty, two}), 0,
-                   "two\n\nnul\r\n", "1 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--match-linebreaks", "two\\n\\nnul", one, empty, two}), 0, "two\n\nnul\n",
+                   "1 matchings listed\n");
 }
 
 TEST_F(CliProcess, JoinsSeveralFilesInBinaryMode) {
@@ -366,7 +371,7 @@ TEST_F(CliProcess, JoinsSeveralFilesInBinaryMode) {
     // Untranslated, except that NUL bytes become spaces.
     EXPECT_OUTCOME(Run({"--binary", "--rewrite", "x", "zzz", one, two}), 1,
                    "one\r\ntwo\x1Ahidden\r\n\nnul byte \r\nlast\n", "No matching found\n");
-    EXPECT_OUTCOME(Run({"--binary", "l b", one, two}), 0, "l b\r\n", "1 matchings listed\n");
+    EXPECT_OUTCOME(Run({"--binary", "l b", one, two}), 0, "l b\n", "1 matchings listed\n");
 }
 
 TEST_F(CliProcess, UnreadableInputStopsBeforeTheSearch) {
@@ -428,7 +433,7 @@ TEST_F(CliProcess, UnlimitedGreedySearchesGetALargeStack) {
     }
     const std::string file = WriteFile("mega.txt", text);
     // The whole text, then the empty matching at its end.
-    EXPECT_OUTCOME(Run({"--no-limit", "--match-linebreaks", "(.)*", file}), 0, text + "\r\n",
+    EXPECT_OUTCOME(Run({"--no-limit", "--match-linebreaks", "(.)*", file}), 0, text + "\n",
                    "2 matchings listed\n");
 }
 
@@ -546,7 +551,7 @@ TEST_F(CliProcess, AFifoIsRefusedInAJoinAndReadWhenItIsTheOnlyInput) {
     });
     const Outcome read = Run({"an", fifo});
     writer.join();
-    EXPECT_OUTCOME(read, 0, "an\r\nan\r\n", "2 matchings listed\n");
+    EXPECT_OUTCOME(read, 0, "an\nan\n", "2 matchings listed\n");
 }
 
 TEST_F(CliProcess, AFailedWriteIsAnError) {
