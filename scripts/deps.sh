@@ -9,6 +9,7 @@ QUARRY_PACKAGES=(
   clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth
+  python3 dpkg-dev
 )
 
 quarry_missing_packages() {
