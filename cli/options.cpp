@@ -64,7 +64,7 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                 inlineValue = std::string_view(arg).substr(eq + 1);
             }
         }
-        const bool takesValue = name == "--limit" || name == "--rewrite";
+        const bool takesValue = name == "--limit" || name == "--rewrite" || name == "--threads";
         if (inlineValue && !takesValue) {
             return Failure("option '" + std::string(name) + "' takes no value");
         }
@@ -96,6 +96,13 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
                                std::string(value) + "'");
             }
             options.searchLimit = *limit;
+        } else if (name == "--threads") {
+            std::optional<int32_t> threads = ParseLimit(value);
+            if (!threads || *threads < 1 || *threads > 256) {
+                return Failure("option '--threads' needs a number from 1 to 256, not '" +
+                               std::string(value) + "'");
+            }
+            options.threads = *threads;
         } else if (name == "--no-limit") {
             options.searchLimit = -1;
         } else if (name == "--match-case") {
@@ -149,6 +156,9 @@ std::string UsageText() {
            "                      (default: UTF-8 characters; a byte that does not begin\n"
            "                      a valid UTF-8 character is a character of its own)\n"
            "  --lf                accepted for older command lines; LF is the default\n"
+           "  --threads N, --threads=N\n"
+           "                      search a large text line by line on N threads (default:\n"
+           "                      one per core); the result is the same as on one\n"
            "  -h, --help          show this help and exit\n"
            "  -V, --version       show the version and exit\n"
            "\n"

@@ -21,6 +21,7 @@ struct CliOptions {
     bool binaryJoin = false;                    // join several files untranslated
     bool crlfSeparators = false;                // a listing ends each matching with CR LF, not LF
     bool bytes = false;                         // byte mode: every byte a character
+    int threads = 0;                            // line mode's threads; 0: one per core
     std::vector<std::string> files;             // none: standard input
 };
 

@@ -11,10 +11,12 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "cli/mapped_file.h"
 #include "search/expression.h"
 #include "search/host.h"
+#include "search/parallel_search.h"
 #include "search/stack_guard.h"
 #include "search/text_buffer.h"
 
@@ -422,8 +424,20 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     std::unique_ptr<TextBuffer> output = MakeBufferFor(int64_t{input.Length()} + 3);
     LoopResult result;
     errors.StartProgressClock();
+    const int threads = options.threads > 0
+                            ? options.threads
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const bool ran = RunOnLargeStack(SearchStackBytes(), [&] {
-        if (options.rewrite) {
+        if (options.lineMode && threads > 1) {
+            LineModeJob job;
+            job.pattern = options.expression.c_str();
+            job.matchCase = options.matchCase;
+            job.searchLimit = options.searchLimit;
+            job.rewrite = options.rewrite ? options.rewrite->c_str() : nullptr;
+            job.separator = options.crlfSeparators ? "\r\n" : "\n";
+            result = RunLineModeJob(job, input.Data(), input.Length(), *output, &host, threads,
+                                    SearchStackBytes());
+        } else if (options.rewrite) {
             result = expression->ReplaceAll(input.Data(), input.Length(), *output,
                                             options.rewrite->c_str(), options.matchCase,
                                             options.searchLimit, options.lineMode);

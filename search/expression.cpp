@@ -120,12 +120,12 @@ LoopResult CExpression::ListMatchings(const TextBuffer& input, TextBuffer& outpu
 
 LoopResult CExpression::ListMatchings(const char* text, int32_t len, TextBuffer& output,
                                       bool matchCase, int32_t searchLimit, bool lineMode,
-                                      std::string_view separator) {
+                                      std::string_view separator, int32_t start) {
     const bool crLf = separator == "\r\n";
     const auto separatorLength = static_cast<int32_t>(separator.size());
     LineHint line;
     int32_t count = 0;
-    const char* from = text;
+    const char* from = text + start;
     for (;;) {
         const SearchOutcome outcome =
             Search(text, len, from, matchCase, searchLimit, lineMode, &line);
@@ -136,7 +136,10 @@ LoopResult CExpression::ListMatchings(const char* text, int32_t len, TextBuffer&
         const int32_t n = m_pGroups[64] - pos;
         ++count;
         if (n == 0) {
-            return LoopEnd(outcome, count);  // an empty matching is counted but ends the list
+            // An empty matching is counted but ends the list.
+            LoopResult result = LoopEnd(outcome, count);
+            result.emptyAt = pos;
+            return result;
         }
         const int32_t pieceStart = output.Length();
         bool ok = output.Append(text + pos, n);
@@ -162,15 +165,16 @@ LoopResult CExpression::ReplaceAll(const TextBuffer& input, TextBuffer& output,
 
 LoopResult CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& output,
                                    const char* rewriteText, bool matchCase, int32_t searchLimit,
-                                   bool lineMode) {
+                                   bool lineMode, int32_t start) {
     if (len <= 0) {
         return {};
     }
     TextBuffer expansion;
     LineHint line;
-    const char* src = text;
+    const char* src = text + start;
     int32_t count = 0;
     SearchOutcome last = SearchOutcome::kNone;
+    int32_t emptyAt = -1;
     for (;;) {
         const SearchOutcome outcome =
             Search(text, len, src, matchCase, searchLimit, lineMode, &line);
@@ -186,7 +190,8 @@ LoopResult CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& ou
         const int32_t d = m_pGroups[0];
         const int32_t n = m_pGroups[64] - d;
         if (n == 0) {
-            break;  // an empty matching is counted, not replaced, and ends the run
+            emptyAt = d;  // an empty matching is counted, not replaced, and ends the run
+            break;
         }
         if (!Rewrite(rewriteText, expansion)) {
             return {SearchOutcome::kOutputShort, count};
@@ -203,7 +208,9 @@ LoopResult CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& ou
     if (!output.Append(src, static_cast<int32_t>(text + len - src))) {
         return {SearchOutcome::kOutputShort, count};
     }
-    return LoopEnd(last, count);
+    LoopResult result = LoopEnd(last, count);
+    result.emptyAt = emptyAt;
+    return result;
 }
 
 bool CExpression::Rewrite(const char* rewriteText, TextBuffer& output) {

@@ -29,6 +29,9 @@ enum class SearchOutcome : uint8_t {
 struct LoopResult {
     SearchOutcome outcome = SearchOutcome::kNone;
     int32_t count = 0;  // matchings found before the loop ended
+    // Where the empty matching that ended the loop began (it is counted, and
+    // nothing after it is searched); -1 when the loop ran to the text's end.
+    int32_t emptyAt = -1;
 };
 
 class CExpression {
@@ -57,6 +60,8 @@ class CExpression {
     int32_t Find(const char* text, int32_t length, const char* from, bool matchCase,
                  int32_t searchLimit, bool lineMode, LineHint* lineHint = nullptr);
     // Each matching then `separator` (CR LF, the dialog's; LF, quarry-cli's).
+    // The loops search from offset `from` on (0: the whole text); a Replace
+    // All's output then begins at `from`.
     LoopResult ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
                              int32_t searchLimit, bool lineMode,
                              std::string_view separator = "\r\n");
@@ -65,10 +70,10 @@ class CExpression {
     // The same over text[0, length), which must be followed by a zero byte.
     LoopResult ListMatchings(const char* text, int32_t length, TextBuffer& output, bool matchCase,
                              int32_t searchLimit, bool lineMode,
-                             std::string_view separator = "\r\n");
+                             std::string_view separator = "\r\n", int32_t from = 0);
     LoopResult ReplaceAll(const char* text, int32_t length, TextBuffer& output,
                           const char* rewriteText, bool matchCase, int32_t searchLimit,
-                          bool lineMode);
+                          bool lineMode, int32_t from = 0);
     // Empties output and fills it with the expansion for the current matching.
     // False when the expansion could not be held: output is then empty and
     // must not stand for the replacement.

@@ -1,0 +1,244 @@
+#include "search/parallel_search.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace quarry {
+namespace {
+
+bool IsBreak(char c) {
+    return c == '\n' || c == '\r';
+}
+
+// The host as one piece's CExpression sees it: cancelling goes to the real
+// host; progress, reported against the piece's own view of the text, becomes
+// bytes done of the whole.
+class PieceHost : public SearchHost {
+  public:
+    struct Shared {
+        SearchHost* host = nullptr;
+        int64_t total = 0;
+        std::atomic<int64_t> done{0};
+        std::atomic<int> lastPercent{0};
+        // The first piece whose loop ended early, by a failure or an empty
+        // matching: nothing after it matters, and pieces after it stop.
+        std::atomic<size_t> stopAfter{SIZE_MAX};
+        std::mutex progressMutex;  // the real host hears one thread at a time
+    };
+
+    PieceHost(Shared& shared, size_t index, int32_t start, int32_t end)
+        : shared_(shared), index_(index), start_(start), end_(end) {}
+
+    bool PollCancel() override {
+        if (index_ > shared_.stopAfter.load(std::memory_order_relaxed)) {
+            return false;
+        }
+        if (shared_.host == nullptr) {
+            return true;
+        }
+        std::lock_guard<std::mutex> lock(shared_.progressMutex);
+        return shared_.host->PollCancel();
+    }
+
+    // percent relates to the piece's view, text[0, end): so much of it lies
+    // behind the search now.
+    void ReportProgress(int percent) override {
+        const int64_t reached = int64_t{end_} * std::clamp(percent, 0, 100) / 100;
+        Advance(std::clamp<int64_t>(reached - start_, 0, end_ - start_));
+    }
+
+    void Finish() { Advance(end_ - start_); }
+
+  private:
+    void Advance(int64_t bytes) {
+        if (bytes <= counted_) {
+            return;
+        }
+        const int64_t done = shared_.done.fetch_add(bytes - counted_) + (bytes - counted_);
+        counted_ = bytes;
+        if (shared_.host == nullptr || shared_.total <= 0) {
+            return;
+        }
+        const int percent = static_cast<int>(done * 100 / shared_.total);
+        int last = shared_.lastPercent.load();
+        while (percent > last && !shared_.lastPercent.compare_exchange_weak(last, percent)) {
+        }
+        if (percent > last) {
+            std::lock_guard<std::mutex> lock(shared_.progressMutex);
+            shared_.host->ReportProgress(percent);
+        }
+    }
+
+    Shared& shared_;
+    const size_t index_;
+    const int32_t start_;
+    const int32_t end_;
+    int64_t counted_ = 0;
+};
+
+struct Piece {
+    int32_t start = 0;
+    int32_t end = 0;
+    std::unique_ptr<TextBuffer> output;
+    LoopResult result;
+    bool ran = false;
+};
+
+// Runs work(i) for i in [0, count) on threads with large stacks; false when
+// not even one thread could be made.
+bool RunOnThreads(int count, size_t stackBytes, const std::function<void()>& work) {
+    std::vector<pthread_t> threads;
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) {
+        return false;
+    }
+    if (pthread_attr_setstacksize(&attr, stackBytes) == 0) {
+        for (int i = 0; i < count; ++i) {
+            pthread_t thread;
+            if (pthread_create(
+                    &thread, &attr,
+                    [](void* arg) -> void* {
+                        (*static_cast<const std::function<void()>*>(arg))();
+                        return nullptr;
+                    },
+                    const_cast<std::function<void()>*>(&work)) != 0) {
+                break;
+            }
+            threads.push_back(thread);
+        }
+    }
+    pthread_attr_destroy(&attr);
+    for (pthread_t thread : threads) {
+        pthread_join(thread, nullptr);
+    }
+    return !threads.empty();
+}
+
+LoopResult RunPiece(const LineModeJob& job, const char* text, Piece& piece, SearchHost* host) {
+    CExpression expression(job.pattern, host);
+    // The piece's view ends at its last line break: its lines are exactly the
+    // whole text's, and the text start stays where «^» can hold.
+    if (job.rewrite != nullptr) {
+        return expression.ReplaceAll(text, piece.end, *piece.output, job.rewrite, job.matchCase,
+                                     job.searchLimit, true, piece.start);
+    }
+    return expression.ListMatchings(text, piece.end, *piece.output, job.matchCase, job.searchLimit,
+                                    true, job.separator, piece.start);
+}
+
+}  // namespace
+
+std::vector<int32_t> LineStartCuts(const char* text, int32_t length, int32_t piece) {
+    std::vector<int32_t> cuts;
+    piece = std::max(piece, 1);
+    for (int64_t at = piece; at < length;) {
+        auto p = static_cast<int32_t>(at);
+        while (p < length && !(IsBreak(text[p - 1]) && !IsBreak(text[p]))) {
+            ++p;
+        }
+        if (p >= length) {
+            break;
+        }
+        cuts.push_back(p);
+        at = int64_t{p} + piece;
+    }
+    return cuts;
+}
+
+LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t length,
+                          TextBuffer& output, SearchHost* host, int threads, size_t stackBytes) {
+    const int32_t pieceSize =
+        std::max(job.minPiece, static_cast<int32_t>(length / (std::max(threads, 1) * 8)));
+    std::vector<int32_t> cuts;
+    if (threads >= 2 && length >= 2 * int64_t{job.minPiece}) {
+        cuts = LineStartCuts(text, length, pieceSize);
+    }
+    if (cuts.empty()) {
+        CExpression expression(job.pattern, host);
+        return job.rewrite != nullptr
+                   ? expression.ReplaceAll(text, length, output, job.rewrite, job.matchCase,
+                                           job.searchLimit, true)
+                   : expression.ListMatchings(text, length, output, job.matchCase, job.searchLimit,
+                                              true, job.separator);
+    }
+
+    std::vector<Piece> pieces(cuts.size() + 1);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        pieces[i].start = i == 0 ? 0 : cuts[i - 1];
+        pieces[i].end = i < cuts.size() ? cuts[i] : length;
+        pieces[i].output = std::make_unique<TextBuffer>(pieces[i].end - pieces[i].start + 3);
+    }
+    PieceHost::Shared shared;
+    shared.host = host;
+    shared.total = length;
+    std::atomic<size_t> next{0};
+    const std::function<void()> work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < pieces.size();) {
+            if (i > shared.stopAfter.load()) {
+                continue;
+            }
+            Piece& piece = pieces[i];
+            PieceHost pieceHost(shared, i, piece.start, piece.end);
+            piece.result = RunPiece(job, text, piece, &pieceHost);
+            piece.ran = true;
+            pieceHost.Finish();
+            const bool whole = piece.result.outcome == SearchOutcome::kFound ||
+                               piece.result.outcome == SearchOutcome::kNone;
+            const bool endedEarly = piece.result.emptyAt >= 0 && piece.result.emptyAt < piece.end;
+            if ((!whole && piece.result.outcome != SearchOutcome::kCancelled) || endedEarly) {
+                size_t last = shared.stopAfter.load();
+                while (i < last && !shared.stopAfter.compare_exchange_weak(last, i)) {
+                }
+            }
+        }
+    };
+    if (!RunOnThreads(threads, stackBytes, work)) {
+        work();  // no thread could be made: on this one, piece after piece
+    }
+
+    LoopResult total;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        Piece& piece = pieces[i];
+        if (!piece.ran) {
+            // Pieces after the one that ended the run are left out, and the
+            // loop below ends at that one; this is only for safety's sake.
+            return {SearchOutcome::kCancelled, total.count};
+        }
+        LoopResult r = piece.result;
+        if (r.outcome != SearchOutcome::kFound && r.outcome != SearchOutcome::kNone) {
+            return {r.outcome, total.count + r.count};
+        }
+        if (r.emptyAt == piece.end && i + 1 < pieces.size()) {
+            // The piece's view ends at the cut, where the whole text goes on
+            // with the next line: an empty matching there belongs to the next
+            // piece, which finds it if the whole text has it.
+            --r.count;
+            r.emptyAt = -1;
+        }
+        total.count += r.count;
+        if (!output.Append(piece.output->Data(), piece.output->Length())) {
+            return {SearchOutcome::kOutputShort, total.count};
+        }
+        if (r.emptyAt >= 0) {
+            // Nothing after an empty matching is searched: the rest of a
+            // Replace All is the text as it is.
+            total.emptyAt = r.emptyAt;
+            if (job.rewrite != nullptr &&
+                !output.Append(text + piece.end, static_cast<int32_t>(length - piece.end))) {
+                return {SearchOutcome::kOutputShort, total.count};
+            }
+            break;
+        }
+    }
+    total.outcome = total.count > 0 ? SearchOutcome::kFound : SearchOutcome::kNone;
+    return total;
+}
+
+}  // namespace quarry

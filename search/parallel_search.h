@@ -1,0 +1,42 @@
+// List Matchings and Replace All in line mode on several threads. Line mode
+// searches every line on its own, so a large text can be cut at line starts
+// and its pieces searched at the same time; the pieces' results, joined in
+// order, are byte for byte what one thread gives, with the same count and
+// outcome.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "search/expression.h"
+#include "search/host.h"
+#include "search/text_buffer.h"
+
+namespace quarry {
+
+struct LineModeJob {
+    const char* pattern = nullptr;
+    bool matchCase = false;
+    int32_t searchLimit = -1;
+    const char* rewrite = nullptr;  // null: List Matchings
+    std::string_view separator = "\r\n";
+    // Pieces are at least this long, so that a small text stays on one thread
+    // (tests make it small to cut short texts too).
+    int32_t minPiece = 1 << 20;
+};
+
+// Runs the job over text[0, length) (followed by a zero byte) on up to
+// `threads` threads, each with a stack of stackBytes, appending the result to
+// output. host may be null; it is polled and told of progress from several
+// threads at once. With threads < 2, or a text too short to cut, it runs as
+// one CExpression loop on the calling thread.
+LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t length,
+                          TextBuffer& output, SearchHost* host, int threads, size_t stackBytes);
+
+// Where to cut: the places after a line break at which a line begins, about
+// `piece` bytes apart. Each is a position p with a CR or LF before it and
+// neither at p, so that no piece ends inside a CR LF pair or a line.
+std::vector<int32_t> LineStartCuts(const char* text, int32_t length, int32_t piece);
+
+}  // namespace quarry

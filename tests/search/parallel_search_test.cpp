@@ -1,0 +1,119 @@
+// Line mode on several threads against one CExpression loop on one thread:
+// the same bytes, count and outcome, wherever the text is cut.
+#include "search/parallel_search.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "search/stack_guard.h"
+#include "test_support.h"
+
+namespace quarry {
+namespace {
+
+std::string Printable(const std::string& bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        out += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+    }
+    return out;
+}
+
+struct Outcome {
+    LoopResult result;
+    std::string output;
+};
+
+Outcome OneThread(const LineModeJob& job, const std::string& text) {
+    CExpression expression(job.pattern);
+    TextBuffer out;
+    const auto length = static_cast<int32_t>(text.size());
+    LoopResult r = job.rewrite != nullptr
+                       ? expression.ReplaceAll(text.c_str(), length, out, job.rewrite,
+                                               job.matchCase, job.searchLimit, true)
+                       : expression.ListMatchings(text.c_str(), length, out, job.matchCase,
+                                                  job.searchLimit, true, job.separator);
+    return {r, std::string(out.Data(), size_t(out.Length()))};
+}
+
+Outcome Threads(const LineModeJob& job, const std::string& text, int threads,
+                SearchHost* host = nullptr, size_t stack = size_t{8} << 20) {
+    TextBuffer out;
+    LoopResult r = RunLineModeJob(job, text.c_str(), static_cast<int32_t>(text.size()), out, host,
+                                  threads, stack);
+    return {r, std::string(out.Data(), size_t(out.Length()))};
+}
+
+// Texts of a few letters and every kind of line break, cut into pieces of a
+// few bytes, so that cuts fall next to every kind of line and matching.
+TEST(ParallelLineMode, GivesTheOneThreadResultWhereverTheTextIsCut) {
+    const char* patterns[] = {"a+", "(a|b)c*", "\\w+", "$", "x*",      "^a",  "a?",    "<b",
+                              "c>", "[^a]+",   "b@c",  ".", "(a)(b)?", "\\s", "\\w*$", "b*$"};
+    const char* rewrites[] = {nullptr, "[\\0]", "\\U\\0", ""};
+    const char alphabet[] = {'a', 'b', 'c', ' ', '\n', '\r'};
+    std::mt19937 random(12345);
+    int compared = 0;
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        const int length = static_cast<int>(random() % 120);
+        for (int i = 0; i < length; ++i) {
+            text += alphabet[random() % sizeof alphabet];
+        }
+        LineModeJob job;
+        job.pattern = patterns[random() % std::size(patterns)];
+        job.rewrite = rewrites[random() % std::size(rewrites)];
+        job.separator = random() % 2 ? "\r\n" : "\n";
+        job.searchLimit = random() % 3 == 0 ? 3 : -1;
+        job.matchCase = random() % 2 == 0;
+        job.minPiece = 1 + static_cast<int32_t>(random() % 8);
+        const Outcome one = OneThread(job, text);
+        const Outcome many = Threads(job, text, 2 + static_cast<int>(random() % 3));
+        SCOPED_TRACE(std::string("«") + job.pattern + "» over \"" + Printable(text) +
+                     "\", pieces of " + std::to_string(job.minPiece));
+        EXPECT_EQ(many.output, one.output);
+        EXPECT_EQ(many.result.count, one.result.count);
+        EXPECT_EQ(many.result.outcome, one.result.outcome);
+        EXPECT_EQ(many.result.emptyAt, one.result.emptyAt);
+        ++compared;
+    }
+    EXPECT_EQ(compared, 400);
+}
+
+TEST(ParallelLineMode, CutsOnlyWhereALineBeginsAfterABreak) {
+    const std::string text = "ab\r\ncd\n\nef\rgh\r\n\r\nij";
+    const auto cuts = LineStartCuts(text.c_str(), static_cast<int32_t>(text.size()), 1);
+    EXPECT_EQ(cuts, (std::vector<int32_t>{4, 8, 11, 17}));
+    EXPECT_TRUE(LineStartCuts("no break at all", 15, 1).empty());
+}
+
+// A piece that runs out of stack fails the whole run, as one thread's would,
+// and a piece before it is not reported as cancelled.
+TEST(ParallelLineMode, AFailingPieceFailsTheRunAndCancellingStopsIt) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+        text += "ab ab\n";
+    }
+    text += std::string(1 << 20, 'a') + "\n";
+    LineModeJob job;
+    job.pattern = "(a|b)(a|b)*";
+    job.minPiece = 64;
+    const Outcome many = Threads(job, text, 3, nullptr, size_t{1} << 20);
+    EXPECT_EQ(many.result.outcome, SearchOutcome::kStackExhausted);
+
+    test::RecordingHost cancelling(3);
+    job.pattern = "a";
+    text = std::string(4000, 'a') + "\n";
+    for (int i = 0; i < 200; ++i) {
+        text += "a\n";
+    }
+    job.minPiece = 16;
+    const Outcome cancelled = Threads(job, text, 2, &cancelling);
+    EXPECT_EQ(cancelled.result.outcome, SearchOutcome::kCancelled);
+}
+
+}  // namespace
+}  // namespace quarry
