@@ -9,7 +9,11 @@ keys with underscores, which our \\w does not cover), source-like lines with
 bytes >= 128 (UTF-8 and stray Latin-1). The first line starts with a word so
 that an expression anchored at the text start matches once.
 
-Usage: make_corpus.py [--seed N] [--size BYTES[K|M]] [OUTPUT]
+With --utf8 every byte >= 128 belongs to valid UTF-8: German, French and
+Greek words in the prose, and whole lines of Greek and of Chinese, for the
+character-mode comparison.
+
+Usage: make_corpus.py [--seed N] [--size BYTES[K|M]] [--utf8] [OUTPUT]
 """
 
 import argparse
@@ -18,6 +22,7 @@ import os
 import random
 import sys
 
+UTF8 = False
 DEFAULT_OUTPUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "corpus.txt")
 
 NAMES = [
@@ -46,6 +51,14 @@ HIGH_WORDS = [
     w.encode("utf-8").decode("latin-1")
     for w in ["café", "naïve", "Müller", "façade", "déjà", "Straße", "Zürich", "€5", "—"]
 ] + [b"\xe9t\xe9".decode("latin-1"), b"gar\xe7on".decode("latin-1"), b"\xa0".decode("latin-1")]
+# The --utf8 corpus: valid UTF-8 only, in the same Latin-1 holding form.
+UTF8_WORDS = [
+    w.encode("utf-8").decode("latin-1")
+    for w in ["café", "naïve", "Müller", "façade", "déjà", "Straße", "Zürich", "€5", "—",
+              "Ärger", "Öl", "über", "ΣΟΦΙΑ", "σοφία", "λόγος", "Ωμέγα"]
+]
+GREEK = "και το της η του να με σε για από είναι λόγος σοφία θάλασσα ήλιος Αθήνα".split()
+CHINESE = "我们 的 是 在 不 了 有 和 人 这 中 大 为 上 个 国 文字 正则 表达式 搜索".split()
 PUNCT = [",", ",", ";", ":", "!", "?", "'s", "--"]
 KEYS = ["key", "count", "size", "id", "port", "mode_x", "level", "row", "col", "retry", "max_len"]
 TAGS = ["div", "span", "p", "a", "td", "tr", "li", "b", "em", "code"]
@@ -66,7 +79,7 @@ def prose_word(rng):
     if r < 0.13:
         return rng.choice(ING_WORDS)
     if r < 0.135:
-        return rng.choice(HIGH_WORDS)
+        return rng.choice(UTF8_WORDS if UTF8 else HIGH_WORDS)
     if r < 0.14:
         return str(rng.randrange(1, 2000))
     return rng.choice(WORDS)
@@ -75,7 +88,8 @@ def prose_word(rng):
 def sentence(rng):
     n = rng.randrange(4, 16)
     words = [prose_word(rng) for _ in range(n)]
-    words[0] = words[0][:1].upper() + words[0][1:]
+    if not (UTF8 and words[0][:1] >= "\x80"):  # upper() would break a UTF-8 sequence
+        words[0] = words[0][:1].upper() + words[0][1:]
     if rng.random() < 0.3:
         i = rng.randrange(1, n)
         words[i] = words[i] + rng.choice(PUNCT)
@@ -111,8 +125,17 @@ def code_line(rng):
     return template.format(t=rng.choice(TAGS), w=word, W=word.upper(), n=rng.randrange(1, 500))
 
 
+def foreign_line(rng):
+    words = GREEK if rng.random() < 0.5 else CHINESE
+    joiner = " " if words is GREEK else ""
+    line = joiner.join(rng.choice(words) for _ in range(rng.randrange(5, 30)))
+    return line.encode("utf-8").decode("latin-1")
+
+
 def make_line(rng):
     r = rng.random()
+    if UTF8 and r < 0.06:
+        return foreign_line(rng)
     if r < 0.66:
         return prose_line(rng, rng.randrange(30, 110))
     if r < 0.78:
@@ -171,7 +194,11 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--size", type=parse_size, default=100 << 20,
                         help="approximate size in bytes, K or M suffix allowed (default 100M)")
+    parser.add_argument("--utf8", action="store_true",
+                        help="valid UTF-8 only, with Greek and Chinese lines")
     args = parser.parse_args()
+    global UTF8
+    UTF8 = args.utf8
     written, checksum = write_corpus(args.output, args.seed, args.size)
     print("%s: %d bytes, seed %d, sha256 %s" % (args.output, written, args.seed, checksum))
     return 0
