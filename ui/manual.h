@@ -1,0 +1,26 @@
+// Where the manual is, and opening it at a topic in the desktop's browser.
+#pragma once
+
+#include <QString>
+
+namespace quarry {
+
+// The manual's HTML file: QUARRY_MANUAL from the environment when set, else
+// the installed one beside the program (../share/doc/quarry/manual.html), the
+// one of the install prefix the program was built for, or the one made in
+// the build tree. Empty when none exists.
+QString ManualPath();
+
+// The manual's address at a topic (a section anchor such as "the-dialog"; none
+// for the start), or an empty URL string when there is no manual.
+QString ManualUrl(const QString& topic = {});
+
+// Opens the manual at a topic in the desktop's browser; false when there is
+// no manual or nothing could open it.
+bool OpenManual(const QString& topic = {});
+
+// The topics the program opens the manual at.
+inline constexpr const char* kManualTopicDialog = "the-dialog";
+inline constexpr const char* kManualTopicExpression = "the-search-expression";
+
+}  // namespace quarry
