@@ -191,6 +191,9 @@ void OpenFiles(CQuarryApp& app, const OpenFilesHooks& hooks) {
                            fileOpenDir);
     app.Profile().sync();
 
+    if (n <= 0) {
+        return;  // Cancel: no progress window flashes up for nothing
+    }
     bool join = false;
     if (n >= 2) {
         const int answer = ShowMessage(QString::fromLatin1(kJoinQuestion).arg(n).toStdString(),
