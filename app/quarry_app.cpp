@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMdiArea>
@@ -11,6 +12,7 @@
 #include <QPageSetupDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QStandardPaths>
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
@@ -68,8 +70,7 @@ bool CQuarryApp::InitInstance(const QStringList& arguments) {
     }
 
     startupSteps << QStringLiteral("profile");
-    profile_ =
-        std::make_unique<QSettings>(QString::fromLatin1(kRegistryKey), LoadString(IDS_APP_TITLE));
+    profile_ = OpenProfile();
     recentFiles_.clear();
     profile_->beginGroup(QString::fromLatin1(kRecentSection));
     for (int k = 1; k <= kRecentFileCount; ++k) {
@@ -166,6 +167,24 @@ void CQuarryApp::CreateView(CQuarryDoc* document) {
         }
     }
     mainFrame_->AddChild(frame);
+}
+
+QString ProfilePath() {
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return QDir(config).filePath(QStringLiteral("quarry/quarry.conf"));
+}
+
+std::unique_ptr<QSettings> OpenProfile() {
+    const bool first = !QFileInfo::exists(ProfilePath());
+    auto profile = std::make_unique<QSettings>(ProfilePath(), QSettings::IniFormat);
+    if (first) {
+        QSettings old(QString::fromLatin1(kRegistryKey), LoadString(IDS_APP_TITLE));
+        for (const QString& key : old.allKeys()) {
+            profile->setValue(key, old.value(key));
+        }
+        profile->sync();
+    }
+    return profile;
 }
 
 CQuarryDoc* CQuarryApp::OnFileNew() {

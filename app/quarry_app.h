@@ -17,10 +17,18 @@ class CMainFrame;
 class CQuarryDoc;
 class TextBuffer;
 
+// Where the profile (last Open folder, recent files) lived before it moved to
+// the user's configuration folder: read once, when the new one does not exist.
 inline constexpr const char* kRegistryKey = "Local AppWizard-Generated Applications";
 inline constexpr const char* kProfileSection = "Quarry";
 inline constexpr const char* kFileOpenDirEntry = "FileOpenDir";
 inline constexpr int kRecentFileCount = 10;
+
+// The profile: quarry.conf in Quarry's folder of the user's configuration
+// (~/.config/quarry/quarry.conf).
+QString ProfilePath();
+// Opens the profile, taking over the old place's entries the first time.
+std::unique_ptr<QSettings> OpenProfile();
 
 class CQuarryApp : public QObject {
     Q_OBJECT

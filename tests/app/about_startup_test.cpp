@@ -22,7 +22,7 @@ class AboutAtStartUp : public ::testing::Test {
   protected:
     void SetUp() override {
         SearchDialog() = SearchDialogLink{};
-        QSettings(kRegistryKey, "Quarry!").clear();
+        QSettings(ProfilePath(), QSettings::IniFormat).clear();
     }
     void TearDown() override {
         AboutBoxRunner() = [](CAboutDlg& d) { return d.exec(); };

@@ -65,7 +65,7 @@ class FileFaults : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         SearchDialog() = SearchDialogLink{};
-        QSettings(kRegistryKey, "Quarry!").clear();
+        QSettings(ProfilePath(), QSettings::IniFormat).clear();
         app = std::make_unique<CQuarryApp>();
         ASSERT_TRUE(app->InitInstance({}));
         SetMessageHandler([this](const std::string& text, const MessageTitle& title,

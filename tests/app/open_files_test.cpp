@@ -67,7 +67,7 @@ class OpenFilesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         SearchDialog() = SearchDialogLink{};
-        QSettings(kRegistryKey, "Quarry!").clear();
+        QSettings(ProfilePath(), QSettings::IniFormat).clear();
         ASSERT_TRUE(dir.isValid());
         folder = dir.path() + "/";
         Write("a.txt", kCrLfNul);
@@ -110,7 +110,9 @@ class OpenFilesTest : public ::testing::Test {
     }
     CMainFrame* frame() const { return app->MainWnd(); }
     QString ProfileFolder() {
-        return QSettings(kRegistryKey, "Quarry!").value("Quarry/FileOpenDir").toString();
+        return QSettings(ProfilePath(), QSettings::IniFormat)
+            .value("Quarry/FileOpenDir")
+            .toString();
     }
 
     QTemporaryDir dir;

@@ -55,7 +55,7 @@ class Shell : public ::testing::Test {
   protected:
     void SetUp() override {
         SearchDialog() = SearchDialogLink{};
-        QSettings(kRegistryKey, "Quarry!").clear();
+        QSettings(ProfilePath(), QSettings::IniFormat).clear();
     }
     void TearDown() override {
         SearchDialog() = SearchDialogLink{};
@@ -98,7 +98,7 @@ QMenu* MenuAt(QMenuBar* bar, int index) {
 }
 
 TEST_F(Shell, StartupRunsInOrderAndOpensNew1) {
-    QSettings(kRegistryKey, "Quarry!").setValue("Quarry/FileOpenDir", "/data/texts/");
+    QSettings(ProfilePath(), QSettings::IniFormat).setValue("Quarry/FileOpenDir", "/data/texts/");
     Start();
     EXPECT_EQ(app->startupSteps,
               QStringList({"editor settings", "banners", "profile", "document template",
@@ -194,6 +194,38 @@ TEST_F(Shell, EveryFileNamedOpensAndOneThatCannotIsReportedWhileStartUpGoesOn) {
     Start({dir.filePath("missing.txt")});
     ASSERT_EQ(app->Documents().size(), 1);
     EXPECT_EQ(app->Documents()[0]->GetTitle(), "new1");
+}
+
+// The profile lives in the user's configuration folder; the old place is
+// taken over once, the first time.
+TEST_F(Shell, TheProfileLivesInTheConfigurationFolderAndTakesOverTheOldPlaceOnce) {
+    // A configuration folder of its own, so that no other test's profile
+    // is there.
+    QTemporaryDir config;
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    struct Restore {
+        QByteArray value;
+        ~Restore() {
+            if (value.isEmpty()) {
+                qunsetenv("XDG_CONFIG_HOME");
+            } else {
+                qputenv("XDG_CONFIG_HOME", value);
+            }
+        }
+    } restore{previous};
+    ASSERT_EQ(ProfilePath(), config.path() + "/quarry/quarry.conf");
+    QSettings(kRegistryKey, "Quarry!").setValue("Quarry/FileOpenDir", "/old/place/");
+    Start();
+    EXPECT_EQ(fileOpenDir, "/old/place/");
+    EXPECT_EQ(QSettings(ProfilePath(), QSettings::IniFormat).value("Quarry/FileOpenDir"),
+              "/old/place/");
+    app.reset();
+    QSettings(kRegistryKey, "Quarry!").setValue("Quarry/FileOpenDir", "/changed/");
+    Start();
+    EXPECT_EQ(fileOpenDir, "/old/place/") << "taken over once only";
+    QSettings(kRegistryKey, "Quarry!").clear();
+    app.reset();
 }
 
 TEST_F(Shell, MenusMatchTheirTables) {
@@ -625,7 +657,7 @@ TEST_F(Shell, DroppedFilesOpenAsDocumentsAndRecentFilesPersist) {
     EXPECT_EQ(app->Documents().at(2)->GetTitle(), "two.txt");
     EXPECT_EQ(app->RecentFiles(), QStringList({paths[1], paths[0]}));
     frame->OnCommand(ID_APP_EXIT);
-    QSettings profile(kRegistryKey, "Quarry!");
+    QSettings profile(ProfilePath(), QSettings::IniFormat);
     EXPECT_EQ(profile.value("Recent File List/File1").toString(), paths[1]);
     EXPECT_EQ(profile.value("Recent File List/File2").toString(), paths[0]);
     app.reset();

@@ -60,7 +60,7 @@ class SearchDialogTest : public ::testing::Test {
         settingsPath = QDir(dir.path()).filePath("settings.dat").toStdString();
         OverrideSearchSettingsPath(settingsPath);
         SearchDialog() = SearchDialogLink{};
-        QSettings(kRegistryKey, "Quarry!").clear();
+        QSettings(ProfilePath(), QSettings::IniFormat).clear();
         app = std::make_unique<CQuarryApp>();
         ASSERT_TRUE(app->InitInstance({}));
         InstallSearchDialog();
