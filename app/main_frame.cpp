@@ -254,7 +254,7 @@ void CMainFrame::FillRecentFiles(QMenu* menu, QAction* placeholder) {
         action->setData(ID_FILE_MRU_FILE1 + k);
         action->setStatusTip(CommandPrompt(ID_FILE_MRU_FILE1));
         const QString path = files[k];
-        connect(action, &QAction::triggered, this, [this, path] { app_->OpenDocumentFile(path); });
+        connect(action, &QAction::triggered, this, [this, path] { app_->OpenRecentFile(path); });
         menu->insertAction(placeholder, action);
     }
 }

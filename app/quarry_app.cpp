@@ -329,6 +329,15 @@ void CQuarryApp::AddToRecentFileList(const QString& path) {
     }
 }
 
+CQuarryDoc* CQuarryApp::OpenRecentFile(const QString& path) {
+    CQuarryDoc* doc = OpenDocumentFile(path);
+    if (doc == nullptr) {
+        recentFiles_.removeAll(path);
+        SaveRecentFileList();
+    }
+    return doc;
+}
+
 void CQuarryApp::SaveRecentFileList() {
     if (!profile_) {
         return;

@@ -79,6 +79,9 @@ class CQuarryApp : public QObject {
 
     QStringList RecentFiles() const { return recentFiles_; }
     void AddToRecentFileList(const QString& path);
+    // Opens a file of the recent-file list; one that no longer opens has had
+    // its message and leaves the list.
+    CQuarryDoc* OpenRecentFile(const QString& path);
     void SaveRecentFileList();
 
   private:

@@ -228,6 +228,36 @@ TEST_F(Shell, TheProfileLivesInTheConfigurationFolderAndTakesOverTheOldPlaceOnce
     app.reset();
 }
 
+// Former fault: a recent file that was gone stayed in the list for good.
+TEST_F(Shell, ARecentFileThatNoLongerOpensLeavesTheList) {
+    QTemporaryDir dir;
+    const QString kept = dir.filePath("kept.txt");
+    const QString gone = dir.filePath("gone.txt");
+    for (const QString& path : {kept, gone}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("x");
+    }
+    Start();
+    app->AddToRecentFileList(QFileInfo(gone).absoluteFilePath());
+    app->AddToRecentFileList(QFileInfo(kept).absoluteFilePath());
+    ASSERT_TRUE(QFile::remove(gone));
+    QStringList shown;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* message = qobject_cast<CMessageDlg*>(QApplication::activeModalWidget())) {
+            shown << message->text.value_or(QString());
+            message->close();
+        }
+    });
+    closer.start(20);
+    EXPECT_EQ(app->OpenRecentFile(gone), nullptr);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains("gone.txt"));
+    EXPECT_FALSE(app->RecentFiles().contains(QFileInfo(gone).absoluteFilePath()));
+    EXPECT_TRUE(app->RecentFiles().contains(QFileInfo(kept).absoluteFilePath()));
+}
+
 TEST_F(Shell, MenusMatchTheirTables) {
     Start();
     QMenuBar* bar = frame->menuBar();
