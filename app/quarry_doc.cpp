@@ -1,6 +1,11 @@
 #include "app/quarry_doc.h"
+#include "app/app_state.h"
+
+#include <cerrno>
+#include <cstring>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -57,19 +62,34 @@ bool CQuarryDoc::OnOpenDocument(const QString& path) {
 bool CQuarryDoc::OnSaveDocument(const QString& path, QString* error) {
     // A failed or interrupted save leaves the old file as it was.
     QSaveFile file(path);
+    errno = 0;
     bool saved = file.open(QIODevice::WriteOnly);
     if (saved) {
         const QByteArray bytes = text_.SaveBytes();
         saved = file.write(bytes) == bytes.size() && file.commit();
     }
     if (!saved) {
+        const int reason = errno;
         if (error != nullptr) {
+            // Qt's text is "Unknown error" for some failures (a full disk at
+            // the commit): the system's reason then says what happened.
             *error = file.errorString();
+            if ((error->isEmpty() || *error == QStringLiteral("Unknown error")) && reason != 0) {
+                *error = QString::fromLocal8Bit(std::strerror(reason));
+            }
         }
         return false;
     }
     Document()->setModified(false);
     return true;
+}
+
+QString CQuarryDoc::SaveAsStart() const {
+    if (!path_.isEmpty()) {
+        return path_;  // its own folder, under its own name
+    }
+    const QString folder = fileOpenDir.isEmpty() ? QDir::homePath() : fileOpenDir;
+    return QDir(folder).filePath(title_);
 }
 
 bool CQuarryDoc::DoFileSave() {
@@ -80,7 +100,7 @@ bool CQuarryDoc::DoSave(const QString& path) {
     QString target = path;
     if (target.isEmpty()) {
         target = QFileDialog::getSaveFileName(QApplication::activeWindow(),
-                                              QStringLiteral("Save As"), title_);
+                                              QStringLiteral("Save As"), SaveAsStart());
         if (target.isEmpty()) {
             return false;
         }

@@ -38,6 +38,9 @@ class CQuarryDoc : public QObject {
     // Save (asks for a name when the document has none) and Save As.
     bool DoFileSave();
     bool DoSave(const QString& path);
+    // Where Save As starts: the document's own file, or for a new document
+    // its title in the folder of the last Open (else the home folder).
+    QString SaveAsStart() const;
     // Asks "Save changes to %1?" for a modified document; false on Cancel or a
     // failed save.
     bool SaveModified();

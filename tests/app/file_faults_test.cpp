@@ -170,6 +170,9 @@ TEST_F(FileFaults, SavingOntoAFullDiskKeepsTheFileAndTheChanges) {
     }
     EXPECT_FALSE(saved);
     EXPECT_TRUE(box.startsWith(path + "\nFailed to save document.\n")) << box.toStdString();
+    // Former fault: the reason read "Unknown error".
+    EXPECT_FALSE(box.contains("Unknown error")) << box.toStdString();
+    EXPECT_GT(box.size(), path.size() + 26) << "the reason follows: " << box.toStdString();
     EXPECT_TRUE(doc->IsModified());
     EXPECT_EQ(Read(path), kOriginal);
     EXPECT_EQ(Entries(), QStringList{"doc.txt"}) << "the partial temporary file is gone";
@@ -177,6 +180,19 @@ TEST_F(FileFaults, SavingOntoAFullDiskKeepsTheFileAndTheChanges) {
     EXPECT_TRUE(doc->DoFileSave());
     EXPECT_FALSE(doc->IsModified());
     EXPECT_EQ(Read(path), LongText());
+}
+
+// Former fault: Save As started in the program's working folder with the
+// name filled in, so Enter wrote a copy somewhere else.
+TEST_F(FileFaults, SaveAsStartsAtTheDocumentsOwnFile) {
+    const QString path = Write("doc.txt", kOriginal);
+    CQuarryDoc* doc = OpenChanged(path, "changed\r\n");
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->SaveAsStart(), QFileInfo(path).absoluteFilePath());
+    CQuarryDoc* fresh = app->OnFileNew();
+    fileOpenDir = dir.path() + "/";
+    EXPECT_EQ(QFileInfo(fresh->SaveAsStart()).absoluteFilePath(),
+              QFileInfo(dir.filePath(fresh->GetTitle())).absoluteFilePath());
 }
 
 TEST_F(FileFaults, ASaveInterruptedHalfWayLeavesTheOriginalFile) {
