@@ -25,6 +25,7 @@
 #include "res/command_ids.h"
 #include "res/images.h"
 #include "res/resource_tables.h"
+#include "ui/manual.h"
 
 namespace quarry {
 namespace {
@@ -64,16 +65,21 @@ const char* ThemeIconName(int id) {
     }
 }
 
-bool DefaultHtmlHelp(const QString& path, int command, uint32_t /*data*/) {
-    if (!QFileInfo::exists(path)) {
+// The manual is a web page: the desktop's browser shows it, at a context's
+// topic where the context has one.
+bool DefaultHtmlHelp(const QString& path, int command, uint32_t data) {
+    if (path.isEmpty() || !QFileInfo::exists(path)) {
         return false;
     }
-    // Desktop openers take a file, not a topic id: a context request opens no
-    // window, so the default topic follows.
-    if (command != HH_DISPLAY_TOPIC) {
-        return false;
+    QUrl url = QUrl::fromLocalFile(path);
+    if (command == HH_HELP_CONTEXT) {
+        const QString topic = ManualTopicOf(data);
+        if (topic.isEmpty()) {
+            return false;  // no topic of its own: the start of the manual follows
+        }
+        url.setFragment(topic);
     }
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return QDesktopServices::openUrl(url);
 }
 
 }  // namespace
@@ -468,7 +474,7 @@ void CMainFrame::ArrangeIcons() {
 
 void CMainFrame::WinHelp(uint32_t data, int command) {
     const uint32_t context = command == HELP_CONTEXT ? data : 0;
-    const QString path = app_->HelpFilePath();
+    const QString path = ManualPath();
     if (!htmlHelp(path, HH_HELP_CONTEXT, context)) {
         htmlHelp(path, HH_DISPLAY_TOPIC, 0);
     }

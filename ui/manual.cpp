@@ -44,6 +44,11 @@ QString ManualUrl(const QString& topic) {
     return url.toString();
 }
 
+QString ManualTopicOf(uint32_t context) {
+    return context == kSearchDialogHelpContext ? QString::fromLatin1(kManualTopicDialog)
+                                               : QString();
+}
+
 bool OpenManual(const QString& topic) {
     const QString url = ManualUrl(topic);
     return !url.isEmpty() && QDesktopServices::openUrl(QUrl(url));

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace quarry {
 
 // The manual's HTML file: QUARRY_MANUAL from the environment when set, else
@@ -22,5 +24,12 @@ bool OpenManual(const QString& topic = {});
 // The topics the program opens the manual at.
 inline constexpr const char* kManualTopicDialog = "the-dialog";
 inline constexpr const char* kManualTopicExpression = "the-search-expression";
+
+// Help contexts: 0x20000 plus a dialog's resource number, as the windows ask
+// for help; the search dialog is number 158.
+inline constexpr uint32_t kSearchDialogHelpContext = 0x20000 + 158;
+
+// The topic of a help context; empty for the manual's start.
+QString ManualTopicOf(uint32_t context);
 
 }  // namespace quarry

@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -37,6 +38,7 @@
 #include "res/images.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
+#include "ui/manual.h"
 #include "ui/message_dlg.h"
 
 namespace quarry {
@@ -461,7 +463,7 @@ TEST_F(Shell, HelpAsksForTheContextThenTheDefaultTopic) {
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].command, HH_HELP_CONTEXT);
     EXPECT_EQ(calls[0].data, kMainFrameHelpContext);
-    EXPECT_EQ(calls[0].path, app->HelpFilePath());
+    EXPECT_EQ(calls[0].path, ManualPath());
     EXPECT_EQ(calls[1].command, HH_DISPLAY_TOPIC);
     EXPECT_EQ(calls[1].data, 0u);
     calls.clear();
@@ -475,20 +477,31 @@ TEST_F(Shell, HelpAsksForTheContextThenTheDefaultTopic) {
     EXPECT_EQ(calls[0].data, 0u);
 }
 
-TEST_F(Shell, HelpWithoutAHelpFileDoesNothing) {
+// Catches what the program asks the desktop to open, so that no browser
+// starts during a test.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
+// Former fault: F1 looked for a .chm file that never exists, so it did nothing
+// while the status bar said "For Help, press F1".
+TEST_F(Shell, HelpOpensTheManualAtItsStartAndTheDialogsTopic) {
     Start();
-    ASSERT_FALSE(QFileInfo::exists(app->HelpFilePath()));
-    bool modal = false;
-    QTimer::singleShot(50, [&] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            modal = true;
-            w->close();
-        }
-    });
+    ASSERT_FALSE(ManualPath().isEmpty());
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
     frame->OnCommand(ID_HELP);
-    QTest::qWait(100);
-    EXPECT_FALSE(modal);
-    EXPECT_FALSE(frame->htmlHelp(app->HelpFilePath(), HH_DISPLAY_TOPIC, 0));
+    frame->WinHelp(kSearchDialogHelpContext, HELP_CONTEXT);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(catcher.urls.size(), 2);
+    EXPECT_EQ(catcher.urls[0].toLocalFile(), ManualPath());
+    EXPECT_TRUE(catcher.urls[0].fragment().isEmpty());
+    EXPECT_EQ(catcher.urls[1].toLocalFile(), ManualPath());
+    EXPECT_EQ(catcher.urls[1].fragment(), kManualTopicDialog);
 }
 
 TEST_F(Shell, ToolbarButtonsInOrderWithTooltipsAndPrompts) {
@@ -829,3 +842,5 @@ TEST_F(Shell, AboutBoxComesLastAtStartUp) {
 
 }  // namespace
 }  // namespace quarry
+
+#include "shell_test.moc"
