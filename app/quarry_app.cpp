@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <Qsci/qsciprinter.h>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QPageSetupDialog>
+
 #include <QPrinter>
 #include <QPrinterInfo>
 
@@ -139,7 +141,7 @@ bool CQuarryApp::ProcessShellCommand(const QStringList& arguments) {
         if (doc == nullptr) {
             return false;
         }
-        QPrinter printer;
+        QsciPrinter printer;
         if (printTo && arguments.size() >= 3) {
             printer.setPrinterName(arguments[2]);
         }
@@ -276,7 +278,7 @@ void CQuarryApp::ConnectAboutBox() {
 
 QPrinter* CQuarryApp::Printer() {
     if (!printer_) {
-        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer_ = std::make_unique<QsciPrinter>(QPrinter::HighResolution);
     }
     return printer_.get();
 }
