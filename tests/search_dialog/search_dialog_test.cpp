@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -952,6 +953,100 @@ TEST_F(SearchDialogTest, QuittingDuringARunStopsTheSearchAndWritesNothing) {
     EXPECT_FALSE(dlg->running);
     EXPECT_FALSE(dlg->Runner().IsRunning());
 }
+
+// Former fault: the search saw every line break as CR LF, so «\n» found
+// nothing in an LF file and offsets were off by one per line.
+TEST_F(SearchDialogTest, NewlineFindsTheLineBreaksOfAnLfFile) {
+    SetText("a\nbc\n");
+    dlg = Open();
+    Expressions("\\n", "");
+    dlg->SetChecked(1035, true);  // matchings may span line breaks
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Status(), "Ready");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{1}, int64_t{2}));
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{4}, int64_t{5}));
+    dlg->SetChecked(1032, false);
+    Expressions("\\n", "|");
+    dlg->RunCommand(kCmdReplaceAll);
+    EXPECT_EQ(Status(), "2 matchings replaced");
+    EXPECT_EQ(Stream(Active()), "a|bc|");
+}
+
+TEST_F(SearchDialogTest, ListingsEndEachMatchingWithTheSourcesLineBreak) {
+    dlg = Open();
+    for (const auto& [source, listed] :
+         {std::pair{"a1 a2\r\n", "a1\r\na2\r\n"}, std::pair{"a1 a2\n", "a1\na2\n"},
+          std::pair{"a1\ra2\r", "a1\ra2\r"}}) {
+        SetText(source);
+        CQuarryView* view = Active();
+        Expressions("a\\d", "");
+        dlg->RunCommand(kCmdListMatchings);
+        ASSERT_NE(Active(), view) << source;
+        EXPECT_EQ(Stream(Active()), listed) << source;
+        EXPECT_EQ(Active()->GetDocument()->Text().Format(), view->GetDocument()->Text().Format())
+            << source;
+    }
+}
+
+TEST_F(SearchDialogTest, TheEditorTakesNoEditsWhileACommandRuns) {
+    SetText("a1 a2");
+    CQuarryView* source = Active();
+    dlg = Open();
+    dlg->SetChecked(1032, false);
+    Expressions("a(\\d)", "b\\1");
+    bool readOnlyDuringRun = false;
+    std::string afterTyping;
+    // Checked as the running state is painted, before the search thread starts.
+    QTimer::singleShot(0, dlg, [&] {
+        readOnlyDuringRun = source->isReadOnly();
+        source->SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
+        source->SendScintilla(QsciScintillaBase::SCI_REPLACESEL, 0UL, "typed");
+        afterTyping = Stream(source);
+    });
+    dlg->RunCommand(kCmdReplaceAll);
+    EXPECT_TRUE(readOnlyDuringRun);
+    EXPECT_EQ(afterTyping, "a1 a2");
+    EXPECT_EQ(Stream(source), "b1 b2") << "the command's own result still goes in";
+    EXPECT_FALSE(source->isReadOnly());
+}
+
+#ifdef QUARRY_CLI_PATH
+// The desktop and quarry-cli search the same bytes: for the same file and
+// options their results are the same bytes.
+TEST_F(SearchDialogTest, TheDesktopsResultsEqualQuarryClisForTheSameFile) {
+    const QByteArray file("alpha=1, beta=22\nx = 3\r\ngamma=333\rdelta=4");
+    const QString path = QDir(dir.path()).filePath("same.txt");
+    {
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(file);
+    }
+    const auto cli = [&](const QStringList& args) {
+        QProcess process;
+        process.start(QStringLiteral(QUARRY_CLI_PATH),
+                      args + QStringList{"--", "(\\w+)=(\\d+)", path});
+        EXPECT_TRUE(process.waitForFinished(30000));
+        return process.readAllStandardOutput();
+    };
+    ASSERT_TRUE(app->OpenDocumentFile(path) != nullptr);
+    CQuarryView* source = Active();
+    dlg = Open();
+    Expressions("(\\w+)=(\\d+)", "\\2:\\1");
+    dlg->RunCommand(kCmdReplaceAll);
+    ASSERT_NE(Active(), source);
+    const QByteArray replaced = cli({"--rewrite", "\\2:\\1"});
+    ASSERT_FALSE(replaced.isEmpty());
+    EXPECT_EQ(Active()->GetDocument()->Text().SaveBytes(), replaced);
+
+    frame->MdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(source->parentWidget()));
+    ASSERT_EQ(Active(), source);
+    dlg->RunCommand(kCmdListMatchings);
+    const QByteArray listed = cli({});
+    ASSERT_FALSE(listed.isEmpty());
+    EXPECT_EQ(Active()->GetDocument()->Text().SaveBytes(), listed);
+}
+#endif
 
 }  // namespace
 }  // namespace quarry
