@@ -782,5 +782,82 @@ TEST_F(Shell, AboutBoxComesLastAtStartUp) {
     EXPECT_TRUE(windowShown);  // shown over the main window and its new1
 }
 
+// Fault guarded: Scintilla takes typed characters of an 8-bit document as
+// Latin-1, which has no byte for Windows-1252's euro sign at 0x80.
+TEST_F(Shell, TypingIntoAnEightBitDocumentGivesItsBytes) {
+    Start();
+    CQuarryView* view = Active();
+    view->GetDocument()->Text().LoadBytes(QByteArray("caf\xE9\n"));
+    ASSERT_EQ(view->GetDocument()->Text().Format().encoding, TextEncoding::Bytes8);
+    view->SetSel(4, 4);
+    view->setFocus();
+    QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf16(u"\u20AC\u00FC"));
+    QApplication::sendEvent(view, &typed);
+    EXPECT_EQ(TextOf(view), "caf\xE9\x80\xFC\n");
+    int64_t s = 0;
+    int64_t e = 0;
+    view->GetSel(s, e);
+    EXPECT_EQ(e, 6);
+    frame->OnCommand(ID_EDIT_UNDO);
+    EXPECT_EQ(TextOf(view), "caf\xE9\n");
+}
+
+TEST_F(Shell, PastedLineBreaksTakeTheDocumentsStyleAndCopyGivesItsCharacters) {
+    Start();
+    CQuarryView* view = Active();
+    view->GetDocument()->Text().LoadBytes(QByteArray("x\r\n\x80y\r\n"));
+    ASSERT_EQ(view->GetDocument()->Text().Format().lineEnd, LineEndStyle::CrLf);
+    view->SetSel(0, 0);
+    auto* mime = new QMimeData;
+    mime->setText("a\nb\rc\r\n");
+    QApplication::clipboard()->setMimeData(mime);
+    frame->OnCommand(ID_EDIT_PASTE);
+    EXPECT_EQ(TextOf(view), "a\r\nb\r\nc\r\nx\r\n\x80y\r\n");
+    // Copy: the 8-bit bytes reach the clipboard as their characters.
+    view->SetSel(12, 14);
+    frame->OnCommand(ID_EDIT_COPY);
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf16(u"\u20ACy"));
+    // Pasting them back writes the same bytes.
+    view->SetSel(0, 0);
+    frame->OnCommand(ID_EDIT_PASTE);
+    EXPECT_EQ(TextOf(view).substr(0, 2), "\x80y");
+}
+
+TEST_F(Shell, SavingAnUnmodifiedDocumentWritesItsExactBytes) {
+    QTemporaryDir dir;
+    QByteArray all;
+    for (int b = 0; b < 256; ++b) {
+        all.append(char(b));
+    }
+    const std::vector<QByteArray> files = {"lf\n",
+                                           "crlf\r\n",
+                                           "cr\r",
+                                           "mixed\r\nlf\nlone cr\rend",
+                                           "utf8 \xC3\xA4\xE2\x82\xAC\n",
+                                           "8-bit caf\xE9\x81\n",
+                                           QByteArray("nul\0bytes\0", 10),
+                                           "no final break",
+                                           "",
+                                           all};
+    Start();
+    int k = 0;
+    for (const QByteArray& bytes : files) {
+        const QString path = dir.filePath(QStringLiteral("f%1.txt").arg(k++));
+        {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
+        CQuarryDoc* doc = app->OpenDocumentFile(path);
+        ASSERT_NE(doc, nullptr);
+        EXPECT_FALSE(doc->IsModified());
+        const QString copy = path + ".saved";
+        ASSERT_TRUE(doc->OnSaveDocument(copy));
+        QFile saved(copy);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), bytes) << bytes.toStdString();
+    }
+}
+
 }  // namespace
 }  // namespace quarry
