@@ -116,15 +116,16 @@ void CQuarryView::ApplyFormat() {
     const DocFormat& format = document_->Text().Format();
     SendScintilla(SCI_SETCODEPAGE, static_cast<unsigned long>(
                                        format.encoding == TextEncoding::Utf8 ? SC_CP_UTF8 : 0));
-    // 0x80..0x9F have no glyph of their own in an 8-bit document: draw each as
-    // its Windows-1252 character, or as its hex value where that has none.
-    for (int b = 0x80; b < 0xA0; ++b) {
+    // Scintilla sets how bytes above 0x7F are drawn only when a view itself
+    // changes the code page, which the first view of a document does for all:
+    // every view sets them here. A byte that is not part of a UTF-8 character
+    // shows its hex value; in an 8-bit document so do 0x80..0x9F, C1 controls
+    // drawn as nothing otherwise (a representation's text is drawn as Latin-1
+    // there, so their Windows-1252 glyphs can't be given).
+    for (int b = 0x80; b < 0x100; ++b) {
         const char key[2] = {char(b), 0};
-        if (format.encoding == TextEncoding::Bytes8) {
-            const char16_t c = ByteToChar(uint8_t(b));
-            const QByteArray shown = c != char16_t(b)
-                                         ? QString(QChar(c)).toUtf8()
-                                         : QStringLiteral("x%1").arg(b, 2, 16).toUpper().toLatin1();
+        if (format.encoding == TextEncoding::Utf8 || b < 0xA0) {
+            const QByteArray shown = "x" + QByteArray::number(b, 16).toUpper();
             SendScintilla(SCI_SETREPRESENTATION, key, shown.constData());
         } else {
             SendScintilla(SCI_CLEARREPRESENTATION, reinterpret_cast<uintptr_t>(key), 0L);

@@ -859,5 +859,26 @@ TEST_F(Shell, SavingAnUnmodifiedDocumentWritesItsExactBytes) {
     }
 }
 
+// Fault guarded: bytes 0x80..0x9F of an 8-bit document are C1 controls to
+// Scintilla and were drawn as nothing, so a byte could be there unseen.
+TEST_F(Shell, ControlBytesOfAnEightBitDocumentShowTheirHexValue) {
+    Start();
+    CQuarryView* view = Active();
+    const auto shown = [view](const char* key) {
+        char text[16] = {};
+        view->SendScintilla(QsciScintillaBase::SCI_GETREPRESENTATION, key, text);
+        return std::string(text);
+    };
+    view->GetDocument()->Text().LoadBytes(QByteArray("\x80\x9F\xE9"));
+    EXPECT_EQ(shown("\x80"), "x80");
+    EXPECT_EQ(shown("\x9F"), "x9F");
+    EXPECT_EQ(shown("\xE9"), "");  // Latin-1 has a glyph for it
+    // In UTF-8 a byte on its own is one that is not part of a character.
+    view->GetDocument()->Text().LoadBytes(QByteArray("\xE2\x82\xAC"));
+    EXPECT_EQ(shown("\xE9"), "xE9");
+    view->GetDocument()->Text().LoadBytes(QByteArray("caf\xE9"));
+    EXPECT_EQ(shown("\xE9"), "");
+}
+
 }  // namespace
 }  // namespace quarry
