@@ -116,9 +116,9 @@ void CQuarryView::ApplyFormat() {
     const DocFormat& format = document_->Text().Format();
     SendScintilla(SCI_SETCODEPAGE, static_cast<unsigned long>(
                                        format.encoding == TextEncoding::Utf8 ? SC_CP_UTF8 : 0));
-    // Scintilla sets how bytes above 0x7F are drawn only when a view itself
-    // changes the code page, which the first view of a document does for all:
-    // every view sets them here. A byte that is not part of a UTF-8 character
+    // Scintilla sets how bytes above 0x7F are drawn only in the editor that
+    // changes the code page (the document's hidden buffer), so every view
+    // sets them itself. A byte that is not part of a UTF-8 character
     // shows its hex value; in an 8-bit document so do 0x80..0x9F, C1 controls
     // drawn as nothing otherwise (a representation's text is drawn as Latin-1
     // there, so their Windows-1252 glyphs can't be given).

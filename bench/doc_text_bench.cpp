@@ -1,7 +1,7 @@
 // The document's text on a 1,000,000-line, 30 MB file: opening it into the
 // editor (time, and the memory the process grows by), whole-text transfer in
 // both directions, and the byte offset of the caret at the end of the text,
-// and the same for one 20 MB line.
+// and the same for one 20 MB line; the first paint of a view on either.
 #include <QApplication>
 
 #include <benchmark/benchmark.h>
@@ -111,6 +111,39 @@ void BM_StreamIn(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * buffer.length);
 }
 BENCHMARK(BM_StreamIn)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The first paint of a view on the text: what opening a file costs beyond
+// reading it. Wrap off, as a new window starts.
+void Show(benchmark::State& state, const QByteArray& bytes, bool caretAtEnd) {
+    quarry::DocumentText doc;
+    doc.LoadBytes(bytes);
+    for (auto _ : state) {
+        QsciScintilla view;
+        view.setDocument(doc.Buffer()->document());
+        view.SendScintilla(QsciScintillaBase::SCI_SETLAYOUTCACHE,
+                           static_cast<unsigned long>(QsciScintillaBase::SC_CACHE_PAGE));
+        view.resize(800, 600);
+        if (caretAtEnd) {
+            view.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
+        }
+        benchmark::DoNotOptimize(view.grab().size());
+    }
+}
+
+void BM_ShowBigFile(benchmark::State& state) {
+    Show(state, BigFile(), false);
+}
+BENCHMARK(BM_ShowBigFile)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_ShowLongLine(benchmark::State& state) {
+    Show(state, LongLine(), false);
+}
+BENCHMARK(BM_ShowLongLine)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_ShowLongLineAtItsEnd(benchmark::State& state) {
+    Show(state, LongLine(), true);
+}
+BENCHMARK(BM_ShowLongLineAtItsEnd)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Caret moves at the end of the text: what a selection change costs.
 void BM_SelectionAtEnd(benchmark::State& state) {

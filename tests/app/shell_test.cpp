@@ -880,5 +880,26 @@ TEST_F(Shell, ControlBytesOfAnEightBitDocumentShowTheirHexValue) {
     EXPECT_EQ(shown("\xE9"), "");
 }
 
+// Scintilla's own key map may not take the main window's accelerators, and
+// keeps the keys the application has no command for (Redo).
+TEST_F(Shell, UndoByAcceleratorAndRedoByScintillasKey) {
+    Start();
+    CQuarryView* view = Active();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    view->setFocus();
+    ReplaceSelection(view, "one");
+    ReplaceSelection(view, "two");
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(TextOf(view), "one");
+    QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(TextOf(view), "two");
+    // Ctrl with the number pad's minus steps the font, not Scintilla's zoom.
+    const int before = editorFontSize;
+    QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier);
+    EXPECT_EQ(editorFontSize, before - kFontStep);
+    EXPECT_EQ(view->SendScintilla(QsciScintillaBase::SCI_GETZOOM), 0);
+}
+
 }  // namespace
 }  // namespace quarry
