@@ -76,8 +76,8 @@ TEST(FailingGrowth, ReserveAppendAndAppendFileLeaveTheBufferAsItWas) {
         EXPECT_EQ(Snapshot(b), before);
         EXPECT_FALSE(b.Append(std::string(100, 'x').data(), 100));
         EXPECT_EQ(Snapshot(b), before);
-        EXPECT_EQ(b.AppendFile(file, 0), 0);
-        EXPECT_EQ(b.AppendFile(file, 1), 0);
+        EXPECT_EQ(b.AppendFile(file, 0), TextBuffer::kFileNoRoom);
+        EXPECT_EQ(b.AppendFile(file, 1), TextBuffer::kFileNoRoom);
         EXPECT_EQ(Snapshot(b), before);
         EXPECT_EQ(b.data[b.length], 0);
         EXPECT_EQ(test::FailingGrowth::refused(), 4);
@@ -222,7 +222,8 @@ TEST(LargeFiles, AppendFileRefusesWhatThirtyTwoBitsCannotHoldWithoutReading) {
     const Snapshot before(b);
     for (const std::string& path : {two, wraps, nearly}) {
         for (int mode : {0, 1}) {
-            EXPECT_EQ(b.AppendFile(path, mode), 0) << path << " mode " << mode;
+            EXPECT_EQ(b.AppendFile(path, mode), TextBuffer::kFileNoRoom)
+                << path << " mode " << mode;
             EXPECT_EQ(Snapshot(b), before) << path << " mode " << mode;
         }
     }
