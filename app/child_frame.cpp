@@ -15,8 +15,8 @@ CChildFrame::CChildFrame(CQuarryView* view, QWidget* parent) : QMdiSubWindow(par
     setAttribute(Qt::WA_DeleteOnClose);
     setWidget(view_);
     setWindowIcon(DocumentIcon());
-    connect(view_, &QPlainTextEdit::cursorPositionChanged, this, &CChildFrame::OnSelectionChange);
-    connect(view_, &QPlainTextEdit::selectionChanged, this, &CChildFrame::OnSelectionChange);
+    connect(view_, &QsciScintilla::cursorPositionChanged, this, &CChildFrame::OnSelectionChange);
+    connect(view_, &QsciScintilla::selectionChanged, this, &CChildFrame::OnSelectionChange);
     connect(view_->GetDocument(), &CQuarryDoc::TitleChanged, this, &CChildFrame::UpdateTitle);
     UpdateTitle();
 }

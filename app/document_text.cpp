@@ -1,9 +1,6 @@
 #include "app/document_text.h"
 
-#include <QPlainTextDocumentLayout>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
+#include <Qsci/qsciscintilla.h>
 
 #include <algorithm>
 
@@ -12,48 +9,116 @@
 namespace quarry {
 namespace {
 
+using Sci = QsciScintillaBase;
+
 constexpr int kStreamChunk = 64 * 1024;
+
+int EolMode(LineEndStyle style) {
+    switch (style) {
+        case LineEndStyle::CrLf:
+            return Sci::SC_EOL_CRLF;
+        case LineEndStyle::Cr:
+            return Sci::SC_EOL_CR;
+        case LineEndStyle::Lf:
+            break;
+    }
+    return Sci::SC_EOL_LF;
+}
+
+// Lifts the document's read-only state for one edit made by a command.
+class WritableFor {
+  public:
+    explicit WritableFor(QsciScintillaBase* editor)
+        : editor_(editor), readOnly_(editor->SendScintilla(Sci::SCI_GETREADONLY) != 0) {
+        if (readOnly_) {
+            editor_->SendScintilla(Sci::SCI_SETREADONLY, 0UL);
+        }
+    }
+    ~WritableFor() {
+        if (readOnly_) {
+            editor_->SendScintilla(Sci::SCI_SETREADONLY, 1UL);
+        }
+    }
+    WritableFor(const WritableFor&) = delete;
+    WritableFor& operator=(const WritableFor&) = delete;
+
+  private:
+    QsciScintillaBase* editor_;
+    bool readOnly_;
+};
+
+// Appends bytes, NULs included.
+void AppendRaw(QsciScintillaBase* editor, std::string_view bytes) {
+    if (!bytes.empty()) {
+        editor->SendScintilla(Sci::SCI_APPENDTEXT, static_cast<unsigned long>(bytes.size()),
+                              bytes.data());
+    }
+}
 
 }  // namespace
 
 DocumentText::DocumentText(QObject* parent)
-    : QObject(parent), document_(new QTextDocument(this)), map_(document_, &format_, this) {
-    document_->setDocumentLayout(new QPlainTextDocumentLayout(document_));
-    connect(document_, &QTextDocument::contentsChange, this, &DocumentText::OnContentsChange);
+    : QObject(parent), buffer_(std::make_unique<QsciScintilla>()) {
+    buffer_->setAttribute(Qt::WA_DontShowOnScreen);
+    buffer_->SendScintilla(Sci::SCI_SETWRAPMODE, static_cast<unsigned long>(Sci::SC_WRAP_NONE));
+    connect(buffer_.get(), &QsciScintilla::textChanged, this, &DocumentText::Changed);
+    SetFormat(DocFormat{});
 }
+
+DocumentText::~DocumentText() = default;
 
 void DocumentText::SetFormat(const DocFormat& format) {
     format_ = format;
-    map_.Reset();
+    // Code page and EOL mode belong to the Scintilla document, so every view
+    // of it follows.
+    buffer_->SendScintilla(
+        Sci::SCI_SETCODEPAGE,
+        static_cast<unsigned long>(format.encoding == TextEncoding::Utf8 ? Sci::SC_CP_UTF8 : 0));
+    buffer_->SendScintilla(Sci::SCI_SETEOLMODE,
+                           static_cast<unsigned long>(EolMode(format.lineEnd)));
+    emit FormatChanged();
 }
 
 void DocumentText::LoadBytes(QByteArrayView bytes) {
-    format_ = DetectFormat(bytes);
-    map_.Reset();
-    document_->setPlainText(DecodeFile(bytes, format_));
-    document_->setModified(false);
+    SetFormat(DetectFormat(bytes));
+    WritableFor writable(buffer_.get());
+    buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0UL);
+    buffer_->SendScintilla(Sci::SCI_CLEARALL);
+    buffer_->SendScintilla(Sci::SCI_ALLOCATE, static_cast<unsigned long>(bytes.size() + 1));
+    AppendRaw(buffer_.get(), std::string_view(bytes.data(), size_t(bytes.size())));
+    buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1UL);
+    buffer_->SendScintilla(Sci::SCI_EMPTYUNDOBUFFER);
+    SetModified(false);
+}
+
+std::string_view DocumentText::Bytes() const {
+    const auto length = size_t(buffer_->SendScintilla(Sci::SCI_GETLENGTH));
+    // Closes the gap of Scintilla's buffer: one move, then the bytes in place.
+    const auto* data =
+        static_cast<const char*>(buffer_->SendScintillaPtrResult(Sci::SCI_GETCHARACTERPOINTER));
+    return data == nullptr ? std::string_view() : std::string_view(data, length);
 }
 
 QByteArray DocumentText::SaveBytes() const {
-    return EncodeFile(document_->toRawText(), format_);
+    const std::string_view bytes = Bytes();
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
 }
 
-void DocumentText::AppendStream(std::string& out) const {
-    // One read of the whole text: far cheaper than reading it in ranges.
-    EncodeStreamAppend(document_->toRawText(), format_, out);
+void DocumentText::AppendBytes(std::string& out) const {
+    out.append(Bytes());
+}
+
+int64_t DocumentText::ByteLength() const {
+    return buffer_->SendScintilla(Sci::SCI_GETLENGTH);
 }
 
 int32_t DocumentText::StreamOut(TextBuffer& buffer) const {
-    // Room for the text with CR LF breaks and some multi-byte characters.
-    const int64_t estimate = int64_t(document_->characterCount()) + document_->blockCount();
-    buffer.Reserve(int32_t(std::min<int64_t>(estimate * 12 / 10, INT32_MAX - 2)));
+    const std::string_view bytes = Bytes();
+    buffer.Reserve(int32_t(std::min<size_t>(bytes.size() + 1, INT32_MAX - 2)));
     buffer.length = 0;
     if (buffer.data != nullptr) {
         buffer.data[0] = 0;
     }
-    std::string bytes;
-    bytes.reserve(size_t(estimate));
-    AppendStream(bytes);
     // A buffer that cannot grow keeps what fitted, like a short stream.
     size_t done = 0;
     while (done < bytes.size()) {
@@ -71,80 +136,117 @@ void DocumentText::StreamIn(const TextBuffer& buffer) {
 }
 
 void DocumentText::StreamIn(std::string_view bytes) {
-    const QString text =
-        DecodeStream(QByteArrayView(bytes.data(), qsizetype(bytes.size())), format_);
-    QTextCursor cursor(document_);
-    cursor.beginEditBlock();
-    cursor.select(QTextCursor::Document);
-    if (text.isEmpty()) {
-        cursor.removeSelectedText();
-    } else {
-        cursor.insertText(text);
+    ReplaceAllBytes(buffer_.get(), bytes);
+}
+
+bool DocumentText::IsModified() const {
+    return forcedModified_ || buffer_->SendScintilla(Sci::SCI_GETMODIFY) != 0;
+}
+
+void DocumentText::SetModified(bool modified) {
+    forcedModified_ = modified;
+    if (!modified) {
+        buffer_->SendScintilla(Sci::SCI_SETSAVEPOINT);
     }
-    cursor.endEditBlock();
 }
 
-void DocumentText::ReplaceSelection(QTextCursor& cursor, std::string_view bytes) {
-    const QString text =
-        DecodeStream(QByteArrayView(bytes.data(), qsizetype(bytes.size())), format_);
-    const int start = cursor.selectionStart();
-    cursor.beginEditBlock();
-    if (text.isEmpty()) {
-        cursor.removeSelectedText();
-    } else {
-        cursor.insertText(text);
-    }
-    cursor.endEditBlock();
-    // Select exactly what went in: a lone LF from a rewrite became one line
-    // break here, so the byte length of `bytes` would miss the end.
-    cursor.setPosition(start);
-    cursor.setPosition(start + int(text.size()), QTextCursor::KeepAnchor);
+void DocumentText::SetReadOnly(bool readOnly) {
+    buffer_->SendScintilla(Sci::SCI_SETREADONLY, readOnly ? 1UL : 0UL);
 }
 
-void DocumentText::GetSelection(const QTextCursor& cursor, int64_t& start, int64_t& end) {
-    start = map_.ByteOffset(cursor.selectionStart());
-    end = map_.ByteOffset(cursor.selectionEnd());
-}
-
-void DocumentText::SetSelection(QTextCursor& cursor, int64_t start, int64_t end) {
-    cursor.setPosition(map_.PositionOf(start));
-    cursor.setPosition(map_.PositionOf(end), QTextCursor::KeepAnchor);
-}
-
-int DocumentText::LineFromByte(int64_t byte) {
-    return document_->findBlock(map_.PositionOf(byte)).blockNumber();
-}
-
-int64_t DocumentText::LineStartByte(int line) {
-    const QTextBlock block = document_->findBlockByNumber(line);
-    if (!block.isValid()) {
-        return -1;
-    }
-    return map_.ByteOffset(block.position());
+bool DocumentText::IsReadOnly() const {
+    return buffer_->SendScintilla(Sci::SCI_GETREADONLY) != 0;
 }
 
 std::optional<std::string> DocumentText::ToDocumentBytes(QStringView text) const {
-    if (FirstUnencodable(text, format_) >= 0) {
-        return std::nullopt;
-    }
-    return EncodeStream(text, format_);
+    return EncodeText(text, format_.encoding);
 }
 
-void DocumentText::OnContentsChange(int position, int /*removed*/, int added) {
-    if (format_.encoding != TextEncoding::Bytes8 || added <= 0) {
-        return;
-    }
-    const int end = document_->characterCount() - 1;
-    const QString inserted =
-        DocumentRange(document_, std::min(position, end), std::min(position + added, end));
-    const qsizetype bad = FirstUnencodable(inserted, format_);
-    if (bad < 0) {
-        return;
+std::string DocumentText::InputBytes(QStringView text, QsciScintillaBase* editor) {
+    if (std::optional<std::string> bytes = EncodeText(text, format_.encoding)) {
+        return *std::move(bytes);
     }
     // Keep the character: the document becomes UTF-8 rather than lose it on save.
-    format_.encoding = TextEncoding::Utf8;
-    map_.Reset();
-    emit EncodingWidened(inserted[bad]);
+    QChar missing;
+    for (const QChar ch : text) {
+        if (CharToByte(ch.unicode()) < 0) {
+            missing = ch;
+            break;
+        }
+    }
+    Widen(editor);
+    emit EncodingWidened(missing);
+    return text.toUtf8().toStdString();
+}
+
+void DocumentText::Widen(QsciScintillaBase* editor) {
+    const std::string_view old = Bytes();
+    const auto utf8Offset = [&old](int64_t byte) {
+        const auto cut = size_t(std::clamp<int64_t>(byte, 0, int64_t(old.size())));
+        return int64_t(DecodeText(QByteArrayView(old.data(), qsizetype(cut)), TextEncoding::Bytes8)
+                           .toUtf8()
+                           .size());
+    };
+    int64_t anchor = 0;
+    int64_t caret = 0;
+    if (editor != nullptr) {
+        anchor = utf8Offset(editor->SendScintilla(Sci::SCI_GETANCHOR));
+        caret = utf8Offset(editor->SendScintilla(Sci::SCI_GETCURRENTPOS));
+    }
+    const QByteArray utf8 =
+        DecodeText(QByteArrayView(old.data(), qsizetype(old.size())), TextEncoding::Bytes8)
+            .toUtf8();
+    DocFormat format = format_;
+    format.encoding = TextEncoding::Utf8;
+    SetFormat(format);
+    {
+        // Undoing into the 8-bit bytes would show them as broken UTF-8.
+        WritableFor writable(buffer_.get());
+        buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0UL);
+        buffer_->SendScintilla(Sci::SCI_CLEARALL);
+        AppendRaw(buffer_.get(), std::string_view(utf8.data(), size_t(utf8.size())));
+        buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1UL);
+        buffer_->SendScintilla(Sci::SCI_EMPTYUNDOBUFFER);
+    }
+    // The re-encoded bytes differ from the file whatever its state was.
+    forcedModified_ = true;
+    if (editor != nullptr) {
+        editor->SendScintilla(Sci::SCI_SETSEL, static_cast<unsigned long>(anchor), long(caret));
+    }
+}
+
+void ReplaceSelectionBytes(QsciScintillaBase* editor, std::string_view bytes) {
+    WritableFor writable(editor);
+    const long start = editor->SendScintilla(Sci::SCI_GETSELECTIONSTART);
+    const long end = editor->SendScintilla(Sci::SCI_GETSELECTIONEND);
+    editor->SendScintilla(Sci::SCI_BEGINUNDOACTION);
+    editor->SendScintilla(Sci::SCI_SETTARGETSTART, static_cast<unsigned long>(start));
+    editor->SendScintilla(Sci::SCI_SETTARGETEND, static_cast<unsigned long>(end));
+    editor->SendScintilla(Sci::SCI_REPLACETARGET, static_cast<unsigned long>(bytes.size()),
+                          bytes.data());
+    editor->SendScintilla(Sci::SCI_ENDUNDOACTION);
+    editor->SendScintilla(Sci::SCI_SETSEL, static_cast<unsigned long>(start),
+                          long(start + long(bytes.size())));
+}
+
+void ReplaceAllBytes(QsciScintillaBase* editor, std::string_view bytes) {
+    WritableFor writable(editor);
+    editor->SendScintilla(Sci::SCI_BEGINUNDOACTION);
+    editor->SendScintilla(Sci::SCI_CLEARALL);
+    AppendRaw(editor, bytes);
+    editor->SendScintilla(Sci::SCI_ENDUNDOACTION);
+}
+
+void GetSelectionBytes(QsciScintillaBase* editor, int64_t& start, int64_t& end) {
+    start = editor->SendScintilla(Sci::SCI_GETSELECTIONSTART);
+    end = editor->SendScintilla(Sci::SCI_GETSELECTIONEND);
+}
+
+void SetSelectionBytes(QsciScintillaBase* editor, int64_t start, int64_t end) {
+    const int64_t length = editor->SendScintilla(Sci::SCI_GETLENGTH);
+    start = std::clamp<int64_t>(start, 0, length);
+    end = std::clamp<int64_t>(end, 0, length);
+    editor->SendScintilla(Sci::SCI_SETSEL, static_cast<unsigned long>(start), long(end));
 }
 
 }  // namespace quarry

@@ -1,7 +1,7 @@
-// The text of one document and everything that turns it into bytes: the
-// QTextDocument that its views share, the document's encoding and line-end
-// style, and the position <-> byte offset map. This is the only code that
-// converts between editor text and bytes; it needs no widget.
+// The text of one document: its bytes, exactly as in the file, held by a
+// Scintilla document that every view of it shows, plus the encoding the
+// views display them in and the line break Enter inserts. Nothing here
+// translates bytes; offsets are byte offsets of the file's text.
 #pragma once
 
 #include <QByteArray>
@@ -9,15 +9,15 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "app/offset_map.h"
 #include "app/text_codec.h"
 
-class QTextCursor;
-class QTextDocument;
+class QsciScintilla;
+class QsciScintillaBase;
 
 namespace quarry {
 
@@ -27,54 +27,72 @@ class DocumentText : public QObject {
     Q_OBJECT
   public:
     explicit DocumentText(QObject* parent = nullptr);
+    ~DocumentText() override;
 
-    QTextDocument* Document() const { return document_; }
+    // The never-shown editor that owns the bytes; views display its document.
+    QsciScintilla* Buffer() const { return buffer_.get(); }
     const DocFormat& Format() const { return format_; }
+    // Sets the encoding the bytes are shown in and the line break Enter
+    // inserts; the bytes stay as they are.
     void SetFormat(const DocFormat& format);
 
-    // Replaces the text by a file's bytes, choosing the encoding and line-end
-    // style that write the same bytes back. Clears undo and the modified flag.
+    // Replaces the text by a file's bytes and chooses how to show them.
+    // Clears undo and the modified flag.
     void LoadBytes(QByteArrayView bytes);
-    // The text in file form.
     QByteArray SaveBytes() const;
+    // The bytes in place, valid until the next change.
+    std::string_view Bytes() const;
+    void AppendBytes(std::string& out) const;
+    int64_t ByteLength() const;
 
-    // The whole text in stream form (every line break CR LF) appended to out.
-    void AppendStream(std::string& out) const;
-    // Whole-text transfer with a TextBuffer, in stream form. StreamOut returns
-    // the buffer's new length; StreamIn is one undo step.
+    // Whole-text transfer with a TextBuffer. StreamOut returns the buffer's
+    // new length; StreamIn is one undo step.
     int32_t StreamOut(TextBuffer& buffer) const;
     void StreamIn(const TextBuffer& buffer);
     void StreamIn(std::string_view bytes);
-    // Replaces the cursor's selection by stream-form bytes as one undo step and
-    // selects what was inserted.
-    void ReplaceSelection(QTextCursor& cursor, std::string_view bytes);
 
-    // Offsets of the stream form.
-    int64_t ByteOffset(int position) { return map_.ByteOffset(position); }
-    int PositionOf(int64_t byte) { return map_.PositionOf(byte); }
-    int64_t ByteLength() { return map_.ByteLength(); }
-    void GetSelection(const QTextCursor& cursor, int64_t& start, int64_t& end);
-    // Selects start..end (anchor at start, caret at end), offsets snapped.
-    void SetSelection(QTextCursor& cursor, int64_t start, int64_t end);
-    // Line (paragraph) that holds a byte offset, and the offset a line starts at.
-    int LineFromByte(int64_t byte);
-    int64_t LineStartByte(int line);
+    bool IsModified() const;
+    // Scintilla knows only "at the save point"; a text never saved but worth
+    // keeping (a joined text) is marked by hand until the next save point.
+    void SetModified(bool modified);
 
-    // A search or rewrite expression as bytes of this document's encoding; none
-    // when it holds a character the encoding cannot represent.
+    // Keeps every view from changing the text (a search command runs on it).
+    void SetReadOnly(bool readOnly);
+    bool IsReadOnly() const;
+
+    // A search or rewrite expression as bytes of this document's encoding;
+    // none when it holds a character the encoding cannot represent.
     std::optional<std::string> ToDocumentBytes(QStringView text) const;
+    // Typed or pasted characters as bytes of the document. An 8-bit document
+    // that has no byte for one becomes UTF-8 first (its bytes re-encoded, the
+    // editor's selection kept on the same characters, undo history dropped).
+    std::string InputBytes(QStringView text, QsciScintillaBase* editor);
 
   signals:
     // A character that the 8-bit map cannot hold came in; the document is UTF-8
     // from now on and will be saved that way.
     void EncodingWidened(QChar character);
+    // The encoding or line-end style changed: views update how they show it.
+    void FormatChanged();
+    // Any change of the bytes, from any view.
+    void Changed();
 
   private:
-    void OnContentsChange(int position, int removed, int added);
+    void Widen(QsciScintillaBase* editor);
 
-    QTextDocument* document_;
+    std::unique_ptr<QsciScintilla> buffer_;
     DocFormat format_;
-    OffsetMap map_;
+    bool forcedModified_ = false;
 };
+
+// Byte-exact editing of the document an editor shows.
+// Replaces the selection (or inserts at the caret) by bytes as one undo step
+// and selects what was inserted; also while the document is read-only.
+void ReplaceSelectionBytes(QsciScintillaBase* editor, std::string_view bytes);
+// Replaces everything by bytes as one undo step; also while read-only.
+void ReplaceAllBytes(QsciScintillaBase* editor, std::string_view bytes);
+void GetSelectionBytes(QsciScintillaBase* editor, int64_t& start, int64_t& end);
+// Selects start..end (anchor at start, caret at end), clamped to the text.
+void SetSelectionBytes(QsciScintillaBase* editor, int64_t start, int64_t end);
 
 }  // namespace quarry

@@ -1,5 +1,8 @@
 #include "app/editor_transfer.h"
 
+#include <algorithm>
+
+#include "app/document_text.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
@@ -22,17 +25,13 @@ int32_t StreamOut(CQuarryView* editor, TextBuffer& buffer, int /*format*/) {
 
 void StreamIn(CQuarryView* editor, TextBuffer& buffer, int /*format*/) {
     buffer.readPos = 0;
-    editor->setUpdatesEnabled(false);
-    editor->GetDocument()->Text().StreamIn(buffer);
+    ReplaceAllBytes(editor, std::string_view(buffer.Data(), size_t(std::max(buffer.length, 0))));
     buffer.readPos = buffer.length;
-    editor->setUpdatesEnabled(true);
-    editor->viewport()->update();
 }
 
 void ReplaceSelection(CQuarryView* editor, std::string_view text) {
-    QTextCursor cursor = editor->textCursor();
-    editor->GetDocument()->Text().ReplaceSelection(cursor, text);
-    editor->setTextCursor(cursor);
+    ReplaceSelectionBytes(editor, text);
+    editor->SendScintilla(QsciScintillaBase::SCI_SCROLLCARET);
 }
 
 }  // namespace quarry

@@ -1,6 +1,6 @@
 // The transfer of text between an editor and a TextBuffer, and the lookup of
-// the editor the search commands work on. Text crosses in stream form: bytes
-// of the document's encoding, every line break CR LF.
+// the editor the search commands work on. Text crosses as the document's
+// own bytes, untranslated.
 #pragma once
 
 #include <cstdint>

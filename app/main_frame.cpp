@@ -302,8 +302,8 @@ CQuarryView* CMainFrame::ActiveView() const {
 void CMainFrame::AddChild(CChildFrame* child) {
     mdi_->addSubWindow(child);
     CQuarryView* view = child->GetActiveView();
-    connect(view, &QPlainTextEdit::selectionChanged, this, &CMainFrame::UpdateToolbarState);
-    connect(view, &QPlainTextEdit::undoAvailable, this, &CMainFrame::UpdateToolbarState);
+    connect(view, &QsciScintilla::selectionChanged, this, &CMainFrame::UpdateToolbarState);
+    connect(view, &QsciScintilla::textChanged, this, &CMainFrame::UpdateToolbarState);
     connect(view->GetDocument(), &CQuarryDoc::TitleChanged, this, &CMainFrame::UpdateFrameTitle);
     child->ActivateFrame();
     OnSubWindowActivated();

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <Qsci/qsciprinter.h>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QMdiArea>
 #include <QMessageBox>
 #include <QPageSetupDialog>
+
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QStandardPaths>
@@ -140,7 +142,7 @@ bool CQuarryApp::ProcessShellCommand(const QStringList& arguments) {
         if (doc == nullptr) {
             return false;
         }
-        QPrinter printer;
+        QsciPrinter printer;
         if (printTo && arguments.size() >= 3) {
             printer.setPrinterName(arguments[2]);
         }
@@ -295,7 +297,7 @@ void CQuarryApp::ConnectAboutBox() {
 
 QPrinter* CQuarryApp::Printer() {
     if (!printer_) {
-        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer_ = std::make_unique<QsciPrinter>(QPrinter::HighResolution);
     }
     return printer_.get();
 }

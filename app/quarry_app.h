@@ -53,7 +53,7 @@ class CQuarryApp : public QObject {
     CQuarryDoc* OnFileNew();
     // Opens a file as a document, or activates it when it is open already.
     CQuarryDoc* OpenDocumentFile(const QString& path);
-    // A new document holding the buffer's text (stream form).
+    // A new UTF-8 document holding the buffer's bytes as one undo step.
     void NewDocumentFromText(const TextBuffer& buffer);
     // A new, modified document holding the buffer's bytes as a file's, in the
     // encoding and line-end style detected for them, so that they are saved

@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSaveFile>
-#include <QTextDocument>
 #include <QTimer>
 
 #include "app/quarry_view.h"
@@ -29,17 +28,15 @@ void CQuarryDoc::SetTitle(const QString& title) {
 }
 
 bool CQuarryDoc::IsModified() const {
-    return Document()->isModified();
+    return text_.IsModified();
 }
 
 void CQuarryDoc::SetModifiedFlag(bool modified) {
-    Document()->setModified(modified);
+    text_.SetModified(modified);
 }
 
 void CQuarryDoc::OnNewDocument(const QString& title) {
-    text_.SetFormat(DocFormat{});
-    Document()->clear();
-    Document()->setModified(false);
+    text_.LoadBytes({});
     path_.clear();
     SetTitle(title);
 }
@@ -80,7 +77,7 @@ bool CQuarryDoc::OnSaveDocument(const QString& path, QString* error) {
         }
         return false;
     }
-    Document()->setModified(false);
+    text_.SetModified(false);
     return true;
 }
 

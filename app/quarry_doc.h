@@ -1,5 +1,5 @@
-// CQuarryDoc: one open text. Its QTextDocument is shared by every view of it;
-// storage is plain text, byte for byte as the file was.
+// CQuarryDoc: one open text. Its bytes are shared by every view of it, byte
+// for byte as the file was.
 #pragma once
 
 #include <QList>
@@ -18,7 +18,6 @@ class CQuarryDoc : public QObject {
     explicit CQuarryDoc(QObject* parent = nullptr);
 
     DocumentText& Text() { return text_; }
-    QTextDocument* Document() const { return text_.Document(); }
 
     QString GetTitle() const { return title_; }
     void SetTitle(const QString& title);

@@ -1,18 +1,15 @@
-// The mapping between a document's bytes and the characters the editor
-// shows. Two byte forms exist:
-//  - the file form: the bytes as stored, line breaks in the document's own
-//    style (LF, CR LF or CR);
-//  - the stream form: what the search side sees, every line break CR LF.
-// In the editor text a line break is one character ('\n' or U+2029, the
-// paragraph separator that QTextDocument uses internally).
+// What the application needs to know about a file's bytes beyond what the
+// editor holds: which encoding the editor shows them in, which line break
+// Enter inserts, and the 8-bit map used to turn typed or pasted characters
+// and search expressions into bytes of an 8-bit document.
 #pragma once
 
-#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quarry {
@@ -26,17 +23,15 @@ enum class LineEndStyle { Lf, CrLf, Cr };
 
 struct DocFormat {
     TextEncoding encoding = TextEncoding::Utf8;
+    // The most frequent line break; only what Enter and paste insert; the
+    // bytes keep every break as it is.
     LineEndStyle lineEnd = LineEndStyle::Lf;
-    // CR or LF bytes that are not part of the style's line break. They are shown
-    // as the symbols U+240D and U+240A so that saving writes them back.
-    bool strayBreaks = false;
 
     bool operator==(const DocFormat&) const = default;
 };
 
-inline constexpr char16_t kStrayCrMark = u'\u240D';
-inline constexpr char16_t kStrayLfMark = u'\u240A';
-inline constexpr char16_t kParagraphSeparator = u'\u2029';
+// The bytes of a line break in a style.
+const char* LineBreakBytes(LineEndStyle style);
 
 // The 8-bit map: Windows-1252 for 0x80..0x9F where it defines a character,
 // the byte's own code point everywhere else. A bijection on 256 values.
@@ -47,53 +42,15 @@ int CharToByte(char16_t ch);
 // Strict check: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(QByteArrayView bytes);
 
-// Chooses encoding and line-end style for a file's bytes so that decoding and
-// encoding again give the same bytes.
+// Valid UTF-8 is shown as UTF-8, anything else byte by byte; the line-end
+// style is the most frequent break (the first one seen on a tie).
 DocFormat DetectFormat(QByteArrayView bytes);
 
-// File form <-> editor text ('\n' per line break).
-QString DecodeFile(QByteArrayView bytes, const DocFormat& format);
-QByteArray EncodeFile(QStringView text, const DocFormat& format);
-
-// Stream form <-> editor text. Decoding takes CR LF as a line break; a lone CR
-// or LF is a line break too, unless the document keeps stray breaks, where it
-// is the stray byte again.
-QString DecodeStream(QByteArrayView bytes, const DocFormat& format);
-void EncodeStreamAppend(QStringView text, const DocFormat& format, std::string& out);
-std::string EncodeStream(QStringView text, const DocFormat& format);
-
-// Bytes that the character at text[i] takes in the stream form. A surrogate
-// pair counts 4 on its high half and 0 on its low half.
-inline int StreamByteCount(QStringView text, qsizetype i, const DocFormat& format) {
-    const char16_t c = text[i].unicode();
-    if (c == u'\n' || c == kParagraphSeparator) {
-        return 2;
-    }
-    if (format.encoding == TextEncoding::Bytes8 || c < 0x80) {
-        return 1;
-    }
-    if (format.strayBreaks && (c == kStrayCrMark || c == kStrayLfMark)) {
-        return 1;
-    }
-    if (c < 0x800) {
-        return 2;
-    }
-    if (c >= 0xD800 && c < 0xDC00) {
-        const bool paired = i + 1 < text.size() && text[i + 1].unicode() >= 0xDC00 &&
-                            text[i + 1].unicode() < 0xE000;
-        return paired ? 4 : 3;
-    }
-    if (c >= 0xDC00 && c < 0xE000) {
-        const bool paired =
-            i > 0 && text[i - 1].unicode() >= 0xD800 && text[i - 1].unicode() < 0xDC00;
-        return paired ? 0 : 3;
-    }
-    return 3;
-}
-
-int64_t StreamByteLength(QStringView text, const DocFormat& format);
-
-// Index of the first character the format cannot hold, or -1.
-qsizetype FirstUnencodable(QStringView text, const DocFormat& format);
+// Characters as bytes of an encoding; none when a character has no byte in
+// the 8-bit map.
+std::optional<std::string> EncodeText(QStringView text, TextEncoding encoding);
+// Bytes as characters for display outside the editor; bytes that are not
+// UTF-8 in a UTF-8 text show as their 8-bit map character, never as U+FFFD.
+QString DecodeText(QByteArrayView bytes, TextEncoding encoding);
 
 }  // namespace quarry

@@ -9,7 +9,6 @@
 #include <QMdiArea>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTextDocument>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -168,19 +167,8 @@ void BM_EditorLoadsTheResultText(benchmark::State& state) {
     }
 }
 
-// Inside the new document: decoding the bytes, and the text going into a
-// document that no editor shows.
-void BM_StepNewDocumentDecode(benchmark::State& state) {
-    Fixture& f = F();
-    TextBuffer input;
-    StreamOut(f.SourceView(), input);
-    const DocFormat format = f.source->Text().Format();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            DecodeStream(QByteArrayView(input.Data(), input.Length()), format).size());
-    }
-}
-
+// Inside the new document: the text going into a document that no editor
+// shows.
 void BM_StepNewDocumentWithoutEditor(benchmark::State& state) {
     Fixture& f = F();
     TextBuffer input;
@@ -188,7 +176,7 @@ void BM_StepNewDocumentWithoutEditor(benchmark::State& state) {
     for (auto _ : state) {
         DocumentText text;
         text.StreamIn(input);
-        benchmark::DoNotOptimize(text.Document()->blockCount());
+        benchmark::DoNotOptimize(text.ByteLength());
     }
 }
 
@@ -267,7 +255,6 @@ BENCHMARK(BM_StepStreamOut)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepByteLength)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepReplaceAll)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepNewDocument)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(BM_StepNewDocumentDecode)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepNewDocumentWithoutEditor)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_StepCascade)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -7,7 +7,7 @@ QUARRY_PACKAGES=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev libqscintilla2-qt6-dev
   xvfb xauth
   python3 dpkg-dev
 )

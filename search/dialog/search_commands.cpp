@@ -55,10 +55,11 @@ NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t s
 }
 
 LoopResult RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
-                       const char* rewrite, BulkKind kind, const SearchOptions& options) {
+                       const char* rewrite, BulkKind kind, const SearchOptions& options,
+                       std::string_view separator) {
     if (kind == BulkKind::List) {
         return expression.ListMatchings(input, output, options.matchCase, options.searchLimit,
-                                        options.lineMode);
+                                        options.lineMode, separator);
     }
     return expression.ReplaceAll(input, output, rewrite, options.matchCase, options.searchLimit,
                                  options.lineMode);

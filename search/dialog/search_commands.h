@@ -57,9 +57,11 @@ struct NextMatching {
 NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t selectionEnd,
                       const char* rewrite, TextBuffer& substitution, const SearchOptions& options);
 
-// Runs the list or replace-all loop over input into output.
+// Runs the list or replace-all loop over input into output. A listing ends
+// each matching with `separator`: the line break of the text searched.
 LoopResult RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
-                       const char* rewrite, BulkKind kind, const SearchOptions& options);
+                       const char* rewrite, BulkKind kind, const SearchOptions& options,
+                       std::string_view separator = "\r\n");
 
 // What the status line reads while a command runs (empty: unchanged).
 std::string RunningStatus(int command);

@@ -91,8 +91,8 @@ std::vector<std::string> ToUtf8(const QStringList& list) {
 }
 
 // A result document in the format of the text it came from (encoding, line
-// ends, stray breaks), so that its bytes are saved as they were found: a CR LF
-// file's result is saved with CR LF, not with the new document's LF.
+// ends), so that its bytes are shown as they were found and Enter in it
+// inserts the source's line break.
 void NewResultDocument(TextBuffer& output, const DocFormat& format) {
     CQuarryApp* app = CQuarryApp::Instance();
     if (CQuarryDoc* doc = app->OnFileNew()) {
@@ -474,6 +474,18 @@ void CSearchReplaceDlg::SetRunning(bool run) {
         QApplication::restoreOverrideCursor();
         waitCursor_ = false;
     }
+    // The text searched must stay the text shown until the result is in: no
+    // view of the document takes edits while a command runs.
+    if (lockedDocument_) {
+        lockedDocument_->Text().SetReadOnly(false);
+        lockedDocument_ = nullptr;
+    }
+    if (run) {
+        if (CQuarryView* editor = GetActiveEditor()) {
+            lockedDocument_ = editor->GetDocument();
+            lockedDocument_->Text().SetReadOnly(true);
+        }
+    }
     progressBar_->setValue(0);
     if (run && isVisible()) {
         // Show the running state before the text is streamed out; input waits
@@ -606,7 +618,7 @@ void CSearchReplaceDlg::SetSubstitution(const std::string& bytes, const DocForma
     substitution_ = bytes;
     substitutionFormat_ = format;
     substitutionLine_->setText(
-        DecodeStream(QByteArrayView(bytes.data(), qsizetype(bytes.size())), format));
+        DecodeText(QByteArrayView(bytes.data(), qsizetype(bytes.size())), format.encoding));
 }
 
 bool CSearchReplaceDlg::RunOnSearchThread(const std::function<void()>& work) {
@@ -717,10 +729,17 @@ std::string CSearchReplaceDlg::RunReplace() {
     }
     const DocumentText& text = editor->GetDocument()->Text();
     std::string bytes = substitution_;
-    // Made for a document of another encoding: carry the characters over.
+    // Made for a document of another encoding: carry the characters over,
+    // a character the 8-bit map lacks as '?'.
     if (text.Format().encoding != substitutionFormat_.encoding) {
         const QString shown = substitutionLine_->text();
-        bytes = text.ToDocumentBytes(shown).value_or(EncodeStream(shown, text.Format()));
+        bytes = text.ToDocumentBytes(shown).value_or(std::string());
+        if (bytes.empty() && !shown.isEmpty()) {
+            for (const QChar ch : shown) {
+                const int b = CharToByte(ch.unicode());
+                bytes += char(b >= 0 ? b : '?');
+            }
+        }
     }
     ReplaceSelection(editor, bytes);
     return ResultStatus(kCmdReplace, false, 0);
@@ -756,8 +775,10 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
     TextBuffer output(input.Length() + 5);
     const SearchOptions options = ReadOptions();
     LoopResult result;
-    if (!RunOnSearchThread(
-            [&] { result = RunBulkLoop(expression, input, output, rewrite, kind, options); })) {
+    if (!RunOnSearchThread([&] {
+            result = RunBulkLoop(expression, input, output, rewrite, kind, options,
+                                 LineBreakBytes(format.lineEnd));
+        })) {
         notWritten_ = true;
         return 0;
     }

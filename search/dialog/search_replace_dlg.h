@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QHash>
+#include <QPointer>
 #include <QSize>
 #include <QString>
 
@@ -25,6 +26,7 @@ namespace quarry {
 
 class CExprComboBox;
 class CExpression;
+class CQuarryDoc;
 
 // The pixel sizes the layout works with. They were chosen for the template
 // font's base units of 6 x 13 pixels; a dialog font with other base units
@@ -145,6 +147,8 @@ class CSearchReplaceDlg : public QDialog {
     bool positionSyncEnabled_ = true;
     bool sizeGuard_ = false;
     bool waitCursor_ = false;
+    // The document kept from edits while a command runs on its text.
+    QPointer<CQuarryDoc> lockedDocument_;
     // The outer size read from the settings, applied again once shown, when
     // the window system knows the frame.
     QSize storedOuter_;

@@ -105,7 +105,7 @@ class OpenFilesTest : public ::testing::Test {
     }
     QString Stream(CQuarryDoc* doc) {
         std::string out;
-        doc->Text().AppendStream(out);
+        doc->Text().AppendBytes(out);
         return QString::fromStdString(out);
     }
     CMainFrame* frame() const { return app->MainWnd(); }

@@ -1,6 +1,8 @@
 // Renders the main window with a document and a message dialog into PNG
 // files, for looking at the layout (run under Xvfb or offscreen):
 //   quarry_screenshots OUTPUT_DIR [FILE]
+#include <Qsci/qsciprinter.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
@@ -33,7 +35,7 @@ int main(int argc, char** argv) {
         app.MainWnd()->grab().save(out + QStringLiteral("/main_window.png"));
         // A printed page, through the preview.
         if (quarry::CQuarryView* view = app.MainWnd()->ActiveView()) {
-            QPrinter printer(QPrinter::HighResolution);
+            QsciPrinter printer(QPrinter::HighResolution);
             QPrintPreviewWidget preview(&printer);
             QObject::connect(&preview, &QPrintPreviewWidget::paintRequested, view,
                              [view](QPrinter* p) { view->PrintDocument(p); });

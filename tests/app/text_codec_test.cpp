@@ -11,14 +11,6 @@ QByteArray Bytes(std::string_view s) {
     return QByteArray(s.data(), qsizetype(s.size()));
 }
 
-QByteArray RoundTrip(const QByteArray& bytes, DocFormat* formatOut = nullptr) {
-    const DocFormat format = DetectFormat(bytes);
-    if (formatOut != nullptr) {
-        *formatOut = format;
-    }
-    return EncodeFile(DecodeFile(bytes, format), format);
-}
-
 TEST(EightBitMap, EveryByteHasItsOwnCharacterAndBack) {
     for (int b = 0; b < 256; ++b) {
         const char16_t c = ByteToChar(uint8_t(b));
@@ -46,99 +38,42 @@ TEST(Utf8Check, RejectsMalformedSequences) {
 TEST(DetectFormat, ChoosesStyleAndEncoding) {
     DocFormat f = DetectFormat(Bytes("a\r\nb\r\n"));
     EXPECT_EQ(f.lineEnd, LineEndStyle::CrLf);
-    EXPECT_FALSE(f.strayBreaks);
     EXPECT_EQ(f.encoding, TextEncoding::Utf8);
     f = DetectFormat(Bytes("a\rb\r"));
     EXPECT_EQ(f.lineEnd, LineEndStyle::Cr);
-    EXPECT_FALSE(f.strayBreaks);
-    f = DetectFormat(Bytes("a\nb\r\nc"));
-    EXPECT_EQ(f.lineEnd, LineEndStyle::Lf);
-    EXPECT_TRUE(f.strayBreaks);
     f = DetectFormat(Bytes("no break at all"));
     EXPECT_EQ(f.lineEnd, LineEndStyle::Lf);
     EXPECT_EQ(DetectFormat(Bytes("caf\xE9\n")).encoding, TextEncoding::Bytes8);
-    // A paragraph separator would become a line break in the editor.
-    EXPECT_EQ(DetectFormat(Bytes("x\xE2\x80\xA9y")).encoding, TextEncoding::Bytes8);
-    // The stray-break symbols are needed for stray bytes, so a file holding
-    // them as text and stray breaks cannot be UTF-8 here.
-    EXPECT_EQ(DetectFormat(Bytes("\xE2\x90\x8D\na\rb")).encoding, TextEncoding::Bytes8);
-    EXPECT_EQ(DetectFormat(Bytes("\xE2\x90\x8D\na\nb")).encoding, TextEncoding::Utf8);
+    // Characters the old text layer could not hold are plain UTF-8 now.
+    EXPECT_EQ(DetectFormat(Bytes("x\xE2\x80\xA9y")).encoding, TextEncoding::Utf8);
 }
 
-TEST(FileRoundTrip, EveryKindOfFileComesBackByteForByte) {
-    const char* samples[] = {
-        "one\ntwo\nthree\n",
-        "one\r\ntwo\r\nthree",
-        "one\rtwo\rthree\r",
-        "\n\n\r\n\r\r",
-        "utf8 \xC3\xA4\xC3\xB6\xC3\xBC \xE2\x82\xAC \xF0\x9F\x98\x80\r\n",
-        "latin1 caf\xE9 na\xEFve \x80\x81\x8D\x8F\x90\x9D\xFF\n",
-        "mixed\r\nlf\nlone cr\rend\r\n",
-        "\xEF\xBB\xBF"
-        "bom\n",
-        "",
-    };
-    for (const char* s : samples) {
-        const QByteArray bytes(s);
-        EXPECT_EQ(RoundTrip(bytes), bytes) << s;
-    }
-    const QByteArray withNul("a\0b\0\0\nc", 7);
-    EXPECT_EQ(RoundTrip(withNul), withNul);
-    QByteArray all;
-    for (int b = 0; b < 256; ++b) {
-        all.append(char(b));
-    }
-    DocFormat format;
-    EXPECT_EQ(RoundTrip(all, &format), all);
-    EXPECT_EQ(format.encoding, TextEncoding::Bytes8);
-    EXPECT_TRUE(format.strayBreaks);  // LF first, then a lone CR
+// Fault: the first break decided the style, so a CR LF file with one LF line
+// near its top made Enter insert LF everywhere.
+TEST(DetectFormat, TheMostFrequentBreakDecidesAndTheFirstBreaksATie) {
+    EXPECT_EQ(DetectFormat(Bytes("a\nb\r\nc\r\nd")).lineEnd, LineEndStyle::CrLf);
+    EXPECT_EQ(DetectFormat(Bytes("a\rb\nc")).lineEnd, LineEndStyle::Cr);
+    EXPECT_EQ(DetectFormat(Bytes("a\r\nb\nc\nd\re")).lineEnd, LineEndStyle::Lf);
+    // A CR LF pair is one break, not a CR and an LF.
+    EXPECT_EQ(DetectFormat(Bytes("a\r\nb\r\nc\n")).lineEnd, LineEndStyle::CrLf);
+    EXPECT_STREQ(LineBreakBytes(LineEndStyle::CrLf), "\r\n");
+    EXPECT_STREQ(LineBreakBytes(LineEndStyle::Cr), "\r");
+    EXPECT_STREQ(LineBreakBytes(LineEndStyle::Lf), "\n");
 }
 
-TEST(StreamForm, LineBreaksAreCrLfAndDecodeBack) {
-    DocFormat lf;
-    EXPECT_EQ(EncodeStream(u"a\nb\u2029c", lf), "a\r\nb\r\nc");
-    EXPECT_EQ(DecodeStream(Bytes("a\r\nb\nc\rd"), lf), QString::fromUtf16(u"a\nb\nc\nd"));
-    DocFormat stray;
-    stray.strayBreaks = true;
-    const QString text = DecodeFile(Bytes("x\ry\r\nz\n"), stray);
-    EXPECT_EQ(text, QString::fromUtf16(u"x\u240Dy\u240D\nz\n"));
-    const std::string streamed = EncodeStream(text, stray);
-    EXPECT_EQ(streamed, "x\ry\r\r\nz\r\n");
-    EXPECT_EQ(DecodeStream(Bytes(streamed), stray), text);
-    EXPECT_EQ(StreamByteLength(text, stray), int64_t(streamed.size()));
-
-    DocFormat bytes8;
-    bytes8.encoding = TextEncoding::Bytes8;
-    EXPECT_EQ(EncodeStream(u"\u20AC\u00E9", bytes8), "\x80\xE9");
-    EXPECT_EQ(DecodeStream(Bytes("\x80\xE9"), bytes8), QString::fromUtf16(u"\u20AC\u00E9"));
-    EXPECT_EQ(EncodeStream(u"\u20AC\u00E9\U0001F600", lf), "\xE2\x82\xAC\xC3\xA9\xF0\x9F\x98\x80");
-    // Bytes that are not UTF-8 reaching a UTF-8 document keep a character each.
-    EXPECT_EQ(DecodeStream(Bytes("\xFF"
-                                 "a"),
-                           lf),
+TEST(TextBytes, CharactersBecomeBytesOfTheEncoding) {
+    EXPECT_EQ(EncodeText(u"\u20AC\u00E9", TextEncoding::Bytes8), std::string("\x80\xE9"));
+    EXPECT_EQ(EncodeText(u"ab\u4E2Dc", TextEncoding::Bytes8), std::nullopt);
+    EXPECT_EQ(EncodeText(u"\u20AC\u00E9\U0001F600", TextEncoding::Utf8),
+              std::string("\xE2\x82\xAC\xC3\xA9\xF0\x9F\x98\x80"));
+    EXPECT_EQ(DecodeText(Bytes("\x80\xE9"), TextEncoding::Bytes8),
+              QString::fromUtf16(u"\u20AC\u00E9"));
+    EXPECT_EQ(DecodeText(Bytes("a\xC3\xA9"), TextEncoding::Utf8), QString::fromUtf16(u"a\u00E9"));
+    // Bytes that are not UTF-8 in a UTF-8 text keep a character each.
+    EXPECT_EQ(DecodeText(Bytes("\xFF"
+                               "a"),
+                         TextEncoding::Utf8),
               QString::fromUtf16(u"\u00FFa"));
-}
-
-TEST(StreamForm, ByteCountsPerCharacter) {
-    DocFormat utf8;
-    const QString s = QString::fromUtf16(u"a\u00E9\u20AC\U0001F600\n");
-    ASSERT_EQ(s.size(), 6);
-    const int expected[] = {1, 2, 3, 4, 0, 2};
-    for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(StreamByteCount(s, i, utf8), expected[i]) << i;
-    }
-    EXPECT_EQ(StreamByteLength(s, utf8), int64_t(EncodeStream(s, utf8).size()));
-}
-
-TEST(Unencodable, FoundOnlyInEightBitDocuments) {
-    DocFormat bytes8;
-    bytes8.encoding = TextEncoding::Bytes8;
-    EXPECT_EQ(FirstUnencodable(u"caf\u00E9 \u20AC", bytes8), -1);
-    EXPECT_EQ(FirstUnencodable(u"ab\u4E2Dc", bytes8), 2);
-    EXPECT_EQ(FirstUnencodable(u"\u240D", bytes8), 0);
-    bytes8.strayBreaks = true;
-    EXPECT_EQ(FirstUnencodable(u"\u240D", bytes8), -1);
-    EXPECT_EQ(FirstUnencodable(u"ab\u4E2Dc", DocFormat{}), -1);
 }
 
 }  // namespace
