@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -31,6 +32,7 @@
 #include "search/text_buffer.h"
 #include "ui/dialog_units.h"
 #include "ui/expr_combo_box.h"
+#include "ui/manual.h"
 
 namespace quarry {
 namespace {
@@ -336,6 +338,15 @@ void CSearchReplaceDlg::WriteSettings() {
                         error);
         }
     }
+}
+
+void CSearchReplaceDlg::keyPressEvent(QKeyEvent* event) {
+    // F1, unused by the fields, reaches the dialog: the manual at its topic.
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OpenManual(QString::fromLatin1(kManualTopicDialog));
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CSearchReplaceDlg::done(int result) {

@@ -103,6 +103,7 @@ class CSearchReplaceDlg : public QDialog {
   protected:
     void done(int result) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
   private:

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -40,6 +41,7 @@
 #include "search/settings_file.h"
 #include "tests/fault_support.h"
 #include "ui/expr_combo_box.h"
+#include "ui/manual.h"
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -730,6 +732,26 @@ TEST_F(SearchDialogTest, StoredSizesAreCutToTheScreenAndAFifoIsNotOpened) {
     EXPECT_TRUE(dlg->IsChecked(1031));
 }
 
+// Catches what the dialog asks the desktop to open, so no browser starts.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
+TEST_F(SearchDialogTest, F1OpensTheManualAtTheDialogsTopic) {
+    dlg = Open();
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+    QTest::keyClick(dlg->SearchCombo()->lineEdit(), Qt::Key_F1);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(catcher.urls.size(), 1);
+    EXPECT_EQ(catcher.urls[0].toLocalFile(), ManualPath());
+    EXPECT_EQ(catcher.urls[0].fragment(), kManualTopicDialog);
+}
+
 // --- faults ---
 
 TEST_F(SearchDialogTest, AResultThatCannotBeHeldWholeChangesNoDocument) {
@@ -1050,3 +1072,5 @@ TEST_F(SearchDialogTest, TheDesktopsResultsEqualQuarryClisForTheSameFile) {
 
 }  // namespace
 }  // namespace quarry
+
+#include "search_dialog_test.moc"
