@@ -29,11 +29,11 @@ void TruncateTo(TextBuffer& buffer, int32_t length) {
 
 }  // namespace
 
-CExpression::CExpression(const char* pattern, SearchHost* host)
-    : m_strPattern(pattern ? pattern : ""), host_(host) {
+CExpression::CExpression(const char* pattern, SearchHost* host, TextMode mode)
+    : m_strPattern(pattern ? pattern : ""), host_(host), mode_(mode) {
     m_pGroups = new int32_t[kGroupSlots];
     std::fill(m_pGroups, m_pGroups + kGroupSlots, -1);
-    m_pProgram = CompileExpression(pattern);
+    m_pProgram = CompileExpression(pattern, mode_);
     if (m_pProgram == nullptr) {
         m_nState = kInvalid;
     }
@@ -181,7 +181,7 @@ void CExpression::Rewrite(const char* rewriteText, TextBuffer& output) {
     int32_t groups[kGroupSlots];
     std::memcpy(groups, m_pGroups, sizeof groups);
     std::string bytes;
-    if (ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, groups, bytes) &&
+    if (ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, groups, bytes, mode_) &&
         !output.Append(bytes.data(), static_cast<int32_t>(bytes.size()))) {
         m_bOutputShort = true;
     }
