@@ -66,10 +66,10 @@ struct ProgramInfo {
     bool prefixWithoutLetters = false;
     bool requiredWithoutLetters = false;
 
-    // A greedy or lazy loop over one byte test that the program begins with
-    // (after group openings only), or nullptr. An attempt there that fails
-    // has tried the loop's continuation after every byte of the loop's run,
-    // so later starts inside the run fail too.
+    // A greedy or lazy loop over one byte (or character) test that the
+    // program begins with (after group openings only), or nullptr. An attempt
+    // there that fails has tried the loop's continuation after every byte
+    // (character) of the loop's run, so later starts inside the run fail too.
     const ExprNode* leadingLoop = nullptr;
     // With a leading loop, per case option: the bytes its operand takes, and
     // the bytes its continuation's first byte test admits, if it has one.

@@ -46,7 +46,7 @@ void RewriteOutput::AppendPiece(const unsigned char* bytes, size_t n) {
     if (n == 0) {
         return;  // an empty piece leaves a pending «\u» or «\l» for the next one
     }
-    if (mode == TextMode::kUtf8) {
+    if (mode == TextMode::kUtf8 && caseState != 0) {
         AppendCharPiece(bytes, n);
         return;
     }

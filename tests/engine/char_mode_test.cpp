@@ -109,6 +109,8 @@ TEST(CharMode, SetEscapesCoverEveryScript) {
          "b\xE2\x80\x83"
          "c",
          0, kCase, kNoLimit, 1, "0=0,8"},
+        // White_Space also holds VT, FF and NEL, which byte mode's «\s» leaves out.
+        {"\\s+", "x\v\f\xC2\x85y", 0, kCase, kNoLimit, 1, "0=1,5"},
         {"\\d", "٣3", 0, kCase, kNoLimit, 1, "0=2,3"},
         {"\\D", "٣3", 0, kCase, kNoLimit, 1, "0=0,2"},
         {"[\\w]+", "xß1", 0, kCase, kNoLimit, 1, "0=0,4"},
