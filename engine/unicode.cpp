@@ -26,6 +26,9 @@ std::vector<std::pair<char32_t, char32_t>> foldedFrom;  // (folding, character),
 CharInfo ReadChar(UChar32 c) {
     CharInfo info;
     const int8_t type = u_charType(c);
+    if (type == U_UNASSIGNED || type == U_PRIVATE_USE_CHAR || type == U_SURROGATE) {
+        return info;  // no properties and no case: most of the code space
+    }
     const uint32_t mask = U_MASK(type);
     if ((mask & (U_GC_L_MASK | U_GC_ND_MASK)) != 0) {
         info.flags |= kAlnum;
@@ -66,6 +69,10 @@ void Build() {
                                         static_cast<char32_t>(c));
             }
         }
+        if (std::all_of(page.begin(), page.end(),
+                        [](const CharInfo& x) { return SameInfo(x, CharInfo{}); })) {
+            continue;  // page 0
+        }
         // Pages are compared by their bytes to find one stored already.
         std::string key(256 * 13, 0);
         for (size_t i = 0; i < 256; ++i) {
@@ -73,11 +80,6 @@ void Build() {
             std::memcpy(&key[i * 13 + 1], &page[i].foldDelta, 4);
             std::memcpy(&key[i * 13 + 5], &page[i].upperDelta, 4);
             std::memcpy(&key[i * 13 + 9], &page[i].lowerDelta, 4);
-        }
-        bool empty = std::all_of(page.begin(), page.end(),
-                                 [](const CharInfo& x) { return SameInfo(x, CharInfo{}); });
-        if (empty) {
-            continue;  // page 0
         }
         auto [at, added] =
             known.emplace(std::move(key), static_cast<uint16_t>(t.pages.size() / 256));
