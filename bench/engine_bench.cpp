@@ -1,6 +1,7 @@
 // The search core on the benchmark corpus (bench/make_corpus.py): compiling,
 // a Find loop, List Matchings and Replace All, line by line and over the whole
-// text, for the workloads people run with grep, sed and perl.
+// text, for the workloads people run with grep, sed and perl; each in byte
+// mode and, with "/utf8" at the end of its name, in character mode.
 //
 // Corpus: the first argument left after the benchmark flags, else
 // $QUARRY_CORPUS, else bench/corpus/corpus.txt in the source tree.
@@ -28,6 +29,7 @@ namespace {
 
 using quarry::CExpression;
 using quarry::TextBuffer;
+using quarry::TextMode;
 
 struct Workload {
     const char* name;
@@ -78,17 +80,17 @@ void CheckCompiled(benchmark::State& state, const CExpression& expression) {
     }
 }
 
-void BM_Compile(benchmark::State& state, const Workload& w) {
+void BM_Compile(benchmark::State& state, const Workload& w, TextMode mode) {
     for (auto _ : state) {
-        CExpression expression(w.pattern);
+        CExpression expression(w.pattern, nullptr, mode);
         benchmark::DoNotOptimize(expression.m_pProgram);
     }
 }
 
 // Find from the end of each matching, as Search Next does; an empty matching
 // steps one byte on.
-void BM_FindLoop(benchmark::State& state, const Workload& w, bool lineMode) {
-    CExpression expression(w.pattern);
+void BM_FindLoop(benchmark::State& state, const Workload& w, bool lineMode, TextMode mode) {
+    CExpression expression(w.pattern, nullptr, mode);
     CheckCompiled(state, expression);
     const char* text = g_corpus->Data();
     const int32_t length = g_corpus->Length();
@@ -111,8 +113,8 @@ void BM_FindLoop(benchmark::State& state, const Workload& w, bool lineMode) {
     SetCounters(state, matchings);
 }
 
-void BM_ListMatchings(benchmark::State& state, const Workload& w, bool lineMode) {
-    CExpression expression(w.pattern);
+void BM_ListMatchings(benchmark::State& state, const Workload& w, bool lineMode, TextMode mode) {
+    CExpression expression(w.pattern, nullptr, mode);
     CheckCompiled(state, expression);
     TextBuffer output(g_corpus->Length() + 3);
     int64_t matchings = 0;
@@ -125,8 +127,8 @@ void BM_ListMatchings(benchmark::State& state, const Workload& w, bool lineMode)
     SetCounters(state, matchings);
 }
 
-void BM_ReplaceAll(benchmark::State& state, const Workload& w, bool lineMode) {
-    CExpression expression(w.pattern);
+void BM_ReplaceAll(benchmark::State& state, const Workload& w, bool lineMode, TextMode mode) {
+    CExpression expression(w.pattern, nullptr, mode);
     CheckCompiled(state, expression);
     TextBuffer output(g_corpus->Length() + 3);
     int64_t matchings = 0;
@@ -142,22 +144,27 @@ void BM_ReplaceAll(benchmark::State& state, const Workload& w, bool lineMode) {
 }
 
 void RegisterAll() {
-    for (const Workload& w : kWorkloads) {
-        const std::string name = w.name;
-        benchmark::RegisterBenchmark(("Compile/" + name).c_str(), BM_Compile, w);
-        for (bool lineMode : {true, false}) {
-            if (!lineMode && !w.wholeText) {
-                continue;
+    for (TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        const std::string modeName = mode == TextMode::kUtf8 ? "/utf8" : "";
+        for (const Workload& w : kWorkloads) {
+            const std::string name = w.name;
+            benchmark::RegisterBenchmark(("Compile/" + name + modeName).c_str(), BM_Compile, w,
+                                         mode);
+            for (bool lineMode : {true, false}) {
+                if (!lineMode && !w.wholeText) {
+                    continue;
+                }
+                const std::string suffix = name + (lineMode ? "/line" : "/whole") + modeName;
+                benchmark::RegisterBenchmark(("Find/" + suffix).c_str(), BM_FindLoop, w, lineMode,
+                                             mode)
+                    ->Unit(benchmark::kMillisecond);
+                benchmark::RegisterBenchmark(("ListMatchings/" + suffix).c_str(), BM_ListMatchings,
+                                             w, lineMode, mode)
+                    ->Unit(benchmark::kMillisecond);
+                benchmark::RegisterBenchmark(("ReplaceAll/" + suffix).c_str(), BM_ReplaceAll, w,
+                                             lineMode, mode)
+                    ->Unit(benchmark::kMillisecond);
             }
-            const std::string suffix = name + (lineMode ? "/line" : "/whole");
-            benchmark::RegisterBenchmark(("Find/" + suffix).c_str(), BM_FindLoop, w, lineMode)
-                ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("ListMatchings/" + suffix).c_str(), BM_ListMatchings, w,
-                                         lineMode)
-                ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("ReplaceAll/" + suffix).c_str(), BM_ReplaceAll, w,
-                                         lineMode)
-                ->Unit(benchmark::kMillisecond);
         }
     }
 }

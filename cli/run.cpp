@@ -388,7 +388,8 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
                                     std::to_string(SearchStackBytes() >> 20) + " MiB stack";
 
     CliHost host(interrupted, errors);
-    auto expression = std::make_unique<CExpression>(options.expression.c_str(), &host);
+    const TextMode mode = options.bytes ? TextMode::kBytes : TextMode::kUtf8;
+    auto expression = std::make_unique<CExpression>(options.expression.c_str(), &host, mode);
     if (expression->m_nState == CExpression::kInvalid) {
         errors.Line("Invalid expression");
         return kExitError;
@@ -431,6 +432,7 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
         if (options.lineMode && threads > 1) {
             LineModeJob job;
             job.pattern = options.expression.c_str();
+            job.mode = mode;
             job.matchCase = options.matchCase;
             job.searchLimit = options.searchLimit;
             job.rewrite = options.rewrite ? options.rewrite->c_str() : nullptr;

@@ -6,13 +6,17 @@
 // and a stack of the brackets still open marks where each nested sequence
 // begins. Deeply nested input therefore cannot exhaust the stack here.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
+#include "engine/char_tests.h"
 #include "engine/escapes.h"
 #include "engine/expr_node.h"
+#include "engine/unicode.h"
 
 namespace quarry {
 namespace {
@@ -31,6 +35,8 @@ class ListBuilder {
 
     ExprNode* first() const { return first_; }
     ExprNode* last() const { return last_; }
+
+    explicit ListBuilder(TextMode mode) : mode_(mode) {}
 
     ExprNode* Append(int16_t op) {
         ExprNode* n = NewNode(op);
@@ -61,14 +67,16 @@ class ListBuilder {
     }
 
   private:
-    static ExprNode* NewNode(int16_t op) {
+    ExprNode* NewNode(int16_t op) const {
         ExprNode* n = new (std::nothrow) ExprNode{};
         if (n) {
             n->op = op;
+            n->mode = mode_;
         }
         return n;
     }
 
+    TextMode mode_;
     ExprNode* first_ = nullptr;
     ExprNode* last_ = nullptr;
 };
@@ -282,6 +290,277 @@ bool ParseEscape(const unsigned char*& p, ListBuilder& list) {
     return AppendLiteral(list, byte);
 }
 
+// --- character mode ---
+
+// Whether an ASCII character matches only ASCII characters without case, so
+// that the byte literal (compared with ASCII folding) serves for it. «k» and
+// «s» do not: the Kelvin sign and the long s fold to them.
+bool FoldsWithinAscii(char32_t c) {
+    for (char32_t partner : unicode::FoldPartners(c)) {
+        if (partner >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool AppendChar(ListBuilder& list, char32_t c) {
+    if (c < 0x80 && FoldsWithinAscii(c)) {
+        return AppendLiteral(list, static_cast<unsigned char>(c));
+    }
+    unsigned char bytes[4];
+    const int n = unicode::Encode(c, bytes);
+    return AppendOperand(list, UEXACTLY, bytes, static_cast<int16_t>(n));
+}
+
+// The character at p in the expression text (which ends at its zero byte),
+// stepping past it.
+char32_t TakeChar(const unsigned char*& p) {
+    const unsigned char* end = p + std::strlen(reinterpret_cast<const char*>(p));
+    int length = 1;
+    const char32_t c = unicode::Decode(p, end, length);
+    p += length;
+    return c;
+}
+
+// A class of character mode while it is parsed.
+struct CharClassBuilder {
+    unsigned char low[kSetBytes] = {};  // values 0 to 255
+    uint8_t props = 0;
+    std::vector<std::pair<char32_t, char32_t>> ranges;  // values from 256 on
+
+    void Add(char32_t first, char32_t last) {
+        for (char32_t c = first; c <= last && c < 256; ++c) {
+            low[c >> 3] |= static_cast<unsigned char>(1u << (c & 7));
+        }
+        if (last >= 256) {
+            ranges.emplace_back(std::max<char32_t>(first, 256), last);
+        }
+    }
+
+    void AddSetEscape(unsigned char letter) {
+        for (char32_t c = 0; c < 256; ++c) {
+            const uint8_t f = unicode::Flags(c);
+            bool member = false;
+            switch (letter) {
+                case 's':
+                    member = f & unicode::kSpace;
+                    break;
+                case 'S':
+                    member = !(f & unicode::kSpace);
+                    break;
+                case 'd':
+                    member = detail::IsAsciiDigitValue(c);
+                    break;
+                case 'D':
+                    member = !detail::IsAsciiDigitValue(c);
+                    break;
+                case 'w':
+                    member = f & unicode::kAlnum;
+                    break;
+                case 'W':
+                    member = !(f & unicode::kAlnum);
+                    break;
+                case 'U':
+                    member = f & unicode::kUpper;
+                    break;
+                case 'L':
+                    member = f & unicode::kLower;
+                    break;
+            }
+            if (member) {
+                Add(c, c);
+            }
+        }
+        switch (letter) {
+            case 's':
+                props |= detail::kClassSpace;
+                break;
+            case 'S':
+                props |= detail::kClassNotSpace;
+                break;
+            case 'D':
+                Add(256, unicode::kCharLimit - 1);  // no digit lies above ASCII
+                break;
+            case 'w':
+                props |= detail::kClassAlnum;
+                break;
+            case 'W':
+                props |= detail::kClassNotAlnum;
+                break;
+            case 'U':
+                props |= detail::kClassUpper;
+                break;
+            case 'L':
+                props |= detail::kClassLower;
+                break;
+        }
+    }
+
+    // Whether the class takes ASCII characters only: then a byte set does.
+    bool AsciiOnly() const {
+        if (props != 0 || !ranges.empty()) {
+            return false;
+        }
+        for (int i = 16; i < kSetBytes; ++i) {
+            if (low[i] != 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool Append(ListBuilder& list, bool negated) {
+        if (!negated && AsciiOnly()) {
+            return AppendOperand(list, ANYOF, low, kSetBytes);
+        }
+        std::sort(ranges.begin(), ranges.end());
+        std::vector<std::pair<char32_t, char32_t>> merged;
+        for (const auto& r : ranges) {
+            if (!merged.empty() && r.first <= merged.back().second + 1) {
+                merged.back().second = std::max(merged.back().second, r.second);
+            } else {
+                merged.push_back(r);
+            }
+        }
+        const size_t size = detail::kClassHeader + merged.size() * 8;
+        if (size > 0x7FFF) {
+            return false;  // beyond what a node's length can tell
+        }
+        std::vector<unsigned char> operand(size, 0);
+        std::memcpy(operand.data(), low, kSetBytes);
+        operand[32] = props;
+        const auto count = static_cast<uint32_t>(merged.size());
+        std::memcpy(&operand[36], &count, 4);
+        for (size_t i = 0; i < merged.size(); ++i) {
+            const uint32_t first = merged[i].first;
+            const uint32_t last = merged[i].second;
+            std::memcpy(&operand[detail::kClassHeader + i * 8], &first, 4);
+            std::memcpy(&operand[detail::kClassHeader + i * 8 + 4], &last, 4);
+        }
+        return AppendOperand(list, negated ? UANYBUT : UANYOF, operand.data(),
+                             static_cast<int16_t>(size));
+    }
+};
+
+// Parses the members after «[» up to and including «]» in character mode:
+// members and ranges are characters; the rules are those of byte classes.
+bool ParseCharClass(const unsigned char*& p, ListBuilder& list) {
+    bool negated = false;
+    if (*p == '^') {
+        negated = true;
+        ++p;
+    }
+    CharClassBuilder cls;
+    bool rangePending = false;
+    char32_t rangeStart = 0;
+    for (;;) {
+        if (*p == 0) {
+            return false;
+        }
+        char32_t c = TakeChar(p);
+        if (c == ']') {
+            if (rangePending) {
+                return false;
+            }
+            break;
+        }
+        if (c == '\\') {
+            const unsigned char letter = *p;
+            if (letter == 0) {
+                return false;
+            }
+            if (IsSetEscape(letter)) {
+                ++p;
+                cls.AddSetEscape(letter);  // a pending range stays pending
+                continue;
+            }
+            const unsigned char* after = p + 1;
+            unsigned char byte = 0;
+            const int r = ParseByteEscape(after, letter, byte);
+            if (r < 0) {
+                return false;
+            }
+            if (r > 0) {
+                p = after;
+                c = byte;  // numeric escapes name U+0000 to U+00FF
+            } else {
+                c = TakeChar(p);
+            }
+        }
+        if (rangePending) {
+            if (c < rangeStart) {
+                return false;
+            }
+            cls.Add(rangeStart, c);
+            rangePending = false;
+        } else if (*p == '-') {
+            ++p;
+            rangePending = true;
+            rangeStart = c;
+        } else {
+            cls.Add(c, c);
+        }
+    }
+    return cls.Append(list, negated);
+}
+
+// Parses the escape after «\» outside classes in character mode.
+bool ParseCharEscape(const unsigned char*& p, ListBuilder& list) {
+    const unsigned char letter = *p;
+    if (letter == 0) {
+        return false;
+    }
+    int16_t op = -1;
+    switch (letter) {
+        case 's':
+            op = USPACE;
+            break;
+        case 'S':
+            op = UNSPACE;
+            break;
+        case 'd':
+            op = DIGIT;
+            break;
+        case 'D':
+            op = UNDIGIT;
+            break;
+        case 'w':
+            op = UALNUM;
+            break;
+        case 'W':
+            op = UNALNUM;
+            break;
+        case 'U':
+            op = UUPPER;
+            break;
+        case 'L':
+            op = ULOWER;
+            break;
+        case 'C':
+            op = CASEON;
+            break;
+        case 'c':
+            op = CASEOFF;
+            break;
+    }
+    if (op >= 0) {
+        ++p;
+        return list.Append(op) != nullptr;
+    }
+    const unsigned char* after = p + 1;
+    unsigned char byte = 0;
+    const int r = ParseByteEscape(after, letter, byte);
+    if (r < 0) {
+        return false;
+    }
+    if (r > 0) {
+        p = after;
+        return AppendChar(list, byte);
+    }
+    return AppendChar(list, TakeChar(p));
+}
+
 // Wraps the last atom of the current sequence in the construct of `opChar`.
 // `boundary` is the bracket that opened the current sequence (nullptr at the
 // top level); the sequence's nodes follow it.
@@ -415,6 +694,32 @@ const char* OpName(int16_t op) {
             return "ALNUM";
         case NALNUM:
             return "NALNUM";
+        case UWORDSTART:
+            return "UWORDSTART";
+        case UWORDEND:
+            return "UWORDEND";
+        case UANY:
+            return "UANY";
+        case UANYOF:
+            return "UANYOF";
+        case UANYBUT:
+            return "UANYBUT";
+        case UEXACTLY:
+            return "UEXACTLY";
+        case USPACE:
+            return "USPACE";
+        case UNSPACE:
+            return "UNSPACE";
+        case UUPPER:
+            return "UUPPER";
+        case ULOWER:
+            return "ULOWER";
+        case UNDIGIT:
+            return "UNDIGIT";
+        case UALNUM:
+            return "UALNUM";
+        case UNALNUM:
+            return "UNALNUM";
         case GROUPOPEN:
             return "GROUPOPEN";
         case GROUPCLOSE:
@@ -473,13 +778,52 @@ void DumpSet(std::string& out, const unsigned char* set) {
     out += ']';
 }
 
+void DumpChar(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        DumpByte(out, static_cast<unsigned char>(c));
+        return;
+    }
+    char hex[16];
+    if (c >= unicode::kStrayByteBase) {
+        std::snprintf(hex, sizeof hex, "\\x%02X",
+                      static_cast<unsigned>(c - unicode::kStrayByteBase));
+    } else {
+        std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(c));
+    }
+    out += hex;
+}
+
+// A character class: its values below 256 as a byte set, then its set
+// escapes and ranges.
+void DumpCharClass(std::string& out, const unsigned char* cls) {
+    DumpSet(out, cls);
+    static const char* const kProps[] = {"\\s", "\\S", "\\w", "\\W", "\\U", "\\L"};
+    for (int i = 0; i < 6; ++i) {
+        if (cls[32] & (1u << i)) {
+            out += kProps[i];
+        }
+    }
+    const uint32_t count = detail::ReadWord(cls + 36);
+    for (uint32_t i = 0; i < count; ++i) {
+        const unsigned char* r = cls + detail::kClassHeader + size_t{i} * 8;
+        out += ' ';
+        DumpChar(out, detail::ReadWord(r));
+        out += '-';
+        DumpChar(out, detail::ReadWord(r + 4));
+    }
+}
+
 }  // namespace
 
-ExprNode* CompileExpression(const char* text) {
+ExprNode* CompileExpression(const char* text, TextMode mode) {
     if (text == nullptr) {
         return nullptr;
     }
-    ListBuilder list;
+    const bool chars = mode == TextMode::kUtf8;
+    if (chars) {
+        unicode::LoadTables();
+    }
+    ListBuilder list(mode);
     std::vector<OpenBracket> open;
     int groupCounter = 0;
     auto closeGroup = [&]() {
@@ -508,13 +852,13 @@ ExprNode* CompileExpression(const char* text) {
                 ok = list.Append(BOL) != nullptr;
                 break;
             case '<':
-                ok = list.Append(WORDSTART) != nullptr;
+                ok = list.Append(chars ? UWORDSTART : WORDSTART) != nullptr;
                 break;
             case '>':
-                ok = list.Append(WORDEND) != nullptr;
+                ok = list.Append(chars ? UWORDEND : WORDEND) != nullptr;
                 break;
             case '.':
-                ok = list.Append(ANY) != nullptr;
+                ok = list.Append(chars ? UANY : ANY) != nullptr;
                 break;
             case '(': {
                 // The group table has slots for groups 1 to 63 only.
@@ -545,13 +889,20 @@ ExprNode* CompileExpression(const char* text) {
                 ok = closeGroup();
                 break;
             case '[':
-                ok = ParseClass(p, list);
+                ok = chars ? ParseCharClass(p, list) : ParseClass(p, list);
                 break;
             case '\\':
-                ok = ParseEscape(p, list);
+                ok = chars ? ParseCharEscape(p, list) : ParseEscape(p, list);
                 break;
             default:
-                ok = AppendLiteral(list, c);
+                if (chars && c >= 0x80) {
+                    --p;
+                    ok = AppendChar(list, TakeChar(p));
+                } else if (chars) {
+                    ok = AppendChar(list, c);
+                } else {
+                    ok = AppendLiteral(list, c);
+                }
                 break;
         }
     }
@@ -572,7 +923,7 @@ done:
 void FreeExpression(ExprNode* program) {
     while (program) {
         ExprNode* next = program->next;
-        if (program->op == EXACTLY || program->op == ANYOF || program->op == ANYBUT) {
+        if (HasOperand(program->op)) {
             delete[] program->link.bytes;
         }
         delete program;
@@ -592,6 +943,12 @@ std::string DumpExpression(const ExprNode* program) {
         } else if (n->op == ANYOF || n->op == ANYBUT) {
             out += ' ';
             DumpSet(out, n->link.bytes);
+        } else if (n->op == UEXACTLY) {
+            out += ' ';
+            DumpChar(out, detail::LiteralChar(n));
+        } else if (n->op == UANYOF || n->op == UANYBUT) {
+            out += ' ';
+            DumpCharClass(out, n->link.bytes);
         } else if (IsCapturing(n->op)) {
             out += ' ';
             out += std::to_string(GroupNumber(n->op));

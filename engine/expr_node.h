@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/text_mode.h"
+
 namespace quarry {
 
 // Opcode bits above the low byte.
@@ -17,28 +19,44 @@ inline constexpr int16_t kGreedyBit = 0x0800;     // on operators
 inline constexpr int16_t kOperatorBit = 0x1000;
 
 enum Opcode : int16_t {
-    NOTHING = 0,          // tail of an operator construct; link: its operator
-    JUMP = 1,             // continue at link
-    BRANCHEND = 2,        // end of a left alternative; link: its BRANCH
-    BOL = 3,              // «^»: only at the text start
-    EOL = 4,              // «$»: at the input end
-    WORDSTART = 5,        // «<»
-    WORDEND = 6,          // «>»
-    CASEON = 7,           // «\C»: literals match with case from here on
-    CASEOFF = 8,          // «\c»: literals ignore case from here on
-    END = 31,             // appended by the compiler
-    ANY = 33,             // «.»: any byte
-    ANYOF = 34,           // «[...]»: 32-byte set operand
-    ANYBUT = 35,          // «[^...]»: 32-byte set operand
-    EXACTLY = 36,         // one literal byte operand
-    SPACE = 37,           // «\s»: 9, 10, 13, 32
-    NSPACE = 38,          // «\S»
-    UPPER = 39,           // «\U»: A-Z
-    LOWER = 40,           // «\L»: a-z
-    DIGIT = 41,           // «\d»
-    NDIGIT = 42,          // «\D»
-    ALNUM = 43,           // «\w»: ASCII letters and digits
-    NALNUM = 44,          // «\W»
+    NOTHING = 0,     // tail of an operator construct; link: its operator
+    JUMP = 1,        // continue at link
+    BRANCHEND = 2,   // end of a left alternative; link: its BRANCH
+    BOL = 3,         // «^»: only at the text start
+    EOL = 4,         // «$»: at the input end
+    WORDSTART = 5,   // «<»
+    WORDEND = 6,     // «>»
+    CASEON = 7,      // «\C»: literals match with case from here on
+    CASEOFF = 8,     // «\c»: literals ignore case from here on
+    UWORDSTART = 9,  // «<» in character mode
+    UWORDEND = 10,   // «>» in character mode
+    END = 31,        // appended by the compiler
+    ANY = 33,        // «.»: any byte
+    ANYOF = 34,      // «[...]»: 32-byte set operand
+    ANYBUT = 35,     // «[^...]»: 32-byte set operand
+    EXACTLY = 36,    // one literal byte operand
+    SPACE = 37,      // «\s»: 9, 10, 13, 32
+    NSPACE = 38,     // «\S»
+    UPPER = 39,      // «\U»: A-Z
+    LOWER = 40,      // «\L»: a-z
+    DIGIT = 41,      // «\d»
+    NDIGIT = 42,     // «\D»
+    ALNUM = 43,      // «\w»: ASCII letters and digits
+    NALNUM = 44,     // «\W»
+    // Character mode: each consumes one whole character (see engine/unicode.h).
+    // Literals and classes that can only take ASCII characters keep the byte
+    // opcodes above, since an ASCII byte is always a character of its own.
+    UANY = 45,            // «.»
+    UANYOF = 46,          // «[...]»: class operand (CharClass layout, engine/char_tests.h)
+    UANYBUT = 47,         // «[^...]»
+    UEXACTLY = 48,        // one literal character: its bytes (length 1 to 4)
+    USPACE = 49,          // «\s»: White_Space
+    UNSPACE = 50,         // «\S»
+    UUPPER = 51,          // «\U»: upper-case letters of any script
+    ULOWER = 52,          // «\L»
+    UNDIGIT = 53,         // «\D» («\d» stays DIGIT: ASCII digits only)
+    UALNUM = 54,          // «\w»: letters and decimal digits of any script
+    UNALNUM = 55,         // «\W»
     GROUPOPEN = 0x0300,   // «{»
     GROUPCLOSE = 0x0500,  // «}» or «)» closing a «{»
     OPEN = 0x0B00,        // «(» of group n: OPEN + n
@@ -57,7 +75,9 @@ inline constexpr int kSetBytes = 32;     // a 256-bit byte set
 
 struct ExprNode {
     int16_t op = NOTHING;
-    int16_t length = 0;  // operand bytes: 1 for EXACTLY, 32 for ANYOF/ANYBUT, else 0
+    // operand bytes: 1 for EXACTLY, 32 for ANYOF/ANYBUT, 1 to 4 for UEXACTLY,
+    // the class's size for UANYOF/UANYBUT, else 0
+    int16_t length = 0;
     ExprNode* prev = nullptr;
     ExprNode* next = nullptr;
     // EXACTLY, ANYOF, ANYBUT own their operand bytes; operators, NOTHING, JUMP
@@ -69,10 +89,20 @@ struct ExprNode {
     // Position in the list, numbered from 0 once compilation has finished. The
     // matcher uses it to keep per-node state without a lookup.
     int32_t index = 0;
+    // The text mode the program was compiled for; the same in every node.
+    TextMode mode = TextMode::kBytes;
 };
 
 inline bool IsConsuming(int16_t op) {
     return op >= 32 && op <= 63;
+}
+inline bool IsCharTest(int16_t op) {
+    return op >= UANY && op <= UNALNUM;
+}
+// Nodes that own operand bytes.
+inline bool HasOperand(int16_t op) {
+    return op == EXACTLY || op == ANYOF || op == ANYBUT || op == UEXACTLY || op == UANYOF ||
+           op == UANYBUT;
 }
 inline bool IsOperator(int16_t op) {
     return (op & kOperatorBit) != 0;
@@ -103,8 +133,9 @@ inline bool SetHas(const unsigned char* set, unsigned char b) {
 }
 
 // Compiles a zero-terminated expression. Returns the first node of the
-// program, or nullptr for an absent, empty or invalid expression.
-ExprNode* CompileExpression(const char* text);
+// program, or nullptr for an absent, empty or invalid expression. In
+// character mode the expression itself is UTF-8 text.
+ExprNode* CompileExpression(const char* text, TextMode mode = TextMode::kBytes);
 
 // Releases every node of a program and their operand bytes.
 void FreeExpression(ExprNode* program);

@@ -11,8 +11,10 @@
 
 #include "engine/byte_scan.h"
 #include "engine/byte_tests.h"
+#include "engine/char_tests.h"
 #include "engine/escapes.h"
 #include "engine/matcher.h"
+#include "engine/unicode.h"
 
 namespace quarry {
 namespace {
@@ -85,12 +87,57 @@ inline void LeavePasses(MatchContext& m, int32_t mark) {
 
 using detail::MatchesByte;
 
+// The character at `at` (before the input end, at a character start) and its
+// length in bytes.
+inline char32_t CharAt(const MatchContext& m, const unsigned char* at, int& length) {
+    if (*at < 0x80) {
+        length = 1;
+        return *at;
+    }
+    return unicode::Decode(at, m.inputEnd, length);
+}
+
+// Whether the character at `at` (before the input end) passes a character
+// node's test; sets its length.
+inline bool CharPassesAt(const MatchContext& m, const ExprNode* test, const unsigned char* at,
+                         int& length) {
+    const char32_t c = CharAt(m, at, length);
+    if (test->op == UEXACTLY) {
+        return detail::CharEqualsLiteral(test, c, (m.caseSensitive & 1) == 0);
+    }
+    return detail::CharPasses(test, c);
+}
+
+inline bool IsWordCharAt(const MatchContext& m, const unsigned char* at) {
+    int length = 1;
+    return (unicode::Flags(CharAt(m, at, length)) & unicode::kAlnum) != 0;
+}
+
+// Whether the character that ends at `at` (after the text start) is a word
+// character.
+inline bool IsWordCharBefore(const MatchContext& m, const unsigned char* at) {
+    return IsWordCharAt(m, unicode::PreviousCharStart(at, m.textStart, m.textEnd));
+}
+
+// The start position after s (s before the text end).
+inline const unsigned char* NextPosition(const MatchContext& m, const unsigned char* s) {
+    if (!m.charMode || *s < 0x80) {
+        return s + 1;
+    }
+    return s + unicode::CharLength(s, m.textEnd);
+}
+
 // Whether the byte at the current position passes a consuming node's test
-// (for a literal, its first byte), noting when the input end decided it.
+// (for a literal, its first byte; for a character node, the character's
+// whole test), noting when the input end decided it.
 inline bool PassesFirstTest(MatchContext& m, const ExprNode* test, const unsigned char* at) {
     if (at >= m.inputEnd) {
         m.hitEnd = true;
         return false;
+    }
+    if (test->op >= UANY) {
+        int length = 1;
+        return CharPassesAt(m, test, at, length);
     }
     if (test->op != EXACTLY) {
         return MatchesByte(test, *at);
@@ -332,6 +379,91 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
     }
 }
 
+// The character start before k (start < k, k a character start).
+inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned char* k) {
+    return k[-1] < 0x80 ? k - 1 : unicode::PreviousCharStart(k, m.textStart, m.textEnd);
+}
+
+// RepeatByteLoop for a loop over one character test: the run and the places
+// the continuation is tried at are those of whole characters.
+[[gnu::noinline]] int RepeatCharLoop(MatchContext& m, const ExprNode* loop) {
+    const ExprNode* operand = loop->next;
+    const unsigned char* start = m.pos;
+    const unsigned char* end = m.inputEnd;
+    const unsigned char* e = start;
+    if (operand->op == UANY) {
+        e = end;
+    } else {
+        int length = 1;
+        while (e < end && CharPassesAt(m, operand, e, length)) {
+            e += length;
+        }
+    }
+    if (e == end) {
+        m.hitEnd = true;
+    }
+    if (loop == m.info->leadingLoop) {
+        m.leadingRunEnd = e;
+    }
+    const ExprNode* continuation = loop->link.node;
+    const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
+    const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
+    const int32_t savedCase = m.caseSensitive;
+    const int wanted = ExactByteOf(m, test);  // an ASCII byte: always a character start
+    for (const unsigned char* k = e; k > start; k = PreviousChar(m, k)) {
+        if (wanted >= 0 && k < end) {
+            const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
+            if (hit == nullptr) {
+                break;
+            }
+            k = static_cast<const unsigned char*>(hit);
+        } else if (test != nullptr && !PassesFirstTest(m, test, k)) {
+            continue;
+        }
+        const int tried = TryContinuation(m, continuation, slot, k, true, savedCase);
+        if (tried != kWalkOn) {
+            return tried;
+        }
+    }
+    m.pos = start;
+    return kWalkOn;
+}
+
+// RepeatLazyByteLoop for a loop over one character test.
+[[gnu::noinline]] int RepeatLazyCharLoop(MatchContext& m, const ExprNode* loop) {
+    const ExprNode* operand = loop->next;
+    const ExprNode* continuation = loop->link.node;
+    const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
+    const unsigned char* start = m.pos;
+    const unsigned char* end = m.inputEnd;
+    const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
+    const int32_t savedCase = m.caseSensitive;
+    // «.@» followed by a literal: the next place holding the literal's
+    // (ASCII) byte, which is a character start.
+    const int wanted = operand->op == UANY ? ExactByteOf(m, test) : -1;
+    for (const unsigned char* k = start;;) {
+        if (wanted >= 0 && k < end) {
+            const void* hit = std::memchr(k, wanted, static_cast<size_t>(end - k));
+            k = hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
+        }
+        if (test == nullptr || PassesFirstTest(m, test, k)) {
+            const int tried = TryContinuation(m, continuation, slot, k, k != start, savedCase);
+            if (tried != kWalkOn) {
+                return tried;
+            }
+        }
+        if (k >= end) {
+            m.hitEnd = true;
+            return 0;
+        }
+        int length = 1;
+        if (!CharPassesAt(m, operand, k, length)) {
+            return 0;
+        }
+        k += length;
+    }
+}
+
 // Walks from node until END (1) or a failure (0). Operators and groups try
 // their continuation in a nested walk and take their fallback in this one.
 [[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node) {
@@ -395,6 +527,46 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
                 m.pos += node->length;
                 node = node->next;
                 continue;
+            case UWORDSTART:
+                m.hitEnd = m.hitEnd || m.pos >= m.inputEnd;
+                if (m.pos >= m.inputEnd ||
+                    (m.pos != m.textStart &&
+                     !(IsWordCharAt(m, m.pos) && !IsWordCharBefore(m, m.pos)))) {
+                    return 0;
+                }
+                node = node->next;
+                continue;
+            case UWORDEND:
+                m.hitEnd = m.hitEnd || m.pos >= m.inputEnd;
+                if (m.pos == m.textStart || (m.pos < m.inputEnd && !(!IsWordCharAt(m, m.pos) &&
+                                                                     IsWordCharBefore(m, m.pos)))) {
+                    return 0;
+                }
+                node = node->next;
+                continue;
+            case UANY:
+            case UANYOF:
+            case UANYBUT:
+            case UEXACTLY:
+            case USPACE:
+            case UNSPACE:
+            case UUPPER:
+            case ULOWER:
+            case UNDIGIT:
+            case UALNUM:
+            case UNALNUM: {
+                if (m.pos >= m.inputEnd) {
+                    m.hitEnd = true;
+                    return 0;
+                }
+                int length = 1;
+                if (!CharPassesAt(m, node, m.pos, length)) {
+                    return 0;
+                }
+                m.pos += length;
+                node = node->next;
+                continue;
+            }
         }
         if (IsConsuming(op)) {
             if (m.pos >= m.inputEnd) {
@@ -428,10 +600,11 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
             }
             const bool greedy = IsGreedyOperator(op);
             if (m.info->byteLoop[static_cast<size_t>(node->index)]) {
+                const bool chars = IsCharTest(node->next->op);
                 if (!greedy) {
-                    return RepeatLazyByteLoop(m, node);
+                    return chars ? RepeatLazyCharLoop(m, node) : RepeatLazyByteLoop(m, node);
                 }
-                const int r = RepeatByteLoop(m, node);
+                const int r = chars ? RepeatCharLoop(m, node) : RepeatByteLoop(m, node);
                 if (r != kWalkOn) {
                     return r;
                 }
@@ -479,6 +652,7 @@ inline void ReportProgress(MatchContext& m, const unsigned char* s) {
 // is only rebuilt when it is too small or a run was interrupted.
 void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
     m.info = &info;
+    m.charMode = info.charMode;
     m.highestGroup = info.highestGroup;
     const size_t slots = static_cast<size_t>(info.nodeCount) * 2;
     if (m.loopPass.size() < slots || !m.passLog.empty()) {
@@ -509,6 +683,10 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
     const unsigned char* savedEnd = m.inputEnd;
     if (m.searchLimit >= 0 && m.inputEnd - s > m.searchLimit) {
         m.inputEnd = s + m.searchLimit;
+        if (m.charMode) {
+            // No matching ends inside a character.
+            m.inputEnd = unicode::CharStartAtOrBefore(m.inputEnd, s, m.textEnd);
+        }
     }
     if (m.inputEnd != m.memoEnd) {
         m.failures.Clear();  // what failed before an earlier input end may match now
@@ -691,6 +869,9 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
         end = s + m.searchLimit;
     }
     const unsigned char* e = LeadingRunEnd(m, info, s, end);
+    if (info.leadingCharLoop && e < end && *e >= 0x80) {
+        return false;  // the run may go on through this character
+    }
     // «x+» and «x#» need one byte of the run before the loop node.
     const unsigned char* k = s;
     if (loop->op == PLUS || loop->op == LAZYPLUS) {
@@ -729,7 +910,7 @@ Attempt TryEveryPosition(MatchContext& m, const ExprNode* program, const unsigne
         if (a != kNotFound || s >= last) {
             return a;
         }
-        ++s;
+        s = NextPosition(m, s);
         if (Cancelled(m)) {
             return kStop;
         }
@@ -751,6 +932,11 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
         s = NextCandidate(m, info, s, end);
         if (s >= end) {
             return kNotFound;
+        }
+        if (m.charMode && !unicode::IsCharStart(s, m.textStart, m.textEnd)) {
+            // Scans and skips step by bytes; only character starts are tried.
+            s = unicode::CharStartAtOrAfter(s, m.textStart, m.textEnd);
+            continue;
         }
         if (lineMode) {
             if (IsLineBreak(*s)) {
@@ -811,18 +997,34 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 const uint8_t* run =
                     info.leadingRunBytes[static_cast<size_t>(m.caseSensitive & 1)].data();
                 // A run of any bytes reaches it from wherever it starts.
-                const unsigned char* runStart = info.leadingLoop->next->op == ANY ? s : literalAt;
+                const int16_t runOp = info.leadingLoop->next->op;
+                const unsigned char* runStart = runOp == ANY || runOp == UANY ? s : literalAt;
                 while (runStart > s && run[runStart[-1]]) {
                     --runStart;
                 }
-                if (runStart > s) {
+                if (runStart > s && info.leadingCharLoop && runStart[-1] >= 0x80) {
+                    // A character loop's run may go on before this byte:
+                    // nothing is known.
+                } else if (runStart > s) {
                     s = runStart;
                     continue;
+                } else {
+                    // The continuation then begins at the literal, inside the
+                    // run: the leading-loop test below would pass.
+                    literalReached = literalAt > s || !(info.leadingLoop->op == PLUS ||
+                                                        info.leadingLoop->op == LAZYPLUS);
                 }
-                // The continuation then begins at the literal, inside the run:
-                // the leading-loop test below would pass.
-                literalReached = literalAt > s || !(info.leadingLoop->op == PLUS ||
-                                                    info.leadingLoop->op == LAZYPLUS);
+            }
+        }
+        if (m.charMode) {
+            // The byte tables admit every character that begins with an
+            // admitted byte; the program's first character test is exact.
+            const ExprNode* first = info.firstTest[static_cast<size_t>(info.program->index)];
+            int length = 1;
+            m.inputEnd = lineEnd;
+            if (first != nullptr && IsCharTest(first->op) && !CharPassesAt(m, first, s, length)) {
+                s = NextPosition(m, s);
+                continue;
             }
         }
         if (!PrefixFits(m, info, s, lineEnd) || !SecondByteFits(m, info, s, lineEnd)) {
@@ -931,6 +1133,7 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
         return kNoMatch;
     }
     m.textStart = text;
+    m.textEnd = text + length;
     m.groups = groups;
     m.inputEnd = text + length;
     m.caseSensitive = caseSensitive;
@@ -942,6 +1145,9 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
     std::fill(groups, groups + kGroupSlots, -1);
     PrepareForProgram(m, info);
     const unsigned char* end = text + length;
+    if (m.charMode) {
+        from = unicode::CharStartAtOrAfter(from, text, end);  // no start inside a character
+    }
     const Attempt a = Search(m, info, from, end, lineMode);
     if (a == kNotFound) {
         return kNoMatch;

@@ -34,6 +34,10 @@ struct MatchContext {
     const unsigned char* textStart = nullptr;
     const unsigned char* pos = nullptr;
     const unsigned char* inputEnd = nullptr;
+    // End of the whole text; in character mode, characters are those of
+    // [textStart, textEnd), and inputEnd always lies at one's start.
+    const unsigned char* textEnd = nullptr;
+    bool charMode = false;
     int32_t* groups = nullptr;
     int32_t caseSensitive = 0;  // bit 0 set: literals match exactly
     int32_t searchLimit = -1;   // bytes one attempt may examine; negative: none

@@ -4,13 +4,15 @@
 
 #include "engine/byte_scan.h"
 #include "engine/byte_tests.h"
+#include "engine/char_tests.h"
 #include "engine/escapes.h"
 
 namespace quarry {
 namespace {
 
-// No node between them: a byte test whose operand repeats alone.
-bool IsByteLoop(const ExprNode* loop) {
+// No node between them: a byte test (or a character test) whose operand
+// repeats alone.
+bool IsSingleTestLoop(const ExprNode* loop) {
     const ExprNode* operand = loop->next;
     if (operand == nullptr || !IsConsuming(operand->op) ||
         (operand->op == EXACTLY && operand->length != 1)) {
@@ -22,8 +24,12 @@ bool IsByteLoop(const ExprNode* loop) {
 }
 
 // Whether a consuming node's test passes a byte (a literal: its first byte,
-// with or without case).
+// with or without case; a character node: some character that begins with
+// it, maybe).
 bool TakesByte(const ExprNode* node, unsigned char b, bool exact) {
+    if (IsCharTest(node->op)) {
+        return detail::CharMayBeginWith(node, b, !exact);
+    }
     if (node->op != EXACTLY) {
         return detail::MatchesByte(node, b);
     }
@@ -177,8 +183,18 @@ void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set) {
         }
         return;
     }
+    if (IsCharTest(n->op)) {
+        uint8_t table[256];
+        detail::CharFirstBytes(n, fold, table);
+        for (int b = 0; b < 256; ++b) {
+            if (table[b]) {
+                add(static_cast<unsigned char>(b));
+            }
+        }
+        return;
+    }
     for (int b = 0; b < 256; ++b) {
-        if (detail::MatchesByte(n, static_cast<unsigned char>(b))) {
+        if (TakesByte(n, static_cast<unsigned char>(b), !fold)) {
             add(static_cast<unsigned char>(b));
         }
     }
@@ -213,11 +229,16 @@ void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstN
         }
         std::array<uint8_t, 32> firstSet{};
         AddBytes(n, f.fold, firstSet);
+        std::array<uint8_t, 32> any{};
+        any.fill(0xFF);
         for (int i = 0; i < count; ++i) {
             const unsigned char b = list[static_cast<size_t>(i)];
             if ((firstSet[b >> 3] >> (b & 7)) & 1) {
+                // After a byte that may begin a longer character, its next
+                // byte follows, whatever the following node takes.
+                const auto& follows = IsCharTest(n->op) && b >= 0x80 ? any : next;
                 for (size_t k = 0; k < 32; ++k) {
-                    sets[static_cast<size_t>(i)][k] |= next[k];
+                    sets[static_cast<size_t>(i)][k] |= follows[k];
                 }
             }
         }
@@ -255,6 +276,7 @@ const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFai
 ProgramInfo AnalyseProgram(const ExprNode* program) {
     ProgramInfo info;
     info.program = program;
+    info.charMode = program != nullptr && program->mode == TextMode::kUtf8;
     if (program == nullptr) {
         info.canMatchEmpty = false;
         return info;
@@ -273,7 +295,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     info.byteLoop.assign(count, 0);
     info.firstTest.assign(count, nullptr);
     for (const ExprNode* n = program; n; n = n->next) {
-        if (IsLoop(n->op) && IsByteLoop(n)) {
+        if (IsLoop(n->op) && IsSingleTestLoop(n)) {
             info.byteLoop[static_cast<size_t>(n->index)] = 1;
         }
         const ExprNode* t = n;
@@ -316,8 +338,16 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
                 }
                 continue;
             }
+            if (IsCharTest(n->op)) {
+                uint8_t bytes[256];
+                detail::CharFirstBytes(n, f.fold, bytes);
+                for (int b = 0; b < 256; ++b) {
+                    table[static_cast<size_t>(b)] |= bytes[b];
+                }
+                continue;
+            }
             for (int b = 0; b < 256; ++b) {
-                if (detail::MatchesByte(n, static_cast<unsigned char>(b))) {
+                if (TakesByte(n, static_cast<unsigned char>(b), !f.fold)) {
                     table[static_cast<size_t>(b)] = 1;
                 }
             }
@@ -368,7 +398,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     if (lead && lead->op == JUMP && lead->next && lead->link.node == lead->next->next) {
         lead = lead->next;  // «x+» and «x#» enter their operand before the loop node
     }
-    if (lead && IsLoop(lead->op) && IsByteLoop(lead)) {
+    if (lead && IsLoop(lead->op) && IsSingleTestLoop(lead)) {
         info.leadingLoop = lead;
         const ExprNode* next = info.firstTest[static_cast<size_t>(lead->link.node->index)];
         info.leadingNextTested = next != nullptr;
@@ -383,12 +413,20 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         }
         info.requiredFollowsLeadingLoop =
             !info.requiredLiteral.empty() && follows.starts_with(info.requiredLiteral);
+        info.leadingCharLoop = IsCharTest(lead->next->op);
         for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
             for (int b = 0; b < 256; ++b) {
                 const auto byte = static_cast<unsigned char>(b);
-                info.leadingRunBytes[caseBit][byte] = TakesByte(lead->next, byte, caseBit == 1);
+                // A character loop's run is only known through its ASCII
+                // characters: it may go on at any other byte.
+                info.leadingRunBytes[caseBit][byte] =
+                    info.leadingCharLoop ? b < 0x80 && TakesByte(lead->next, byte, caseBit == 1)
+                                         : TakesByte(lead->next, byte, caseBit == 1);
                 info.leadingNextBytes[caseBit][byte] =
-                    next == nullptr || TakesByte(next, byte, caseBit == 1);
+                    next == nullptr || IsCharTest(next->op) || TakesByte(next, byte, caseBit == 1);
+            }
+            if (next != nullptr && IsCharTest(next->op)) {
+                detail::CharFirstBytes(next, caseBit == 0, info.leadingNextBytes[caseBit].data());
             }
         }
     }

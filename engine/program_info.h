@@ -18,6 +18,7 @@ inline constexpr int kMaxBytePairs = 8;
 
 struct ProgramInfo {
     const ExprNode* program = nullptr;
+    bool charMode = false;  // compiled for UTF-8 characters
     int32_t nodeCount = 0;
     int highestGroup = 0;  // highest group number the program records
     // Loop-guard slots (loop index * 2 + case bit) of every loop node.
@@ -65,10 +66,10 @@ struct ProgramInfo {
     bool prefixWithoutLetters = false;
     bool requiredWithoutLetters = false;
 
-    // A greedy or lazy loop over one byte test that the program begins with
-    // (after group openings only), or nullptr. An attempt there that fails
-    // has tried the loop's continuation after every byte of the loop's run,
-    // so later starts inside the run fail too.
+    // A greedy or lazy loop over one byte (or character) test that the
+    // program begins with (after group openings only), or nullptr. An attempt
+    // there that fails has tried the loop's continuation after every byte
+    // (character) of the loop's run, so later starts inside the run fail too.
     const ExprNode* leadingLoop = nullptr;
     // With a leading loop, per case option: the bytes its operand takes, and
     // the bytes its continuation's first byte test admits, if it has one.
@@ -76,10 +77,15 @@ struct ProgramInfo {
     // The required literal stands right after the leading loop: then a
     // matching starts within the run of loop bytes that ends at the literal.
     bool requiredFollowsLeadingLoop = false;
+    // The leading loop repeats a character test: its run bytes then hold
+    // only the ASCII characters it takes, and a run that stops at another
+    // byte may go on.
+    bool leadingCharLoop = false;
     std::array<std::array<uint8_t, 256>, 2> leadingRunBytes{};
     std::array<std::array<uint8_t, 256>, 2> leadingNextBytes{};
 
-    // Per node index: 1 for loop nodes whose operand is a single byte test
+    // Per node index: 1 for loop nodes whose operand is a single byte (or
+    // character) test
     // (the matcher runs those in a loop of its own: greedy ones without
     // nesting once per repetition, lazy ones without a walk per byte).
     std::vector<uint8_t> byteLoop;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/escapes.h"
+#include "engine/unicode.h"
 
 namespace quarry {
 
@@ -14,9 +15,41 @@ using detail::AsciiLower;
 using detail::AsciiUpper;
 using detail::ParseNumericEscape;
 
+void RewriteOutput::AppendCharPiece(const unsigned char* bytes, size_t n) {
+    const unsigned char* end = bytes + n;
+    bool first = true;
+    for (const unsigned char* p = bytes; p < end; first = false) {
+        int length = 1;
+        char32_t c = unicode::Decode(p, end, length);
+        p += length;
+        if (caseState & kUpperAll) {
+            c = unicode::ToUpper(c);
+        } else if (caseState & kLowerAll) {
+            c = unicode::ToLower(c);
+        }
+        if (first && (caseState & kUpperNext)) {
+            c = unicode::ToUpper(c);
+        } else if (first && (caseState & kLowerNext)) {
+            c = unicode::ToLower(c);
+        }
+        unsigned char encoded[4];
+        out_.append(reinterpret_cast<const char*>(encoded),
+                    static_cast<size_t>(unicode::Encode(c, encoded)));
+    }
+    if (caseState & kUpperNext) {
+        caseState &= ~kUpperNext;
+    } else {
+        caseState &= ~kLowerNext;
+    }
+}
+
 void RewriteOutput::AppendPiece(const unsigned char* bytes, size_t n) {
     if (n == 0) {
         return;  // an empty piece leaves a pending «\u» or «\l» for the next one
+    }
+    if (mode == TextMode::kUtf8 && caseState != 0) {
+        AppendCharPiece(bytes, n);
+        return;
     }
     const size_t start = out_.size();
     out_.append(reinterpret_cast<const char*>(bytes), n);
@@ -60,19 +93,34 @@ bool AppendGroup(RewriteOutput& out, int n, const unsigned char* text, int32_t t
 
 namespace {
 
+// The length of the literal piece at p: a whole character in character mode.
+size_t LiteralLength(const unsigned char* p, TextMode mode) {
+    if (mode == TextMode::kBytes || *p < 0x80) {
+        return 1;
+    }
+    int length = 1;
+    unicode::Decode(p, p + std::char_traits<char>::length(reinterpret_cast<const char*>(p)),
+                    length);
+    return static_cast<size_t>(length);
+}
+
 bool Expand(const char* rewrite, const unsigned char* text, int32_t textLength,
-            const int32_t* groups, std::string& result) {
+            const int32_t* groups, std::string& result, TextMode mode) {
     if (rewrite == nullptr) {
         return true;
     }
     RewriteOutput out;
+    out.mode = mode;
     const auto* p = reinterpret_cast<const unsigned char*>(rewrite);
     while (*p) {
-        unsigned char c = *p++;
+        unsigned char c = *p;
         if (c != '\\') {
-            out.AppendPiece(&c, 1);
+            const size_t n = LiteralLength(p, mode);
+            out.AppendPiece(p, n);
+            p += n;
             continue;
         }
+        ++p;
         c = *p;
         if (c == 0) {
             return false;  // a trailing «\»
@@ -135,11 +183,24 @@ bool Expand(const char* rewrite, const unsigned char* text, int32_t textLength,
             case 'x':
                 ok = ParseNumericEscape(p, 2, 16, byte);
                 break;
-            default:
-                break;  // any other byte stands for itself
+            default: {
+                // any other byte (in character mode, character) stands for itself
+                const size_t n = LiteralLength(p - 1, mode);
+                out.AppendPiece(p - 1, n);
+                p += n - 1;
+                continue;
+            }
         }
         if (!ok) {
             return false;
+        }
+        if (mode == TextMode::kUtf8 && byte >= 0x80) {
+            // A numeric escape names the character with that code point, as
+            // in the search expression; a lone byte would break the text.
+            const unsigned char encoded[2] = {static_cast<unsigned char>(0xC0 | (byte >> 6)),
+                                              static_cast<unsigned char>(0x80 | (byte & 0x3F))};
+            out.AppendPiece(encoded, 2);
+            continue;
         }
         out.AppendPiece(&byte, 1);
     }
@@ -150,11 +211,14 @@ bool Expand(const char* rewrite, const unsigned char* text, int32_t textLength,
 }  // namespace
 
 ExpandStatus ExpandRewrite(const char* rewrite, const unsigned char* text, int32_t textLength,
-                           const int32_t* groups, std::string& result) {
+                           const int32_t* groups, std::string& result, TextMode mode) {
     result.clear();
+    if (mode == TextMode::kUtf8) {
+        unicode::LoadTables();
+    }
     try {
-        return Expand(rewrite, text, textLength, groups, result) ? ExpandStatus::kDone
-                                                                 : ExpandStatus::kFault;
+        return Expand(rewrite, text, textLength, groups, result, mode) ? ExpandStatus::kDone
+                                                                       : ExpandStatus::kFault;
     } catch (const std::bad_alloc&) {
         result.clear();
         result.shrink_to_fit();

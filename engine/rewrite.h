@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/text_mode.h"
+
 namespace quarry {
 
 // Collects the pieces of one expansion and applies the case state to them.
@@ -15,8 +17,12 @@ class RewriteOutput {
     void AppendPiece(const unsigned char* bytes, size_t n);
     std::string& bytes() { return out_; }
     unsigned caseState = 0;
+    // In character mode case conversion maps whole UTF-8 characters by
+    // Unicode simple case mapping; stray bytes stay as they are.
+    TextMode mode = TextMode::kBytes;
 
   private:
+    void AppendCharPiece(const unsigned char* bytes, size_t n);
     std::string out_;
 };
 
@@ -32,9 +38,11 @@ enum class ExpandStatus : uint8_t {
 
 // Expands `rewrite` (zero-terminated) for the matching whose group table is
 // `groups` (128 entries, offsets into text[0, textLength]). `out` is empty
-// unless the expansion is kDone.
+// unless the expansion is kDone. In character mode a literal character of the
+// rewrite is one piece, and case conversion works on characters.
 ExpandStatus ExpandRewrite(const char* rewrite, const unsigned char* text, int32_t textLength,
-                           const int32_t* groups, std::string& out);
+                           const int32_t* groups, std::string& out,
+                           TextMode mode = TextMode::kBytes);
 
 // What makes a rewrite expression unusable whatever the matching: a command
 // refuses it before it runs rather than turn every matching into nothing.

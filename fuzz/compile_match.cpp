@@ -6,8 +6,10 @@
 // start-position shortcuts and line-mode scan must find exactly what it finds.
 //
 // Input: byte 0 options (bit 0 match case, bit 1 line mode, bits 2-4 the
-// search limit choice), byte 1 the limit value, byte 2 the start position as
-// a fraction of the text, then the expression up to a NUL, then the text.
+// search limit choice, bit 5 character mode), byte 1 the limit value, byte 2
+// the start position as a fraction of the text, then the expression up to a
+// NUL, then the text. In character mode every group boundary must also lie
+// at a character start.
 
 #include <algorithm>
 #include <cstddef>
@@ -19,6 +21,7 @@
 #include "engine/expr_node.h"
 #include "engine/matcher.h"
 #include "engine/program_info.h"
+#include "engine/unicode.h"
 #include "reference_matcher.h"
 #include "search/expression.h"
 #include "search/stack_guard.h"
@@ -36,9 +39,10 @@ void Check(bool ok) {
 }
 
 // Group table of a matching found in text[0, length) at or after from.
-void CheckGroups(const int32_t* groups, int32_t length, int32_t from) {
+void CheckGroups(const int32_t* groups, int32_t length, int32_t from,
+                 const unsigned char* text = nullptr) {
     Check(groups[0] >= from && groups[0] <= groups[64] && groups[64] <= length);
-    for (int n = 1; n < 64; ++n) {
+    for (int n = 0; n < 64; ++n) {
         const int32_t start = groups[n];
         const int32_t end = groups[64 + n];
         if (start == -1 && end == -1) {
@@ -46,6 +50,10 @@ void CheckGroups(const int32_t* groups, int32_t length, int32_t from) {
         }
         Check(start >= 0 && start <= length && end >= 0 && end <= length);
         Check(start <= end);
+        if (text != nullptr) {
+            Check(quarry::unicode::IsCharStart(text + start, text, text + length));
+            Check(quarry::unicode::IsCharStart(text + end, text, text + length));
+        }
     }
 }
 
@@ -64,6 +72,9 @@ bool ReferenceFind(const quarry::ExprNode* program, const unsigned char* text, i
     result = 0;
     const unsigned char* end = text + length;
     const unsigned char* p = text + from;
+    if (program->mode == quarry::TextMode::kUtf8) {
+        p = quarry::test::ReferenceMatcher::CharStartAtOrAfter(text, length, p);
+    }
     auto isBreak = [](unsigned char c) { return c == '\r' || c == '\n'; };
     while (p < end) {
         while (p < end && isBreak(*p)) {
@@ -114,6 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const bool matchCase = data[0] & 1;
     const bool lineMode = data[0] & 2;
+    const quarry::TextMode mode =
+        (data[0] & 0x20) ? quarry::TextMode::kUtf8 : quarry::TextMode::kBytes;
     const int32_t limit = Limit(static_cast<uint8_t>(data[0] >> 2), data[1]);
     const uint8_t startFraction = data[2];
     data += 3;
@@ -130,17 +143,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto length = static_cast<int32_t>(text.size());
     const int32_t from = static_cast<int32_t>(int64_t{length} * startFraction / 255);
 
-    quarry::ExprNode* program = quarry::CompileExpression(expression.c_str());
+    quarry::ExprNode* program = quarry::CompileExpression(expression.c_str(), mode);
     if (program == nullptr) {
         return 0;
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* charText = mode == quarry::TextMode::kUtf8 ? bytes : nullptr;
     int32_t groups[quarry::kGroupSlots];
     const int r = quarry::ExecExpression(program, bytes, length, bytes + from, groups,
                                          matchCase ? 1 : 0, limit, {}, quarry::CurrentStackFloor());
     Check(r == quarry::kMatchFound || r == quarry::kNoMatch || r == quarry::kStackExhausted);
     if (r == quarry::kMatchFound) {
-        CheckGroups(groups, length, from);
+        CheckGroups(groups, length, from, charText);
     }
     if (length <= 48 && exprLen <= 40) {
         int32_t expected[quarry::kGroupSlots];
@@ -162,13 +176,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     quarry::FreeExpression(program);
 
-    quarry::CExpression expr(expression.c_str());
+    quarry::CExpression expr(expression.c_str(), nullptr, mode);
     Check(expr.m_nState == quarry::CExpression::kReady);
     const int32_t found =
         expr.Find(text.data(), length, text.data() + from, matchCase, limit, lineMode);
     if (found >= 0) {
         Check(found == expr.m_pGroups[0]);
-        CheckGroups(expr.m_pGroups, length, from);
+        CheckGroups(expr.m_pGroups, length, from, charText);
         if (lineMode) {
             // The input ends at each line's end, so no matching spans a break.
             for (int32_t i = expr.m_pGroups[0]; i < expr.m_pGroups[64]; ++i) {

@@ -6,6 +6,7 @@ set -euo pipefail
 QUARRY_PACKAGES=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  libicu-dev
   clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libqscintilla2-qt6-dev
   xvfb xauth

@@ -31,11 +31,11 @@ LoopResult LoopEnd(SearchOutcome last, int32_t count) {
 
 }  // namespace
 
-CExpression::CExpression(const char* pattern, SearchHost* host)
-    : m_strPattern(pattern ? pattern : ""), host_(host) {
+CExpression::CExpression(const char* pattern, SearchHost* host, TextMode mode)
+    : m_strPattern(pattern ? pattern : ""), host_(host), mode_(mode) {
     m_pGroups = new int32_t[kGroupSlots];
     std::fill(m_pGroups, m_pGroups + kGroupSlots, -1);
-    m_pProgram = CompileExpression(pattern);
+    m_pProgram = CompileExpression(pattern, mode_);
     if (m_pProgram == nullptr) {
         m_nState = kInvalid;
     }
@@ -222,7 +222,7 @@ bool CExpression::Rewrite(const char* rewriteText, TextBuffer& output) {
     std::memcpy(groups, m_pGroups, sizeof groups);
     std::string bytes;
     const ExpandStatus status =
-        ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, groups, bytes);
+        ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, groups, bytes, mode_);
     if (status == ExpandStatus::kNoMemory) {
         return false;
     }

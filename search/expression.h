@@ -39,8 +39,11 @@ class CExpression {
     static constexpr int kReady = 0;
     static constexpr int kInvalid = 2;
 
-    // host may be null: then nothing cancels and no progress is shown.
-    explicit CExpression(const char* pattern, SearchHost* host = nullptr);
+    // host may be null: then nothing cancels and no progress is shown. The
+    // mode decides how the pattern, the searched text and rewrites divide
+    // into characters.
+    explicit CExpression(const char* pattern, SearchHost* host = nullptr,
+                         TextMode mode = TextMode::kBytes);
     virtual ~CExpression();
     CExpression(const CExpression&) = delete;
     CExpression& operator=(const CExpression&) = delete;
@@ -99,6 +102,7 @@ class CExpression {
 
     SearchHost* host_;
     bool cancelled_ = false;  // the host asked to stop during this search
+    TextMode mode_;
     ProgramInfo info_;        // the program's analysis, made once for every search
     int32_t textLength_ = 0;  // length of the text at m_pText
     // Line-mode progress: the matcher reports against the end of the current

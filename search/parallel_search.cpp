@@ -122,7 +122,7 @@ bool RunOnThreads(int count, size_t stackBytes, const std::function<void()>& wor
 }
 
 LoopResult RunPiece(const LineModeJob& job, const char* text, Piece& piece, SearchHost* host) {
-    CExpression expression(job.pattern, host);
+    CExpression expression(job.pattern, host, job.mode);
     // The piece's view ends at its last line break: its lines are exactly the
     // whole text's, and the text start stays where «^» can hold.
     if (job.rewrite != nullptr) {
@@ -161,7 +161,7 @@ LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t leng
         cuts = LineStartCuts(text, length, pieceSize);
     }
     if (cuts.empty()) {
-        CExpression expression(job.pattern, host);
+        CExpression expression(job.pattern, host, job.mode);
         return job.rewrite != nullptr
                    ? expression.ReplaceAll(text, length, output, job.rewrite, job.matchCase,
                                            job.searchLimit, true)

@@ -17,6 +17,7 @@ namespace quarry {
 
 struct LineModeJob {
     const char* pattern = nullptr;
+    TextMode mode = TextMode::kBytes;
     bool matchCase = false;
     int32_t searchLimit = -1;
     const char* rewrite = nullptr;  // null: List Matchings

@@ -661,7 +661,10 @@ void CSearchReplaceDlg::RunCommand(int command) {
         SetStatus(QString::fromLatin1(kStatusInvalid));
         return;
     }
-    CExpression expression(pattern->c_str(), &runner_);
+    // A UTF-8 document is searched by characters, an 8-bit one by bytes.
+    const TextMode mode =
+        text.Format().encoding == TextEncoding::Utf8 ? TextMode::kUtf8 : TextMode::kBytes;
+    CExpression expression(pattern->c_str(), &runner_, mode);
     if (expression.m_nState == CExpression::kInvalid) {
         SetStatus(QString::fromLatin1(kStatusInvalid));
         return;

@@ -87,14 +87,15 @@ struct Recorder {
     }
 };
 
-std::vector<std::string> TextsUpTo(size_t maxLength, const std::string& alphabet = kAlphabet) {
+// Every text of up to maxLength pieces, each piece a token.
+std::vector<std::string> TextsOfTokens(size_t maxLength, const std::vector<std::string>& tokens) {
     std::vector<std::string> texts = {""};
     size_t begin = 0;
     for (size_t length = 1; length <= maxLength; ++length) {
         const size_t end = texts.size();
         for (size_t i = begin; i < end; ++i) {
-            for (char c : alphabet) {
-                texts.push_back(texts[i] + c);
+            for (const std::string& token : tokens) {
+                texts.push_back(texts[i] + token);
             }
         }
         begin = end;
@@ -102,15 +103,24 @@ std::vector<std::string> TextsUpTo(size_t maxLength, const std::string& alphabet
     return texts;
 }
 
+std::vector<std::string> TextsUpTo(size_t maxLength, const std::string& alphabet = kAlphabet) {
+    std::vector<std::string> tokens;
+    for (char c : alphabet) {
+        tokens.emplace_back(1, c);
+    }
+    return TextsOfTokens(maxLength, tokens);
+}
+
 // Pieces are atoms with an optional operator; those that cannot compile on
 // their own are left out, as every sequence containing them would be invalid.
 std::vector<std::string> ValidPieces(const std::vector<std::string>& atoms,
-                                     const std::vector<std::string>& suffixes) {
+                                     const std::vector<std::string>& suffixes,
+                                     TextMode mode = TextMode::kBytes) {
     std::vector<std::string> pieces;
     for (const std::string& atom : atoms) {
         for (const std::string& suffix : suffixes) {
             const std::string piece = atom + suffix;
-            ExprNode* program = CompileExpression(piece.c_str());
+            ExprNode* program = CompileExpression(piece.c_str(), mode);
             if (program != nullptr) {
                 pieces.push_back(piece);
                 FreeExpression(program);
@@ -135,14 +145,14 @@ std::string Describe(const Observed& o) {
 class Comparison {
   public:
     explicit Comparison(std::vector<int> limits, std::vector<int> stops = {0},
-                        bool lineMode = false)
-        : limits_(std::move(limits)), stops_(std::move(stops)), lineMode_(lineMode) {}
+                        bool lineMode = false, TextMode mode = TextMode::kBytes)
+        : limits_(std::move(limits)), stops_(std::move(stops)), lineMode_(lineMode), mode_(mode) {}
 
     // Runs one expression over every text, case option and limit, starting
     // at the text start, or with allStarts at every later position too.
     void Run(const std::string& expression, const std::vector<std::string>& texts,
              bool allStarts = false) {
-        ExprNode* program = CompileExpression(expression.c_str());
+        ExprNode* program = CompileExpression(expression.c_str(), mode_);
         if (program == nullptr) {
             return;
         }
@@ -208,11 +218,12 @@ class Comparison {
         }
         ++differences_;
         if (reports_.size() < 25) {
-            reports_.push_back(
-                "«" + expression + "» on \"" + Printable(text) + "\" from " + std::to_string(from) +
-                " case " + std::to_string(caseSensitive) + " limit " + std::to_string(limit) +
-                " cancel at poll " + std::to_string(stop) + (lineMode_ ? " line mode" : "") +
-                ":\n  engine    " + Describe(engine) + "\n  reference " + Describe(reference));
+            reports_.push_back("«" + expression + "» on \"" + Printable(text) + "\" from " +
+                               std::to_string(from) + " case " + std::to_string(caseSensitive) +
+                               " limit " + std::to_string(limit) + " cancel at poll " +
+                               std::to_string(stop) + (lineMode_ ? " line mode" : "") +
+                               (mode_ == TextMode::kUtf8 ? " characters" : "") + ":\n  engine    " +
+                               Describe(engine) + "\n  reference " + Describe(reference));
         }
     }
 
@@ -249,6 +260,9 @@ class Comparison {
                        const MatchCallbacks& callbacks) {
         const unsigned char* end = text + length;
         const unsigned char* p = from;
+        if (program->mode == TextMode::kUtf8) {
+            p = ReferenceMatcher::CharStartAtOrAfter(text, length, from);
+        }
         auto isBreak = [](unsigned char c) { return c == '\r' || c == '\n'; };
         std::fill(groups, groups + kGroupSlots, -1);
         bool firstLine = true;
@@ -280,6 +294,7 @@ class Comparison {
     std::vector<int> limits_;
     std::vector<int> stops_;
     bool lineMode_;
+    TextMode mode_;
     ReferenceMatcher reference_;
     int expressions_ = 0;
     long cases_ = 0;
@@ -484,6 +499,99 @@ TEST(Exhaustive, LineModeOverTextsWithLineBreaks) {
 
 TEST(Exhaustive, LineModeOnLongerRandomTexts) {
     CompareOnRandomTexts(41, true);
+}
+
+// --- character mode ---
+// The same comparison with UTF-8 characters: atoms with one- and two-byte
+// literals, case pairs, classes with and without non-ASCII members, the set
+// escapes and the word anchors; texts of characters of one to four bytes,
+// a case pair, the Kelvin sign (which folds to «k») and stray bytes, which
+// next to each other may also form characters («\xC3» «\xA4» is «ä»).
+
+const std::vector<std::string> kCharAtoms = {
+    "a", "ä", "k", ".", "[äb]", "[^a]", R"(\w)", R"(\W)", "<", ">", "(ä)", "$", R"(\c)",
+};
+const std::vector<std::string> kCharTokens = {
+    "a", "\xC3\xA4", "\xE2\x84\xAA", "\xC3", "\xA4", "\xF0\x9F\x98\x80",
+};
+const std::vector<std::string> kCharLineTokens = {"a", "\xC3\xA4", "\xC3", "\xA4", "\r", "\n"};
+
+TEST(ExhaustiveCharacters, OneAndTwoPiecesOverTextsUpToThreeCharacters) {
+    const std::vector<std::string> pieces = ValidPieces(kCharAtoms, kSuffixes, TextMode::kUtf8);
+    const std::vector<std::string> texts = TextsOfTokens(3, kCharTokens);
+    Comparison comparison({-1, 3}, {0}, false, TextMode::kUtf8);
+    for (const std::string& p : FirstPieces(pieces)) {
+        comparison.Run(p, texts);
+        for (const std::string& q : pieces) {
+            comparison.Run(p + q, texts);
+        }
+    }
+    comparison.Report();
+}
+
+TEST(ExhaustiveCharacters, FromEveryStartPositionAndCancelled) {
+    const std::vector<std::string> pieces = ValidPieces(kCharAtoms, kSuffixes, TextMode::kUtf8);
+    const std::vector<std::string> texts = TextsOfTokens(2, kCharTokens);
+    Comparison comparison({-1, 2}, {0, 2}, false, TextMode::kUtf8);
+    for (const std::string& p : FirstPieces(pieces)) {
+        comparison.Run(p, texts, true);
+        for (const std::string& q : pieces) {
+            comparison.Run(p + q, texts, true);
+        }
+    }
+    comparison.Report();
+}
+
+TEST(ExhaustiveCharacters, LineMode) {
+    const std::vector<std::string> pieces = ValidPieces(kCharAtoms, kSuffixes, TextMode::kUtf8);
+    const std::vector<std::string> texts = TextsOfTokens(2, kCharLineTokens);
+    Comparison comparison({-1, 2}, {0}, true, TextMode::kUtf8);
+    for (const std::string& p : FirstPieces(pieces)) {
+        comparison.Run(p, texts, true);
+        for (const std::string& q : pieces) {
+            comparison.Run(p + q, texts, true);
+        }
+    }
+    comparison.Report();
+}
+
+// Random expressions of up to five pieces over random texts of up to eight
+// tokens, with the failure memo forced on and off, whole text and lines.
+void CompareCharactersOnRandomTexts(uint32_t seed, bool lineMode) {
+    const std::vector<std::string> pieces = ValidPieces(kCharAtoms, kSuffixes, TextMode::kUtf8);
+    const std::vector<std::string>& tokens = lineMode ? kCharLineTokens : kCharTokens;
+    std::mt19937 random(seed);
+    Comparison comparison({-1, 3, 5}, {0}, lineMode, TextMode::kUtf8);
+    for (int i = 0; i < (QUARRY_SLOW_BUILD ? 1000 : 3000); ++i) {
+        std::string expression;
+        const int count = 2 + static_cast<int>(random() % 4);
+        for (int k = 0; k < count; ++k) {
+            expression += pieces[random() % pieces.size()];
+        }
+        std::vector<std::string> texts;
+        for (int t = 0; t < 4; ++t) {
+            std::string text;
+            for (size_t n = random() % 9; n > 0; --n) {
+                text += tokens[random() % tokens.size()];
+            }
+            texts.push_back(text);
+        }
+        comparison.Run(expression, texts, true);
+    }
+    comparison.Report();
+}
+
+TEST(ExhaustiveCharacters, LongerRandomTexts) {
+    CompareCharactersOnRandomTexts(12, false);
+}
+
+TEST(ExhaustiveCharacters, LongerRandomTextsInLineMode) {
+    CompareCharactersOnRandomTexts(13, true);
+}
+
+TEST(ExhaustiveCharacters, FailureMemoOnLongerRandomTexts) {
+    ForcedFailureMemo memo;
+    CompareCharactersOnRandomTexts(14, false);
 }
 
 }  // namespace

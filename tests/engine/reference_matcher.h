@@ -19,6 +19,11 @@ class ReferenceMatcher {
              const unsigned char* from, int32_t* groups, int caseSensitive, int32_t searchLimit,
              const MatchCallbacks& callbacks = {});
 
+    // In character mode: the first character start at or after p in
+    // text[0, length).
+    static const unsigned char* CharStartAtOrAfter(const unsigned char* text, int32_t length,
+                                                   const unsigned char* p);
+
     // A bound on the nested walks of one Exec (0: none), for callers that
     // must not wait for a plain matcher's exponential cases; exhausted()
     // tells whether the last Exec ran out, and its result then means nothing.
@@ -30,6 +35,19 @@ class ReferenceMatcher {
     int MatchHere(const ExprNode* node);
     int Walk(const ExprNode* node);
     bool SameByte(unsigned char a, unsigned char b) const;
+
+    // Character mode: the characters of the text are found once per Exec by
+    // decoding it from its start; charStart_[i] tells whether offset i
+    // begins one (or is the text's end).
+    bool CharMode() const { return !charStart_.empty(); }
+    bool IsStart(const unsigned char* p) const;
+    const unsigned char* NextStart(const unsigned char* p) const;  // first start after p
+    const unsigned char* StartAtOrBefore(const unsigned char* p) const;
+    // The value of the character at p (a start before the text's end):
+    // its code point, or 0x110000 + the byte for a stray byte.
+    uint32_t CharAt(const unsigned char* p) const;
+    bool SameChar(uint32_t a, uint32_t b) const;
+    bool WalkCharTest(const ExprNode* node);  // a character node at pos_
 
     // A loop node passed on the current path, with the position and case
     // state of that pass.
@@ -52,6 +70,7 @@ class ReferenceMatcher {
     bool attemptFailed_ = false;
     std::vector<LoopPass> path_;
     long walks_ = 0;
+    std::vector<bool> charStart_;
 };
 
 }  // namespace quarry::test

@@ -14,7 +14,8 @@ namespace quarry::test {
 // Owns a compiled program for the span of a test.
 class Program {
   public:
-    explicit Program(const std::string& text) : node_(CompileExpression(text.c_str())) {}
+    explicit Program(const std::string& text, TextMode mode = TextMode::kBytes)
+        : node_(CompileExpression(text.c_str(), mode)) {}
     ~Program() { FreeExpression(node_); }
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
