@@ -554,6 +554,33 @@ TEST_F(CliProcess, AFifoIsRefusedInAJoinAndReadWhenItIsTheOnlyInput) {
     EXPECT_OUTCOME(read, 0, "an\nan\n", "2 matchings listed\n");
 }
 
+// Former fault: the engine took every byte for a character, so «caf.» took
+// half of «é» and Replace All wrote half a character.
+TEST_F(CliProcess, UtfEightTextIsSearchedByCharactersAndBytesModeKeepsTheOldWay) {
+    const std::string cafe = WriteFile("cafe.txt", "caf\xC3\xA9=1\n");
+    EXPECT_OUTCOME(Run({"--rewrite", "[\\0]", "caf.", cafe}), 0, "[caf\xC3\xA9]=1\n",
+                   "1 matchings replaced\n");
+    EXPECT_OUTCOME(Run({"--bytes", "--rewrite", "[\\0]", "caf.", cafe}), 0, "[caf\xC3]\xA9=1\n",
+                   "1 matchings replaced\n");
+    EXPECT_OUTCOME(RunWithInput({"--rewrite", "X", "."}, "h\xC3\xA4t"), 0, "XXX",
+                   "3 matchings replaced\n");
+    EXPECT_OUTCOME(RunWithInput({"[\xC3\xA4\xC3\xB6\xC3\xBC]"}, "B\xC3\xA4r \xC3\xB6l"), 0,
+                   "\xC3\xA4\n\xC3\xB6\n", "2 matchings listed\n");
+    EXPECT_OUTCOME(RunWithInput({"\\w+"}, "Bin\xC3\xA4rmodus"), 0, "Bin\xC3\xA4rmodus\n",
+                   "1 matchings listed\n");
+    // Without case, Greek capitals find small letters, final sigma too.
+    EXPECT_OUTCOME(RunWithInput({"\xCF\x83\xCE\xB1\xCF\x82"}, "\xCE\xA3\xCE\x91\xCE\xA3"), 0,
+                   "\xCE\xA3\xCE\x91\xCE\xA3\n", "1 matchings listed\n");
+    // A byte that begins no character is a character of its own.
+    EXPECT_OUTCOME(RunWithInput({"a.b"},
+                                "a\xFF"
+                                "b"),
+                   0,
+                   "a\xFF"
+                   "b\n",
+                   "1 matchings listed\n");
+}
+
 TEST_F(CliProcess, AFailedWriteIsAnError) {
     const std::string file = WriteFile("in.txt", "aaa");
     int fds[2];
