@@ -95,6 +95,25 @@ class Shell : public ::testing::Test {
     CMainFrame* frame = nullptr;
 };
 
+// The program's messages come as its own modal dialogs: while in scope, this
+// notes each one's text and closes it.
+class MessageCatcher {
+  public:
+    MessageCatcher() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto* message = qobject_cast<CMessageDlg*>(QApplication::activeModalWidget())) {
+                shown << message->text.value_or(QString());
+                message->close();
+            }
+        });
+        timer_.start(20);
+    }
+    QStringList shown;
+
+  private:
+    QTimer timer_;
+};
+
 QStringList MenuLabels(QMenu* menu) {
     QStringList out;
     for (QAction* a : menu->actions()) {
@@ -186,21 +205,12 @@ TEST_F(Shell, EveryFileNamedOpensAndOneThatCannotIsReportedWhileStartUpGoesOn) {
     }
     const QString fifo = dir.filePath("fifo");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    // The messages come as the program's own modal dialogs: note their
-    // text and close them.
-    QStringList shown;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* message = qobject_cast<CMessageDlg*>(QApplication::activeModalWidget())) {
-            shown << message->text.value_or(QString());
-            message->close();
-        }
-    });
-    closer.start(20);
+    MessageCatcher messages;
     Start({dir.filePath("one.txt"), dir.filePath("missing.txt"), fifo, dir.filePath("two.txt")});
     ASSERT_EQ(app->Documents().size(), 2);
     EXPECT_EQ(app->Documents()[0]->GetTitle(), "one.txt");
     EXPECT_EQ(app->Documents()[1]->GetTitle(), "two.txt");
+    const QStringList& shown = messages.shown;
     ASSERT_EQ(shown.size(), 2);
     EXPECT_TRUE(shown[0].contains("missing.txt") && shown[0].contains("nicht zugegriffen"))
         << shown[0].toStdString();
@@ -260,18 +270,10 @@ TEST_F(Shell, ARecentFileThatNoLongerOpensLeavesTheList) {
     app->AddToRecentFileList(QFileInfo(gone).absoluteFilePath());
     app->AddToRecentFileList(QFileInfo(kept).absoluteFilePath());
     ASSERT_TRUE(QFile::remove(gone));
-    QStringList shown;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* message = qobject_cast<CMessageDlg*>(QApplication::activeModalWidget())) {
-            shown << message->text.value_or(QString());
-            message->close();
-        }
-    });
-    closer.start(20);
+    MessageCatcher messages;
     EXPECT_EQ(app->OpenRecentFile(gone), nullptr);
-    ASSERT_EQ(shown.size(), 1);
-    EXPECT_TRUE(shown[0].contains("gone.txt"));
+    ASSERT_EQ(messages.shown.size(), 1);
+    EXPECT_TRUE(messages.shown[0].contains("gone.txt"));
     EXPECT_FALSE(app->RecentFiles().contains(QFileInfo(gone).absoluteFilePath()));
     EXPECT_TRUE(app->RecentFiles().contains(QFileInfo(kept).absoluteFilePath()));
 }
