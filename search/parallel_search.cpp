@@ -1,7 +1,5 @@
 #include "search/parallel_search.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -9,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "search/stack_guard.h"
 
 namespace quarry {
 namespace {
@@ -91,36 +91,6 @@ struct Piece {
     bool ran = false;
 };
 
-// Runs work(i) for i in [0, count) on threads with large stacks; false when
-// not even one thread could be made.
-bool RunOnThreads(int count, size_t stackBytes, const std::function<void()>& work) {
-    std::vector<pthread_t> threads;
-    pthread_attr_t attr;
-    if (pthread_attr_init(&attr) != 0) {
-        return false;
-    }
-    if (pthread_attr_setstacksize(&attr, stackBytes) == 0) {
-        for (int i = 0; i < count; ++i) {
-            pthread_t thread;
-            if (pthread_create(
-                    &thread, &attr,
-                    [](void* arg) -> void* {
-                        (*static_cast<const std::function<void()>*>(arg))();
-                        return nullptr;
-                    },
-                    const_cast<std::function<void()>*>(&work)) != 0) {
-                break;
-            }
-            threads.push_back(thread);
-        }
-    }
-    pthread_attr_destroy(&attr);
-    for (pthread_t thread : threads) {
-        pthread_join(thread, nullptr);
-    }
-    return !threads.empty();
-}
-
 LoopResult RunPiece(const LineModeJob& job, const char* text, Piece& piece, SearchHost* host) {
     CExpression expression(job.pattern, host, job.mode);
     // The piece's view ends at its last line break: its lines are exactly the
@@ -199,7 +169,7 @@ LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t leng
             }
         }
     };
-    if (!RunOnThreads(threads, stackBytes, work)) {
+    if (RunOnLargeStacks(stackBytes, threads, work) == 0) {
         work();  // no thread could be made: on this one, piece after piece
     }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace quarry {
 namespace {
@@ -43,25 +44,36 @@ uintptr_t CurrentStackFloor() {
     return floor;
 }
 
-bool RunOnLargeStack(size_t stackBytes, const std::function<void()>& work) {
+int RunOnLargeStacks(size_t stackBytes, int count, const std::function<void()>& work) {
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) {
-        return false;
+        return 0;
     }
-    pthread_t thread;
-    const bool made = pthread_attr_setstacksize(&attr, stackBytes) == 0 &&
-                      pthread_create(
-                          &thread, &attr,
-                          [](void* arg) -> void* {
-                              (*static_cast<const std::function<void()>*>(arg))();
-                              return nullptr;
-                          },
-                          const_cast<std::function<void()>*>(&work)) == 0;
+    std::vector<pthread_t> threads;
+    if (pthread_attr_setstacksize(&attr, stackBytes) == 0) {
+        for (int i = 0; i < count; ++i) {
+            pthread_t thread;
+            if (pthread_create(
+                    &thread, &attr,
+                    [](void* arg) -> void* {
+                        (*static_cast<const std::function<void()>*>(arg))();
+                        return nullptr;
+                    },
+                    const_cast<std::function<void()>*>(&work)) != 0) {
+                break;
+            }
+            threads.push_back(thread);
+        }
+    }
     pthread_attr_destroy(&attr);
-    if (made) {
+    for (pthread_t thread : threads) {
         pthread_join(thread, nullptr);
     }
-    return made;
+    return static_cast<int>(threads.size());
+}
+
+bool RunOnLargeStack(size_t stackBytes, const std::function<void()>& work) {
+    return RunOnLargeStacks(stackBytes, 1, work) == 1;
 }
 
 size_t SearchStackBytes() {

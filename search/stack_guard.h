@@ -17,6 +17,9 @@ uintptr_t CurrentStackFloor();
 // Runs work on a new thread whose stack is stackBytes large and waits for it.
 // Returns false (without running work) when no such thread could be made.
 bool RunOnLargeStack(size_t stackBytes, const std::function<void()>& work);
+// Runs work on up to `count` such threads at once and waits for them all;
+// returns how many could be made.
+int RunOnLargeStacks(size_t stackBytes, int count, const std::function<void()>& work);
 
 inline constexpr size_t kSearchStackBytes = size_t{512} << 20;
 

@@ -16,8 +16,10 @@
 namespace quarry {
 namespace {
 
+using test::Bytes;
 using test::FormatGroups;
 using test::GroupTable;
+using test::MatchCase;
 using test::ParseGroups;
 using test::Printable;
 using test::Program;
@@ -26,40 +28,8 @@ constexpr int kCase = 1;
 constexpr int kNoCase = 0;
 constexpr int kNoLimit = -1;
 
-struct CharCase {
-    std::string expression;
-    std::string text;
-    int from;
-    int caseSensitive;
-    int limit;
-    int result;
-    std::string groups;  // see ParseGroups; "" = every entry -1
-};
-
-const unsigned char* Bytes(const std::string& s) {
-    return reinterpret_cast<const unsigned char*>(s.data());
-}
-
-void ExpectMatches(const std::vector<CharCase>& cases, bool lineMode = false) {
-    for (const CharCase& c : cases) {
-        SCOPED_TRACE("«" + Printable(c.expression) + "» on \"" + Printable(c.text) + "\" from " +
-                     std::to_string(c.from) + " case " + std::to_string(c.caseSensitive) +
-                     " limit " + std::to_string(c.limit));
-        Program program(c.expression, TextMode::kUtf8);
-        if (!program) {
-            ADD_FAILURE() << "does not compile";
-            continue;
-        }
-        GroupTable groups;
-        groups.fill(12345);
-        const unsigned char* text = Bytes(c.text);
-        const ProgramInfo info = AnalyseProgram(program.get());
-        const int result =
-            ExecExpression(info, text, static_cast<int32_t>(c.text.size()), text + c.from,
-                           groups.data(), c.caseSensitive, c.limit, lineMode);
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups(c.groups).data()));
-    }
+void ExpectMatches(const std::vector<MatchCase>& cases, bool lineMode = false) {
+    test::ExpectMatches(cases, TextMode::kUtf8, lineMode);
 }
 
 // Fault: «.» took one byte, so «caf.» matched «caf» and half of «é».

@@ -15,8 +15,11 @@
 namespace quarry {
 namespace {
 
+using test::Bytes;
+using test::ExpectMatches;
 using test::FormatGroups;
 using test::GroupTable;
+using test::MatchCase;
 using test::ParseGroups;
 using test::Printable;
 using test::Program;
@@ -24,40 +27,6 @@ using test::Program;
 constexpr int kCase = 1;
 constexpr int kNoCase = 0;
 constexpr int kNoLimit = -1;
-
-struct MatchCase {
-    std::string expression;
-    std::string text;
-    int from;
-    int caseSensitive;
-    int limit;
-    int result;
-    std::string groups;  // see ParseGroups; "" = every entry -1
-};
-
-const unsigned char* Bytes(const std::string& s) {
-    return reinterpret_cast<const unsigned char*>(s.data());
-}
-
-void ExpectMatches(const std::vector<MatchCase>& cases) {
-    for (const MatchCase& c : cases) {
-        SCOPED_TRACE("«" + Printable(c.expression) + "» on \"" + Printable(c.text) + "\" from " +
-                     std::to_string(c.from) + " case " + std::to_string(c.caseSensitive) +
-                     " limit " + std::to_string(c.limit));
-        Program program(c.expression);
-        if (!program) {
-            ADD_FAILURE() << "does not compile";
-            continue;
-        }
-        GroupTable groups;
-        groups.fill(12345);
-        const unsigned char* text = Bytes(c.text);
-        const int result = ExecExpression(program.get(), text, static_cast<int32_t>(c.text.size()),
-                                          text + c.from, groups.data(), c.caseSensitive, c.limit);
-        EXPECT_EQ(result, c.result);
-        EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups(c.groups).data()));
-    }
-}
 
 // ---------------------------------------------------------------------------
 // Repetition

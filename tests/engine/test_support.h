@@ -7,7 +7,13 @@
 #include <cstdio>
 #include <string>
 
+#include <vector>
+
+#include <gtest/gtest.h>
+
 #include "engine/expr_node.h"
+#include "engine/matcher.h"
+#include "engine/program_info.h"
 
 namespace quarry::test {
 
@@ -88,6 +94,46 @@ inline std::string Printable(const std::string& bytes) {
         }
     }
     return out;
+}
+
+// One row of a matcher table: {expression, text, start, case option, search
+// limit} with the expected result and the whole group table.
+struct MatchCase {
+    std::string expression;
+    std::string text;
+    int from;
+    int caseSensitive;
+    int limit;
+    int result;
+    std::string groups;  // see ParseGroups; "" = every entry -1
+};
+
+inline const unsigned char* Bytes(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+// Runs each row and compares the result and all 128 group entries.
+inline void ExpectMatches(const std::vector<MatchCase>& cases, TextMode mode = TextMode::kBytes,
+                          bool lineMode = false) {
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE("«" + Printable(c.expression) + "» on \"" + Printable(c.text) + "\" from " +
+                     std::to_string(c.from) + " case " + std::to_string(c.caseSensitive) +
+                     " limit " + std::to_string(c.limit));
+        Program program(c.expression, mode);
+        if (!program) {
+            ADD_FAILURE() << "does not compile";
+            continue;
+        }
+        GroupTable groups;
+        groups.fill(12345);
+        const unsigned char* text = Bytes(c.text);
+        const ProgramInfo info = AnalyseProgram(program.get());
+        const int result =
+            ExecExpression(info, text, static_cast<int32_t>(c.text.size()), text + c.from,
+                           groups.data(), c.caseSensitive, c.limit, lineMode);
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups(c.groups).data()));
+    }
 }
 
 }  // namespace quarry::test
