@@ -12,6 +12,8 @@ namespace {
 using Sci = QsciScintillaBase;
 
 constexpr int kStreamChunk = 64 * 1024;
+// Marks the undo step that turned an 8-bit document into UTF-8.
+constexpr int kWidenToken = 0x51574944;
 
 int EolMode(LineEndStyle style) {
     switch (style) {
@@ -62,6 +64,10 @@ DocumentText::DocumentText(QObject* parent)
     buffer_->setAttribute(Qt::WA_DontShowOnScreen);
     buffer_->SendScintilla(Sci::SCI_SETWRAPMODE, static_cast<unsigned long>(Sci::SC_WRAP_NONE));
     connect(buffer_.get(), &QsciScintilla::textChanged, this, &DocumentText::Changed);
+    connect(buffer_.get(), &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int, int type, const char*, int, int, int, int, int, int token, int) {
+                OnModified(type, token);
+            });
     SetFormat(DocFormat{});
 }
 
@@ -196,22 +202,41 @@ void DocumentText::Widen(QsciScintillaBase* editor) {
     const QByteArray utf8 =
         DecodeText(QByteArrayView(old.data(), qsizetype(old.size())), TextEncoding::Bytes8)
             .toUtf8();
-    DocFormat format = format_;
-    format.encoding = TextEncoding::Utf8;
-    SetFormat(format);
+    // The re-encoding and the edit that needed it are one undo step, marked by
+    // a container action whose undo and redo switch the encoding back and
+    // forth: undoing the edit gives back the file's own bytes and encoding.
+    // The step closes once the edit has been made, which every input path
+    // does before control returns to the event loop.
+    buffer_->SendScintilla(Sci::SCI_BEGINUNDOACTION);
+    buffer_->SendScintilla(Sci::SCI_ADDUNDOACTION, static_cast<unsigned long>(kWidenToken), 0L);
+    SetEncoding(TextEncoding::Utf8);
     {
-        // Undoing into the 8-bit bytes would show them as broken UTF-8.
         WritableFor writable(buffer_.get());
-        buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0UL);
         buffer_->SendScintilla(Sci::SCI_CLEARALL);
         AppendRaw(buffer_.get(), std::string_view(utf8.data(), size_t(utf8.size())));
-        buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1UL);
-        buffer_->SendScintilla(Sci::SCI_EMPTYUNDOBUFFER);
     }
-    // The re-encoded bytes differ from the file whatever its state was.
-    forcedModified_ = true;
+    QMetaObject::invokeMethod(
+        this, [this] { buffer_->SendScintilla(Sci::SCI_ENDUNDOACTION); }, Qt::QueuedConnection);
     if (editor != nullptr) {
         editor->SendScintilla(Sci::SCI_SETSEL, static_cast<unsigned long>(anchor), long(caret));
+    }
+}
+
+void DocumentText::SetEncoding(TextEncoding encoding) {
+    DocFormat format = format_;
+    format.encoding = encoding;
+    SetFormat(format);
+}
+
+void DocumentText::OnModified(int type, int token) {
+    if ((type & Sci::SC_MOD_CONTAINER) == 0 || token != kWidenToken) {
+        return;
+    }
+    // Undo runs back past the re-encoding: the bytes are 8-bit again.
+    if ((type & Sci::SC_PERFORMED_UNDO) != 0) {
+        SetEncoding(TextEncoding::Bytes8);
+    } else if ((type & Sci::SC_PERFORMED_REDO) != 0) {
+        SetEncoding(TextEncoding::Utf8);
     }
 }
 

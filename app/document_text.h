@@ -65,7 +65,8 @@ class DocumentText : public QObject {
     std::optional<std::string> ToDocumentBytes(QStringView text) const;
     // Typed or pasted characters as bytes of the document. An 8-bit document
     // that has no byte for one becomes UTF-8 first (its bytes re-encoded, the
-    // editor's selection kept on the same characters, undo history dropped).
+    // editor's selection kept on the same characters); the re-encoding and
+    // the edit made with the returned bytes undo as one step.
     std::string InputBytes(QStringView text, QsciScintillaBase* editor);
 
   signals:
@@ -79,6 +80,8 @@ class DocumentText : public QObject {
 
   private:
     void Widen(QsciScintillaBase* editor);
+    void SetEncoding(TextEncoding encoding);
+    void OnModified(int type, int token);
 
     std::unique_ptr<QsciScintilla> buffer_;
     DocFormat format_;

@@ -2,6 +2,7 @@
 
 #include <Qsci/qsciscintilla.h>
 
+#include <QCoreApplication>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -238,6 +239,45 @@ TEST(DocumentTextEncoding, EightBitDocumentTurnsUtf8RatherThanLoseACharacter) {
     GetSelectionBytes(editor, s, e);
     EXPECT_EQ(s, 5);
     EXPECT_EQ(e, 5);
+}
+
+// Fault: the widening dropped the undo history and kept the re-encoded bytes,
+// so undoing the paste left every non-ASCII byte of a Latin-1 file saved as
+// UTF-8. Undo must give back the file's bytes, its encoding and its unmodified
+// state; Redo the edit again.
+TEST(DocumentTextEncoding, UndoOfAWideningEditGivesBackTheFileBytesAndEncoding) {
+    const std::string original = "caf\xE9\n";
+    DocumentText doc;
+    doc.LoadBytes(Bytes(original));
+    QsciScintilla* editor = doc.Buffer();
+    SetSelectionBytes(editor, 5, 5);
+    ReplaceSelectionBytes(editor, doc.InputBytes(u"\u6F22\u5B57", editor));
+    QCoreApplication::processEvents();
+    const std::string widened = "caf\xC3\xA9\n\xE6\xBC\xA2\xE5\xAD\x97";
+    ASSERT_EQ(BytesOf(doc), widened);
+    ASSERT_EQ(doc.Format().encoding, TextEncoding::Utf8);
+
+    Send(doc, Sci::SCI_UNDO);
+    EXPECT_EQ(BytesOf(doc), original);
+    EXPECT_EQ(doc.Format().encoding, TextEncoding::Bytes8);
+    EXPECT_EQ(Send(doc, Sci::SCI_GETCODEPAGE), 0);
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_EQ(doc.SaveBytes(), Bytes(original));
+
+    Send(doc, Sci::SCI_REDO);
+    EXPECT_EQ(BytesOf(doc), widened);
+    EXPECT_EQ(doc.Format().encoding, TextEncoding::Utf8);
+    EXPECT_EQ(Send(doc, Sci::SCI_GETCODEPAGE), Sci::SC_CP_UTF8);
+    EXPECT_TRUE(doc.IsModified());
+
+    // Edits after the widening undo one by one, the widening last.
+    SetSelectionBytes(editor, 0, 0);
+    ReplaceSelectionBytes(editor, doc.InputBytes(u"x", editor));
+    Send(doc, Sci::SCI_UNDO);
+    EXPECT_EQ(BytesOf(doc), widened);
+    Send(doc, Sci::SCI_UNDO);
+    EXPECT_EQ(BytesOf(doc), original);
+    EXPECT_EQ(doc.Format().encoding, TextEncoding::Bytes8);
 }
 
 TEST(DocumentTextEncoding, ExpressionsBecomeBytesOfTheDocument) {
