@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "search_dialog/search_target.h"
+
 namespace quarry {
 
 // Editor font height in twips (1/20 point); 185 from start-up on, changed only
@@ -28,20 +30,7 @@ inline constexpr int kIncreaseFontMaximum = 385;  // Increase offered up to this
 // The font for a face and a height in twips: fixed pitch, not bold.
 QFont EditorFont(const QString& face, int twips);
 
-// What the shell needs from the one search dialog. The dialog sets the
-// callbacks when it exists; until then Find does nothing and selection
-// changes go nowhere.
-struct SearchDialogLink {
-    // An operation is running: the main window refuses Close and Exit.
-    bool running = false;
-    bool cancelRequested = false;
-    // Find (32787): focus the dialog's window, or run the dialog.
-    std::function<void()> find;
-    // True while the dialog's window exists.
-    std::function<bool()> windowExists;
-    // Brings the Character, Line and Column fields in step with the caret.
-    std::function<void()> updatePositionFields;
-};
+// The search dialog's side of the link, as it connected (app/main_frame_search.cpp).
 SearchDialogLink& SearchDialog();
 
 }  // namespace quarry

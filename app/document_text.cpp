@@ -14,6 +14,8 @@ using Sci = QsciScintillaBase;
 constexpr int kStreamChunk = 64 * 1024;
 // Marks the undo step that turned an 8-bit document into UTF-8.
 constexpr int kWidenToken = 0x51574944;
+// Marks an undo step that changes no byte.
+constexpr int kNoChangeToken = 0x514E4F50;
 
 int EolMode(LineEndStyle style) {
     switch (style) {
@@ -143,6 +145,32 @@ void DocumentText::StreamIn(const TextBuffer& buffer) {
 
 void DocumentText::StreamIn(std::string_view bytes) {
     ReplaceAllBytes(buffer_.get(), bytes);
+}
+
+void DocumentText::BeginReplacement() {
+    replacementFromSavePoint_ = buffer_->SendScintilla(Sci::SCI_GETMODIFY) == 0;
+    WritableFor writable(buffer_.get());
+    buffer_->SendScintilla(Sci::SCI_BEGINUNDOACTION);
+    buffer_->SendScintilla(Sci::SCI_CLEARALL);
+}
+
+void DocumentText::AppendReplacement(std::string_view bytes) {
+    WritableFor writable(buffer_.get());
+    AppendRaw(buffer_.get(), bytes);
+}
+
+void DocumentText::EndReplacement(bool keep) {
+    WritableFor writable(buffer_.get());
+    buffer_->SendScintilla(Sci::SCI_ENDUNDOACTION);
+    if (keep) {
+        return;
+    }
+    buffer_->SendScintilla(Sci::SCI_UNDO);
+    // A step that changes nothing cuts the partial result off the redo list.
+    buffer_->SendScintilla(Sci::SCI_ADDUNDOACTION, static_cast<unsigned long>(kNoChangeToken), 0L);
+    if (replacementFromSavePoint_) {
+        buffer_->SendScintilla(Sci::SCI_SETSAVEPOINT);
+    }
 }
 
 bool DocumentText::IsModified() const {

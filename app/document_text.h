@@ -51,6 +51,14 @@ class DocumentText : public QObject {
     void StreamIn(const TextBuffer& buffer);
     void StreamIn(std::string_view bytes);
 
+    // Replaces the whole text by a result that comes in pieces, as one undo
+    // step, also while read-only. EndReplacement(false) takes the pieces back
+    // out: the text and its modified state are as before BeginReplacement,
+    // and Redo cannot bring a partial result back.
+    void BeginReplacement();
+    void AppendReplacement(std::string_view bytes);
+    void EndReplacement(bool keep);
+
     bool IsModified() const;
     // Scintilla knows only "at the save point"; a text never saved but worth
     // keeping (a joined text) is marked by hand until the next save point.
@@ -86,6 +94,7 @@ class DocumentText : public QObject {
     std::unique_ptr<QsciScintilla> buffer_;
     DocFormat format_;
     bool forcedModified_ = false;
+    bool replacementFromSavePoint_ = false;
 };
 
 // Byte-exact editing of the document an editor shows.

@@ -6,9 +6,12 @@
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <cstdint>
 #include <functional>
+
+#include "search_dialog/search_target.h"
 
 class QAction;
 class QLabel;
@@ -21,6 +24,7 @@ namespace quarry {
 
 class CChildFrame;
 class CQuarryApp;
+class CQuarryDoc;
 class CQuarryView;
 struct Popup;
 
@@ -35,7 +39,7 @@ inline constexpr int HH_HELP_CONTEXT = 15;
 // The main frame's help context (resource 128 in the resource help range).
 inline constexpr uint32_t kMainFrameHelpContext = 0x20000 + 128;
 
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public SearchTarget {
     Q_OBJECT
   public:
     explicit CMainFrame(CQuarryApp* app);
@@ -75,6 +79,27 @@ class CMainFrame : public QMainWindow {
     // Lights the CAP, NUM and SCRL panes by the keyboard's lock state.
     void UpdateIndicators();
 
+    // The search dialog's target (app/main_frame_search.cpp).
+    void ConnectDialog(const SearchDialogLink& link) override;
+    QWidget* OwnerWindow() const override;
+    bool HasDocument() const override;
+    TextMode Mode() const override;
+    std::string LineBreak() const override;
+    std::optional<std::string> ToDocumentBytes(QStringView text) const override;
+    QString FromDocumentBytes(std::string_view bytes) const override;
+    int64_t Length() const override;
+    bool CopyText(TextBuffer& buffer) const override;
+    void GetSelection(int64_t& start, int64_t& end) const override;
+    void SetSelection(int64_t start, int64_t end) override;
+    int64_t LineOf(int64_t offset) const override;
+    int64_t LineStart(int64_t line) const override;
+    void ReplaceSelection(std::string_view bytes) override;
+    void BeginResult() override;
+    void BeginNewResult() override;
+    void AppendResult(std::string_view bytes) override;
+    void EndResult(bool keep) override;
+    void Busy(bool busy) override;
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -101,6 +126,14 @@ class CMainFrame : public QMainWindow {
     QHash<QAction*, int> toolbarIds_;
     QList<QAction*> windowListActions_;
     CChildFrame* lastActive_ = nullptr;
+
+    CQuarryView* TargetView() const;
+    bool busy_ = false;
+    QPointer<CQuarryDoc> pinnedDoc_;
+    QPointer<CQuarryView> pinnedView_;
+    QPointer<CQuarryDoc> resultDoc_;
+    bool resultIsNew_ = false;
+    QPointer<CQuarryDoc> discardedDoc_;
 };
 
 }  // namespace quarry

@@ -23,11 +23,11 @@
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
-#include "search/dialog/search_dialog_link.h"
-#include "search/dialog/search_replace_dlg.h"
 #include "search/expression.h"
 #include "search/stack_guard.h"
 #include "search/text_buffer.h"
+#include "search_dialog/search_dialog_link.h"
+#include "search_dialog/search_replace_dlg.h"
 #include "ui/expr_combo_box.h"
 
 namespace {
@@ -62,7 +62,7 @@ struct Fixture {
         OverrideSearchSettingsPath(QDir(dir.path()).filePath("settings.dat").toStdString());
         app = std::make_unique<CQuarryApp>();
         app->InitInstance({});
-        InstallSearchDialog();
+        InstallSearchDialog(*app->MainWnd(), app->HelpFilePath().toStdString());
         source = app->MainWnd()->ActiveView()->GetDocument();
         source->Text().LoadBytes(BigFile());
         QApplication::processEvents();

@@ -280,6 +280,32 @@ TEST(DocumentTextEncoding, UndoOfAWideningEditGivesBackTheFileBytesAndEncoding) 
     EXPECT_EQ(doc.Format().encoding, TextEncoding::Bytes8);
 }
 
+// A result taken back out by Cancel must leave no trace a user could bring
+// back: a Redo restoring half a result would pass a partial one for whole.
+TEST(DocumentTextState, ResultTakenBackOutLeavesTextStateAndRedoAsBefore) {
+    DocumentText doc;
+    doc.LoadBytes(Bytes("old text\n"));
+    doc.BeginReplacement();
+    doc.AppendReplacement("new ");
+    doc.EndReplacement(false);
+    EXPECT_EQ(BytesOf(doc), "old text\n");
+    EXPECT_FALSE(doc.IsModified());
+    Send(doc, Sci::SCI_REDO);
+    EXPECT_EQ(BytesOf(doc), "old text\n");
+
+    doc.SetReadOnly(true);  // as while a command runs
+    doc.BeginReplacement();
+    doc.AppendReplacement("new ");
+    doc.AppendReplacement("text\n");
+    doc.EndReplacement(true);
+    EXPECT_EQ(BytesOf(doc), "new text\n");
+    EXPECT_TRUE(doc.IsReadOnly());
+    EXPECT_TRUE(doc.IsModified());
+    doc.SetReadOnly(false);
+    Send(doc, Sci::SCI_UNDO);  // the whole result is one step
+    EXPECT_EQ(BytesOf(doc), "old text\n");
+}
+
 TEST(DocumentTextEncoding, ExpressionsBecomeBytesOfTheDocument) {
     DocumentText doc;
     EXPECT_EQ(doc.ToDocumentBytes(u"\u00E9+"), std::optional<std::string>("\xC3\xA9+"));

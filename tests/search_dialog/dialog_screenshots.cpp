@@ -16,8 +16,8 @@
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
-#include "search/dialog/search_dialog_link.h"
-#include "search/dialog/search_replace_dlg.h"
+#include "search_dialog/search_dialog_link.h"
+#include "search_dialog/search_replace_dlg.h"
 #include "ui/expr_combo_box.h"
 
 using namespace quarry;
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     if (!app->InitInstance({})) {
         return 1;
     }
-    InstallSearchDialog();
+    InstallSearchDialog(*app->MainWnd(), app->HelpFilePath().toStdString());
     CQuarryView* view = app->MainWnd()->ActiveView();
     QByteArray text;
     for (int i = 0; i < 400000; ++i) {

@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "search/dialog/search_commands.h"
-#include "search/dialog/search_runner.h"
 #include "search/expression.h"
 #include "search/text_buffer.h"
+#include "search_dialog/search_commands.h"
+#include "search_dialog/search_runner.h"
 
 namespace quarry {
 namespace {

@@ -30,15 +30,16 @@
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
+#include "app/editor_transfer.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
 #include "res/command_ids.h"
-#include "search/dialog/search_dialog_link.h"
-#include "search/dialog/search_replace_dlg.h"
-#include "search/dialog/search_runner.h"
 #include "search/settings_file.h"
+#include "search_dialog/search_dialog_link.h"
+#include "search_dialog/search_replace_dlg.h"
+#include "search_dialog/search_runner.h"
 #include "tests/fault_support.h"
 #include "ui/expr_combo_box.h"
 #include "ui/manual.h"
@@ -65,7 +66,7 @@ class SearchDialogTest : public ::testing::Test {
         QSettings(ProfilePath(), QSettings::IniFormat).clear();
         app = std::make_unique<CQuarryApp>();
         ASSERT_TRUE(app->InitInstance({}));
-        InstallSearchDialog();
+        InstallSearchDialog(*app->MainWnd(), app->HelpFilePath().toStdString());
         // After start-up, which installs the message dialog.
         SetMessageHandler(OnUiThread([this](const std::string& text, const MessageTitle&,
                                             const std::vector<std::string>&, int) {
@@ -316,16 +317,16 @@ TEST_F(SearchDialogTest, StatusWordsForFailures) {
 
 TEST_F(SearchDialogTest, ListMatchingsInPlaceAndIntoANewDocument) {
     SetText("xaaybz a");
+    const bool maximized = frame->MdiArea()->activeSubWindow()->isMaximized();
     dlg = Open();
     Expressions("a+", "");
     dlg->RunCommand(kCmdListMatchings);
     EXPECT_EQ(Status(), "2 matchings listed");
     ASSERT_EQ(app->Documents().size(), 2);
     EXPECT_EQ(Stream(Active()), "aa\na\n");
-    // The document windows are cascaded: each its own window, none maximised.
-    for (QMdiSubWindow* w : frame->MdiArea()->subWindowList()) {
-        EXPECT_FALSE(w->isMaximized());
-    }
+    // The result shows as the active document the way the others do: the
+    // windows used to be un-maximised into a cascade in a corner.
+    EXPECT_EQ(frame->MdiArea()->activeSubWindow()->isMaximized(), maximized);
 
     frame->MdiArea()->activateNextSubWindow();
     ASSERT_EQ(Stream(Active()), "xaaybz a");
@@ -340,6 +341,48 @@ TEST_F(SearchDialogTest, ListMatchingsInPlaceAndIntoANewDocument) {
     dlg->RunCommand(kCmdListMatchings);
     EXPECT_EQ(Status(), "1 matchings listed");
     EXPECT_EQ(Stream(Active()), "");
+}
+
+// While a command runs, the user may activate another document; the result
+// must still go to the text it was made from, never to the active one.
+TEST_F(SearchDialogTest, TargetStaysTheDocumentTheCommandStartedOn) {
+    SetText("source");
+    CQuarryView* source = Active();
+    SearchTarget& target = *frame;
+    target.Busy(true);
+    EXPECT_TRUE(source->isReadOnly());
+    app->OnFileNew();
+    ASSERT_NE(Active(), source);
+    ReplaceSelection(Active(), "other");
+    target.BeginResult();
+    target.AppendResult("result");
+    target.EndResult(true);
+    target.SetSelection(0, 3);
+    target.Busy(false);
+    EXPECT_FALSE(source->isReadOnly());
+    EXPECT_EQ(Stream(source), "result");
+    EXPECT_EQ(Stream(Active()), "other");
+    int64_t s = 0;
+    int64_t e = 0;
+    source->GetSel(s, e);
+    EXPECT_EQ(e, 3);
+    // Idle again, the target is the active document.
+    EXPECT_EQ(target.Length(), 5);
+}
+
+// A new result document that Cancel took back out is closed once the
+// command has ended (no document window closes while it runs).
+TEST_F(SearchDialogTest, NewResultTakenBackOutIsClosed) {
+    SetText("source");
+    SearchTarget& target = *frame;
+    target.Busy(true);
+    target.BeginNewResult();
+    EXPECT_EQ(app->Documents().size(), 2);
+    target.AppendResult("partial");
+    target.EndResult(false);
+    target.Busy(false);
+    EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(Stream(Active()), "source");
 }
 
 TEST_F(SearchDialogTest, ResultsOfAnEightBitDocumentKeepTheirCharacters) {

@@ -1,19 +1,19 @@
-// The one search dialog of the application: shown by Find, reached by the
-// shell through SearchDialog() (app/app_state.h).
+// The one search dialog of the application: Find opens it over the target's
+// window, or focuses the open one.
 #pragma once
 
 #include <string>
 
-#include "search/host.h"
-
 namespace quarry {
 
 class CSearchReplaceDlg;
+class SearchTarget;
 
 // Connects Find, the window-exists test and the position updates of the
-// shell to the dialog.
-void InstallSearchDialog();
-// Find: focuses the open window, or opens one over the main window.
+// shell to the dialog, whose commands work on target. settings.dat is looked
+// for beside the help file.
+void InstallSearchDialog(SearchTarget& target, std::string helpFilePath);
+// Find: focuses the open window, or opens one over the target's window.
 CSearchReplaceDlg* ShowSearchDialog();
 // The open window, or none.
 CSearchReplaceDlg* SearchDialogWindow();

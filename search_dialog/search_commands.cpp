@@ -1,4 +1,4 @@
-#include "search/dialog/search_commands.h"
+#include "search_dialog/search_commands.h"
 
 #include <algorithm>
 #include <cctype>

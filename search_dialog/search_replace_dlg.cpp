@@ -1,4 +1,4 @@
-#include "search/dialog/search_replace_dlg.h"
+#include "search_dialog/search_replace_dlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,18 +18,12 @@
 
 #include <algorithm>
 
-#include "app/app_state.h"
-#include "app/document_text.h"
-#include "app/editor_transfer.h"
-#include "app/main_frame.h"
-#include "app/quarry_app.h"
-#include "app/quarry_doc.h"
-#include "app/quarry_view.h"
 #include "search/expression.h"
 #include "search/host.h"
 #include "search/settings_file.h"
 #include "search/stack_guard.h"
 #include "search/text_buffer.h"
+#include "search_dialog/search_target.h"
 #include "ui/dialog_units.h"
 #include "ui/expr_combo_box.h"
 #include "ui/manual.h"
@@ -92,19 +86,9 @@ std::vector<std::string> ToUtf8(const QStringList& list) {
     return out;
 }
 
-// A result document in the format of the text it came from (encoding, line
-// ends), so that its bytes are shown as they were found and Enter in it
-// inserts the source's line break.
-void NewResultDocument(TextBuffer& output, const DocFormat& format) {
-    CQuarryApp* app = CQuarryApp::Instance();
-    if (CQuarryDoc* doc = app->OnFileNew()) {
-        doc->Text().SetFormat(format);
-        if (CQuarryView* view = app->MainWnd()->ActiveView()) {
-            StreamIn(view, output);
-        }
-    }
-    app->MainWnd()->MdiArea()->cascadeSubWindows();
-}
+// A result goes into the editor in pieces this large, the events handled in
+// between: Cancel is heard and the windows repaint while a big one loads.
+constexpr int32_t kResultPiece = 2 << 20;
 
 }  // namespace
 
@@ -122,8 +106,9 @@ LayoutMetrics LayoutMetrics::For(const DialogUnits& du) {
     return m;
 }
 
-CSearchReplaceDlg::CSearchReplaceDlg(std::string settingsPath, QWidget* parent)
-    : QDialog(parent), settingsPath_(std::move(settingsPath)) {
+CSearchReplaceDlg::CSearchReplaceDlg(SearchTarget& target, std::string settingsPath,
+                                     QWidget* parent)
+    : QDialog(parent), target_(target), settingsPath_(std::move(settingsPath)) {
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint);
     setWindowTitle(QString::fromLatin1(kTitle));
@@ -332,8 +317,8 @@ void CSearchReplaceDlg::WriteSettings() {
     std::string error;
     if (!SaveSettingsFile(settingsPath_, record, &error)) {
         // Only while the main window is still there to show it over.
-        CQuarryApp* app = CQuarryApp::Instance();
-        if (app != nullptr && app->MainWnd() != nullptr && app->MainWnd()->isVisible()) {
+        const QWidget* owner = target_.OwnerWindow();
+        if (owner != nullptr && owner->isVisible()) {
             ShowMessage("The search settings could not be saved to\n" + settingsPath_ + "\n" +
                         error);
         }
@@ -362,8 +347,6 @@ void CSearchReplaceDlg::reject() {
 
 void CSearchReplaceDlg::OnCancel() {
     if (running) {
-        cancelRequested = true;
-        SearchDialog().cancelRequested = true;
         runner_.RequestCancel();
         return;
     }
@@ -456,9 +439,6 @@ void CSearchReplaceDlg::SetRunning(bool run) {
     // Flags first: whatever the repaint below dispatches must see them, and a
     // Cancel from then on must not be forgotten.
     running = run;
-    SearchDialog().running = run;
-    cancelRequested = false;
-    SearchDialog().cancelRequested = false;
     runner_.ResetCancel();
     for (int id : kRunningControls) {
         QWidget* c = Control(id);
@@ -487,16 +467,7 @@ void CSearchReplaceDlg::SetRunning(bool run) {
     }
     // The text searched must stay the text shown until the result is in: no
     // view of the document takes edits while a command runs.
-    if (lockedDocument_) {
-        lockedDocument_->Text().SetReadOnly(false);
-        lockedDocument_ = nullptr;
-    }
-    if (run) {
-        if (CQuarryView* editor = GetActiveEditor()) {
-            lockedDocument_ = editor->GetDocument();
-            lockedDocument_->Text().SetReadOnly(true);
-        }
-    }
+    target_.Busy(run);
     progressBar_->setValue(0);
     if (run && isVisible()) {
         // Show the running state before the text is streamed out; input waits
@@ -567,25 +538,24 @@ SearchOptions CSearchReplaceDlg::ReadOptions() const {
 }
 
 void CSearchReplaceDlg::UpdatePositionFields() {
-    CQuarryView* editor = GetActiveEditor();
-    if (editor == nullptr) {
+    if (!target_.HasDocument()) {
         return;
     }
     int64_t start = 0;
     int64_t end = 0;
-    editor->GetSel(start, end);
-    const int line = editor->LineFromChar(end);
+    target_.GetSelection(start, end);
+    const int64_t line = target_.LineOf(end);
     SetNumberField(1023, end);
     SetNumberField(1026, line);
-    SetNumberField(1027, end - editor->LineIndex(line));
+    SetNumberField(1027, end - target_.LineStart(line));
 }
 
 void CSearchReplaceDlg::OnCharacterChanged() {
     if (!positionSyncEnabled_) {
         return;
     }
-    if (CQuarryView* editor = GetActiveEditor()) {
-        editor->SetSel(0, std::max(ReadInteger(1023), 0));
+    if (target_.HasDocument()) {
+        target_.SetSelection(0, std::max(ReadInteger(1023), 0));
     }
 }
 
@@ -593,16 +563,15 @@ void CSearchReplaceDlg::OnLineColumnChanged() {
     if (!positionSyncEnabled_) {
         return;
     }
-    CQuarryView* editor = GetActiveEditor();
-    if (editor == nullptr) {
+    if (!target_.HasDocument()) {
         return;
     }
-    int64_t lineStart = editor->LineIndex(std::max(ReadInteger(1026), 0));
+    int64_t lineStart = target_.LineStart(std::max(ReadInteger(1026), 0));
     if (lineStart < 0) {
         // Beyond the last line: the end of the text.
-        lineStart = editor->GetDocument()->Text().ByteLength();
+        lineStart = target_.Length();
     }
-    editor->SetSel(0, lineStart + std::max(ReadInteger(1027), 0));
+    target_.SetSelection(0, lineStart + std::max(ReadInteger(1027), 0));
 }
 
 void CSearchReplaceDlg::OnLimitToggled() {
@@ -613,8 +582,8 @@ void CSearchReplaceDlg::OnLimitToggled() {
 
 void CSearchReplaceDlg::OnHome() {
     SetNumberField(1023, 0);
-    if (CQuarryView* editor = GetActiveEditor()) {
-        editor->SetSel(0, 0);
+    if (target_.HasDocument()) {
+        target_.SetSelection(0, 0);
     }
     substitution_.clear();
     substitutionLine_->clear();
@@ -625,11 +594,10 @@ void CSearchReplaceDlg::SetStatus(const QString& text) {
     statusLine_->setText(text);
 }
 
-void CSearchReplaceDlg::SetSubstitution(const std::string& bytes, const DocFormat& format) {
+void CSearchReplaceDlg::SetSubstitution(const std::string& bytes) {
     substitution_ = bytes;
-    substitutionFormat_ = format;
-    substitutionLine_->setText(
-        DecodeText(QByteArrayView(bytes.data(), qsizetype(bytes.size())), format.encoding));
+    substitutionMode_ = target_.Mode();
+    substitutionLine_->setText(target_.FromDocumentBytes(bytes));
 }
 
 bool CSearchReplaceDlg::RunOnSearchThread(const std::function<void()>& work) {
@@ -646,25 +614,22 @@ void CSearchReplaceDlg::RunCommand(int command) {
         return;  // one command at a time: the matcher's state is shared
     }
     RecordHistories();
-    CQuarryView* view = GetActiveEditor();
-    if (view == nullptr) {
+    if (!target_.HasDocument()) {
         SetStatus(QString::fromLatin1(kStatusNoDocument));
         return;
     }
     const SearchOptions options = ReadOptions();
-    const DocumentText& text = view->GetDocument()->Text();
     // An expression holding a character the document's encoding lacks can
     // match nothing there and could not be written into it.
-    const std::optional<std::string> pattern = text.ToDocumentBytes(searchCombo_->currentText());
-    const std::optional<std::string> rewrite = text.ToDocumentBytes(rewriteCombo_->currentText());
+    const std::optional<std::string> pattern = target_.ToDocumentBytes(searchCombo_->currentText());
+    const std::optional<std::string> rewrite =
+        target_.ToDocumentBytes(rewriteCombo_->currentText());
     if (!pattern || !rewrite) {
         SetStatus(QString::fromLatin1(kStatusInvalid));
         return;
     }
     // A UTF-8 document is searched by characters, an 8-bit one by bytes.
-    const TextMode mode =
-        text.Format().encoding == TextEncoding::Utf8 ? TextMode::kUtf8 : TextMode::kBytes;
-    CExpression expression(pattern->c_str(), &runner_, mode);
+    CExpression expression(pattern->c_str(), &runner_, target_.Mode());
     if (expression.m_nState == CExpression::kInvalid) {
         SetStatus(QString::fromLatin1(kStatusInvalid));
         return;
@@ -707,16 +672,17 @@ void CSearchReplaceDlg::RunCommand(int command) {
 std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std::string& rewrite,
                                              const SearchOptions& options) {
     // Looked up again: the repaint before may have closed a window.
-    QPointer<CQuarryView> editor = GetActiveEditor();
-    if (!editor) {
+    if (!target_.HasDocument()) {
         return kStatusNoDocument;
     }
     TextBuffer text;
-    StreamOut(editor, text);
-    const DocFormat format = editor->GetDocument()->Text().Format();
+    if (!target_.CopyText(text)) {
+        ShowMessage(kTextTooLargeText);
+        return kStatusNotWritten;
+    }
     int64_t start = 0;
     int64_t end = 0;
-    editor->GetSel(start, end);
+    target_.GetSelection(start, end);
     TextBuffer substitution;
     NextMatching found;
     if (!RunOnSearchThread([&] {
@@ -725,10 +691,10 @@ std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std:
         return kStatusCancelled;
     }
     const bool cancelled = Cancelled();
-    if (found.start >= 0 && !cancelled && editor) {
-        editor->SetSel(found.start, int64_t{found.start} + found.length);
+    if (found.start >= 0 && !cancelled && target_.HasDocument()) {
+        target_.SetSelection(found.start, int64_t{found.start} + found.length);
     }
-    SetSubstitution(std::string(substitution.Data(), size_t(substitution.Length())), format);
+    SetSubstitution(std::string(substitution.Data(), size_t(substitution.Length())));
     if (found.outcome == SearchOutcome::kStackExhausted) {
         ShowMessage(kStackOverflowText, kStackOverflowTitle, {}, MB_OK);
         return kStatusStackOverflow;
@@ -737,25 +703,22 @@ std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std:
 }
 
 std::string CSearchReplaceDlg::RunReplace() {
-    CQuarryView* editor = GetActiveEditor();
-    if (editor == nullptr) {
+    if (!target_.HasDocument()) {
         return kStatusNoDocument;
     }
-    const DocumentText& text = editor->GetDocument()->Text();
     std::string bytes = substitution_;
     // Made for a document of another encoding: carry the characters over,
-    // a character the 8-bit map lacks as '?'.
-    if (text.Format().encoding != substitutionFormat_.encoding) {
+    // a character the document's encoding lacks as '?'.
+    if (target_.Mode() != substitutionMode_) {
         const QString shown = substitutionLine_->text();
-        bytes = text.ToDocumentBytes(shown).value_or(std::string());
-        if (bytes.empty() && !shown.isEmpty()) {
-            for (const QChar ch : shown) {
-                const int b = CharToByte(ch.unicode());
-                bytes += char(b >= 0 ? b : '?');
-            }
+        bytes.clear();
+        for (qsizetype i = 0; i < shown.size();) {
+            const qsizetype n = shown.at(i).isHighSurrogate() && i + 1 < shown.size() ? 2 : 1;
+            bytes += target_.ToDocumentBytes(QStringView(shown).mid(i, n)).value_or("?");
+            i += n;
         }
     }
-    ReplaceSelection(editor, bytes);
+    target_.ReplaceSelection(bytes);
     return ResultStatus(kCmdReplace, false, 0);
 }
 
@@ -772,26 +735,25 @@ std::string CSearchReplaceDlg::RunBulk(int command, CExpression& expression,
 
 int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char* rewrite,
                                             BulkKind kind) {
-    QPointer<CQuarryView> editor = GetActiveEditor();
-    if (!editor) {
+    if (!target_.HasDocument()) {
         return 0;
     }
-    DocumentText& text = editor->GetDocument()->Text();
-    const DocFormat format = text.Format();
     TextBuffer input;
-    StreamOut(editor, input);
-    if (input.Length() != text.ByteLength()) {
+    if (!target_.CopyText(input)) {
         // Searching a part as if it were the whole could write the part back.
         ShowMessage(kTextTooLargeText);
         notWritten_ = true;
         return 0;
     }
+    if (Cancelled()) {
+        return 0;
+    }
     TextBuffer output(input.Length() + 5);
     const SearchOptions options = ReadOptions();
+    const std::string lineBreak = target_.LineBreak();
     LoopResult result;
     if (!RunOnSearchThread([&] {
-            result = RunBulkLoop(expression, input, output, rewrite, kind, options,
-                                 LineBreakBytes(format.lineEnd));
+            result = RunBulkLoop(expression, input, output, rewrite, kind, options, lineBreak);
         })) {
         notWritten_ = true;
         return 0;
@@ -816,20 +778,42 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
     if (n <= 0) {
         return n;
     }
-    if (options.newFile) {
-        NewResultDocument(output, format);
-    } else if (editor) {
-        StreamIn(editor, output);
-    } else {
+    if (!target_.HasDocument()) {
         notWritten_ = true;
         return n;
     }
-    // The result is in whole: a Cancel heard while it was being written
-    // came too late and must not report a changed document as unchanged.
-    cancelRequested = false;
-    SearchDialog().cancelRequested = false;
+    if (!WriteResult(output, options.newFile)) {
+        // Taken back out: the document is as it was.
+        return n;
+    }
+    // The result is in whole: a Cancel heard after its last piece came too
+    // late and must not report a changed document as unchanged.
     runner_.ResetCancel();
     return n;
+}
+
+bool CSearchReplaceDlg::WriteResult(const TextBuffer& output, bool newDocument) {
+    if (newDocument) {
+        target_.BeginNewResult();
+    } else {
+        target_.BeginResult();
+    }
+    const std::string_view bytes(output.Data(), size_t(std::max(output.Length(), 0)));
+    for (size_t done = 0; done < bytes.size();) {
+        const size_t piece = std::min(bytes.size() - done, size_t(kResultPiece));
+        target_.AppendResult(bytes.substr(done, piece));
+        done += piece;
+        if (done < bytes.size()) {
+            progressBar_->setValue(int(done * 100 / bytes.size()));
+            QCoreApplication::processEvents();
+            if (Cancelled()) {
+                target_.EndResult(false);
+                return false;
+            }
+        }
+    }
+    target_.EndResult(true);
+    return true;
 }
 
 }  // namespace quarry

@@ -1,16 +1,12 @@
-#include "search/dialog/search_dialog_link.h"
+#include "search_dialog/search_dialog_link.h"
 
 #include <QDir>
 #include <QPointer>
 #include <QStandardPaths>
 
-#include "app/app_state.h"
-#include "app/main_frame.h"
-#include "app/quarry_app.h"
-#include "search/dialog/search_replace_dlg.h"
-#include "search/dialog/search_runner.h"
 #include "search/settings_file.h"
-#include "ui/message_dlg.h"
+#include "search_dialog/search_replace_dlg.h"
+#include "search_dialog/search_target.h"
 
 namespace quarry {
 namespace {
@@ -25,10 +21,21 @@ std::string& PathOverride() {
     return path;
 }
 
+struct Installed {
+    SearchTarget* target = nullptr;
+    std::string helpFilePath;
+};
+
+Installed& Install() {
+    static Installed installed;
+    return installed;
+}
+
 }  // namespace
 
-void InstallSearchDialog() {
-    SearchDialogLink& link = SearchDialog();
+void InstallSearchDialog(SearchTarget& target, std::string helpFilePath) {
+    Install() = Installed{&target, std::move(helpFilePath)};
+    SearchDialogLink link;
     link.find = [] { ShowSearchDialog(); };
     link.windowExists = [] { return !Window().isNull(); };
     link.updatePositionFields = [] {
@@ -36,6 +43,7 @@ void InstallSearchDialog() {
             dialog->UpdatePositionFields();
         }
     };
+    target.ConnectDialog(link);
 }
 
 CSearchReplaceDlg* ShowSearchDialog() {
@@ -45,9 +53,11 @@ CSearchReplaceDlg* ShowSearchDialog() {
         dialog->setFocus();
         return dialog;
     }
-    CQuarryApp* app = CQuarryApp::Instance();
-    QWidget* owner = app != nullptr ? app->MainWnd() : nullptr;
-    auto* dialog = new CSearchReplaceDlg(SearchSettingsPath(), owner);
+    SearchTarget* target = Install().target;
+    if (target == nullptr) {
+        return nullptr;
+    }
+    auto* dialog = new CSearchReplaceDlg(*target, SearchSettingsPath(), target->OwnerWindow());
     Window() = dialog;
     // Its end is its window's end: the next Find builds a new one, which reads
     // the settings this one wrote as it ended.
@@ -71,12 +81,10 @@ std::string SearchSettingsPath() {
     if (!PathOverride().empty()) {
         return PathOverride();
     }
-    CQuarryApp* app = CQuarryApp::Instance();
-    const QString help = app != nullptr ? app->HelpFilePath() : QString();
     const QString config =
         QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
             .filePath(QStringLiteral("quarry"));
-    return ChooseSettingsPath(help.toStdString(), config.toStdString());
+    return ChooseSettingsPath(Install().helpFilePath, config.toStdString());
 }
 
 void OverrideSearchSettingsPath(std::string path) {

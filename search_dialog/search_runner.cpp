@@ -1,4 +1,4 @@
-#include "search/dialog/search_runner.h"
+#include "search_dialog/search_runner.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

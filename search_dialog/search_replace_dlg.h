@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <string>
 
-#include "app/text_codec.h"
-#include "search/dialog/search_commands.h"
-#include "search/dialog/search_runner.h"
+#include "engine/text_mode.h"
+#include "search_dialog/search_commands.h"
+#include "search_dialog/search_runner.h"
 #include "ui/dialog_units.h"
 
 class QLabel;
@@ -26,7 +26,8 @@ namespace quarry {
 
 class CExprComboBox;
 class CExpression;
-class CQuarryDoc;
+class SearchTarget;
+class TextBuffer;
 
 // The pixel sizes the layout works with. They were chosen for the template
 // font's base units of 6 x 13 pixels; a dialog font with other base units
@@ -49,8 +50,9 @@ class CSearchReplaceDlg : public QDialog {
   public:
     // Builds template 158 and initialises: the controls made over their
     // placeholders, settings read from settingsPath (defaults when it can't
-    // be read), idle state, position fields.
-    explicit CSearchReplaceDlg(std::string settingsPath, QWidget* parent = nullptr);
+    // be read), idle state, position fields. Commands work on target's
+    // document.
+    CSearchReplaceDlg(SearchTarget& target, std::string settingsPath, QWidget* parent = nullptr);
     // Writes the settings unless the dialog's end wrote them already.
     ~CSearchReplaceDlg() override;
 
@@ -58,7 +60,6 @@ class CSearchReplaceDlg : public QDialog {
 
     // A command is running: inputs disabled, Close reads "&Cancel".
     bool running = false;
-    bool cancelRequested = false;
 
     // Template controls and those made at initialisation, by control id.
     QWidget* Control(int id) const { return controls_.value(id); }
@@ -113,24 +114,28 @@ class CSearchReplaceDlg : public QDialog {
     void WriteSettings();
     QSize FrameExtra() const;
     void SetStatus(const QString& text);
-    void SetSubstitution(const std::string& bytes, const DocFormat& format);
+    void SetSubstitution(const std::string& bytes);
 
     std::string RunSearchNext(CExpression& expression, const std::string& rewrite,
                               const SearchOptions& options);
     std::string RunReplace();
     std::string RunBulk(int command, CExpression& expression, const std::string& rewrite);
-    // The bulk operation over the active editor; sets notWritten_ when a
-    // result could not be written whole.
+    // The bulk operation over the document; sets notWritten_ when a result
+    // could not be written whole.
     int32_t RunBulkOperation(CExpression& expression, const char* rewrite, BulkKind kind);
+    // Puts a result in, a piece at a time with the events handled between
+    // pieces; false when Cancel took it back out.
+    bool WriteResult(const TextBuffer& output, bool newDocument);
     bool RunOnSearchThread(const std::function<void()>& work);
-    // Cancel was pressed, or the run was stopped because the application is
-    // quitting.
-    bool Cancelled() const { return cancelRequested || runner_.CancelRequested(); }
+    // Cancel or the close box was pressed, or the run was stopped because the
+    // application is quitting.
+    bool Cancelled() const { return runner_.CancelRequested(); }
 
     void OnCharacterChanged();
     void OnLineColumnChanged();
     void OnLimitToggled();
 
+    SearchTarget& target_;
     std::string settingsPath_;
     LayoutMetrics metrics_;
     bool settingsWritten_ = false;
@@ -143,13 +148,11 @@ class CSearchReplaceDlg : public QDialog {
     SearchRunner runner_;
     // The substitution as bytes of the document Search ran on.
     std::string substitution_;
-    DocFormat substitutionFormat_;
+    TextMode substitutionMode_ = TextMode::kUtf8;
     bool notWritten_ = false;
     bool positionSyncEnabled_ = true;
     bool sizeGuard_ = false;
     bool waitCursor_ = false;
-    // The document kept from edits while a command runs on its text.
-    QPointer<CQuarryDoc> lockedDocument_;
     // The outer size read from the settings, applied again once shown, when
     // the window system knows the frame.
     QSize storedOuter_;

@@ -1,0 +1,192 @@
+// The main window as the search dialog's target: the active document, or
+// while a command runs, the document it started on.
+#include <QPointer>
+
+#include <algorithm>
+
+#include "app/app_state.h"
+#include "app/document_text.h"
+#include "app/main_frame.h"
+#include "app/quarry_app.h"
+#include "app/quarry_doc.h"
+#include "app/quarry_view.h"
+#include "search/text_buffer.h"
+
+namespace quarry {
+
+CQuarryView* CMainFrame::TargetView() const {
+    if (!busy_) {
+        return ActiveView();
+    }
+    if (pinnedView_) {
+        return pinnedView_;
+    }
+    // The view the command started in was closed; another of the same
+    // document will do.
+    if (pinnedDoc_ && !pinnedDoc_->Views().isEmpty()) {
+        return pinnedDoc_->Views().front();
+    }
+    return nullptr;
+}
+
+void CMainFrame::ConnectDialog(const SearchDialogLink& link) {
+    SearchDialogLink& current = SearchDialog();
+    current.find = link.find;
+    current.windowExists = link.windowExists;
+    current.updatePositionFields = link.updatePositionFields;
+}
+
+QWidget* CMainFrame::OwnerWindow() const {
+    return const_cast<CMainFrame*>(this);
+}
+
+bool CMainFrame::HasDocument() const {
+    return TargetView() != nullptr;
+}
+
+TextMode CMainFrame::Mode() const {
+    const CQuarryView* view = TargetView();
+    return view != nullptr && view->GetDocument()->Text().Format().encoding == TextEncoding::Bytes8
+               ? TextMode::kBytes
+               : TextMode::kUtf8;
+}
+
+std::string CMainFrame::LineBreak() const {
+    const CQuarryView* view = TargetView();
+    return LineBreakBytes(view != nullptr ? view->GetDocument()->Text().Format().lineEnd
+                                          : LineEndStyle::Lf);
+}
+
+std::optional<std::string> CMainFrame::ToDocumentBytes(QStringView text) const {
+    const CQuarryView* view = TargetView();
+    return view != nullptr ? view->GetDocument()->Text().ToDocumentBytes(text)
+                           : EncodeText(text, TextEncoding::Utf8);
+}
+
+QString CMainFrame::FromDocumentBytes(std::string_view bytes) const {
+    const CQuarryView* view = TargetView();
+    const TextEncoding encoding =
+        view != nullptr ? view->GetDocument()->Text().Format().encoding : TextEncoding::Utf8;
+    return DecodeText(QByteArrayView(bytes.data(), qsizetype(bytes.size())), encoding);
+}
+
+int64_t CMainFrame::Length() const {
+    const CQuarryView* view = TargetView();
+    return view != nullptr ? view->GetDocument()->Text().ByteLength() : 0;
+}
+
+bool CMainFrame::CopyText(TextBuffer& buffer) const {
+    const CQuarryView* view = TargetView();
+    if (view == nullptr) {
+        return false;
+    }
+    const DocumentText& text = view->GetDocument()->Text();
+    return text.StreamOut(buffer) == text.ByteLength();
+}
+
+void CMainFrame::GetSelection(int64_t& start, int64_t& end) const {
+    start = 0;
+    end = 0;
+    if (CQuarryView* view = TargetView()) {
+        view->GetSel(start, end);
+    }
+}
+
+void CMainFrame::SetSelection(int64_t start, int64_t end) {
+    if (CQuarryView* view = TargetView()) {
+        view->SetSel(start, end);
+    }
+}
+
+int64_t CMainFrame::LineOf(int64_t offset) const {
+    CQuarryView* view = TargetView();
+    return view != nullptr ? view->LineFromChar(offset) : 0;
+}
+
+int64_t CMainFrame::LineStart(int64_t line) const {
+    CQuarryView* view = TargetView();
+    if (view == nullptr || line > INT32_MAX) {
+        return -1;
+    }
+    return view->LineIndex(int(line));
+}
+
+void CMainFrame::ReplaceSelection(std::string_view bytes) {
+    if (CQuarryView* view = TargetView()) {
+        ReplaceSelectionBytes(view, bytes);
+        view->SendScintilla(QsciScintillaBase::SCI_SCROLLCARET);
+    }
+}
+
+void CMainFrame::BeginResult() {
+    CQuarryView* view = TargetView();
+    resultDoc_ = view != nullptr ? view->GetDocument() : nullptr;
+    resultIsNew_ = false;
+    if (resultDoc_) {
+        resultDoc_->Text().BeginReplacement();
+    }
+}
+
+void CMainFrame::BeginNewResult() {
+    const CQuarryView* view = TargetView();
+    if (view == nullptr) {
+        resultDoc_ = nullptr;
+        return;
+    }
+    // The result keeps the source's encoding and line break, so its bytes
+    // show as they were found and Enter in it inserts the source's break.
+    const DocFormat format = view->GetDocument()->Text().Format();
+    resultDoc_ = app_->OnFileNew();
+    resultIsNew_ = true;
+    if (resultDoc_) {
+        resultDoc_->Text().SetFormat(format);
+        resultDoc_->Text().SetReadOnly(true);
+        resultDoc_->Text().BeginReplacement();
+    }
+}
+
+void CMainFrame::AppendResult(std::string_view bytes) {
+    if (resultDoc_) {
+        resultDoc_->Text().AppendReplacement(bytes);
+    }
+}
+
+void CMainFrame::EndResult(bool keep) {
+    if (!resultDoc_) {
+        return;
+    }
+    resultDoc_->Text().EndReplacement(keep);
+    if (resultIsNew_) {
+        resultDoc_->Text().SetReadOnly(false);
+        if (!keep) {
+            // Closed once the command has ended: while it runs, no document
+            // window closes.
+            discardedDoc_ = resultDoc_;
+        }
+    }
+    resultDoc_ = nullptr;
+}
+
+void CMainFrame::Busy(bool busy) {
+    if (pinnedDoc_) {
+        pinnedDoc_->Text().SetReadOnly(false);
+    }
+    pinnedDoc_ = nullptr;
+    pinnedView_ = nullptr;
+    if (busy) {
+        pinnedView_ = ActiveView();
+        pinnedDoc_ = pinnedView_ ? pinnedView_->GetDocument() : nullptr;
+        if (pinnedDoc_) {
+            pinnedDoc_->Text().SetReadOnly(true);
+        }
+    }
+    busy_ = busy;
+    SearchDialog().running = busy;
+    if (!busy && discardedDoc_) {
+        discardedDoc_->SetModifiedFlag(false);
+        app_->CloseDocument(discardedDoc_);
+        discardedDoc_ = nullptr;
+    }
+}
+
+}  // namespace quarry

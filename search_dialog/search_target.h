@@ -1,0 +1,93 @@
+// SearchTarget: all the search dialog knows of documents. The main window
+// implements it; the dialog never sees an editor, a document class or the
+// application object, so it can be driven in tests by a plain double.
+//
+// "The document" is the active one while no command runs. From Busy(true)
+// to Busy(false) it is the document the command started on, whichever
+// window the user activates meanwhile, so a result always goes back to the
+// text it was made from; if that document is closed, HasDocument() is false.
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/text_mode.h"
+
+class QWidget;
+
+namespace quarry {
+
+class TextBuffer;
+
+// What the shell asks of the one search dialog, the other way across the
+// same boundary. Until the dialog connects, Find does nothing and caret moves
+// go nowhere.
+struct SearchDialogLink {
+    // A command is running: the main window refuses Close and Exit.
+    bool running = false;
+    // Find: focus the dialog's window, or open one.
+    std::function<void()> find;
+    // True while the dialog's window exists.
+    std::function<bool()> windowExists;
+    // Brings the Character, Line and Column fields in step with the caret.
+    std::function<void()> updatePositionFields;
+};
+
+class SearchTarget {
+  public:
+    virtual ~SearchTarget() = default;
+
+    // The dialog's side of the link; running is the target's to keep.
+    virtual void ConnectDialog(const SearchDialogLink& link) = 0;
+
+    // The window the dialog is owned by and shows its messages over.
+    virtual QWidget* OwnerWindow() const = 0;
+
+    virtual bool HasDocument() const = 0;
+    // How the document's bytes are matched: characters of a UTF-8 text, or
+    // the bytes of an 8-bit one.
+    virtual TextMode Mode() const = 0;
+    // The document's line break, which ends each matching of a listing.
+    virtual std::string LineBreak() const = 0;
+    // Characters typed into the dialog as bytes of the document; none when
+    // one of them has no byte there.
+    virtual std::optional<std::string> ToDocumentBytes(QStringView text) const = 0;
+    // Bytes of the document as characters, for display in the dialog.
+    virtual QString FromDocumentBytes(std::string_view bytes) const = 0;
+
+    virtual int64_t Length() const = 0;
+    // Copies the whole text into buffer; false when it did not fit whole.
+    virtual bool CopyText(TextBuffer& buffer) const = 0;
+    // Byte offsets of the selection; start <= end.
+    virtual void GetSelection(int64_t& start, int64_t& end) const = 0;
+    // Selects start..end (caret at end), clamped to the text, and shows it.
+    virtual void SetSelection(int64_t start, int64_t end) = 0;
+    // The line holding a byte offset, and a line's first byte (-1 past the
+    // last line).
+    virtual int64_t LineOf(int64_t offset) const = 0;
+    virtual int64_t LineStart(int64_t line) const = 0;
+
+    // Edits, each one undo step; they are made also while Busy.
+    virtual void ReplaceSelection(std::string_view bytes) = 0;
+    // Starts replacing the whole text by a result that comes in pieces
+    // (AppendResult), one undo step from begin to end. EndResult(false)
+    // takes the pieces back out: the text is as before BeginResult.
+    virtual void BeginResult() = 0;
+    virtual void AppendResult(std::string_view bytes) = 0;
+    virtual void EndResult(bool keep) = 0;
+    // As Begin/Append/EndResult, into a new document in the format of the
+    // document (encoding, line break), which becomes the active one.
+    virtual void BeginNewResult() = 0;
+
+    // A command is running on the document: no view of it takes edits, and
+    // its window, the main window and the application stay open.
+    virtual void Busy(bool busy) = 0;
+};
+
+}  // namespace quarry

@@ -1,0 +1,104 @@
+// The search dialog over a test double of its target: what a command does to
+// the document's text, apart from any editor.
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "search/host.h"
+#include "search_dialog/search_replace_dlg.h"
+#include "tests/search_dialog/fake_target.h"
+#include "ui/expr_combo_box.h"
+
+namespace quarry {
+namespace {
+
+class DialogOverTarget : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        SetMessageHandler([this](const std::string& text, const MessageTitle&,
+                                 const std::vector<std::string>&, int) {
+            messages.push_back(text);
+            return int(IDOK);
+        });
+        dlg = std::make_unique<CSearchReplaceDlg>(
+            target, QDir(dir.path()).filePath("settings.dat").toStdString());
+    }
+    void TearDown() override {
+        dlg.reset();
+        SetMessageHandler(nullptr);
+    }
+    void Run(int command, const QString& search, const QString& rewrite, bool newFile) {
+        dlg->SearchCombo()->setEditText(search);
+        dlg->RewriteCombo()->setEditText(rewrite);
+        dlg->SetChecked(1032, newFile);
+        dlg->RunCommand(command);
+    }
+    QString Status() const { return dlg->StatusLine()->text(); }
+
+    // More than one piece of result: lines of "ab".
+    static std::string BigText() {
+        std::string text;
+        for (int i = 0; i < 1'200'000; ++i) {
+            text += "ab\n";
+        }
+        return text;
+    }
+
+    QTemporaryDir dir;
+    FakeTarget target;
+    std::unique_ptr<CSearchReplaceDlg> dlg;
+    std::vector<std::string> messages;
+};
+
+// Fault: a Cancel (or the close box) heard while the result was loading into
+// the editor did nothing, and the replacement was applied anyway.
+TEST_F(DialogOverTarget, CancelWhileTheResultLoadsLeavesTheDocumentAsItWas) {
+    const std::string original = BigText();
+    for (const bool newFile : {false, true}) {
+        SCOPED_TRACE(newFile ? "into a new document" : "in place");
+        target.text = original;
+        target.appended = 0;
+        target.busyCalls.clear();
+        target.onAppend = [this] {
+            if (target.appended == 1) {
+                dlg->reject();  // the close box, while running: Cancel
+            }
+        };
+        Run(kCmdReplaceAll, "a", "x", newFile);
+        EXPECT_EQ(Status(), "Cancelled");
+        EXPECT_EQ(target.appended, 1);
+        EXPECT_EQ(target.text, original);
+        EXPECT_TRUE(target.newDocuments.empty());
+        EXPECT_EQ(target.busyCalls, (std::vector<bool>{true, false}));
+        EXPECT_FALSE(dlg->running);
+    }
+}
+
+// Fault: keystrokes typed into the document while Replace All ran were
+// silently replaced by the result. The document is busy (read-only) from
+// before its text is copied until the whole result is in.
+TEST_F(DialogOverTarget, ResultGoesInWholeWhileTheDocumentIsBusy) {
+    target.text = BigText();
+    int notBusy = 0;
+    target.onAppend = [&] { notBusy += target.busy ? 0 : 1; };
+    Run(kCmdReplaceAll, "(a)(b)", "\\2\\1", false);
+    EXPECT_EQ(Status(), "1200000 matchings replaced");
+    EXPECT_GT(target.appended, 1);
+    EXPECT_EQ(notBusy, 0);
+    EXPECT_FALSE(target.busy);
+    std::string expected;
+    for (int i = 0; i < 1'200'000; ++i) {
+        expected += "ba\n";
+    }
+    EXPECT_EQ(target.text, expected);
+    EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
+}  // namespace quarry
