@@ -2,6 +2,9 @@
 
 #include <Qsci/qsciscintilla.h>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+
 #include <algorithm>
 
 #include "search/text_buffer.h"
@@ -12,8 +15,20 @@ namespace {
 using Sci = QsciScintillaBase;
 
 constexpr int kStreamChunk = 64 * 1024;
+// The old text goes in pieces this large when a result replaces it, so that
+// no one step holds up the event loop on a big text.
+constexpr int64_t kClearPiece = 8 << 20;
 // Marks the undo step that turned an 8-bit document into UTF-8.
 constexpr int kWidenToken = 0x51574944;
+// The editors tell of modifications before they happen, not after: for an
+// insertion or a deletion told afterwards, QScintilla counts the characters
+// from the text's start to the change for its accessibility events, whether
+// or not anyone listens, so every keystroke near the end of a 100 MB text,
+// and every piece of a result appended, would cost a pass over the text.
+// (A notification passes the mask when any of its bits does, so the mask
+// names the kinds wanted and none of the flags that go with every kind.)
+constexpr unsigned long kModificationEvents =
+    Sci::SC_MOD_BEFOREINSERT | Sci::SC_MOD_BEFOREDELETE | Sci::SC_MOD_CONTAINER;
 // Marks an undo step that changes no byte.
 constexpr int kNoChangeToken = 0x514E4F50;
 
@@ -59,13 +74,35 @@ void AppendRaw(QsciScintillaBase* editor, std::string_view bytes) {
     }
 }
 
+// QScintilla's accessible for an editor turns the caret's byte position into
+// a character count from the text's start on every update of the view, that
+// is on every paint: with the caret at the end of a 100 MB text, each
+// repaint and keystroke costs a second. While no assistive technology is
+// listening, the editors get the plain widget's accessible instead. The
+// factory has to come before QScintilla's, which the first editor installs.
+QAccessibleInterface* EditorAccessible(const QString& /*className*/, QObject* object) {
+    auto* editor = qobject_cast<QsciScintillaBase*>(object);
+    if (editor == nullptr || QAccessible::isActive()) {
+        return nullptr;
+    }
+    return new QAccessibleWidget(editor, QAccessible::EditableText);
+}
+
+std::unique_ptr<QsciScintilla> MakeBuffer() {
+    static const bool installed = [] {
+        QAccessible::installFactory(EditorAccessible);
+        return true;
+    }();
+    (void)installed;
+    return std::make_unique<QsciScintilla>();
+}
+
 }  // namespace
 
-DocumentText::DocumentText(QObject* parent)
-    : QObject(parent), buffer_(std::make_unique<QsciScintilla>()) {
+DocumentText::DocumentText(QObject* parent) : QObject(parent), buffer_(MakeBuffer()) {
     buffer_->setAttribute(Qt::WA_DontShowOnScreen);
     buffer_->SendScintilla(Sci::SCI_SETWRAPMODE, static_cast<unsigned long>(Sci::SC_WRAP_NONE));
-    connect(buffer_.get(), &QsciScintilla::textChanged, this, &DocumentText::Changed);
+    buffer_->SendScintilla(Sci::SCI_SETMODEVENTMASK, kModificationEvents);
     connect(buffer_.get(), &QsciScintillaBase::SCN_MODIFIED, this,
             [this](int, int type, const char*, int, int, int, int, int, int token, int) {
                 OnModified(type, token);
@@ -147,19 +184,51 @@ void DocumentText::StreamIn(std::string_view bytes) {
     ReplaceAllBytes(buffer_.get(), bytes);
 }
 
-void DocumentText::BeginReplacement() {
+void DocumentText::BeginReplacement(int64_t resultLength) {
     replacementFromSavePoint_ = buffer_->SendScintilla(Sci::SCI_GETMODIFY) == 0;
-    WritableFor writable(buffer_.get());
+    replacementClearLeft_ = ByteLength();
+    replacementLength_ = resultLength;
     buffer_->SendScintilla(Sci::SCI_BEGINUNDOACTION);
-    buffer_->SendScintilla(Sci::SCI_CLEARALL);
+    if (replacementClearLeft_ == 0) {
+        ReserveReplacement();
+    }
+}
+
+void DocumentText::ReserveReplacement() {
+    // Room for the whole result at once: grown piece by piece, the buffer
+    // would be copied whole at every growth step.
+    buffer_->SendScintilla(Sci::SCI_ALLOCATE, static_cast<unsigned long>(replacementLength_ + 1));
+}
+
+bool DocumentText::ClearReplacementStep() {
+    if (replacementClearLeft_ > 0) {
+        // From the end: nothing behind the cut moves.
+        const int64_t piece = std::min<int64_t>(replacementClearLeft_, kClearPiece);
+        replacementClearLeft_ -= piece;
+        WritableFor writable(buffer_.get());
+        buffer_->SendScintilla(Sci::SCI_DELETERANGE,
+                               static_cast<unsigned long>(replacementClearLeft_), long(piece));
+        // The last piece's deletion gives the buffer's storage back.
+        if (replacementClearLeft_ == 0) {
+            ReserveReplacement();
+        }
+    }
+    return replacementClearLeft_ > 0;
 }
 
 void DocumentText::AppendReplacement(std::string_view bytes) {
+    while (ClearReplacementStep()) {
+    }
     WritableFor writable(buffer_.get());
     AppendRaw(buffer_.get(), bytes);
 }
 
 void DocumentText::EndReplacement(bool keep) {
+    if (keep) {
+        while (ClearReplacementStep()) {
+        }
+    }
+    replacementClearLeft_ = 0;
     WritableFor writable(buffer_.get());
     buffer_->SendScintilla(Sci::SCI_ENDUNDOACTION);
     if (keep) {
@@ -256,7 +325,26 @@ void DocumentText::SetEncoding(TextEncoding encoding) {
     SetFormat(format);
 }
 
+void DocumentText::AttachView(QsciScintilla* view) const {
+    view->setDocument(buffer_->document());
+    view->SendScintilla(Sci::SCI_SETMODEVENTMASK, kModificationEvents);
+}
+
 void DocumentText::OnModified(int type, int token) {
+    if ((type & (Sci::SC_MOD_BEFOREINSERT | Sci::SC_MOD_BEFOREDELETE)) != 0) {
+        emit AboutToChange();
+        if (!changePending_) {
+            changePending_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    changePending_ = false;
+                    emit Changed();
+                },
+                Qt::QueuedConnection);
+        }
+        return;
+    }
     if ((type & Sci::SC_MOD_CONTAINER) == 0 || token != kWidenToken) {
         return;
     }

@@ -31,6 +31,8 @@ class DocumentText : public QObject {
 
     // The never-shown editor that owns the bytes; views display its document.
     QsciScintilla* Buffer() const { return buffer_.get(); }
+    // Makes view show this text.
+    void AttachView(QsciScintilla* view) const;
     const DocFormat& Format() const { return format_; }
     // Sets the encoding the bytes are shown in and the line break Enter
     // inserts; the bytes stay as they are.
@@ -52,10 +54,13 @@ class DocumentText : public QObject {
     void StreamIn(std::string_view bytes);
 
     // Replaces the whole text by a result that comes in pieces, as one undo
-    // step, also while read-only. EndReplacement(false) takes the pieces back
-    // out: the text and its modified state are as before BeginReplacement,
-    // and Redo cannot bring a partial result back.
-    void BeginReplacement();
+    // step, also while read-only, resultLength bytes in all: the old text goes a piece at a time
+    // (ClearReplacementStep, true while some is left), then the result comes
+    // (AppendReplacement). EndReplacement(false) takes it all back: the text
+    // and its modified state are as before BeginReplacement, and Redo cannot
+    // bring a partial result back.
+    void BeginReplacement(int64_t resultLength);
+    bool ClearReplacementStep();
     void AppendReplacement(std::string_view bytes);
     void EndReplacement(bool keep);
 
@@ -83,18 +88,25 @@ class DocumentText : public QObject {
     void EncodingWidened(QChar character);
     // The encoding or line-end style changed: views update how they show it.
     void FormatChanged();
-    // Any change of the bytes, from any view.
+    // The bytes are about to change, from any view or by a command.
+    void AboutToChange();
+    // The bytes changed: once for the changes made since control was last
+    // in the event loop, emitted from there.
     void Changed();
 
   private:
     void Widen(QsciScintillaBase* editor);
     void SetEncoding(TextEncoding encoding);
+    void ReserveReplacement();
     void OnModified(int type, int token);
 
     std::unique_ptr<QsciScintilla> buffer_;
     DocFormat format_;
     bool forcedModified_ = false;
     bool replacementFromSavePoint_ = false;
+    int64_t replacementClearLeft_ = 0;
+    int64_t replacementLength_ = 0;
+    bool changePending_ = false;
 };
 
 // Byte-exact editing of the document an editor shows.

@@ -18,6 +18,7 @@
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
+#include "app/document_text.h"
 #include "app/lock_keys.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
@@ -303,7 +304,8 @@ void CMainFrame::AddChild(CChildFrame* child) {
     mdi_->addSubWindow(child);
     CQuarryView* view = child->GetActiveView();
     connect(view, &QsciScintilla::selectionChanged, this, &CMainFrame::UpdateToolbarState);
-    connect(view, &QsciScintilla::textChanged, this, &CMainFrame::UpdateToolbarState);
+    connect(&view->GetDocument()->Text(), &DocumentText::Changed, this,
+            &CMainFrame::UpdateToolbarState);
     connect(view->GetDocument(), &CQuarryDoc::TitleChanged, this, &CMainFrame::UpdateFrameTitle);
     child->ActivateFrame();
     OnSubWindowActivated();

@@ -88,14 +88,15 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     std::optional<std::string> ToDocumentBytes(QStringView text) const override;
     QString FromDocumentBytes(std::string_view bytes) const override;
     int64_t Length() const override;
-    bool CopyText(TextBuffer& buffer) const override;
+    std::string_view Text() const override;
     void GetSelection(int64_t& start, int64_t& end) const override;
     void SetSelection(int64_t start, int64_t end) override;
     int64_t LineOf(int64_t offset) const override;
     int64_t LineStart(int64_t line) const override;
     void ReplaceSelection(std::string_view bytes) override;
-    void BeginResult() override;
-    void BeginNewResult() override;
+    void BeginResult(int64_t length) override;
+    void BeginNewResult(int64_t length) override;
+    bool ClearStep() override;
     void AppendResult(std::string_view bytes) override;
     void EndResult(bool keep) override;
     void Busy(bool busy) override;

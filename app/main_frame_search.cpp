@@ -10,7 +10,6 @@
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
-#include "search/text_buffer.h"
 
 namespace quarry {
 
@@ -75,13 +74,9 @@ int64_t CMainFrame::Length() const {
     return view != nullptr ? view->GetDocument()->Text().ByteLength() : 0;
 }
 
-bool CMainFrame::CopyText(TextBuffer& buffer) const {
+std::string_view CMainFrame::Text() const {
     const CQuarryView* view = TargetView();
-    if (view == nullptr) {
-        return false;
-    }
-    const DocumentText& text = view->GetDocument()->Text();
-    return text.StreamOut(buffer) == text.ByteLength();
+    return view != nullptr ? view->GetDocument()->Text().Bytes() : std::string_view();
 }
 
 void CMainFrame::GetSelection(int64_t& start, int64_t& end) const {
@@ -118,16 +113,16 @@ void CMainFrame::ReplaceSelection(std::string_view bytes) {
     }
 }
 
-void CMainFrame::BeginResult() {
+void CMainFrame::BeginResult(int64_t length) {
     CQuarryView* view = TargetView();
     resultDoc_ = view != nullptr ? view->GetDocument() : nullptr;
     resultIsNew_ = false;
     if (resultDoc_) {
-        resultDoc_->Text().BeginReplacement();
+        resultDoc_->Text().BeginReplacement(length);
     }
 }
 
-void CMainFrame::BeginNewResult() {
+void CMainFrame::BeginNewResult(int64_t length) {
     const CQuarryView* view = TargetView();
     if (view == nullptr) {
         resultDoc_ = nullptr;
@@ -141,8 +136,12 @@ void CMainFrame::BeginNewResult() {
     if (resultDoc_) {
         resultDoc_->Text().SetFormat(format);
         resultDoc_->Text().SetReadOnly(true);
-        resultDoc_->Text().BeginReplacement();
+        resultDoc_->Text().BeginReplacement(length);
     }
+}
+
+bool CMainFrame::ClearStep() {
+    return resultDoc_ && resultDoc_->Text().ClearReplacementStep();
 }
 
 void CMainFrame::AppendResult(std::string_view bytes) {

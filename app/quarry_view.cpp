@@ -77,7 +77,7 @@ bool IsTypedText(const QKeyEvent* event) {
 CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
     : QsciScintilla(parent), document_(document) {
     DocumentText& text = document->Text();
-    setDocument(text.Buffer()->document());
+    text.AttachView(this);
     // No margins: the text starts at the window edge.
     for (int margin = 0; margin < 5; ++margin) {
         setMarginWidth(margin, 0);

@@ -3,11 +3,14 @@
 // both directions, and the byte offset of the caret at the end of the text,
 // and the same for one 20 MB line; the first paint of a view on either.
 #include <QApplication>
+#include <QElapsedTimer>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include <Qsci/qsciscintilla.h>
@@ -111,6 +114,34 @@ void BM_StreamIn(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * buffer.length);
 }
 BENCHMARK(BM_StreamIn)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The same text replacing the whole in 2 MiB pieces, as a search result goes
+// in; with a view on the document when the argument is 1. The longest piece
+// shows whether a piece costs by its own size or by the text before it.
+void BM_ReplacementInPieces(benchmark::State& state) {
+    quarry::DocumentText doc;
+    doc.LoadBytes(BigFile());
+    std::unique_ptr<QsciScintilla> view;
+    if (state.range(0) == 1) {
+        view = std::make_unique<QsciScintilla>();
+        doc.AttachView(view.get());
+        view->resize(800, 600);
+    }
+    const std::string_view bytes(BigFile().constData(), size_t(BigFile().size()));
+    double slowestMs = 0;
+    for (auto _ : state) {
+        doc.BeginReplacement(BigFile().size());
+        for (size_t done = 0; done < bytes.size(); done += 2 << 20) {
+            QElapsedTimer clock;
+            clock.start();
+            doc.AppendReplacement(bytes.substr(done, 2 << 20));
+            slowestMs = std::max(slowestMs, clock.nsecsElapsed() / 1e6);
+        }
+        doc.EndReplacement(true);
+    }
+    state.counters["slowest_piece_ms"] = slowestMs;
+}
+BENCHMARK(BM_ReplacementInPieces)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 // The first paint of a view on the text: what opening a file costs beyond
 // reading it. Wrap off, as a new window starts.

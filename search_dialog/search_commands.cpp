@@ -33,15 +33,15 @@ int32_t SearchLimitFrom(bool limitOn, std::string_view field) {
                                                     std::numeric_limits<int32_t>::max()));
 }
 
-NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t selectionEnd,
+NextMatching FindNext(CExpression& expression, std::string_view text, int64_t selectionEnd,
                       const char* rewrite, TextBuffer& substitution, const SearchOptions& options) {
-    const int32_t length = text.Length();
+    const auto length = int32_t(text.size());
     const int64_t from = std::clamp<int64_t>(selectionEnd, 0, length);
     // Searching from the text's end makes no attempt and so leaves the groups
     // alone: start from none, or the substitution would repeat an old one.
     std::fill(expression.m_pGroups, expression.m_pGroups + kGroupSlots, -1);
     NextMatching found;
-    found.outcome = expression.Search(text.Data(), length, text.Data() + from, options.matchCase,
+    found.outcome = expression.Search(text.data(), length, text.data() + from, options.matchCase,
                                       options.searchLimit, options.lineMode);
     if (found.outcome == SearchOutcome::kFound) {
         found.start = expression.m_pGroups[0];
@@ -54,15 +54,16 @@ NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t s
     return found;
 }
 
-LoopResult RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
+LoopResult RunBulkLoop(CExpression& expression, std::string_view input, TextBuffer& output,
                        const char* rewrite, BulkKind kind, const SearchOptions& options,
                        std::string_view separator) {
+    const auto length = int32_t(input.size());
     if (kind == BulkKind::List) {
-        return expression.ListMatchings(input, output, options.matchCase, options.searchLimit,
-                                        options.lineMode, separator);
+        return expression.ListMatchings(input.data(), length, output, options.matchCase,
+                                        options.searchLimit, options.lineMode, separator);
     }
-    return expression.ReplaceAll(input, output, rewrite, options.matchCase, options.searchLimit,
-                                 options.lineMode);
+    return expression.ReplaceAll(input.data(), length, output, rewrite, options.matchCase,
+                                 options.searchLimit, options.lineMode);
 }
 
 std::string RunningStatus(int command) {

@@ -53,13 +53,13 @@ struct NextMatching {
 
 // Searches text from the selection's end (the text's end when it lies beyond)
 // and expands rewrite for what was found, or for no matching at all, into
-// substitution.
-NextMatching FindNext(CExpression& expression, const TextBuffer& text, int64_t selectionEnd,
+// substitution. The texts searched here must be followed by a zero byte.
+NextMatching FindNext(CExpression& expression, std::string_view text, int64_t selectionEnd,
                       const char* rewrite, TextBuffer& substitution, const SearchOptions& options);
 
 // Runs the list or replace-all loop over input into output. A listing ends
 // each matching with `separator`: the line break of the text searched.
-LoopResult RunBulkLoop(CExpression& expression, const TextBuffer& input, TextBuffer& output,
+LoopResult RunBulkLoop(CExpression& expression, std::string_view input, TextBuffer& output,
                        const char* rewrite, BulkKind kind, const SearchOptions& options,
                        std::string_view separator = "\r\n");
 

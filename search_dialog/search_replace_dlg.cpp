@@ -89,6 +89,8 @@ std::vector<std::string> ToUtf8(const QStringList& list) {
 // A result goes into the editor in pieces this large, the events handled in
 // between: Cancel is heard and the windows repaint while a big one loads.
 constexpr int32_t kResultPiece = 2 << 20;
+// The most the search core takes: offsets are 32-bit and a result needs room.
+constexpr int64_t kMaxSearchedBytes = INT32_MAX - 16;
 
 }  // namespace
 
@@ -675,8 +677,9 @@ std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std:
     if (!target_.HasDocument()) {
         return kStatusNoDocument;
     }
-    TextBuffer text;
-    if (!target_.CopyText(text)) {
+    // Searched in place: the document takes no edits while the command runs.
+    const std::string_view text = target_.Text();
+    if (text.size() > size_t(kMaxSearchedBytes)) {
         ShowMessage(kTextTooLargeText);
         return kStatusNotWritten;
     }
@@ -738,8 +741,8 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
     if (!target_.HasDocument()) {
         return 0;
     }
-    TextBuffer input;
-    if (!target_.CopyText(input)) {
+    const std::string_view input = target_.Text();
+    if (input.size() > size_t(kMaxSearchedBytes)) {
         // Searching a part as if it were the whole could write the part back.
         ShowMessage(kTextTooLargeText);
         notWritten_ = true;
@@ -748,7 +751,7 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
     if (Cancelled()) {
         return 0;
     }
-    TextBuffer output(input.Length() + 5);
+    TextBuffer output(int32_t(input.size()) + 5);
     const SearchOptions options = ReadOptions();
     const std::string lineBreak = target_.LineBreak();
     LoopResult result;
@@ -794,9 +797,24 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
 
 bool CSearchReplaceDlg::WriteResult(const TextBuffer& output, bool newDocument) {
     if (newDocument) {
-        target_.BeginNewResult();
+        target_.BeginNewResult(output.Length());
     } else {
-        target_.BeginResult();
+        target_.BeginResult(output.Length());
+    }
+    // The events between steps let Cancel and the windows in; the document
+    // stays read-only meanwhile.
+    const auto heardCancel = [this] {
+        QCoreApplication::processEvents();
+        if (!Cancelled()) {
+            return false;
+        }
+        target_.EndResult(false);
+        return true;
+    };
+    while (target_.ClearStep()) {
+        if (heardCancel()) {
+            return false;
+        }
     }
     const std::string_view bytes(output.Data(), size_t(std::max(output.Length(), 0)));
     for (size_t done = 0; done < bytes.size();) {
@@ -805,9 +823,7 @@ bool CSearchReplaceDlg::WriteResult(const TextBuffer& output, bool newDocument) 
         done += piece;
         if (done < bytes.size()) {
             progressBar_->setValue(int(done * 100 / bytes.size()));
-            QCoreApplication::processEvents();
-            if (Cancelled()) {
-                target_.EndResult(false);
+            if (heardCancel()) {
                 return false;
             }
         }

@@ -23,8 +23,6 @@ class QWidget;
 
 namespace quarry {
 
-class TextBuffer;
-
 // What the shell asks of the one search dialog, the other way across the
 // same boundary. Until the dialog connects, Find does nothing and caret moves
 // go nowhere.
@@ -62,8 +60,9 @@ class SearchTarget {
     virtual QString FromDocumentBytes(std::string_view bytes) const = 0;
 
     virtual int64_t Length() const = 0;
-    // Copies the whole text into buffer; false when it did not fit whole.
-    virtual bool CopyText(TextBuffer& buffer) const = 0;
+    // The document's bytes in place, followed by a zero byte; valid until the
+    // text changes, so a command holds them only while Busy.
+    virtual std::string_view Text() const = 0;
     // Byte offsets of the selection; start <= end.
     virtual void GetSelection(int64_t& start, int64_t& end) const = 0;
     // Selects start..end (caret at end), clamped to the text, and shows it.
@@ -75,15 +74,18 @@ class SearchTarget {
 
     // Edits, each one undo step; they are made also while Busy.
     virtual void ReplaceSelection(std::string_view bytes) = 0;
-    // Starts replacing the whole text by a result that comes in pieces
-    // (AppendResult), one undo step from begin to end. EndResult(false)
-    // takes the pieces back out: the text is as before BeginResult.
-    virtual void BeginResult() = 0;
+    // Starts replacing the whole text by a result of length bytes, one undo step from begin
+    // to end, in steps that each take a bounded time: ClearStep removes a
+    // piece of the old text (true while some is left), AppendResult adds a
+    // piece of the result. EndResult(false) takes it all back out: the text
+    // is as before BeginResult.
+    virtual void BeginResult(int64_t length) = 0;
+    virtual bool ClearStep() = 0;
     virtual void AppendResult(std::string_view bytes) = 0;
     virtual void EndResult(bool keep) = 0;
-    // As Begin/Append/EndResult, into a new document in the format of the
+    // As BeginResult, into a new empty document in the format of the
     // document (encoding, line break), which becomes the active one.
-    virtual void BeginNewResult() = 0;
+    virtual void BeginNewResult(int64_t length) = 0;
 
     // A command is running on the document: no view of it takes edits, and
     // its window, the main window and the application stay open.

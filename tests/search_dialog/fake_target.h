@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "search/text_buffer.h"
 #include "search_dialog/search_target.h"
 
 namespace quarry {
@@ -51,10 +50,7 @@ class FakeTarget : public SearchTarget {
                                        : QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
     }
     int64_t Length() const override { return int64_t(text.size()); }
-    bool CopyText(TextBuffer& buffer) const override {
-        buffer.length = 0;
-        return buffer.Append(text.data(), int32_t(text.size()));
-    }
+    std::string_view Text() const override { return text; }
     void GetSelection(int64_t& start, int64_t& end) const override {
         start = selStart;
         end = selEnd;
@@ -82,8 +78,10 @@ class FakeTarget : public SearchTarget {
         text.replace(size_t(selStart), size_t(selEnd - selStart), bytes);
         selEnd = selStart + int64_t(bytes.size());
     }
-    void BeginResult() override { Begin(false); }
-    void BeginNewResult() override { Begin(true); }
+    void BeginResult(int64_t) override { Begin(false); }
+    void BeginNewResult(int64_t) override { Begin(true); }
+    // The old text goes in one step.
+    bool ClearStep() override { return false; }
     void AppendResult(std::string_view bytes) override {
         result_ += bytes;
         ++appended;

@@ -20,6 +20,10 @@ void Fill(TextBuffer& buffer, const std::string& text) {
     buffer.Append(text.data(), int32_t(text.size()));
 }
 
+std::string_view View(const TextBuffer& buffer) {
+    return std::string_view(buffer.Data(), size_t(buffer.Length()));
+}
+
 std::string Content(const TextBuffer& buffer) {
     return std::string(buffer.Data(), size_t(buffer.Length()));
 }
@@ -60,21 +64,21 @@ TEST(FindNext, SearchesForwardFromTheSelectionWithoutWrapping) {
     SearchOptions options;
     CExpression expression("x(\\d)");
 
-    NextMatching found = FindNext(expression, text, 0, "<\\1>", substitution, options);
+    NextMatching found = FindNext(expression, View(text), 0, "<\\1>", substitution, options);
     EXPECT_EQ(found.start, 0);
     EXPECT_EQ(found.length, 2);
     EXPECT_EQ(Content(substitution), "<1>");
 
-    found = FindNext(expression, text, 2, "<\\1>", substitution, options);
+    found = FindNext(expression, View(text), 2, "<\\1>", substitution, options);
     EXPECT_EQ(found.start, 6);
     EXPECT_EQ(Content(substitution), "<3>");
 
     // Behind the last matching: nothing, although matchings lie before.
-    found = FindNext(expression, text, 8, "<\\1>", substitution, options);
+    found = FindNext(expression, View(text), 8, "<\\1>", substitution, options);
     EXPECT_EQ(found.start, -1);
     EXPECT_EQ(Content(substitution), "") << "a rewrite naming a group expands to nothing";
     // A selection beyond the text starts at its end.
-    found = FindNext(expression, text, 500, "literal", substitution, options);
+    found = FindNext(expression, View(text), 500, "literal", substitution, options);
     EXPECT_EQ(found.start, -1);
     EXPECT_EQ(Content(substitution), "literal") << "a rewrite naming no group still expands";
 }
@@ -84,11 +88,12 @@ TEST(FindNext, EmptyMatchingIsFoundAgainAtTheSamePlace) {
     Fill(text, "abc");
     TextBuffer substitution;
     CExpression expression("x*");
-    const NextMatching first = FindNext(expression, text, 1, "", substitution, SearchOptions{});
+    const NextMatching first =
+        FindNext(expression, View(text), 1, "", substitution, SearchOptions{});
     EXPECT_EQ(first.start, 1);
     EXPECT_EQ(first.length, 0);
-    const NextMatching again =
-        FindNext(expression, text, first.start + first.length, "", substitution, SearchOptions{});
+    const NextMatching again = FindNext(expression, View(text), first.start + first.length, "",
+                                        substitution, SearchOptions{});
     EXPECT_EQ(again.start, 1);
 }
 
@@ -100,24 +105,28 @@ TEST(BulkLoop, ListsAndReplacesWithTheOptionsGiven) {
     {
         CExpression expression("ab");
         TextBuffer output(input.Length() + 5);
-        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options).count, 1);
+        EXPECT_EQ(RunBulkLoop(expression, View(input), output, "", BulkKind::List, options).count,
+                  1);
         EXPECT_EQ(Content(output), "ab\r\n");
     }
     options.matchCase = false;
     {
         CExpression expression("ab");
         TextBuffer output(input.Length() + 5);
-        EXPECT_EQ(RunBulkLoop(expression, input, output, "X", BulkKind::ReplaceAll, options).count,
-                  3);
+        EXPECT_EQ(
+            RunBulkLoop(expression, View(input), output, "X", BulkKind::ReplaceAll, options).count,
+            3);
         EXPECT_EQ(Content(output), "X X\r\nX");
     }
     // Line mode keeps a matching from crossing the line break.
     {
         CExpression expression("b\\r\\na");
         TextBuffer output(input.Length() + 5);
-        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options).count, 0);
+        EXPECT_EQ(RunBulkLoop(expression, View(input), output, "", BulkKind::List, options).count,
+                  0);
         options.lineMode = false;
-        EXPECT_EQ(RunBulkLoop(expression, input, output, "", BulkKind::List, options).count, 1);
+        EXPECT_EQ(RunBulkLoop(expression, View(input), output, "", BulkKind::List, options).count,
+                  1);
     }
 }
 
