@@ -1,16 +1,7 @@
 #include "app/text_codec.h"
 
-#include <array>
-
 namespace quarry {
 namespace {
-
-// Windows-1252 in 0x80..0x9F; 0 where it defines nothing (the byte keeps its
-// own code point there).
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 int Utf8SequenceLength(uint8_t lead) {
     if (lead < 0x80) {
@@ -80,28 +71,6 @@ void AppendCodePoint(QString& out, char32_t cp) {
 }
 
 }  // namespace
-
-char16_t ByteToChar(uint8_t byte) {
-    if (byte >= 0x80 && byte < 0xA0 && kCp1252High[byte - 0x80] != 0) {
-        return kCp1252High[byte - 0x80];
-    }
-    return byte;
-}
-
-int CharToByte(char16_t ch) {
-    if (ch < 0x80 || (ch >= 0xA0 && ch < 0x100)) {
-        return ch;
-    }
-    if (ch >= 0x80 && ch < 0xA0) {
-        return kCp1252High[ch - 0x80] == 0 ? int(ch) : -1;
-    }
-    for (int k = 0; k < 32; ++k) {
-        if (kCp1252High[k] == ch) {
-            return 0x80 + k;
-        }
-    }
-    return -1;
-}
 
 bool IsValidUtf8(QByteArrayView bytes) {
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());

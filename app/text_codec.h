@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "search/code_page.h"
+
 namespace quarry {
 
 enum class TextEncoding {
@@ -32,12 +34,6 @@ struct DocFormat {
 
 // The bytes of a line break in a style.
 const char* LineBreakBytes(LineEndStyle style);
-
-// The 8-bit map: Windows-1252 for 0x80..0x9F where it defines a character,
-// the byte's own code point everywhere else. A bijection on 256 values.
-char16_t ByteToChar(uint8_t byte);
-// The byte of a character under the 8-bit map, or -1 when it has none.
-int CharToByte(char16_t ch);
 
 // Strict check: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool IsValidUtf8(QByteArrayView bytes);

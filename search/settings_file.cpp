@@ -1,5 +1,7 @@
 #include "search/settings_file.h"
 
+#include "search/code_page.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,13 +14,6 @@
 
 namespace quarry {
 namespace {
-
-// Windows-1252 in 0x80..0x9F where it defines a character (0 where it
-// doesn't: those bytes stand for themselves).
-constexpr char16_t kHighControls[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
@@ -128,7 +123,7 @@ void PutString(std::string& out, std::string_view utf8) {
     bytes.reserve(wide.size());
     bool fits = true;
     for (char16_t c : wide) {
-        const int b = Utf16ToCodePage(c);
+        const int b = CharToByte(c);
         if (b < 0) {
             fits = false;
             break;
@@ -255,7 +250,7 @@ class Reader {
         out.clear();
         if (!wide) {
             for (uint32_t i = 0; i < length; ++i) {
-                AppendUtf8(out, CodePageToUtf16(static_cast<uint8_t>(bytes_[pos_ + i])));
+                AppendUtf8(out, ByteToChar(static_cast<uint8_t>(bytes_[pos_ + i])));
             }
             pos_ += length;
             CapCharacters(out, caps_.textCharacters);
@@ -322,26 +317,6 @@ class Reader {
 constexpr std::uintmax_t kMaxSettingsFileBytes = 64u << 20;
 
 }  // namespace
-
-char16_t CodePageToUtf16(uint8_t byte) {
-    if (byte >= 0x80 && byte <= 0x9F && kHighControls[byte - 0x80] != 0) {
-        return kHighControls[byte - 0x80];
-    }
-    return byte;
-}
-
-int Utf16ToCodePage(char16_t ch) {
-    if (ch < 0x80 || (ch >= 0xA0 && ch <= 0xFF)) {
-        return ch;
-    }
-    for (int i = 0; i < 32; ++i) {
-        const char16_t mapped = kHighControls[i] != 0 ? kHighControls[i] : char16_t(0x80 + i);
-        if (mapped == ch) {
-            return 0x80 + i;
-        }
-    }
-    return -1;
-}
 
 SettingsRecord DefaultSettings(int32_t width, int32_t height) {
     SettingsRecord record;

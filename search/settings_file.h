@@ -111,9 +111,4 @@ inline constexpr const char* kSettingsBackupSuffix = ".bak";
 bool SaveSettingsFile(const std::string& path, const SettingsRecord& record,
                       std::string* error = nullptr);
 
-// The 8-bit map of our documents, for tests and for callers that hold bytes.
-char16_t CodePageToUtf16(uint8_t byte);
-// The byte of a character under the 8-bit map, or -1 when it has none.
-int Utf16ToCodePage(char16_t ch);
-
 }  // namespace quarry

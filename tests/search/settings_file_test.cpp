@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "search/code_page.h"
 #include "search/settings_file.h"
 #include "tests/temp_dir.h"
 
@@ -127,7 +128,7 @@ TEST(SettingsFormat, EightBitTextUsesTheDocumentMap) {
     // And back to the same bytes.
     EXPECT_EQ(SerializeSettings(*r), EmptyHistoriesThen(tail));
     for (int b = 0; b < 256; ++b) {
-        EXPECT_EQ(Utf16ToCodePage(CodePageToUtf16(static_cast<uint8_t>(b))), b);
+        EXPECT_EQ(CharToByte(ByteToChar(static_cast<uint8_t>(b))), b);
     }
 }
 
