@@ -628,7 +628,9 @@ QMimeData* CQuarryView::toMimeData(const QByteArray& text, bool /*rectangular*/)
 void CQuarryView::keyPressEvent(QKeyEvent* event) {
     // bench/editor_compare reads how long a key takes to handle and draw.
     static const bool timed = qEnvironmentVariableIsSet("QUARRY_KEY_TIMINGS");
-    if (!timed) {
+    const int key = event->key();
+    if (!timed || key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt ||
+        key == Qt::Key_Meta) {
         HandleKey(event);
         return;
     }
