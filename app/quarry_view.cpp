@@ -223,6 +223,9 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
 }
 
 CQuarryView::~CQuarryView() {
+    if (undoOpen_) {
+        document_->Text().Buffer()->SendScintilla(SCI_ENDUNDOACTION);
+    }
     if (shownDoc_ != nullptr) {
         // The windows around may be half gone: nobody hears of the switch.
         const QSignalBlocker quiet(this);
@@ -860,13 +863,18 @@ void CQuarryView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CQuarryView::GetSel(int64_t& start, int64_t& end) {
-    Settle();
+    // The cuts follow the view's own edits; only a change made elsewhere
+    // needs the copy cut afresh first.
+    if (cutsStale_) {
+        Settle();
+    }
     GetSelectionBytes(this, start, end);
     start = ByteFromShown(start);
     end = ByteFromShown(end);
 }
 
 void CQuarryView::SetSel(int64_t start, int64_t end) {
+    // Scrolling to the caret lays out its line: the copy must be cut first.
     Settle();
     const int64_t length = document_->Text().ByteLength();
     start = std::clamp<int64_t>(start, 0, length);
