@@ -152,7 +152,7 @@ std::string CutLongLines(std::string_view text, size_t limit, bool utf8,
                 while (start > cut - 3 && IsContinuation(b[start])) {
                     --start;
                 }
-                if (!IsContinuation(b[start])) {
+                if (!IsContinuation(b[start]) && start > from) {
                     cut = start;
                 }
             }
