@@ -2,8 +2,8 @@
 // commands read, select in and replace in. It shows the document's bytes as
 // they are in the file; positions handed to the search side are byte offsets.
 //
-// Scintilla lays a line out whole before drawing any of it: about 2 s per
-// megabyte of line here, again at every click. A document with a line longer
+// Scintilla lays a line out whole before drawing any of it: about a second
+// per megabyte of line here, and again at nearly every click or key. A document with a line longer
 // than kLongLineBytes is therefore shown from a read-only copy in which every
 // line longer than kDisplayLineBytes is cut into display lines (on a UTF-8
 // character start); the document's bytes stay untouched in DocumentText, and
@@ -25,8 +25,8 @@ namespace quarry {
 
 class CQuarryDoc;
 
-// A line above this length (1 s of layout) makes the views show the document
-// read-only, cut into display lines.
+// A line above this length (about 1 s of layout) makes the views show the
+// document read-only, cut into display lines.
 inline constexpr int64_t kLongLineBytes = 512 * 1024;
 // Length of a display line of such a document: a screen of them lays out in
 // about 0.1 s.
