@@ -41,6 +41,9 @@ namespace {
 
 using Sci = QsciScintillaBase;
 
+// Marks a display line that continues the one above in the cut copy.
+constexpr int kContinuationMarker = 1;
+
 // Line breaks of any style in pasted text become the document's own, as
 // typing Enter would make them.
 QString WithLineBreaks(const QString& text, LineEndStyle style) {
@@ -179,6 +182,10 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
         setMarginWidth(margin, 0);
     }
     setWrapMode(QsciScintilla::WrapNone);
+    // The cut copy marks each display line that goes on a line of the
+    // bytes: its display break is no line end of the document.
+    SendScintilla(SCI_MARKERDEFINE, static_cast<unsigned long>(kContinuationMarker),
+                  long(SC_MARK_ARROWS));
     // Whole-line layouts are cached for the visible lines only: a 20 MB line
     // is laid out when shown, not kept for every line of the document.
     SendScintilla(SCI_SETLAYOUTCACHE, static_cast<unsigned long>(SC_CACHE_PAGE));
@@ -391,6 +398,7 @@ void CQuarryView::EnterLongLines() {
     SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
     ApplyFormat();
     ApplyWrap();
+    setMarginWidth(1, fontMetrics().averageCharWidth() * 2);
     FillShownCopy();
     SendScintilla(SCI_SETSEL, static_cast<unsigned long>(ShownFromByte(anchor)),
                   long(ShownFromByte(caret)));
@@ -412,6 +420,7 @@ void CQuarryView::LeaveLongLines() {
                   document_->Text().Buffer()->SendScintillaPtrResult(SCI_GETDOCPOINTER));
     SendScintilla(SCI_RELEASEDOCUMENT, 0UL, shownDoc_);
     shownDoc_ = nullptr;
+    setMarginWidth(1, 0);
     ApplyFormat();
     ApplyWrap();
     SendScintilla(SCI_SETSEL, static_cast<unsigned long>(anchor), long(caret));
@@ -439,6 +448,11 @@ void CQuarryView::FillShownCopy() {
         SendScintilla(SCI_CLEARALL);
         SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(shown.size()), shown.data());
         SendScintilla(SCI_EMPTYUNDOBUFFER);
+    }
+    for (size_t k = 0; k < cuts_.size(); ++k) {
+        const long line = SendScintilla(SCI_LINEFROMPOSITION,
+                                        static_cast<unsigned long>(cuts_[k] + int64_t(k) + 1));
+        SendScintilla(SCI_MARKERADD, static_cast<unsigned long>(line), long(kContinuationMarker));
     }
     SendScintilla(SCI_SETREADONLY, 1UL);
     filling_ = false;

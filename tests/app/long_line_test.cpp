@@ -139,6 +139,17 @@ TEST_F(ShellLongLines, ShownCutAndReadOnlyWithANoticeAndSavedByteForByte) {
                   long(kDisplayLineBytes) + 2);
         ASSERT_NE(static_cast<unsigned char>(shown.at(start)) & 0xC0, 0x80) << "line " << line;
     }
+    // A display line that continues a line of the bytes is marked as such.
+    const auto marked = [view](unsigned long line) {
+        return (view->SendScintilla(Sci::SCI_MARKERGET, line) & (1 << 1)) != 0;
+    };
+    EXPECT_FALSE(marked(0));
+    EXPECT_FALSE(marked(1));
+    EXPECT_TRUE(marked(2));
+    // The last piece of the long line, then "tail" and the empty last line.
+    EXPECT_TRUE(marked(static_cast<unsigned long>(lines - 3)));
+    EXPECT_FALSE(marked(static_cast<unsigned long>(lines - 2)));
+    EXPECT_GT(view->SendScintilla(Sci::SCI_GETMARGINWIDTHN, 1UL), 0);
     // The bytes, not the copy, are saved.
     CQuarryDoc* doc = app->Documents().front();
     doc->SetModifiedFlag(true);
@@ -263,6 +274,7 @@ TEST_F(ShellLongLines, ACommandsReplacementReachesTheBytes) {
     EXPECT_EQ(BytesOf(view), QByteArray("short\r\nlines\r\n"));
     EXPECT_FALSE(view->ShowsLongLines());
     EXPECT_FALSE(view->isReadOnly());
+    EXPECT_EQ(view->SendScintilla(Sci::SCI_GETMARGINWIDTHN, 1UL), 0);
     EXPECT_EQ(view->SendScintilla(Sci::SCI_GETDOCPOINTER),
               view->GetDocument()->Text().Buffer()->SendScintilla(Sci::SCI_GETDOCPOINTER));
 }
