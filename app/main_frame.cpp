@@ -194,7 +194,8 @@ QMenu* BuildMenu(const Popup& popup, QWidget* parent,
 
 QMenu* CMainFrame::BuildPopup(const Popup& popup) {
     QMenu* menu = BuildMenu(popup, this, [this](QAction* action, int id) {
-        if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_TOOLBAR || id == ID_VIEW_STATUS_BAR) {
+        if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_LINE_ENDS || id == ID_VIEW_TOOLBAR ||
+            id == ID_VIEW_STATUS_BAR) {
             action->setCheckable(true);
         }
         if (id != ID_FILE_MRU_FILE1) {
@@ -373,6 +374,8 @@ bool CMainFrame::IsCommandChecked(int id) const {
             return statusBar()->isVisible();
         case ID_VIEW_WORD_WRAPPING:
             return wordWrapEnabled == 1;
+        case ID_VIEW_LINE_ENDS:
+            return CQuarryView::lineEndsVisible;
         default:
             return false;
     }

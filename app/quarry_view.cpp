@@ -7,8 +7,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMimeData>
@@ -17,8 +20,12 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QSignalBlocker>
+#include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/app_state.h"
@@ -33,6 +40,9 @@ namespace quarry {
 namespace {
 
 using Sci = QsciScintillaBase;
+
+// Marks a display line that continues the one above in the cut copy.
+constexpr int kContinuationMarker = 1;
 
 // Line breaks of any style in pasted text become the document's own, as
 // typing Enter would make them.
@@ -72,7 +82,96 @@ bool IsTypedText(const QKeyEvent* event) {
     return true;
 }
 
+bool IsContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+bool IsLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
+
+// The bytes' read-only state lifted for an edit a command makes.
+class Writable {
+  public:
+    explicit Writable(QsciScintillaBase* editor)
+        : editor_(editor), readOnly_(editor->SendScintilla(Sci::SCI_GETREADONLY) != 0) {
+        editor_->SendScintilla(Sci::SCI_SETREADONLY, 0UL);
+    }
+    ~Writable() { editor_->SendScintilla(Sci::SCI_SETREADONLY, readOnly_ ? 1UL : 0UL); }
+    Writable(const Writable&) = delete;
+    Writable& operator=(const Writable&) = delete;
+
+  private:
+    QsciScintillaBase* editor_;
+    bool readOnly_;
+};
+
 }  // namespace
+
+bool CQuarryView::lineEndsVisible = false;
+
+bool HasLineLongerThan(std::string_view text, size_t limit) {
+    // memchr finds LF fast; CR is looked for only inside runs already too long.
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const auto* lf =
+            static_cast<const char*>(std::memchr(text.data() + pos, '\n', text.size() - pos));
+        const size_t end = lf != nullptr ? size_t(lf - text.data()) : text.size();
+        size_t from = pos;
+        while (end - from > limit) {
+            const auto* cr =
+                static_cast<const char*>(std::memchr(text.data() + from, '\r', end - from));
+            const size_t to = cr != nullptr ? size_t(cr - text.data()) : end;
+            if (to - from > limit) {
+                return true;
+            }
+            from = to + 1;
+        }
+        pos = end + 1;
+    }
+    return false;
+}
+
+std::string CutLongLines(std::string_view text, size_t limit, bool utf8,
+                         std::vector<int64_t>& cuts) {
+    cuts.clear();
+    std::string out;
+    out.reserve(text.size() + text.size() / limit + 1);
+    const char* b = text.data();
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        size_t end = i;
+        while (end < n && !IsLineBreak(b[end])) {
+            ++end;
+        }
+        size_t from = i;
+        while (end - from > limit) {
+            size_t cut = from + limit;
+            if (utf8) {
+                // A character is at most 4 bytes: more continuation bytes
+                // than 3 are no character, and are cut where they are.
+                size_t start = cut;
+                while (start > cut - 3 && IsContinuation(b[start])) {
+                    --start;
+                }
+                if (!IsContinuation(b[start]) && start > from) {
+                    cut = start;
+                }
+            }
+            out.append(b + from, cut - from);
+            out += '\n';
+            cuts.push_back(int64_t(cut));
+            from = cut;
+        }
+        out.append(b + from, end - from);
+        i = end;
+        while (i < n && IsLineBreak(b[i])) {
+            out += b[i++];
+        }
+    }
+    return out;
+}
 
 CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
     : QsciScintilla(parent), document_(document) {
@@ -83,6 +182,10 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
         setMarginWidth(margin, 0);
     }
     setWrapMode(QsciScintilla::WrapNone);
+    // The cut copy marks each display line that goes on a line of the
+    // bytes: its display break is no line end of the document.
+    SendScintilla(SCI_MARKERDEFINE, static_cast<unsigned long>(kContinuationMarker),
+                  long(SC_MARK_ARROWS));
     // Whole-line layouts are cached for the visible lines only: a 20 MB line
     // is laid out when shown, not kept for every line of the document.
     SendScintilla(SCI_SETLAYOUTCACHE, static_cast<unsigned long>(SC_CACHE_PAGE));
@@ -104,12 +207,297 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
     }
     ApplyEditorFont(editorFaceName, editorFontSize);
     ApplyFormat();
-    connect(&text, &DocumentText::FormatChanged, this, &CQuarryView::ApplyFormat);
+    setEolVisibility(lineEndsVisible);
+    connect(&text, &DocumentText::FormatChanged, this, [this] {
+        ApplyFormat();
+        // An encoding change can move where a character starts.
+        if (longLines_) {
+            ScheduleSettle();
+        }
+    });
+    connect(text.Buffer(), &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int position, int type, const char* bytes, int length) {
+                OnBytesChanged(position, type, bytes, length);
+            });
+    connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int position, int type, const char* bytes, int length) {
+                OnShownChanged(position, type, bytes, length);
+            });
     document_->AddView(this);
+    if (HasLineLongerThan(text.Bytes(), size_t(kLongLineBytes))) {
+        EnterLongLines();
+    }
 }
 
 CQuarryView::~CQuarryView() {
+    if (undoOpen_) {
+        document_->Text().Buffer()->SendScintilla(SCI_ENDUNDOACTION);
+    }
+    if (shownDoc_ != nullptr) {
+        // The windows around may be half gone: nobody hears of the switch.
+        const QSignalBlocker quiet(this);
+        SendScintilla(SCI_SETDOCPOINTER, 0UL,
+                      document_->Text().Buffer()->SendScintillaPtrResult(SCI_GETDOCPOINTER));
+        SendScintilla(SCI_RELEASEDOCUMENT, 0UL, shownDoc_);
+    }
     document_->RemoveView(this);
+}
+
+int64_t CQuarryView::ByteFromShown(int64_t shown) const {
+    if (!longLines_) {
+        return shown;
+    }
+    // Break k stands at shown offset cuts_[k] + k; the count of breaks before
+    // shown is what separates the two offsets.
+    size_t lo = 0;
+    size_t hi = cuts_.size();
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        if (cuts_[mid] + int64_t(mid) < shown) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return shown - int64_t(lo);
+}
+
+int64_t CQuarryView::ShownFromByte(int64_t byte, bool beforeCut) const {
+    if (!longLines_) {
+        return byte;
+    }
+    auto k = int64_t(std::upper_bound(cuts_.begin(), cuts_.end(), byte) - cuts_.begin());
+    if (beforeCut && k > 0 && cuts_[size_t(k - 1)] == byte) {
+        --k;
+    }
+    return byte + k;
+}
+
+void CQuarryView::OnBytesChanged(int position, int type, const char* /*bytes*/, int length) {
+    if ((type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)) == 0) {
+        return;
+    }
+    if (longLines_) {
+        cutsStale_ = cutsStale_ || !mirroring_;
+    } else {
+        const int64_t end = (type & SC_MOD_INSERTTEXT) != 0 ? int64_t(position) + length : position;
+        changedFrom_ = changedFrom_ < 0 ? position : std::min<int64_t>(changedFrom_, position);
+        changedTo_ = std::max(changedTo_, end);
+    }
+    ScheduleSettle();
+}
+
+void CQuarryView::OnShownChanged(int position, int type, const char* bytes, int length) {
+    if (!longLines_ || filling_ || (type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)) == 0) {
+        return;
+    }
+    // Only a command lifts the copy's read-only state (Replace, Replace All);
+    // its edit goes to the bytes, and the copy is cut afresh at Settle.
+    QsciScintilla* buffer = document_->Text().Buffer();
+    Writable writable(buffer);
+    if (!undoOpen_) {
+        buffer->SendScintilla(SCI_BEGINUNDOACTION);
+        undoOpen_ = true;
+    }
+    mirroring_ = true;
+    // Break k is at shown offset cuts_[k] + k.
+    const auto firstAtOrAfter = [this](int64_t shown) {
+        size_t k = 0;
+        while (k < cuts_.size() && cuts_[k] + int64_t(k) < shown) {
+            ++k;
+        }
+        return k;
+    };
+    if ((type & SC_MOD_DELETETEXT) != 0) {
+        const int64_t from = ByteFromShown(position);
+        const int64_t to = ByteFromShown(int64_t(position) + length);
+        buffer->SendScintilla(SCI_DELETERANGE, static_cast<unsigned long>(from), long(to - from));
+        const size_t first = firstAtOrAfter(position);
+        const size_t last = firstAtOrAfter(int64_t(position) + length);
+        cuts_.erase(cuts_.begin() + std::ptrdiff_t(first), cuts_.begin() + std::ptrdiff_t(last));
+        for (size_t k = first; k < cuts_.size(); ++k) {
+            cuts_[k] -= to - from;
+        }
+    } else {
+        const int64_t at = ByteFromShown(position);
+        buffer->SendScintilla(SCI_SETTARGETSTART, static_cast<unsigned long>(at));
+        buffer->SendScintilla(SCI_SETTARGETEND, static_cast<unsigned long>(at));
+        buffer->SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(length), bytes);
+        for (size_t k = firstAtOrAfter(position); k < cuts_.size(); ++k) {
+            cuts_[k] += length;
+        }
+    }
+    mirroring_ = false;
+}
+
+void CQuarryView::ScheduleSettle() {
+    settlePending_ = true;
+    if (!settleQueued_) {
+        settleQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            settleQueued_ = false;
+            Settle();
+        });
+    }
+}
+
+void CQuarryView::Settle() {
+    if (!settlePending_) {
+        return;
+    }
+    settlePending_ = false;
+    DocumentText& text = document_->Text();
+    if (undoOpen_) {
+        text.Buffer()->SendScintilla(SCI_ENDUNDOACTION);
+        undoOpen_ = false;
+    }
+    if (longLines_) {
+        if (HasLineLongerThan(text.Bytes(), size_t(kLongLineBytes))) {
+            FillShownCopy();
+        } else {
+            LeaveLongLines();
+        }
+        return;
+    }
+    if (changedFrom_ < 0) {
+        return;
+    }
+    // Only the lines the changes touched can have become too long.
+    const int64_t length = text.ByteLength();
+    const auto from = static_cast<unsigned long>(std::clamp<int64_t>(changedFrom_, 0, length));
+    const auto to = static_cast<unsigned long>(std::clamp<int64_t>(changedTo_, 0, length));
+    changedFrom_ = changedTo_ = -1;
+    QsciScintilla* buffer = text.Buffer();
+    const long firstLine = buffer->SendScintilla(SCI_LINEFROMPOSITION, from);
+    const long lastLine = buffer->SendScintilla(SCI_LINEFROMPOSITION, to);
+    bool tooLong = false;
+    if (lastLine - firstLine < 4096) {
+        for (long line = firstLine; line <= lastLine && !tooLong; ++line) {
+            tooLong = buffer->SendScintilla(SCI_LINELENGTH, static_cast<unsigned long>(line)) >
+                      kLongLineBytes;
+        }
+    } else {
+        tooLong = HasLineLongerThan(text.Bytes(), size_t(kLongLineBytes));
+    }
+    if (tooLong) {
+        EnterLongLines();
+    }
+}
+
+void CQuarryView::EnterLongLines() {
+    const long anchor = SendScintilla(SCI_GETANCHOR);
+    const long caret = SendScintilla(SCI_GETCURRENTPOS);
+    const long firstLine = SendScintilla(SCI_GETFIRSTVISIBLELINE);
+    const long firstByte =
+        SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(firstLine));
+    shownDoc_ = SendScintillaPtrResult(SCI_CREATEDOCUMENT);
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, shownDoc_);
+    longLines_ = true;
+    cuts_.clear();
+    cutsStale_ = false;
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0UL);
+    ApplyFormat();
+    ApplyWrap();
+    setMarginWidth(1, fontMetrics().averageCharWidth() * 2);
+    FillShownCopy();
+    SendScintilla(SCI_SETSEL, static_cast<unsigned long>(ShownFromByte(anchor)),
+                  long(ShownFromByte(caret)));
+    SendScintilla(SCI_SETFIRSTVISIBLELINE,
+                  static_cast<unsigned long>(SendScintilla(
+                      SCI_LINEFROMPOSITION, static_cast<unsigned long>(ShownFromByte(firstByte)))));
+    UpdateNotice();
+}
+
+void CQuarryView::LeaveLongLines() {
+    const int64_t length = document_->Text().ByteLength();
+    const int64_t anchor = std::min(ByteFromShown(SendScintilla(SCI_GETANCHOR)), length);
+    const int64_t caret = std::min(ByteFromShown(SendScintilla(SCI_GETCURRENTPOS)), length);
+    longLines_ = false;
+    cuts_.clear();
+    cuts_.shrink_to_fit();
+    // The view's reference goes, then the one made with the copy.
+    SendScintilla(SCI_SETDOCPOINTER, 0UL,
+                  document_->Text().Buffer()->SendScintillaPtrResult(SCI_GETDOCPOINTER));
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, shownDoc_);
+    shownDoc_ = nullptr;
+    setMarginWidth(1, 0);
+    ApplyFormat();
+    ApplyWrap();
+    SendScintilla(SCI_SETSEL, static_cast<unsigned long>(anchor), long(caret));
+    UpdateNotice();
+}
+
+void CQuarryView::FillShownCopy() {
+    const DocumentText& text = document_->Text();
+    const std::string_view bytes = text.Bytes();
+    // After a change made elsewhere the old cuts only approximate the place.
+    const auto toByte = [this, &bytes](long shown) {
+        return std::min<int64_t>(ByteFromShown(shown), int64_t(bytes.size()));
+    };
+    const int64_t anchor = toByte(SendScintilla(SCI_GETANCHOR));
+    const int64_t caret = toByte(SendScintilla(SCI_GETCURRENTPOS));
+    const long firstLine = SendScintilla(SCI_GETFIRSTVISIBLELINE);
+    const int64_t firstByte =
+        toByte(SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(firstLine)));
+    const std::string shown =
+        CutLongLines(bytes, kDisplayLineBytes, text.Format().encoding == TextEncoding::Utf8, cuts_);
+    cutsStale_ = false;
+    filling_ = true;
+    {
+        Writable writable(this);
+        SendScintilla(SCI_CLEARALL);
+        SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(shown.size()), shown.data());
+        SendScintilla(SCI_EMPTYUNDOBUFFER);
+    }
+    for (size_t k = 0; k < cuts_.size(); ++k) {
+        const long line = SendScintilla(SCI_LINEFROMPOSITION,
+                                        static_cast<unsigned long>(cuts_[k] + int64_t(k) + 1));
+        SendScintilla(SCI_MARKERADD, static_cast<unsigned long>(line), long(kContinuationMarker));
+    }
+    SendScintilla(SCI_SETREADONLY, 1UL);
+    filling_ = false;
+    SendScintilla(SCI_SETSEL, static_cast<unsigned long>(ShownFromByte(anchor)),
+                  long(ShownFromByte(caret)));
+    SendScintilla(SCI_SETFIRSTVISIBLELINE,
+                  static_cast<unsigned long>(SendScintilla(
+                      SCI_LINEFROMPOSITION, static_cast<unsigned long>(ShownFromByte(firstByte)))));
+}
+
+void CQuarryView::UpdateNotice() {
+    if (longLines_ && notice_ == nullptr) {
+        notice_ = new QLabel(this);
+        notice_->setObjectName(QStringLiteral("longLineNotice"));
+        notice_->setText(
+            QStringLiteral("Read-only: this document has a line longer than %1 KB. Long lines "
+                           "are shown cut every %2 bytes; the file keeps its bytes.")
+                .arg(kLongLineBytes / 1024)
+                .arg(kDisplayLineBytes));
+        notice_->setAutoFillBackground(true);
+        QPalette palette = notice_->palette();
+        palette.setColor(QPalette::Window, QColor(255, 244, 196));
+        palette.setColor(QPalette::WindowText, Qt::black);
+        notice_->setPalette(palette);
+        notice_->setContentsMargins(6, 3, 6, 3);
+    }
+    if (notice_ != nullptr) {
+        notice_->setVisible(longLines_);
+        const int height = longLines_ ? notice_->sizeHint().height() : 0;
+        setViewportMargins(0, height, 0, 0);
+        notice_->setGeometry(0, 0, width(), height);
+    }
+}
+
+void CQuarryView::paintEvent(QPaintEvent* event) {
+    // A copy left uncut by a command's replacement must not be laid out.
+    Settle();
+    QsciScintilla::paintEvent(event);
+}
+
+void CQuarryView::resizeEvent(QResizeEvent* event) {
+    QsciScintilla::resizeEvent(event);
+    if (notice_ != nullptr && notice_->isVisible()) {
+        notice_->setGeometry(0, 0, width(), notice_->sizeHint().height());
+    }
 }
 
 void CQuarryView::ApplyFormat() {
@@ -163,8 +551,14 @@ void CQuarryView::OnActivateView(bool activate) {
 void CQuarryView::RewrapIfChanged() {
     if (m_nWordWrap != wordWrapEnabled) {
         m_nWordWrap = wordWrapEnabled;
-        setWrapMode(m_nWordWrap != 0 ? QsciScintilla::WrapWord : QsciScintilla::WrapNone);
+        ApplyWrap();
     }
+}
+
+void CQuarryView::ApplyWrap() {
+    // Wrapping lays out every line of the cut copy at once (40 s for 20 MB).
+    setWrapMode(m_nWordWrap != 0 && !longLines_ ? QsciScintilla::WrapWord
+                                                : QsciScintilla::WrapNone);
 }
 
 void CQuarryView::focusInEvent(QFocusEvent* event) {
@@ -185,6 +579,20 @@ void CQuarryView::OnIncreaseFontsize() {
 void CQuarryView::OnWordWrapping() {
     wordWrapEnabled = wordWrapEnabled == 0 ? 1 : 0;
     RewrapIfChanged();
+}
+
+void CQuarryView::OnLineEnds() {
+    lineEndsVisible = !lineEndsVisible;
+    const CQuarryApp* app = CQuarryApp::Instance();
+    if (app == nullptr) {
+        setEolVisibility(lineEndsVisible);
+        return;
+    }
+    for (const CQuarryDoc* doc : app->Documents()) {
+        for (CQuarryView* view : doc->Views()) {
+            view->setEolVisibility(lineEndsVisible);
+        }
+    }
 }
 
 QByteArray CQuarryView::InputBytes(const QString& text) const {
@@ -228,11 +636,32 @@ QByteArray CQuarryView::fromMimeData(const QMimeData* source, bool& rectangular)
 
 QMimeData* CQuarryView::toMimeData(const QByteArray& text, bool /*rectangular*/) const {
     auto* data = new QMimeData;
-    data->setText(DecodeText(text, document_->Text().Format().encoding));
+    // The cut copy's display breaks are not the document's.
+    data->setText(
+        DecodeText(longLines_ ? SelectedBytes() : text, document_->Text().Format().encoding));
     return data;
 }
 
 void CQuarryView::keyPressEvent(QKeyEvent* event) {
+    // bench/editor_compare reads how long a key takes to handle and draw.
+    static const bool timed = qEnvironmentVariableIsSet("QUARRY_KEY_TIMINGS");
+    const int key = event->key();
+    if (!timed || key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt ||
+        key == Qt::Key_Meta) {
+        HandleKey(event);
+        return;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    HandleKey(event);
+    viewport()->repaint();
+    QString name = QKeySequence(event->keyCombination()).toString(QKeySequence::PortableText);
+    name.remove(QLatin1Char(' '));
+    std::fprintf(stderr, "quarry-key %s %.1f ms\n", name.isEmpty() ? "?" : qPrintable(name),
+                 double(timer.nsecsElapsed()) / 1e6);
+}
+
+void CQuarryView::HandleKey(QKeyEvent* event) {
     // Scintilla would take the characters as Latin-1 and lose those of
     // Windows-1252's 0x80..0x9F: the view makes the bytes.
     if (document_->Text().Format().encoding == TextEncoding::Bytes8 && IsTypedText(event) &&
@@ -284,11 +713,11 @@ void CQuarryView::PrintDocument(QPrinter* printer) {
     int from = -1;
     int to = -1;
     if (printer->printRange() == QPrinter::Selection && HasSelection()) {
-        int64_t start = 0;
-        int64_t end = 0;
-        GetSel(start, end);
-        from = LineFromChar(start);
-        to = LineFromChar(end);
+        // Lines of what is shown: the cut copy is what gets printed.
+        from = int(SendScintilla(SCI_LINEFROMPOSITION,
+                                 static_cast<unsigned long>(SendScintilla(SCI_GETSELECTIONSTART))));
+        to = int(SendScintilla(SCI_LINEFROMPOSITION,
+                               static_cast<unsigned long>(SendScintilla(SCI_GETSELECTIONEND))));
     }
     sciPrinter->printRange(this, from, to);
 }
@@ -325,6 +754,7 @@ bool CQuarryView::HandlesCommand(int id) const {
         case ID_VIEW_REDUCE_FONTSIZE:
         case ID_VIEW_INCREASE_FONTSIZE:
         case ID_VIEW_WORD_WRAPPING:
+        case ID_VIEW_LINE_ENDS:
         case ID_NEXT_PANE:
         case ID_PREV_PANE:
         case ID_FILE_PRINT:
@@ -341,11 +771,12 @@ bool CQuarryView::IsCommandEnabled(int id) const {
         case ID_EDIT_UNDO:
             return isUndoAvailable() && !isReadOnly();
         case ID_EDIT_CUT:
+            return HasSelection() && !longLines_;
         case ID_EDIT_COPY:
             return HasSelection();
         case ID_EDIT_PASTE: {
             const QMimeData* data = QApplication::clipboard()->mimeData();
-            return data != nullptr && data->hasText();
+            return data != nullptr && data->hasText() && !longLines_;
         }
         case ID_VIEW_REDUCE_FONTSIZE:
             return editorFontSize >= kReduceFontMinimum;
@@ -357,7 +788,8 @@ bool CQuarryView::IsCommandEnabled(int id) const {
 }
 
 bool CQuarryView::IsCommandChecked(int id) const {
-    return id == ID_VIEW_WORD_WRAPPING && wordWrapEnabled == 1;
+    return (id == ID_VIEW_WORD_WRAPPING && wordWrapEnabled == 1) ||
+           (id == ID_VIEW_LINE_ENDS && lineEndsVisible);
 }
 
 bool CQuarryView::OnCommand(int id) {
@@ -392,6 +824,9 @@ bool CQuarryView::OnCommand(int id) {
             break;
         case ID_VIEW_WORD_WRAPPING:
             OnWordWrapping();
+            break;
+        case ID_VIEW_LINE_ENDS:
+            OnLineEnds();
             break;
         case ID_NEXT_PANE:
             OnNextPane();
@@ -442,24 +877,39 @@ void CQuarryView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CQuarryView::GetSel(int64_t& start, int64_t& end) {
+    // The cuts follow the view's own edits; only a change made elsewhere
+    // needs the copy cut afresh first.
+    if (cutsStale_) {
+        Settle();
+    }
     GetSelectionBytes(this, start, end);
+    start = ByteFromShown(start);
+    end = ByteFromShown(end);
 }
 
 void CQuarryView::SetSel(int64_t start, int64_t end) {
-    SetSelectionBytes(this, start, end);
+    // Scrolling to the caret lays out its line: the copy must be cut first.
+    Settle();
+    const int64_t length = document_->Text().ByteLength();
+    start = std::clamp<int64_t>(start, 0, length);
+    end = std::clamp<int64_t>(end, 0, length);
+    // A selection ending at a cut ends before its display break.
+    SetSelectionBytes(this, ShownFromByte(start), ShownFromByte(end, end > start));
     SendScintilla(SCI_SCROLLCARET);
 }
 
 int CQuarryView::LineFromChar(int64_t byte) {
-    return int(SendScintilla(SCI_LINEFROMPOSITION,
-                             static_cast<unsigned long>(std::max<int64_t>(byte, 0))));
+    // Lines of the document's bytes, whatever is shown.
+    return int(document_->Text().Buffer()->SendScintilla(
+        SCI_LINEFROMPOSITION, static_cast<unsigned long>(std::max<int64_t>(byte, 0))));
 }
 
 int64_t CQuarryView::LineIndex(int line) {
-    if (line < 0 || line >= SendScintilla(SCI_GETLINECOUNT)) {
+    QsciScintilla* buffer = document_->Text().Buffer();
+    if (line < 0 || line >= buffer->SendScintilla(SCI_GETLINECOUNT)) {
         return -1;
     }
-    return SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    return buffer->SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
 }
 
 bool CQuarryView::HasSelection() const {
@@ -467,10 +917,13 @@ bool CQuarryView::HasSelection() const {
 }
 
 QByteArray CQuarryView::SelectedBytes() const {
-    const long start = SendScintilla(SCI_GETSELECTIONSTART);
-    const long end = SendScintilla(SCI_GETSELECTIONEND);
     const std::string_view bytes = document_->Text().Bytes();
-    return QByteArray(bytes.data() + start, qsizetype(end - start));
+    const auto clamp = [&bytes](int64_t offset) {
+        return std::clamp<int64_t>(offset, 0, int64_t(bytes.size()));
+    };
+    const int64_t start = clamp(ByteFromShown(SendScintilla(SCI_GETSELECTIONSTART)));
+    const int64_t end = clamp(ByteFromShown(SendScintilla(SCI_GETSELECTIONEND)));
+    return QByteArray(bytes.data() + start, qsizetype(std::max<int64_t>(end - start, 0)));
 }
 
 }  // namespace quarry

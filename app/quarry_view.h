@@ -1,19 +1,44 @@
 // CQuarryView: the editor of one document window and the control the search
 // commands read, select in and replace in. It shows the document's bytes as
 // they are in the file; positions handed to the search side are byte offsets.
+//
+// Scintilla lays a line out whole before drawing any of it: about a second
+// per megabyte of line here, and again at nearly every click or key. A document with a line longer
+// than kLongLineBytes is therefore shown from a read-only copy in which every
+// line longer than kDisplayLineBytes is cut into display lines (on a UTF-8
+// character start); the document's bytes stay untouched in DocumentText, and
+// every offset the view takes or hands out is an offset of those bytes.
 #pragma once
 
 #include <Qsci/qsciscintilla.h>
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
+class QLabel;
 class QMenu;
 class QPrinter;
 
 namespace quarry {
 
 class CQuarryDoc;
+
+// A line above this length (about 1 s of layout) makes the views show the
+// document read-only, cut into display lines.
+inline constexpr int64_t kLongLineBytes = 512 * 1024;
+// Length of a display line of such a document: a screen of them lays out in
+// about 0.1 s.
+inline constexpr size_t kDisplayLineBytes = 512;
+
+// True when a line (ended by LF, CR or CR LF) of text is longer than limit.
+bool HasLineLongerThan(std::string_view text, size_t limit);
+// The text with a LF put in every limit bytes of each longer line, never
+// before a UTF-8 continuation byte when utf8; cuts receives the offsets of
+// text before which one was put, ascending.
+std::string CutLongLines(std::string_view text, size_t limit, bool utf8,
+                         std::vector<int64_t>& cuts);
 
 class CQuarryView : public QsciScintilla {
     Q_OBJECT
@@ -47,6 +72,16 @@ class CQuarryView : public QsciScintilla {
     void OnReduceFontsize();
     void OnIncreaseFontsize();
     void OnWordWrapping();
+    // View > Line Ends: line ends shown in every view, or in none.
+    void OnLineEnds();
+    static bool lineEndsVisible;
+
+    // The document is shown cut into display lines, read-only.
+    bool ShowsLongLines() const { return longLines_; }
+    // Offsets between the text shown and the document's bytes. A byte at a
+    // cut is shown after the display break, or before it with beforeCut.
+    int64_t ByteFromShown(int64_t shown) const;
+    int64_t ShownFromByte(int64_t byte, bool beforeCut = false) const;
     void OnEditPaste();
     void OnNextPane();
     void OnPrevPane();
@@ -82,9 +117,26 @@ class CQuarryView : public QsciScintilla {
     void focusInEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void RewrapIfChanged();
+    void ApplyWrap();
+    void HandleKey(QKeyEvent* event);
+    // Notes a change of the document's bytes for the next Settle.
+    void OnBytesChanged(int position, int type, const char* text, int length);
+    // Carries an edit of the shown copy (a command's replacement, made
+    // through the view) over to the document's bytes.
+    void OnShownChanged(int position, int type, const char* text, int length);
+    void ScheduleSettle();
+    // Brings what is shown in step with the bytes: enters or leaves the cut
+    // display, or cuts the text afresh after a change.
+    void Settle();
+    void EnterLongLines();
+    void LeaveLongLines();
+    void FillShownCopy();
+    void UpdateNotice();
     // Code page follows the document; how bytes without a glyph of their own
     // are drawn is set per view.
     void ApplyFormat();
@@ -94,6 +146,23 @@ class CQuarryView : public QsciScintilla {
 
     CQuarryDoc* document_;
     QFont editorFont_;
+
+    bool longLines_ = false;
+    // The Scintilla document of the cut copy while longLines_.
+    void* shownDoc_ = nullptr;
+    // Offsets of the bytes before which a display break is shown.
+    std::vector<int64_t> cuts_;
+    bool settlePending_ = false;
+    bool settleQueued_ = false;
+    // cuts_ no longer describe the shown copy: the bytes changed elsewhere.
+    bool cutsStale_ = false;
+    bool filling_ = false;
+    bool mirroring_ = false;
+    bool undoOpen_ = false;
+    // Bytes changed since the last Settle, in normal display.
+    int64_t changedFrom_ = -1;
+    int64_t changedTo_ = -1;
+    QLabel* notice_ = nullptr;
 };
 
 }  // namespace quarry

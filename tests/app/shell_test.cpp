@@ -291,7 +291,7 @@ TEST_F(Shell, MenusMatchTheirTables) {
                            "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 2)),
               QStringList({"&Toolbar", "S&tatusbar", "&Next", "-", "Increase Fontsize\tStrg+Plus",
-                           "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping"}));
+                           "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping", "Line &Ends"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 3)),
               QStringList({"Ne&xt\tF6", "Pre&vious\tShift+F6", "&New Window", "&Cascade", "&Tile",
                            "&Arrange Icons"}));
