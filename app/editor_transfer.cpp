@@ -25,13 +25,12 @@ int32_t StreamOut(CQuarryView* editor, TextBuffer& buffer, int /*format*/) {
 
 void StreamIn(CQuarryView* editor, TextBuffer& buffer, int /*format*/) {
     buffer.readPos = 0;
-    ReplaceAllBytes(editor, std::string_view(buffer.Data(), size_t(std::max(buffer.length, 0))));
+    editor->GetDocument()->Text().StreamIn(buffer);
     buffer.readPos = buffer.length;
 }
 
 void ReplaceSelection(CQuarryView* editor, std::string_view text) {
-    ReplaceSelectionBytes(editor, text);
-    editor->SendScintilla(QsciScintillaBase::SCI_SCROLLCARET);
+    editor->ReplaceSelectedBytes(text);
 }
 
 }  // namespace quarry

@@ -108,8 +108,7 @@ int64_t CMainFrame::LineStart(int64_t line) const {
 
 void CMainFrame::ReplaceSelection(std::string_view bytes) {
     if (CQuarryView* view = TargetView()) {
-        ReplaceSelectionBytes(view, bytes);
-        view->SendScintilla(QsciScintillaBase::SCI_SCROLLCARET);
+        view->ReplaceSelectedBytes(bytes);
     }
 }
 

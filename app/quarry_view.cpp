@@ -219,10 +219,6 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
             [this](int position, int type, const char* bytes, int length) {
                 OnBytesChanged(position, type, bytes, length);
             });
-    connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
-            [this](int position, int type, const char* bytes, int length) {
-                OnShownChanged(position, type, bytes, length);
-            });
     document_->AddView(this);
     if (HasLineLongerThan(text.Bytes(), size_t(kLongLineBytes))) {
         EnterLongLines();
@@ -230,9 +226,6 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
 }
 
 CQuarryView::~CQuarryView() {
-    if (undoOpen_) {
-        document_->Text().Buffer()->SendScintilla(SCI_ENDUNDOACTION);
-    }
     if (shownDoc_ != nullptr) {
         // The windows around may be half gone: nobody hears of the switch.
         const QSignalBlocker quiet(this);
@@ -274,60 +267,20 @@ int64_t CQuarryView::ShownFromByte(int64_t byte, bool beforeCut) const {
 }
 
 void CQuarryView::OnBytesChanged(int position, int type, const char* /*bytes*/, int length) {
-    if ((type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)) == 0) {
+    // Editors tell of a change before making it; the change is in place by
+    // the time Settle runs from the event loop.
+    const bool insert = (type & SC_MOD_BEFOREINSERT) != 0;
+    if (!insert && (type & SC_MOD_BEFOREDELETE) == 0) {
         return;
     }
     if (longLines_) {
-        cutsStale_ = cutsStale_ || !mirroring_;
+        cutsStale_ = true;
     } else {
-        const int64_t end = (type & SC_MOD_INSERTTEXT) != 0 ? int64_t(position) + length : position;
+        const int64_t end = insert ? int64_t(position) + length : position;
         changedFrom_ = changedFrom_ < 0 ? position : std::min<int64_t>(changedFrom_, position);
         changedTo_ = std::max(changedTo_, end);
     }
     ScheduleSettle();
-}
-
-void CQuarryView::OnShownChanged(int position, int type, const char* bytes, int length) {
-    if (!longLines_ || filling_ || (type & (SC_MOD_INSERTTEXT | SC_MOD_DELETETEXT)) == 0) {
-        return;
-    }
-    // Only a command lifts the copy's read-only state (Replace, Replace All);
-    // its edit goes to the bytes, and the copy is cut afresh at Settle.
-    QsciScintilla* buffer = document_->Text().Buffer();
-    Writable writable(buffer);
-    if (!undoOpen_) {
-        buffer->SendScintilla(SCI_BEGINUNDOACTION);
-        undoOpen_ = true;
-    }
-    mirroring_ = true;
-    // Break k is at shown offset cuts_[k] + k.
-    const auto firstAtOrAfter = [this](int64_t shown) {
-        size_t k = 0;
-        while (k < cuts_.size() && cuts_[k] + int64_t(k) < shown) {
-            ++k;
-        }
-        return k;
-    };
-    if ((type & SC_MOD_DELETETEXT) != 0) {
-        const int64_t from = ByteFromShown(position);
-        const int64_t to = ByteFromShown(int64_t(position) + length);
-        buffer->SendScintilla(SCI_DELETERANGE, static_cast<unsigned long>(from), long(to - from));
-        const size_t first = firstAtOrAfter(position);
-        const size_t last = firstAtOrAfter(int64_t(position) + length);
-        cuts_.erase(cuts_.begin() + std::ptrdiff_t(first), cuts_.begin() + std::ptrdiff_t(last));
-        for (size_t k = first; k < cuts_.size(); ++k) {
-            cuts_[k] -= to - from;
-        }
-    } else {
-        const int64_t at = ByteFromShown(position);
-        buffer->SendScintilla(SCI_SETTARGETSTART, static_cast<unsigned long>(at));
-        buffer->SendScintilla(SCI_SETTARGETEND, static_cast<unsigned long>(at));
-        buffer->SendScintilla(SCI_REPLACETARGET, static_cast<unsigned long>(length), bytes);
-        for (size_t k = firstAtOrAfter(position); k < cuts_.size(); ++k) {
-            cuts_[k] += length;
-        }
-    }
-    mirroring_ = false;
 }
 
 void CQuarryView::ScheduleSettle() {
@@ -347,10 +300,6 @@ void CQuarryView::Settle() {
     }
     settlePending_ = false;
     DocumentText& text = document_->Text();
-    if (undoOpen_) {
-        text.Buffer()->SendScintilla(SCI_ENDUNDOACTION);
-        undoOpen_ = false;
-    }
     if (longLines_) {
         if (HasLineLongerThan(text.Bytes(), size_t(kLongLineBytes))) {
             FillShownCopy();
@@ -896,6 +845,18 @@ void CQuarryView::SetSel(int64_t start, int64_t end) {
     // A selection ending at a cut ends before its display break.
     SetSelectionBytes(this, ShownFromByte(start), ShownFromByte(end, end > start));
     SendScintilla(SCI_SCROLLCARET);
+}
+
+void CQuarryView::ReplaceSelectedBytes(std::string_view bytes) {
+    // Made in the document's bytes, whatever is shown: a cut copy follows
+    // at its next Settle.
+    int64_t start = 0;
+    int64_t end = 0;
+    GetSel(start, end);
+    QsciScintilla* buffer = document_->Text().Buffer();
+    SetSelectionBytes(buffer, start, end);
+    ReplaceSelectionBytes(buffer, bytes);
+    SetSel(start, start + int64_t(bytes.size()));
 }
 
 int CQuarryView::LineFromChar(int64_t byte) {

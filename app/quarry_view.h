@@ -107,6 +107,10 @@ class CQuarryView : public QsciScintilla {
     QByteArray SelectedBytes() const;
     // Inserts bytes for the selection as one undo step, caret after them.
     void InsertBytes(std::string_view bytes);
+    // Replaces the selection's bytes in the document as one undo step and
+    // selects what was put in, also while the view shows a cut copy or is
+    // read-only (a command's edit).
+    void ReplaceSelectedBytes(std::string_view bytes);
 
   protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -126,9 +130,6 @@ class CQuarryView : public QsciScintilla {
     void HandleKey(QKeyEvent* event);
     // Notes a change of the document's bytes for the next Settle.
     void OnBytesChanged(int position, int type, const char* text, int length);
-    // Carries an edit of the shown copy (a command's replacement, made
-    // through the view) over to the document's bytes.
-    void OnShownChanged(int position, int type, const char* text, int length);
     void ScheduleSettle();
     // Brings what is shown in step with the bytes: enters or leaves the cut
     // display, or cuts the text afresh after a change.
@@ -157,8 +158,6 @@ class CQuarryView : public QsciScintilla {
     // cuts_ no longer describe the shown copy: the bytes changed elsewhere.
     bool cutsStale_ = false;
     bool filling_ = false;
-    bool mirroring_ = false;
-    bool undoOpen_ = false;
     // Bytes changed since the last Settle, in normal display.
     int64_t changedFrom_ = -1;
     int64_t changedTo_ = -1;

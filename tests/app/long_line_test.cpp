@@ -269,7 +269,7 @@ TEST_F(ShellLongLines, ACommandsReplacementReachesTheBytes) {
     bytes.replace(bytes.size() - 6, 4, "!");
     EXPECT_EQ(BytesOf(view), bytes);
     // Replace All leaves only short lines: the view shows the bytes again, editable.
-    ReplaceAllBytes(view, "short\r\nlines\r\n");
+    view->GetDocument()->Text().StreamIn(std::string_view("short\r\nlines\r\n"));
     QApplication::processEvents();
     EXPECT_EQ(BytesOf(view), QByteArray("short\r\nlines\r\n"));
     EXPECT_FALSE(view->ShowsLongLines());

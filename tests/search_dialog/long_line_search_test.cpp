@@ -19,9 +19,9 @@
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
 #include "res/command_ids.h"
-#include "search/dialog/search_commands.h"
-#include "search/dialog/search_dialog_link.h"
-#include "search/dialog/search_replace_dlg.h"
+#include "search_dialog/search_commands.h"
+#include "search_dialog/search_dialog_link.h"
+#include "search_dialog/search_replace_dlg.h"
 #include "search/host.h"
 #include "ui/expr_combo_box.h"
 #include "ui/message_dlg.h"
@@ -40,7 +40,7 @@ class ShellLongLineSearch : public ::testing::Test {
         QSettings(ProfilePath(), QSettings::IniFormat).clear();
         app = std::make_unique<CQuarryApp>();
         ASSERT_TRUE(app->InitInstance({}));
-        InstallSearchDialog();
+        InstallSearchDialog(*app->MainWnd(), app->HelpFilePath().toStdString());
         SetMessageHandler(OnUiThread([this](const std::string& text, const MessageTitle&,
                                             const std::vector<std::string>&, int) {
             messages.push_back(text);
