@@ -1115,6 +1115,61 @@ TEST_F(SearchDialogTest, TheDesktopsResultsEqualQuarryClisForTheSameFile) {
 }
 #endif
 
+// The selected text on screen without its display breaks.
+std::string ShownSelection(CQuarryView* view) {
+    const long start = view->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
+    const long end = view->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND);
+    const auto* data = static_cast<const char*>(
+        view->SendScintillaPtrResult(QsciScintillaBase::SCI_GETCHARACTERPOINTER));
+    std::string out;
+    for (long i = start; i < end; ++i) {
+        if (data[i] != '\n') {
+            out += data[i];
+        }
+    }
+    return out;
+}
+
+// Fault guarded: a matching found in the bytes and selected at the same
+// offsets of the cut copy marks other bytes than the ones matched, and
+// Replace then overwrites those.
+TEST_F(SearchDialogTest, OnALongLineDocumentSearchSelectsAndReplaceReplacesTheMatchedBytes) {
+    std::string text = "head\n" + std::string(size_t(kLongLineBytes) + 10, 'a') + "\ntail\n";
+    // One matching across the first display break (after byte 5 + 512), one far on.
+    text.replace(514, 6, "key=42");
+    text.replace(300000, 6, "key=77");
+    Active()->GetDocument()->Text().LoadBytes(QByteArray(text.data(), qsizetype(text.size())));
+    Active()->SetSel(0, 0);
+    ASSERT_TRUE(Active()->ShowsLongLines());
+    dlg = Open();
+    ASSERT_NE(dlg, nullptr);
+
+    Expressions("key=(\\d+)", "\\1:key");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{514}, int64_t{520}));
+    EXPECT_EQ(ShownSelection(Active()), "key=42");
+    Expressions("key=(\\d+)", "\\1:key");
+    dlg->RunCommand(kCmdReplace);
+    text.replace(514, 6, "42:key");
+    EXPECT_TRUE(Stream(Active()) == text);
+    Expressions("key=(\\d+)", "\\1:key");
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{300000}, int64_t{300006}));
+    EXPECT_EQ(ShownSelection(Active()), "key=77");
+    // Replace All keeps the line long: the view goes on showing it cut.
+    Expressions("(\\d+:key)|(key=\\d+)", "K");
+    dlg->RunCommand(kCmdReplaceAll);
+    text.replace(300000, 6, "K");
+    text.replace(514, 6, "K");
+    EXPECT_TRUE(Stream(Active()) == text);
+    QApplication::processEvents();
+    EXPECT_TRUE(Active()->ShowsLongLines());
+    EXPECT_TRUE(Active()->isReadOnly());
+    Active()->SetSel(512, 517);
+    EXPECT_EQ(ShownSelection(Active()), "aaKaa");
+    EXPECT_TRUE(messages.empty());
+}
+
 }  // namespace
 }  // namespace quarry
 
