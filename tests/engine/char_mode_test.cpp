@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 #include "engine/expr_node.h"
 #include "engine/matcher.h"
@@ -216,6 +217,35 @@ TEST(CharMode, FastScansFindNonAsciiStarts) {
         {"[é€]x", "€x", 0, kCase, kNoLimit, 1, "0=0,4"},
         {"x[^a]y", "x\xF0\x9F\x98\x80y", 0, kCase, kNoLimit, 1, "0=0,6"},
     });
+}
+
+// Caseless literals with non-ASCII letters are found by a scan for bytes at
+// fixed distances in every case variant, starting a window of attempts
+// before each place found. Faults guarded: a variant of another length (the
+// long s, the Kelvin sign, «ẞ», the lunate epsilon) shifting the places so
+// that the scan misses the matching or starts its window too late; a
+// window clipped at the text start or at the start of the search; a place
+// found in one line that belongs to no matching there.
+TEST(CharMode, CaselessLiteralScanFindsVariantsOfEveryLength) {
+    const std::string pad(20, '.');
+    ExpectMatches({
+        {"straße", pad + "Strasse, STRASSE und ſtraẞe!", 0, kNoCase, kNoLimit, 1, "0=41,50"},
+        {"straße", "ſtraxe, ſtras und STRAßE", 0, kNoCase, kNoLimit, 1, "0=20,27"},
+        {"straße", pad + "ſtraxe, ſtras und STRAßE", 0, kNoCase, kNoLimit, 1, "0=40,47"},
+        {"ſtraße", "STRAẞE", 0, kNoCase, kNoLimit, 1, "0=0,8"},
+        {"ſtraße", "xSTRAẞE", 1, kNoCase, kNoLimit, 1, "0=1,9"},
+        {"straße", pad + "ſtraẞe", 20, kNoCase, kNoLimit, 1, "0=20,29"},
+        {"straße", pad + "ſtraẞe", 21, kNoCase, kNoLimit, 0, ""},
+        {"Ελλάδα", "ελλαδα Ελλαδα ΕΛΛΑΔΑ ϵΛΛΆΔΑ.", 0, kNoCase, kNoLimit, 1, "0=39,51"},
+        {"Ελλάδα", "ελλαδα Ελλαδα ΕΛΛΑΔΑ ϵΛΛΆΔΑ.", 0, kCase, kNoLimit, 0, ""},
+        {"kürze", pad + "Kurze kurze Kürzen", 0, kNoCase, kNoLimit, 1, "0=32,38"},
+        {"kürze", pad + "Kurze kurze \xE2\x84\xAAÜRZE", 0, kNoCase, kNoLimit, 1, "0=32,40"},
+        {"σοφία", pad + "σοφια ΣΟΦΙΑ σοφίας", 0, kNoCase, kNoLimit, 1, "0=42,52"},
+        {"(σ)οφία", pad + "ςΟΦΊΑ", 0, kNoCase, kNoLimit, 1, "0=20,30 1=20,22"},
+    });
+    ExpectMatches({{"über", pad + "Uber\r\nuber UBER\r\nxÜBER", 0, kNoCase, kNoLimit, 1, "0=38,43"},
+                   {"über", pad + "übe\r\nr über", 0, kNoCase, kNoLimit, 1, "0=28,33"}},
+                  true);
 }
 
 // The compiler keeps byte nodes only where a byte is a whole character and
