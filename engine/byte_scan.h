@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -241,6 +242,131 @@ inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsi
         auto mask = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(atA, bitA), wantA),
                                             _mm_cmpeq_epi8(_mm_or_si128(atB, bitB), wantB))));
+        while (mask != 0) {
+            const unsigned char* at = p + __builtin_ctz(mask);
+            if (fits(at)) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+        p += 16;
+    }
+#endif
+    for (; p <= last; ++p) {
+        if (fits(p)) {
+            return p;
+        }
+    }
+    return end;
+}
+
+// A literal whose bytes are known only as sets: each place of the literal
+// admits any byte of its set. Two places, each with at most four bytes,
+// are tested first (values padded with repeats). When both sets are one
+// byte, or two that differ in one bit, the test is (x | bit) == want.
+struct ByteSetLiteral {
+    std::vector<std::array<uint8_t, 32>> sets;
+    size_t a = 0, b = 0;
+    std::array<unsigned char, 4> aValues{}, bValues{};
+    bool bitTests = false;
+    unsigned char aBit = 0, aWant = 0, bBit = 0, bWant = 0;
+};
+
+inline bool ByteSetHas(const std::array<uint8_t, 32>& set, unsigned char c) {
+    return ((set[c >> 3] >> (c & 7)) & 1) != 0;
+}
+
+// Makes places a and b (sets of one to four bytes) the ones the scan tests
+// first.
+inline void SetTestedPlaces(ByteSetLiteral& literal, size_t a, size_t b) {
+    auto fill = [&](size_t place, std::array<unsigned char, 4>& values) {
+        size_t k = 0;
+        for (int c = 0; c < 256 && k < 4; ++c) {
+            if (ByteSetHas(literal.sets[place], static_cast<unsigned char>(c))) {
+                values[k++] = static_cast<unsigned char>(c);
+            }
+        }
+        for (; k < 4; ++k) {
+            values[k] = values[0];
+        }
+    };
+    // One byte, or two that differ in one bit: (x | bit) == want.
+    auto bitTest = [](const std::array<unsigned char, 4>& v, unsigned char& bit,
+                      unsigned char& want) {
+        const auto diff = static_cast<unsigned char>(v[0] ^ v[1]);
+        if (v[2] != v[0] || v[3] != v[0] || (diff & (diff - 1)) != 0) {
+            return false;
+        }
+        bit = diff;
+        want = static_cast<unsigned char>(v[0] | v[1]);
+        return true;
+    };
+    literal.a = a;
+    literal.b = b;
+    fill(a, literal.aValues);
+    fill(b, literal.bValues);
+    literal.bitTests = bitTest(literal.aValues, literal.aBit, literal.aWant) &&
+                       bitTest(literal.bValues, literal.bBit, literal.bWant);
+}
+
+// The first place in [s, end) where every byte of the literal lies in its
+// place's set, or end.
+inline const unsigned char* FindByteSets(const unsigned char* s, const unsigned char* end,
+                                         const ByteSetLiteral& literal) {
+    const size_t n = literal.sets.size();
+    if (n == 0 || static_cast<size_t>(end - s) < n) {
+        return end;
+    }
+    const auto fits = [&](const unsigned char* at) {
+        for (size_t i = 0; i < n; ++i) {
+            if (!ByteSetHas(literal.sets[i], at[i])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const unsigned char* last = end - n;  // the last place the literal fits
+    const unsigned char* p = s;
+#if defined(__SSE2__)
+    const size_t a = literal.a;
+    const size_t b = literal.b;
+    if (literal.bitTests) {
+        const __m128i wantA = _mm_set1_epi8(static_cast<char>(literal.aWant));
+        const __m128i wantB = _mm_set1_epi8(static_cast<char>(literal.bWant));
+        const __m128i bitA = _mm_set1_epi8(static_cast<char>(literal.aBit));
+        const __m128i bitB = _mm_set1_epi8(static_cast<char>(literal.bBit));
+        while (last - p >= 15) {
+            const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + a));
+            const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
+            auto mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(atA, bitA), wantA),
+                                                _mm_cmpeq_epi8(_mm_or_si128(atB, bitB), wantB))));
+            while (mask != 0) {
+                const unsigned char* at = p + __builtin_ctz(mask);
+                if (fits(at)) {
+                    return at;
+                }
+                mask &= mask - 1;
+            }
+            p += 16;
+        }
+    }
+    __m128i va[4];
+    __m128i vb[4];
+    for (size_t k = 0; k < 4; ++k) {
+        va[k] = _mm_set1_epi8(static_cast<char>(literal.aValues[k]));
+        vb[k] = _mm_set1_epi8(static_cast<char>(literal.bValues[k]));
+    }
+    const auto anyOf = [](__m128i chunk, const __m128i* v) {
+        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, v[0]), _mm_cmpeq_epi8(chunk, v[1])),
+                            _mm_or_si128(_mm_cmpeq_epi8(chunk, v[2]), _mm_cmpeq_epi8(chunk, v[3])));
+    };
+    // The places p .. p + 15 read up to p + 15 + n - 1, before end.
+    while (last - p >= 15) {
+        const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + a));
+        const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
+        auto mask =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(anyOf(atA, va), anyOf(atB, vb))));
         while (mask != 0) {
             const unsigned char* at = p + __builtin_ctz(mask);
             if (fits(at)) {

@@ -742,6 +742,31 @@ inline bool IsLineBreak(unsigned char c) {
 const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& info,
                                    const unsigned char* s, const unsigned char* end) {
     const size_t caseBit = static_cast<size_t>(m.caseSensitive & 1);
+    if (caseBit == 0 && !info.charLiteral.sets.empty()) {
+        // A matching at p has those places from p + lead on, for a lead in
+        // the range: it starts in the window from the place found less the
+        // longest lead to the place less the shortest, at a byte it can
+        // begin with.
+        const size_t shortest = info.charLiteralLead[0];
+        const size_t longest = info.charLiteralLead[1];
+        const uint8_t* admits = info.firstBytes[0].data();
+        if (static_cast<size_t>(end - s) <= shortest) {
+            return end;
+        }
+        for (const unsigned char* from = s + shortest;;) {
+            const unsigned char* at = detail::FindByteSets(from, end, info.charLiteral);
+            if (at >= end) {
+                return end;
+            }
+            const unsigned char* p = static_cast<size_t>(at - s) > longest ? at - longest : s;
+            for (; p <= at - shortest; ++p) {
+                if (admits[*p]) {
+                    return p;
+                }
+            }
+            from = at + 1;
+        }
+    }
     const std::string& prefix = info.prefix;
     if (prefix.size() >= 2) {
         if (s >= end) {

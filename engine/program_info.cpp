@@ -6,6 +6,7 @@
 #include "engine/byte_tests.h"
 #include "engine/char_tests.h"
 #include "engine/escapes.h"
+#include "engine/unicode.h"
 
 namespace quarry {
 namespace {
@@ -261,6 +262,163 @@ void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstN
     info.bytePairCount[caseBit] = pairs <= kMaxBytePairs ? pairs : 0;
 }
 
+// How often a byte of UTF-8 text tends to occur, for the character-mode
+// literal scan: a lead byte begins every character of its script block, a
+// continuation byte tells characters apart like an ASCII letter does.
+int Utf8Frequency(unsigned char b) {
+    if (b < 0x80) {
+        return detail::TypicalFrequency(b);
+    }
+    return b < 0xC0 ? 200 : 1000;
+}
+
+// The case variants of a caseless literal node's character, as UTF-8.
+std::vector<std::string> CaseVariants(const ExprNode* n) {
+    std::vector<std::string> variants;
+    if (n->op == EXACTLY) {
+        const unsigned char b = n->link.bytes[0];
+        variants.emplace_back(1, static_cast<char>(b));
+        if (detail::IsAsciiLetter(b)) {
+            variants.emplace_back(1, static_cast<char>(b ^ 0x20));
+        }
+        return variants;
+    }
+    const char32_t c = detail::LiteralChar(n);
+    if (c >= unicode::kStrayByteBase) {
+        variants.emplace_back(reinterpret_cast<const char*>(n->link.bytes),
+                              static_cast<size_t>(n->length));
+        return variants;
+    }
+    for (char32_t partner : unicode::FoldPartners(c)) {
+        unsigned char bytes[4];
+        variants.emplace_back(reinterpret_cast<const char*>(bytes),
+                              static_cast<size_t>(unicode::Encode(partner, bytes)));
+    }
+    return variants;
+}
+
+// Picks, for the scan of ByteSetLiteral, the two places with the rarest byte
+// sets of at most four bytes; returns the expected cost of the scan's stops
+// (lower is better), or -1 when no place qualifies.
+int ChooseTestedPlaces(detail::ByteSetLiteral& literal, size_t leadSpread) {
+    const size_t n = literal.sets.size();
+    std::vector<int> cost(n, -1);
+    for (size_t i = 0; i < n; ++i) {
+        int members = 0;
+        int sum = 0;
+        for (int c = 0; c < 256; ++c) {
+            if (detail::ByteSetHas(literal.sets[i], static_cast<unsigned char>(c))) {
+                ++members;
+                sum += Utf8Frequency(static_cast<unsigned char>(c));
+            }
+        }
+        if (members >= 1 && members <= 4) {
+            cost[i] = sum;
+        }
+    }
+    size_t a = SIZE_MAX;
+    for (size_t i = 0; i < n; ++i) {
+        if (cost[i] >= 0 && (a == SIZE_MAX || cost[i] < cost[a])) {
+            a = i;
+        }
+    }
+    if (a == SIZE_MAX) {
+        return -1;
+    }
+    size_t b = a;
+    for (size_t i = 0; i < n; ++i) {
+        if (i != a && cost[i] >= 0 && (b == a || cost[i] < cost[b])) {
+            b = i;
+        }
+    }
+    detail::SetTestedPlaces(literal, a, b);
+    // A single tested place stops at every one of its bytes; a wide lead
+    // makes every stop cost several attempts.
+    const int second = b == a ? 1500 : cost[b];
+    return cost[a] + second + 150 * static_cast<int>(leadSpread);
+}
+
+// The set of the bytes the variants have at one place: index k from their
+// start, or their last byte (k == SIZE_MAX).
+std::array<uint8_t, 32> PlaceSet(const std::vector<std::string>& variants, size_t k) {
+    std::array<uint8_t, 32> set{};
+    for (const std::string& v : variants) {
+        const auto c = static_cast<unsigned char>(k == SIZE_MAX ? v.back() : v[k]);
+        set[c >> 3] |= static_cast<uint8_t>(1u << (c & 7));
+    }
+    return set;
+}
+
+// The character-mode scan for caseless leading literals (see ProgramInfo).
+// A character whose variants differ in length cuts the run of places at
+// fixed distances: its first byte still ends one run and its last byte
+// begins the next. Of the runs, the one whose scan should stop least often
+// is kept.
+void FindCharLiteral(ProgramInfo& info, const ExprNode* program) {
+    std::vector<std::vector<std::string>> chars;
+    bool folding = false;  // a character node: ASCII folding alone does not serve
+    bool nonAscii = false;
+    for (const ExprNode* n = program; n != nullptr; n = n->next) {
+        if (IsBracket(n->op)) {
+            continue;  // brackets consume nothing
+        }
+        if (n->op != EXACTLY && n->op != UEXACTLY) {
+            break;
+        }
+        folding = folding || n->op == UEXACTLY;
+        nonAscii = nonAscii || (n->op == UEXACTLY && n->link.bytes[0] >= 0x80);
+        chars.push_back(CaseVariants(n));
+    }
+    // Without a non-ASCII character a prefix of two bytes or more is scanned
+    // for as in byte mode.
+    if (!folding || (!nonAscii && info.prefix.size() >= 2)) {
+        return;
+    }
+    int bestCost = -1;
+    size_t before[2] = {0, 0};  // bytes before the current character: fewest, most
+    detail::ByteSetLiteral run;
+    size_t runLead[2] = {0, 0};
+    auto addPlace = [&](const std::array<uint8_t, 32>& set, size_t leastLead, size_t mostLead) {
+        if (run.sets.empty()) {
+            runLead[0] = leastLead;
+            runLead[1] = mostLead;
+        }
+        run.sets.push_back(set);
+    };
+    auto endRun = [&] {
+        if (!run.sets.empty()) {
+            const int cost = ChooseTestedPlaces(run, runLead[1] - runLead[0]);
+            if (cost >= 0 && (bestCost < 0 || cost < bestCost)) {
+                bestCost = cost;
+                info.charLiteral = run;
+                info.charLiteralLead = {runLead[0], runLead[1]};
+            }
+        }
+        run = {};
+    };
+    for (const auto& variants : chars) {
+        size_t shortest = variants[0].size();
+        size_t longest = shortest;
+        for (const std::string& v : variants) {
+            shortest = std::min(shortest, v.size());
+            longest = std::max(longest, v.size());
+        }
+        if (shortest == longest) {
+            for (size_t k = 0; k < shortest; ++k) {
+                addPlace(PlaceSet(variants, k), before[0] + k, before[1] + k);
+            }
+        } else {
+            addPlace(PlaceSet(variants, 0), before[0], before[1]);
+            endRun();
+            addPlace(PlaceSet(variants, SIZE_MAX), before[0] + shortest - 1,
+                     before[1] + longest - 1);
+        }
+        before[0] += shortest;
+        before[1] += longest;
+    }
+    endRun();
+}
+
 }  // namespace
 
 const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFails) {
@@ -389,6 +547,10 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     };
     info.prefixWithoutLetters = withoutLetters(info.prefix);
     info.requiredWithoutLetters = withoutLetters(info.requiredLiteral);
+
+    if (info.charMode) {
+        FindCharLiteral(info, program);
+    }
 
     const ExprNode* lead = program;
     while (lead &&

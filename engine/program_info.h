@@ -66,6 +66,16 @@ struct ProgramInfo {
     bool prefixWithoutLetters = false;
     bool requiredWithoutLetters = false;
 
+    // Character mode, case ignored, when the literal characters a matching
+    // begins with hold a non-ASCII one, or one whose folding leaves ASCII
+    // («k», «s») and the prefix is too short to scan for: places of them at
+    // fixed distances in every case variant, each with the bytes the variants
+    // have there (no sets: no such scan). Variants of earlier characters may
+    // differ in length, so the places begin from charLiteralLead[0] to
+    // charLiteralLead[1] bytes after the matching start.
+    detail::ByteSetLiteral charLiteral;
+    std::array<size_t, 2> charLiteralLead{};
+
     // A greedy or lazy loop over one byte (or character) test that the
     // program begins with (after group openings only), or nullptr. An attempt
     // there that fails has tried the loop's continuation after every byte

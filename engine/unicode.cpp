@@ -3,6 +3,7 @@
 #include "engine/unicode.h"
 
 #include <unicode/uchar.h>
+#include <unicode/uset.h>
 
 #include <algorithm>
 #include <cstring>
@@ -23,9 +24,10 @@ namespace {
 // folding, for the literals that several characters match without case.
 std::vector<std::pair<char32_t, char32_t>> foldedFrom;  // (folding, character), sorted
 
-CharInfo ReadChar(UChar32 c) {
+// What a character reads as, given its general category and whether it is
+// white space.
+CharInfo ReadChar(UChar32 c, int8_t type, bool space) {
     CharInfo info;
-    const int8_t type = u_charType(c);
     if (type == U_UNASSIGNED || type == U_PRIVATE_USE_CHAR || type == U_SURROGATE) {
         return info;  // no properties and no case: most of the code space
     }
@@ -39,7 +41,7 @@ CharInfo ReadChar(UChar32 c) {
     if (type == U_LOWERCASE_LETTER) {
         info.flags |= kLower;
     }
-    if (u_isUWhiteSpace(c)) {
+    if (space) {
         info.flags |= kSpace;
     }
     info.foldDelta = u_foldCase(c, U_FOLD_CASE_DEFAULT) - c;
@@ -53,17 +55,84 @@ bool SameInfo(const CharInfo& a, const CharInfo& b) {
            a.lowerDelta == b.lowerDelta;
 }
 
+constexpr size_t kPages = 0x110000 / 256;
+
+// A run of code points of one general category.
+struct CategoryRun {
+    UChar32 start;
+    UChar32 limit;
+    int8_t type;
+};
+
+// The library lists the code space by runs of one general category far
+// faster than it answers for each code point.
+UBool AddCategoryRun(const void* context, UChar32 start, UChar32 limit, UCharCategory type) {
+    auto& runs = *static_cast<std::vector<CategoryRun>*>(const_cast<void*>(context));
+    runs.push_back({start, limit, static_cast<int8_t>(type)});
+    return true;
+}
+
+// The white-space characters in ascending order, from the library's set;
+// listed is false when it gives none (then each is asked for on its own).
+std::vector<UChar32> WhiteSpaceList(bool& listed) {
+    std::vector<UChar32> list;
+    UErrorCode status = U_ZERO_ERROR;
+    const USet* set = u_getBinaryPropertySet(UCHAR_WHITE_SPACE, &status);
+    listed = U_SUCCESS(status) && set != nullptr;
+    if (!listed) {
+        return list;
+    }
+    for (int32_t i = 0, n = uset_getItemCount(set); i < n; ++i) {
+        UChar32 first = 0;
+        UChar32 last = 0;
+        status = U_ZERO_ERROR;
+        if (uset_getItem(set, i, &first, &last, nullptr, 0, &status) == 0 && U_SUCCESS(status)) {
+            for (UChar32 c = first; c <= last; ++c) {
+                list.push_back(c);
+            }
+        }
+    }
+    return list;
+}
+
 void Build() {
     detail::Tables& t = detail::tables;
-    constexpr size_t kPages = 0x110000 / 256;
     t.pageOf.assign(kPages, 0);
     t.pages.assign(256, CharInfo{});  // page 0: nothing, also for stray bytes
+    std::vector<CategoryRun> runs;
+    u_enumCharTypes(AddCategoryRun, &runs);
+    // Only pages with a code point ReadChar gives anything for are read.
+    std::vector<uint8_t> toRead(kPages, 0);
+    for (const CategoryRun& r : runs) {
+        if (r.type != U_UNASSIGNED && r.type != U_PRIVATE_USE_CHAR && r.type != U_SURROGATE) {
+            for (auto p = static_cast<size_t>(r.start) / 256;
+                 p <= static_cast<size_t>(r.limit - 1) / 256; ++p) {
+                toRead[p] = 1;
+            }
+        }
+    }
+    bool spaceListed = false;
+    const std::vector<UChar32> spaces = WhiteSpaceList(spaceListed);
+    auto nextSpace = spaces.begin();
+    auto run = runs.begin();
     std::map<std::string, uint16_t> known;
     std::vector<CharInfo> page(256);
     for (size_t p = 0; p < kPages; ++p) {
+        if (!toRead[p]) {
+            continue;  // every character there reads as nothing: page 0
+        }
         for (size_t i = 0; i < 256; ++i) {
             const auto c = static_cast<UChar32>(p * 256 + i);
-            page[i] = ReadChar(c);
+            while (run != runs.end() && run->limit <= c) {
+                ++run;
+            }
+            while (nextSpace != spaces.end() && *nextSpace < c) {
+                ++nextSpace;
+            }
+            const int8_t type = run != runs.end() && run->start <= c ? run->type : u_charType(c);
+            const bool space = spaceListed ? nextSpace != spaces.end() && *nextSpace == c
+                                           : u_isUWhiteSpace(c) != 0;
+            page[i] = ReadChar(c, type, space);
             if (page[i].foldDelta != 0) {
                 foldedFrom.emplace_back(static_cast<char32_t>(c + page[i].foldDelta),
                                         static_cast<char32_t>(c));

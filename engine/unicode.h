@@ -45,7 +45,7 @@ struct Tables {
 extern Tables tables;
 }  // namespace detail
 
-// Reads the tables, once per process (some 50 ms); safe to call from any
+// Reads the tables, once per process (a few ms); safe to call from any
 // thread. Whatever compiles or expands in character mode calls it first.
 void LoadTables();
 

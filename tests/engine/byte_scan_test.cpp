@@ -129,6 +129,45 @@ TEST(ByteScan, LiteralScansFindTheFirstPlaceWithAndWithoutCase) {
     }
 }
 
+// The scan over per-place byte sets tests two places sixteen starts at a
+// time (by one bit test, or by comparing up to four bytes) and the rest one
+// by one: every start alignment, both tested places anywhere in the literal
+// (also the same one) and texts that end inside the last block must give the
+// first place where every byte fits its set.
+TEST(ByteScan, ByteSetScanFindsTheFirstPlaceWhereEverySetFits) {
+    std::mt19937 rng(13);
+    for (int round = 0; round < 3000; ++round) {
+        ByteSetLiteral literal;
+        const size_t n = 1 + rng() % 5;
+        for (size_t i = 0; i < n; ++i) {
+            std::array<uint8_t, 32> set{};
+            const std::string members = RandomText(rng, 1 + rng() % 3);
+            for (unsigned char c : members) {
+                set[c >> 3] |= static_cast<uint8_t>(1u << (c & 7));
+            }
+            literal.sets.push_back(set);
+        }
+        SetTestedPlaces(literal, rng() % n, rng() % n);
+        const std::string text = RandomText(rng, rng() % 90);
+        const size_t from = text.empty() ? 0 : rng() % (text.size() + 1);
+        size_t want = from;
+        for (; want + n <= text.size(); ++want) {
+            bool fits = true;
+            for (size_t i = 0; i < n && fits; ++i) {
+                fits = ByteSetHas(literal.sets[i], static_cast<unsigned char>(text[want + i]));
+            }
+            if (fits) {
+                break;
+            }
+        }
+        if (want + n > text.size()) {
+            want = text.size();
+        }
+        EXPECT_EQ(Offset(FindByteSets(U(text) + from, U(text) + text.size(), literal), text), want)
+            << text;
+    }
+}
+
 TEST(ByteScan, NoCaseScanTestsTwoDistinctBytesOfTheLiteral) {
     const FoldedLiteral folded = FoldLiteral("Holmes");
     EXPECT_NE(folded.a, folded.b);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 #include "engine/expr_node.h"
 #include "engine/matcher.h"
@@ -218,6 +219,35 @@ TEST(CharMode, FastScansFindNonAsciiStarts) {
     });
 }
 
+// Caseless literals with non-ASCII letters are found by a scan for bytes at
+// fixed distances in every case variant, starting a window of attempts
+// before each place found. Faults guarded: a variant of another length (the
+// long s, the Kelvin sign, «ẞ», the lunate epsilon) shifting the places so
+// that the scan misses the matching or starts its window too late; a
+// window clipped at the text start or at the start of the search; a place
+// found in one line that belongs to no matching there.
+TEST(CharMode, CaselessLiteralScanFindsVariantsOfEveryLength) {
+    const std::string pad(20, '.');
+    ExpectMatches({
+        {"straße", pad + "Strasse, STRASSE und ſtraẞe!", 0, kNoCase, kNoLimit, 1, "0=41,50"},
+        {"straße", "ſtraxe, ſtras und STRAßE", 0, kNoCase, kNoLimit, 1, "0=20,27"},
+        {"straße", pad + "ſtraxe, ſtras und STRAßE", 0, kNoCase, kNoLimit, 1, "0=40,47"},
+        {"ſtraße", "STRAẞE", 0, kNoCase, kNoLimit, 1, "0=0,8"},
+        {"ſtraße", "xSTRAẞE", 1, kNoCase, kNoLimit, 1, "0=1,9"},
+        {"straße", pad + "ſtraẞe", 20, kNoCase, kNoLimit, 1, "0=20,29"},
+        {"straße", pad + "ſtraẞe", 21, kNoCase, kNoLimit, 0, ""},
+        {"Ελλάδα", "ελλαδα Ελλαδα ΕΛΛΑΔΑ ϵΛΛΆΔΑ.", 0, kNoCase, kNoLimit, 1, "0=39,51"},
+        {"Ελλάδα", "ελλαδα Ελλαδα ΕΛΛΑΔΑ ϵΛΛΆΔΑ.", 0, kCase, kNoLimit, 0, ""},
+        {"kürze", pad + "Kurze kurze Kürzen", 0, kNoCase, kNoLimit, 1, "0=32,38"},
+        {"kürze", pad + "Kurze kurze \xE2\x84\xAAÜRZE", 0, kNoCase, kNoLimit, 1, "0=32,40"},
+        {"σοφία", pad + "σοφια ΣΟΦΙΑ σοφίας", 0, kNoCase, kNoLimit, 1, "0=42,52"},
+        {"(σ)οφία", pad + "ςΟΦΊΑ", 0, kNoCase, kNoLimit, 1, "0=20,30 1=20,22"},
+    });
+    ExpectMatches({{"über", pad + "Uber\r\nuber UBER\r\nxÜBER", 0, kNoCase, kNoLimit, 1, "0=38,43"},
+                   {"über", pad + "übe\r\nr über", 0, kNoCase, kNoLimit, 1, "0=28,33"}},
+                  true);
+}
+
 // The compiler keeps byte nodes only where a byte is a whole character and
 // compares as the character would: the fast scans rely on that. Fault
 // guarded: «k» compiled to a byte literal could never match the Kelvin sign;
@@ -277,6 +307,36 @@ TEST(CharModeRewrite, CaseConversionMapsCharacters) {
                           groups.data(), out, TextMode::kUtf8),
             ExpandStatus::kDone);
         EXPECT_EQ(Printable(out), Printable(c.output));
+    }
+}
+
+// The tables are built from the library's runs of one general category and
+// its set of white space, reading only pages that hold assigned characters.
+// Fault guarded: a page or a run skipped or misaligned by that shortcut,
+// so that its characters lose their properties or case mappings.
+TEST(CharModeTables, AgreeWithTheLibraryAtEveryCodePoint) {
+    unicode::LoadTables();
+    int differ = 0;
+    for (UChar32 c = 0; c <= 0x10FFFF && differ < 10; ++c) {
+        const int8_t type = u_charType(c);
+        const bool none = type == U_UNASSIGNED || type == U_PRIVATE_USE_CHAR || type == U_SURROGATE;
+        const uint32_t mask = U_MASK(type);
+        uint8_t flags = 0;
+        if (!none) {
+            flags |= (mask & (U_GC_L_MASK | U_GC_ND_MASK)) != 0 ? unicode::kAlnum : 0;
+            flags |= type == U_UPPERCASE_LETTER ? unicode::kUpper : 0;
+            flags |= type == U_LOWERCASE_LETTER ? unicode::kLower : 0;
+            flags |= u_isUWhiteSpace(c) ? unicode::kSpace : 0;
+        }
+        const auto ch = static_cast<char32_t>(c);
+        const auto fold = static_cast<char32_t>(none ? c : u_foldCase(c, U_FOLD_CASE_DEFAULT));
+        const auto upper = static_cast<char32_t>(none ? c : u_toupper(c));
+        const auto lower = static_cast<char32_t>(none ? c : u_tolower(c));
+        if (unicode::Flags(ch) != flags || unicode::Fold(ch) != fold ||
+            unicode::ToUpper(ch) != upper || unicode::ToLower(ch) != lower) {
+            ADD_FAILURE() << "U+" << std::hex << c;
+            ++differ;
+        }
     }
 }
 
