@@ -17,7 +17,8 @@ CChildFrame::CChildFrame(CQuarryView* view, QWidget* parent) : QMdiSubWindow(par
     setWindowIcon(DocumentIcon());
     connect(view_, &QsciScintilla::cursorPositionChanged, this, &CChildFrame::OnSelectionChange);
     connect(view_, &QsciScintilla::selectionChanged, this, &CChildFrame::OnSelectionChange);
-    connect(view_->GetDocument(), &CQuarryDoc::TitleChanged, this, &CChildFrame::UpdateTitle);
+    // Heard through the view: a closed window loses its view before it goes.
+    connect(view_->GetDocument(), &CQuarryDoc::TitleChanged, view_, [this] { UpdateTitle(); });
     UpdateTitle();
 }
 
@@ -32,7 +33,7 @@ void CChildFrame::ActivateFrame() {
 void CChildFrame::UpdateTitle() {
     CQuarryDoc* doc = view_->GetDocument();
     const auto& views = doc->Views();
-    QString title = doc->GetTitle();
+    QString title = doc->ShownTitle();
     if (views.size() > 1) {
         title += QStringLiteral(":%1").arg(views.indexOf(view_) + 1);
     }

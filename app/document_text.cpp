@@ -103,6 +103,8 @@ DocumentText::DocumentText(QObject* parent) : QObject(parent), buffer_(MakeBuffe
     buffer_->setAttribute(Qt::WA_DontShowOnScreen);
     buffer_->SendScintilla(Sci::SCI_SETWRAPMODE, static_cast<unsigned long>(Sci::SC_WRAP_NONE));
     buffer_->SendScintilla(Sci::SCI_SETMODEVENTMASK, kModificationEvents);
+    connect(buffer_.get(), &QsciScintilla::modificationChanged, this,
+            &DocumentText::ModifiedChanged);
     connect(buffer_.get(), &QsciScintillaBase::SCN_MODIFIED, this,
             [this](int, int type, const char*, int, int, int, int, int, int token, int) {
                 OnModified(type, token);
@@ -251,6 +253,7 @@ void DocumentText::SetModified(bool modified) {
     if (!modified) {
         buffer_->SendScintilla(Sci::SCI_SETSAVEPOINT);
     }
+    emit ModifiedChanged();
 }
 
 void DocumentText::SetReadOnly(bool readOnly) {

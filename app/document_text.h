@@ -93,6 +93,8 @@ class DocumentText : public QObject {
     // The bytes changed: once for the changes made since control was last
     // in the event loop, emitted from there.
     void Changed();
+    // IsModified() may have changed.
+    void ModifiedChanged();
 
   private:
     void Widen(QsciScintillaBase* editor);

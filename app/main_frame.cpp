@@ -324,11 +324,25 @@ void CMainFrame::OnSubWindowActivated() {
 }
 
 void CMainFrame::UpdateFrameTitle() {
-    QString title = LoadString(IDR_MAINFRAME);
+    // The resource's padding would double the space before the dash.
+    QString title = LoadString(IDR_MAINFRAME).trimmed();
     if (CQuarryView* view = ActiveView()) {
-        title += QStringLiteral(" - ") + view->GetDocument()->GetTitle();
+        title += QStringLiteral(" - ") + view->GetDocument()->ShownTitle();
     }
-    setWindowTitle(title);
+    if (title != windowTitle()) {
+        settingTitle_ = true;
+        setWindowTitle(title);
+        settingTitle_ = false;
+    }
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A maximised document window appends " - [its title]" to ours; the
+    // document is named once.
+    if (event->type() == QEvent::WindowTitleChange && !settingTitle_) {
+        UpdateFrameTitle();
+    }
 }
 
 void CMainFrame::UpdateToolbarState() {

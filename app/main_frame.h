@@ -104,6 +104,7 @@ class CMainFrame : public QMainWindow, public SearchTarget {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -129,6 +130,7 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     CChildFrame* lastActive_ = nullptr;
 
     CQuarryView* TargetView() const;
+    bool settingTitle_ = false;
     bool busy_ = false;
     QPointer<CQuarryDoc> pinnedDoc_;
     QPointer<CQuarryView> pinnedView_;

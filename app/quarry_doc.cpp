@@ -20,6 +20,8 @@ namespace quarry {
 
 CQuarryDoc::CQuarryDoc(QObject* parent) : QObject(parent) {
     connect(&text_, &DocumentText::EncodingWidened, this, &CQuarryDoc::OnEncodingWidened);
+    // The windows mark a modified document in their titles.
+    connect(&text_, &DocumentText::ModifiedChanged, this, &CQuarryDoc::TitleChanged);
 }
 
 void CQuarryDoc::SetTitle(const QString& title) {
@@ -29,6 +31,10 @@ void CQuarryDoc::SetTitle(const QString& title) {
 
 bool CQuarryDoc::IsModified() const {
     return text_.IsModified();
+}
+
+QString CQuarryDoc::ShownTitle() const {
+    return IsModified() ? QStringLiteral("*") + title_ : title_;
 }
 
 void CQuarryDoc::SetModifiedFlag(bool modified) {

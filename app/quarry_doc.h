@@ -20,6 +20,8 @@ class CQuarryDoc : public QObject {
     DocumentText& Text() { return text_; }
 
     QString GetTitle() const { return title_; }
+    // The title as windows show it: with a leading "*" while modified.
+    QString ShownTitle() const;
     void SetTitle(const QString& title);
     QString GetPathName() const { return path_; }
     bool IsModified() const;

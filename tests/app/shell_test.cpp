@@ -151,7 +151,7 @@ TEST_F(Shell, StartupRunsInOrderAndOpensNew1) {
     ASSERT_EQ(app->Documents().size(), 1);
     EXPECT_EQ(app->Documents().front()->GetTitle(), "new1");
     EXPECT_TRUE(frame->isVisible());
-    EXPECT_EQ(frame->windowTitle(), " Quarry!  - new1");
+    EXPECT_EQ(frame->windowTitle(), "Quarry! - new1");
     ASSERT_NE(frame->MDIGetActive(), nullptr);
     EXPECT_TRUE(frame->MDIGetActive()->isMaximized());
     EXPECT_TRUE(frame->ShowsDocumentMenu());
@@ -314,7 +314,7 @@ TEST_F(Shell, MenusMatchTheirTables) {
                            "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 1)), QStringList({"&Toolbar", "&Status Bar"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 2)), QStringList({"&Help Topics", "-", "&About Quarry!..."}));
-    EXPECT_EQ(frame->windowTitle(), " Quarry! ");
+    EXPECT_EQ(frame->windowTitle(), "Quarry!");
 }
 
 TEST_F(Shell, AcceleratorTableAndKeypadOnlyFontKeys) {
@@ -637,7 +637,26 @@ TEST_F(Shell, NewWindowShowsTheSameDocument) {
     EXPECT_TRUE(frame->MDIGetActive()->close());
     QApplication::processEvents();
     EXPECT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(frame->MDIGetActive()->windowTitle(), "*new1");
+}
+
+// Fault: the titles did not change after an edit or a Replace All, so nothing
+// showed that closing would ask; and the frame's title had a double space.
+TEST_F(Shell, AModifiedDocumentIsMarkedInTheTitlesUntilSavedOrUndone) {
+    Start();
+    CQuarryView* view = Active();
+    EXPECT_EQ(frame->windowTitle(), "Quarry! - new1");
+    ReplaceSelection(view, "text");
+    EXPECT_EQ(frame->MDIGetActive()->windowTitle(), "*new1");
+    EXPECT_EQ(frame->windowTitle(), "Quarry! - *new1");
+    view->SendScintilla(QsciScintillaBase::SCI_UNDO);
     EXPECT_EQ(frame->MDIGetActive()->windowTitle(), "new1");
+    EXPECT_EQ(frame->windowTitle(), "Quarry! - new1");
+    // A text never saved but worth keeping is marked too.
+    view->GetDocument()->SetModifiedFlag(true);
+    EXPECT_EQ(frame->windowTitle(), "Quarry! - *new1");
+    view->GetDocument()->SetModifiedFlag(false);
+    EXPECT_EQ(frame->windowTitle(), "Quarry! - new1");
 }
 
 TEST_F(Shell, SaveWritesTheBytesItRead) {
