@@ -105,6 +105,45 @@ inline const unsigned char* FindInRange(const unsigned char* s, const unsigned c
     return end;
 }
 
+#if defined(__SSE2__)
+// The candidate scan the literal finders share: sixteen places at a time from
+// p, candidates(p) marks in a bit each the places of p .. p + 15 worth
+// testing whole, and the first of them that fits is returned. Null once
+// fewer than sixteen places are left before last; p is then the first place
+// not yet tried.
+template <typename Candidates, typename Fits>
+inline const unsigned char* ScanSixteenAtATime(const unsigned char*& p, const unsigned char* last,
+                                               const Candidates& candidates, const Fits& fits) {
+    while (last - p >= 15) {
+        auto mask = static_cast<unsigned>(candidates(p));
+        while (mask != 0) {
+            const unsigned char* at = p + __builtin_ctz(mask);
+            if (fits(at)) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+        p += 16;
+    }
+    return nullptr;
+}
+
+// Candidates where the byte at offset a, with the bits bitA set, is wantA,
+// and the same at b.
+inline auto FoldedPairCandidates(size_t a, unsigned char wantA, unsigned char bitA, size_t b,
+                                 unsigned char wantB, unsigned char bitB) {
+    return [a, b, wantA = _mm_set1_epi8(static_cast<char>(wantA)),
+            bitA = _mm_set1_epi8(static_cast<char>(bitA)),
+            wantB = _mm_set1_epi8(static_cast<char>(wantB)),
+            bitB = _mm_set1_epi8(static_cast<char>(bitB))](const unsigned char* p) {
+        const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + a));
+        const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
+        return _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(atA, bitA), wantA),
+                                               _mm_cmpeq_epi8(_mm_or_si128(atB, bitB), wantB)));
+    };
+}
+#endif
+
 // A rough idea of how often a byte occurs in text (higher: more often), to
 // pick the byte of a literal that a scan stops at least.
 inline int TypicalFrequency(unsigned char b) {
@@ -231,25 +270,10 @@ inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsi
 #if defined(__SSE2__)
     const size_t a = literal.a;
     const size_t b = literal.b;
-    const __m128i wantA = _mm_set1_epi8(static_cast<char>(small[a]));
-    const __m128i wantB = _mm_set1_epi8(static_cast<char>(small[b]));
-    const __m128i bitA = _mm_set1_epi8(static_cast<char>(bits[a]));
-    const __m128i bitB = _mm_set1_epi8(static_cast<char>(bits[b]));
     // The places p .. p + 15 read up to p + 15 + n - 1, before end.
-    while (last - p >= 15) {
-        const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + a));
-        const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
-        auto mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(atA, bitA), wantA),
-                                            _mm_cmpeq_epi8(_mm_or_si128(atB, bitB), wantB))));
-        while (mask != 0) {
-            const unsigned char* at = p + __builtin_ctz(mask);
-            if (fits(at)) {
-                return at;
-            }
-            mask &= mask - 1;
-        }
-        p += 16;
+    if (const unsigned char* at = ScanSixteenAtATime(
+            p, last, FoldedPairCandidates(a, small[a], bits[a], b, small[b], bits[b]), fits)) {
+        return at;
     }
 #endif
     for (; p <= last; ++p) {
@@ -331,24 +355,12 @@ inline const unsigned char* FindByteSets(const unsigned char* s, const unsigned 
     const size_t a = literal.a;
     const size_t b = literal.b;
     if (literal.bitTests) {
-        const __m128i wantA = _mm_set1_epi8(static_cast<char>(literal.aWant));
-        const __m128i wantB = _mm_set1_epi8(static_cast<char>(literal.bWant));
-        const __m128i bitA = _mm_set1_epi8(static_cast<char>(literal.aBit));
-        const __m128i bitB = _mm_set1_epi8(static_cast<char>(literal.bBit));
-        while (last - p >= 15) {
-            const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + a));
-            const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
-            auto mask = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(atA, bitA), wantA),
-                                                _mm_cmpeq_epi8(_mm_or_si128(atB, bitB), wantB))));
-            while (mask != 0) {
-                const unsigned char* at = p + __builtin_ctz(mask);
-                if (fits(at)) {
-                    return at;
-                }
-                mask &= mask - 1;
-            }
-            p += 16;
+        if (const unsigned char* at =
+                ScanSixteenAtATime(p, last,
+                                   FoldedPairCandidates(a, literal.aWant, literal.aBit, b,
+                                                        literal.bWant, literal.bBit),
+                                   fits)) {
+            return at;
         }
     }
     __m128i va[4];
@@ -362,19 +374,13 @@ inline const unsigned char* FindByteSets(const unsigned char* s, const unsigned 
                             _mm_or_si128(_mm_cmpeq_epi8(chunk, v[2]), _mm_cmpeq_epi8(chunk, v[3])));
     };
     // The places p .. p + 15 read up to p + 15 + n - 1, before end.
-    while (last - p >= 15) {
-        const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + a));
-        const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
-        auto mask =
-            static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(anyOf(atA, va), anyOf(atB, vb))));
-        while (mask != 0) {
-            const unsigned char* at = p + __builtin_ctz(mask);
-            if (fits(at)) {
-                return at;
-            }
-            mask &= mask - 1;
-        }
-        p += 16;
+    const auto candidates = [&](const unsigned char* at) {
+        const __m128i atA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + a));
+        const __m128i atB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + b));
+        return _mm_movemask_epi8(_mm_and_si128(anyOf(atA, va), anyOf(atB, vb)));
+    };
+    if (const unsigned char* at = ScanSixteenAtATime(p, last, candidates, fits)) {
+        return at;
     }
 #endif
     for (; p <= last; ++p) {
