@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "search/text_buffer.h"
 
 namespace quarry::cli {
 
@@ -16,9 +17,7 @@ inline constexpr int kExitNoMatching = 1;
 inline constexpr int kExitError = 2;
 inline constexpr int kExitInterrupted = 130;
 
-// The most content a TextBuffer can hold: its capacity is a positive 32-bit
-// number and must exceed the length by more than one byte.
-inline constexpr int64_t kMaxInputBytes = INT32_MAX - 2;
+inline constexpr int64_t kMaxInputBytes = kMaxTextBytes;
 
 struct RunIo {
     int in = 0;

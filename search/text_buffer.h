@@ -13,6 +13,11 @@ namespace quarry {
 using BlockAllocator = void* (*)(void* block, size_t bytes);
 extern BlockAllocator textBufferAllocator;
 
+// The most content a TextBuffer can hold: its capacity is a positive 32-bit
+// number and must exceed the length by more than one byte. Every front end
+// searches texts up to this size and refuses larger ones.
+inline constexpr int64_t kMaxTextBytes = INT32_MAX - 2;
+
 class TextBuffer {
   public:
     TextBuffer();                       // growStep and capacity 1024

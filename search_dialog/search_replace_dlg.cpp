@@ -89,8 +89,6 @@ std::vector<std::string> ToUtf8(const QStringList& list) {
 // A result goes into the editor in pieces this large, the events handled in
 // between: Cancel is heard and the windows repaint while a big one loads.
 constexpr int32_t kResultPiece = 2 << 20;
-// The most the search core takes: offsets are 32-bit and a result needs room.
-constexpr int64_t kMaxSearchedBytes = INT32_MAX - 16;
 
 }  // namespace
 
@@ -679,7 +677,7 @@ std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std:
     }
     // Searched in place: the document takes no edits while the command runs.
     const std::string_view text = target_.Text();
-    if (text.size() > size_t(kMaxSearchedBytes)) {
+    if (text.size() > size_t(kMaxTextBytes)) {
         ShowMessage(kTextTooLargeText);
         return kStatusNotWritten;
     }
@@ -742,7 +740,7 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
         return 0;
     }
     const std::string_view input = target_.Text();
-    if (input.size() > size_t(kMaxSearchedBytes)) {
+    if (input.size() > size_t(kMaxTextBytes)) {
         // Searching a part as if it were the whole could write the part back.
         ShowMessage(kTextTooLargeText);
         notWritten_ = true;
@@ -751,7 +749,8 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
     if (Cancelled()) {
         return 0;
     }
-    TextBuffer output(int32_t(input.size()) + 5);
+    // As large as the text to start with, within what a buffer can hold.
+    TextBuffer output(int32_t(std::min<int64_t>(int64_t(input.size()) + 5, INT32_MAX)));
     const SearchOptions options = ReadOptions();
     const std::string lineBreak = target_.LineBreak();
     LoopResult result;

@@ -22,6 +22,7 @@
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
 #include "res/command_ids.h"
+#include "tests/app/save_support.h"
 
 namespace quarry {
 namespace {
@@ -151,13 +152,7 @@ TEST_F(ShellLongLines, ShownCutAndReadOnlyWithANoticeAndSavedByteForByte) {
     EXPECT_FALSE(marked(static_cast<unsigned long>(lines - 2)));
     EXPECT_GT(view->SendScintilla(Sci::SCI_GETMARGINWIDTHN, 1UL), 0);
     // The bytes, not the copy, are saved.
-    CQuarryDoc* doc = app->Documents().front();
-    doc->SetModifiedFlag(true);
-    frame->OnCommand(ID_FILE_SAVE);
-    EXPECT_FALSE(doc->IsModified());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), bytes);
+    EXPECT_EQ(SaveAndReadBack(frame, app->Documents().front(), path), bytes);
 }
 
 // Fault guarded: a search selecting its matching by byte offsets in a view

@@ -41,6 +41,7 @@
 #include "res/images.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
+#include "tests/app/save_support.h"
 #include "ui/manual.h"
 #include "ui/message_dlg.h"
 
@@ -669,13 +670,7 @@ TEST_F(Shell, SaveWritesTheBytesItRead) {
         file.write(bytes);
     }
     Start({path});
-    CQuarryDoc* doc = app->Documents().front();
-    doc->SetModifiedFlag(true);
-    frame->OnCommand(ID_FILE_SAVE);
-    EXPECT_FALSE(doc->IsModified());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), bytes);
+    EXPECT_EQ(SaveAndReadBack(frame, app->Documents().front(), path), bytes);
 }
 
 TEST_F(Shell, PrintsOnPagesWithHalfInchMargins) {
