@@ -392,6 +392,12 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     auto expression = std::make_unique<CExpression>(options.expression.c_str(), &host, mode);
     if (expression->m_nState == CExpression::kInvalid) {
         errors.Line("Invalid expression");
+        std::string why = "quarry-cli: invalid expression '" + EscapeControls(options.expression) +
+                          "': " + CompileStatusText(expression->compileStatus());
+        if (expression->compileOffset() >= 0) {
+            why += " (at offset " + std::to_string(expression->compileOffset()) + ")";
+        }
+        errors.Line(why);
         return kExitError;
     }
     if (options.rewrite) {

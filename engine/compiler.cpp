@@ -59,6 +59,16 @@ class ListBuilder {
         return n;
     }
 
+    // Records why the expression is rejected (the first reason found stands)
+    // and returns false, for the parsers to return.
+    bool Fail(CompileStatus why) {
+        if (status_ == CompileStatus::kOk) {
+            status_ = why;
+        }
+        return false;
+    }
+    CompileStatus status() const { return status_; }
+
     // Hands the finished list to the caller.
     ExprNode* Release() {
         ExprNode* f = first_;
@@ -67,16 +77,19 @@ class ListBuilder {
     }
 
   private:
-    ExprNode* NewNode(int16_t op) const {
+    ExprNode* NewNode(int16_t op) {
         ExprNode* n = new (std::nothrow) ExprNode{};
         if (n) {
             n->op = op;
             n->mode = mode_;
+        } else {
+            Fail(CompileStatus::kNoMemory);
         }
         return n;
     }
 
     TextMode mode_;
+    CompileStatus status_ = CompileStatus::kOk;
     ExprNode* first_ = nullptr;
     ExprNode* last_ = nullptr;
 };
@@ -84,7 +97,7 @@ class ListBuilder {
 bool AppendOperand(ListBuilder& list, int16_t op, const unsigned char* bytes, int16_t length) {
     unsigned char* copy = new (std::nothrow) unsigned char[length];
     if (!copy) {
-        return false;
+        return list.Fail(CompileStatus::kNoMemory);
     }
     std::memcpy(copy, bytes, length);
     ExprNode* n = list.Append(op);
@@ -194,19 +207,19 @@ bool ParseClass(const unsigned char*& p, ListBuilder& list) {
     for (;;) {
         unsigned char c = *p;
         if (c == 0) {
-            return false;
+            return list.Fail(CompileStatus::kUnclosedClass);
         }
         ++p;
         if (c == ']') {
             if (rangePending) {
-                return false;
+                return list.Fail(CompileStatus::kBadRange);
             }
             break;
         }
         if (c == '\\') {
             const unsigned char letter = *p;
             if (letter == 0) {
-                return false;
+                return list.Fail(CompileStatus::kUnclosedClass);
             }
             ++p;
             if (IsSetEscape(letter)) {
@@ -215,7 +228,7 @@ bool ParseClass(const unsigned char*& p, ListBuilder& list) {
             }
             const int r = ParseByteEscape(p, letter, c);
             if (r < 0) {
-                return false;
+                return list.Fail(CompileStatus::kBadNumericEscape);
             }
             if (r == 0) {
                 c = letter;
@@ -223,7 +236,7 @@ bool ParseClass(const unsigned char*& p, ListBuilder& list) {
         }
         if (rangePending) {
             if (c < rangeStart) {
-                return false;
+                return list.Fail(CompileStatus::kBadRange);
             }
             for (int b = rangeStart; b <= c; ++b) {
                 set[b >> 3] |= static_cast<unsigned char>(1u << (b & 7));
@@ -244,7 +257,7 @@ bool ParseClass(const unsigned char*& p, ListBuilder& list) {
 bool ParseEscape(const unsigned char*& p, ListBuilder& list) {
     const unsigned char letter = *p;
     if (letter == 0) {
-        return false;
+        return list.Fail(CompileStatus::kTrailingBackslash);
     }
     ++p;
     int16_t op = -1;
@@ -285,7 +298,7 @@ bool ParseEscape(const unsigned char*& p, ListBuilder& list) {
     }
     unsigned char byte = letter;
     if (ParseByteEscape(p, letter, byte) < 0) {
-        return false;
+        return list.Fail(CompileStatus::kBadNumericEscape);
     }
     return AppendLiteral(list, byte);
 }
@@ -425,7 +438,8 @@ struct CharClassBuilder {
         }
         const size_t size = detail::kClassHeader + merged.size() * 8;
         if (size > 0x7FFF) {
-            return false;  // beyond what a node's length can tell
+            return list.Fail(
+                CompileStatus::kClassTooLarge);  // beyond what a node's length can tell
         }
         std::vector<unsigned char> operand(size, 0);
         std::memcpy(operand.data(), low, kSetBytes);
@@ -456,19 +470,19 @@ bool ParseCharClass(const unsigned char*& p, ListBuilder& list) {
     char32_t rangeStart = 0;
     for (;;) {
         if (*p == 0) {
-            return false;
+            return list.Fail(CompileStatus::kUnclosedClass);
         }
         char32_t c = TakeChar(p);
         if (c == ']') {
             if (rangePending) {
-                return false;
+                return list.Fail(CompileStatus::kBadRange);
             }
             break;
         }
         if (c == '\\') {
             const unsigned char letter = *p;
             if (letter == 0) {
-                return false;
+                return list.Fail(CompileStatus::kUnclosedClass);
             }
             if (IsSetEscape(letter)) {
                 ++p;
@@ -479,7 +493,7 @@ bool ParseCharClass(const unsigned char*& p, ListBuilder& list) {
             unsigned char byte = 0;
             const int r = ParseByteEscape(after, letter, byte);
             if (r < 0) {
-                return false;
+                return list.Fail(CompileStatus::kBadNumericEscape);
             }
             if (r > 0) {
                 p = after;
@@ -490,7 +504,7 @@ bool ParseCharClass(const unsigned char*& p, ListBuilder& list) {
         }
         if (rangePending) {
             if (c < rangeStart) {
-                return false;
+                return list.Fail(CompileStatus::kBadRange);
             }
             cls.Add(rangeStart, c);
             rangePending = false;
@@ -509,7 +523,7 @@ bool ParseCharClass(const unsigned char*& p, ListBuilder& list) {
 bool ParseCharEscape(const unsigned char*& p, ListBuilder& list) {
     const unsigned char letter = *p;
     if (letter == 0) {
-        return false;
+        return list.Fail(CompileStatus::kTrailingBackslash);
     }
     int16_t op = -1;
     switch (letter) {
@@ -552,7 +566,7 @@ bool ParseCharEscape(const unsigned char*& p, ListBuilder& list) {
     unsigned char byte = 0;
     const int r = ParseByteEscape(after, letter, byte);
     if (r < 0) {
-        return false;
+        return list.Fail(CompileStatus::kBadNumericEscape);
     }
     if (r > 0) {
         p = after;
@@ -567,7 +581,7 @@ bool ParseCharEscape(const unsigned char*& p, ListBuilder& list) {
 bool ApplyOperator(ListBuilder& list, const ExprNode* boundary, unsigned char opChar) {
     ExprNode* last = list.last();
     if (last == nullptr || last == boundary) {
-        return false;  // nothing before the operator
+        return list.Fail(CompileStatus::kMissingOperand);  // nothing before the operator
     }
     ExprNode* first = last;
     if (IsClosingBracket(last->op)) {
@@ -580,7 +594,7 @@ bool ApplyOperator(ListBuilder& list, const ExprNode* boundary, unsigned char op
             }
         }
         if (first == boundary) {
-            return false;
+            return list.Fail(CompileStatus::kMissingOperand);
         }
     }
     const bool loop = opChar == '*' || opChar == '@' || opChar == '+' || opChar == '#';
@@ -590,7 +604,7 @@ bool ApplyOperator(ListBuilder& list, const ExprNode* boundary, unsigned char op
             consuming = IsConsuming(n->op);
         }
         if (!consuming) {
-            return false;
+            return list.Fail(CompileStatus::kLoopOverNothing);
         }
     }
 
@@ -815,26 +829,31 @@ void DumpCharClass(std::string& out, const unsigned char* cls) {
 
 }  // namespace
 
-ExprNode* CompileExpression(const char* text, TextMode mode) {
+CompileResult Compile(const char* text, TextMode mode) {
+    CompileResult result;
     if (text == nullptr) {
-        return nullptr;
+        result.status = CompileStatus::kNoExpression;
+        return result;
     }
     const bool chars = mode == TextMode::kUtf8;
-    if (chars) {
-        unicode::LoadTables();
-    }
     ListBuilder list(mode);
     std::vector<OpenBracket> open;
     int groupCounter = 0;
     auto closeGroup = [&]() {
         const OpenBracket top = open.back();
         open.pop_back();
-        return list.last() != top.node && list.Append(top.closeOp) != nullptr;  // «()» fails
+        if (list.last() == top.node) {
+            return list.Fail(CompileStatus::kEmptyGroup);  // «()»
+        }
+        return list.Append(top.closeOp) != nullptr;
     };
 
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const auto* start = reinterpret_cast<const unsigned char*>(text);
+    const auto* p = start;
+    const unsigned char* token = p;  // where the construct being read begins
     bool ok = true;
     while (ok && *p) {
+        token = p;
         const unsigned char c = *p++;
         switch (c) {
             case '*':
@@ -863,7 +882,7 @@ ExprNode* CompileExpression(const char* text, TextMode mode) {
             case '(': {
                 // The group table has slots for groups 1 to 63 only.
                 if (++groupCounter > kMaxGroups) {
-                    ok = false;
+                    ok = list.Fail(CompileStatus::kTooManyGroups);
                     break;
                 }
                 ExprNode* n = list.Append(static_cast<int16_t>(OPEN + groupCounter));
@@ -907,17 +926,64 @@ ExprNode* CompileExpression(const char* text, TextMode mode) {
         }
     }
 done:
+    if (ok) {
+        token = p;
+    }
     while (ok && !open.empty()) {
         ok = closeGroup();  // a group left open closes at the end of the text
     }
-    if (!ok || list.first() == nullptr || list.Append(END) == nullptr) {
-        return nullptr;
+    if (ok && list.first() == nullptr) {
+        ok = list.Fail(CompileStatus::kEmpty);
+        token = nullptr;
+    }
+    if (!ok || list.Append(END) == nullptr) {
+        result.status = list.status();
+        if (result.status != CompileStatus::kNoMemory && token != nullptr) {
+            result.offset = static_cast<int32_t>(token - start);
+        }
+        return result;
     }
     int32_t index = 0;
     for (ExprNode* n = list.first(); n; n = n->next) {
         n->index = index++;
     }
-    return list.Release();
+    result.program = list.Release();
+    return result;
+}
+
+ExprNode* CompileExpression(const char* text, TextMode mode) {
+    return Compile(text, mode).program;
+}
+
+const char* CompileStatusText(CompileStatus status) {
+    switch (status) {
+        case CompileStatus::kOk:
+            return "no fault";
+        case CompileStatus::kNoExpression:
+        case CompileStatus::kEmpty:
+            return "there is nothing to search for";
+        case CompileStatus::kMissingOperand:
+            return "an operator has nothing before it to apply to";
+        case CompileStatus::kLoopOverNothing:
+            return "a loop repeats something that takes up no text";
+        case CompileStatus::kEmptyGroup:
+            return "a group is empty";
+        case CompileStatus::kTooManyGroups:
+            return "more than 63 numbered groups";
+        case CompileStatus::kUnclosedClass:
+            return "a class has no closing ]";
+        case CompileStatus::kBadRange:
+            return "a class range runs backwards or has no end";
+        case CompileStatus::kTrailingBackslash:
+            return "a backslash ends the expression";
+        case CompileStatus::kBadNumericEscape:
+            return "a numeric escape lacks its digits";
+        case CompileStatus::kClassTooLarge:
+            return "a class has too many ranges";
+        case CompileStatus::kNoMemory:
+            return "not enough memory";
+    }
+    return "unknown fault";
 }
 
 void FreeExpression(ExprNode* program) {

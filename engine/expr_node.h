@@ -132,10 +132,41 @@ inline bool SetHas(const unsigned char* set, unsigned char b) {
     return (set[b >> 3] >> (b & 7)) & 1;
 }
 
-// Compiles a zero-terminated expression. Returns the first node of the
-// program, or nullptr for an absent, empty or invalid expression. In
-// character mode the expression itself is UTF-8 text.
+// Why an expression gives no program.
+enum class CompileStatus : uint8_t {
+    kOk,
+    kNoExpression,       // no text at all (a null pointer)
+    kEmpty,              // nothing to match: an empty text, or one that starts with «)» or «}»
+    kMissingOperand,     // an operator with nothing before it in its sequence («*a», «(|b)»)
+    kLoopOverNothing,    // a loop whose operand consumes nothing («^*», «a?*»)
+    kEmptyGroup,         // «()», «{}», or a group left open with nothing in it
+    kTooManyGroups,      // a 64th numbered group
+    kUnclosedClass,      // «[» without its «]»
+    kBadRange,           // a class range running backwards or left open («[z-a]», «[a-]»)
+    kTrailingBackslash,  // «\» as the last byte
+    kBadNumericEscape,   // «\x», «\N» or «\o» without all of its digits
+    kClassTooLarge,      // a character class with more ranges than a node can hold
+    kNoMemory,
+};
+
+struct CompileResult {
+    ExprNode* program = nullptr;  // owned by the caller (FreeExpression)
+    CompileStatus status = CompileStatus::kOk;
+    // Byte offset in the text of what was rejected: the operator, bracket,
+    // escape or class at fault, or the text's length for what was still open
+    // at its end; -1 when the status names no place.
+    int32_t offset = -1;
+};
+
+// Compiles a zero-terminated expression. In character mode the expression
+// itself is UTF-8 text.
+CompileResult Compile(const char* text, TextMode mode = TextMode::kBytes);
+
+// The program alone: nullptr for an absent, empty or invalid expression.
 ExprNode* CompileExpression(const char* text, TextMode mode = TextMode::kBytes);
+
+// The user's words for a status, to follow "invalid expression: ".
+const char* CompileStatusText(CompileStatus status);
 
 // Releases every node of a program and their operand bytes.
 void FreeExpression(ExprNode* program);

@@ -213,9 +213,6 @@ bool Expand(const char* rewrite, const unsigned char* text, int32_t textLength,
 ExpandStatus ExpandRewrite(const char* rewrite, const unsigned char* text, int32_t textLength,
                            const int32_t* groups, std::string& result, TextMode mode) {
     result.clear();
-    if (mode == TextMode::kUtf8) {
-        unicode::LoadTables();
-    }
     try {
         return Expand(rewrite, text, textLength, groups, result, mode) ? ExpandStatus::kDone
                                                                        : ExpandStatus::kFault;

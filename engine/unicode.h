@@ -6,8 +6,9 @@
 // stray byte b gets the value kStrayByteBase + b, above every code point, so
 // that it equals only itself and belongs to no property.
 //
-// The properties come from ICU, read once into a two-stage table on first
-// use, so the matcher never calls into the library while it runs.
+// The properties come from ICU, written into a two-stage table at build time
+// (tools/make_unicode_tables.cpp): nothing is loaded when a process starts,
+// and the matcher never calls into the library.
 #pragma once
 
 #include <cstddef>
@@ -36,30 +37,30 @@ struct CharInfo {
 };
 
 namespace detail {
-struct Tables {
-    std::vector<uint16_t> pageOf;  // per 256 code points: index of its page
-    std::vector<CharInfo> pages;   // 256 entries per page; page 0 has no properties
-    uint8_t asciiFlags[128] = {};  // the flags of ASCII again, one load away
+inline constexpr size_t kPageCount = 0x110000 / 256;
+extern const uint16_t kPageOf[kPageCount];  // per 256 code points: index of its page
+extern const CharInfo kPageData[];          // 256 entries per page; page 0 has no properties
+extern const size_t kPageDataSize;
+extern const uint8_t kAsciiFlags[128];  // the flags of ASCII again, one load away
+// Characters whose folding is not themselves, by folding: the inverse of the
+// folding, for the literals that several characters match without case.
+struct FoldedFrom {
+    char32_t folding;
+    char32_t character;
 };
-// Filled by LoadTables; read without a guard on the hot path.
-extern Tables tables;
+extern const FoldedFrom kFoldedFrom[];  // sorted
+extern const size_t kFoldedFromSize;
 }  // namespace detail
 
-// Reads the tables, once per process (a few ms); safe to call from any
-// thread. Whatever compiles or expands in character mode calls it first.
-void LoadTables();
-
-// The properties of a character value (stray bytes have none). Only after
-// LoadTables.
+// The properties of a character value (stray bytes have none).
 inline const CharInfo& Info(char32_t c) {
-    const detail::Tables& t = detail::tables;
     if (c >= kStrayByteBase) {
-        return t.pages[0];
+        return detail::kPageData[0];
     }
-    return t.pages[static_cast<size_t>(t.pageOf[c >> 8]) * 256 + (c & 0xFF)];
+    return detail::kPageData[static_cast<size_t>(detail::kPageOf[c >> 8]) * 256 + (c & 0xFF)];
 }
 inline uint8_t Flags(char32_t c) {
-    return c < 128 ? detail::tables.asciiFlags[c] : Info(c).flags;
+    return c < 128 ? detail::kAsciiFlags[c] : Info(c).flags;
 }
 inline char32_t Fold(char32_t c) {
     return static_cast<char32_t>(static_cast<int32_t>(c) + Info(c).foldDelta);

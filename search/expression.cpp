@@ -35,7 +35,10 @@ CExpression::CExpression(const char* pattern, SearchHost* host, TextMode mode)
     : m_strPattern(pattern ? pattern : ""), host_(host), mode_(mode) {
     m_pGroups = new int32_t[kGroupSlots];
     std::fill(m_pGroups, m_pGroups + kGroupSlots, -1);
-    m_pProgram = CompileExpression(pattern, mode_);
+    const CompileResult compiled = Compile(pattern, mode_);
+    m_pProgram = compiled.program;
+    compileStatus_ = compiled.status;
+    compileOffset_ = compiled.offset;
     if (m_pProgram == nullptr) {
         m_nState = kInvalid;
     }
@@ -170,6 +173,13 @@ LoopResult CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& ou
         return {};
     }
     TextBuffer expansion;
+    // A rewrite without escapes is its own expansion at every matching: a
+    // loop over many short matchings («.» by «X») spends its time there.
+    const bool literalRewrite = rewriteText == nullptr || std::strchr(rewriteText, '\\') == nullptr;
+    const std::string_view literal = rewriteText != nullptr ? rewriteText : "";
+    if (literal.size() > size_t{INT32_MAX}) {
+        return {SearchOutcome::kOutputShort, 0};
+    }
     LineHint line;
     const char* src = text + start;
     int32_t count = 0;
@@ -193,12 +203,13 @@ LoopResult CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& ou
             emptyAt = d;  // an empty matching is counted, not replaced, and ends the run
             break;
         }
-        if (!Rewrite(rewriteText, expansion)) {
+        if (!literalRewrite && !Rewrite(rewriteText, expansion)) {
             return {SearchOutcome::kOutputShort, count};
         }
         const int32_t pieceStart = output.Length();
         if (!output.Append(src, static_cast<int32_t>(text + d - src)) ||
-            !output.Append(expansion.Data(), expansion.Length())) {
+            !(literalRewrite ? output.Append(literal.data(), static_cast<int32_t>(literal.size()))
+                             : output.Append(expansion.Data(), expansion.Length()))) {
             // The output ends behind the last whole replacement.
             TruncateTo(output, pieceStart);
             return {SearchOutcome::kOutputShort, count};
@@ -218,11 +229,9 @@ bool CExpression::Rewrite(const char* rewriteText, TextBuffer& output) {
     if (m_pText == nullptr || m_pGroups == nullptr) {
         return true;
     }
-    int32_t groups[kGroupSlots];
-    std::memcpy(groups, m_pGroups, sizeof groups);
     std::string bytes;
     const ExpandStatus status =
-        ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, groups, bytes, mode_);
+        ExpandRewrite(rewriteText, Bytes(m_pText), textLength_, m_pGroups, bytes, mode_);
     if (status == ExpandStatus::kNoMemory) {
         return false;
     }

@@ -85,6 +85,10 @@ class CExpression {
     // commands refuse a faulty one before they run.
     RewriteCheck CheckRewrite(const char* rewriteText) const;
 
+    // Why the pattern gave no program (kOk when it did), and where.
+    CompileStatus compileStatus() const { return compileStatus_; }
+    int32_t compileOffset() const { return compileOffset_; }
+
     bool PollCancel();
     void ReportProgress(int percent);
     void ReportLineProgress(int percent);
@@ -101,6 +105,8 @@ class CExpression {
             int32_t searchLimit, bool lineMode, bool lineProgress, LineHint* lineHint = nullptr);
 
     SearchHost* host_;
+    CompileStatus compileStatus_ = CompileStatus::kOk;
+    int32_t compileOffset_ = -1;
     bool cancelled_ = false;  // the host asked to stop during this search
     TextMode mode_;
     ProgramInfo info_;        // the program's analysis, made once for every search

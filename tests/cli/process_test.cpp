@@ -291,15 +291,24 @@ TEST_F(CliProcess, DoubleDashLetsTheExpressionStartWithADash) {
 
 TEST_F(CliProcess, RefusesBadExpressionsAndCommandLines) {
     const std::string file = WriteFile("in.txt", "abc");
-    EXPECT_OUTCOME(Run({"", file}), 2, "", "Invalid expression\n");
-    EXPECT_OUTCOME(Run({"*a", file}), 2, "", "Invalid expression\n");
-    EXPECT_OUTCOME(Run({"--rewrite", "x", "a()", file}), 2, "", "Invalid expression\n");
+    // Each refusal says why and where, after the words the dialog uses too.
+    EXPECT_OUTCOME(Run({"", file}), 2, "",
+                   "Invalid expression\nquarry-cli: invalid expression '': there is nothing to "
+                   "search for\n");
+    EXPECT_OUTCOME(Run({"*a", file}), 2, "",
+                   "Invalid expression\nquarry-cli: invalid expression '*a': an operator has "
+                   "nothing before it to apply to (at offset 0)\n");
+    EXPECT_OUTCOME(Run({"--rewrite", "x", "a()", file}), 2, "",
+                   "Invalid expression\nquarry-cli: invalid expression 'a()': a group is empty "
+                   "(at offset 2)\n");
     EXPECT_OUTCOME(Run({}), 2, "", "quarry-cli: missing EXPRESSION\n" + kTryHelp);
     EXPECT_OUTCOME(
         Run({"--limit", "x", "a", file}), 2, "",
         "quarry-cli: option '--limit' needs a number from 0 to 2147483647, not 'x'\n" + kTryHelp);
     // An invalid expression is reported before any file is looked at.
-    EXPECT_OUTCOME(Run({"*a", Path("missing.txt")}), 2, "", "Invalid expression\n");
+    EXPECT_OUTCOME(Run({"*a", Path("missing.txt")}), 2, "",
+                   "Invalid expression\nquarry-cli: invalid expression '*a': an operator has "
+                   "nothing before it to apply to (at offset 0)\n");
 }
 
 TEST_F(CliProcess, HelpAndVersion) {

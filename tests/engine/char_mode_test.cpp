@@ -310,12 +310,11 @@ TEST(CharModeRewrite, CaseConversionMapsCharacters) {
     }
 }
 
-// The tables are built from the library's runs of one general category and
-// its set of white space, reading only pages that hold assigned characters.
-// Fault guarded: a page or a run skipped or misaligned by that shortcut,
-// so that its characters lose their properties or case mappings.
+// The tables are written at build time from the library's runs of one
+// general category, pages that read alike stored once. Fault guarded: a page
+// or a run skipped, misaligned or shared wrongly, so that its characters lose
+// their properties or case mappings.
 TEST(CharModeTables, AgreeWithTheLibraryAtEveryCodePoint) {
-    unicode::LoadTables();
     int differ = 0;
     for (UChar32 c = 0; c <= 0x10FFFF && differ < 10; ++c) {
         const int8_t type = u_charType(c);
@@ -341,7 +340,6 @@ TEST(CharModeTables, AgreeWithTheLibraryAtEveryCodePoint) {
 }
 
 TEST(CharModeTables, ComeFromTheLibrary) {
-    unicode::LoadTables();
     EXPECT_EQ(unicode::Fold(U'Σ'), U'σ');
     EXPECT_EQ(unicode::Fold(U'ς'), U'σ');
     EXPECT_EQ(unicode::Fold(0x130), char32_t{0x130});

@@ -425,102 +425,94 @@ TEST(Compiler, UnterminatedGroupsCloseAtTheEnd) {
 // Invalid expressions
 // ---------------------------------------------------------------------------
 
-TEST(Compiler, AbsentOrEmptyText) {
-    EXPECT_EQ(CompileExpression(nullptr), nullptr);
-    EXPECT_FALSE(Program(""));
-    // Nothing before the first unmatched closing bracket.
-    EXPECT_FALSE(Program(")"));
-    EXPECT_FALSE(Program("}a"));
-}
-
-void ExpectInvalid(const std::vector<std::string>& expressions) {
+// Each rejection says why, so that callers can tell the user. Fault
+// guarded: a failure path that returns without its reason, or with another
+// path's reason.
+void ExpectRejected(CompileStatus status, const std::vector<std::string>& expressions,
+                    TextMode mode = TextMode::kBytes) {
     for (const std::string& e : expressions) {
-        EXPECT_FALSE(Program(e)) << "«" << Printable(e) << "» compiled";
+        const CompileResult r = Compile(e.c_str(), mode);
+        EXPECT_EQ(r.program, nullptr) << "«" << Printable(e) << "» compiled";
+        FreeExpression(r.program);
+        EXPECT_EQ(r.status, status) << "«" << Printable(e) << "»";
     }
 }
 
+void ExpectRejectedBothModes(CompileStatus status, const std::vector<std::string>& expressions) {
+    ExpectRejected(status, expressions, TextMode::kBytes);
+    ExpectRejected(status, expressions, TextMode::kUtf8);
+}
+
+TEST(Compiler, AbsentOrEmptyText) {
+    EXPECT_EQ(Compile(nullptr).status, CompileStatus::kNoExpression);
+    // Nothing before the first unmatched closing bracket.
+    ExpectRejectedBothModes(CompileStatus::kEmpty, {"", ")", "}a"});
+}
+
 TEST(Compiler, InvalidEscapes) {
-    ExpectInvalid({
-        "\\",
-        "a\\",
-        "(a\\",
-        // Missing, cut-off or wrong digits of numeric escapes.
-        R"(\x)",
-        R"(\x4)",
-        R"(\xG1)",
-        R"(\x4G)",
-        R"(\x4\)",
-        R"(\x-1)",
-        R"(\N)",
-        R"(\N06)",
-        R"(\N6a5)",
-        R"(\N06\)",
-        R"(\o)",
-        R"(\o10)",
-        R"(\o8)",
-        R"(\o108)",
-        R"(\o1 1)",
-    });
+    ExpectRejectedBothModes(CompileStatus::kTrailingBackslash, {"\\", "a\\", "(a\\"});
+    // Missing, cut-off or wrong digits of numeric escapes.
+    ExpectRejectedBothModes(
+        CompileStatus::kBadNumericEscape,
+        {R"(\x)",    R"(\x4)",   R"(\xG1)",  R"(\x4G)",   R"(\x4\)",   R"(\x-1)", R"(\N)",
+         R"(\N06)",  R"(\N6a5)", R"(\N06\)", R"(\o)",     R"(\o10)",   R"(\o8)",  R"(\o108)",
+         R"(\o1 1)", R"([\x4])", R"([\x])",  R"([\xG1])", R"([\N06])", R"([\o9])"});
 }
 
 TEST(Compiler, InvalidClasses) {
-    ExpectInvalid({
-        "[",
-        "[a",
-        "[^",
-        "[a-",
-        "[\\",
-        "[a\\",
-        R"([\x4])",
-        R"([\x])",
-        R"([\xG1])",
-        R"([\N06])",
-        R"([\o9])",
-        // Ranges left pending at «]» or running backwards.
-        "[a-]",
-        "[ab-]",
-        R"([a-\d])",
-        R"([a-\s])",
-        "[z-a]",
-        R"([\xFF-\x00])",
-        R"([a-\]])",
-    });
+    ExpectRejectedBothModes(CompileStatus::kUnclosedClass,
+                            {"[", "[a", "[^", "[a-", "[\\", "[a\\", "[ä"});
+    // Ranges left pending at «]» or running backwards.
+    ExpectRejectedBothModes(CompileStatus::kBadRange, {"[a-]", "[ab-]", R"([a-\d])", R"([a-\s])",
+                                                       "[z-a]", R"([\xFF-\x00])", R"([a-\]])"});
 }
 
 TEST(Compiler, InvalidOperators) {
-    ExpectInvalid({
-        // Nothing before the operator.
-        "*",
-        "+",
-        "?",
-        "@",
-        "#",
-        "|",
-        "*a",
-        "|a",
-        "(*a)",
-        "a(|b)",
-        "{?}",
-        // Loops over operands that consume nothing.
-        "^*",
-        "$+",
-        "<@",
-        ">#",
-        R"(\C*)",
-        R"(\c+)",
-        R"((\C)+)",
-        "{^$}*",
-        "a?*",
-        "a**",
-        "a*+",
-        "a|*",
-        "(a?)?*",
-        "a|@",
-    });
+    // Nothing before the operator.
+    ExpectRejectedBothModes(CompileStatus::kMissingOperand,
+                            {"*", "+", "?", "@", "#", "|", "*a", "|a", "(*a)", "a(|b)", "{?}"});
+    // Loops over operands that consume nothing.
+    ExpectRejectedBothModes(CompileStatus::kLoopOverNothing,
+                            {"^*", "$+", "<@", ">#", R"(\C*)", R"(\c+)", R"((\C)+)", "{^$}*", "a?*",
+                             "a**", "a*+", "a|*", "(a?)?*", "a|@"});
 }
 
 TEST(Compiler, EmptyGroups) {
-    ExpectInvalid({"()", "{}", "(}", "{)", "a()", "(()a)", "({})", "((", "a("});
+    ExpectRejectedBothModes(CompileStatus::kEmptyGroup,
+                            {"()", "{}", "(}", "{)", "a()", "(()a)", "({})", "((", "a("});
+}
+
+TEST(Compiler, TooManyGroups) {
+    std::string groups;
+    for (int i = 0; i < kMaxGroups; ++i) {
+        groups += "(a)";
+    }
+    EXPECT_TRUE(Program(groups));
+    ExpectRejectedBothModes(CompileStatus::kTooManyGroups, {groups + "(a)"});
+}
+
+// The offset names the construct at fault, or the end for what the end left
+// open, so that a front end can point at it.
+TEST(Compiler, RejectionsSayWhere) {
+    struct Case {
+        const char* expression;
+        int32_t offset;
+    };
+    for (const Case& c : std::vector<Case>{{"ab*+", 3},
+                                           {"ab(|c)", 3},
+                                           {"ab[cd", 2},
+                                           {"a[z-a]", 1},
+                                           {"abc\\", 3},
+                                           {"a\\x4", 1},
+                                           {"a()", 2},
+                                           {"a(b(", 4},
+                                           {"", -1}}) {
+        for (TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+            const CompileResult r = Compile(c.expression, mode);
+            FreeExpression(r.program);
+            EXPECT_EQ(r.offset, c.offset) << "«" << c.expression << "»";
+        }
+    }
 }
 
 }  // namespace
