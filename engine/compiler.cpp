@@ -16,6 +16,7 @@
 #include "engine/char_tests.h"
 #include "engine/escapes.h"
 #include "engine/expr_node.h"
+#include "engine/syntax.h"
 #include "engine/unicode.h"
 
 namespace quarry {
@@ -152,46 +153,21 @@ void AddSetEscape(unsigned char* set, unsigned char letter) {
 }
 
 bool IsSetEscape(unsigned char c) {
-    return std::strchr("sSdDwWUL", c) != nullptr && c != 0;
+    return syntax::EscapeOf(c).kind == syntax::EscapeKind::kSet;
 }
 
 // A single-byte escape («\n», «\x41», ...). Returns 1 with the byte, 0 when the
 // letter is not one of them, -1 for a bad numeric escape.
 int ParseByteEscape(const unsigned char*& p, unsigned char letter, unsigned char& out) {
-    switch (letter) {
-        case 'a':
-            out = 7;
-            return 1;
-        case 'b':
-            out = 8;
-            return 1;
-        case 'e':
-            out = 27;
-            return 1;
-        case 'f':
-            out = 12;
-            return 1;
-        case 'n':
-            out = 10;
-            return 1;
-        case 'r':
-            out = 13;
-            return 1;
-        case 't':
-            out = 9;
-            return 1;
-        case 'v':
-            out = 11;
-            return 1;
-        case 'N':
-            return ParseNumericEscape(p, 3, 10, out) ? 1 : -1;
-        case 'o':
-            return ParseNumericEscape(p, 3, 8, out) ? 1 : -1;
-        case 'x':
-            return ParseNumericEscape(p, 2, 16, out) ? 1 : -1;
-        default:
-            return 0;
+    const syntax::Escape e = syntax::EscapeOf(letter);
+    if (e.kind == syntax::EscapeKind::kByte) {
+        out = e.byte;
+        return 1;
     }
+    if (e.kind == syntax::EscapeKind::kNumeric) {
+        return ParseNumericEscape(p, e.digits, e.base, out) ? 1 : -1;
+    }
+    return 0;
 }
 
 // Parses the members after «[» up to and including «]».

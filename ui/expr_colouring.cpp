@@ -1,5 +1,7 @@
 #include "ui/expr_colouring.h"
 
+#include "engine/syntax.h"
+
 namespace quarry {
 namespace {
 
@@ -10,9 +12,17 @@ bool IsHex(char16_t c) {
     return IsDecimal(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
 
-constexpr QStringView kSearchEscapes = u"abfnsSwWdDULCcrtvexNo";
-constexpr QStringView kSearchOperators = u".*?+|@#";
+// The escape letters of the search language and its operators are the
+// compiler's own (engine/syntax.h); these rewrite letters are only coloured.
 constexpr QStringView kRewriteEscapes = u"rnts";
+
+syntax::Escape SearchEscapeOf(char16_t c) {
+    return c < 0x80 ? syntax::EscapeOf(static_cast<unsigned char>(c)) : syntax::Escape{};
+}
+
+bool IsSearchOperator(char16_t c) {
+    return c < 0x80 && syntax::kOperators.find(static_cast<char>(c)) != std::string_view::npos;
+}
 
 // Appends display characters and follows the group the suffix names.
 class Builder {
@@ -90,19 +100,18 @@ void ColourSearch(QStringView s, ExprColouring& out) {
                 break;
             }
             const char16_t e = s[++i].unicode();
-            if (kSearchEscapes.contains(QChar(e))) {
-                b.Add(e, (e == u'c' || e == u'C') ? kExprOperator : kExprEscape);
-                int digits = 0;
-                if (e == u'x') {
-                    while (digits < 2 && i + 1 < length && IsHex(s[i + 1].unicode())) {
-                        b.Add(s[++i].unicode(), kExprEscape);
-                        ++digits;
-                    }
-                } else if (e == u'N' || e == u'o') {
-                    while (digits < 3 && i + 1 < length && IsDecimal(s[i + 1].unicode())) {
-                        b.Add(s[++i].unicode(), kExprEscape);
-                        ++digits;
-                    }
+            const syntax::Escape escape = SearchEscapeOf(e);
+            if (escape.kind != syntax::EscapeKind::kNone) {
+                b.Add(e,
+                      escape.kind == syntax::EscapeKind::kCaseSwitch ? kExprOperator : kExprEscape);
+                // Up to the escape's number of digits, shown as typed (octal
+                // ones like decimal ones): whether they are valid is the
+                // compiler's to say.
+                auto isDigit = escape.base == 16 ? IsHex : IsDecimal;
+                for (int digits = 0;
+                     digits < escape.digits && i + 1 < length && isDigit(s[i + 1].unicode());
+                     ++digits) {
+                    b.Add(s[++i].unicode(), kExprEscape);
                 }
             } else {
                 b.Add(e, inClass ? kExprClass : kExprBlack);
@@ -128,7 +137,7 @@ void ColourSearch(QStringView s, ExprColouring& out) {
         }
         if (c == u'(' || c == u')') {
             b.Add(c, kExprGroup);
-        } else if (kSearchOperators.contains(QChar(c))) {
+        } else if (IsSearchOperator(c)) {
             b.Add(c, kExprOperator);
         } else {
             b.Add(c, kExprBlack);

@@ -1,12 +1,15 @@
 // Compiler tests: each valid expression is checked against the listing of the
 // node program it must produce, and each invalid one must yield no program.
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/escapes.h"
 #include "engine/expr_node.h"
+#include "engine/syntax.h"
 #include "test_support.h"
 
 namespace quarry {
@@ -160,6 +163,35 @@ TEST(Compiler, OtherEscapesAreTheByteItself) {
         {R"(\E\u\z\1)", {"0 EXACTLY E", "1 EXACTLY u", "2 EXACTLY z", "3 EXACTLY 1", "4 END"}},
         {R"(\ )", {"0 EXACTLY \\x20", "1 END"}},
     });
+}
+
+// The fields colour escapes by the token table; the compiler must read by the
+// same one. Fault guarded: a letter the compiler treats as an escape that the
+// table (and so the colouring) calls plain, or the other way round.
+TEST(Compiler, EscapeLettersAreThoseOfTheTokenTable) {
+    std::string escapes;
+    for (int c = 0; c < 128; ++c) {
+        const auto b = static_cast<char>(c);
+        if (!detail::IsWordByte(static_cast<unsigned char>(c))) {
+            continue;
+        }
+        for (TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+            const Program escaped(std::string{'\\', b} + "000", mode);
+            const Program plain(std::string{b} + "000", mode);
+            const bool itself =
+                escaped && DumpExpression(escaped.get()) == DumpExpression(plain.get());
+            EXPECT_EQ(!itself, syntax::EscapeOf(static_cast<unsigned char>(c)).kind !=
+                                   syntax::EscapeKind::kNone)
+                << "«\\" << b << "»";
+        }
+        if (syntax::EscapeOf(static_cast<unsigned char>(c)).kind != syntax::EscapeKind::kNone) {
+            escapes += b;
+        }
+    }
+    // The language's escape letters, as its users are told them.
+    std::string documented = "abfnsSwWdDULCcrtvexNo";
+    std::sort(documented.begin(), documented.end());
+    EXPECT_EQ(escapes, documented);
 }
 
 // ---------------------------------------------------------------------------
