@@ -324,7 +324,14 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const int32_t savedCase = m.caseSensitive;
     const int wanted = ExactByteOf(m, test);
-    for (const unsigned char* k = e; k > start; --k) {
+    // A run given back in part leaves the continuation to begin on a run
+    // byte, which it cannot: then only the whole run is tried.
+    const unsigned char* last = m.info->possessiveLoop[static_cast<size_t>(m.caseSensitive & 1)]
+                                                      [static_cast<size_t>(loop->index)] &&
+                                        e > start
+                                    ? e - 1
+                                    : start;
+    for (const unsigned char* k = e; k > last; --k) {
         if (wanted >= 0 && k < end) {
             // The last place in (start, k] holding the continuation's byte.
             const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
@@ -412,7 +419,12 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const int32_t savedCase = m.caseSensitive;
     const int wanted = ExactByteOf(m, test);  // an ASCII byte: always a character start
-    for (const unsigned char* k = e; k > start; k = PreviousChar(m, k)) {
+    const unsigned char* last = m.info->possessiveLoop[static_cast<size_t>(m.caseSensitive & 1)]
+                                                      [static_cast<size_t>(loop->index)] &&
+                                        e > start
+                                    ? PreviousChar(m, e)
+                                    : start;
+    for (const unsigned char* k = e; k > last; k = PreviousChar(m, k)) {
         if (wanted >= 0 && k < end) {
             const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
             if (hit == nullptr) {
@@ -968,6 +980,10 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
     const bool useLiteral = !literal.empty();
     const bool literalWithCase = (m.caseSensitive & 1) != 0 || info.requiredWithoutLetters;
     const unsigned char* literalAt = nullptr;  // its next place at or after s, once known
+    // The start of the run of bytes before literalAt that the nodes before
+    // the literal take, and the literal place it was found for.
+    const unsigned char* literalRunStart = nullptr;
+    const unsigned char* literalRunFor = nullptr;
     for (;;) {
         bool literalReached = false;
         s = NextCandidate(m, info, s, end);
@@ -1055,6 +1071,23 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                     literalReached = literalAt > s || !(info.leadingLoop->op == PLUS ||
                                                         info.leadingLoop->op == LAZYPLUS);
                 }
+            }
+        }
+        if (useLiteral && info.requiredRunKnown && !info.requiredFollowsLeadingLoop) {
+            // A matching from s reaches the literal over bytes that the nodes
+            // before it take: none starts before that run.
+            if (literalRunFor != literalAt) {
+                literalRunFor = literalAt;
+                const uint8_t* run =
+                    info.requiredRunBytes[static_cast<size_t>(m.caseSensitive & 1)].data();
+                literalRunStart = literalAt;
+                while (literalRunStart > s && run[literalRunStart[-1]]) {
+                    --literalRunStart;
+                }
+            }
+            if (literalRunStart > s) {
+                s = literalRunStart;
+                continue;
             }
         }
         if (m.charMode) {

@@ -120,12 +120,16 @@ const ExprNode* PastAtom(const ExprNode* r) {
 // to END consumes back to back: literals at the top level, outside every
 // operator and alternative; brackets and the zero-width tests between them
 // consume nothing and keep a run going.
-std::string FindRequiredLiteral(const ExprNode* program) {
+// bestStart is set to the node the run begins with.
+std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart) {
     std::string best;
     std::string run;
+    const ExprNode* runStart = nullptr;
+    bestStart = nullptr;
     auto endRun = [&] {
         if (run.size() > best.size()) {
             best = run;
+            bestStart = runStart;
         }
         run.clear();
     };
@@ -139,6 +143,9 @@ std::string FindRequiredLiteral(const ExprNode* program) {
     // search: past it no path is certain.
     for (const ExprNode* n = program; n != nullptr && n->op != END;) {
         if (n->op == EXACTLY) {
+            if (run.empty()) {
+                runStart = n;
+            }
             run.append(reinterpret_cast<const char*>(n->link.bytes),
                        static_cast<size_t>(n->length));
             n = n->next;
@@ -173,6 +180,36 @@ std::string FindRequiredLiteral(const ExprNode* program) {
 }
 
 // Adds the bytes a consuming node can take, its literal folded when fold.
+void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set);
+
+// The bytes the nodes before the required literal can take (every node a
+// walk passes before the literal stands before it in the list, the literal
+// being outside every operator). Unless the literal begins with one of them,
+// a matching starts within the run of such bytes that ends at the literal.
+void FindRequiredRun(ProgramInfo& info, const ExprNode* program, const ExprNode* literal) {
+    for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
+        std::array<uint8_t, 32> set{};
+        for (const ExprNode* n = program; n != literal; n = n->next) {
+            if (IsConsuming(n->op)) {
+                AddBytes(n, caseBit == 0, set);
+                if (info.charMode) {
+                    // A character takes its following bytes too.
+                    for (int b = 0x80; b < 0x100; ++b) {
+                        set[static_cast<size_t>(b >> 3)] |= static_cast<uint8_t>(1u << (b & 7));
+                    }
+                }
+            }
+        }
+        for (int b = 0; b < 256; ++b) {
+            info.requiredRunBytes[caseBit][static_cast<size_t>(b)] = (set[b >> 3] >> (b & 7)) & 1;
+        }
+    }
+    const auto first = static_cast<unsigned char>(info.requiredLiteral[0]);
+    info.requiredRunKnown =
+        !info.requiredRunBytes[0][first] && !info.requiredRunBytes[0][detail::AsciiUpper(first)] &&
+        !info.requiredRunBytes[0][detail::AsciiLower(first)] && !info.requiredRunBytes[1][first];
+}
+
 void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set) {
     auto add = [&](unsigned char b) { set[b >> 3] |= static_cast<uint8_t>(1u << (b & 7)); };
     if (n->op == EXACTLY) {
@@ -474,6 +511,33 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         }
     }
 
+    for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
+        info.possessiveLoop[caseBit].assign(count, 0);
+        for (const ExprNode* n = program; n; n = n->next) {
+            if ((n->op != STAR && n->op != PLUS) || !info.byteLoop[static_cast<size_t>(n->index)]) {
+                continue;
+            }
+            std::vector<FirstNode> next;
+            bool reachesEnd = false;
+            CollectFirstNodes(n->link.node, info.nodeCount, static_cast<int>(caseBit), next,
+                              reachesEnd);
+            if (reachesEnd) {
+                continue;  // the continuation may match where any run byte stands
+            }
+            std::array<uint8_t, 32> taken{};
+            AddBytes(n->next, caseBit == 0, taken);
+            std::array<uint8_t, 32> begins{};
+            for (const FirstNode& f : next) {
+                AddBytes(f.node, f.fold, begins);
+            }
+            bool disjoint = true;
+            for (size_t i = 0; i < taken.size(); ++i) {
+                disjoint = disjoint && (taken[i] & begins[i]) == 0;
+            }
+            info.possessiveLoop[caseBit][static_cast<size_t>(n->index)] = disjoint ? 1 : 0;
+        }
+    }
+
     info.anchored = program->op == BOL;
     for (const ExprNode* n = program; n && n->op == EXACTLY; n = n->next) {
         info.prefix.append(reinterpret_cast<const char*>(n->link.bytes),
@@ -535,7 +599,11 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
                                                              static_cast<unsigned char>(highest)};
     }
 
-    info.requiredLiteral = FindRequiredLiteral(program);
+    const ExprNode* literalNode = nullptr;
+    info.requiredLiteral = FindRequiredLiteral(program, literalNode);
+    if (literalNode != nullptr) {
+        FindRequiredRun(info, program, literalNode);
+    }
     info.prefixRareByte = detail::RarestByte(info.prefix);
     info.requiredRareByte = detail::RarestByte(info.requiredLiteral);
     info.prefixFolded = detail::FoldLiteral(info.prefix);

@@ -55,6 +55,11 @@ struct ProgramInfo {
     // alternatives), compared with case; empty when there is none or the
     // program switches case itself.
     std::string requiredLiteral;
+    // Per case option, every byte the nodes before the required literal can
+    // take; requiredRunKnown when the literal begins with none of them: then a
+    // matching starts within the run of such bytes that ends at the literal.
+    bool requiredRunKnown = false;
+    std::array<std::array<uint8_t, 256>, 2> requiredRunBytes{};
     // The indexes of the bytes a scan for the prefix and for the required
     // literal looks for first.
     size_t prefixRareByte = 0;
@@ -99,6 +104,11 @@ struct ProgramInfo {
     // (the matcher runs those in a loop of its own: greedy ones without
     // nesting once per repetition, lazy ones without a walk per byte).
     std::vector<uint8_t> byteLoop;
+    // Per case option and node index: 1 for a greedy single-test loop whose
+    // continuation must consume first and cannot begin with a byte the loop
+    // takes. Giving back part of its run then cannot help (the continuation
+    // would begin on a run byte), so only the whole run is tried.
+    std::array<std::vector<uint8_t>, 2> possessiveLoop;
     // Per node index: the consuming node a walk from there must match first,
     // reached through nodes that test nothing (jumps, brackets), or nullptr.
     // A walk whose first byte test fails need not be started.
