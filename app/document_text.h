@@ -74,7 +74,10 @@ class DocumentText : public QObject {
     // (AppendReplacement). EndReplacement(false) takes it all back: the text
     // and its modified state are as before BeginReplacement, and Redo cannot
     // bring a partial result back.
-    void BeginReplacement(int64_t resultLength);
+    // With waiting, room for a result that replaces an empty text is made
+    // on another thread while waiting runs every few milliseconds; only
+    // while no view shows the text.
+    void BeginReplacement(int64_t resultLength, const std::function<void()>& waiting = {});
     bool ClearReplacementStep();
     void AppendReplacement(std::string_view bytes);
     void EndReplacement(bool keep);
@@ -116,7 +119,9 @@ class DocumentText : public QObject {
   private:
     void Widen(QsciScintillaBase* editor);
     void SetEncoding(TextEncoding encoding);
-    void ReserveReplacement();
+    void ReserveReplacement(const std::function<void()>& waiting = {});
+    // Makes room for size bytes, on another thread while waiting runs.
+    void Allocate(int64_t size, const std::function<void()>& waiting);
     void OnModified(int type, int token);
 
     std::unique_ptr<QsciScintilla> buffer_;
@@ -129,6 +134,11 @@ class DocumentText : public QObject {
     bool replacementFromSavePoint_ = false;
     int64_t replacementClearLeft_ = 0;
     int64_t replacementLength_ = 0;
+    int64_t replacementOldLength_ = 0;
+    // The result goes in before one byte of the old text, which keeps
+    // Scintilla's storage; the byte goes once the result is in.
+    bool replacementKeptByte_ = false;
+    int64_t replacementAppended_ = 0;
     bool changePending_ = false;
 };
 

@@ -208,9 +208,12 @@ std::unique_ptr<QSettings> OpenProfile() {
     return profile;
 }
 
-CQuarryDoc* CQuarryApp::OnFileNew() {
+CQuarryDoc* CQuarryApp::OnFileNew(const std::function<void(CQuarryDoc*)>& prepare) {
     auto* doc = new CQuarryDoc(this);
     doc->OnNewDocument(QStringLiteral("new%1").arg(++untitledCount_));
+    if (prepare) {
+        prepare(doc);
+    }
     documents_.append(doc);
     connect(doc, &CQuarryDoc::SavedAs, this, &CQuarryApp::AddToRecentFileList);
     CreateView(doc);

@@ -53,7 +53,8 @@ class CQuarryApp : public QObject {
     QSettings& Profile() { return *profile_; }
 
     // File New: a new empty document newN with its window, made active.
-    CQuarryDoc* OnFileNew();
+    // prepare runs on the document before it is listed or shown.
+    CQuarryDoc* OnFileNew(const std::function<void(CQuarryDoc*)>& prepare = {});
     // Opens a file as a document, or activates it when it is open already.
     // A file of more than one piece is read piece by piece with the events
     // handled in between, under the progress window with its Cancel; a

@@ -307,6 +307,38 @@ TEST(DocumentTextState, ResultTakenBackOutLeavesTextStateAndRedoAsBefore) {
     EXPECT_EQ(BytesOf(doc), "old text\n");
 }
 
+// The old text goes in several pieces and one of its bytes stays until the
+// result is in (the whole text deleted would give Scintilla's storage back):
+// the result's bytes, NULs too, and Undo and Redo are exact.
+TEST(DocumentTextState, AResultReplacingABigTextIsExactAndOneStep) {
+    QByteArray old(20 << 20, '\0');
+    for (qsizetype i = 0; i < old.size(); ++i) {
+        old[i] = char(i * 7 % 251);
+    }
+    std::string result(12 << 20, '\0');
+    for (size_t i = 0; i < result.size(); ++i) {
+        result[i] = char(i * 13 % 241);
+    }
+    DocumentText doc;
+    doc.LoadBytes(old);
+    doc.BeginReplacement(int64_t(result.size()));
+    int steps = 0;
+    while (doc.ClearReplacementStep()) {
+        ++steps;
+    }
+    EXPECT_GE(steps, 2);
+    for (size_t done = 0; done < result.size(); done += 3 << 20) {
+        doc.AppendReplacement(std::string_view(result).substr(done, 3 << 20));
+    }
+    doc.EndReplacement(true);
+    EXPECT_TRUE(BytesOf(doc) == result);
+    Send(doc, Sci::SCI_UNDO);
+    EXPECT_TRUE(doc.SaveBytes() == old);
+    EXPECT_FALSE(doc.IsModified());
+    Send(doc, Sci::SCI_REDO);
+    EXPECT_TRUE(BytesOf(doc) == result);
+}
+
 // Fault: QScintilla's accessible for an editor counted the characters from
 // the text's start to the caret on every repaint, and its insertion events
 // counted them to every change: a second per keystroke and per result piece
