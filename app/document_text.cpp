@@ -251,14 +251,20 @@ void DocumentText::StreamIn(std::string_view bytes) {
     ReplaceAllBytes(buffer_.get(), bytes);
 }
 
-void DocumentText::BeginReplacement(int64_t resultLength, const std::function<void()>& waiting) {
+void DocumentText::BeginReplacement(int64_t resultLength, const std::function<void()>& waiting,
+                                    bool undoable) {
     replacementFromSavePoint_ = buffer_->SendScintilla(Sci::SCI_GETMODIFY) == 0;
     replacementClearLeft_ = ByteLength();
     replacementOldLength_ = replacementClearLeft_;
     replacementLength_ = resultLength;
     replacementKeptByte_ = false;
     replacementAppended_ = 0;
-    buffer_->SendScintilla(Sci::SCI_BEGINUNDOACTION);
+    replacementUndoable_ = undoable;
+    if (undoable) {
+        buffer_->SendScintilla(Sci::SCI_BEGINUNDOACTION);
+    } else {
+        buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0UL);
+    }
     if (replacementClearLeft_ == 0) {
         ReserveReplacement(waiting);
     }
@@ -327,6 +333,19 @@ void DocumentText::EndReplacement(bool keep) {
                                static_cast<unsigned long>(replacementAppended_), 1L);
     }
     replacementKeptByte_ = false;
+    if (!replacementUndoable_) {
+        replacementUndoable_ = true;
+        if (!keep) {
+            buffer_->SendScintilla(Sci::SCI_CLEARALL);
+        }
+        buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1UL);
+        if (keep) {
+            SetModified(true);
+        } else if (replacementFromSavePoint_) {
+            SetModified(false);
+        }
+        return;
+    }
     buffer_->SendScintilla(Sci::SCI_ENDUNDOACTION);
     if (keep) {
         return;

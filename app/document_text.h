@@ -76,8 +76,11 @@ class DocumentText : public QObject {
     // bring a partial result back.
     // With waiting, room for a result that replaces an empty text is made
     // on another thread while waiting runs every few milliseconds; only
-    // while no view shows the text.
-    void BeginReplacement(int64_t resultLength, const std::function<void()>& waiting = {});
+    // while no view shows the text. Without undoable (a new document that
+    // starts as the result), no undo step keeps a second copy of the result:
+    // the result is there as if loaded, and the text is marked modified.
+    void BeginReplacement(int64_t resultLength, const std::function<void()>& waiting = {},
+                          bool undoable = true);
     bool ClearReplacementStep();
     void AppendReplacement(std::string_view bytes);
     void EndReplacement(bool keep);
@@ -138,6 +141,7 @@ class DocumentText : public QObject {
     // The result goes in before one byte of the old text, which keeps
     // Scintilla's storage; the byte goes once the result is in.
     bool replacementKeptByte_ = false;
+    bool replacementUndoable_ = true;
     int64_t replacementAppended_ = 0;
     bool changePending_ = false;
 };

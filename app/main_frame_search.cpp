@@ -133,11 +133,14 @@ void CMainFrame::BeginNewResult(int64_t length) {
     const DocFormat format = view->GetDocument()->Text().Format();
     resultIsNew_ = true;
     // Room for a big result is made before any view shows the document,
-    // with the events handled meanwhile, as between the result's pieces.
+    // with the events handled meanwhile, as between the result's pieces. The
+    // new document starts as the result, as an opened file starts as its
+    // bytes: an undo step back to the empty text would hold a second copy.
     resultDoc_ = app_->OnFileNew([format, length](CQuarryDoc* doc) {
         doc->Text().SetFormat(format);
         doc->Text().SetReadOnly(true);
-        doc->Text().BeginReplacement(length, [] { QCoreApplication::processEvents(); });
+        doc->Text().BeginReplacement(
+            length, [] { QCoreApplication::processEvents(); }, false);
     });
 }
 

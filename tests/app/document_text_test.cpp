@@ -339,6 +339,34 @@ TEST(DocumentTextState, AResultReplacingABigTextIsExactAndOneStep) {
     EXPECT_TRUE(BytesOf(doc) == result);
 }
 
+// A result put into a new document is its starting text, as a file's bytes
+// are: no undo step (it would hold a second copy of the result, a third of
+// the memory of a List Matchings as large as its text), modified until saved.
+TEST(DocumentTextState, AResultInANewDocumentIsItsStartingTextAndModified) {
+    DocumentText doc;
+    doc.BeginReplacement(9, {}, false);
+    doc.AppendReplacement(std::string_view("new\0", 4));
+    doc.AppendReplacement("text\n");
+    doc.EndReplacement(true);
+    EXPECT_EQ(BytesOf(doc), std::string("new\0text\n", 9));
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_FALSE(doc.Buffer()->isUndoAvailable());
+    // Edits after it undo back to it, not further.
+    Send(doc, Sci::SCI_SETSEL, 0, 0);
+    Send(doc, Sci::SCI_REPLACESEL, 0, reinterpret_cast<long>("typed "));
+    Send(doc, Sci::SCI_UNDO);
+    EXPECT_EQ(BytesOf(doc), std::string("new\0text\n", 9));
+    EXPECT_TRUE(doc.IsModified());
+
+    DocumentText cancelled;
+    cancelled.BeginReplacement(9, {}, false);
+    cancelled.AppendReplacement("new ");
+    cancelled.EndReplacement(false);
+    EXPECT_EQ(BytesOf(cancelled), "");
+    EXPECT_FALSE(cancelled.IsModified());
+    EXPECT_FALSE(cancelled.Buffer()->isUndoAvailable());
+}
+
 // Fault: QScintilla's accessible for an editor counted the characters from
 // the text's start to the caret on every repaint, and its insertion events
 // counted them to every change: a second per keystroke and per result piece
