@@ -24,8 +24,9 @@ QLabel* BitmapStatic(QWidget* parent, const QPixmap& bitmap, QPoint at) {
     return label;
 }
 
-// Drops user input meant for any window but one; a close request is
-// refused.
+// Drops user input meant for any window but one, and the shortcuts it would
+// trigger elsewhere; a close request from the window system is refused.
+// What the program sends itself passes.
 class InputOnlyFor : public QObject {
   public:
     explicit InputOnlyFor(QWidget* window) : window_(window) {
@@ -37,14 +38,16 @@ class InputOnlyFor : public QObject {
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         switch (event->type()) {
+            case QEvent::Shortcut:
+            case QEvent::ShortcutOverride:
+                // Sent by Qt, not by the window system, on a key typed anywhere.
+                break;
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonRelease:
             case QEvent::MouseButtonDblClick:
             case QEvent::Wheel:
             case QEvent::KeyPress:
             case QEvent::KeyRelease:
-            case QEvent::ShortcutOverride:
-            case QEvent::Shortcut:
             case QEvent::ContextMenu:
             case QEvent::DragEnter:
             case QEvent::DragMove:
@@ -53,12 +56,15 @@ class InputOnlyFor : public QObject {
             case QEvent::TouchUpdate:
             case QEvent::TouchEnd:
             case QEvent::Close:
+                if (!event->spontaneous()) {
+                    return false;
+                }
                 break;
             default:
                 return false;
         }
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget == nullptr || window_ == nullptr || widget->window() == window_) {
+        if (window_ == nullptr || (widget != nullptr && widget->window() == window_)) {
             return false;
         }
         event->ignore();
