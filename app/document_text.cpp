@@ -6,6 +6,8 @@
 #include <QAccessibleWidget>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 
 #include "search/text_buffer.h"
 
@@ -31,6 +33,14 @@ constexpr unsigned long kModificationEvents =
     Sci::SC_MOD_BEFOREINSERT | Sci::SC_MOD_BEFOREDELETE | Sci::SC_MOD_CONTAINER;
 // Marks an undo step that changes no byte.
 constexpr int kNoChangeToken = 0x514E4F50;
+// Room left free behind a text loaded or put in whole: Scintilla grows a
+// full buffer by copying it to a new one, which for the first character
+// typed into a 100 MB text cost a 100 MB allocation and copy.
+constexpr int64_t kEditRoom = 1 << 20;
+// From this size on, a load makes its room on another thread.
+constexpr int64_t kAllocateAside = 16 << 20;
+// The view's own document, given back by DetachView.
+constexpr const char* kOwnDocProperty = "quarryOwnDocument";
 
 int EolMode(LineEndStyle style) {
     switch (style) {
@@ -101,6 +111,15 @@ std::unique_ptr<QsciScintilla> MakeBuffer() {
 
 DocumentText::DocumentText(QObject* parent) : QObject(parent), buffer_(MakeBuffer()) {
     buffer_->setAttribute(Qt::WA_DontShowOnScreen);
+    // No lexer ever styles the text, so Scintilla's style byte per text byte
+    // would only double the memory and every move of the buffer's gap (the
+    // first edit far from the last one moves the text behind it).
+    ownDoc_ = buffer_->SendScintillaPtrResult(Sci::SCI_GETDOCPOINTER);
+    buffer_->SendScintilla(Sci::SCI_ADDREFDOCUMENT, 0UL, ownDoc_);
+    auto* doc = reinterpret_cast<void*>(buffer_->SendScintilla(
+        Sci::SCI_CREATEDOCUMENT, 0UL, long(Sci::SC_DOCUMENTOPTION_STYLES_NONE)));
+    buffer_->SendScintilla(Sci::SCI_SETDOCPOINTER, 0UL, doc);
+    buffer_->SendScintilla(Sci::SCI_RELEASEDOCUMENT, 0UL, doc);
     buffer_->SendScintilla(Sci::SCI_SETWRAPMODE, static_cast<unsigned long>(Sci::SC_WRAP_NONE));
     buffer_->SendScintilla(Sci::SCI_SETMODEVENTMASK, kModificationEvents);
     connect(buffer_.get(), &QsciScintilla::modificationChanged, this,
@@ -112,7 +131,11 @@ DocumentText::DocumentText(QObject* parent) : QObject(parent), buffer_(MakeBuffe
     SetFormat(DocFormat{});
 }
 
-DocumentText::~DocumentText() = default;
+DocumentText::~DocumentText() {
+    // QScintilla releases the document it made itself.
+    buffer_->SendScintilla(Sci::SCI_SETDOCPOINTER, 0UL, ownDoc_);
+    buffer_->SendScintilla(Sci::SCI_RELEASEDOCUMENT, 0UL, ownDoc_);
+}
 
 void DocumentText::SetFormat(const DocFormat& format) {
     format_ = format;
@@ -127,15 +150,57 @@ void DocumentText::SetFormat(const DocFormat& format) {
 }
 
 void DocumentText::LoadBytes(QByteArrayView bytes) {
-    SetFormat(DetectFormat(bytes));
+    BeginLoad(bytes.size());
+    LoadPiece(std::string_view(bytes.data(), size_t(bytes.size())));
+    EndLoad(true);
+}
+
+void DocumentText::BeginLoad(int64_t size, const std::function<void()>& waiting) {
+    loading_ = std::make_unique<FormatDetector>();
     WritableFor writable(buffer_.get());
     buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0UL);
     buffer_->SendScintilla(Sci::SCI_CLEARALL);
-    buffer_->SendScintilla(Sci::SCI_ALLOCATE, static_cast<unsigned long>(bytes.size() + 1));
-    AppendRaw(buffer_.get(), std::string_view(bytes.data(), size_t(bytes.size())));
+    Allocate(size + kEditRoom, waiting);
+}
+
+void DocumentText::Allocate(int64_t size, const std::function<void()>& waiting) {
+    const auto room = static_cast<unsigned long>(size);
+    if (!waiting || size < kAllocateAside) {
+        buffer_->SendScintilla(Sci::SCI_ALLOCATE, room);
+        return;
+    }
+    // Scintilla zero-fills the room it makes: 65 ms for 100 MB on a quiet
+    // machine, most of it page faults. Making room for an empty text only
+    // touches its storage, which no view or event handler reaches meanwhile.
+    QsciScintilla* buffer = buffer_.get();
+    std::future<void> allocated = std::async(
+        std::launch::async, [buffer, room] { buffer->SendScintilla(Sci::SCI_ALLOCATE, room); });
+    while (allocated.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        waiting();
+    }
+    allocated.get();
+}
+
+void DocumentText::LoadPiece(std::string_view bytes) {
+    if (loading_) {
+        loading_->Feed(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    }
+    WritableFor writable(buffer_.get());
+    AppendRaw(buffer_.get(), bytes);
+}
+
+void DocumentText::EndLoad(bool keep) {
+    const DocFormat format = loading_ ? loading_->Result() : DocFormat{};
+    loading_.reset();
+    if (!keep) {
+        WritableFor writable(buffer_.get());
+        buffer_->SendScintilla(Sci::SCI_CLEARALL);
+    }
+    SetFormat(keep ? format : DocFormat{});
     buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1UL);
     buffer_->SendScintilla(Sci::SCI_EMPTYUNDOBUFFER);
     SetModified(false);
+    emit Loaded();
 }
 
 std::string_view DocumentText::Bytes() const {
@@ -186,20 +251,30 @@ void DocumentText::StreamIn(std::string_view bytes) {
     ReplaceAllBytes(buffer_.get(), bytes);
 }
 
-void DocumentText::BeginReplacement(int64_t resultLength) {
+void DocumentText::BeginReplacement(int64_t resultLength, const std::function<void()>& waiting,
+                                    bool undoable) {
     replacementFromSavePoint_ = buffer_->SendScintilla(Sci::SCI_GETMODIFY) == 0;
     replacementClearLeft_ = ByteLength();
+    replacementOldLength_ = replacementClearLeft_;
     replacementLength_ = resultLength;
-    buffer_->SendScintilla(Sci::SCI_BEGINUNDOACTION);
+    replacementKeptByte_ = false;
+    replacementAppended_ = 0;
+    replacementUndoable_ = undoable;
+    if (undoable) {
+        buffer_->SendScintilla(Sci::SCI_BEGINUNDOACTION);
+    } else {
+        buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 0UL);
+    }
     if (replacementClearLeft_ == 0) {
-        ReserveReplacement();
+        ReserveReplacement(waiting);
     }
 }
 
-void DocumentText::ReserveReplacement() {
+void DocumentText::ReserveReplacement(const std::function<void()>& waiting) {
     // Room for the whole result at once: grown piece by piece, the buffer
-    // would be copied whole at every growth step.
-    buffer_->SendScintilla(Sci::SCI_ALLOCATE, static_cast<unsigned long>(replacementLength_ + 1));
+    // would be copied whole at every growth step. No room is given back:
+    // making room is a no-op while there is enough.
+    Allocate(replacementLength_ + kEditRoom, waiting);
 }
 
 bool DocumentText::ClearReplacementStep() {
@@ -208,9 +283,21 @@ bool DocumentText::ClearReplacementStep() {
         const int64_t piece = std::min<int64_t>(replacementClearLeft_, kClearPiece);
         replacementClearLeft_ -= piece;
         WritableFor writable(buffer_.get());
-        buffer_->SendScintilla(Sci::SCI_DELETERANGE,
-                               static_cast<unsigned long>(replacementClearLeft_), long(piece));
-        // The last piece's deletion gives the buffer's storage back.
+        // Deleting the whole text would give Scintilla's storage back, and
+        // room for the result would be made afresh, zero-filled, in one step
+        // (70 ms for 100 MB): while the result needs at least half the room,
+        // one byte stays until the result is in, the result going in before it.
+        const bool keepStorage = replacementClearLeft_ == 0 && replacementLength_ > 0 &&
+                                 replacementLength_ * 2 >= replacementOldLength_;
+        if (keepStorage) {
+            replacementKeptByte_ = true;
+            if (piece > 1) {
+                buffer_->SendScintilla(Sci::SCI_DELETERANGE, 0UL, long(piece - 1));
+            }
+        } else {
+            buffer_->SendScintilla(Sci::SCI_DELETERANGE,
+                                   static_cast<unsigned long>(replacementClearLeft_), long(piece));
+        }
         if (replacementClearLeft_ == 0) {
             ReserveReplacement();
         }
@@ -222,7 +309,16 @@ void DocumentText::AppendReplacement(std::string_view bytes) {
     while (ClearReplacementStep()) {
     }
     WritableFor writable(buffer_.get());
-    AppendRaw(buffer_.get(), bytes);
+    if (!replacementKeptByte_) {
+        AppendRaw(buffer_.get(), bytes);
+    } else if (!bytes.empty()) {
+        const auto at = static_cast<unsigned long>(replacementAppended_);
+        buffer_->SendScintilla(Sci::SCI_SETTARGETSTART, at);
+        buffer_->SendScintilla(Sci::SCI_SETTARGETEND, at);
+        buffer_->SendScintilla(Sci::SCI_REPLACETARGET, static_cast<unsigned long>(bytes.size()),
+                               bytes.data());
+    }
+    replacementAppended_ += int64_t(bytes.size());
 }
 
 void DocumentText::EndReplacement(bool keep) {
@@ -232,6 +328,24 @@ void DocumentText::EndReplacement(bool keep) {
     }
     replacementClearLeft_ = 0;
     WritableFor writable(buffer_.get());
+    if (keep && replacementKeptByte_) {
+        buffer_->SendScintilla(Sci::SCI_DELETERANGE,
+                               static_cast<unsigned long>(replacementAppended_), 1L);
+    }
+    replacementKeptByte_ = false;
+    if (!replacementUndoable_) {
+        replacementUndoable_ = true;
+        if (!keep) {
+            buffer_->SendScintilla(Sci::SCI_CLEARALL);
+        }
+        buffer_->SendScintilla(Sci::SCI_SETUNDOCOLLECTION, 1UL);
+        if (keep) {
+            SetModified(true);
+        } else if (replacementFromSavePoint_) {
+            SetModified(false);
+        }
+        return;
+    }
     buffer_->SendScintilla(Sci::SCI_ENDUNDOACTION);
     if (keep) {
         return;
@@ -329,8 +443,27 @@ void DocumentText::SetEncoding(TextEncoding encoding) {
 }
 
 void DocumentText::AttachView(QsciScintilla* view) const {
-    view->setDocument(buffer_->document());
+    // The document QScintilla made for the view stays alive for it: it is
+    // the one QScintilla releases when the view goes.
+    if (!view->property(kOwnDocProperty).isValid()) {
+        void* own = view->SendScintillaPtrResult(Sci::SCI_GETDOCPOINTER);
+        view->SendScintilla(Sci::SCI_ADDREFDOCUMENT, 0UL, own);
+        view->setProperty(kOwnDocProperty, QVariant::fromValue(own));
+    }
+    // The EOL mode belongs to the document: it comes with it.
+    view->SendScintilla(Sci::SCI_SETDOCPOINTER, 0UL,
+                        buffer_->SendScintillaPtrResult(Sci::SCI_GETDOCPOINTER));
     view->SendScintilla(Sci::SCI_SETMODEVENTMASK, kModificationEvents);
+}
+
+void DocumentText::DetachView(QsciScintilla* view) {
+    const QVariant own = view->property(kOwnDocProperty);
+    if (!own.isValid()) {
+        return;
+    }
+    view->SendScintilla(Sci::SCI_SETDOCPOINTER, 0UL, own.value<void*>());
+    view->SendScintilla(Sci::SCI_RELEASEDOCUMENT, 0UL, own.value<void*>());
+    view->setProperty(kOwnDocProperty, QVariant());
 }
 
 void DocumentText::OnModified(int type, int token) {

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,8 +32,10 @@ class DocumentText : public QObject {
 
     // The never-shown editor that owns the bytes; views display its document.
     QsciScintilla* Buffer() const { return buffer_.get(); }
-    // Makes view show this text.
+    // Makes view show this text; DetachView gives it back its own empty
+    // document, and must come before the view is destroyed.
     void AttachView(QsciScintilla* view) const;
+    static void DetachView(QsciScintilla* view);
     const DocFormat& Format() const { return format_; }
     // Sets the encoding the bytes are shown in and the line break Enter
     // inserts; the bytes stay as they are.
@@ -41,6 +44,18 @@ class DocumentText : public QObject {
     // Replaces the text by a file's bytes and chooses how to show them.
     // Clears undo and the modified flag.
     void LoadBytes(QByteArrayView bytes);
+    // The same for bytes that come in pieces: BeginLoad empties the text and
+    // makes room for size bytes, LoadPiece appends, EndLoad(true) chooses how
+    // to show them from all the pieces and clears undo and the modified
+    // flag; EndLoad(false) leaves the text empty. With waiting, the room for
+    // a big text is made on another thread while waiting runs every few
+    // milliseconds on this one.
+    void BeginLoad(int64_t size, const std::function<void()>& waiting = {});
+    void LoadPiece(std::string_view bytes);
+    void EndLoad(bool keep);
+    // Between BeginLoad and EndLoad: the text is incomplete, and its views
+    // wait for Loaded rather than follow each piece.
+    bool IsLoading() const { return loading_ != nullptr; }
     QByteArray SaveBytes() const;
     // The bytes in place, valid until the next change.
     std::string_view Bytes() const;
@@ -59,7 +74,13 @@ class DocumentText : public QObject {
     // (AppendReplacement). EndReplacement(false) takes it all back: the text
     // and its modified state are as before BeginReplacement, and Redo cannot
     // bring a partial result back.
-    void BeginReplacement(int64_t resultLength);
+    // With waiting, room for a result that replaces an empty text is made
+    // on another thread while waiting runs every few milliseconds; only
+    // while no view shows the text. Without undoable (a new document that
+    // starts as the result), no undo step keeps a second copy of the result:
+    // the result is there as if loaded, and the text is marked modified.
+    void BeginReplacement(int64_t resultLength, const std::function<void()>& waiting = {},
+                          bool undoable = true);
     bool ClearReplacementStep();
     void AppendReplacement(std::string_view bytes);
     void EndReplacement(bool keep);
@@ -95,19 +116,33 @@ class DocumentText : public QObject {
     void Changed();
     // IsModified() may have changed.
     void ModifiedChanged();
+    // A load has ended: the text is a new one.
+    void Loaded();
 
   private:
     void Widen(QsciScintillaBase* editor);
     void SetEncoding(TextEncoding encoding);
-    void ReserveReplacement();
+    void ReserveReplacement(const std::function<void()>& waiting = {});
+    // Makes room for size bytes, on another thread while waiting runs.
+    void Allocate(int64_t size, const std::function<void()>& waiting);
     void OnModified(int type, int token);
 
     std::unique_ptr<QsciScintilla> buffer_;
+    // The buffer's own document, kept for its destruction; the text lives in
+    // one made without per-byte styles.
+    void* ownDoc_ = nullptr;
+    std::unique_ptr<FormatDetector> loading_;
     DocFormat format_;
     bool forcedModified_ = false;
     bool replacementFromSavePoint_ = false;
     int64_t replacementClearLeft_ = 0;
     int64_t replacementLength_ = 0;
+    int64_t replacementOldLength_ = 0;
+    // The result goes in before one byte of the old text, which keeps
+    // Scintilla's storage; the byte goes once the result is in.
+    bool replacementKeptByte_ = false;
+    bool replacementUndoable_ = true;
+    int64_t replacementAppended_ = 0;
     bool changePending_ = false;
 };
 

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
@@ -553,14 +554,24 @@ void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CMainFrame::dropEvent(QDropEvent* event) {
-    OpenDroppedFiles(event->mimeData());
+    // Opened once the drop has finished: a big file is read with the events
+    // handled in between, which must not happen inside the drop.
+    auto* data = new QMimeData;
+    data->setParent(this);
+    data->setUrls(event->mimeData()->urls());
     event->acceptProposedAction();
+    QTimer::singleShot(0, this, [this, data] {
+        OpenDroppedFiles(data);
+        delete data;
+    });
 }
 
 void CMainFrame::OpenDroppedFiles(const QMimeData* data) {
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) {
-            app_->OpenDocumentFile(url.toLocalFile());
+        // Cancel while one is read stops the rest.
+        if (url.isLocalFile() && app_->OpenDocumentFile(url.toLocalFile()) == nullptr &&
+            app_->LastOpenCancelled()) {
+            break;
         }
     }
 }

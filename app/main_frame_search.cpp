@@ -1,5 +1,6 @@
 // The main window as the search dialog's target: the active document, or
 // while a command runs, the document it started on.
+#include <QCoreApplication>
 #include <QPointer>
 
 #include <algorithm>
@@ -130,13 +131,17 @@ void CMainFrame::BeginNewResult(int64_t length) {
     // The result keeps the source's encoding and line break, so its bytes
     // show as they were found and Enter in it inserts the source's break.
     const DocFormat format = view->GetDocument()->Text().Format();
-    resultDoc_ = app_->OnFileNew();
     resultIsNew_ = true;
-    if (resultDoc_) {
-        resultDoc_->Text().SetFormat(format);
-        resultDoc_->Text().SetReadOnly(true);
-        resultDoc_->Text().BeginReplacement(length);
-    }
+    // Room for a big result is made before any view shows the document,
+    // with the events handled meanwhile, as between the result's pieces. The
+    // new document starts as the result, as an opened file starts as its
+    // bytes: an undo step back to the empty text would hold a second copy.
+    resultDoc_ = app_->OnFileNew([format, length](CQuarryDoc* doc) {
+        doc->Text().SetFormat(format);
+        doc->Text().SetReadOnly(true);
+        doc->Text().BeginReplacement(
+            length, [] { QCoreApplication::processEvents(); }, false);
+    });
 }
 
 bool CMainFrame::ClearStep() {

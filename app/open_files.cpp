@@ -229,7 +229,10 @@ void OpenFiles(CQuarryApp& app, const OpenFilesHooks& hooks) {
             opened = app.OpenDocumentFile(path) != nullptr;
         }
         if (!opened) {
-            ShowMessage(kOpenMoreImpossible);
+            // Cancel in the progress window stops the rest without a word.
+            if (!app.LastOpenCancelled()) {
+                ShowMessage(kOpenMoreImpossible);
+            }
             return;
         }
         progress.Step();

@@ -16,6 +16,8 @@
 #include <QPrinterInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "app/child_frame.h"
 #include "app/main_frame.h"
@@ -29,6 +31,7 @@
 #include "search/text_buffer.h"
 #include "ui/about_dlg.h"
 #include "ui/message_dlg.h"
+#include "ui/progress_dlg.h"
 
 namespace quarry {
 namespace {
@@ -117,14 +120,20 @@ bool CQuarryApp::InitInstance(const QStringList& arguments) {
         return true;
     }
     startupSteps << QStringLiteral("show");
-    mainFrame_->resize(900, 640);
-    mainFrame_->show();
+    ShowMainWindow();
     // The About box is shown here once it is connected.
     if (aboutBox) {
         startupSteps << QStringLiteral("about");
         aboutBox();
     }
     return true;
+}
+
+void CQuarryApp::ShowMainWindow() {
+    if (!mainFrame_->isVisible()) {
+        mainFrame_->resize(900, 640);
+        mainFrame_->show();
+    }
 }
 
 bool CQuarryApp::ProcessShellCommand(const QStringList& arguments) {
@@ -151,7 +160,15 @@ bool CQuarryApp::ProcessShellCommand(const QStringList& arguments) {
         return true;
     }
     // Every file named opens (a desktop entry passes several); one that can't
-    // has had its message, and start-up goes on with the others.
+    // has had its message, and start-up goes on with the others. A big one
+    // is read in pieces under the progress window: the main window shows
+    // first, so the user sees something at once.
+    for (const QString& path : arguments) {
+        if (QFileInfo(path).size() > CQuarryDoc::loadPieceBytes) {
+            ShowMainWindow();
+            break;
+        }
+    }
     bool opened = false;
     for (const QString& path : arguments) {
         opened = OpenDocumentFile(path) != nullptr || opened;
@@ -159,8 +176,10 @@ bool CQuarryApp::ProcessShellCommand(const QStringList& arguments) {
     return opened || OnFileNew() != nullptr;
 }
 
-void CQuarryApp::CreateView(CQuarryDoc* document) {
-    auto* view = new CQuarryView(document);
+void CQuarryApp::CreateView(CQuarryDoc* document, CQuarryView* view) {
+    if (view == nullptr) {
+        view = new CQuarryView(document);
+    }
     auto* frame = new CChildFrame(view);
     view->OnInitialUpdate();
     for (CQuarryView* other : document->Views()) {
@@ -189,9 +208,12 @@ std::unique_ptr<QSettings> OpenProfile() {
     return profile;
 }
 
-CQuarryDoc* CQuarryApp::OnFileNew() {
+CQuarryDoc* CQuarryApp::OnFileNew(const std::function<void(CQuarryDoc*)>& prepare) {
     auto* doc = new CQuarryDoc(this);
     doc->OnNewDocument(QStringLiteral("new%1").arg(++untitledCount_));
+    if (prepare) {
+        prepare(doc);
+    }
     documents_.append(doc);
     connect(doc, &CQuarryDoc::SavedAs, this, &CQuarryApp::AddToRecentFileList);
     CreateView(doc);
@@ -199,6 +221,7 @@ CQuarryDoc* CQuarryApp::OnFileNew() {
 }
 
 CQuarryDoc* CQuarryApp::OpenDocumentFile(const QString& path) {
+    openCancelled_ = false;
     const QString absolute = QFileInfo(path).absoluteFilePath();
     for (CQuarryDoc* doc : documents_) {
         if (doc->GetPathName() == absolute && !doc->Views().isEmpty()) {
@@ -222,16 +245,55 @@ CQuarryDoc* CQuarryApp::OpenDocumentFile(const QString& path) {
         return nullptr;
     }
     auto* doc = new CQuarryDoc(this);
-    if (!doc->OnOpenDocument(path)) {
+    // The view comes first, on the empty text: a Scintilla view put on a
+    // 100 MB text counts its lines for 30 ms and more in one step, while one
+    // that is there as the pieces come in counts them piece by piece.
+    auto* view = new CQuarryView(doc);
+    const CQuarryDoc::OpenResult result = LoadDocument(doc, path);
+    if (result != CQuarryDoc::OpenResult::Opened) {
+        delete view;
         delete doc;
-        ShowFileAccessDenied(path.toStdString());
+        openCancelled_ = result == CQuarryDoc::OpenResult::Cancelled;
+        if (!openCancelled_) {
+            ShowFileAccessDenied(path.toStdString());
+        }
         return nullptr;
     }
     documents_.append(doc);
     connect(doc, &CQuarryDoc::SavedAs, this, &CQuarryApp::AddToRecentFileList);
-    CreateView(doc);
+    CreateView(doc, view);
     AddToRecentFileList(doc->GetPathName());
     return doc;
+}
+
+CQuarryDoc::OpenResult CQuarryApp::LoadDocument(CQuarryDoc* document, const QString& path) {
+    if (QFileInfo(path).size() <= CQuarryDoc::loadPieceBytes) {
+        return document->OpenInPieces(path, {});
+    }
+    // The Open command's progress window is up already; anyone else's open
+    // brings its own.
+    CProgressDlg& progress = ProgressDialog();
+    const bool ownWindow = progress.Window() == nullptr;
+    const int64_t pieces =
+        (QFileInfo(path).size() + CQuarryDoc::loadPieceBytes - 1) / CQuarryDoc::loadPieceBytes;
+    if (ownWindow) {
+        progress.Open(int(std::min<int64_t>(pieces, 0xFFFF)));
+        progress.SetText(QStringLiteral("Opening %1").arg(QFileInfo(path).fileName()));
+    }
+    progress.SetCancellable(true);
+    const CQuarryDoc::OpenResult result =
+        document->OpenInPieces(path, [&progress, ownWindow](int64_t done, int64_t) {
+            if (ownWindow && done > 0) {
+                progress.Step();
+            }
+            progress.HandleEvents();
+            return !progress.CancelRequested();
+        });
+    progress.SetCancellable(false);
+    if (ownWindow) {
+        progress.Close();
+    }
+    return result;
 }
 
 void CQuarryApp::NewDocumentFromText(const TextBuffer& buffer) {
@@ -333,7 +395,7 @@ void CQuarryApp::AddToRecentFileList(const QString& path) {
 
 CQuarryDoc* CQuarryApp::OpenRecentFile(const QString& path) {
     CQuarryDoc* doc = OpenDocumentFile(path);
-    if (doc == nullptr) {
+    if (doc == nullptr && !openCancelled_) {
         recentFiles_.removeAll(path);
         SaveRecentFileList();
     }

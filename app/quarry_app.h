@@ -9,12 +9,15 @@
 #include <functional>
 #include <memory>
 
+#include "app/quarry_doc.h"
+
 class QPrinter;
 
 namespace quarry {
 
 class CMainFrame;
 class CQuarryDoc;
+class CQuarryView;
 class TextBuffer;
 
 // Where the profile (last Open folder, recent files) lived before it moved to
@@ -50,9 +53,15 @@ class CQuarryApp : public QObject {
     QSettings& Profile() { return *profile_; }
 
     // File New: a new empty document newN with its window, made active.
-    CQuarryDoc* OnFileNew();
+    // prepare runs on the document before it is listed or shown.
+    CQuarryDoc* OnFileNew(const std::function<void(CQuarryDoc*)>& prepare = {});
     // Opens a file as a document, or activates it when it is open already.
+    // A file of more than one piece is read piece by piece with the events
+    // handled in between, under the progress window with its Cancel; a
+    // cancelled open gives none and leaves no document behind.
     CQuarryDoc* OpenDocumentFile(const QString& path);
+    // The last OpenDocumentFile that gave none was cancelled, not refused.
+    bool LastOpenCancelled() const { return openCancelled_; }
     // A new UTF-8 document holding the buffer's bytes as one undo step.
     void NewDocumentFromText(const TextBuffer& buffer);
     // A new, modified document holding the buffer's bytes as a file's, in the
@@ -85,7 +94,10 @@ class CQuarryApp : public QObject {
     void SaveRecentFileList();
 
   private:
-    void CreateView(CQuarryDoc* document);
+    // A window for the document with a new view, or with view when given.
+    void CreateView(CQuarryDoc* document, CQuarryView* view = nullptr);
+    void ShowMainWindow();
+    CQuarryDoc::OpenResult LoadDocument(CQuarryDoc* document, const QString& path);
     bool ProcessShellCommand(const QStringList& arguments);
 
     std::unique_ptr<QSettings> profile_;
@@ -95,6 +107,7 @@ class CQuarryApp : public QObject {
     QStringList recentFiles_;
     QString helpFilePath_;
     int untitledCount_ = 0;
+    bool openCancelled_ = false;
 };
 
 }  // namespace quarry

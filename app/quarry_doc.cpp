@@ -1,8 +1,10 @@
 #include "app/quarry_doc.h"
 #include "app/app_state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <QApplication>
 #include <QDir>
@@ -48,18 +50,52 @@ void CQuarryDoc::OnNewDocument(const QString& title) {
 }
 
 bool CQuarryDoc::OnOpenDocument(const QString& path) {
+    return OpenInPieces(path, {}) == OpenResult::Opened;
+}
+
+CQuarryDoc::OpenResult CQuarryDoc::OpenInPieces(
+    const QString& path, const std::function<bool(int64_t done, int64_t total)>& between) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return false;
+        return OpenResult::Failed;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return false;
+    const int64_t total = file.size();
+    const int64_t pieceBytes = std::max<int64_t>(loadPieceBytes, 1);
+    // One piece's room, reused: the file never sits in memory twice. (A file
+    // that tells no size, as some of /proc, is read in whole pieces.)
+    const int64_t room = total > 0 ? std::min(pieceBytes, total) : pieceBytes;
+    const auto piece = std::make_unique<char[]>(size_t(room));
+    if (between) {
+        // Nothing is read yet: done is 0 while the room is made.
+        text_.BeginLoad(total, [&between, total] { between(0, total); });
+    } else {
+        text_.BeginLoad(total);
     }
-    text_.LoadBytes(bytes);
+    int64_t done = 0;
+    OpenResult result = OpenResult::Opened;
+    for (;;) {
+        const int64_t got = file.read(piece.get(), room);
+        if (got < 0 || file.error() != QFileDevice::NoError) {
+            result = OpenResult::Failed;
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        text_.LoadPiece(std::string_view(piece.get(), size_t(got)));
+        done += got;
+        if (done < total && between && !between(done, total)) {
+            result = OpenResult::Cancelled;
+            break;
+        }
+    }
+    text_.EndLoad(result == OpenResult::Opened);
+    if (result != OpenResult::Opened) {
+        return result;
+    }
     path_ = QFileInfo(path).absoluteFilePath();
     SetTitle(QFileInfo(path).fileName());
-    return true;
+    return result;
 }
 
 bool CQuarryDoc::OnSaveDocument(const QString& path, QString* error) {

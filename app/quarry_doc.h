@@ -6,6 +6,9 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
+#include <functional>
+
 #include "app/document_text.h"
 
 namespace quarry {
@@ -29,8 +32,19 @@ class CQuarryDoc : public QObject {
 
     // A new empty document (UTF-8, LF line ends).
     void OnNewDocument(const QString& title);
-    // Loads a file; false, with nothing changed, when it can't be read.
+    // Loads a file; false, with the text left empty, when it can't be read.
     bool OnOpenDocument(const QString& path);
+    // The same, loadPieceBytes at a time: between two pieces, between(done,
+    // total) runs and returns false to stop the load, which then leaves the
+    // text empty. total is the file's size when it was opened. Before the
+    // first piece it runs with done 0 while room for the text is made (its
+    // result is heard after the first piece then).
+    enum class OpenResult { Opened, Failed, Cancelled };
+    OpenResult OpenInPieces(const QString& path,
+                            const std::function<bool(int64_t done, int64_t total)>& between);
+    // Large enough that the pieces of a big file cost little more than one
+    // read, small enough that one piece takes well under 0.1 s.
+    static inline int64_t loadPieceBytes = 4 << 20;
     // Writes the text in file form through a temporary file that replaces
     // the old one only once complete; false, with the reason in error, when
     // the file can't be written.

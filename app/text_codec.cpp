@@ -1,5 +1,8 @@
 #include "app/text_codec.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace quarry {
 namespace {
 
@@ -104,26 +107,129 @@ const char* LineBreakBytes(LineEndStyle style) {
 }
 
 DocFormat DetectFormat(QByteArrayView bytes) {
-    DocFormat format;
+    FormatDetector detector;
+    detector.Feed(bytes);
+    return detector.Result();
+}
+
+void FormatDetector::Feed(QByteArrayView bytes) {
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     const qsizetype n = bytes.size();
-    // Counts per style, indexed by LineEndStyle; the first break seen wins a tie.
-    int64_t counts[3] = {0, 0, 0};
-    int first = -1;
-    for (qsizetype i = 0; i < n; ++i) {
-        int style = -1;
-        if (p[i] == '\n') {
-            style = int(LineEndStyle::Lf);
-        } else if (p[i] == '\r') {
-            const bool pair = i + 1 < n && p[i + 1] == '\n';
-            style = int(pair ? LineEndStyle::CrLf : LineEndStyle::Cr);
-            i += pair ? 1 : 0;
-        } else {
+    if (n == 0) {
+        return;
+    }
+    const auto count = [this](LineEndStyle style) {
+        ++counts_[int(style)];
+        if (first_ < 0) {
+            first_ = int(style);
+        }
+    };
+    qsizetype i = 0;
+    if (pendingCr_) {
+        pendingCr_ = false;
+        const bool pair = p[0] == '\n';
+        count(pair ? LineEndStyle::CrLf : LineEndStyle::Cr);
+        i = pair ? 1 : 0;
+    }
+    // Most texts have no CR at all: their LFs are counted in one vectorised
+    // pass instead of a byte-by-byte walk.
+    if (std::memchr(p + i, '\r', size_t(n - i)) == nullptr) {
+        const auto* lf = static_cast<const uint8_t*>(std::memchr(p + i, '\n', size_t(n - i)));
+        if (lf != nullptr) {
+            count(LineEndStyle::Lf);
+            counts_[int(LineEndStyle::Lf)] += std::count(lf + 1, p + n, uint8_t('\n'));
+        }
+    } else {
+        for (; i < n; ++i) {
+            if (p[i] == '\n') {
+                count(LineEndStyle::Lf);
+            } else if (p[i] == '\r') {
+                if (i + 1 == n) {
+                    pendingCr_ = true;
+                } else {
+                    const bool pair = p[i + 1] == '\n';
+                    count(pair ? LineEndStyle::CrLf : LineEndStyle::Cr);
+                    i += pair ? 1 : 0;
+                }
+            }
+        }
+    }
+    if (utf8_) {
+        FeedUtf8(p, n);
+    }
+}
+
+void FormatDetector::FeedUtf8(const uint8_t* p, qsizetype n) {
+    qsizetype i = 0;
+    if (carryLength_ > 0) {
+        // Complete the sequence the last piece cut off.
+        const int need = Utf8SequenceLength(carry_[0]);
+        while (carryLength_ < need && i < n) {
+            carry_[carryLength_++] = p[i++];
+        }
+        if (carryLength_ < need) {
+            return;
+        }
+        char32_t cp = 0;
+        carryLength_ = 0;
+        if (DecodeUtf8(carry_, need, cp) != need) {
+            utf8_ = false;
+            return;
+        }
+    }
+    while (i < n) {
+        // Eight ASCII bytes at a time.
+        while (n - i >= 8) {
+            uint64_t word = 0;
+            std::memcpy(&word, p + i, 8);
+            if ((word & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            i += 8;
+        }
+        if (i >= n) {
+            break;
+        }
+        if (p[i] < 0x80) {
+            ++i;
             continue;
         }
-        ++counts[style];
+        const int len = Utf8SequenceLength(p[i]);
+        if (len == 0) {
+            utf8_ = false;
+            return;
+        }
+        if (len > n - i) {
+            // Cut by the piece's end: checked when the rest comes. Bytes
+            // that would not be continuations fail already here.
+            for (qsizetype k = i + 1; k < n; ++k) {
+                if ((p[k] & 0xC0) != 0x80) {
+                    utf8_ = false;
+                    return;
+                }
+            }
+            carryLength_ = int(n - i);
+            std::memcpy(carry_, p + i, size_t(carryLength_));
+            return;
+        }
+        char32_t cp = 0;
+        if (DecodeUtf8(p + i, n - i, cp) != len) {
+            utf8_ = false;
+            return;
+        }
+        i += len;
+    }
+}
+
+DocFormat FormatDetector::Result() const {
+    DocFormat format;
+    int64_t counts[3] = {counts_[0], counts_[1], counts_[2]};
+    int first = first_;
+    if (pendingCr_) {
+        // The text ended with a CR.
+        ++counts[int(LineEndStyle::Cr)];
         if (first < 0) {
-            first = style;
+            first = int(LineEndStyle::Cr);
         }
     }
     if (first >= 0) {
@@ -135,7 +241,8 @@ DocFormat DetectFormat(QByteArrayView bytes) {
         }
         format.lineEnd = LineEndStyle(best);
     }
-    format.encoding = IsValidUtf8(bytes) ? TextEncoding::Utf8 : TextEncoding::Bytes8;
+    // A sequence still waiting for its continuation bytes was cut by the end.
+    format.encoding = utf8_ && carryLength_ == 0 ? TextEncoding::Utf8 : TextEncoding::Bytes8;
     return format;
 }
 

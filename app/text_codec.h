@@ -42,6 +42,28 @@ bool IsValidUtf8(QByteArrayView bytes);
 // style is the most frequent break (the first one seen on a tie).
 DocFormat DetectFormat(QByteArrayView bytes);
 
+// DetectFormat over a text that comes in pieces, cut anywhere (inside a CR LF
+// or a UTF-8 sequence too): Result() after the last piece is what
+// DetectFormat gives for all of them joined.
+class FormatDetector {
+  public:
+    void Feed(QByteArrayView bytes);
+    DocFormat Result() const;
+
+  private:
+    void FeedUtf8(const uint8_t* p, qsizetype n);
+
+    // Counts per style, indexed by LineEndStyle, and the first style seen.
+    int64_t counts_[3] = {0, 0, 0};
+    int first_ = -1;
+    // The last piece ended with a CR whose partner may come next.
+    bool pendingCr_ = false;
+    bool utf8_ = true;
+    // The start of a UTF-8 sequence the last piece cut off.
+    uint8_t carry_[4] = {};
+    int carryLength_ = 0;
+};
+
 // Characters as bytes of an encoding; none when a character has no byte in
 // the 8-bit map.
 std::optional<std::string> EncodeText(QStringView text, TextEncoding encoding);

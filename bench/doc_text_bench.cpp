@@ -139,6 +139,9 @@ void BM_ReplacementInPieces(benchmark::State& state) {
         }
         doc.EndReplacement(true);
     }
+    if (view) {
+        quarry::DocumentText::DetachView(view.get());
+    }
     state.counters["slowest_piece_ms"] = slowestMs;
 }
 BENCHMARK(BM_ReplacementInPieces)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
@@ -150,7 +153,7 @@ void Show(benchmark::State& state, const QByteArray& bytes, bool caretAtEnd) {
     doc.LoadBytes(bytes);
     for (auto _ : state) {
         QsciScintilla view;
-        view.setDocument(doc.Buffer()->document());
+        doc.AttachView(&view);
         view.SendScintilla(QsciScintillaBase::SCI_SETLAYOUTCACHE,
                            static_cast<unsigned long>(QsciScintillaBase::SC_CACHE_PAGE));
         view.resize(800, 600);
@@ -158,6 +161,7 @@ void Show(benchmark::State& state, const QByteArray& bytes, bool caretAtEnd) {
             view.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
         }
         benchmark::DoNotOptimize(view.grab().size());
+        quarry::DocumentText::DetachView(&view);
     }
 }
 

@@ -24,6 +24,57 @@ QLabel* BitmapStatic(QWidget* parent, const QPixmap& bitmap, QPoint at) {
     return label;
 }
 
+// Drops user input meant for any window but one, and the shortcuts it would
+// trigger elsewhere; a close request from the window system is refused.
+// What the program sends itself passes.
+class InputOnlyFor : public QObject {
+  public:
+    explicit InputOnlyFor(QWidget* window) : window_(window) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~InputOnlyFor() override { QCoreApplication::instance()->removeEventFilter(this); }
+    InputOnlyFor(const InputOnlyFor&) = delete;
+    InputOnlyFor& operator=(const InputOnlyFor&) = delete;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::Shortcut:
+            case QEvent::ShortcutOverride:
+                // Sent by Qt, not by the window system, on a key typed anywhere.
+                break;
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ContextMenu:
+            case QEvent::DragEnter:
+            case QEvent::DragMove:
+            case QEvent::Drop:
+            case QEvent::TouchBegin:
+            case QEvent::TouchUpdate:
+            case QEvent::TouchEnd:
+            case QEvent::Close:
+                if (!event->spontaneous()) {
+                    return false;
+                }
+                break;
+            default:
+                return false;
+        }
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (window_ == nullptr || (widget != nullptr && widget->window() == window_)) {
+            return false;
+        }
+        event->ignore();
+        return true;
+    }
+
+  private:
+    QPointer<QWidget> window_;
+};
+
 }  // namespace
 
 CProgressDlg::~CProgressDlg() {
@@ -72,11 +123,19 @@ bool CProgressDlg::Open(int total) {
     bar_->setRange(0, rangeMax_ > 0 ? rangeMax_ : 1);
     bar_->setValue(0);
 
-    // The template's OK and Abbrechen buttons exist but are never shown.
+    // The template's OK and Abbrechen buttons exist but are hidden; work
+    // that can be cancelled shows Abbrechen.
     for (const char* caption : {"OK", "Abbrechen"}) {
         auto* button = new QPushButton(QString::fromUtf8(caption), window);
         button->hide();
+        cancel_ = button;
     }
+    cancel_->setObjectName(QStringLiteral("cancel2"));
+    cancel_->setGeometry(du.Rect(199, 36, 50, 14));
+    cancelRequested_ = false;
+    QObject::connect(cancel_, &QPushButton::clicked, window, [this] { cancelRequested_ = true; });
+    // Escape, which closes a dialog, cancels too.
+    QObject::connect(window, &QDialog::rejected, window, [this] { cancelRequested_ = true; });
 
     window_ = window;
     window->adjustSize();
@@ -119,6 +178,23 @@ void CProgressDlg::Close() {
     window_ = nullptr;
     bar_ = nullptr;
     text_ = nullptr;
+    cancel_ = nullptr;
+}
+
+void CProgressDlg::SetCancellable(bool cancellable) {
+    cancelRequested_ = false;
+    if (cancel_) {
+        cancel_->setVisible(cancellable);
+    }
+}
+
+void CProgressDlg::HandleEvents() {
+    if (!window_) {
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return;
+    }
+    InputOnlyFor modal(window_);
+    QApplication::processEvents();
 }
 
 void CProgressDlg::Paint() {

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QString>
 
 #include <optional>
@@ -39,6 +40,15 @@ class CProgressDlg : public ProgressDisplay {
     void Step() override;
     void Close() override;
 
+    // Long work that handles events between its steps (a big file read in
+    // pieces) shows the Abbrechen button while cancellable is true.
+    void SetCancellable(bool cancellable);
+    bool CancelRequested() const { return cancelRequested_; }
+    QPushButton* CancelButton() const { return cancel_; }
+    // Handles the pending events; user input reaches only this window, as if
+    // it were modal, so nothing else starts while the work is half done.
+    void HandleEvents();
+
     QDialog* Window() const { return window_; }
     QProgressBar* Bar() const { return bar_; }
     QLabel* TextLine() const { return text_; }
@@ -52,6 +62,8 @@ class CProgressDlg : public ProgressDisplay {
     QPointer<QDialog> window_;
     QPointer<QProgressBar> bar_;
     QPointer<QLabel> text_;
+    QPointer<QPushButton> cancel_;
+    bool cancelRequested_ = false;
     std::optional<QFont> textFont_;
     int rangeMax_ = 0;
     int position_ = 0;

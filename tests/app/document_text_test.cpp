@@ -307,6 +307,66 @@ TEST(DocumentTextState, ResultTakenBackOutLeavesTextStateAndRedoAsBefore) {
     EXPECT_EQ(BytesOf(doc), "old text\n");
 }
 
+// The old text goes in several pieces and one of its bytes stays until the
+// result is in (the whole text deleted would give Scintilla's storage back):
+// the result's bytes, NULs too, and Undo and Redo are exact.
+TEST(DocumentTextState, AResultReplacingABigTextIsExactAndOneStep) {
+    QByteArray old(20 << 20, '\0');
+    for (qsizetype i = 0; i < old.size(); ++i) {
+        old[i] = char(i * 7 % 251);
+    }
+    std::string result(12 << 20, '\0');
+    for (size_t i = 0; i < result.size(); ++i) {
+        result[i] = char(i * 13 % 241);
+    }
+    DocumentText doc;
+    doc.LoadBytes(old);
+    doc.BeginReplacement(int64_t(result.size()));
+    int steps = 0;
+    while (doc.ClearReplacementStep()) {
+        ++steps;
+    }
+    EXPECT_GE(steps, 2);
+    for (size_t done = 0; done < result.size(); done += 3 << 20) {
+        doc.AppendReplacement(std::string_view(result).substr(done, 3 << 20));
+    }
+    doc.EndReplacement(true);
+    EXPECT_TRUE(BytesOf(doc) == result);
+    Send(doc, Sci::SCI_UNDO);
+    EXPECT_TRUE(doc.SaveBytes() == old);
+    EXPECT_FALSE(doc.IsModified());
+    Send(doc, Sci::SCI_REDO);
+    EXPECT_TRUE(BytesOf(doc) == result);
+}
+
+// A result put into a new document is its starting text, as a file's bytes
+// are: no undo step (it would hold a second copy of the result, a third of
+// the memory of a List Matchings as large as its text), modified until saved.
+TEST(DocumentTextState, AResultInANewDocumentIsItsStartingTextAndModified) {
+    DocumentText doc;
+    doc.BeginReplacement(9, {}, false);
+    doc.AppendReplacement(std::string_view("new\0", 4));
+    doc.AppendReplacement("text\n");
+    doc.EndReplacement(true);
+    EXPECT_EQ(BytesOf(doc), std::string("new\0text\n", 9));
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_FALSE(doc.Buffer()->isUndoAvailable());
+    // Edits after it undo back to it, not further.
+    Send(doc, Sci::SCI_SETSEL, 0, 0);
+    Send(doc, Sci::SCI_REPLACESEL, 0, reinterpret_cast<long>("typed "));
+    Send(doc, Sci::SCI_UNDO);
+    EXPECT_EQ(BytesOf(doc), std::string("new\0text\n", 9));
+    EXPECT_TRUE(doc.IsModified());
+
+    DocumentText cancelled;
+    cancelled.BeginReplacement(9, {}, false);
+    cancelled.AppendReplacement("new ");
+    cancelled.EndReplacement(false);
+    EXPECT_EQ(BytesOf(cancelled), "");
+    EXPECT_FALSE(cancelled.IsModified());
+    EXPECT_FALSE(cancelled.Buffer()->isUndoAvailable());
+}
+
 // Fault: QScintilla's accessible for an editor counted the characters from
 // the text's start to the caret on every repaint, and its insertion events
 // counted them to every change: a second per keystroke and per result piece
@@ -331,6 +391,20 @@ TEST(DocumentTextState, ChangesAreToldWithoutCountingTheText) {
     QCoreApplication::processEvents();
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(view.SendScintilla(Sci::SCI_GETMODEVENTMASK) & Sci::SC_MOD_INSERTTEXT, 0);
+    DocumentText::DetachView(&view);
+}
+
+// Fault: a text was loaded into storage with no room left over, so the
+// first character typed anywhere made Scintilla copy the whole text into new
+// storage (105 ms on a 100 MB text).
+TEST(DocumentTextState, TheFirstEditAfterALoadKeepsTheStorage) {
+    DocumentText doc;
+    doc.LoadBytes(QByteArray(1 << 20, 'x'));
+    const long before = Send(doc, Sci::SCI_GETCHARACTERPOINTER);
+    Send(doc, Sci::SCI_SETSEL, 0, 0);
+    Send(doc, Sci::SCI_REPLACESEL, 0, reinterpret_cast<long>("typed"));
+    EXPECT_EQ(Send(doc, Sci::SCI_GETCHARACTERPOINTER), before);
+    EXPECT_EQ(Send(doc, Sci::SCI_GETLENGTH), (1 << 20) + 5);
 }
 
 TEST(DocumentTextEncoding, ExpressionsBecomeBytesOfTheDocument) {

@@ -37,6 +37,7 @@
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
 #include "app/quarry_view.h"
+#include "app/text_codec.h"
 #include "res/command_ids.h"
 #include "res/images.h"
 #include "search/host.h"
@@ -44,6 +45,7 @@
 #include "tests/app/save_support.h"
 #include "ui/manual.h"
 #include "ui/message_dlg.h"
+#include "ui/progress_dlg.h"
 
 namespace quarry {
 namespace {
@@ -948,6 +950,108 @@ TEST_F(Shell, SavingAnUnmodifiedDocumentWritesItsExactBytes) {
         ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
         EXPECT_EQ(saved.readAll(), bytes) << bytes.toStdString();
     }
+}
+
+// Restores the size of the pieces a file is read in.
+class PieceSize {
+  public:
+    explicit PieceSize(int64_t bytes) : saved_(CQuarryDoc::loadPieceBytes) {
+        CQuarryDoc::loadPieceBytes = bytes;
+    }
+    ~PieceSize() { CQuarryDoc::loadPieceBytes = saved_; }
+    PieceSize(const PieceSize&) = delete;
+    PieceSize& operator=(const PieceSize&) = delete;
+
+  private:
+    int64_t saved_;
+};
+
+// A file of many pieces (3 bytes each here, so every cut falls inside some
+// CR LF or UTF-8 character) opens with its exact bytes and the format
+// detected over the whole of it.
+TEST_F(Shell, AFileReadInPiecesKeepsItsBytesAndFormat) {
+    QTemporaryDir dir;
+    QByteArray all;
+    for (int b = 0; b < 256; ++b) {
+        all.append(char(b));
+    }
+    const std::vector<QByteArray> files = {"lf\nlf\n",
+                                           "crlf\r\ncrlf\r\n",
+                                           "cr\rcr\r",
+                                           "mixed\r\nlf\nlone cr\rend\r\n\r\n",
+                                           "utf8 \xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80\n",
+                                           "8-bit caf\xE9\x81\r\n",
+                                           QByteArray("nul\0bytes\0", 10),
+                                           "no final break",
+                                           all};
+    Start();
+    const PieceSize pieces(3);
+    int k = 0;
+    for (const QByteArray& bytes : files) {
+        const QString path = dir.filePath(QStringLiteral("p%1.txt").arg(k++));
+        {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
+        CQuarryDoc* doc = app->OpenDocumentFile(path);
+        ASSERT_NE(doc, nullptr);
+        EXPECT_FALSE(doc->IsModified());
+        EXPECT_FALSE(doc->Text().Buffer()->isUndoAvailable());
+        EXPECT_EQ(doc->Text().Format(), DetectFormat(bytes)) << bytes.toStdString();
+        EXPECT_EQ(doc->Text().SaveBytes(), bytes) << bytes.toStdString();
+        // The progress window of the load is gone.
+        EXPECT_EQ(ProgressDialog().Window(), nullptr);
+    }
+}
+
+// Cancel in the progress window while a file is read in pieces: no document,
+// no window and no message are left, and the next open works.
+TEST_F(Shell, CancelWhileAFileIsReadInPiecesLeavesNoDocument) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.txt"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    }
+    Start();
+    const QList<CQuarryDoc*> before = app->Documents();
+    const int windows = int(frame->MdiArea()->subWindowList().size());
+    const PieceSize pieces(100);
+    bool cancelShown = false;
+    bool messageShown = false;
+    // Clicks Cancel in the events handled between two pieces, once shown.
+    QTimer clicker;
+    clicker.setInterval(0);
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        QPushButton* cancel = ProgressDialog().CancelButton();
+        if (cancel != nullptr && cancel->isVisible()) {
+            cancelShown = true;
+            clicker.stop();
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        }
+    });
+    clicker.start();
+    QTimer::singleShot(300, [&] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            messageShown = true;
+            w->close();
+        }
+    });
+    EXPECT_EQ(app->OpenDocumentFile(path), nullptr);
+    EXPECT_TRUE(cancelShown);
+    EXPECT_TRUE(app->LastOpenCancelled());
+    EXPECT_EQ(app->Documents(), before);
+    EXPECT_EQ(int(frame->MdiArea()->subWindowList().size()), windows);
+    EXPECT_EQ(ProgressDialog().Window(), nullptr);
+    QTest::qWait(400);
+    EXPECT_FALSE(messageShown);
+    // Not refused: it stays in the recent-file list's reach and opens whole.
+    CQuarryDoc* doc = app->OpenDocumentFile(path);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_FALSE(app->LastOpenCancelled());
+    EXPECT_EQ(doc->Text().ByteLength(), 4096);
 }
 
 // Fault guarded: bytes 0x80..0x9F of an 8-bit document are C1 controls to

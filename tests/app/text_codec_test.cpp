@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace quarry {
 namespace {
@@ -59,6 +61,36 @@ TEST(DetectFormat, TheMostFrequentBreakDecidesAndTheFirstBreaksATie) {
     EXPECT_STREQ(LineBreakBytes(LineEndStyle::CrLf), "\r\n");
     EXPECT_STREQ(LineBreakBytes(LineEndStyle::Cr), "\r");
     EXPECT_STREQ(LineBreakBytes(LineEndStyle::Lf), "\n");
+}
+
+// A file read in pieces is detected over all of them: the cut may fall inside
+// a CR LF or a UTF-8 sequence, or just after a final CR.
+TEST(DetectFormat, PiecesCutAnywhereGiveTheWholeTextsFormat) {
+    const std::vector<std::string_view> texts = {
+        "a\r\nb\r\nc\nd\r",
+        "cr only\r\rx\r\n",
+        "gr\xC3\xBC\xC3\x9F \xE4\xB8\xAD \xF0\x9F\x98\x80\n",
+        "cut \xE4\xB8",
+        "bad \xE4\x41\x42 x",
+        "8-bit caf\xE9\r\n",
+        "\r",
+        "ascii, eight and more bytes\n"};
+    for (const std::string_view text : texts) {
+        const DocFormat whole = DetectFormat(Bytes(text));
+        for (size_t cut = 0; cut <= text.size(); ++cut) {
+            FormatDetector detector;
+            detector.Feed(Bytes(text.substr(0, cut)));
+            detector.Feed(Bytes(text.substr(cut)));
+            EXPECT_EQ(detector.Result(), whole) << text << " cut at " << cut;
+        }
+        FormatDetector byteByByte;
+        for (const char c : text) {
+            byteByByte.Feed(Bytes(std::string_view(&c, 1)));
+        }
+        EXPECT_EQ(byteByByte.Result(), whole) << text;
+    }
+    EXPECT_EQ(DetectFormat(Bytes("cut \xE4\xB8")).encoding, TextEncoding::Bytes8);
+    EXPECT_EQ(DetectFormat(Bytes("a\r\nb\r\nc\nd\r")).lineEnd, LineEndStyle::CrLf);
 }
 
 TEST(TextBytes, CharactersBecomeBytesOfTheEncoding) {
