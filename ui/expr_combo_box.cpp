@@ -147,11 +147,6 @@ void CExprComboBox::resizeEvent(QResizeEvent* event) {
     PlaceEditArea();
 }
 
-void CExprComboBox::paintEvent(QPaintEvent* event) {
-    QComboBox::paintEvent(event);
-    editArea_->update();
-}
-
 void CExprComboBox::changeEvent(QEvent* event) {
     QComboBox::changeEvent(event);
     if (event->type() == QEvent::EnabledChange || event->type() == QEvent::FontChange ||

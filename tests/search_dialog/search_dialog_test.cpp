@@ -41,6 +41,7 @@
 #include "search_dialog/search_replace_dlg.h"
 #include "search_dialog/search_runner.h"
 #include "tests/fault_support.h"
+#include "tests/paint_counter.h"
 #include "ui/expr_combo_box.h"
 #include "ui/manual.h"
 
@@ -160,6 +161,25 @@ TEST_F(SearchDialogTest, FindOpensTheDialogOnceAndLeavesTheEditorsUsable) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(SearchDialogWindow(), nullptr);
     EXPECT_FALSE(SearchDialog().windowExists());
+}
+
+// Fault: the open dialog repainted its expression fields endlessly while
+// idle (most of a core, more with a large document open).
+TEST_F(SearchDialogTest, AnIdleOpenDialogPaintsNothing) {
+    SetText(QByteArray(200000, 'x'));
+    dlg = Open();
+    ASSERT_NE(dlg, nullptr);
+    const int flash = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);  // a blinking caret is a change
+    Expressions("(\\w+)=(\\d+)", "\\2=\\1");
+    test::PaintCounter counter{dlg};
+    for (QWidget* w : dlg->findChildren<QWidget*>()) {
+        counter.Watch(w);
+    }
+    counter.Run(150);  // the first showing
+    counter.Run(400);
+    EXPECT_EQ(counter.Total(), 0) << counter.Painted().toStdString();
+    QApplication::setCursorFlashTime(flash);
 }
 
 TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {

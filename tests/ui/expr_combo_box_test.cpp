@@ -12,6 +12,7 @@
 
 #include <memory>
 
+#include "tests/paint_counter.h"
 #include "ui/expr_combo_box.h"
 
 namespace quarry {
@@ -147,6 +148,36 @@ TEST(ExprComboBox, OverlayShowsOnlyWhileUnfocused) {
     w.other->setFocus();
     w.box->resize(w.box->width() + 40, w.box->height());
     EXPECT_EQ(area->geometry(), w.box->lineEdit()->geometry());
+}
+
+// Fault: the box asked its overlay to repaint from its own paint event; the
+// overlay lets the box show through, so each repaint of one brought another of
+// the other, and an idle dialog took most of a core.
+TEST(ExprComboBox, AnIdleBoxIsNotRepainted) {
+    ComboWindow w;
+    ASSERT_TRUE(w.active);
+    const int flash = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);  // a blinking caret is a change
+    w.box->setEditText(QStringLiteral("(a|b)+"));
+    for (bool focused : {false, true}) {
+        if (focused) {
+            w.box->setFocus();
+        } else {
+            w.other->setFocus();
+        }
+        test::PaintCounter counter{w.box, w.box->EditArea(), w.box->lineEdit()};
+        counter.Run(100);  // whatever the change of focus asked for
+        counter.Run(400);
+        EXPECT_EQ(counter.Total(), 0)
+            << "focused " << focused << ": " << counter.Painted().toStdString();
+    }
+    // A change is still shown.
+    w.other->setFocus();
+    test::PaintCounter counter{w.box->EditArea()};
+    w.box->setEditText(QStringLiteral("other"));
+    counter.Run(100);
+    EXPECT_GT(counter.Total(), 0);
+    QApplication::setCursorFlashTime(flash);
 }
 
 TEST(ExprComboBox, OverlayShowsTheEditTextColoured) {
