@@ -50,7 +50,7 @@ CSearchReplaceDlg* ShowSearchDialog() {
     if (CSearchReplaceDlg* dialog = Window()) {
         dialog->raise();
         dialog->activateWindow();
-        dialog->setFocus();
+        dialog->FocusSearchExpression();
         return dialog;
     }
     SearchTarget* target = Install().target;
@@ -70,6 +70,7 @@ CSearchReplaceDlg* ShowSearchDialog() {
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
+    dialog->FocusSearchExpression();
     return dialog;
 }
 

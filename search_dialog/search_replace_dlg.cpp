@@ -196,10 +196,10 @@ void CSearchReplaceDlg::BuildTemplate(const DialogUnits& du) {
     add(1012, progressBar_, 7, 118, 264, 10);
     button(2, "Abbrechen", 171, 114, 50, 14)->hide();
     button(1, "OK", 223, 114, 50, 14)->hide();
-    label(0, "Search Expr.", 11, 9, 44, 8);
+    searchLabel_ = label(0, "Search E&xpr.", 11, 9, 44, 8);
     auto* searchPlaceholder = new QComboBox(this);
     add(101, searchPlaceholder, 55, 7, 213, 206)->hide();
-    label(0, "Rewrite Expr.", 10, 25, 45, 8);
+    rewriteLabel_ = label(0, "Rewri&te Expr.", 10, 25, 45, 8);
     auto* rewritePlaceholder = new QComboBox(this);
     add(1014, rewritePlaceholder, 55, 22, 213, 244)->hide();
     label(0, "Substitution", 14, 41, 38, 8);
@@ -249,6 +249,10 @@ void CSearchReplaceDlg::OnInitDialog() {
     searchCombo_ = makeCombo(101, 104, 280);
     rewriteCombo_ = makeCombo(1014, 105, 180);
     rewriteCombo_->SetSyntaxMode(0);
+    // Alt+X and Alt+T reach the fields from anywhere in the dialog; the
+    // main window's menu keys stay live over it and are not taken.
+    searchLabel_->setBuddy(searchCombo_);
+    rewriteLabel_->setBuddy(rewriteCombo_);
     const auto makeLine = [this](int placeholderId, int id, const QFont& f) {
         auto* line = new QLabel(this);
         line->setTextFormat(Qt::PlainText);
@@ -415,10 +419,10 @@ void CSearchReplaceDlg::LayoutControls(int w, int h) {
             case 105:
             case 107:
             case 1012:
+                // Qt's combos keep their selection through a resize: the
+                // selection the opening made survives the window manager's
+                // first resize.
                 c->resize(W - metrics_.fieldGap - c->x(), c->height());
-                if (auto* combo = qobject_cast<QComboBox*>(c); combo && combo->lineEdit()) {
-                    combo->lineEdit()->deselect();
-                }
                 break;
             case 106:
                 c->resize(W - metrics_.substitutionGap - c->x(), c->height());
@@ -440,6 +444,10 @@ void CSearchReplaceDlg::SetRunning(bool run) {
     // Cancel from then on must not be forgotten.
     running = run;
     runner_.ResetCancel();
+    if (run) {
+        QWidget* focus = QApplication::focusWidget();
+        focusBeforeRun_ = focus != nullptr && isAncestorOf(focus) ? focus : nullptr;
+    }
     for (int id : kRunningControls) {
         QWidget* c = Control(id);
         if (c == nullptr) {
@@ -455,8 +463,13 @@ void CSearchReplaceDlg::SetRunning(bool run) {
             c->setEnabled(!run);
         }
     }
-    if (QWidget* character = Control(1023)) {
-        character->setFocus();
+    // While running, the inputs are disabled and lose the focus: it goes back
+    // to where the user left it, or to the search expression.
+    if (!run && focusBeforeRun_ && focusBeforeRun_->isEnabled()) {
+        focusBeforeRun_->setFocus(Qt::OtherFocusReason);
+        focusBeforeRun_ = nullptr;
+    } else if (!run) {
+        searchCombo_->setFocus(Qt::OtherFocusReason);
     }
     if (run && !waitCursor_) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -474,6 +487,12 @@ void CSearchReplaceDlg::SetRunning(bool run) {
         // for the search thread's event loop.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
+}
+
+void CSearchReplaceDlg::FocusSearchExpression() {
+    searchCombo_->setFocus(Qt::ShortcutFocusReason);
+    // Typing replaces the expression; Enter runs it again.
+    searchCombo_->lineEdit()->selectAll();
 }
 
 void CSearchReplaceDlg::RecordHistories() {

@@ -74,6 +74,8 @@ class CSearchReplaceDlg : public QDialog {
     // 1021 List Matchings.
     void RunCommand(int command);
     void SetRunning(bool run);
+    // The keyboard focus in the search expression, its text selected.
+    void FocusSearchExpression();
     // Puts the current search and rewrite texts first in their lists.
     void RecordHistories();
     // Character, Line and Column fields from the active editor's caret.
@@ -145,6 +147,10 @@ class CSearchReplaceDlg : public QDialog {
     QLabel* substitutionLine_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
+    QLabel* searchLabel_ = nullptr;
+    QLabel* rewriteLabel_ = nullptr;
+    // Where the focus was when a command started.
+    QPointer<QWidget> focusBeforeRun_;
     SearchRunner runner_;
     // The substitution as bytes of the document Search ran on.
     std::string substitution_;

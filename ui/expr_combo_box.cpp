@@ -127,11 +127,10 @@ int CExprComboBox::DrawItem(QPainter& painter, const QRect& rect, const QString&
 }
 
 void CExprComboBox::focusInEvent(QFocusEvent* event) {
+    // The edit field selects its text when tabbed into or reached by its
+    // label's key, so that typing replaces it, as in any other field.
     QComboBox::focusInEvent(event);
     UpdateEditAreaVisibility();
-    if (QLineEdit* edit = lineEdit()) {
-        edit->deselect();
-    }
 }
 
 void CExprComboBox::focusOutEvent(QFocusEvent* event) {

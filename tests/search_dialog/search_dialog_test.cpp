@@ -111,6 +111,13 @@ class SearchDialogTest : public ::testing::Test {
         dlg->RewriteCombo()->setEditText(rewrite);
     }
     QString Status() const { return dlg->StatusLine()->text(); }
+    static std::string FocusName() {
+        const QWidget* w = QApplication::focusWidget();
+        const QWidget* a = QApplication::activeWindow();
+        return std::string("focus ") + (w ? w->metaObject()->className() : "none") + " " +
+               (w ? w->objectName().toStdString() : "") + ", active " +
+               (a ? a->metaObject()->className() : "none");
+    }
     QLineEdit* Field(int id) const { return static_cast<QLineEdit*>(dlg->Control(id)); }
     QPushButton* Button(int id) const { return static_cast<QPushButton*>(dlg->Control(id)); }
     std::pair<int64_t, int64_t> Selection() const {
@@ -180,6 +187,59 @@ TEST_F(SearchDialogTest, AnIdleOpenDialogPaintsNothing) {
     counter.Run(400);
     EXPECT_EQ(counter.Total(), 0) << counter.Painted().toStdString();
     QApplication::setCursorFlashTime(flash);
+}
+
+// Fault: the dialog opened with the focus in the Character field, so typing
+// an expression moved the editor's selection instead; and a command left the
+// focus there too.
+TEST_F(SearchDialogTest, OpeningFocusesTheSearchExpressionWithItsTextSelected) {
+    SetText("one two three\n");
+    dlg = Open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg));
+    Expressions("t\\w+", "<\\0>");
+    dlg->RecordHistories();
+    dlg->OnCancel();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Active()->SetSel(4, 4);
+
+    dlg = Open();  // by the menu, the toolbar or Ctrl+F alike
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg));
+    QLineEdit* search = dlg->SearchCombo()->lineEdit();
+    EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
+    EXPECT_EQ(search->selectedText(), "t\\w+");
+    QTest::keyClicks(QApplication::focusWidget(), "12");
+    EXPECT_EQ(dlg->SearchCombo()->currentText(), "12");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{4}, int64_t{4}));
+
+    // A command gives the focus back to where it was.
+    dlg->SearchCombo()->setEditText("t\\w+");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(Status(), "Ready");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{4}, int64_t{7}));
+    EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
+    Field(1026)->setFocus();
+    dlg->RunCommand(kCmdSearch);
+    EXPECT_TRUE(Field(1026)->hasFocus()) << FocusName();
+
+    // The labels' keys reach the fields (keys the main window's menus leave
+    // free: its menu bar's are live over the dialog too), and tabbing into a
+    // field selects it.
+    QTest::keyClick(dlg, Qt::Key_T, Qt::AltModifier);
+    EXPECT_TRUE(dlg->RewriteCombo()->hasFocus()) << FocusName();
+    EXPECT_EQ(dlg->RewriteCombo()->lineEdit()->selectedText(), "<\\0>");
+    QTest::keyClick(dlg, Qt::Key_X, Qt::AltModifier);
+    EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
+    search->deselect();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_TRUE(dlg->RewriteCombo()->hasFocus()) << FocusName();
+    EXPECT_EQ(dlg->RewriteCombo()->lineEdit()->selectedText(), "<\\0>");
+
+    // Find while the dialog is open focuses the expression again.
+    Active()->setFocus();
+    frame->OnCommand(ID_EDIT_FIND);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg));
+    EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
+    EXPECT_EQ(search->selectedText(), "t\\w+");
 }
 
 TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {
