@@ -293,6 +293,8 @@ void CSearchReplaceDlg::ReadSettings() {
         storedOuter_ = storedOuter_.boundedTo(screen->availableGeometry().size());
     }
     ResizeOuter(storedOuter_.width(), storedOuter_.height());
+    restoredOuter_ = storedOuter_.expandedTo(QSize(metrics_.minWidth, metrics_.minHeight));
+    restoredInner_ = size();
     SetChecked(1031, record.limitOn);
     SetChecked(1032, record.newFile);
     SetChecked(1033, record.matchCase);
@@ -310,7 +312,11 @@ void CSearchReplaceDlg::WriteSettings() {
     SettingsRecord record;
     record.searchHistory = ToUtf8(searchCombo_->History());
     record.rewriteHistory = ToUtf8(rewriteCombo_->History());
-    const QSize outer = OuterSize();
+    // The window manager may tell of the frame only after the window has
+    // been sized for the stored outer size: measured then, the same window
+    // would be stored a few pixels smaller at every showing. A window the
+    // user did not resize keeps the size it was given.
+    const QSize outer = size() == restoredInner_ ? restoredOuter_ : OuterSize();
     record.width = outer.width();
     record.height = outer.height();
     record.limitOn = IsChecked(1031);
@@ -357,8 +363,12 @@ void CSearchReplaceDlg::OnCancel() {
     done(QDialog::Rejected);
 }
 
+QSize CSearchReplaceDlg::MeasuredFrame() const {
+    return frameGeometry().size() - geometry().size();
+}
+
 QSize CSearchReplaceDlg::FrameExtra() const {
-    const QSize extra = frameGeometry().size() - geometry().size();
+    const QSize extra = windowFrame ? windowFrame() : MeasuredFrame();
     return extra.isEmpty() ? kNominalFrame : extra;
 }
 
@@ -377,6 +387,7 @@ void CSearchReplaceDlg::showEvent(QShowEvent* event) {
     if (storedOuter_.isValid()) {
         ResizeOuter(storedOuter_.width(), storedOuter_.height());
         storedOuter_ = QSize();
+        restoredInner_ = size();
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/text_mode.h"
@@ -100,6 +101,11 @@ class CSearchReplaceDlg : public QDialog {
     // Places the controls for an outer size of w x h pixels.
     void LayoutControls(int w, int h);
 
+    // The window system's frame around the window (outer minus inner size);
+    // replaceable for tests, to stand for a window manager that tells of the
+    // frame only once the window is on screen.
+    std::function<QSize()> windowFrame;
+
     // Escape and the close box come here.
     void reject() override;
 
@@ -114,6 +120,7 @@ class CSearchReplaceDlg : public QDialog {
     void OnInitDialog();
     void ReadSettings();
     void WriteSettings();
+    QSize MeasuredFrame() const;
     QSize FrameExtra() const;
     void SetStatus(const QString& text);
     void SetSubstitution(const std::string& bytes);
@@ -162,6 +169,10 @@ class CSearchReplaceDlg : public QDialog {
     // The outer size read from the settings, applied again once shown, when
     // the window system knows the frame.
     QSize storedOuter_;
+    // The outer size the settings gave and the inner size it came to; the
+    // settings get the former back while the window keeps the latter.
+    QSize restoredOuter_;
+    QSize restoredInner_;
 };
 
 }  // namespace quarry

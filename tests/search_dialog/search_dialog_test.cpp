@@ -786,6 +786,36 @@ TEST_F(SearchDialogTest, SettingsRoundTripThroughTheDialog) {
     EXPECT_EQ(dlg->ReadOptions().searchLimit, 12);
 }
 
+// Fault: every showing stored the dialog 2 pixels lower than it was shown,
+// down below the minimum height: the window manager told of its frame only
+// after the window had been sized from the stored outer size.
+TEST_F(SearchDialogTest, ShowingAndClosingKeepsTheStoredSizeExactly) {
+    SettingsRecord record = DefaultSettings(700, 313);
+    ASSERT_TRUE(SaveSettingsFile(settingsPath, record));
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        dlg = Open();
+        QApplication::processEvents();
+        // The frame as the window manager tells of it once the window is up.
+        dlg->windowFrame = [] { return QSize(6, 25); };
+        dlg->OnCancel();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_EQ(LoadSettingsFile(settingsPath, record), SettingsLoad::Complete);
+        EXPECT_EQ(QSize(record.width, record.height), QSize(700, 313)) << "cycle " << cycle;
+    }
+    // A size below the minimum comes back as the minimum, and stays there.
+    const LayoutMetrics m = LayoutMetrics::For(DialogUnits(DialogUnits::TemplateFont()));
+    record.height = m.minHeight - 2;
+    ASSERT_TRUE(SaveSettingsFile(settingsPath, record));
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        dlg = Open();
+        dlg->windowFrame = [] { return QSize(6, 25); };
+        dlg->OnCancel();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_EQ(LoadSettingsFile(settingsPath, record), SettingsLoad::Complete);
+        EXPECT_EQ(record.height, m.minHeight) << "cycle " << cycle;
+    }
+}
+
 TEST_F(SearchDialogTest, SmallOrDamagedSettingsStillGiveAUsableDialog) {
     SettingsRecord stored = DefaultSettings(200, 100);
     stored.searchHistory = {"kept"};
