@@ -696,6 +696,7 @@ void CQuarryView::OnFilePrintPreview() {
 bool CQuarryView::HandlesCommand(int id) const {
     switch (id) {
         case ID_EDIT_UNDO:
+        case ID_EDIT_REDO:
         case ID_EDIT_CUT:
         case ID_EDIT_COPY:
         case ID_EDIT_PASTE:
@@ -719,6 +720,8 @@ bool CQuarryView::IsCommandEnabled(int id) const {
     switch (id) {
         case ID_EDIT_UNDO:
             return isUndoAvailable() && !isReadOnly();
+        case ID_EDIT_REDO:
+            return isRedoAvailable() && !isReadOnly();
         case ID_EDIT_CUT:
             return HasSelection() && !longLines_;
         case ID_EDIT_COPY:
@@ -752,6 +755,9 @@ bool CQuarryView::OnCommand(int id) {
     switch (id) {
         case ID_EDIT_UNDO:
             undo();
+            break;
+        case ID_EDIT_REDO:
+            redo();
             break;
         case ID_EDIT_CUT:
             cut();

@@ -44,6 +44,7 @@ const std::vector<Popup>& DocumentMenu129() {
           {"E&xit", ID_APP_EXIT}}},
         {"&Edit",
          {{"&Undo\tCtrl+Z", ID_EDIT_UNDO},
+          {"&Redo\tCtrl+Y", ID_EDIT_REDO},
           Sep,
           {"Cu&t\tCtrl+X", ID_EDIT_CUT},
           {"&Copy\tCtrl+C", ID_EDIT_COPY},
@@ -108,6 +109,8 @@ const std::vector<Accelerator>& AcceleratorTable128() {
         {Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier, ID_VIEW_REDUCE_FONTSIZE},
         {Qt::Key_X, Qt::ControlModifier, ID_EDIT_CUT},
         {Qt::Key_Z, Qt::ControlModifier, ID_EDIT_UNDO},
+        {Qt::Key_Y, Qt::ControlModifier, ID_EDIT_REDO},
+        {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, ID_EDIT_REDO},
     };
     return table;
 }
@@ -162,6 +165,7 @@ QString LoadString(int id) {
         {ID_APP_EXIT, "Quit the application; prompts to save documents\nExit"},
         {ID_APP_ABOUT, "Display program information, version number and copyright\nAbout"},
         {ID_EDIT_UNDO, "Undo the last action\nUndo"},
+        {ID_EDIT_REDO, "Redo the previously undone action\nRedo"},
         {ID_EDIT_CUT, "Cut the selection and put it on the Clipboard\nCut"},
         {ID_EDIT_COPY, "Copy the selection and put it on the Clipboard\nCopy"},
         {ID_EDIT_PASTE, "Insert Clipboard contents\nPaste"},

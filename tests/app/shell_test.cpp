@@ -288,8 +288,8 @@ TEST_F(Shell, MenusMatchTheirTables) {
                            "Save &As...", "-", "&Print...\tCtrl+P", "Print Pre&view",
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 1)),
-              QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
-                           "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F"}));
+              QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
+                           "&Paste\tCtrl+V", "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 2)),
               QStringList({"&Toolbar", "S&tatusbar", "&Next", "-", "Increase Fontsize\tStrg+Plus",
                            "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping", "Line &Ends"}));
@@ -324,10 +324,12 @@ TEST_F(Shell, AcceleratorTableAndKeypadOnlyFontKeys) {
     for (QAction* a : frame->AcceleratorActions()) {
         keys << a->shortcut().toString(QKeySequence::PortableText);
     }
-    EXPECT_EQ(keys,
-              QStringList({"Ctrl+C", "Ctrl+F", "Ctrl+N", "Ctrl+O", "Ctrl+P", "Ctrl+S", "Ctrl+V",
-                           "Ctrl+Num++", "Alt+Backspace", "Shift+Del", "F1", "Shift+F1", "F6",
-                           "Shift+F6", "Ctrl+Ins", "Shift+Ins", "Ctrl+Num+-", "Ctrl+X", "Ctrl+Z"}));
+    EXPECT_EQ(
+        keys,
+        QStringList({"Ctrl+C", "Ctrl+F",     "Ctrl+N",        "Ctrl+O",    "Ctrl+P",     "Ctrl+S",
+                     "Ctrl+V", "Ctrl+Num++", "Alt+Backspace", "Shift+Del", "F1",         "Shift+F1",
+                     "F6",     "Shift+F6",   "Ctrl+Ins",      "Shift+Ins", "Ctrl+Num+-", "Ctrl+X",
+                     "Ctrl+Z", "Ctrl+Y",     "Ctrl+Shift+Z"}));
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     CQuarryView* view = Active();
@@ -990,6 +992,62 @@ TEST_F(Shell, UndoByAcceleratorAndRedoByScintillasKey) {
     QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier);
     EXPECT_EQ(editorFontSize, before - kFontStep);
     EXPECT_EQ(view->SendScintilla(QsciScintillaBase::SCI_GETZOOM), 0);
+}
+
+// Fault: the Edit menu had no Redo, so an undone edit could be brought back
+// only by a key nobody was told of.
+TEST_F(Shell, RedoIsInTheEditMenuAndUndoAndRedoAreEnabledExactlyWhenTheyCanAct) {
+    Start();
+    CQuarryView* view = Active();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    view->setFocus();
+    QMenu* edit = MenuAt(frame->menuBar(), 1);
+    const auto action = [edit](int id) -> QAction* {
+        emit edit->aboutToShow();  // the menu's items are brought up to date as it opens
+        for (QAction* a : edit->actions()) {
+            if (a->data().toInt() == id) {
+                return a;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_NE(action(ID_EDIT_REDO), nullptr);
+    EXPECT_EQ(action(ID_EDIT_REDO)->text(), "&Redo\tCtrl+Y");
+    EXPECT_FALSE(action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
+
+    ReplaceSelection(view, "one");
+    view->SetSel(3, 3);
+    ReplaceSelection(view, " two");
+    EXPECT_TRUE(action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
+    action(ID_EDIT_UNDO)->trigger();
+    EXPECT_EQ(TextOf(view), "one");
+    // One more step to undo, and one to redo.
+    EXPECT_TRUE(action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_TRUE(action(ID_EDIT_REDO)->isEnabled());
+    action(ID_EDIT_REDO)->trigger();
+    EXPECT_EQ(TextOf(view), "one two");
+    EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
+
+    // Both keys redo.
+    for (const QKeyCombination key :
+         {QKeyCombination(Qt::ControlModifier, Qt::Key_Y),
+          QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z)}) {
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(TextOf(view), "one");
+        QTest::keyClick(view, key.key(), key.keyboardModifiers());
+        EXPECT_EQ(TextOf(view), "one two");
+    }
+    action(ID_EDIT_UNDO)->trigger();
+    action(ID_EDIT_UNDO)->trigger();
+    EXPECT_EQ(TextOf(view), "");
+    EXPECT_FALSE(action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_TRUE(action(ID_EDIT_REDO)->isEnabled());
+    // A new edit ends what could be redone.
+    ReplaceSelection(view, "new");
+    EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
 }
 
 }  // namespace
