@@ -318,9 +318,14 @@ void CMainFrame::OnSubWindowActivated() {
     if (active != nullptr && active != lastActive_ && active->GetActiveView() != nullptr) {
         active->GetActiveView()->OnActivateView(true);
     }
+    const bool changed = active != lastActive_;
     lastActive_ = active;
     UpdateFrameTitle();
     UpdateToolbarState();
+    // The dialog's position fields show the caret of the document it works on.
+    if (changed && SearchDialog().activeDocumentChanged) {
+        SearchDialog().activeDocumentChanged();
+    }
 }
 
 void CMainFrame::UpdateFrameTitle() {

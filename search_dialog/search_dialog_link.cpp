@@ -43,6 +43,11 @@ void InstallSearchDialog(SearchTarget& target, std::string helpFilePath) {
             dialog->UpdatePositionFields();
         }
     };
+    link.activeDocumentChanged = [] {
+        if (CSearchReplaceDlg* dialog = Window()) {
+            dialog->OnActiveDocumentChanged();
+        }
+    };
     target.ConnectDialog(link);
 }
 

@@ -492,6 +492,10 @@ void CSearchReplaceDlg::SetRunning(bool run) {
     // The text searched must stay the text shown until the result is in: no
     // view of the document takes edits while a command runs.
     target_.Busy(run);
+    if (!run) {
+        // The active document may have changed while the command ran.
+        UpdatePositionFields();
+    }
     progressBar_->setValue(0);
     if (run && isVisible()) {
         // Show the running state before the text is streamed out; input waits
@@ -578,6 +582,24 @@ void CSearchReplaceDlg::UpdatePositionFields() {
     SetNumberField(1023, end);
     SetNumberField(1026, line);
     SetNumberField(1027, end - target_.LineStart(line));
+}
+
+void CSearchReplaceDlg::OnActiveDocumentChanged() {
+    // A command keeps to the document it started on.
+    if (running) {
+        return;
+    }
+    if (target_.HasDocument()) {
+        UpdatePositionFields();
+        return;
+    }
+    positionSyncEnabled_ = false;
+    for (int id : {1023, 1026, 1027}) {
+        if (auto* field = qobject_cast<QLineEdit*>(Control(id))) {
+            field->clear();
+        }
+    }
+    positionSyncEnabled_ = true;
 }
 
 void CSearchReplaceDlg::OnCharacterChanged() {

@@ -81,6 +81,8 @@ class CSearchReplaceDlg : public QDialog {
     void RecordHistories();
     // Character, Line and Column fields from the active editor's caret.
     void UpdatePositionFields();
+    // The fields follow the new active document; with none, they are empty.
+    void OnActiveDocumentChanged();
     void OnHome();
     // Escape, Close and the close box: stop a running command, else close.
     void OnCancel();

@@ -242,6 +242,37 @@ TEST_F(SearchDialogTest, OpeningFocusesTheSearchExpressionWithItsTextSelected) {
     EXPECT_EQ(search->selectedText(), "t\\w+");
 }
 
+// Fault: switching, opening or closing a document left the Character, Line
+// and Column fields showing the caret of the document active before.
+TEST_F(SearchDialogTest, PositionFieldsFollowTheActiveDocument) {
+    SetText("abc\ndef\n");
+    Active()->SetSel(5, 5);
+    QMdiSubWindow* first = frame->MdiArea()->currentSubWindow();
+    app->OnFileNew();
+    SetText("xy");
+    Active()->SetSel(1, 1);
+    dlg = Open();
+    const auto fields = [this] {
+        return QStringList{Field(1023)->text(), Field(1026)->text(), Field(1027)->text()};
+    };
+    EXPECT_EQ(fields(), QStringList({"1", "0", "1"}));
+    frame->MdiArea()->setActiveSubWindow(first);
+    EXPECT_EQ(fields(), QStringList({"5", "1", "1"}));
+    // The fields' own change must not move the caret of the document.
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{5}, int64_t{5}));
+    app->OnFileNew();
+    EXPECT_EQ(fields(), QStringList({"0", "0", "0"}));
+    frame->OnCommand(ID_FILE_CLOSE);
+    QApplication::processEvents();
+    EXPECT_EQ(fields(), QStringList({"5", "1", "1"}));
+    for (CQuarryDoc* doc : app->Documents()) {
+        doc->SetModifiedFlag(false);
+        app->CloseDocument(doc);
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(fields(), QStringList({"", "", ""}));
+}
+
 TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {
     SetText("alpha=1, beta=22\nx = 3\ngamma=333\n");
     CQuarryView* source = Active();
