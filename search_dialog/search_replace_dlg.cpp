@@ -15,6 +15,8 @@
 #include <QRegularExpressionValidator>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 
@@ -206,6 +208,7 @@ void CSearchReplaceDlg::BuildTemplate(const DialogUnits& du) {
     QLabel* substitutionPlaceholder = label(1017, "", 56, 40, 202, 10);
     substitutionPlaceholder->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     substitutionPlaceholder->hide();
+    WidenPositionFields();
 
     connect(search, &QPushButton::clicked, this, [this] { RunCommand(kCmdSearch); });
     for (int id : {kCmdReplace, kCmdReplaceAll, kCmdListMatchings}) {
@@ -226,6 +229,33 @@ void CSearchReplaceDlg::BuildTemplate(const DialogUnits& du) {
     }
     connect(static_cast<QCheckBox*>(Control(1031)), &QCheckBox::toggled, this,
             &CSearchReplaceDlg::OnLimitToggled);
+}
+
+void CSearchReplaceDlg::WidenPositionFields() {
+    // The template's fields hold 6 digits; a text of up to 2 GiB has offsets
+    // of 10. The fields widen to hold them, and Home and the options to their
+    // right move over by as much.
+    auto* character = static_cast<QLineEdit*>(Control(1023));
+    QStyleOptionFrame option;
+    option.initFrom(character);
+    option.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, character);
+    const QSize text(character->fontMetrics().horizontalAdvance(QStringLiteral("2147483647")),
+                     character->height());
+    // The edit's own margin of 2 pixels each side comes on top of the style's.
+    const int need =
+        style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, character).width() + 4;
+    const int extra = need - character->width();
+    if (extra <= 0) {
+        return;
+    }
+    for (int id : {1023, 1026, 1027}) {
+        QWidget* field = Control(id);
+        field->resize(field->width() + extra, field->height());
+    }
+    for (int id : {1024, 1031, 1034, 1032, 1033, 1035}) {
+        QWidget* c = Control(id);
+        c->move(c->x() + extra, c->y());
+    }
 }
 
 void CSearchReplaceDlg::OnInitDialog() {

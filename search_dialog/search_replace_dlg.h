@@ -119,6 +119,7 @@ class CSearchReplaceDlg : public QDialog {
 
   private:
     void BuildTemplate(const DialogUnits& du);
+    void WidenPositionFields();
     void OnInitDialog();
     void ReadSettings();
     void WriteSettings();

@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -271,6 +273,31 @@ TEST_F(SearchDialogTest, PositionFieldsFollowTheActiveDocument) {
     }
     QApplication::processEvents();
     EXPECT_EQ(fields(), QStringList({"", "", ""}));
+}
+
+// Fault: the Character field showed "1035802" for 31035802; offsets of a text
+// up to 2 GiB have 10 digits.
+TEST_F(SearchDialogTest, PositionFieldsHoldTenDigits) {
+    dlg = Open();
+    for (int id : {1023, 1026, 1027}) {
+        QLineEdit* field = Field(id);
+        QStyleOptionFrame option;
+        option.initFrom(field);
+        const QRect inside =
+            field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+        // The edit keeps 2 pixels clear each side of its text.
+        EXPECT_LE(field->fontMetrics().horizontalAdvance("2147483647"), inside.width() - 4) << id;
+    }
+    // Home and the options keep clear of the wider fields, and the buttons of
+    // them at the smallest size.
+    EXPECT_GT(dlg->Control(1024)->x(), Field(1023)->geometry().right());
+    for (int id : {1031, 1032, 1033, 1035}) {
+        EXPECT_GT(dlg->Control(id)->x(), dlg->Control(1024)->geometry().right()) << id;
+    }
+    const LayoutMetrics& m = dlg->Metrics();
+    dlg->ResizeOuter(m.minWidth, m.minHeight);
+    QApplication::processEvents();
+    EXPECT_GT(dlg->Control(1018)->x(), dlg->Control(1034)->geometry().right());
 }
 
 TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {
