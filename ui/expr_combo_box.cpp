@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -124,6 +125,21 @@ int CExprComboBox::DrawItem(QPainter& painter, const QRect& rect, const QString&
     }
     painter.restore();
     return i;
+}
+
+void CExprComboBox::showPopup() {
+    QComboBox::showPopup();
+    QAbstractItemView* list = view();
+    // Case matters here: entries that differ only in case are distinct
+    // expressions.
+    const int row = findText(currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (row < 0) {
+        list->selectionModel()->clear();
+        return;
+    }
+    const QModelIndex index = model()->index(row, modelColumn(), rootModelIndex());
+    list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    list->scrollTo(index);
 }
 
 void CExprComboBox::focusInEvent(QFocusEvent* event) {

@@ -50,6 +50,10 @@ class CExprComboBox : public QComboBox {
 
     CExprEditArea* EditArea() const { return editArea_; }
 
+    // The list opens with the entry equal to the edit text highlighted (none
+    // when no entry is), not the one last picked from it.
+    void showPopup() override;
+
     // The colouring of `text` as this box shows it: its syntax mode, its field
     // colour (the window colour, or the menu colour while disabled), and
     // complemented when `selected`.

@@ -1,5 +1,6 @@
 // CExprComboBox: history, the coloured overlay's focus behaviour, and what the
 // drawing puts on screen.
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
@@ -178,6 +179,31 @@ TEST(ExprComboBox, AnIdleBoxIsNotRepainted) {
     counter.Run(100);
     EXPECT_GT(counter.Total(), 0);
     QApplication::setCursorFlashTime(flash);
+}
+
+// Fault: the drop-down list opened with the entry last picked (or the first)
+// highlighted, whatever the edit field held.
+TEST(ExprComboBox, TheListOpensOnTheEntryEqualToTheText) {
+    ComboWindow w;
+    CExprComboBox& box = *w.box;
+    box.LoadHistory({"first", "Second", "second", "third"});
+    const auto highlighted = [&box] {
+        box.showPopup();
+        QApplication::processEvents();
+        const QModelIndexList selected = box.view()->selectionModel()->selectedRows();
+        box.hidePopup();
+        return selected.size() == 1 ? selected.front().row() : -1;
+    };
+    box.setEditText(QStringLiteral("third"));
+    EXPECT_EQ(highlighted(), 3);
+    box.setEditText(QStringLiteral("second"));
+    EXPECT_EQ(highlighted(), 2);
+    box.setEditText(QStringLiteral("Second"));
+    EXPECT_EQ(highlighted(), 1);
+    box.setEditText(QStringLiteral("none of them"));
+    EXPECT_EQ(highlighted(), -1);
+    // Opening the list changes nothing in the field.
+    EXPECT_EQ(box.currentText(), "none of them");
 }
 
 TEST(ExprComboBox, OverlayShowsTheEditTextColoured) {
