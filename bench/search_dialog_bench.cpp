@@ -5,6 +5,7 @@
 // pause of the user-interface thread's event loop over whole commands and
 // over opening the file.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -125,9 +126,9 @@ class GapWatch {
 
 // A command from start to end, result in place or in a new document, with
 // the longest event-loop gap over it.
-void DialogCommand(benchmark::State& state, int command, bool newFile, const char* expected) {
+void DialogCommand(benchmark::State& state, Command command, bool newFile, const char* expected) {
     Fixture& f = F();
-    f.dialog->SetChecked(1032, newFile);
+    f.dialog->Ui().newFile->setChecked(newFile);
     double worstGapMs = 0;
     for (auto _ : state) {
         GapWatch watch;
@@ -143,18 +144,18 @@ void DialogCommand(benchmark::State& state, int command, bool newFile, const cha
         f.CloseResults();
         state.ResumeTiming();
     }
-    f.dialog->SetChecked(1032, true);
+    f.dialog->Ui().newFile->setChecked(true);
     state.counters["event_loop_gap_ms"] = worstGapMs;
 }
 
 void BM_DialogReplaceAllInPlace(benchmark::State& state) {
-    DialogCommand(state, 1020, false, "matchings replaced");
+    DialogCommand(state, Command::kReplaceAll, false, "matchings replaced");
 }
 void BM_DialogReplaceAllNewDocument(benchmark::State& state) {
-    DialogCommand(state, 1020, true, "matchings replaced");
+    DialogCommand(state, Command::kReplaceAll, true, "matchings replaced");
 }
 void BM_DialogListMatchings(benchmark::State& state) {
-    DialogCommand(state, 1021, true, "matchings listed");
+    DialogCommand(state, Command::kListMatchings, true, "matchings listed");
 }
 
 // Opening the file as File Open does, until its text is in the editor.
@@ -184,7 +185,7 @@ void BM_OpenFile(benchmark::State& state) {
 void BM_DialogReplaceAll(benchmark::State& state) {
     Fixture& f = F();
     for (auto _ : state) {
-        f.dialog->RunCommand(1020);
+        f.dialog->RunCommand(Command::kReplaceAll);
         state.PauseTiming();
         if (f.dialog->StatusLine()->text() != "1000000 matchings replaced") {
             state.SkipWithError(f.dialog->StatusLine()->text().toStdString().c_str());
@@ -307,7 +308,7 @@ void BM_CancelLatencyAndEventLoopGap(benchmark::State& state) {
         });
         ticker.start();
         last = clock.nsecsElapsed();
-        f.dialog->RunCommand(1020);
+        f.dialog->RunCommand(Command::kReplaceAll);
         const qint64 end = clock.nsecsElapsed();
         ticker.stop();
         if (f.dialog->StatusLine()->text() != "Cancelled") {

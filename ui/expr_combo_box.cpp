@@ -60,8 +60,8 @@ CExprComboBox::CExprComboBox(QWidget* parent) : QComboBox(parent) {
     UpdateEditAreaVisibility();
 }
 
-void CExprComboBox::SetSyntaxMode(int mode) {
-    syntaxMode_ = mode;
+void CExprComboBox::SetSyntax(ExprSyntax syntax) {
+    syntax_ = syntax;
     editArea_->update();
     view()->viewport()->update();
 }
@@ -88,7 +88,7 @@ QColor CExprComboBox::FieldColour() const {
 }
 
 ExprColouring CExprComboBox::Colour(const QString& text, bool selected) const {
-    return ColourExpression(text, syntaxMode_, FieldColour().rgb(), selected);
+    return ColourExpression(text, syntax_, FieldColour().rgb(), selected);
 }
 
 int CExprComboBox::DrawItem(QPainter& painter, const QRect& rect, const QString& text,

@@ -35,12 +35,11 @@ class CExprEditArea : public QWidget {
 class CExprComboBox : public QComboBox {
     Q_OBJECT
   public:
-    // Search-expression colouring until SetSyntaxMode says otherwise.
+    // Search-expression colouring until SetSyntax says otherwise.
     explicit CExprComboBox(QWidget* parent = nullptr);
 
-    // 1 = search-expression syntax; any other value = rewrite syntax.
-    int SyntaxMode() const { return syntaxMode_; }
-    void SetSyntaxMode(int mode);
+    ExprSyntax Syntax() const { return syntax_; }
+    void SetSyntax(ExprSyntax syntax);
 
     // The list entries from index 0 (most recent) to the last.
     QStringList History() const;
@@ -54,7 +53,7 @@ class CExprComboBox : public QComboBox {
     // when no entry is), not the one last picked from it.
     void showPopup() override;
 
-    // The colouring of `text` as this box shows it: its syntax mode, its field
+    // The colouring of `text` as this box shows it: its syntax, its field
     // colour (the window colour, or the menu colour while disabled), and
     // complemented when `selected`.
     ExprColouring Colour(const QString& text, bool selected) const;
@@ -76,7 +75,7 @@ class CExprComboBox : public QComboBox {
     void PlaceEditArea();
     void UpdateEditAreaVisibility();
 
-    int syntaxMode_ = 1;
+    ExprSyntax syntax_ = ExprSyntax::kSearch;
     CExprEditArea* editArea_ = nullptr;
 };
 

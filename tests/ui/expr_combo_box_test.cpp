@@ -86,7 +86,7 @@ bool CellHas(const Drawing& d, int cellWidth, int index, QRgb colour) {
 TEST(ExprComboBox, HistoryLoadsInOrderAndBoxAddsNothingItself) {
     ComboWindow w;
     CExprComboBox& box = *w.box;
-    EXPECT_EQ(box.SyntaxMode(), 1);
+    EXPECT_EQ(box.Syntax(), ExprSyntax::kSearch);
     box.setEditText(QStringLiteral("typed"));
     box.LoadHistory({});
     EXPECT_EQ(box.count(), 0);
@@ -267,7 +267,7 @@ TEST(ExprComboBox, DrawingColoursCellsAndComplementsSelectedEntries) {
     EXPECT_TRUE(CellHas(d, cell, 3, kExprClass));
 
     // Rewrite syntax.
-    box.SetSyntaxMode(0);
+    box.SetSyntax(ExprSyntax::kRewrite);
     d = Draw(box, QStringLiteral("\\1\\t"), false);
     EXPECT_EQ(d.drawn, 2);
     EXPECT_TRUE(CellHas(d, cell, 0, kExprOperator));
