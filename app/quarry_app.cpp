@@ -282,8 +282,7 @@ void CQuarryApp::DocumentClosed(CQuarryDoc* document) {
     documents_.removeAll(document);
     document->deleteLater();
     if (mainFrame_) {
-        mainFrame_->UpdateFrameTitle();
-        mainFrame_->UpdateToolbarState();
+        mainFrame_->OnSubWindowActivated();
     }
 }
 

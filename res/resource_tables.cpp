@@ -68,7 +68,8 @@ const std::vector<Popup>& DocumentMenu129() {
           {"&New Window", ID_WINDOW_NEW},
           {"&Cascade", ID_WINDOW_CASCADE},
           {"&Tile", ID_WINDOW_TILE_HORZ},
-          {"&Arrange Icons", ID_WINDOW_ARRANGE}}},
+          {"&Arrange Icons", ID_WINDOW_ARRANGE},
+          {"T&abs", ID_WINDOW_TABS}}},
         {"&Help", {{"&Help Topics", ID_HELP}, Sep, {"&About Quarry...", ID_APP_ABOUT}}},
     };
     return menu;
@@ -178,6 +179,7 @@ QString LoadString(int id) {
         {ID_WINDOW_CASCADE, "Arrange windows so they overlap\nCascade Windows"},
         {ID_WINDOW_TILE_HORZ, "Arrange windows as non-overlapping tiles\nTile Windows"},
         {ID_WINDOW_ARRANGE, "Arrange icons at the bottom of the window\nArrange Icons"},
+        {ID_WINDOW_TABS, "Show the documents as tabs\nTabs"},
         {ID_HELP, "List Help topics\nHelp Topics"},
     };
     const auto it = table.find(id);

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -295,7 +296,7 @@ TEST_F(Shell, MenusMatchTheirTables) {
                            "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping", "Line &Ends"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 3)),
               QStringList({"Ne&xt\tF6", "Pre&vious\tShift+F6", "&New Window", "&Cascade", "&Tile",
-                           "&Arrange Icons"}));
+                           "&Arrange Icons", "T&abs"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 4)), QStringList({"&Help Topics", "-", "&About Quarry..."}));
     // Ids behind the labels of the document menu's File popup.
     QList<int> ids;
@@ -622,6 +623,48 @@ TEST_F(Shell, ArrangeIconsLinesUpMinimisedWindowsAtTheBottom) {
     EXPECT_EQ(windows[0]->geometry().bottom() + 1, bottom);
     EXPECT_EQ(windows[1]->geometry().left(), windows[0]->geometry().right() + 1);
     EXPECT_EQ(windows[1]->geometry().bottom() + 1, bottom);
+}
+
+// Documents are tabs from the start; Cascade, Tile and Arrange Icons turn them
+// into windows and arrange them, and Tabs turns them back.
+TEST_F(Shell, DocumentsAreTabsUntilTheWindowsAreArranged) {
+    Start();
+    app->OnFileNew();
+    app->OnFileNew();
+    QMdiArea* mdi = frame->MdiArea();
+    EXPECT_EQ(mdi->viewMode(), QMdiArea::TabbedView);
+    auto* tabs = mdi->findChild<QTabBar*>();
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new3");
+    EXPECT_TRUE(frame->IsCommandChecked(ID_WINDOW_TABS));
+    mdi->setActiveSubWindow(mdi->subWindowList().front());
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new1");
+
+    for (const int id : {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ, ID_WINDOW_ARRANGE}) {
+        frame->OnCommand(ID_WINDOW_TABS);
+        ASSERT_EQ(mdi->viewMode(), QMdiArea::TabbedView);
+        frame->OnCommand(id);
+        EXPECT_EQ(mdi->viewMode(), QMdiArea::SubWindowView) << id;
+        EXPECT_FALSE(frame->IsCommandChecked(ID_WINDOW_TABS));
+        if (id != ID_WINDOW_ARRANGE) {
+            // Arranged side by side or overlapping: no window covers the area.
+            for (QMdiSubWindow* window : mdi->subWindowList()) {
+                EXPECT_FALSE(window->isMaximized()) << id;
+                EXPECT_LT(window->width() * window->height(),
+                          mdi->viewport()->width() * mdi->viewport()->height())
+                    << id;
+            }
+        }
+    }
+    // A new document comes as the active one in either view.
+    app->OnFileNew();
+    EXPECT_EQ(frame->MDIGetActive()->GetActiveView()->GetDocument()->GetTitle(), "new4");
+    frame->OnCommand(ID_WINDOW_TABS);
+    app->OnFileNew();
+    tabs = mdi->findChild<QTabBar*>();  // made afresh for the tabbed view
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new5");
 }
 
 TEST_F(Shell, NewWindowShowsTheSameDocument) {

@@ -19,6 +19,7 @@
 #include <QSettings>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -320,6 +321,27 @@ TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {
     EXPECT_EQ(dlg->RewriteCombo()->History(), QStringList{"\\2=\\1"});
 }
 
+// Fault: a result put into a new document un-maximised every window into a
+// cascade of small windows in a corner; it comes as the active tab instead.
+TEST_F(SearchDialogTest, ANewResultDocumentIsTheActiveTab) {
+    SetText("k=1\nj=2\n");
+    app->OnFileNew();
+    SetText("a=1\nb=2\n");
+    dlg = Open();
+    Expressions("(\\w)=(\\d)", "\\2=\\1");
+    dlg->Ui().replaceAll->click();
+    QMdiArea* mdi = frame->MdiArea();
+    EXPECT_EQ(mdi->viewMode(), QMdiArea::TabbedView);
+    auto* tabs = mdi->findChild<QTabBar*>();
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->count(), 3);
+    EXPECT_EQ(mdi->currentSubWindow(), mdi->subWindowList().back());
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), mdi->subWindowList().back()->windowTitle());
+    EXPECT_EQ(Stream(Active()), "1=a\n2=b\n");
+    // It fills the area, as every tab does.
+    EXPECT_EQ(mdi->currentSubWindow()->geometry(), mdi->viewport()->rect());
+}
+
 // Former fault: a result put into a new document took the new document's LF
 // line ends, so a CR LF file's result lost a byte per line when saved.
 TEST_F(SearchDialogTest, ResultDocumentsAreSavedWithTheSourcesLineEnds) {
@@ -458,7 +480,7 @@ TEST_F(SearchDialogTest, StatusWordsForFailures) {
 
 TEST_F(SearchDialogTest, ListMatchingsInPlaceAndIntoANewDocument) {
     SetText("xaaybz a");
-    const bool maximized = frame->MdiArea()->activeSubWindow()->isMaximized();
+    const bool maximized = frame->MDIGetActive()->isMaximized();
     dlg = Open();
     Expressions("a+", "");
     dlg->RunCommand(Command::kListMatchings);
@@ -467,7 +489,7 @@ TEST_F(SearchDialogTest, ListMatchingsInPlaceAndIntoANewDocument) {
     EXPECT_EQ(Stream(Active()), "aa\na\n");
     // The result shows as the active document the way the others do: the
     // windows used to be un-maximised into a cascade in a corner.
-    EXPECT_EQ(frame->MdiArea()->activeSubWindow()->isMaximized(), maximized);
+    EXPECT_EQ(frame->MDIGetActive()->isMaximized(), maximized);
 
     frame->MdiArea()->activateNextSubWindow();
     ASSERT_EQ(Stream(Active()), "xaaybz a");
