@@ -200,8 +200,8 @@ QMenu* BuildMenu(const Popup& popup, QWidget* parent,
 
 QMenu* CMainFrame::BuildPopup(const Popup& popup) {
     QMenu* menu = BuildMenu(popup, this, [this](QAction* action, int id) {
-        if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_LINE_ENDS || id == ID_VIEW_TOOLBAR ||
-            id == ID_VIEW_STATUS_BAR || id == ID_WINDOW_TABS) {
+        if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_LINE_ENDS || id == ID_VIEW_LINE_NUMBERS ||
+            id == ID_VIEW_TOOLBAR || id == ID_VIEW_STATUS_BAR || id == ID_WINDOW_TABS) {
             action->setCheckable(true);
         }
         if (id != ID_FILE_MRU_FILE1) {
@@ -417,6 +417,8 @@ bool CMainFrame::IsCommandChecked(int id) const {
             return wordWrapEnabled == 1;
         case ID_VIEW_LINE_ENDS:
             return CQuarryView::lineEndsVisible;
+        case ID_VIEW_LINE_NUMBERS:
+            return CQuarryView::lineNumbersVisible;
         case ID_WINDOW_TABS:
             return mdi_->viewMode() == QMdiArea::TabbedView;
         default:

@@ -109,6 +109,7 @@ class Writable {
 }  // namespace
 
 bool CQuarryView::lineEndsVisible = false;
+bool CQuarryView::lineNumbersVisible = false;
 
 bool HasLineLongerThan(std::string_view text, size_t limit) {
     // memchr finds LF fast; CR is looked for only inside runs already too long.
@@ -208,6 +209,14 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
     ApplyEditorFont(editorFaceName, editorFontSize);
     ApplyFormat();
     setEolVisibility(lineEndsVisible);
+    ApplyLineNumbers();
+    // The margin widens when the line count gains a digit; told once per
+    // turn of the event loop, not per keystroke.
+    connect(&text, &DocumentText::Changed, this, [this] {
+        if (lineNumbersVisible) {
+            ApplyLineNumbers();
+        }
+    });
     connect(&text, &DocumentText::FormatChanged, this, [this] {
         ApplyFormat();
         // An encoding change can move where a character starts.
@@ -474,12 +483,40 @@ void CQuarryView::ApplyEditorFont(const QString& face, int twips) {
     editorFont_ = EditorFont(face, twips);
     setFont(editorFont_);
     appliedFontSize = twips;
+    lineNumberDigits_ = 0;
+    ApplyLineNumbers();
 }
 
 void CQuarryView::ApplyFontSize(int twips) {
     editorFont_.setPointSizeF(twips / 20.0);
     setFont(editorFont_);
     appliedFontSize = twips;
+    lineNumberDigits_ = 0;  // the digits' width changed with the font
+    ApplyLineNumbers();
+}
+
+void CQuarryView::ApplyLineNumbers() {
+    if (!lineNumbersVisible) {
+        if (lineNumberDigits_ != 0) {
+            setMarginWidth(0, 0);
+            lineNumberDigits_ = 0;
+        }
+        return;
+    }
+    const long lines = SendScintilla(SCI_GETLINECOUNT);
+    const int digits = std::max<int>(2, int(QString::number(lines).size()));
+    if (digits == lineNumberDigits_) {
+        return;
+    }
+    lineNumberDigits_ = digits;
+    setMarginType(0, QsciScintilla::NumberMargin);
+    setMarginsFont(editorFont_);
+    // One digit to spare keeps the numbers off the text.
+    setMarginWidth(0, QString(digits + 1, QLatin1Char('9')));
+}
+
+int CQuarryView::LineNumberWidth() const {
+    return marginWidth(0);
 }
 
 void CQuarryView::OnInitialUpdate() {
@@ -540,6 +577,20 @@ void CQuarryView::OnLineEnds() {
     for (const CQuarryDoc* doc : app->Documents()) {
         for (CQuarryView* view : doc->Views()) {
             view->setEolVisibility(lineEndsVisible);
+        }
+    }
+}
+
+void CQuarryView::OnLineNumbers() {
+    lineNumbersVisible = !lineNumbersVisible;
+    const CQuarryApp* app = CQuarryApp::Instance();
+    if (app == nullptr) {
+        ApplyLineNumbers();
+        return;
+    }
+    for (const CQuarryDoc* doc : app->Documents()) {
+        for (CQuarryView* view : doc->Views()) {
+            view->ApplyLineNumbers();
         }
     }
 }
@@ -705,6 +756,7 @@ bool CQuarryView::HandlesCommand(int id) const {
         case ID_VIEW_INCREASE_FONTSIZE:
         case ID_VIEW_WORD_WRAPPING:
         case ID_VIEW_LINE_ENDS:
+        case ID_VIEW_LINE_NUMBERS:
         case ID_NEXT_PANE:
         case ID_PREV_PANE:
         case ID_FILE_PRINT:
@@ -741,7 +793,8 @@ bool CQuarryView::IsCommandEnabled(int id) const {
 
 bool CQuarryView::IsCommandChecked(int id) const {
     return (id == ID_VIEW_WORD_WRAPPING && wordWrapEnabled == 1) ||
-           (id == ID_VIEW_LINE_ENDS && lineEndsVisible);
+           (id == ID_VIEW_LINE_ENDS && lineEndsVisible) ||
+           (id == ID_VIEW_LINE_NUMBERS && lineNumbersVisible);
 }
 
 bool CQuarryView::OnCommand(int id) {
@@ -782,6 +835,9 @@ bool CQuarryView::OnCommand(int id) {
             break;
         case ID_VIEW_LINE_ENDS:
             OnLineEnds();
+            break;
+        case ID_VIEW_LINE_NUMBERS:
+            OnLineNumbers();
             break;
         case ID_NEXT_PANE:
             OnNextPane();

@@ -293,7 +293,8 @@ TEST_F(Shell, MenusMatchTheirTables) {
                            "&Paste\tCtrl+V", "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 2)),
               QStringList({"&Toolbar", "S&tatusbar", "&Next", "-", "Increase Fontsize\tStrg+Plus",
-                           "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping", "Line &Ends"}));
+                           "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping", "Line &Ends",
+                           "Line N&umbers"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 3)),
               QStringList({"Ne&xt\tF6", "Pre&vious\tShift+F6", "&New Window", "&Cascade", "&Tile",
                            "&Arrange Icons", "T&abs"}));
@@ -665,6 +666,42 @@ TEST_F(Shell, DocumentsAreTabsUntilTheWindowsAreArranged) {
     tabs = mdi->findChild<QTabBar*>();  // made afresh for the tabbed view
     ASSERT_NE(tabs, nullptr);
     EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new5");
+}
+
+// View > Line Numbers shows a margin of line numbers in every editor, as wide
+// as the line count needs, until it is switched off again.
+TEST_F(Shell, LineNumbersShowInEveryEditorAndWidenWithTheLineCount) {
+    Start();
+    CQuarryView* first = Active();
+    EXPECT_EQ(first->LineNumberWidth(), 0);
+    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
+    frame->OnCommand(ID_VIEW_LINE_NUMBERS);
+    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
+    const int narrow = first->LineNumberWidth();
+    EXPECT_GT(narrow, 0);
+    app->OnFileNew();  // a later editor shows them too
+    CQuarryView* second = Active();
+    EXPECT_EQ(second->LineNumberWidth(), narrow);
+
+    // A six-digit line count needs a wider margin, typed or loaded.
+    second->GetDocument()->Text().LoadBytes(QByteArray(120000, '\n'));
+    QApplication::processEvents();
+    const int wide = second->LineNumberWidth();
+    EXPECT_GT(wide, narrow);
+    EXPECT_EQ(first->LineNumberWidth(), narrow);
+    ReplaceSelection(first, QByteArray(1000, '\n').toStdString());
+    QApplication::processEvents();
+    EXPECT_GT(first->LineNumberWidth(), narrow);
+    EXPECT_LT(first->LineNumberWidth(), wide);
+    // The numbers are drawn in the editor's font, and follow its size.
+    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    EXPECT_GT(second->LineNumberWidth(), wide);
+
+    frame->OnCommand(ID_VIEW_LINE_NUMBERS);
+    EXPECT_EQ(first->LineNumberWidth(), 0);
+    EXPECT_EQ(second->LineNumberWidth(), 0);
+    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
 }
 
 TEST_F(Shell, NewWindowShowsTheSameDocument) {
