@@ -19,6 +19,7 @@
 #include "app/app_state.h"
 #include "app/child_frame.h"
 #include "app/document_text.h"
+#include "app/file_names.h"
 #include "app/lock_keys.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
@@ -609,7 +610,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 void CMainFrame::OpenDroppedFiles(const QMimeData* data) {
     for (const QUrl& url : data->urls()) {
         if (url.isLocalFile()) {
-            app_->OpenDocumentFile(url.toLocalFile());
+            app_->OpenDocumentFile(FileNameOfUrl(url));
         }
     }
 }

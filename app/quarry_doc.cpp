@@ -13,6 +13,7 @@
 #include <QSaveFile>
 #include <QTimer>
 
+#include "app/file_names.h"
 #include "app/quarry_view.h"
 #include "search/host.h"
 
@@ -48,21 +49,25 @@ void CQuarryDoc::OnNewDocument(const QString& title) {
 }
 
 bool CQuarryDoc::OnOpenDocument(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    QByteArray bytes;
+    if (!ReadFileBytes(path, bytes)) {
         return false;
     }
     text_.LoadBytes(bytes);
     path_ = QFileInfo(path).absoluteFilePath();
-    SetTitle(QFileInfo(path).fileName());
+    SetTitle(ShownFileName(QFileInfo(path).fileName()));
     return true;
 }
 
 bool CQuarryDoc::OnSaveDocument(const QString& path, QString* error) {
+    // A name Qt would write under other bytes is written by its own bytes.
+    if (!QtCanName(path)) {
+        if (!WriteFileBytes(path, text_.SaveBytes(), error)) {
+            return false;
+        }
+        text_.SetModified(false);
+        return true;
+    }
     // A failed or interrupted save leaves the old file as it was.
     QSaveFile file(path);
     errno = 0;
@@ -116,7 +121,7 @@ bool CQuarryDoc::DoSave(const QString& path) {
     }
     if (QFileInfo(target).absoluteFilePath() != path_) {
         path_ = QFileInfo(target).absoluteFilePath();
-        SetTitle(QFileInfo(target).fileName());
+        SetTitle(ShownFileName(QFileInfo(target).fileName()));
         emit SavedAs(path_);
     }
     return true;
@@ -128,7 +133,7 @@ bool CQuarryDoc::SaveModified() {
     }
     const auto answer = QMessageBox::question(
         QApplication::activeWindow(), QStringLiteral("Quarry!"),
-        QStringLiteral("Save changes to %1?").arg(path_.isEmpty() ? title_ : path_),
+        QStringLiteral("Save changes to %1?").arg(path_.isEmpty() ? title_ : ShownFileName(path_)),
         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
     if (answer == QMessageBox::Cancel) {
         return false;

@@ -29,11 +29,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
 #include "app/editor_transfer.h"
+#include "app/file_names.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
@@ -43,6 +47,7 @@
 #include "search/host.h"
 #include "search/text_buffer.h"
 #include "tests/app/save_support.h"
+#include "tests/temp_dir.h"
 #include "ui/manual.h"
 #include "ui/message_dlg.h"
 
@@ -794,6 +799,61 @@ TEST_F(Shell, PrintPreviewRendersThePages) {
     });
     frame->OnCommand(ID_FILE_PRINT_PREVIEW);
     EXPECT_TRUE(shown);
+}
+
+// Every name goes back to its own bytes; a UTF-8 name is Qt's own QString.
+TEST(FileNames, BytesRoundTripAndUtf8NamesAreQtsOwn) {
+    for (int b = 1; b < 256; ++b) {
+        const QByteArray bytes = QByteArray("a") + char(b) + "\xC3\xA9\xF0\x9F\x98\x80z";
+        EXPECT_EQ(FileNameBytes(FileNameFromBytes(bytes)), bytes) << b;
+    }
+    for (const char* odd : {"\xC3", "\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xF5\x80\x80\x80",
+                            "\xFF\xFE", "x\xE9\xE9y"}) {
+        EXPECT_EQ(FileNameBytes(FileNameFromBytes(odd)), QByteArray(odd)) << odd;
+        EXPECT_FALSE(QtCanName(FileNameFromBytes(odd))) << odd;
+    }
+    const QByteArray utf8 = "/tmp/caf\xC3\xA9 \xE2\x82\xAC.txt";
+    EXPECT_EQ(FileNameFromBytes(utf8), QFile::decodeName(utf8));
+    EXPECT_TRUE(QtCanName(FileNameFromBytes(utf8)));
+    EXPECT_EQ(ShownFileName(FileNameFromBytes("caf\xE9")), QString::fromUtf8("caf\uFFFD"));
+}
+
+// Fault: a file whose name is not UTF-8 ("caf\xE9.txt", made under a Latin-1
+// locale) failed to open, from the command line and by drag and drop: Qt
+// decodes names as UTF-8 and the byte was lost.
+TEST_F(Shell, AFileWhoseNameIsNotUtf8OpensAndSavesUnderItsOwnName) {
+    test::TempDir dir;
+    const std::string raw = dir.Path() + "/caf\xE9.txt";
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out << "caf\xE9 au lait\n";
+    }
+    // As main() takes it from argv.
+    const QString name = FileNameFromBytes(QByteArray::fromStdString(raw));
+    Start({name});
+    ASSERT_EQ(app->Documents().size(), 1);
+    CQuarryDoc* doc = app->Documents().front();
+    EXPECT_EQ(doc->GetTitle(), QString::fromUtf8("caf\uFFFD.txt"));
+    EXPECT_EQ(TextOf(Active()), "caf\xE9 au lait\n");
+
+    // Saved back under the same bytes, nothing beside it.
+    ReplaceSelection(Active(), "un ");
+    frame->OnCommand(ID_FILE_SAVE);
+    EXPECT_FALSE(doc->IsModified());
+    std::ifstream in(raw, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "un caf\xE9 au lait\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    // Dropped, as a file manager puts it: the name's bytes percent-encoded.
+    app->CloseDocument(doc);
+    QMimeData mime;
+    mime.setUrls(
+        {QUrl::fromEncoded("file://" + QByteArray::fromStdString(raw).toPercentEncoding("/"))});
+    frame->OpenDroppedFiles(&mime);
+    ASSERT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(TextOf(Active()), "un caf\xE9 au lait\n");
 }
 
 TEST_F(Shell, DroppedFilesOpenAsDocumentsAndRecentFilesPersist) {
