@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "app/file_names.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "res/images.h"
@@ -10,8 +11,12 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(quarry::AppIcon());
     quarry::CQuarryApp app;
     app.ConnectAboutBox();
-    QStringList arguments = QApplication::arguments();
-    arguments.removeFirst();
+    // From argv, which QApplication has cleared of its own options: its
+    // arguments() decode every name as UTF-8 and lose a name that is not.
+    QStringList arguments;
+    for (int k = 1; k < argc; ++k) {
+        arguments << quarry::FileNameFromBytes(argv[k]);
+    }
     if (!app.InitInstance(arguments)) {
         return 1;
     }

@@ -20,6 +20,7 @@
 #include "app/app_state.h"
 #include "app/child_frame.h"
 #include "app/document_text.h"
+#include "app/file_names.h"
 #include "app/lock_keys.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
@@ -104,6 +105,12 @@ bool CMainFrame::OnCreate() {
     mdi_ = new QMdiArea(this);
     mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Documents are tabs, as in every editor the user knows; Cascade, Tile
+    // and Arrange Icons turn them into windows, and Tabs back.
+    mdi_->setViewMode(QMdiArea::TabbedView);
+    mdi_->setDocumentMode(true);
+    mdi_->setTabsClosable(true);
+    mdi_->setTabsMovable(true);
     setCentralWidget(mdi_);
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
             &CMainFrame::UpdateToolbarState);
@@ -195,8 +202,8 @@ QMenu* BuildMenu(const Popup& popup, QWidget* parent,
 
 QMenu* CMainFrame::BuildPopup(const Popup& popup) {
     QMenu* menu = BuildMenu(popup, this, [this](QAction* action, int id) {
-        if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_LINE_ENDS || id == ID_VIEW_TOOLBAR ||
-            id == ID_VIEW_STATUS_BAR) {
+        if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_LINE_ENDS || id == ID_VIEW_LINE_NUMBERS ||
+            id == ID_VIEW_TOOLBAR || id == ID_VIEW_STATUS_BAR || id == ID_WINDOW_TABS) {
             action->setCheckable(true);
         }
         if (id != ID_FILE_MRU_FILE1) {
@@ -292,9 +299,20 @@ void CMainFrame::FillWindowList(QMenu* menu) {
 }
 
 CChildFrame* CMainFrame::MDIGetActive() const {
+    if (mdi_ == nullptr) {
+        return nullptr;
+    }
     // The current window stays current while another top-level window (the
     // search dialog) has the focus.
-    return mdi_ != nullptr ? qobject_cast<CChildFrame*>(mdi_->currentSubWindow()) : nullptr;
+    if (auto* current = qobject_cast<CChildFrame*>(mdi_->currentSubWindow())) {
+        return current;
+    }
+    // Tabbed, the area can come back active with no window active in it;
+    // the tab shown is still the current document.
+    if (shownChild_ && mdi_->subWindowList().contains(shownChild_)) {
+        return shownChild_;
+    }
+    return nullptr;
 }
 
 CQuarryView* CMainFrame::ActiveView() const {
@@ -315,13 +333,22 @@ void CMainFrame::AddChild(CChildFrame* child) {
 
 void CMainFrame::OnSubWindowActivated() {
     CChildFrame* active = MDIGetActive();
-    SelectMenu(!mdi_->subWindowList().isEmpty());
+    // A closing tab is still in the area's list; the documents tell.
+    SelectMenu(!app_->Documents().isEmpty());
     if (active != nullptr && active != lastActive_ && active->GetActiveView() != nullptr) {
         active->GetActiveView()->OnActivateView(true);
     }
+    const bool changed = active != lastActive_;
     lastActive_ = active;
+    if (active != nullptr) {
+        shownChild_ = active;
+    }
     UpdateFrameTitle();
     UpdateToolbarState();
+    // The dialog's position fields show the caret of the document it works on.
+    if (changed && SearchDialog().activeDocumentChanged) {
+        SearchDialog().activeDocumentChanged();
+    }
 }
 
 void CMainFrame::UpdateFrameTitle() {
@@ -375,6 +402,7 @@ bool CMainFrame::IsCommandEnabled(int id) const {
         case ID_WINDOW_CASCADE:
         case ID_WINDOW_TILE_HORZ:
         case ID_WINDOW_ARRANGE:
+        case ID_WINDOW_TABS:
             return view != nullptr;
         default:
             return false;  // a view command without a view
@@ -391,6 +419,10 @@ bool CMainFrame::IsCommandChecked(int id) const {
             return wordWrapEnabled == 1;
         case ID_VIEW_LINE_ENDS:
             return CQuarryView::lineEndsVisible;
+        case ID_VIEW_LINE_NUMBERS:
+            return CQuarryView::lineNumbersVisible;
+        case ID_WINDOW_TABS:
+            return mdi_->viewMode() == QMdiArea::TabbedView;
         default:
             return false;
     }
@@ -420,13 +452,19 @@ void CMainFrame::OnCommand(int id) {
             statusBar()->setVisible(!statusBar()->isVisible());
             break;
         case ID_WINDOW_CASCADE:
+            ShowAsWindows();
             mdi_->cascadeSubWindows();
             break;
         case ID_WINDOW_TILE_HORZ:
+            ShowAsWindows();
             mdi_->tileSubWindows();
             break;
         case ID_WINDOW_ARRANGE:
+            ShowAsWindows();
             ArrangeIcons();
+            break;
+        case ID_WINDOW_TABS:
+            mdi_->setViewMode(QMdiArea::TabbedView);
             break;
         case ID_WINDOW_NEW:
             if (doc != nullptr) {
@@ -468,6 +506,18 @@ void CMainFrame::OnCommand(int id) {
             break;  // context help and view commands without a view
     }
     UpdateToolbarState();
+}
+
+void CMainFrame::ShowAsWindows() {
+    if (mdi_->viewMode() == QMdiArea::SubWindowView) {
+        return;
+    }
+    mdi_->setViewMode(QMdiArea::SubWindowView);
+    // Out of the tabs, each window comes back in its normal state, so that
+    // the arrangement that follows can place it.
+    for (QMdiSubWindow* window : mdi_->subWindowList()) {
+        window->showNormal();
+    }
 }
 
 void CMainFrame::ArrangeIcons() {
@@ -569,7 +619,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 void CMainFrame::OpenDroppedFiles(const QMimeData* data) {
     for (const QUrl& url : data->urls()) {
         // Cancel while one is read stops the rest.
-        if (url.isLocalFile() && app_->OpenDocumentFile(url.toLocalFile()) == nullptr &&
+        if (url.isLocalFile() && app_->OpenDocumentFile(FileNameOfUrl(url)) == nullptr &&
             app_->LastOpenCancelled()) {
             break;
         }

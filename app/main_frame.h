@@ -57,6 +57,8 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     bool IsCommandEnabled(int id) const;
     bool IsCommandChecked(int id) const;
 
+    // Documents as windows rather than tabs (Cascade, Tile, Arrange Icons).
+    void ShowAsWindows();
     // Puts the minimised document windows in a row at the bottom.
     void ArrangeIcons();
     // The help routine: context request first, the default topic second.
@@ -72,6 +74,8 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     QList<QAction*> AcceleratorActions() const { return accelerators_; }
 
     void AddChild(CChildFrame* child);
+    // Another window became active, or a document was opened or closed.
+    void OnSubWindowActivated();
     // Opens each dropped file as a document of its own.
     void OpenDroppedFiles(const QMimeData* data);
     void UpdateFrameTitle();
@@ -113,7 +117,6 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     void UpdateMenuState(QMenu* menu);
     void FillRecentFiles(QMenu* menu, QAction* placeholder);
     void FillWindowList(QMenu* menu);
-    void OnSubWindowActivated();
     void SelectMenu(bool documentMenu);
 
     CQuarryApp* app_;
@@ -128,6 +131,8 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     QHash<QAction*, int> toolbarIds_;
     QList<QAction*> windowListActions_;
     CChildFrame* lastActive_ = nullptr;
+    // The document window last active, which stays the current one.
+    QPointer<CChildFrame> shownChild_;
 
     CQuarryView* TargetView() const;
     bool settingTitle_ = false;

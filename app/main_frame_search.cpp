@@ -34,6 +34,7 @@ void CMainFrame::ConnectDialog(const SearchDialogLink& link) {
     current.find = link.find;
     current.windowExists = link.windowExists;
     current.updatePositionFields = link.updatePositionFields;
+    current.activeDocumentChanged = link.activeDocumentChanged;
 }
 
 QWidget* CMainFrame::OwnerWindow() const {

@@ -20,6 +20,7 @@
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
+#include "app/file_names.h"
 #include "app/main_frame.h"
 #include "app/open_files.h"
 #include "app/quarry_doc.h"
@@ -233,15 +234,17 @@ CQuarryDoc* CQuarryApp::OpenDocumentFile(const QString& path) {
     }
     // Opening a FIFO would wait for a writer, and a device or socket has no
     // end: only regular files are opened (a folder fails as before).
+    // The name's own bytes, which Qt's file classes may not reach.
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode) &&
-        !S_ISDIR(info.st_mode)) {
-        ShowMessage(NotRegularFileText(path.toStdString(), info.st_mode), kFileAccessDeniedTitle);
+    const bool found = ::stat(FileNameBytes(path).constData(), &info) == 0;
+    const std::string shown = ShownFileName(path).toStdString();
+    if (found && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        ShowMessage(NotRegularFileText(shown, info.st_mode), kFileAccessDeniedTitle);
         return nullptr;
     }
     // Lengths are 32-bit: such a file is refused before anything is read.
-    if (QFileInfo(path).size() > kLargestFile) {
-        ShowMessage(QString::fromLatin1(kFileTooLarge).arg(path).toStdString());
+    if (found && S_ISREG(info.st_mode) && info.st_size > kLargestFile) {
+        ShowMessage(QString::fromLatin1(kFileTooLarge).arg(ShownFileName(path)).toStdString());
         return nullptr;
     }
     auto* doc = new CQuarryDoc(this);
@@ -255,7 +258,7 @@ CQuarryDoc* CQuarryApp::OpenDocumentFile(const QString& path) {
         delete doc;
         openCancelled_ = result == CQuarryDoc::OpenResult::Cancelled;
         if (!openCancelled_) {
-            ShowFileAccessDenied(path.toStdString());
+            ShowFileAccessDenied(shown);
         }
         return nullptr;
     }
@@ -344,8 +347,7 @@ void CQuarryApp::DocumentClosed(CQuarryDoc* document) {
     documents_.removeAll(document);
     document->deleteLater();
     if (mainFrame_) {
-        mainFrame_->UpdateFrameTitle();
-        mainFrame_->UpdateToolbarState();
+        mainFrame_->OnSubWindowActivated();
     }
 }
 

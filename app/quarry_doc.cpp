@@ -15,6 +15,7 @@
 #include <QSaveFile>
 #include <QTimer>
 
+#include "app/file_names.h"
 #include "app/quarry_view.h"
 #include "search/host.h"
 
@@ -55,8 +56,8 @@ bool CQuarryDoc::OnOpenDocument(const QString& path) {
 
 CQuarryDoc::OpenResult CQuarryDoc::OpenInPieces(
     const QString& path, const std::function<bool(int64_t done, int64_t total)>& between) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!OpenFileBytes(path, file)) {
         return OpenResult::Failed;
     }
     const int64_t total = file.size();
@@ -94,11 +95,19 @@ CQuarryDoc::OpenResult CQuarryDoc::OpenInPieces(
         return result;
     }
     path_ = QFileInfo(path).absoluteFilePath();
-    SetTitle(QFileInfo(path).fileName());
+    SetTitle(ShownFileName(QFileInfo(path).fileName()));
     return result;
 }
 
 bool CQuarryDoc::OnSaveDocument(const QString& path, QString* error) {
+    // A name Qt would write under other bytes is written by its own bytes.
+    if (!QtCanName(path)) {
+        if (!WriteFileBytes(path, text_.SaveBytes(), error)) {
+            return false;
+        }
+        text_.SetModified(false);
+        return true;
+    }
     // A failed or interrupted save leaves the old file as it was.
     QSaveFile file(path);
     errno = 0;
@@ -152,7 +161,7 @@ bool CQuarryDoc::DoSave(const QString& path) {
     }
     if (QFileInfo(target).absoluteFilePath() != path_) {
         path_ = QFileInfo(target).absoluteFilePath();
-        SetTitle(QFileInfo(target).fileName());
+        SetTitle(ShownFileName(QFileInfo(target).fileName()));
         emit SavedAs(path_);
     }
     return true;
@@ -164,7 +173,7 @@ bool CQuarryDoc::SaveModified() {
     }
     const auto answer = QMessageBox::question(
         QApplication::activeWindow(), QStringLiteral("Quarry!"),
-        QStringLiteral("Save changes to %1?").arg(path_.isEmpty() ? title_ : path_),
+        QStringLiteral("Save changes to %1?").arg(path_.isEmpty() ? title_ : ShownFileName(path_)),
         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
     if (answer == QMessageBox::Cancel) {
         return false;

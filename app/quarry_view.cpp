@@ -109,6 +109,7 @@ class Writable {
 }  // namespace
 
 bool CQuarryView::lineEndsVisible = false;
+bool CQuarryView::lineNumbersVisible = false;
 
 bool HasLineLongerThan(std::string_view text, size_t limit) {
     // A line longer than limit covers a whole block of limit / 2 bytes that
@@ -223,6 +224,14 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
     ApplyEditorFont(editorFaceName, editorFontSize);
     ApplyFormat();
     setEolVisibility(lineEndsVisible);
+    ApplyLineNumbers();
+    // The margin widens when the line count gains a digit; told once per
+    // turn of the event loop, not per keystroke.
+    connect(&text, &DocumentText::Changed, this, [this] {
+        if (lineNumbersVisible) {
+            ApplyLineNumbers();
+        }
+    });
     connect(&text, &DocumentText::FormatChanged, this, [this] {
         ApplyFormat();
         // An encoding change can move where a character starts.
@@ -500,12 +509,40 @@ void CQuarryView::ApplyEditorFont(const QString& face, int twips) {
     editorFont_ = EditorFont(face, twips);
     setFont(editorFont_);
     appliedFontSize = twips;
+    lineNumberDigits_ = 0;
+    ApplyLineNumbers();
 }
 
 void CQuarryView::ApplyFontSize(int twips) {
     editorFont_.setPointSizeF(twips / 20.0);
     setFont(editorFont_);
     appliedFontSize = twips;
+    lineNumberDigits_ = 0;  // the digits' width changed with the font
+    ApplyLineNumbers();
+}
+
+void CQuarryView::ApplyLineNumbers() {
+    if (!lineNumbersVisible) {
+        if (lineNumberDigits_ != 0) {
+            setMarginWidth(0, 0);
+            lineNumberDigits_ = 0;
+        }
+        return;
+    }
+    const long lines = SendScintilla(SCI_GETLINECOUNT);
+    const int digits = std::max<int>(2, int(QString::number(lines).size()));
+    if (digits == lineNumberDigits_) {
+        return;
+    }
+    lineNumberDigits_ = digits;
+    setMarginType(0, QsciScintilla::NumberMargin);
+    setMarginsFont(editorFont_);
+    // One digit to spare keeps the numbers off the text.
+    setMarginWidth(0, QString(digits + 1, QLatin1Char('9')));
+}
+
+int CQuarryView::LineNumberWidth() const {
+    return marginWidth(0);
 }
 
 void CQuarryView::OnInitialUpdate() {
@@ -566,6 +603,20 @@ void CQuarryView::OnLineEnds() {
     for (const CQuarryDoc* doc : app->Documents()) {
         for (CQuarryView* view : doc->Views()) {
             view->setEolVisibility(lineEndsVisible);
+        }
+    }
+}
+
+void CQuarryView::OnLineNumbers() {
+    lineNumbersVisible = !lineNumbersVisible;
+    const CQuarryApp* app = CQuarryApp::Instance();
+    if (app == nullptr) {
+        ApplyLineNumbers();
+        return;
+    }
+    for (const CQuarryDoc* doc : app->Documents()) {
+        for (CQuarryView* view : doc->Views()) {
+            view->ApplyLineNumbers();
         }
     }
 }
@@ -722,6 +773,7 @@ void CQuarryView::OnFilePrintPreview() {
 bool CQuarryView::HandlesCommand(int id) const {
     switch (id) {
         case ID_EDIT_UNDO:
+        case ID_EDIT_REDO:
         case ID_EDIT_CUT:
         case ID_EDIT_COPY:
         case ID_EDIT_PASTE:
@@ -730,6 +782,7 @@ bool CQuarryView::HandlesCommand(int id) const {
         case ID_VIEW_INCREASE_FONTSIZE:
         case ID_VIEW_WORD_WRAPPING:
         case ID_VIEW_LINE_ENDS:
+        case ID_VIEW_LINE_NUMBERS:
         case ID_NEXT_PANE:
         case ID_PREV_PANE:
         case ID_FILE_PRINT:
@@ -745,6 +798,8 @@ bool CQuarryView::IsCommandEnabled(int id) const {
     switch (id) {
         case ID_EDIT_UNDO:
             return isUndoAvailable() && !isReadOnly();
+        case ID_EDIT_REDO:
+            return isRedoAvailable() && !isReadOnly();
         case ID_EDIT_CUT:
             return HasSelection() && !longLines_;
         case ID_EDIT_COPY:
@@ -764,7 +819,8 @@ bool CQuarryView::IsCommandEnabled(int id) const {
 
 bool CQuarryView::IsCommandChecked(int id) const {
     return (id == ID_VIEW_WORD_WRAPPING && wordWrapEnabled == 1) ||
-           (id == ID_VIEW_LINE_ENDS && lineEndsVisible);
+           (id == ID_VIEW_LINE_ENDS && lineEndsVisible) ||
+           (id == ID_VIEW_LINE_NUMBERS && lineNumbersVisible);
 }
 
 bool CQuarryView::OnCommand(int id) {
@@ -778,6 +834,9 @@ bool CQuarryView::OnCommand(int id) {
     switch (id) {
         case ID_EDIT_UNDO:
             undo();
+            break;
+        case ID_EDIT_REDO:
+            redo();
             break;
         case ID_EDIT_CUT:
             cut();
@@ -802,6 +861,9 @@ bool CQuarryView::OnCommand(int id) {
             break;
         case ID_VIEW_LINE_ENDS:
             OnLineEnds();
+            break;
+        case ID_VIEW_LINE_NUMBERS:
+            OnLineNumbers();
             break;
         case ID_NEXT_PANE:
             OnNextPane();

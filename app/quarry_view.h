@@ -75,6 +75,12 @@ class CQuarryView : public QsciScintilla {
     // View > Line Ends: line ends shown in every view, or in none.
     void OnLineEnds();
     static bool lineEndsVisible;
+    // View > Line Numbers: a margin with the line numbers in every view, or
+    // in none; kept for the session.
+    void OnLineNumbers();
+    static bool lineNumbersVisible;
+    // Width of the line-number margin in pixels; 0 while hidden.
+    int LineNumberWidth() const;
 
     // The document is shown cut into display lines, read-only.
     bool ShowsLongLines() const { return longLines_; }
@@ -138,6 +144,9 @@ class CQuarryView : public QsciScintilla {
     void LeaveLongLines();
     void FillShownCopy();
     void UpdateNotice();
+    // Shows or hides the line-number margin, as wide as the last line's
+    // number needs.
+    void ApplyLineNumbers();
     // Code page follows the document; how bytes without a glyph of their own
     // are drawn is set per view.
     void ApplyFormat();
@@ -162,6 +171,8 @@ class CQuarryView : public QsciScintilla {
     int64_t changedFrom_ = -1;
     int64_t changedTo_ = -1;
     QLabel* notice_ = nullptr;
+    // Digits the line-number margin was last sized for; 0 while hidden.
+    int lineNumberDigits_ = 0;
 };
 
 }  // namespace quarry

@@ -5,6 +5,7 @@
 // pause of the user-interface thread's event loop over whole commands and
 // over opening the file.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -167,10 +168,10 @@ void HandleEventsFor(int ms) {
 // A command from start to end, result in place or in a new document, with
 // the longest event-loop gap over it and the peak growth of memory (in
 // multiples of the text's size).
-void DialogCommand(benchmark::State& state, int command, bool newFile, const char* expected,
+void DialogCommand(benchmark::State& state, Command command, bool newFile, const char* expected,
                    const char* search = kSearch) {
     Fixture& f = F();
-    f.dialog->SetChecked(1032, newFile);
+    f.dialog->Ui().newFile->setChecked(newFile);
     f.dialog->SearchCombo()->setEditText(search);
     double worstGapMs = 0;
     double worstGrowthMb = 0;
@@ -191,7 +192,7 @@ void DialogCommand(benchmark::State& state, int command, bool newFile, const cha
         f.CloseResults();
         state.ResumeTiming();
     }
-    f.dialog->SetChecked(1032, true);
+    f.dialog->Ui().newFile->setChecked(true);
     f.dialog->SearchCombo()->setEditText(kSearch);
     state.counters["event_loop_gap_ms"] = worstGapMs;
     state.counters["peak_growth_mb"] = worstGrowthMb;
@@ -199,17 +200,18 @@ void DialogCommand(benchmark::State& state, int command, bool newFile, const cha
 }
 
 void BM_DialogReplaceAllInPlace(benchmark::State& state) {
-    DialogCommand(state, 1020, false, "matchings replaced");
+    DialogCommand(state, Command::kReplaceAll, false, "matchings replaced");
 }
 void BM_DialogReplaceAllNewDocument(benchmark::State& state) {
-    DialogCommand(state, 1020, true, "matchings replaced");
+    DialogCommand(state, Command::kReplaceAll, true, "matchings replaced");
 }
 void BM_DialogListMatchings(benchmark::State& state) {
-    DialogCommand(state, 1021, true, "matchings listed");
+    DialogCommand(state, Command::kListMatchings, true, "matchings listed");
 }
 // Every line listed whole: a listing as large as the text.
 void BM_DialogListMatchingsWholeLines(benchmark::State& state) {
-    DialogCommand(state, 1021, true, "matchings listed", "line [0-9]+: key[0-9]+=[0-9]+");
+    DialogCommand(state, Command::kListMatchings, true, "matchings listed",
+                  "line [0-9]+: key[0-9]+=[0-9]+");
 }
 
 // Opening the file as File Open does, until its text is in the editor; the
@@ -245,7 +247,7 @@ void BM_OpenFile(benchmark::State& state) {
 void BM_DialogReplaceAll(benchmark::State& state) {
     Fixture& f = F();
     for (auto _ : state) {
-        f.dialog->RunCommand(1020);
+        f.dialog->RunCommand(Command::kReplaceAll);
         state.PauseTiming();
         if (f.dialog->StatusLine()->text() != "1000000 matchings replaced") {
             state.SkipWithError(f.dialog->StatusLine()->text().toStdString().c_str());
@@ -368,7 +370,7 @@ void BM_CancelLatencyAndEventLoopGap(benchmark::State& state) {
         });
         ticker.start();
         last = clock.nsecsElapsed();
-        f.dialog->RunCommand(1020);
+        f.dialog->RunCommand(Command::kReplaceAll);
         const qint64 end = clock.nsecsElapsed();
         ticker.stop();
         if (f.dialog->StatusLine()->text() != "Cancelled") {

@@ -44,6 +44,7 @@ const std::vector<Popup>& DocumentMenu129() {
           {"E&xit", ID_APP_EXIT}}},
         {"&Edit",
          {{"&Undo\tCtrl+Z", ID_EDIT_UNDO},
+          {"&Redo\tCtrl+Y", ID_EDIT_REDO},
           Sep,
           {"Cu&t\tCtrl+X", ID_EDIT_CUT},
           {"&Copy\tCtrl+C", ID_EDIT_COPY},
@@ -60,14 +61,16 @@ const std::vector<Popup>& DocumentMenu129() {
           {"Reduce Fontsize\tStrg+Minus", ID_VIEW_REDUCE_FONTSIZE},
           Sep,
           {"&Word Wrapping", ID_VIEW_WORD_WRAPPING},
-          {"Line &Ends", ID_VIEW_LINE_ENDS}}},
+          {"Line &Ends", ID_VIEW_LINE_ENDS},
+          {"Line N&umbers", ID_VIEW_LINE_NUMBERS}}},
         {"&Window",
          {{"Ne&xt\tF6", ID_NEXT_PANE},
           {"Pre&vious\tShift+F6", ID_PREV_PANE},
           {"&New Window", ID_WINDOW_NEW},
           {"&Cascade", ID_WINDOW_CASCADE},
           {"&Tile", ID_WINDOW_TILE_HORZ},
-          {"&Arrange Icons", ID_WINDOW_ARRANGE}}},
+          {"&Arrange Icons", ID_WINDOW_ARRANGE},
+          {"T&abs", ID_WINDOW_TABS}}},
         {"&Help", {{"&Help Topics", ID_HELP}, Sep, {"&About Quarry...", ID_APP_ABOUT}}},
     };
     return menu;
@@ -108,6 +111,8 @@ const std::vector<Accelerator>& AcceleratorTable128() {
         {Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier, ID_VIEW_REDUCE_FONTSIZE},
         {Qt::Key_X, Qt::ControlModifier, ID_EDIT_CUT},
         {Qt::Key_Z, Qt::ControlModifier, ID_EDIT_UNDO},
+        {Qt::Key_Y, Qt::ControlModifier, ID_EDIT_REDO},
+        {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, ID_EDIT_REDO},
     };
     return table;
 }
@@ -150,6 +155,8 @@ QString LoadString(int id) {
         {ID_VIEW_INCREASE_FONTSIZE, "Increase the editor's fontsize.\nIncrease Fontsize"},
         {ID_VIEW_REDUCE_FONTSIZE, "Reduce the editor's fontsize.\nReduce Fontsize"},
         {ID_VIEW_LINE_ENDS, "Show or hide the line ends in every document window.\nLine Ends"},
+        {ID_VIEW_LINE_NUMBERS,
+         "Show or hide the line numbers in every document window.\nLine Numbers"},
         {ID_FILE_NEW, "Create a new document\nNew"},
         {ID_FILE_OPEN, "Open an existing document\nOpen"},
         {ID_FILE_CLOSE, "Close the active document\nClose"},
@@ -162,6 +169,7 @@ QString LoadString(int id) {
         {ID_APP_EXIT, "Quit the application; prompts to save documents\nExit"},
         {ID_APP_ABOUT, "Display program information, version number and copyright\nAbout"},
         {ID_EDIT_UNDO, "Undo the last action\nUndo"},
+        {ID_EDIT_REDO, "Redo the previously undone action\nRedo"},
         {ID_EDIT_CUT, "Cut the selection and put it on the Clipboard\nCut"},
         {ID_EDIT_COPY, "Copy the selection and put it on the Clipboard\nCopy"},
         {ID_EDIT_PASTE, "Insert Clipboard contents\nPaste"},
@@ -174,6 +182,7 @@ QString LoadString(int id) {
         {ID_WINDOW_CASCADE, "Arrange windows so they overlap\nCascade Windows"},
         {ID_WINDOW_TILE_HORZ, "Arrange windows as non-overlapping tiles\nTile Windows"},
         {ID_WINDOW_ARRANGE, "Arrange icons at the bottom of the window\nArrange Icons"},
+        {ID_WINDOW_TABS, "Show the documents as tabs\nTabs"},
         {ID_HELP, "List Help topics\nHelp Topics"},
     };
     const auto it = table.find(id);

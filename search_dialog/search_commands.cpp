@@ -66,38 +66,40 @@ LoopResult RunBulkLoop(CExpression& expression, std::string_view input, TextBuff
                                  options.searchLimit, options.lineMode);
 }
 
-std::string RunningStatus(int command) {
+std::string RunningStatus(Command command) {
     switch (command) {
-        case kCmdSearch:
+        case Command::kSearch:
             return kStatusSearching;
-        case kCmdReplaceAll:
+        case Command::kReplaceAll:
             return kStatusReplacing;
-        case kCmdListMatchings:
+        case Command::kListMatchings:
             return kStatusListing;
-        default:
-            return {};
+        case Command::kReplace:
+            break;
     }
+    return {};
 }
 
-std::string ResultStatus(int command, bool cancelled, int32_t result) {
-    if (command == kCmdReplace) {
+std::string ResultStatus(Command command, bool cancelled, int32_t result) {
+    if (command == Command::kReplace) {
         return kStatusReady;
     }
     if (cancelled) {
         return kStatusCancelled;
     }
     switch (command) {
-        case kCmdSearch:
+        case Command::kSearch:
             return result >= 0 ? kStatusReady : kStatusNotFound;
-        case kCmdReplaceAll:
+        case Command::kReplaceAll:
             return result < 1 ? std::string(kStatusNotFound)
                               : std::to_string(result) + " matchings replaced";
-        case kCmdListMatchings:
+        case Command::kListMatchings:
             return result > 0 ? std::to_string(result) + " matchings listed"
                               : std::string(kStatusNotFound);
-        default:
-            return {};
+        case Command::kReplace:
+            break;
     }
+    return {};
 }
 
 }  // namespace quarry

@@ -12,11 +12,8 @@ namespace quarry {
 
 class TextBuffer;
 
-// Control ids of the four command buttons.
-inline constexpr int kCmdSearch = 1018;
-inline constexpr int kCmdReplace = 1019;
-inline constexpr int kCmdReplaceAll = 1020;
-inline constexpr int kCmdListMatchings = 1021;
+// The four commands of the dialog.
+enum class Command { kSearch, kReplace, kReplaceAll, kListMatchings };
 
 inline constexpr const char* kStatusNoDocument = "No active document";
 inline constexpr const char* kStatusInvalid = "Invalid expression";
@@ -64,9 +61,9 @@ LoopResult RunBulkLoop(CExpression& expression, std::string_view input, TextBuff
                        std::string_view separator = "\r\n");
 
 // What the status line reads while a command runs (empty: unchanged).
-std::string RunningStatus(int command);
+std::string RunningStatus(Command command);
 // What it reads when the command ended. For Search, result is the start of
 // the matching found or -1; for the bulk commands, the count.
-std::string ResultStatus(int command, bool cancelled, int32_t result);
+std::string ResultStatus(Command command, bool cancelled, int32_t result);
 
 }  // namespace quarry

@@ -43,6 +43,11 @@ void InstallSearchDialog(SearchTarget& target, std::string helpFilePath) {
             dialog->UpdatePositionFields();
         }
     };
+    link.activeDocumentChanged = [] {
+        if (CSearchReplaceDlg* dialog = Window()) {
+            dialog->OnActiveDocumentChanged();
+        }
+    };
     target.ConnectDialog(link);
 }
 
@@ -50,7 +55,7 @@ CSearchReplaceDlg* ShowSearchDialog() {
     if (CSearchReplaceDlg* dialog = Window()) {
         dialog->raise();
         dialog->activateWindow();
-        dialog->setFocus();
+        dialog->FocusSearchExpression();
         return dialog;
     }
     SearchTarget* target = Install().target;
@@ -70,6 +75,7 @@ CSearchReplaceDlg* ShowSearchDialog() {
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
+    dialog->FocusSearchExpression();
     return dialog;
 }
 

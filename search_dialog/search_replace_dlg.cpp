@@ -15,6 +15,8 @@
 #include <QRegularExpressionValidator>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 
@@ -41,10 +43,6 @@ constexpr const char* kTextTooLargeText =
 constexpr const char* kSettingsDamaged =
     "settings.dat is damaged: only its first part was read (the file is kept as settings.dat.bak)";
 constexpr const char* kSettingsNotAFile = "settings.dat is not a file: the defaults are used";
-
-// The controls SetRunning enables and disables, in the order it visits them.
-constexpr int kRunningControls[] = {1018, 1019, 1020, 1021, 1022, 1,    2,    1024, 1023,
-                                    104,  105,  1031, 1034, 1026, 1027, 1032, 1033, 1035};
 
 // 9-point Courier New for the expression fields and the substitution line,
 // made once and kept for the run.
@@ -120,7 +118,7 @@ CSearchReplaceDlg::CSearchReplaceDlg(SearchTarget& target, std::string settingsP
     resize(du.X(336), du.Y(135));
     setMinimumSize(metrics_.minWidth - kNominalFrame.width(),
                    metrics_.minHeight - kNominalFrame.height());
-    connect(&runner_, &SearchRunner::Progress, progressBar_, &QProgressBar::setValue);
+    connect(&runner_, &SearchRunner::Progress, ui_.progress, &QProgressBar::setValue);
     OnInitDialog();
 }
 
@@ -131,37 +129,29 @@ CSearchReplaceDlg::~CSearchReplaceDlg() {
 }
 
 void CSearchReplaceDlg::BuildTemplate(const DialogUnits& du) {
-    auto add = [&](int id, QWidget* w, int x, int y, int cx, int cy) {
+    auto add = [&](const char* name, auto* w, int x, int y, int cx, int cy) {
         w->setGeometry(du.Rect(x, y, cx, cy));
-        if (id != 0) {
-            w->setObjectName(QStringLiteral("id%1").arg(id));
-            controls_.insert(id, w);
-        }
+        w->setObjectName(QString::fromLatin1(name));
         return w;
     };
-    auto button = [&](int id, const char* text, int x, int y, int cx, int cy) {
+    auto button = [&](const char* name, const char* text, int x, int y, int cx, int cy) {
         auto* b = new QPushButton(QString::fromUtf8(text), this);
         b->setAutoDefault(false);
-        add(id, b, x, y, cx, cy);
-        return b;
+        return add(name, b, x, y, cx, cy);
     };
-    auto label = [&](int id, const char* text, int x, int y, int cx, int cy) {
-        auto* l = new QLabel(QString::fromUtf8(text), this);
-        add(id, l, x, y, cx, cy);
-        return l;
+    auto label = [&](const char* name, const char* text, int x, int y, int cx, int cy) {
+        return add(name, new QLabel(QString::fromUtf8(text), this), x, y, cx, cy);
     };
-    auto number = [&](int id, int x, int y, int cx, int cy) {
+    auto number = [&](const char* name, int x, int y, int cx, int cy) {
         auto* e = new QLineEdit(this);
         e->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         // Digits only, as typed; texts set by the program pass unchecked.
         e->setValidator(
             new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
-        add(id, e, x, y, cx, cy);
-        return e;
+        return add(name, e, x, y, cx, cy);
     };
-    auto check = [&](int id, const char* text, int x, int y, int cx, int cy) {
-        auto* c = new QCheckBox(QString::fromUtf8(text), this);
-        add(id, c, x, y, cx, cy);
+    auto check = [&](const char* name, const char* text, int x, int y, int cx, int cy) {
+        auto* c = add(name, new QCheckBox(QString::fromUtf8(text), this), x, y, cx, cy);
         // Where the box is taller than the template's line, it keeps the
         // line's centre rather than lose its lower edge.
         const int need = c->sizeHint().height();
@@ -172,67 +162,92 @@ void CSearchReplaceDlg::BuildTemplate(const DialogUnits& du) {
     };
 
     // In the template's order, which is also the tab order.
-    QPushButton* search = button(1018, "&Search", 277, 22, 52, 14);
-    search->setDefault(true);
-    button(1019, "&Replace", 277, 38, 52, 14);
-    button(1020, "Replace &All", 277, 54, 52, 14);
-    button(1021, "&List Matchings", 277, 70, 52, 14);
-    button(1022, "&Close", 277, 106, 52, 14);
-    label(0, "Character", 19, 60, 32, 8);
-    number(1023, 55, 60, 32, 12);
-    button(1024, "&Home", 88, 59, 24, 14);
-    label(0, "Line", 36, 74, 14, 10);
-    number(1026, 55, 73, 32, 12);
-    label(0, "Column", 27, 87, 25, 10);
-    number(1027, 55, 87, 32, 12);
-    check(1031, "Limit Search Depth to", 128, 57, 88, 9);
-    number(1034, 217, 55, 29, 12);
-    check(1032, "Create New File", 128, 69, 102, 10);
-    check(1033, "Match Case", 128, 80, 99, 11);
-    check(1035, "Match Linebreaks", 128, 93, 93, 8);
-    label(1025, "Static", 7, 105, 114, 8)->hide();
-    progressBar_ = new QProgressBar(this);
-    progressBar_->setTextVisible(false);
-    add(1012, progressBar_, 7, 118, 264, 10);
-    button(2, "Abbrechen", 171, 114, 50, 14)->hide();
-    button(1, "OK", 223, 114, 50, 14)->hide();
-    label(0, "Search Expr.", 11, 9, 44, 8);
-    auto* searchPlaceholder = new QComboBox(this);
-    add(101, searchPlaceholder, 55, 7, 213, 206)->hide();
-    label(0, "Rewrite Expr.", 10, 25, 45, 8);
-    auto* rewritePlaceholder = new QComboBox(this);
-    add(1014, rewritePlaceholder, 55, 22, 213, 244)->hide();
-    label(0, "Substitution", 14, 41, 38, 8);
-    QLabel* substitutionPlaceholder = label(1017, "", 56, 40, 202, 10);
-    substitutionPlaceholder->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    substitutionPlaceholder->hide();
+    ui_.search = button("search", "&Search", 277, 22, 52, 14);
+    ui_.search->setDefault(true);
+    ui_.replace = button("replace", "&Replace", 277, 38, 52, 14);
+    ui_.replaceAll = button("replaceAll", "Replace &All", 277, 54, 52, 14);
+    ui_.listMatchings = button("listMatchings", "&List Matchings", 277, 70, 52, 14);
+    ui_.close = button("close", "&Close", 277, 106, 52, 14);
+    label("", "Character", 19, 60, 32, 8);
+    ui_.character = number("character", 55, 60, 32, 12);
+    ui_.home = button("home", "&Home", 88, 59, 24, 14);
+    label("", "Line", 36, 74, 14, 10);
+    ui_.line = number("line", 55, 73, 32, 12);
+    label("", "Column", 27, 87, 25, 10);
+    ui_.column = number("column", 55, 87, 32, 12);
+    ui_.limitOn = check("limitOn", "Limit Search Depth to", 128, 57, 88, 9);
+    ui_.limitValue = number("limitValue", 217, 55, 29, 12);
+    ui_.newFile = check("newFile", "Create New File", 128, 69, 102, 10);
+    ui_.matchCase = check("matchCase", "Match Case", 128, 80, 99, 11);
+    ui_.matchLineBreaks = check("matchLineBreaks", "Match Linebreaks", 128, 93, 93, 8);
+    ui_.statusPlaceholder = label("statusPlaceholder", "Static", 7, 105, 114, 8);
+    ui_.statusPlaceholder->hide();
+    ui_.progress = add("progress", new QProgressBar(this), 7, 118, 264, 10);
+    ui_.progress->setTextVisible(false);
+    ui_.cancel = button("cancel", "Abbrechen", 171, 114, 50, 14);
+    ui_.cancel->hide();
+    ui_.ok = button("ok", "OK", 223, 114, 50, 14);
+    ui_.ok->hide();
+    searchLabel_ = label("", "Search E&xpr.", 11, 9, 44, 8);
+    ui_.searchPlaceholder = add("searchPlaceholder", new QComboBox(this), 55, 7, 213, 206);
+    ui_.searchPlaceholder->hide();
+    rewriteLabel_ = label("", "Rewri&te Expr.", 10, 25, 45, 8);
+    ui_.rewritePlaceholder = add("rewritePlaceholder", new QComboBox(this), 55, 22, 213, 244);
+    ui_.rewritePlaceholder->hide();
+    label("", "Substitution", 14, 41, 38, 8);
+    ui_.substitutionPlaceholder = label("substitutionPlaceholder", "", 56, 40, 202, 10);
+    ui_.substitutionPlaceholder->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    ui_.substitutionPlaceholder->hide();
+    WidenPositionFields();
 
-    connect(search, &QPushButton::clicked, this, [this] { RunCommand(kCmdSearch); });
-    for (int id : {kCmdReplace, kCmdReplaceAll, kCmdListMatchings}) {
-        connect(static_cast<QPushButton*>(Control(id)), &QPushButton::clicked, this,
-                [this, id] { RunCommand(id); });
+    for (const auto& [button, command] :
+         {std::pair{ui_.search, Command::kSearch}, std::pair{ui_.replace, Command::kReplace},
+          std::pair{ui_.replaceAll, Command::kReplaceAll},
+          std::pair{ui_.listMatchings, Command::kListMatchings}}) {
+        const Command c = command;
+        connect(button, &QPushButton::clicked, this, [this, c] { RunCommand(c); });
     }
-    connect(static_cast<QPushButton*>(Control(1022)), &QPushButton::clicked, this,
-            &CSearchReplaceDlg::OnCancel);
-    connect(static_cast<QPushButton*>(Control(2)), &QPushButton::clicked, this,
-            &CSearchReplaceDlg::OnCancel);
-    connect(static_cast<QPushButton*>(Control(1024)), &QPushButton::clicked, this,
-            &CSearchReplaceDlg::OnHome);
-    connect(static_cast<QLineEdit*>(Control(1023)), &QLineEdit::textChanged, this,
-            &CSearchReplaceDlg::OnCharacterChanged);
-    for (int id : {1026, 1027}) {
-        connect(static_cast<QLineEdit*>(Control(id)), &QLineEdit::textChanged, this,
-                &CSearchReplaceDlg::OnLineColumnChanged);
+    connect(ui_.close, &QPushButton::clicked, this, &CSearchReplaceDlg::OnCancel);
+    connect(ui_.cancel, &QPushButton::clicked, this, &CSearchReplaceDlg::OnCancel);
+    connect(ui_.home, &QPushButton::clicked, this, &CSearchReplaceDlg::OnHome);
+    connect(ui_.character, &QLineEdit::textChanged, this, &CSearchReplaceDlg::OnCharacterChanged);
+    for (QLineEdit* field : {ui_.line, ui_.column}) {
+        connect(field, &QLineEdit::textChanged, this, &CSearchReplaceDlg::OnLineColumnChanged);
     }
-    connect(static_cast<QCheckBox*>(Control(1031)), &QCheckBox::toggled, this,
-            &CSearchReplaceDlg::OnLimitToggled);
+    connect(ui_.limitOn, &QCheckBox::toggled, this, &CSearchReplaceDlg::OnLimitToggled);
+}
+
+void CSearchReplaceDlg::WidenPositionFields() {
+    // The template's fields hold 6 digits; a text of up to 2 GiB has offsets
+    // of 10. The fields widen to hold them, and Home and the options to their
+    // right move over by as much.
+    QLineEdit* character = ui_.character;
+    QStyleOptionFrame option;
+    option.initFrom(character);
+    option.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, character);
+    const QSize text(character->fontMetrics().horizontalAdvance(QStringLiteral("2147483647")),
+                     character->height());
+    // The edit's own margin of 2 pixels each side comes on top of the style's.
+    const int need =
+        style()->sizeFromContents(QStyle::CT_LineEdit, &option, text, character).width() + 4;
+    const int extra = need - character->width();
+    if (extra <= 0) {
+        return;
+    }
+    for (QLineEdit* field : {ui_.character, ui_.line, ui_.column}) {
+        field->resize(field->width() + extra, field->height());
+    }
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{ui_.home, ui_.limitOn, ui_.limitValue, ui_.newFile,
+                                         ui_.matchCase, ui_.matchLineBreaks}) {
+        c->move(c->x() + extra, c->y());
+    }
 }
 
 void CSearchReplaceDlg::OnInitDialog() {
     // The expression fields, the substitution line and the status line take
     // the places of their placeholders, which stay hidden.
-    const auto makeCombo = [this](int placeholderId, int id, int extraListHeight) {
-        QWidget* placeholder = Control(placeholderId);
+    const auto makeCombo = [this](QWidget* placeholder, const char* name, int extraListHeight) {
         auto* combo = new CExprComboBox(this);
         combo->setFont(ExpressionFont());
         const QRect r = placeholder->geometry();
@@ -241,46 +256,48 @@ void CSearchReplaceDlg::OnInitDialog() {
         // The drop-down list reaches as far as the placeholder plus the extra.
         const int itemHeight = std::max(1, combo->fontMetrics().height() + 2);
         combo->setMaxVisibleItems(std::max(1, (r.height() + extraListHeight) / itemHeight));
-        combo->setObjectName(QStringLiteral("id%1").arg(id));
-        controls_.insert(id, combo);
+        combo->setObjectName(QString::fromLatin1(name));
         combo->show();
         return combo;
     };
-    searchCombo_ = makeCombo(101, 104, 280);
-    rewriteCombo_ = makeCombo(1014, 105, 180);
-    rewriteCombo_->SetSyntaxMode(0);
-    const auto makeLine = [this](int placeholderId, int id, const QFont& f) {
+    ui_.searchExpr = makeCombo(ui_.searchPlaceholder, "searchExpr", 280);
+    ui_.rewriteExpr = makeCombo(ui_.rewritePlaceholder, "rewriteExpr", 180);
+    ui_.rewriteExpr->SetSyntax(ExprSyntax::kRewrite);
+    // Alt+X and Alt+T reach the fields from anywhere in the dialog; the
+    // main window's menu keys stay live over it and are not taken.
+    searchLabel_->setBuddy(ui_.searchExpr);
+    rewriteLabel_->setBuddy(ui_.rewriteExpr);
+    const auto makeLine = [this](QWidget* placeholder, const char* name, const QFont& f) {
         auto* line = new QLabel(this);
         line->setTextFormat(Qt::PlainText);
         line->setWordWrap(false);
         line->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         line->setFont(f);
-        line->setGeometry(Control(placeholderId)->geometry());
-        line->setObjectName(QStringLiteral("id%1").arg(id));
-        controls_.insert(id, line);
+        line->setGeometry(placeholder->geometry());
+        line->setObjectName(QString::fromLatin1(name));
         line->show();
         return line;
     };
-    substitutionLine_ = makeLine(1017, 106, ExpressionFont());
-    statusLine_ = makeLine(1025, 107, font());
+    ui_.substitution = makeLine(ui_.substitutionPlaceholder, "substitution", ExpressionFont());
+    ui_.status = makeLine(ui_.statusPlaceholder, "status", font());
     // Made last, they would come last in the tab order; the expressions come
     // first for the keyboard.
-    setTabOrder(searchCombo_, rewriteCombo_);
-    setTabOrder(rewriteCombo_, Control(1018));
+    setTabOrder(ui_.searchExpr, ui_.rewriteExpr);
+    setTabOrder(ui_.rewriteExpr, ui_.search);
 
     ReadSettings();
     SetRunning(false);
     UpdatePositionFields();
     const QSize outer = OuterSize();
     LayoutControls(outer.width(), outer.height());
-    progressBar_->setRange(0, 100);
+    ui_.progress->setRange(0, 100);
 }
 
 void CSearchReplaceDlg::ReadSettings() {
     SettingsRecord record = DefaultSettings();
     const SettingsLoad load = LoadSettingsFile(settingsPath_, record);
-    searchCombo_->LoadHistory(FromUtf8(record.searchHistory));
-    rewriteCombo_->LoadHistory(FromUtf8(record.rewriteHistory));
+    ui_.searchExpr->LoadHistory(FromUtf8(record.searchHistory));
+    ui_.rewriteExpr->LoadHistory(FromUtf8(record.rewriteHistory));
     // No size stored: the template's. A stored size larger than the screen
     // (a damaged file) is cut to it, so the window can be seen and painted.
     storedOuter_ =
@@ -289,11 +306,13 @@ void CSearchReplaceDlg::ReadSettings() {
         storedOuter_ = storedOuter_.boundedTo(screen->availableGeometry().size());
     }
     ResizeOuter(storedOuter_.width(), storedOuter_.height());
-    SetChecked(1031, record.limitOn);
-    SetChecked(1032, record.newFile);
-    SetChecked(1033, record.matchCase);
-    static_cast<QLineEdit*>(Control(1034))->setText(QString::fromStdString(record.limitValue));
-    SetChecked(1035, record.matchLineBreaks);
+    restoredOuter_ = storedOuter_.expandedTo(QSize(metrics_.minWidth, metrics_.minHeight));
+    restoredInner_ = size();
+    ui_.limitOn->setChecked(record.limitOn);
+    ui_.newFile->setChecked(record.newFile);
+    ui_.matchCase->setChecked(record.matchCase);
+    ui_.limitValue->setText(QString::fromStdString(record.limitValue));
+    ui_.matchLineBreaks->setChecked(record.matchLineBreaks);
     if (load == SettingsLoad::Damaged) {
         SetStatus(QString::fromLatin1(kSettingsDamaged));
     } else if (load == SettingsLoad::NotAFile) {
@@ -304,16 +323,20 @@ void CSearchReplaceDlg::ReadSettings() {
 void CSearchReplaceDlg::WriteSettings() {
     settingsWritten_ = true;
     SettingsRecord record;
-    record.searchHistory = ToUtf8(searchCombo_->History());
-    record.rewriteHistory = ToUtf8(rewriteCombo_->History());
-    const QSize outer = OuterSize();
+    record.searchHistory = ToUtf8(ui_.searchExpr->History());
+    record.rewriteHistory = ToUtf8(ui_.rewriteExpr->History());
+    // The window manager may tell of the frame only after the window has
+    // been sized for the stored outer size: measured then, the same window
+    // would be stored a few pixels smaller at every showing. A window the
+    // user did not resize keeps the size it was given.
+    const QSize outer = size() == restoredInner_ ? restoredOuter_ : OuterSize();
     record.width = outer.width();
     record.height = outer.height();
-    record.limitOn = IsChecked(1031);
-    record.newFile = IsChecked(1032);
-    record.matchCase = IsChecked(1033);
-    record.limitValue = Utf8(static_cast<QLineEdit*>(Control(1034))->text());
-    record.matchLineBreaks = IsChecked(1035);
+    record.limitOn = ui_.limitOn->isChecked();
+    record.newFile = ui_.newFile->isChecked();
+    record.matchCase = ui_.matchCase->isChecked();
+    record.limitValue = Utf8(ui_.limitValue->text());
+    record.matchLineBreaks = ui_.matchLineBreaks->isChecked();
     std::string error;
     if (!SaveSettingsFile(settingsPath_, record, &error)) {
         // Only while the main window is still there to show it over.
@@ -353,8 +376,12 @@ void CSearchReplaceDlg::OnCancel() {
     done(QDialog::Rejected);
 }
 
+QSize CSearchReplaceDlg::MeasuredFrame() const {
+    return frameGeometry().size() - geometry().size();
+}
+
 QSize CSearchReplaceDlg::FrameExtra() const {
-    const QSize extra = frameGeometry().size() - geometry().size();
+    const QSize extra = windowFrame ? windowFrame() : MeasuredFrame();
     return extra.isEmpty() ? kNominalFrame : extra;
 }
 
@@ -373,12 +400,13 @@ void CSearchReplaceDlg::showEvent(QShowEvent* event) {
     if (storedOuter_.isValid()) {
         ResizeOuter(storedOuter_.width(), storedOuter_.height());
         storedOuter_ = QSize();
+        restoredInner_ = size();
     }
 }
 
 void CSearchReplaceDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    if (sizeGuard_ || statusLine_ == nullptr) {
+    if (sizeGuard_ || ui_.status == nullptr) {
         return;
     }
     QSize outer = OuterSize();
@@ -392,46 +420,30 @@ void CSearchReplaceDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CSearchReplaceDlg::LayoutControls(int w, int h) {
-    if (statusLine_ == nullptr) {
+    if (ui_.status == nullptr) {
         return;
     }
     // Anchored to the bottom edge.
-    for (const auto& [id, gap] :
-         {std::pair{107, metrics_.statusGap}, std::pair{1022, metrics_.bottomGap},
-          std::pair{1012, metrics_.bottomGap}}) {
-        if (QWidget* c = Control(id)) {
-            c->move(c->x(), h - c->height() - gap);
-        }
+    for (const auto& [c, gap] : {std::pair<QWidget*, int>{ui_.status, metrics_.statusGap},
+                                 std::pair<QWidget*, int>{ui_.close, metrics_.bottomGap},
+                                 std::pair<QWidget*, int>{ui_.progress, metrics_.bottomGap}}) {
+        c->move(c->x(), h - c->height() - gap);
     }
-    // Widths follow the right edge; the buttons keep to it.
+    // Widths follow the right edge; the buttons keep to it. Qt's combos keep
+    // their selection through a resize: the selection the opening made
+    // survives the window manager's first resize.
     const int W = std::max(w, metrics_.minWidth);
-    for (int id : {105, 104, 1022, 1021, 1020, 1019, 1018, 106, 1024, 1023, 107, 1012}) {
-        QWidget* c = Control(id);
-        if (c == nullptr) {
-            continue;
-        }
-        switch (id) {
-            case 104:
-            case 105:
-            case 107:
-            case 1012:
-                c->resize(W - metrics_.fieldGap - c->x(), c->height());
-                if (auto* combo = qobject_cast<QComboBox*>(c); combo && combo->lineEdit()) {
-                    combo->lineEdit()->deselect();
-                }
-                break;
-            case 106:
-                c->resize(W - metrics_.substitutionGap - c->x(), c->height());
-                break;
-            case 1023:
-            case 1024:
-                c->raise();
-                break;
-            default:
-                c->move(W - c->width() - metrics_.buttonGap, c->y());
-                break;
-        }
+    for (QWidget* c : std::initializer_list<QWidget*>{ui_.rewriteExpr, ui_.searchExpr, ui_.status,
+                                                      ui_.progress}) {
+        c->resize(W - metrics_.fieldGap - c->x(), c->height());
     }
+    ui_.substitution->resize(W - metrics_.substitutionGap - ui_.substitution->x(),
+                             ui_.substitution->height());
+    for (QPushButton* b : {ui_.close, ui_.listMatchings, ui_.replaceAll, ui_.replace, ui_.search}) {
+        b->move(W - b->width() - metrics_.buttonGap, b->y());
+    }
+    ui_.home->raise();
+    ui_.character->raise();
     update();
 }
 
@@ -440,23 +452,28 @@ void CSearchReplaceDlg::SetRunning(bool run) {
     // Cancel from then on must not be forgotten.
     running = run;
     runner_.ResetCancel();
-    for (int id : kRunningControls) {
-        QWidget* c = Control(id);
-        if (c == nullptr) {
-            continue;
-        }
-        if (id == 1022) {
-            static_cast<QPushButton*>(c)->setText(run ? QStringLiteral("&Cancel")
-                                                      : QStringLiteral("&Close"));
-            c->setEnabled(true);
-        } else if (id == 1034) {
-            c->setEnabled(!run && IsChecked(1031));
-        } else {
-            c->setEnabled(!run);
-        }
+    if (run) {
+        QWidget* focus = QApplication::focusWidget();
+        focusBeforeRun_ = focus != nullptr && isAncestorOf(focus) ? focus : nullptr;
     }
-    if (QWidget* character = Control(1023)) {
-        character->setFocus();
+    // Close turns into Cancel and stays enabled; the limit's value is
+    // enabled only while the limit is on.
+    ui_.close->setText(run ? QStringLiteral("&Cancel") : QStringLiteral("&Close"));
+    ui_.close->setEnabled(true);
+    for (QWidget* c : std::initializer_list<QWidget*>{
+             ui_.search, ui_.replace, ui_.replaceAll, ui_.listMatchings, ui_.ok, ui_.cancel,
+             ui_.home, ui_.character, ui_.searchExpr, ui_.rewriteExpr, ui_.limitOn, ui_.line,
+             ui_.column, ui_.newFile, ui_.matchCase, ui_.matchLineBreaks}) {
+        c->setEnabled(!run);
+    }
+    ui_.limitValue->setEnabled(!run && ui_.limitOn->isChecked());
+    // While running, the inputs are disabled and lose the focus: it goes back
+    // to where the user left it, or to the search expression.
+    if (!run && focusBeforeRun_ && focusBeforeRun_->isEnabled()) {
+        focusBeforeRun_->setFocus(Qt::OtherFocusReason);
+        focusBeforeRun_ = nullptr;
+    } else if (!run) {
+        ui_.searchExpr->setFocus(Qt::OtherFocusReason);
     }
     if (run && !waitCursor_) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -468,7 +485,11 @@ void CSearchReplaceDlg::SetRunning(bool run) {
     // The text searched must stay the text shown until the result is in: no
     // view of the document takes edits while a command runs.
     target_.Busy(run);
-    progressBar_->setValue(0);
+    if (!run) {
+        // The active document may have changed while the command ran.
+        UpdatePositionFields();
+    }
+    ui_.progress->setValue(0);
     if (run && isVisible()) {
         // Show the running state before the text is streamed out; input waits
         // for the search thread's event loop.
@@ -476,8 +497,14 @@ void CSearchReplaceDlg::SetRunning(bool run) {
     }
 }
 
+void CSearchReplaceDlg::FocusSearchExpression() {
+    ui_.searchExpr->setFocus(Qt::ShortcutFocusReason);
+    // Typing replaces the expression; Enter runs it again.
+    ui_.searchExpr->lineEdit()->selectAll();
+}
+
 void CSearchReplaceDlg::RecordHistories() {
-    for (CExprComboBox* combo : {searchCombo_, rewriteCombo_}) {
+    for (CExprComboBox* combo : {ui_.searchExpr, ui_.rewriteExpr}) {
         const QString text = combo->currentText();
         // Letter case aside, an entry is kept once, where it was used last.
         const int old = combo->findText(text, Qt::MatchFixedString);
@@ -492,48 +519,25 @@ void CSearchReplaceDlg::RecordHistories() {
     }
 }
 
-bool CSearchReplaceDlg::IsChecked(int id) const {
-    auto* box = qobject_cast<QCheckBox*>(Control(id));
-    return box != nullptr && box->checkState() == Qt::Checked;
+int32_t CSearchReplaceDlg::ReadInteger(const QLineEdit* field) {
+    return SearchLimitFrom(true, field->text().toStdString());
 }
 
-void CSearchReplaceDlg::SetChecked(int id, bool checked) {
-    if (auto* box = qobject_cast<QCheckBox*>(Control(id))) {
-        box->setChecked(checked);
-    }
-}
-
-int32_t CSearchReplaceDlg::ReadInteger(int id) const {
-    QWidget* c = Control(id);
-    if (c == nullptr) {
-        return -1;
-    }
-    QString text;
-    if (auto* edit = qobject_cast<QLineEdit*>(c)) {
-        text = edit->text();
-    } else if (auto* l = qobject_cast<QLabel*>(c)) {
-        text = l->text();
-    }
-    return SearchLimitFrom(true, text.toStdString());
-}
-
-void CSearchReplaceDlg::SetNumberField(int id, int64_t value) {
+void CSearchReplaceDlg::SetNumberField(QLineEdit* field, int64_t value) {
     positionSyncEnabled_ = false;
-    if (auto* edit = qobject_cast<QLineEdit*>(Control(id))) {
-        const int caret = edit->hasSelectedText() ? edit->selectionStart() : edit->cursorPosition();
-        edit->setText(QString::number(value));
-        edit->setCursorPosition(std::min<int>(caret, int(edit->text().size())));
-    }
+    const int caret = field->hasSelectedText() ? field->selectionStart() : field->cursorPosition();
+    field->setText(QString::number(value));
+    field->setCursorPosition(std::min<int>(caret, int(field->text().size())));
     positionSyncEnabled_ = true;
 }
 
 SearchOptions CSearchReplaceDlg::ReadOptions() const {
     SearchOptions options;
-    options.matchCase = IsChecked(1033);
-    options.lineMode = !IsChecked(1035);
-    options.newFile = IsChecked(1032);
-    const auto* field = static_cast<const QLineEdit*>(Control(1034));
-    options.searchLimit = SearchLimitFrom(IsChecked(1031), field->text().toStdString());
+    options.matchCase = ui_.matchCase->isChecked();
+    options.lineMode = !ui_.matchLineBreaks->isChecked();
+    options.newFile = ui_.newFile->isChecked();
+    options.searchLimit =
+        SearchLimitFrom(ui_.limitOn->isChecked(), ui_.limitValue->text().toStdString());
     return options;
 }
 
@@ -545,9 +549,25 @@ void CSearchReplaceDlg::UpdatePositionFields() {
     int64_t end = 0;
     target_.GetSelection(start, end);
     const int64_t line = target_.LineOf(end);
-    SetNumberField(1023, end);
-    SetNumberField(1026, line);
-    SetNumberField(1027, end - target_.LineStart(line));
+    SetNumberField(ui_.character, end);
+    SetNumberField(ui_.line, line);
+    SetNumberField(ui_.column, end - target_.LineStart(line));
+}
+
+void CSearchReplaceDlg::OnActiveDocumentChanged() {
+    // A command keeps to the document it started on.
+    if (running) {
+        return;
+    }
+    if (target_.HasDocument()) {
+        UpdatePositionFields();
+        return;
+    }
+    positionSyncEnabled_ = false;
+    for (QLineEdit* field : {ui_.character, ui_.line, ui_.column}) {
+        field->clear();
+    }
+    positionSyncEnabled_ = true;
 }
 
 void CSearchReplaceDlg::OnCharacterChanged() {
@@ -555,7 +575,7 @@ void CSearchReplaceDlg::OnCharacterChanged() {
         return;
     }
     if (target_.HasDocument()) {
-        target_.SetSelection(0, std::max(ReadInteger(1023), 0));
+        target_.SetSelection(0, std::max(ReadInteger(ui_.character), 0));
     }
 }
 
@@ -566,38 +586,36 @@ void CSearchReplaceDlg::OnLineColumnChanged() {
     if (!target_.HasDocument()) {
         return;
     }
-    int64_t lineStart = target_.LineStart(std::max(ReadInteger(1026), 0));
+    int64_t lineStart = target_.LineStart(std::max(ReadInteger(ui_.line), 0));
     if (lineStart < 0) {
         // Beyond the last line: the end of the text.
         lineStart = target_.Length();
     }
-    target_.SetSelection(0, lineStart + std::max(ReadInteger(1027), 0));
+    target_.SetSelection(0, lineStart + std::max(ReadInteger(ui_.column), 0));
 }
 
 void CSearchReplaceDlg::OnLimitToggled() {
-    if (QWidget* field = Control(1034)) {
-        field->setEnabled(!running && IsChecked(1031));
-    }
+    ui_.limitValue->setEnabled(!running && ui_.limitOn->isChecked());
 }
 
 void CSearchReplaceDlg::OnHome() {
-    SetNumberField(1023, 0);
+    SetNumberField(ui_.character, 0);
     if (target_.HasDocument()) {
         target_.SetSelection(0, 0);
     }
     substitution_.clear();
-    substitutionLine_->clear();
-    statusLine_->clear();
+    ui_.substitution->clear();
+    ui_.status->clear();
 }
 
 void CSearchReplaceDlg::SetStatus(const QString& text) {
-    statusLine_->setText(text);
+    ui_.status->setText(text);
 }
 
 void CSearchReplaceDlg::SetSubstitution(const std::string& bytes) {
     substitution_ = bytes;
     substitutionMode_ = target_.Mode();
-    substitutionLine_->setText(target_.FromDocumentBytes(bytes));
+    ui_.substitution->setText(target_.FromDocumentBytes(bytes));
 }
 
 bool CSearchReplaceDlg::RunOnSearchThread(const std::function<void()>& work) {
@@ -609,7 +627,7 @@ bool CSearchReplaceDlg::RunOnSearchThread(const std::function<void()>& work) {
     return false;
 }
 
-void CSearchReplaceDlg::RunCommand(int command) {
+void CSearchReplaceDlg::RunCommand(Command command) {
     if (running) {
         return;  // one command at a time: the matcher's state is shared
     }
@@ -621,9 +639,10 @@ void CSearchReplaceDlg::RunCommand(int command) {
     const SearchOptions options = ReadOptions();
     // An expression holding a character the document's encoding lacks can
     // match nothing there and could not be written into it.
-    const std::optional<std::string> pattern = target_.ToDocumentBytes(searchCombo_->currentText());
+    const std::optional<std::string> pattern =
+        target_.ToDocumentBytes(ui_.searchExpr->currentText());
     const std::optional<std::string> rewrite =
-        target_.ToDocumentBytes(rewriteCombo_->currentText());
+        target_.ToDocumentBytes(ui_.rewriteExpr->currentText());
     if (!pattern || !rewrite) {
         SetStatus(QString::fromLatin1(kStatusInvalid));
         return;
@@ -634,7 +653,7 @@ void CSearchReplaceDlg::RunCommand(int command) {
         SetStatus(QString::fromLatin1(kStatusInvalid));
         return;
     }
-    if (command == kCmdSearch || command == kCmdReplaceAll) {
+    if (command == Command::kSearch || command == Command::kReplaceAll) {
         // A rewrite that cannot be expanded would replace every matching by
         // nothing: refuse it before anything runs.
         const RewriteCheck check = expression.CheckRewrite(rewrite->c_str());
@@ -652,17 +671,15 @@ void CSearchReplaceDlg::RunCommand(int command) {
     }
     std::string result;
     switch (command) {
-        case kCmdSearch:
+        case Command::kSearch:
             result = RunSearchNext(expression, *rewrite, options);
             break;
-        case kCmdReplace:
+        case Command::kReplace:
             result = RunReplace();
             break;
-        case kCmdReplaceAll:
-        case kCmdListMatchings:
+        case Command::kReplaceAll:
+        case Command::kListMatchings:
             result = RunBulk(command, expression, *rewrite);
-            break;
-        default:
             break;
     }
     SetStatus(QString::fromStdString(result));
@@ -700,7 +717,7 @@ std::string CSearchReplaceDlg::RunSearchNext(CExpression& expression, const std:
         ShowMessage(kStackOverflowText, kStackOverflowTitle, {}, MB_OK);
         return kStatusStackOverflow;
     }
-    return ResultStatus(kCmdSearch, cancelled, found.start);
+    return ResultStatus(Command::kSearch, cancelled, found.start);
 }
 
 std::string CSearchReplaceDlg::RunReplace() {
@@ -711,7 +728,7 @@ std::string CSearchReplaceDlg::RunReplace() {
     // Made for a document of another encoding: carry the characters over,
     // a character the document's encoding lacks as '?'.
     if (target_.Mode() != substitutionMode_) {
-        const QString shown = substitutionLine_->text();
+        const QString shown = ui_.substitution->text();
         bytes.clear();
         for (qsizetype i = 0; i < shown.size();) {
             const qsizetype n = shown.at(i).isHighSurrogate() && i + 1 < shown.size() ? 2 : 1;
@@ -720,13 +737,14 @@ std::string CSearchReplaceDlg::RunReplace() {
         }
     }
     target_.ReplaceSelection(bytes);
-    return ResultStatus(kCmdReplace, false, 0);
+    return ResultStatus(Command::kReplace, false, 0);
 }
 
-std::string CSearchReplaceDlg::RunBulk(int command, CExpression& expression,
+std::string CSearchReplaceDlg::RunBulk(Command command, CExpression& expression,
                                        const std::string& rewrite) {
     notWritten_ = false;
-    const BulkKind kind = command == kCmdListMatchings ? BulkKind::List : BulkKind::ReplaceAll;
+    const BulkKind kind =
+        command == Command::kListMatchings ? BulkKind::List : BulkKind::ReplaceAll;
     const int32_t n = RunBulkOperation(expression, rewrite.c_str(), kind);
     if (notWritten_) {
         return kStatusNotWritten;
@@ -821,7 +839,7 @@ bool CSearchReplaceDlg::WriteResult(const TextBuffer& output, bool newDocument) 
         target_.AppendResult(bytes.substr(done, piece));
         done += piece;
         if (done < bytes.size()) {
-            progressBar_->setValue(int(done * 100 / bytes.size()));
+            ui_.progress->setValue(int(done * 100 / bytes.size()));
             if (heardCancel()) {
                 return false;
             }

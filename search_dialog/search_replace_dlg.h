@@ -5,12 +5,12 @@
 #pragma once
 
 #include <QDialog>
-#include <QHash>
 #include <QPointer>
 #include <QSize>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/text_mode.h"
@@ -18,9 +18,12 @@
 #include "search_dialog/search_runner.h"
 #include "ui/dialog_units.h"
 
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
+class QPushButton;
 
 namespace quarry {
 
@@ -45,6 +48,39 @@ struct LayoutMetrics {
     bool operator==(const LayoutMetrics&) const = default;
 };
 
+// The dialog's controls. The placeholders of the template stay hidden; the
+// expression fields, the substitution line and the status line are made over
+// them.
+struct SearchDialogControls {
+    QPushButton* search = nullptr;
+    QPushButton* replace = nullptr;
+    QPushButton* replaceAll = nullptr;
+    QPushButton* listMatchings = nullptr;
+    // Reads "&Cancel" while a command runs.
+    QPushButton* close = nullptr;
+    QLineEdit* character = nullptr;
+    QPushButton* home = nullptr;
+    QLineEdit* line = nullptr;
+    QLineEdit* column = nullptr;
+    QCheckBox* limitOn = nullptr;
+    QLineEdit* limitValue = nullptr;
+    QCheckBox* newFile = nullptr;
+    QCheckBox* matchCase = nullptr;
+    QCheckBox* matchLineBreaks = nullptr;
+    QProgressBar* progress = nullptr;
+    // Hidden: Escape comes to cancel, and ok is never shown.
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+    QComboBox* searchPlaceholder = nullptr;
+    QComboBox* rewritePlaceholder = nullptr;
+    QLabel* substitutionPlaceholder = nullptr;
+    QLabel* statusPlaceholder = nullptr;
+    CExprComboBox* searchExpr = nullptr;
+    CExprComboBox* rewriteExpr = nullptr;
+    QLabel* substitution = nullptr;
+    QLabel* status = nullptr;
+};
+
 class CSearchReplaceDlg : public QDialog {
     Q_OBJECT
   public:
@@ -61,35 +97,36 @@ class CSearchReplaceDlg : public QDialog {
     // A command is running: inputs disabled, Close reads "&Cancel".
     bool running = false;
 
-    // Template controls and those made at initialisation, by control id.
-    QWidget* Control(int id) const { return controls_.value(id); }
-    CExprComboBox* SearchCombo() const { return searchCombo_; }
-    CExprComboBox* RewriteCombo() const { return rewriteCombo_; }
-    QLabel* StatusLine() const { return statusLine_; }
-    QLabel* SubstitutionLine() const { return substitutionLine_; }
-    QProgressBar* ProgressBar() const { return progressBar_; }
+    // Template controls and those made at initialisation.
+    const SearchDialogControls& Ui() const { return ui_; }
+    CExprComboBox* SearchCombo() const { return ui_.searchExpr; }
+    CExprComboBox* RewriteCombo() const { return ui_.rewriteExpr; }
+    QLabel* StatusLine() const { return ui_.status; }
+    QLabel* SubstitutionLine() const { return ui_.substitution; }
+    QProgressBar* ProgressBar() const { return ui_.progress; }
     SearchRunner& Runner() { return runner_; }
 
-    // The four commands: 1018 Search, 1019 Replace, 1020 Replace All,
-    // 1021 List Matchings.
-    void RunCommand(int command);
+    // Search, Replace, Replace All or List Matchings.
+    void RunCommand(Command command);
     void SetRunning(bool run);
+    // The keyboard focus in the search expression, its text selected.
+    void FocusSearchExpression();
     // Puts the current search and rewrite texts first in their lists.
     void RecordHistories();
     // Character, Line and Column fields from the active editor's caret.
     void UpdatePositionFields();
+    // The fields follow the new active document; with none, they are empty.
+    void OnActiveDocumentChanged();
     void OnHome();
     // Escape, Close and the close box: stop a running command, else close.
     void OnCancel();
 
     // The options as the commands read them now.
     SearchOptions ReadOptions() const;
-    bool IsChecked(int id) const;
-    void SetChecked(int id, bool checked);
-    // The control's text as atoi reads it; -1 when there is no such control.
-    int32_t ReadInteger(int id) const;
+    // The field's text as atoi reads it.
+    static int32_t ReadInteger(const QLineEdit* field);
     // Writes a position without its being taken for the user's input.
-    void SetNumberField(int id, int64_t value);
+    void SetNumberField(QLineEdit* field, int64_t value);
 
     const LayoutMetrics& Metrics() const { return metrics_; }
     // Outer size in pixels: the window with its frame.
@@ -97,6 +134,11 @@ class CSearchReplaceDlg : public QDialog {
     void ResizeOuter(int width, int height);
     // Places the controls for an outer size of w x h pixels.
     void LayoutControls(int w, int h);
+
+    // The window system's frame around the window (outer minus inner size);
+    // replaceable for tests, to stand for a window manager that tells of the
+    // frame only once the window is on screen.
+    std::function<QSize()> windowFrame;
 
     // Escape and the close box come here.
     void reject() override;
@@ -109,9 +151,11 @@ class CSearchReplaceDlg : public QDialog {
 
   private:
     void BuildTemplate(const DialogUnits& du);
+    void WidenPositionFields();
     void OnInitDialog();
     void ReadSettings();
     void WriteSettings();
+    QSize MeasuredFrame() const;
     QSize FrameExtra() const;
     void SetStatus(const QString& text);
     void SetSubstitution(const std::string& bytes);
@@ -119,7 +163,7 @@ class CSearchReplaceDlg : public QDialog {
     std::string RunSearchNext(CExpression& expression, const std::string& rewrite,
                               const SearchOptions& options);
     std::string RunReplace();
-    std::string RunBulk(int command, CExpression& expression, const std::string& rewrite);
+    std::string RunBulk(Command command, CExpression& expression, const std::string& rewrite);
     // The bulk operation over the document; sets notWritten_ when a result
     // could not be written whole.
     int32_t RunBulkOperation(CExpression& expression, const char* rewrite, BulkKind kind);
@@ -139,12 +183,11 @@ class CSearchReplaceDlg : public QDialog {
     std::string settingsPath_;
     LayoutMetrics metrics_;
     bool settingsWritten_ = false;
-    QHash<int, QWidget*> controls_;
-    CExprComboBox* searchCombo_ = nullptr;
-    CExprComboBox* rewriteCombo_ = nullptr;
-    QLabel* substitutionLine_ = nullptr;
-    QLabel* statusLine_ = nullptr;
-    QProgressBar* progressBar_ = nullptr;
+    SearchDialogControls ui_;
+    QLabel* searchLabel_ = nullptr;
+    QLabel* rewriteLabel_ = nullptr;
+    // Where the focus was when a command started.
+    QPointer<QWidget> focusBeforeRun_;
     SearchRunner runner_;
     // The substitution as bytes of the document Search ran on.
     std::string substitution_;
@@ -156,6 +199,10 @@ class CSearchReplaceDlg : public QDialog {
     // The outer size read from the settings, applied again once shown, when
     // the window system knows the frame.
     QSize storedOuter_;
+    // The outer size the settings gave and the inner size it came to; the
+    // settings get the former back while the window keeps the latter.
+    QSize restoredOuter_;
+    QSize restoredInner_;
 };
 
 }  // namespace quarry

@@ -35,6 +35,8 @@ struct SearchDialogLink {
     std::function<bool()> windowExists;
     // Brings the Character, Line and Column fields in step with the caret.
     std::function<void()> updatePositionFields;
+    // Another document became the active one, or the last one closed.
+    std::function<void()> activeDocumentChanged;
 };
 
 class SearchTarget {

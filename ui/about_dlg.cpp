@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QUrl>
+
+#include <tuple>
 
 #include "res/about_picture.h"
 #include "ui/dialog_units.h"
 #include "ui/hyperlink.h"
+#include "ui/manual.h"
 
 namespace quarry {
 namespace {
@@ -35,23 +39,28 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     picture_->move(du.X(14), du.Y(5));
     picture_->adjustSize();
 
-    auto* visit = new QLabel(QStringLiteral("visit:"), this);
-    visit->setGeometry(du.Rect(27, 94, 16, 8));
-    webSite_ = new CHyperLink(QString::fromLatin1(kWebSiteText), this);
-    webSite_->setObjectName(QStringLiteral("link1037"));
-    webSite_->setGeometry(du.Rect(47, 94, 78, 9));
-    auto* mailto = new QLabel(QStringLiteral("mailto:"), this);
-    mailto->setGeometry(du.Rect(21, 104, 22, 8));
-    mail_ = new CHyperLink(QString::fromLatin1(kBugMailAddress), this);
-    mail_->setObjectName(QStringLiteral("link1038"));
-    mail_->setGeometry(du.Rect(47, 104, 76, 9));
-    for (QLabel* label :
-         {visit, static_cast<QLabel*>(webSite_), mailto, static_cast<QLabel*>(mail_)}) {
+    // The links lead to files installed with the program: no address that
+    // may not exist.
+    manualLabel_ = new QLabel(QStringLiteral("read:"), this);
+    manualLabel_->setGeometry(du.Rect(21, 94, 22, 8));
+    manual_ = new CHyperLink(QString::fromLatin1(kManualLinkText), this);
+    manual_->setObjectName(QStringLiteral("manualLink"));
+    manual_->setGeometry(du.Rect(47, 94, 78, 9));
+    licenceLabel_ = new QLabel(QStringLiteral("licence:"), this);
+    licenceLabel_->setGeometry(du.Rect(15, 104, 28, 8));
+    licence_ = new CHyperLink(QString::fromLatin1(kLicenceLinkText), this);
+    licence_->setObjectName(QStringLiteral("licenceLink"));
+    licence_->setGeometry(du.Rect(47, 104, 76, 9));
+    for (QLabel* label : {manualLabel_, static_cast<QLabel*>(manual_), licenceLabel_,
+                          static_cast<QLabel*>(licence_)}) {
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
+    for (QLabel* label : {manualLabel_, licenceLabel_}) {
+        label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    }
     // Bound like the template's controls: the link behaviour attaches now.
-    webSite_->PreSubclassWindow();
-    mail_->PreSubclassWindow();
+    manual_->PreSubclassWindow();
+    licence_->PreSubclassWindow();
 
     ok_ = new QPushButton(QStringLiteral("&OK"), this);
     ok_->setGeometry(du.Rect(106, 122, 117, 16));
@@ -65,10 +74,16 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 }
 
 void CAboutDlg::OnInitDialog() {
-    webSite_->SetTarget(QString::fromLatin1(kWebSiteTarget));
-    mail_->SetTarget(QStringLiteral("mailto:") + QString::fromLatin1(kBugMailAddress));
-    webSite_->EnableUnderline(true);
-    mail_->EnableUnderline(true);
+    const QString manual = ManualUrl();
+    const QString licence = LicencePath();
+    manual_->SetTarget(manual);
+    licence_->SetTarget(licence.isEmpty() ? QString() : QUrl::fromLocalFile(licence).toString());
+    for (auto [label, link, target] : {std::tuple{manualLabel_, manual_, manual},
+                                       std::tuple{licenceLabel_, licence_, licence}}) {
+        label->setVisible(!target.isEmpty());
+        link->setVisible(!target.isEmpty());
+        link->EnableUnderline(true);
+    }
     ok_->setFocus();
 }
 

@@ -1,5 +1,5 @@
-// CAboutDlg: the modal "About Quarry!" box with the About picture and the
-// web-site and bug-report links.
+// CAboutDlg: the modal "About Quarry!" box with the About picture and links
+// to what is installed with the program: the manual and the licence terms.
 #pragma once
 
 #include <QDialog>
@@ -13,9 +13,8 @@ namespace quarry {
 
 class CHyperLink;
 
-inline constexpr const char* kWebSiteText = "www.quarry.example.org";
-inline constexpr const char* kWebSiteTarget = "https://www.quarry.example.org/";
-inline constexpr const char* kBugMailAddress = "bugs@quarry.example.org";
+inline constexpr const char* kManualLinkText = "the Quarry manual";
+inline constexpr const char* kLicenceLinkText = "the licence terms";
 
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -25,19 +24,22 @@ class CAboutDlg : public QDialog {
     // Runs the box modally; its result is not used.
     int DoModal();
 
-    CHyperLink* WebSiteLink() const { return webSite_; }
-    CHyperLink* MailLink() const { return mail_; }
+    CHyperLink* ManualLink() const { return manual_; }
+    CHyperLink* LicenceLink() const { return licence_; }
     QLabel* Picture() const { return picture_; }
     QPushButton* OkButton() const { return ok_; }
 
   protected:
-    // Targets and underlining of the two links; run by DoModal.
+    // Targets and underlining of the links; a link to a file that is not
+    // there is not shown. Run by DoModal.
     void OnInitDialog();
 
   private:
     QLabel* picture_;
-    CHyperLink* webSite_;
-    CHyperLink* mail_;
+    QLabel* manualLabel_;
+    CHyperLink* manual_;
+    QLabel* licenceLabel_;
+    CHyperLink* licence_;
     QPushButton* ok_;
 };
 

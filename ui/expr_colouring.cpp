@@ -175,11 +175,12 @@ QRgb Complement(QRgb colour) {
     return qRgba(255 - qRed(colour), 255 - qGreen(colour), 255 - qBlue(colour), qAlpha(colour));
 }
 
-ExprColouring ColourExpression(QStringView text, int syntaxMode, QRgb background, bool selected) {
+ExprColouring ColourExpression(QStringView text, ExprSyntax syntax, QRgb background,
+                               bool selected) {
     ExprColouring out;
     out.display.reserve(text.size());
     out.textColours.reserve(text.size());
-    if (syntaxMode == kSearchSyntax) {
+    if (syntax == ExprSyntax::kSearch) {
         ColourSearch(text, out);
     } else {
         ColourRewrite(text, out);

@@ -18,9 +18,8 @@ inline constexpr QRgb kExprClass = 0xFF0064FF;      // "[...]"
 inline constexpr QRgb kExprEscape = 0xFF009600;     // escape letters and their digits
 inline constexpr QRgb kExprGroupMark = 0xFFFFFFAF;  // cells of the marked group
 
-// Syntax modes of an expression field.
-inline constexpr int kSearchSyntax = 1;
-inline constexpr int kRewriteSyntax = 0;
+// What an expression field holds, and so how it is coloured.
+enum class ExprSyntax { kSearch, kRewrite };
 
 struct ExprColouring {
     QString display;                // the characters shown: no escape backslashes,
@@ -36,10 +35,10 @@ struct ExprColouring {
 // The complement of a colour: every channel c becomes 255 - c.
 QRgb Complement(QRgb colour);
 
-// Colours `text` for syntax mode 1 (search) or any other mode (rewrite) on a
-// field of colour `background`. When `selected`, the field, every text colour
+// Colours `text` as a search or a rewrite expression on a field of colour
+// `background`. When `selected`, the field, every text colour
 // and every cell colour are complemented.
-ExprColouring ColourExpression(QStringView text, int syntaxMode, QRgb background,
+ExprColouring ColourExpression(QStringView text, ExprSyntax syntax, QRgb background,
                                bool selected = false);
 
 }  // namespace quarry

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -59,8 +60,8 @@ CExprComboBox::CExprComboBox(QWidget* parent) : QComboBox(parent) {
     UpdateEditAreaVisibility();
 }
 
-void CExprComboBox::SetSyntaxMode(int mode) {
-    syntaxMode_ = mode;
+void CExprComboBox::SetSyntax(ExprSyntax syntax) {
+    syntax_ = syntax;
     editArea_->update();
     view()->viewport()->update();
 }
@@ -87,7 +88,7 @@ QColor CExprComboBox::FieldColour() const {
 }
 
 ExprColouring CExprComboBox::Colour(const QString& text, bool selected) const {
-    return ColourExpression(text, syntaxMode_, FieldColour().rgb(), selected);
+    return ColourExpression(text, syntax_, FieldColour().rgb(), selected);
 }
 
 int CExprComboBox::DrawItem(QPainter& painter, const QRect& rect, const QString& text,
@@ -126,12 +127,26 @@ int CExprComboBox::DrawItem(QPainter& painter, const QRect& rect, const QString&
     return i;
 }
 
+void CExprComboBox::showPopup() {
+    QComboBox::showPopup();
+    QAbstractItemView* list = view();
+    // Case matters here: entries that differ only in case are distinct
+    // expressions.
+    const int row = findText(currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (row < 0) {
+        list->selectionModel()->clear();
+        return;
+    }
+    const QModelIndex index = model()->index(row, modelColumn(), rootModelIndex());
+    list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    list->scrollTo(index);
+}
+
 void CExprComboBox::focusInEvent(QFocusEvent* event) {
+    // The edit field selects its text when tabbed into or reached by its
+    // label's key, so that typing replaces it, as in any other field.
     QComboBox::focusInEvent(event);
     UpdateEditAreaVisibility();
-    if (QLineEdit* edit = lineEdit()) {
-        edit->deselect();
-    }
 }
 
 void CExprComboBox::focusOutEvent(QFocusEvent* event) {
@@ -145,11 +160,6 @@ void CExprComboBox::focusOutEvent(QFocusEvent* event) {
 void CExprComboBox::resizeEvent(QResizeEvent* event) {
     QComboBox::resizeEvent(event);
     PlaceEditArea();
-}
-
-void CExprComboBox::paintEvent(QPaintEvent* event) {
-    QComboBox::paintEvent(event);
-    editArea_->update();
 }
 
 void CExprComboBox::changeEvent(QEvent* event) {

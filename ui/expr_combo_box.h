@@ -35,12 +35,11 @@ class CExprEditArea : public QWidget {
 class CExprComboBox : public QComboBox {
     Q_OBJECT
   public:
-    // Search-expression colouring until SetSyntaxMode says otherwise.
+    // Search-expression colouring until SetSyntax says otherwise.
     explicit CExprComboBox(QWidget* parent = nullptr);
 
-    // 1 = search-expression syntax; any other value = rewrite syntax.
-    int SyntaxMode() const { return syntaxMode_; }
-    void SetSyntaxMode(int mode);
+    ExprSyntax Syntax() const { return syntax_; }
+    void SetSyntax(ExprSyntax syntax);
 
     // The list entries from index 0 (most recent) to the last.
     QStringList History() const;
@@ -50,7 +49,11 @@ class CExprComboBox : public QComboBox {
 
     CExprEditArea* EditArea() const { return editArea_; }
 
-    // The colouring of `text` as this box shows it: its syntax mode, its field
+    // The list opens with the entry equal to the edit text highlighted (none
+    // when no entry is), not the one last picked from it.
+    void showPopup() override;
+
+    // The colouring of `text` as this box shows it: its syntax, its field
     // colour (the window colour, or the menu colour while disabled), and
     // complemented when `selected`.
     ExprColouring Colour(const QString& text, bool selected) const;
@@ -66,14 +69,13 @@ class CExprComboBox : public QComboBox {
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:
     void PlaceEditArea();
     void UpdateEditAreaVisibility();
 
-    int syntaxMode_ = 1;
+    ExprSyntax syntax_ = ExprSyntax::kSearch;
     CExprEditArea* editArea_ = nullptr;
 };
 

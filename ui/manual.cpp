@@ -32,6 +32,30 @@ QString ManualPath() {
     return {};
 }
 
+QString LicencePath() {
+    QStringList candidates;
+    const QString fromEnvironment = qEnvironmentVariable("QUARRY_LICENCE");
+    if (!fromEnvironment.isEmpty()) {
+        candidates << fromEnvironment;
+    }
+    const QString programDir = QCoreApplication::applicationDirPath();
+    if (!programDir.isEmpty()) {
+        candidates << QDir(programDir).filePath(QStringLiteral("../share/doc/quarry/LICENSE"));
+    }
+#ifdef QUARRY_LICENCE_INSTALLED
+    candidates << QStringLiteral(QUARRY_LICENCE_INSTALLED);
+#endif
+#ifdef QUARRY_LICENCE_SOURCE
+    candidates << QStringLiteral(QUARRY_LICENCE_SOURCE);
+#endif
+    for (const QString& path : candidates) {
+        if (QFileInfo(path).isFile()) {
+            return QFileInfo(path).absoluteFilePath();
+        }
+    }
+    return {};
+}
+
 QString ManualUrl(const QString& topic) {
     const QString path = ManualPath();
     if (path.isEmpty()) {

@@ -13,6 +13,11 @@ namespace quarry {
 // the build tree. Empty when none exists.
 QString ManualPath();
 
+// The licence file shipped with the program: QUARRY_LICENCE from the
+// environment when set, else LICENSE installed beside the manual, or the one
+// of the source tree. Empty when none exists.
+QString LicencePath();
+
 // The manual's address at a topic (a section anchor such as "the-dialog"; none
 // for the start), or an empty URL string when there is no manual.
 QString ManualUrl(const QString& topic = {});

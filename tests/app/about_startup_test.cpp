@@ -14,6 +14,7 @@
 #include "res/command_ids.h"
 #include "ui/about_dlg.h"
 #include "ui/hyperlink.h"
+#include "ui/manual.h"
 
 namespace quarry {
 namespace {
@@ -50,7 +51,7 @@ TEST_F(AboutAtStartUp, ShowsOverTheMainWindowBeforeStartUpEnds) {
         EXPECT_EQ(dialog.windowTitle(), "About Quarry!");
         EXPECT_EQ(app->Documents().size(), 1);
         EXPECT_EQ(app->Documents().value(0)->GetTitle(), "new1");
-        EXPECT_EQ(dialog.WebSiteLink()->Target(), kWebSiteTarget);
+        EXPECT_EQ(dialog.ManualLink()->Target(), ManualUrl());
         return int(QDialog::Accepted);
     };
     ASSERT_TRUE(app->InitInstance({}));

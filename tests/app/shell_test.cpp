@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -28,11 +29,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
 #include "app/editor_transfer.h"
+#include "app/file_names.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
@@ -43,21 +48,13 @@
 #include "search/host.h"
 #include "search/text_buffer.h"
 #include "tests/app/save_support.h"
+#include "tests/temp_dir.h"
 #include "ui/manual.h"
 #include "ui/message_dlg.h"
 #include "ui/progress_dlg.h"
 
 namespace quarry {
 namespace {
-
-// Closes the next modal window (a framework message box) once it shows.
-void CloseNextModal() {
-    QTimer::singleShot(50, [] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            w->close();
-        }
-    });
-}
 
 class Shell : public ::testing::Test {
   protected:
@@ -91,7 +88,7 @@ class Shell : public ::testing::Test {
         return double(view->SendScintilla(
                    QsciScintillaBase::SCI_STYLEGETSIZEFRACTIONAL,
                    static_cast<unsigned long>(QsciScintillaBase::STYLE_DEFAULT))) /
-               QsciScintillaBase::SC_FONT_SIZE_MULTIPLIER;
+               double(QsciScintillaBase::SC_FONT_SIZE_MULTIPLIER);
     }
 
     std::unique_ptr<CQuarryApp> app;
@@ -290,14 +287,15 @@ TEST_F(Shell, MenusMatchTheirTables) {
                            "Save &As...", "-", "&Print...\tCtrl+P", "Print Pre&view",
                            "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 1)),
-              QStringList({"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
-                           "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F"}));
+              QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
+                           "&Paste\tCtrl+V", "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 2)),
               QStringList({"&Toolbar", "S&tatusbar", "&Next", "-", "Increase Fontsize\tStrg+Plus",
-                           "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping", "Line &Ends"}));
+                           "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping", "Line &Ends",
+                           "Line N&umbers"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 3)),
               QStringList({"Ne&xt\tF6", "Pre&vious\tShift+F6", "&New Window", "&Cascade", "&Tile",
-                           "&Arrange Icons"}));
+                           "&Arrange Icons", "T&abs"}));
     EXPECT_EQ(MenuLabels(MenuAt(bar, 4)), QStringList({"&Help Topics", "-", "&About Quarry..."}));
     // Ids behind the labels of the document menu's File popup.
     QList<int> ids;
@@ -326,10 +324,12 @@ TEST_F(Shell, AcceleratorTableAndKeypadOnlyFontKeys) {
     for (QAction* a : frame->AcceleratorActions()) {
         keys << a->shortcut().toString(QKeySequence::PortableText);
     }
-    EXPECT_EQ(keys,
-              QStringList({"Ctrl+C", "Ctrl+F", "Ctrl+N", "Ctrl+O", "Ctrl+P", "Ctrl+S", "Ctrl+V",
-                           "Ctrl+Num++", "Alt+Backspace", "Shift+Del", "F1", "Shift+F1", "F6",
-                           "Shift+F6", "Ctrl+Ins", "Shift+Ins", "Ctrl+Num+-", "Ctrl+X", "Ctrl+Z"}));
+    EXPECT_EQ(
+        keys,
+        QStringList({"Ctrl+C", "Ctrl+F",     "Ctrl+N",        "Ctrl+O",    "Ctrl+P",     "Ctrl+S",
+                     "Ctrl+V", "Ctrl+Num++", "Alt+Backspace", "Shift+Del", "F1",         "Shift+F1",
+                     "F6",     "Shift+F6",   "Ctrl+Ins",      "Shift+Ins", "Ctrl+Num+-", "Ctrl+X",
+                     "Ctrl+Z", "Ctrl+Y",     "Ctrl+Shift+Z"}));
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     CQuarryView* view = Active();
@@ -624,6 +624,84 @@ TEST_F(Shell, ArrangeIconsLinesUpMinimisedWindowsAtTheBottom) {
     EXPECT_EQ(windows[1]->geometry().bottom() + 1, bottom);
 }
 
+// Documents are tabs from the start; Cascade, Tile and Arrange Icons turn them
+// into windows and arrange them, and Tabs turns them back.
+TEST_F(Shell, DocumentsAreTabsUntilTheWindowsAreArranged) {
+    Start();
+    app->OnFileNew();
+    app->OnFileNew();
+    QMdiArea* mdi = frame->MdiArea();
+    EXPECT_EQ(mdi->viewMode(), QMdiArea::TabbedView);
+    auto* tabs = mdi->findChild<QTabBar*>();
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new3");
+    EXPECT_TRUE(frame->IsCommandChecked(ID_WINDOW_TABS));
+    mdi->setActiveSubWindow(mdi->subWindowList().front());
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new1");
+
+    for (const int id : {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ, ID_WINDOW_ARRANGE}) {
+        frame->OnCommand(ID_WINDOW_TABS);
+        ASSERT_EQ(mdi->viewMode(), QMdiArea::TabbedView);
+        frame->OnCommand(id);
+        EXPECT_EQ(mdi->viewMode(), QMdiArea::SubWindowView) << id;
+        EXPECT_FALSE(frame->IsCommandChecked(ID_WINDOW_TABS));
+        if (id != ID_WINDOW_ARRANGE) {
+            // Arranged side by side or overlapping: no window covers the area.
+            for (QMdiSubWindow* window : mdi->subWindowList()) {
+                EXPECT_FALSE(window->isMaximized()) << id;
+                EXPECT_LT(window->width() * window->height(),
+                          mdi->viewport()->width() * mdi->viewport()->height())
+                    << id;
+            }
+        }
+    }
+    // A new document comes as the active one in either view.
+    app->OnFileNew();
+    EXPECT_EQ(frame->MDIGetActive()->GetActiveView()->GetDocument()->GetTitle(), "new4");
+    frame->OnCommand(ID_WINDOW_TABS);
+    app->OnFileNew();
+    tabs = mdi->findChild<QTabBar*>();  // made afresh for the tabbed view
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new5");
+}
+
+// View > Line Numbers shows a margin of line numbers in every editor, as wide
+// as the line count needs, until it is switched off again.
+TEST_F(Shell, LineNumbersShowInEveryEditorAndWidenWithTheLineCount) {
+    Start();
+    CQuarryView* first = Active();
+    EXPECT_EQ(first->LineNumberWidth(), 0);
+    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
+    frame->OnCommand(ID_VIEW_LINE_NUMBERS);
+    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
+    const int narrow = first->LineNumberWidth();
+    EXPECT_GT(narrow, 0);
+    app->OnFileNew();  // a later editor shows them too
+    CQuarryView* second = Active();
+    EXPECT_EQ(second->LineNumberWidth(), narrow);
+
+    // A six-digit line count needs a wider margin, typed or loaded.
+    second->GetDocument()->Text().LoadBytes(QByteArray(120000, '\n'));
+    QApplication::processEvents();
+    const int wide = second->LineNumberWidth();
+    EXPECT_GT(wide, narrow);
+    EXPECT_EQ(first->LineNumberWidth(), narrow);
+    ReplaceSelection(first, QByteArray(1000, '\n').toStdString());
+    QApplication::processEvents();
+    EXPECT_GT(first->LineNumberWidth(), narrow);
+    EXPECT_LT(first->LineNumberWidth(), wide);
+    // The numbers are drawn in the editor's font, and follow its size.
+    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    EXPECT_GT(second->LineNumberWidth(), wide);
+
+    frame->OnCommand(ID_VIEW_LINE_NUMBERS);
+    EXPECT_EQ(first->LineNumberWidth(), 0);
+    EXPECT_EQ(second->LineNumberWidth(), 0);
+    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
+}
+
 TEST_F(Shell, NewWindowShowsTheSameDocument) {
     Start();
     CQuarryView* first = Active();
@@ -714,6 +792,61 @@ TEST_F(Shell, PrintPreviewRendersThePages) {
     });
     frame->OnCommand(ID_FILE_PRINT_PREVIEW);
     EXPECT_TRUE(shown);
+}
+
+// Every name goes back to its own bytes; a UTF-8 name is Qt's own QString.
+TEST(FileNames, BytesRoundTripAndUtf8NamesAreQtsOwn) {
+    for (int b = 1; b < 256; ++b) {
+        const QByteArray bytes = QByteArray("a") + char(b) + "\xC3\xA9\xF0\x9F\x98\x80z";
+        EXPECT_EQ(FileNameBytes(FileNameFromBytes(bytes)), bytes) << b;
+    }
+    for (const char* odd : {"\xC3", "\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xF5\x80\x80\x80",
+                            "\xFF\xFE", "x\xE9\xE9y"}) {
+        EXPECT_EQ(FileNameBytes(FileNameFromBytes(odd)), QByteArray(odd)) << odd;
+        EXPECT_FALSE(QtCanName(FileNameFromBytes(odd))) << odd;
+    }
+    const QByteArray utf8 = "/tmp/caf\xC3\xA9 \xE2\x82\xAC.txt";
+    EXPECT_EQ(FileNameFromBytes(utf8), QFile::decodeName(utf8));
+    EXPECT_TRUE(QtCanName(FileNameFromBytes(utf8)));
+    EXPECT_EQ(ShownFileName(FileNameFromBytes("caf\xE9")), QString::fromUtf8("caf\uFFFD"));
+}
+
+// Fault: a file whose name is not UTF-8 ("caf\xE9.txt", made under a Latin-1
+// locale) failed to open, from the command line and by drag and drop: Qt
+// decodes names as UTF-8 and the byte was lost.
+TEST_F(Shell, AFileWhoseNameIsNotUtf8OpensAndSavesUnderItsOwnName) {
+    test::TempDir dir;
+    const std::string raw = dir.Path() + "/caf\xE9.txt";
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out << "caf\xE9 au lait\n";
+    }
+    // As main() takes it from argv.
+    const QString name = FileNameFromBytes(QByteArray::fromStdString(raw));
+    Start({name});
+    ASSERT_EQ(app->Documents().size(), 1);
+    CQuarryDoc* doc = app->Documents().front();
+    EXPECT_EQ(doc->GetTitle(), QString::fromUtf8("caf\uFFFD.txt"));
+    EXPECT_EQ(TextOf(Active()), "caf\xE9 au lait\n");
+
+    // Saved back under the same bytes, nothing beside it.
+    ReplaceSelection(Active(), "un ");
+    frame->OnCommand(ID_FILE_SAVE);
+    EXPECT_FALSE(doc->IsModified());
+    std::ifstream in(raw, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "un caf\xE9 au lait\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    // Dropped, as a file manager puts it: the name's bytes percent-encoded.
+    app->CloseDocument(doc);
+    QMimeData mime;
+    mime.setUrls(
+        {QUrl::fromEncoded("file://" + QByteArray::fromStdString(raw).toPercentEncoding("/"))});
+    frame->OpenDroppedFiles(&mime);
+    ASSERT_EQ(app->Documents().size(), 1);
+    EXPECT_EQ(TextOf(Active()), "un caf\xE9 au lait\n");
 }
 
 TEST_F(Shell, DroppedFilesOpenAsDocumentsAndRecentFilesPersist) {
@@ -1094,6 +1227,62 @@ TEST_F(Shell, UndoByAcceleratorAndRedoByScintillasKey) {
     QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier | Qt::KeypadModifier);
     EXPECT_EQ(editorFontSize, before - kFontStep);
     EXPECT_EQ(view->SendScintilla(QsciScintillaBase::SCI_GETZOOM), 0);
+}
+
+// Fault: the Edit menu had no Redo, so an undone edit could be brought back
+// only by a key nobody was told of.
+TEST_F(Shell, RedoIsInTheEditMenuAndUndoAndRedoAreEnabledExactlyWhenTheyCanAct) {
+    Start();
+    CQuarryView* view = Active();
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    view->setFocus();
+    QMenu* edit = MenuAt(frame->menuBar(), 1);
+    const auto action = [edit](int id) -> QAction* {
+        emit edit->aboutToShow();  // the menu's items are brought up to date as it opens
+        for (QAction* a : edit->actions()) {
+            if (a->data().toInt() == id) {
+                return a;
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_NE(action(ID_EDIT_REDO), nullptr);
+    EXPECT_EQ(action(ID_EDIT_REDO)->text(), "&Redo\tCtrl+Y");
+    EXPECT_FALSE(action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
+
+    ReplaceSelection(view, "one");
+    view->SetSel(3, 3);
+    ReplaceSelection(view, " two");
+    EXPECT_TRUE(action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
+    action(ID_EDIT_UNDO)->trigger();
+    EXPECT_EQ(TextOf(view), "one");
+    // One more step to undo, and one to redo.
+    EXPECT_TRUE(action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_TRUE(action(ID_EDIT_REDO)->isEnabled());
+    action(ID_EDIT_REDO)->trigger();
+    EXPECT_EQ(TextOf(view), "one two");
+    EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
+
+    // Both keys redo.
+    for (const QKeyCombination key :
+         {QKeyCombination(Qt::ControlModifier, Qt::Key_Y),
+          QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z)}) {
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(TextOf(view), "one");
+        QTest::keyClick(view, key.key(), key.keyboardModifiers());
+        EXPECT_EQ(TextOf(view), "one two");
+    }
+    action(ID_EDIT_UNDO)->trigger();
+    action(ID_EDIT_UNDO)->trigger();
+    EXPECT_EQ(TextOf(view), "");
+    EXPECT_FALSE(action(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_TRUE(action(ID_EDIT_REDO)->isEnabled());
+    // A new edit ends what could be redone.
+    ReplaceSelection(view, "new");
+    EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
 }
 
 }  // namespace

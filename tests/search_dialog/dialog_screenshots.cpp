@@ -2,9 +2,11 @@
 // group, a substitution), during a Replace All (Cancel, progress) and
 // resized, as PNG files in the folder given (default: the current one).
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -58,11 +60,11 @@ int main(int argc, char** argv) {
     dialog->RecordHistories();
     dialog->SearchCombo()->setEditText(QStringLiteral("(\\w+)=(\\d+)"));
     dialog->RewriteCombo()->setEditText(QStringLiteral("\\2=\\1\\t"));
-    dialog->RunCommand(1018);
+    dialog->RunCommand(Command::kSearch);
     // The group suffix marks group 2 (it is searched for too, so it comes
     // after the Search).
     dialog->SearchCombo()->setEditText(QStringLiteral("(\\w+)=(\\d+):2"));
-    dialog->Control(1022)->setFocus();
+    dialog->Ui().close->setFocus();
     Save(dialog, out + "/search_dialog_idle.png");
 
     // During a run: grab once the bar has moved, then let the run go on.
@@ -74,8 +76,8 @@ int main(int argc, char** argv) {
             dialog->OnCancel();
         }
     });
-    dialog->SetChecked(1032, true);
-    dialog->RunCommand(1020);
+    dialog->Ui().newFile->setChecked(true);
+    dialog->RunCommand(Command::kReplaceAll);
     if (!grabbed) {
         std::fprintf(stderr, "the run ended before the bar moved\n");
     }

@@ -1,5 +1,6 @@
 // The search dialog over a test double of its target: what a command does to
 // the document's text, apart from any editor.
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -33,10 +34,10 @@ class DialogOverTarget : public ::testing::Test {
         dlg.reset();
         SetMessageHandler(nullptr);
     }
-    void Run(int command, const QString& search, const QString& rewrite, bool newFile) {
+    void Run(Command command, const QString& search, const QString& rewrite, bool newFile) {
         dlg->SearchCombo()->setEditText(search);
         dlg->RewriteCombo()->setEditText(rewrite);
-        dlg->SetChecked(1032, newFile);
+        dlg->Ui().newFile->setChecked(newFile);
         dlg->RunCommand(command);
     }
     QString Status() const { return dlg->StatusLine()->text(); }
@@ -70,7 +71,7 @@ TEST_F(DialogOverTarget, CancelWhileTheResultLoadsLeavesTheDocumentAsItWas) {
                 dlg->reject();  // the close box, while running: Cancel
             }
         };
-        Run(kCmdReplaceAll, "a", "x", newFile);
+        Run(Command::kReplaceAll, "a", "x", newFile);
         EXPECT_EQ(Status(), "Cancelled");
         EXPECT_EQ(target.appended, 1);
         EXPECT_EQ(target.text, original);
@@ -87,7 +88,7 @@ TEST_F(DialogOverTarget, ResultGoesInWholeWhileTheDocumentIsBusy) {
     target.text = BigText();
     int notBusy = 0;
     target.onAppend = [&] { notBusy += target.busy ? 0 : 1; };
-    Run(kCmdReplaceAll, "(a)(b)", "\\2\\1", false);
+    Run(Command::kReplaceAll, "(a)(b)", "\\2\\1", false);
     EXPECT_EQ(Status(), "1200000 matchings replaced");
     EXPECT_GT(target.appended, 1);
     EXPECT_EQ(notBusy, 0);

@@ -40,21 +40,21 @@ TEST(SearchLimit, ReadLikeAtoiAndMinusOneWhenOff) {
 }
 
 TEST(StatusWords, ExactWordingAndCancelFirst) {
-    EXPECT_EQ(RunningStatus(kCmdSearch), "Searching...");
-    EXPECT_EQ(RunningStatus(kCmdReplace), "");
-    EXPECT_EQ(RunningStatus(kCmdReplaceAll), "Replacing...");
-    EXPECT_EQ(RunningStatus(kCmdListMatchings), "Listing matchings...");
+    EXPECT_EQ(RunningStatus(Command::kSearch), "Searching...");
+    EXPECT_EQ(RunningStatus(Command::kReplace), "");
+    EXPECT_EQ(RunningStatus(Command::kReplaceAll), "Replacing...");
+    EXPECT_EQ(RunningStatus(Command::kListMatchings), "Listing matchings...");
 
-    EXPECT_EQ(ResultStatus(kCmdSearch, false, 0), "Ready");
-    EXPECT_EQ(ResultStatus(kCmdSearch, false, -1), "No matching found");
-    EXPECT_EQ(ResultStatus(kCmdSearch, true, 5), "Cancelled");
-    EXPECT_EQ(ResultStatus(kCmdReplace, false, 0), "Ready");
-    EXPECT_EQ(ResultStatus(kCmdReplaceAll, false, 1), "1 matchings replaced");
-    EXPECT_EQ(ResultStatus(kCmdReplaceAll, false, 0), "No matching found");
-    EXPECT_EQ(ResultStatus(kCmdReplaceAll, true, 12), "Cancelled");
-    EXPECT_EQ(ResultStatus(kCmdListMatchings, false, 3), "3 matchings listed");
-    EXPECT_EQ(ResultStatus(kCmdListMatchings, false, 0), "No matching found");
-    EXPECT_EQ(ResultStatus(kCmdListMatchings, true, 3), "Cancelled");
+    EXPECT_EQ(ResultStatus(Command::kSearch, false, 0), "Ready");
+    EXPECT_EQ(ResultStatus(Command::kSearch, false, -1), "No matching found");
+    EXPECT_EQ(ResultStatus(Command::kSearch, true, 5), "Cancelled");
+    EXPECT_EQ(ResultStatus(Command::kReplace, false, 0), "Ready");
+    EXPECT_EQ(ResultStatus(Command::kReplaceAll, false, 1), "1 matchings replaced");
+    EXPECT_EQ(ResultStatus(Command::kReplaceAll, false, 0), "No matching found");
+    EXPECT_EQ(ResultStatus(Command::kReplaceAll, true, 12), "Cancelled");
+    EXPECT_EQ(ResultStatus(Command::kListMatchings, false, 3), "3 matchings listed");
+    EXPECT_EQ(ResultStatus(Command::kListMatchings, false, 0), "No matching found");
+    EXPECT_EQ(ResultStatus(Command::kListMatchings, true, 3), "Cancelled");
 }
 
 TEST(FindNext, SearchesForwardFromTheSelectionWithoutWrapping) {

@@ -17,6 +17,9 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -41,6 +44,7 @@
 #include "search_dialog/search_replace_dlg.h"
 #include "search_dialog/search_runner.h"
 #include "tests/fault_support.h"
+#include "tests/paint_counter.h"
 #include "ui/expr_combo_box.h"
 #include "ui/manual.h"
 
@@ -110,8 +114,13 @@ class SearchDialogTest : public ::testing::Test {
         dlg->RewriteCombo()->setEditText(rewrite);
     }
     QString Status() const { return dlg->StatusLine()->text(); }
-    QLineEdit* Field(int id) const { return static_cast<QLineEdit*>(dlg->Control(id)); }
-    QPushButton* Button(int id) const { return static_cast<QPushButton*>(dlg->Control(id)); }
+    static std::string FocusName() {
+        const QWidget* w = QApplication::focusWidget();
+        const QWidget* a = QApplication::activeWindow();
+        return std::string("focus ") + (w ? w->metaObject()->className() : "none") + " " +
+               (w ? w->objectName().toStdString() : "") + ", active " +
+               (a ? a->metaObject()->className() : "none");
+    }
     std::pair<int64_t, int64_t> Selection() const {
         int64_t s = 0;
         int64_t e = 0;
@@ -143,17 +152,20 @@ TEST_F(SearchDialogTest, FindOpensTheDialogOnceAndLeavesTheEditorsUsable) {
     EXPECT_TRUE(Active()->isEnabled());
 
     // Defaults of a first showing.
-    EXPECT_TRUE(dlg->IsChecked(1031));
-    EXPECT_EQ(Field(1034)->text(), "1024");
-    EXPECT_TRUE(dlg->IsChecked(1032));
-    EXPECT_FALSE(dlg->IsChecked(1033));
-    EXPECT_FALSE(dlg->IsChecked(1035));
-    EXPECT_EQ(dlg->RewriteCombo()->SyntaxMode(), 0);
-    EXPECT_EQ(dlg->SearchCombo()->SyntaxMode(), 1);
+    EXPECT_TRUE(dlg->Ui().limitOn->isChecked());
+    EXPECT_EQ(dlg->Ui().limitValue->text(), "1024");
+    EXPECT_TRUE(dlg->Ui().newFile->isChecked());
+    EXPECT_FALSE(dlg->Ui().matchCase->isChecked());
+    EXPECT_FALSE(dlg->Ui().matchLineBreaks->isChecked());
+    EXPECT_EQ(dlg->RewriteCombo()->Syntax(), ExprSyntax::kRewrite);
+    EXPECT_EQ(dlg->SearchCombo()->Syntax(), ExprSyntax::kSearch);
     EXPECT_EQ(dlg->ProgressBar()->maximum(), 100);
-    EXPECT_EQ(Button(1022)->text(), "&Close");
-    for (int id : {101, 1014, 1017, 1025, 1, 2}) {
-        EXPECT_FALSE(dlg->Control(id)->isVisible()) << id;
+    EXPECT_EQ(dlg->Ui().close->text(), "&Close");
+    const SearchDialogControls& ui = dlg->Ui();
+    for (QWidget* c : std::initializer_list<QWidget*>{ui.searchPlaceholder, ui.rewritePlaceholder,
+                                                      ui.substitutionPlaceholder,
+                                                      ui.statusPlaceholder, ui.ok, ui.cancel}) {
+        EXPECT_FALSE(c->isVisible()) << c->objectName().toStdString();
     }
 
     dlg->OnCancel();
@@ -162,12 +174,142 @@ TEST_F(SearchDialogTest, FindOpensTheDialogOnceAndLeavesTheEditorsUsable) {
     EXPECT_FALSE(SearchDialog().windowExists());
 }
 
+// Fault: the open dialog repainted its expression fields endlessly while
+// idle (most of a core, more with a large document open).
+TEST_F(SearchDialogTest, AnIdleOpenDialogPaintsNothing) {
+    SetText(QByteArray(200000, 'x'));
+    dlg = Open();
+    ASSERT_NE(dlg, nullptr);
+    const int flash = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);  // a blinking caret is a change
+    Expressions("(\\w+)=(\\d+)", "\\2=\\1");
+    test::PaintCounter counter{dlg};
+    for (QWidget* w : dlg->findChildren<QWidget*>()) {
+        counter.Watch(w);
+    }
+    counter.Run(150);  // the first showing
+    counter.Run(400);
+    EXPECT_EQ(counter.Total(), 0) << counter.Painted().toStdString();
+    QApplication::setCursorFlashTime(flash);
+}
+
+// Fault: the dialog opened with the focus in the Character field, so typing
+// an expression moved the editor's selection instead; and a command left the
+// focus there too.
+TEST_F(SearchDialogTest, OpeningFocusesTheSearchExpressionWithItsTextSelected) {
+    SetText("one two three\n");
+    dlg = Open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg));
+    Expressions("t\\w+", "<\\0>");
+    dlg->RecordHistories();
+    dlg->OnCancel();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Active()->SetSel(4, 4);
+
+    dlg = Open();  // by the menu, the toolbar or Ctrl+F alike
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg));
+    QLineEdit* search = dlg->SearchCombo()->lineEdit();
+    EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
+    EXPECT_EQ(search->selectedText(), "t\\w+");
+    QTest::keyClicks(QApplication::focusWidget(), "12");
+    EXPECT_EQ(dlg->SearchCombo()->currentText(), "12");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{4}, int64_t{4}));
+
+    // A command gives the focus back to where it was.
+    dlg->SearchCombo()->setEditText("t\\w+");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(Status(), "Ready");
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{4}, int64_t{7}));
+    EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
+    dlg->Ui().line->setFocus();
+    dlg->RunCommand(Command::kSearch);
+    EXPECT_TRUE(dlg->Ui().line->hasFocus()) << FocusName();
+
+    // The labels' keys reach the fields (keys the main window's menus leave
+    // free: its menu bar's are live over the dialog too), and tabbing into a
+    // field selects it.
+    QTest::keyClick(dlg, Qt::Key_T, Qt::AltModifier);
+    EXPECT_TRUE(dlg->RewriteCombo()->hasFocus()) << FocusName();
+    EXPECT_EQ(dlg->RewriteCombo()->lineEdit()->selectedText(), "<\\0>");
+    QTest::keyClick(dlg, Qt::Key_X, Qt::AltModifier);
+    EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
+    search->deselect();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_TRUE(dlg->RewriteCombo()->hasFocus()) << FocusName();
+    EXPECT_EQ(dlg->RewriteCombo()->lineEdit()->selectedText(), "<\\0>");
+
+    // Find while the dialog is open focuses the expression again.
+    Active()->setFocus();
+    frame->OnCommand(ID_EDIT_FIND);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg));
+    EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
+    EXPECT_EQ(search->selectedText(), "t\\w+");
+}
+
+// Fault: switching, opening or closing a document left the Character, Line
+// and Column fields showing the caret of the document active before.
+TEST_F(SearchDialogTest, PositionFieldsFollowTheActiveDocument) {
+    SetText("abc\ndef\n");
+    Active()->SetSel(5, 5);
+    QMdiSubWindow* first = frame->MdiArea()->currentSubWindow();
+    app->OnFileNew();
+    SetText("xy");
+    Active()->SetSel(1, 1);
+    dlg = Open();
+    const auto fields = [this] {
+        return QStringList{dlg->Ui().character->text(), dlg->Ui().line->text(),
+                           dlg->Ui().column->text()};
+    };
+    EXPECT_EQ(fields(), QStringList({"1", "0", "1"}));
+    frame->MdiArea()->setActiveSubWindow(first);
+    EXPECT_EQ(fields(), QStringList({"5", "1", "1"}));
+    // The fields' own change must not move the caret of the document.
+    EXPECT_EQ(Selection(), std::make_pair(int64_t{5}, int64_t{5}));
+    app->OnFileNew();
+    EXPECT_EQ(fields(), QStringList({"0", "0", "0"}));
+    frame->OnCommand(ID_FILE_CLOSE);
+    QApplication::processEvents();
+    EXPECT_EQ(fields(), QStringList({"5", "1", "1"}));
+    for (CQuarryDoc* doc : app->Documents()) {
+        doc->SetModifiedFlag(false);
+        app->CloseDocument(doc);
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(fields(), QStringList({"", "", ""}));
+}
+
+// Fault: the Character field showed "1035802" for 31035802; offsets of a text
+// up to 2 GiB have 10 digits.
+TEST_F(SearchDialogTest, PositionFieldsHoldTenDigits) {
+    dlg = Open();
+    for (QLineEdit* field : {dlg->Ui().character, dlg->Ui().line, dlg->Ui().column}) {
+        const std::string id = field->objectName().toStdString();
+        QStyleOptionFrame option;
+        option.initFrom(field);
+        const QRect inside =
+            field->style()->subElementRect(QStyle::SE_LineEditContents, &option, field);
+        // The edit keeps 2 pixels clear each side of its text.
+        EXPECT_LE(field->fontMetrics().horizontalAdvance("2147483647"), inside.width() - 4) << id;
+    }
+    // Home and the options keep clear of the wider fields, and the buttons of
+    // them at the smallest size.
+    EXPECT_GT(dlg->Ui().home->x(), dlg->Ui().character->geometry().right());
+    for (QCheckBox* box :
+         {dlg->Ui().limitOn, dlg->Ui().newFile, dlg->Ui().matchCase, dlg->Ui().matchLineBreaks}) {
+        EXPECT_GT(box->x(), dlg->Ui().home->geometry().right()) << box->objectName().toStdString();
+    }
+    const LayoutMetrics& m = dlg->Metrics();
+    dlg->ResizeOuter(m.minWidth, m.minHeight);
+    QApplication::processEvents();
+    EXPECT_GT(dlg->Ui().search->x(), dlg->Ui().limitValue->geometry().right());
+}
+
 TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {
     SetText("alpha=1, beta=22\nx = 3\ngamma=333\n");
     CQuarryView* source = Active();
     dlg = Open();
     Expressions("(\\w+)=(\\d+)", "\\2=\\1");
-    Button(1020)->click();
+    dlg->Ui().replaceAll->click();
     EXPECT_EQ(Status(), "3 matchings replaced");
     EXPECT_FALSE(dlg->running);
     EXPECT_FALSE(SearchDialog().running);
@@ -177,6 +319,27 @@ TEST_F(SearchDialogTest, ReplaceAllIntoANewDocument) {
     EXPECT_EQ(Stream(source), "alpha=1, beta=22\nx = 3\ngamma=333\n");
     EXPECT_EQ(dlg->SearchCombo()->History(), QStringList{"(\\w+)=(\\d+)"});
     EXPECT_EQ(dlg->RewriteCombo()->History(), QStringList{"\\2=\\1"});
+}
+
+// Fault: a result put into a new document un-maximised every window into a
+// cascade of small windows in a corner; it comes as the active tab instead.
+TEST_F(SearchDialogTest, ANewResultDocumentIsTheActiveTab) {
+    SetText("k=1\nj=2\n");
+    app->OnFileNew();
+    SetText("a=1\nb=2\n");
+    dlg = Open();
+    Expressions("(\\w)=(\\d)", "\\2=\\1");
+    dlg->Ui().replaceAll->click();
+    QMdiArea* mdi = frame->MdiArea();
+    EXPECT_EQ(mdi->viewMode(), QMdiArea::TabbedView);
+    auto* tabs = mdi->findChild<QTabBar*>();
+    ASSERT_NE(tabs, nullptr);
+    EXPECT_EQ(tabs->count(), 3);
+    EXPECT_EQ(mdi->currentSubWindow(), mdi->subWindowList().back());
+    EXPECT_EQ(tabs->tabText(tabs->currentIndex()), mdi->subWindowList().back()->windowTitle());
+    EXPECT_EQ(Stream(Active()), "1=a\n2=b\n");
+    // It fills the area, as every tab does.
+    EXPECT_EQ(mdi->currentSubWindow()->geometry(), mdi->viewport()->rect());
 }
 
 // Former fault: a result put into a new document took the new document's LF
@@ -190,7 +353,7 @@ TEST_F(SearchDialogTest, ResultDocumentsAreSavedWithTheSourcesLineEnds) {
             dlg = Open();
         }
         Expressions("(\\w)=(\\d)", "\\2=\\1");
-        dlg->RunCommand(kCmdReplaceAll);
+        dlg->RunCommand(Command::kReplaceAll);
         ASSERT_NE(Active(), view);
         QByteArray expected = source;
         expected.replace("a=1", "1=a").replace("b=2", "2=b").replace("c=3", "3=c");
@@ -202,9 +365,9 @@ TEST_F(SearchDialogTest, ResultDocumentsAreSavedWithTheSourcesLineEnds) {
 TEST_F(SearchDialogTest, ReplaceAllInPlaceIsOneUndoStepAndNoMatchingChangesNothing) {
     SetText("a1 a2 a3");
     dlg = Open();
-    dlg->SetChecked(1032, false);
+    dlg->Ui().newFile->setChecked(false);
     Expressions("a(\\d)", "b\\1");
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_EQ(Status(), "3 matchings replaced");
     EXPECT_EQ(app->Documents().size(), 1);
     EXPECT_EQ(Stream(Active()), "b1 b2 b3");
@@ -212,7 +375,7 @@ TEST_F(SearchDialogTest, ReplaceAllInPlaceIsOneUndoStepAndNoMatchingChangesNothi
     EXPECT_EQ(Stream(Active()), "a1 a2 a3");
 
     Expressions("zzz", "q");
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_EQ(Status(), "No matching found");
     EXPECT_EQ(Stream(Active()), "a1 a2 a3");
     EXPECT_FALSE(Active()->isUndoAvailable());
@@ -223,21 +386,21 @@ TEST_F(SearchDialogTest, ReplaceAllInPlaceIsOneUndoStepAndNoMatchingChangesNothi
 TEST_F(SearchDialogTest, ARewriteThatCannotExpandIsRefusedAndChangesNothing) {
     SetText("name=alice\nid=42\n");
     dlg = Open();
-    dlg->SetChecked(1032, false);
+    dlg->Ui().newFile->setChecked(false);
     Expressions("(\\w+)=(\\w+)", "\\9");
     const QString refused =
         "Invalid rewrite expression: refers to group 9 at offset 0, which the search "
         "expression does not have";
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_EQ(Status(), refused);
     EXPECT_EQ(Stream(Active()), "name=alice\nid=42\n");
     EXPECT_FALSE(Active()->isUndoAvailable());
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), refused);
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{0}));
     // Listing does not use the rewrite.
-    dlg->SetChecked(1032, true);
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->Ui().newFile->setChecked(true);
+    dlg->RunCommand(Command::kListMatchings);
     EXPECT_EQ(Status(), "2 matchings listed");
 }
 
@@ -248,17 +411,17 @@ TEST_F(SearchDialogTest, SearchThenReplaceThroughTheDocumentEachReplaceUndoable)
     const std::vector<std::pair<int64_t, int64_t>> spans = {{0, 2}, {4, 6}, {8, 10}};
     const std::vector<std::string> after = {"<1> x2\nx3", "<1> <2>\nx3", "<1> <2>\n<3>"};
     for (size_t i = 0; i < spans.size(); ++i) {
-        dlg->RunCommand(kCmdSearch);
+        dlg->RunCommand(Command::kSearch);
         EXPECT_EQ(Status(), "Ready");
         EXPECT_EQ(Selection(), spans[i]);
         EXPECT_EQ(dlg->SubstitutionLine()->text(), QString("<%1>").arg(i + 1));
-        dlg->RunCommand(kCmdReplace);
+        dlg->RunCommand(Command::kReplace);
         EXPECT_EQ(Status(), "Ready");
         EXPECT_EQ(Stream(Active()), after[i]);
         // The inserted text is selected, so the next Search goes on behind it.
         EXPECT_EQ(Selection().second - Selection().first, 3);
     }
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), "No matching found");
     EXPECT_EQ(dlg->SubstitutionLine()->text(), "");
     for (size_t i = after.size() - 1; i > 0; --i) {
@@ -284,21 +447,21 @@ TEST_F(SearchDialogTest, StatusWordsForFailures) {
     SetText("abc");
     dlg = Open();
     Expressions("a**", "");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), "Invalid expression");
     Expressions("", "");
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->RunCommand(Command::kListMatchings);
     EXPECT_EQ(Status(), "Invalid expression");
     Expressions("q", "");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), "No matching found");
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->RunCommand(Command::kListMatchings);
     EXPECT_EQ(Status(), "No matching found");
     // A character the document's 8-bit encoding can't hold matches nothing there.
     SetText("caf\xE9");
     ASSERT_EQ(Active()->GetDocument()->Text().Format().encoding, TextEncoding::Bytes8);
     Expressions(QString::fromUtf8("\u2713"), "");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), "Invalid expression");
 
     // Without a document: the status says so and the texts are still recorded.
@@ -308,7 +471,7 @@ TEST_F(SearchDialogTest, StatusWordsForFailures) {
     }
     ASSERT_EQ(Active(), nullptr);
     Expressions("kept", "also kept");
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_EQ(Status(), "No active document");
     EXPECT_EQ(dlg->SearchCombo()->History().value(0), "kept");
     EXPECT_EQ(dlg->RewriteCombo()->History().value(0), "also kept");
@@ -317,28 +480,28 @@ TEST_F(SearchDialogTest, StatusWordsForFailures) {
 
 TEST_F(SearchDialogTest, ListMatchingsInPlaceAndIntoANewDocument) {
     SetText("xaaybz a");
-    const bool maximized = frame->MdiArea()->activeSubWindow()->isMaximized();
+    const bool maximized = frame->MDIGetActive()->isMaximized();
     dlg = Open();
     Expressions("a+", "");
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->RunCommand(Command::kListMatchings);
     EXPECT_EQ(Status(), "2 matchings listed");
     ASSERT_EQ(app->Documents().size(), 2);
     EXPECT_EQ(Stream(Active()), "aa\na\n");
     // The result shows as the active document the way the others do: the
     // windows used to be un-maximised into a cascade in a corner.
-    EXPECT_EQ(frame->MdiArea()->activeSubWindow()->isMaximized(), maximized);
+    EXPECT_EQ(frame->MDIGetActive()->isMaximized(), maximized);
 
     frame->MdiArea()->activateNextSubWindow();
     ASSERT_EQ(Stream(Active()), "xaaybz a");
-    dlg->SetChecked(1032, false);
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->Ui().newFile->setChecked(false);
+    dlg->RunCommand(Command::kListMatchings);
     EXPECT_EQ(Status(), "2 matchings listed");
     EXPECT_EQ(app->Documents().size(), 2);
     EXPECT_EQ(Stream(Active()), "aa\na\n");
 
     // An empty first matching is counted and lists nothing.
     Expressions("q*", "");
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->RunCommand(Command::kListMatchings);
     EXPECT_EQ(Status(), "1 matchings listed");
     EXPECT_EQ(Stream(Active()), "");
 }
@@ -391,7 +554,7 @@ TEST_F(SearchDialogTest, ResultsOfAnEightBitDocumentKeepTheirCharacters) {
     ASSERT_EQ(Active()->GetDocument()->Text().Format().encoding, TextEncoding::Bytes8);
     dlg = Open();
     Expressions("(..)=(\\d)", QString::fromUtf8("\\2=\\1 \u00e4"));
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_EQ(Status(), "1 matchings replaced");
     ASSERT_EQ(app->Documents().size(), 2);
     EXPECT_EQ(Active()->GetDocument()->Text().Format().encoding, TextEncoding::Bytes8);
@@ -430,28 +593,28 @@ TEST_F(SearchDialogTest, HistoriesHoldAHundredMostRecentFirstIgnoringCase) {
 TEST_F(SearchDialogTest, SearchLimitAndOptionsAsTheCommandsReadThem) {
     dlg = Open();
     EXPECT_EQ(dlg->ReadOptions().searchLimit, 1024);
-    Field(1034)->setText("");
+    dlg->Ui().limitValue->setText("");
     EXPECT_EQ(dlg->ReadOptions().searchLimit, 0);
-    Field(1034)->setText("77");
-    static_cast<QCheckBox*>(dlg->Control(1031))->click();
+    dlg->Ui().limitValue->setText("77");
+    static_cast<QCheckBox*>(dlg->Ui().limitOn)->click();
     EXPECT_EQ(dlg->ReadOptions().searchLimit, -1);
-    EXPECT_FALSE(dlg->Control(1034)->isEnabled()) << "unchecking disables the field at once";
-    EXPECT_EQ(Field(1034)->text(), "77");
-    static_cast<QCheckBox*>(dlg->Control(1031))->click();
-    EXPECT_TRUE(dlg->Control(1034)->isEnabled());
+    EXPECT_FALSE(dlg->Ui().limitValue->isEnabled()) << "unchecking disables the field at once";
+    EXPECT_EQ(dlg->Ui().limitValue->text(), "77");
+    static_cast<QCheckBox*>(dlg->Ui().limitOn)->click();
+    EXPECT_TRUE(dlg->Ui().limitValue->isEnabled());
     EXPECT_EQ(dlg->ReadOptions().searchLimit, 77);
 
     EXPECT_TRUE(dlg->ReadOptions().lineMode);
-    dlg->SetChecked(1035, true);
+    dlg->Ui().matchLineBreaks->setChecked(true);
     EXPECT_FALSE(dlg->ReadOptions().lineMode);
-    dlg->SetChecked(1033, true);
+    dlg->Ui().matchCase->setChecked(true);
     EXPECT_TRUE(dlg->ReadOptions().matchCase);
 
     // The limit takes effect: «a.*b» never spans more than the limit.
     SetText("a12345678b a1b");
-    Field(1034)->setText("5");
+    dlg->Ui().limitValue->setText("5");
     Expressions("a.*b", "");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Selection(), std::make_pair(int64_t{11}, int64_t{14}));
 }
 
@@ -459,44 +622,44 @@ TEST_F(SearchDialogTest, PositionFieldsFollowTheCaretAndMoveIt) {
     SetText("abc\r\ndefg\r\nhi");
     dlg = Open();
     Active()->SetSel(0, 7);
-    EXPECT_EQ(Field(1023)->text(), "7");
-    EXPECT_EQ(Field(1026)->text(), "1");
-    EXPECT_EQ(Field(1027)->text(), "2");
+    EXPECT_EQ(dlg->Ui().character->text(), "7");
+    EXPECT_EQ(dlg->Ui().line->text(), "1");
+    EXPECT_EQ(dlg->Ui().column->text(), "2");
 
-    Field(1023)->setText("2");
+    dlg->Ui().character->setText("2");
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{2}));
-    EXPECT_EQ(Field(1026)->text(), "0");
-    EXPECT_EQ(Field(1027)->text(), "2");
+    EXPECT_EQ(dlg->Ui().line->text(), "0");
+    EXPECT_EQ(dlg->Ui().column->text(), "2");
 
     // Line 2 starts at 11; the Column field still holds 2.
-    Field(1026)->setText("2");
+    dlg->Ui().line->setText("2");
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{13}));
-    Field(1027)->setText("1");
+    dlg->Ui().column->setText("1");
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{12}));
-    EXPECT_EQ(Field(1023)->text(), "12");
+    EXPECT_EQ(dlg->Ui().character->text(), "12");
 
     // Beyond the text: the end of it, and the fields show the end.
-    Field(1023)->setText("999");
+    dlg->Ui().character->setText("999");
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{13}));
-    EXPECT_EQ(Field(1023)->text(), "13");
-    EXPECT_EQ(Field(1026)->text(), "2");
-    EXPECT_EQ(Field(1027)->text(), "2");
-    Field(1023)->setText("4");
-    Field(1026)->setText("40");
+    EXPECT_EQ(dlg->Ui().character->text(), "13");
+    EXPECT_EQ(dlg->Ui().line->text(), "2");
+    EXPECT_EQ(dlg->Ui().column->text(), "2");
+    dlg->Ui().character->setText("4");
+    dlg->Ui().line->setText("40");
     EXPECT_EQ(Selection().second, 13);
 
     // The next Search starts at the position typed.
     Expressions("[a-z]", "");
-    Field(1023)->setText("5");
-    dlg->RunCommand(kCmdSearch);
+    dlg->Ui().character->setText("5");
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Selection(), std::make_pair(int64_t{5}, int64_t{6}));
     EXPECT_EQ(Status(), "Ready");
 
-    Button(1024)->click();
+    dlg->Ui().home->click();
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{0}));
-    EXPECT_EQ(Field(1023)->text(), "0");
-    EXPECT_EQ(Field(1026)->text(), "0");
-    EXPECT_EQ(Field(1027)->text(), "0");
+    EXPECT_EQ(dlg->Ui().character->text(), "0");
+    EXPECT_EQ(dlg->Ui().line->text(), "0");
+    EXPECT_EQ(dlg->Ui().column->text(), "0");
     EXPECT_EQ(Status(), "");
     EXPECT_EQ(dlg->SubstitutionLine()->text(), "");
 }
@@ -529,8 +692,8 @@ TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
         }
         seen.ran = true;
         seen.running = dlg->running && SearchDialog().running;
-        seen.close = Button(1022)->text();
-        seen.searchEnabled = Button(1018)->isEnabled();
+        seen.close = dlg->Ui().close->text();
+        seen.searchEnabled = dlg->Ui().search->isEnabled();
         seen.comboEnabled = dlg->SearchCombo()->isEnabled();
         seen.mainClosed = frame->close();
         seen.childClosed = frame->MDIGetActive()->close();
@@ -538,10 +701,10 @@ TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
         dlg->close();
         seen.dialogVisible = dlg->isVisible();
         // A second command can't start while this one runs.
-        dlg->RunCommand(kCmdListMatchings);
+        dlg->RunCommand(Command::kListMatchings);
     };
     QTimer::singleShot(0, check);
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     ASSERT_TRUE(seen.ran);
     EXPECT_TRUE(seen.running);
     EXPECT_EQ(seen.close, "&Cancel");
@@ -557,8 +720,8 @@ TEST_F(SearchDialogTest, RunningStateBlocksClosingAndCancelStopsTheRun) {
     EXPECT_EQ(Stream(source), text.toStdString()) << "the document is unchanged";
     EXPECT_FALSE(dlg->running);
     EXPECT_FALSE(SearchDialog().running);
-    EXPECT_EQ(Button(1022)->text(), "&Close");
-    EXPECT_TRUE(Button(1018)->isEnabled());
+    EXPECT_EQ(dlg->Ui().close->text(), "&Close");
+    EXPECT_TRUE(dlg->Ui().search->isEnabled());
     EXPECT_EQ(dlg->ProgressBar()->value(), 0);
     EXPECT_TRUE(frame->isVisible());
     // After the run Escape closes the dialog.
@@ -573,24 +736,24 @@ TEST_F(SearchDialogTest, StackExhaustionShowsTheMessageAndChangesNothing) {
     // A small search stack, so that an unlimited greedy loop over a group,
     // which nests once per repetition, reaches its end.
     dlg->Runner().SetStackBytes(size_t{2} << 20);
-    dlg->SetChecked(1031, false);
-    dlg->SetChecked(1032, false);
+    dlg->Ui().limitOn->setChecked(false);
+    dlg->Ui().newFile->setChecked(false);
     Expressions("(a)*b", "x");
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], kStackOverflowText);
     EXPECT_EQ(Status(), "No document changed");
     EXPECT_TRUE(Stream(Active()) == std::string(400000, 'a') + "b") << "the document is unchanged";
     EXPECT_FALSE(dlg->running);
 
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(messages.size(), 2u);
     EXPECT_EQ(Status(), "Stack Overflow");
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{0}));
     // The application goes on: a bounded search works on the same text.
-    dlg->SetChecked(1031, true);
+    dlg->Ui().limitOn->setChecked(true);
     Expressions("a*", "");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), "Ready");
     EXPECT_EQ(Selection(), std::make_pair(int64_t{0}, int64_t{1024}));
 }
@@ -623,27 +786,30 @@ TEST_F(SearchDialogTest, ResizingKeepsTheMinimumAndTheAnchors) {
     QApplication::processEvents();
     outer = dlg->OuterSize();
     ASSERT_EQ(outer, QSize(800, 400));
-    for (int id : {1018, 1019, 1020, 1021, 1022}) {
-        QWidget* b = dlg->Control(id);
+    for (QPushButton* b : {dlg->Ui().search, dlg->Ui().replace, dlg->Ui().replaceAll,
+                           dlg->Ui().listMatchings, dlg->Ui().close}) {
+        const std::string id = b->objectName().toStdString();
         EXPECT_EQ(b->x() + b->width(), 800 - m.buttonGap) << id;
         // Clear of the fields to their left.
-        EXPECT_GT(b->x(), dlg->Control(104)->geometry().right()) << id;
-        EXPECT_GT(b->x(), dlg->Control(1034)->geometry().right()) << id;
+        EXPECT_GT(b->x(), dlg->Ui().searchExpr->geometry().right()) << id;
+        EXPECT_GT(b->x(), dlg->Ui().limitValue->geometry().right()) << id;
     }
-    for (int id : {104, 105, 107, 1012}) {
-        QWidget* c = dlg->Control(id);
+    for (QWidget* c : std::initializer_list<QWidget*>{dlg->Ui().searchExpr, dlg->Ui().rewriteExpr,
+                                                      dlg->Ui().status, dlg->Ui().progress}) {
+        const std::string id = c->objectName().toStdString();
         EXPECT_EQ(c->x() + c->width(), 800 - m.fieldGap) << id;
     }
-    EXPECT_EQ(dlg->Control(106)->x() + dlg->Control(106)->width(), 800 - m.substitutionGap);
-    EXPECT_EQ(dlg->Control(1022)->y() + dlg->Control(1022)->height(), 400 - m.bottomGap);
-    EXPECT_EQ(dlg->Control(1012)->y() + dlg->Control(1012)->height(), 400 - m.bottomGap);
-    EXPECT_EQ(dlg->Control(107)->y() + dlg->Control(107)->height(), 400 - m.statusGap);
+    EXPECT_EQ(dlg->Ui().substitution->x() + dlg->Ui().substitution->width(),
+              800 - m.substitutionGap);
+    EXPECT_EQ(dlg->Ui().close->y() + dlg->Ui().close->height(), 400 - m.bottomGap);
+    EXPECT_EQ(dlg->Ui().progress->y() + dlg->Ui().progress->height(), 400 - m.bottomGap);
+    EXPECT_EQ(dlg->Ui().status->y() + dlg->Ui().status->height(), 400 - m.statusGap);
     // Inputs stay where the template put them.
-    const QRect character = dlg->Control(1023)->geometry();
+    const QRect character = dlg->Ui().character->geometry();
     dlg->ResizeOuter(650, 300);
     QApplication::processEvents();
-    EXPECT_EQ(dlg->Control(1023)->geometry(), character);
-    EXPECT_EQ(dlg->Control(1018)->x() + dlg->Control(1018)->width(), 650 - m.buttonGap);
+    EXPECT_EQ(dlg->Ui().character->geometry(), character);
+    EXPECT_EQ(dlg->Ui().search->x() + dlg->Ui().search->width(), 650 - m.buttonGap);
 }
 
 TEST_F(SearchDialogTest, SettingsRoundTripThroughTheDialog) {
@@ -667,11 +833,11 @@ TEST_F(SearchDialogTest, SettingsRoundTripThroughTheDialog) {
     dlg->RecordHistories();
     Expressions(QString::fromUtf8("s\u00e9cond"), "two");
     dlg->RecordHistories();
-    dlg->SetChecked(1031, false);
-    Field(1034)->setText("12x");
-    dlg->SetChecked(1032, false);
-    dlg->SetChecked(1033, true);
-    dlg->SetChecked(1035, true);
+    dlg->Ui().limitOn->setChecked(false);
+    dlg->Ui().limitValue->setText("12x");
+    dlg->Ui().newFile->setChecked(false);
+    dlg->Ui().matchCase->setChecked(true);
+    dlg->Ui().matchLineBreaks->setChecked(true);
     dlg->ResizeOuter(640, 330);
     QApplication::processEvents();
     dlg->OnCancel();
@@ -695,15 +861,45 @@ TEST_F(SearchDialogTest, SettingsRoundTripThroughTheDialog) {
     EXPECT_EQ(dlg->SearchCombo()->currentText(), QString::fromUtf8("s\u00e9cond"));
     EXPECT_EQ(dlg->RewriteCombo()->currentText(), "two");
     EXPECT_EQ(dlg->OuterSize(), QSize(640, 330));
-    EXPECT_FALSE(dlg->IsChecked(1031));
-    EXPECT_FALSE(dlg->Control(1034)->isEnabled());
-    EXPECT_EQ(Field(1034)->text(), "12x");
-    EXPECT_FALSE(dlg->IsChecked(1032));
-    EXPECT_TRUE(dlg->IsChecked(1033));
-    EXPECT_TRUE(dlg->IsChecked(1035));
+    EXPECT_FALSE(dlg->Ui().limitOn->isChecked());
+    EXPECT_FALSE(dlg->Ui().limitValue->isEnabled());
+    EXPECT_EQ(dlg->Ui().limitValue->text(), "12x");
+    EXPECT_FALSE(dlg->Ui().newFile->isChecked());
+    EXPECT_TRUE(dlg->Ui().matchCase->isChecked());
+    EXPECT_TRUE(dlg->Ui().matchLineBreaks->isChecked());
     EXPECT_EQ(Status(), "");
-    dlg->SetChecked(1031, true);
+    dlg->Ui().limitOn->setChecked(true);
     EXPECT_EQ(dlg->ReadOptions().searchLimit, 12);
+}
+
+// Fault: every showing stored the dialog 2 pixels lower than it was shown,
+// down below the minimum height: the window manager told of its frame only
+// after the window had been sized from the stored outer size.
+TEST_F(SearchDialogTest, ShowingAndClosingKeepsTheStoredSizeExactly) {
+    SettingsRecord record = DefaultSettings(700, 313);
+    ASSERT_TRUE(SaveSettingsFile(settingsPath, record));
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        dlg = Open();
+        QApplication::processEvents();
+        // The frame as the window manager tells of it once the window is up.
+        dlg->windowFrame = [] { return QSize(6, 25); };
+        dlg->OnCancel();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_EQ(LoadSettingsFile(settingsPath, record), SettingsLoad::Complete);
+        EXPECT_EQ(QSize(record.width, record.height), QSize(700, 313)) << "cycle " << cycle;
+    }
+    // A size below the minimum comes back as the minimum, and stays there.
+    const LayoutMetrics m = LayoutMetrics::For(DialogUnits(DialogUnits::TemplateFont()));
+    record.height = m.minHeight - 2;
+    ASSERT_TRUE(SaveSettingsFile(settingsPath, record));
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        dlg = Open();
+        dlg->windowFrame = [] { return QSize(6, 25); };
+        dlg->OnCancel();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_EQ(LoadSettingsFile(settingsPath, record), SettingsLoad::Complete);
+        EXPECT_EQ(record.height, m.minHeight) << "cycle " << cycle;
+    }
 }
 
 TEST_F(SearchDialogTest, SmallOrDamagedSettingsStillGiveAUsableDialog) {
@@ -718,7 +914,7 @@ TEST_F(SearchDialogTest, SmallOrDamagedSettingsStillGiveAUsableDialog) {
     }
     dlg = Open();
     EXPECT_EQ(dlg->OuterSize(), QSize(dlg->Metrics().minWidth, dlg->Metrics().minHeight));
-    EXPECT_TRUE(dlg->IsChecked(1033));
+    EXPECT_TRUE(dlg->Ui().matchCase->isChecked());
     EXPECT_EQ(Status(), "");
     dlg->OnCancel();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -733,14 +929,14 @@ TEST_F(SearchDialogTest, SmallOrDamagedSettingsStillGiveAUsableDialog) {
     }
     dlg = Open();
     EXPECT_EQ(dlg->SearchCombo()->History(), QStringList{"kept"});
-    EXPECT_FALSE(dlg->IsChecked(1033));
-    EXPECT_TRUE(dlg->IsChecked(1031));
-    EXPECT_EQ(Field(1034)->text(), "1024");
+    EXPECT_FALSE(dlg->Ui().matchCase->isChecked());
+    EXPECT_TRUE(dlg->Ui().limitOn->isChecked());
+    EXPECT_EQ(dlg->Ui().limitValue->text(), "1024");
     EXPECT_TRUE(Status().contains("damaged")) << Status().toStdString();
     EXPECT_TRUE(QFile::exists(QString::fromStdString(settingsPath + ".bak")));
     SetText("abc");
     Expressions("b", "");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), "Ready");
 }
 
@@ -772,7 +968,7 @@ TEST_F(SearchDialogTest, StoredSizesAreCutToTheScreenAndAFifoIsNotOpened) {
     ASSERT_EQ(mkfifo(settingsPath.c_str(), 0600), 0);
     dlg = Open();
     EXPECT_EQ(Status(), "settings.dat is not a file: the defaults are used");
-    EXPECT_TRUE(dlg->IsChecked(1031));
+    EXPECT_TRUE(dlg->Ui().limitOn->isChecked());
 }
 
 // Catches what the dialog asks the desktop to open, so no browser starts.
@@ -808,20 +1004,20 @@ TEST_F(SearchDialogTest, AResultThatCannotBeHeldWholeChangesNoDocument) {
     const size_t length = before.size();
     dlg = Open();
     struct Run {
-        int command;
+        Command command;
         const char* search;
         const char* rewrite;
         bool newFile;
     };
     // Every result outgrows its input; the input's own copy fits.
-    for (const Run& run :
-         {Run{kCmdReplaceAll, "[a-z]+", "\\0\\0\\0", false},
-          Run{kCmdReplaceAll, "[a-z]+", "\\0\\0\\0", true}, Run{kCmdListMatchings, ".", "", true},
-          Run{kCmdListMatchings, ".", "", false}}) {
+    for (const Run& run : {Run{Command::kReplaceAll, "[a-z]+", "\\0\\0\\0", false},
+                           Run{Command::kReplaceAll, "[a-z]+", "\\0\\0\\0", true},
+                           Run{Command::kListMatchings, ".", "", true},
+                           Run{Command::kListMatchings, ".", "", false}}) {
         SCOPED_TRACE(std::string(run.search) +
                      (run.newFile ? " into a new document" : " in place"));
         messages.clear();
-        dlg->SetChecked(1032, run.newFile);
+        dlg->Ui().newFile->setChecked(run.newFile);
         Expressions(run.search, run.rewrite);
         {
             test::FailingGrowth growth(length * 3 / 2);
@@ -840,11 +1036,11 @@ TEST_F(SearchDialogTest, AResultThatCannotBeHeldWholeChangesNoDocument) {
     // The text is searched in place, not copied: with no room for a copy of
     // it, a command whose result fits still goes through whole.
     messages.clear();
-    dlg->SetChecked(1032, true);
+    dlg->Ui().newFile->setChecked(true);
     Expressions("entry \\d+", "");
     {
         test::FailingGrowth growth(length / 2);
-        dlg->RunCommand(kCmdReplaceAll);
+        dlg->RunCommand(Command::kReplaceAll);
     }
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(Status(), "2000 matchings replaced");
@@ -863,25 +1059,25 @@ TEST_F(SearchDialogTest, LoopsOverAGroupThatExhaustTheStackAreReportedInEveryCom
     // A loop over a group recurses once per repetition, however single-byte
     // loops run; a small search stack ends within the text.
     dlg->Runner().SetStackBytes(size_t{1} << 20);
-    dlg->SetChecked(1031, false);
-    dlg->SetChecked(1035, true);
+    dlg->Ui().limitOn->setChecked(false);
+    dlg->Ui().matchLineBreaks->setChecked(true);
     Active()->SetSel(3, 3);
     Expressions("(a)*[^a]", "x");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), "Stack Overflow");
     EXPECT_EQ(Selection(), std::make_pair(int64_t{3}, int64_t{3}));
 
-    dlg->SetChecked(1032, false);
+    dlg->Ui().newFile->setChecked(false);
     Expressions("(.)*", "<\\1>");
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_EQ(Status(), "No document changed");
     EXPECT_EQ(Stream(Active()), text) << "the document is unchanged";
 
     // Former fault: "ab" was listed into a new document as if it were the
     // whole listing, although the long run after it was never searched.
-    dlg->SetChecked(1032, true);
+    dlg->Ui().newFile->setChecked(true);
     Expressions("(a|b)(a|b)*", "");
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->RunCommand(Command::kListMatchings);
     EXPECT_EQ(Status(), "No document changed");
     EXPECT_EQ(app->Documents().size(), 1);
 
@@ -896,11 +1092,11 @@ TEST_F(SearchDialogTest, LoopsOverAGroupThatExhaustTheStackAreReportedInEveryCom
 TEST_F(SearchDialogTest, CancelBeforeTheSearchThreadStartsChangesNothing) {
     SetText("a1 a2 a3\n");
     dlg = Open();
-    dlg->SetChecked(1032, false);
+    dlg->Ui().newFile->setChecked(false);
     Expressions("a(\\d)", "b\\1");
     // Heard while the running state is painted, before the text is copied.
     QTimer::singleShot(0, dlg, [this] { dlg->OnCancel(); });
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_EQ(Status(), "Cancelled");
     EXPECT_EQ(Stream(Active()), "a1 a2 a3\n");
     EXPECT_EQ(app->Documents().size(), 1);
@@ -923,10 +1119,10 @@ TEST_F(SearchDialogTest, CancelWhileTheResultIsWrittenComesTooLateAndTheResultGo
         }
     };
     // In place: Cancel as the document's text is being replaced.
-    dlg->SetChecked(1032, false);
+    dlg->Ui().newFile->setChecked(false);
     auto connection =
         QObject::connect(&source->GetDocument()->Text(), &DocumentText::AboutToChange, dlg, cancel);
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     QObject::disconnect(connection);
     EXPECT_EQ(cancels, 1);
     EXPECT_EQ(Stream(source), "b1 b2 b3\n");
@@ -935,7 +1131,7 @@ TEST_F(SearchDialogTest, CancelWhileTheResultIsWrittenComesTooLateAndTheResultGo
 
     // Into a new document: Cancel as its window comes up.
     cancels = 0;
-    dlg->SetChecked(1032, true);
+    dlg->Ui().newFile->setChecked(true);
     Expressions("b\\d", "");
     connection = QObject::connect(frame->MdiArea(), &QMdiArea::subWindowActivated, dlg,
                                   [&](QMdiSubWindow* w) {
@@ -943,7 +1139,7 @@ TEST_F(SearchDialogTest, CancelWhileTheResultIsWrittenComesTooLateAndTheResultGo
                                           cancel();
                                       }
                                   });
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->RunCommand(Command::kListMatchings);
     QObject::disconnect(connection);
     EXPECT_EQ(cancels, 1);
     ASSERT_EQ(app->Documents().size(), 2);
@@ -995,7 +1191,7 @@ TEST_F(SearchDialogTest, QuittingDuringARunStopsTheSearchAndWritesNothing) {
     CQuarryView* source = Active();
     const std::string before = Stream(source);
     dlg = Open();
-    dlg->SetChecked(1032, false);
+    dlg->Ui().newFile->setChecked(false);
     Expressions("(\\w+)=(\\w+)", "\\2=\\1");
     bool quit = false;
     // Once the search thread runs, the session ends (the window system's
@@ -1009,7 +1205,7 @@ TEST_F(SearchDialogTest, QuittingDuringARunStopsTheSearchAndWritesNothing) {
         QCoreApplication::exit(0);
     };
     QTimer::singleShot(0, check);
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     // Let later event loops of this process run again.
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
@@ -1027,15 +1223,15 @@ TEST_F(SearchDialogTest, NewlineFindsTheLineBreaksOfAnLfFile) {
     SetText("a\nbc\n");
     dlg = Open();
     Expressions("\\n", "");
-    dlg->SetChecked(1035, true);  // matchings may span line breaks
-    dlg->RunCommand(kCmdSearch);
+    dlg->Ui().matchLineBreaks->setChecked(true);  // matchings may span line breaks
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Status(), "Ready");
     EXPECT_EQ(Selection(), std::make_pair(int64_t{1}, int64_t{2}));
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Selection(), std::make_pair(int64_t{4}, int64_t{5}));
-    dlg->SetChecked(1032, false);
+    dlg->Ui().newFile->setChecked(false);
     Expressions("\\n", "|");
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_EQ(Status(), "2 matchings replaced");
     EXPECT_EQ(Stream(Active()), "a|bc|");
 }
@@ -1048,7 +1244,7 @@ TEST_F(SearchDialogTest, ListingsEndEachMatchingWithTheSourcesLineBreak) {
         SetText(source);
         CQuarryView* view = Active();
         Expressions("a\\d", "");
-        dlg->RunCommand(kCmdListMatchings);
+        dlg->RunCommand(Command::kListMatchings);
         ASSERT_NE(Active(), view) << source;
         EXPECT_EQ(Stream(Active()), listed) << source;
         EXPECT_EQ(Active()->GetDocument()->Text().Format(), view->GetDocument()->Text().Format())
@@ -1060,7 +1256,7 @@ TEST_F(SearchDialogTest, TheEditorTakesNoEditsWhileACommandRuns) {
     SetText("a1 a2");
     CQuarryView* source = Active();
     dlg = Open();
-    dlg->SetChecked(1032, false);
+    dlg->Ui().newFile->setChecked(false);
     Expressions("a(\\d)", "b\\1");
     bool readOnlyDuringRun = false;
     std::string afterTyping;
@@ -1071,7 +1267,7 @@ TEST_F(SearchDialogTest, TheEditorTakesNoEditsWhileACommandRuns) {
         source->SendScintilla(QsciScintillaBase::SCI_REPLACESEL, 0UL, "typed");
         afterTyping = Stream(source);
     });
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     EXPECT_TRUE(readOnlyDuringRun);
     EXPECT_EQ(afterTyping, "a1 a2");
     EXPECT_EQ(Stream(source), "b1 b2") << "the command's own result still goes in";
@@ -1100,7 +1296,7 @@ TEST_F(SearchDialogTest, TheDesktopsResultsEqualQuarryClisForTheSameFile) {
     CQuarryView* source = Active();
     dlg = Open();
     Expressions("(\\w+)=(\\d+)", "\\2:\\1");
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     ASSERT_NE(Active(), source);
     const QByteArray replaced = cli({"--rewrite", "\\2:\\1"});
     ASSERT_FALSE(replaced.isEmpty());
@@ -1108,7 +1304,7 @@ TEST_F(SearchDialogTest, TheDesktopsResultsEqualQuarryClisForTheSameFile) {
 
     frame->MdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(source->parentWidget()));
     ASSERT_EQ(Active(), source);
-    dlg->RunCommand(kCmdListMatchings);
+    dlg->RunCommand(Command::kListMatchings);
     const QByteArray listed = cli({});
     ASSERT_FALSE(listed.isEmpty());
     EXPECT_EQ(Active()->GetDocument()->Text().SaveBytes(), listed);
@@ -1145,20 +1341,20 @@ TEST_F(SearchDialogTest, OnALongLineDocumentSearchSelectsAndReplaceReplacesTheMa
     ASSERT_NE(dlg, nullptr);
 
     Expressions("key=(\\d+)", "\\1:key");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Selection(), std::make_pair(int64_t{514}, int64_t{520}));
     EXPECT_EQ(ShownSelection(Active()), "key=42");
     Expressions("key=(\\d+)", "\\1:key");
-    dlg->RunCommand(kCmdReplace);
+    dlg->RunCommand(Command::kReplace);
     text.replace(514, 6, "42:key");
     EXPECT_TRUE(Stream(Active()) == text);
     Expressions("key=(\\d+)", "\\1:key");
-    dlg->RunCommand(kCmdSearch);
+    dlg->RunCommand(Command::kSearch);
     EXPECT_EQ(Selection(), std::make_pair(int64_t{300000}, int64_t{300006}));
     EXPECT_EQ(ShownSelection(Active()), "key=77");
     // Replace All keeps the line long: the view goes on showing it cut.
     Expressions("(\\d+:key)|(key=\\d+)", "K");
-    dlg->RunCommand(kCmdReplaceAll);
+    dlg->RunCommand(Command::kReplaceAll);
     text.replace(300000, 6, "K");
     text.replace(514, 6, "K");
     EXPECT_TRUE(Stream(Active()) == text);

@@ -1,15 +1,20 @@
 #include "ui/about_dlg.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include "res/about_picture.h"
 #include "ui/dialog_units.h"
 #include "ui/hyperlink.h"
+#include "ui/manual.h"
 
 namespace quarry {
 namespace {
@@ -71,18 +76,16 @@ TEST(AboutDlg, LayoutOfItsTemplateAndLinksSetUpWhenRun) {
         }
     }
     labels.sort();
-    EXPECT_EQ(labels, QStringList({"mailto:", "visit:"}));
+    EXPECT_EQ(labels, QStringList({"licence:", "read:"}));
 
     bool ran = false;
     AboutBoxRunner() = [&](CAboutDlg& shown) {
         ran = true;
         EXPECT_EQ(&shown, &dialog);
-        CHyperLink* web = shown.WebSiteLink();
-        CHyperLink* mail = shown.MailLink();
-        EXPECT_EQ(web->text(), kWebSiteText);
-        EXPECT_EQ(web->Target(), kWebSiteTarget);
-        EXPECT_EQ(mail->text(), kBugMailAddress);
-        EXPECT_EQ(mail->Target(), QString("mailto:") + kBugMailAddress);
+        CHyperLink* web = shown.ManualLink();
+        CHyperLink* mail = shown.LicenceLink();
+        EXPECT_EQ(web->text(), kManualLinkText);
+        EXPECT_EQ(mail->text(), kLicenceLinkText);
         for (CHyperLink* link : {web, mail}) {
             EXPECT_TRUE(link->font().underline());
             EXPECT_EQ(link->font().weight(), QFont::DemiBold);
@@ -103,17 +106,59 @@ TEST(AboutDlg, ClickingAWebLinkOpensItAndMarksItVisited) {
     CAboutDlg dialog;
     AboutBoxRunner() = [](CAboutDlg& shown) {
         QStringList opened;
-        shown.WebSiteLink()->openTarget = [&](const QString& target) {
+        shown.ManualLink()->openTarget = [&](const QString& target) {
             opened << target;
             return kOpenSucceeded;
         };
-        shown.WebSiteLink()->OnClicked();
-        EXPECT_EQ(opened, QStringList({kWebSiteTarget}));
-        EXPECT_EQ(shown.WebSiteLink()->TextColour(), CHyperLink::VisitedColour());
-        EXPECT_EQ(shown.MailLink()->TextColour(), CHyperLink::LinkColour());
+        shown.ManualLink()->OnClicked();
+        EXPECT_EQ(opened, QStringList({ManualUrl()}));
+        EXPECT_EQ(shown.ManualLink()->TextColour(), CHyperLink::VisitedColour());
+        EXPECT_EQ(shown.LicenceLink()->TextColour(), CHyperLink::LinkColour());
         return int(QDialog::Accepted);
     };
     dialog.DoModal();
+    AboutBoxRunner() = [](CAboutDlg& d) { return d.exec(); };
+}
+
+// Fault: the links led to a web site and a mail address at example.org, which
+// do not exist. They lead to the installed manual and licence file, and a link
+// whose file is not there is not shown.
+TEST(AboutDlg, TheLinksLeadToFilesThatExist) {
+    QTemporaryDir dir;
+    const QString licence = dir.filePath("LICENSE");
+    QFile file(licence);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("terms\n");
+    file.close();
+    qputenv("QUARRY_LICENCE", licence.toUtf8());
+    for (const bool present : {true, false}) {
+        if (!present) {
+            ASSERT_TRUE(QFile::remove(licence));
+        }
+        CAboutDlg dialog;
+        AboutBoxRunner() = [&](CAboutDlg& shown) {
+            for (CHyperLink* link : {shown.ManualLink(), shown.LicenceLink()}) {
+                EXPECT_FALSE(link->Target().contains("example.org"));
+                EXPECT_FALSE(link->text().contains("example.org"));
+                if (link->isVisibleTo(&shown)) {
+                    const QUrl target(link->Target());
+                    EXPECT_TRUE(target.isLocalFile()) << link->Target().toStdString();
+                    EXPECT_TRUE(QFileInfo(target.toLocalFile()).isFile())
+                        << link->Target().toStdString();
+                }
+            }
+            EXPECT_TRUE(shown.ManualLink()->isVisibleTo(&shown));  // made in the build tree
+            EXPECT_EQ(QUrl(shown.ManualLink()->Target()).toLocalFile(), ManualPath());
+            // Without it, only a licence file installed elsewhere is linked.
+            EXPECT_EQ(shown.LicenceLink()->isVisibleTo(&shown), !LicencePath().isEmpty());
+            if (present) {
+                EXPECT_EQ(QUrl(shown.LicenceLink()->Target()).toLocalFile(), licence);
+            }
+            return int(QDialog::Accepted);
+        };
+        dialog.DoModal();
+    }
+    qunsetenv("QUARRY_LICENCE");
     AboutBoxRunner() = [](CAboutDlg& d) { return d.exec(); };
 }
 

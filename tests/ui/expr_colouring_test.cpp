@@ -48,10 +48,10 @@ std::string Marks(const ExprColouring& c) {
 }
 
 ExprColouring Search(const QString& text) {
-    return ColourExpression(text, 1, kWhite);
+    return ColourExpression(text, ExprSyntax::kSearch, kWhite);
 }
 ExprColouring Rewrite(const QString& text) {
-    return ColourExpression(text, 0, kWhite);
+    return ColourExpression(text, ExprSyntax::kRewrite, kWhite);
 }
 
 TEST(SearchColouring, GroupSuffixMarksItsGroupAndIsHidden) {
@@ -223,8 +223,8 @@ TEST(Colouring, SelectedEntriesAreComplemented) {
     EXPECT_EQ(Complement(qRgb(255, 255, 175)), qRgb(0, 0, 80));
     EXPECT_EQ(Complement(qRgb(200, 150, 0)), qRgb(55, 105, 255));
 
-    const ExprColouring plain = ColourExpression(u"(a)\\d:1", 1, kWhite);
-    const ExprColouring selected = ColourExpression(u"(a)\\d:1", 1, kWhite, true);
+    const ExprColouring plain = ColourExpression(u"(a)\\d:1", ExprSyntax::kSearch, kWhite);
+    const ExprColouring selected = ColourExpression(u"(a)\\d:1", ExprSyntax::kSearch, kWhite, true);
     EXPECT_EQ(selected.display, plain.display);
     EXPECT_EQ(plain.field, kWhite);
     EXPECT_EQ(selected.field, qRgb(0, 0, 0));
@@ -237,7 +237,7 @@ TEST(Colouring, SelectedEntriesAreComplemented) {
     EXPECT_EQ(selected.cellColours[3], qRgb(0, 0, 0));
 
     // Rewrite entries: every cell takes the complemented field.
-    const ExprColouring rewrite = ColourExpression(u"\\1x", 0, qRgb(240, 240, 240), true);
+    const ExprColouring rewrite = ColourExpression(u"\\1x", ExprSyntax::kRewrite, qRgb(240, 240, 240), true);
     EXPECT_EQ(rewrite.field, qRgb(15, 15, 15));
     EXPECT_EQ(rewrite.cellColours, std::vector<QRgb>(2, qRgb(15, 15, 15)));
     EXPECT_EQ(rewrite.textColours[0], qRgb(55, 255, 255));

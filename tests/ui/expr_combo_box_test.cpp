@@ -1,5 +1,6 @@
 // CExprComboBox: history, the coloured overlay's focus behaviour, and what the
 // drawing puts on screen.
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 
 #include <memory>
 
+#include "tests/paint_counter.h"
 #include "ui/expr_combo_box.h"
 
 namespace quarry {
@@ -84,7 +86,7 @@ bool CellHas(const Drawing& d, int cellWidth, int index, QRgb colour) {
 TEST(ExprComboBox, HistoryLoadsInOrderAndBoxAddsNothingItself) {
     ComboWindow w;
     CExprComboBox& box = *w.box;
-    EXPECT_EQ(box.SyntaxMode(), 1);
+    EXPECT_EQ(box.Syntax(), ExprSyntax::kSearch);
     box.setEditText(QStringLiteral("typed"));
     box.LoadHistory({});
     EXPECT_EQ(box.count(), 0);
@@ -149,6 +151,61 @@ TEST(ExprComboBox, OverlayShowsOnlyWhileUnfocused) {
     EXPECT_EQ(area->geometry(), w.box->lineEdit()->geometry());
 }
 
+// Fault: the box asked its overlay to repaint from its own paint event; the
+// overlay lets the box show through, so each repaint of one brought another of
+// the other, and an idle dialog took most of a core.
+TEST(ExprComboBox, AnIdleBoxIsNotRepainted) {
+    ComboWindow w;
+    ASSERT_TRUE(w.active);
+    const int flash = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);  // a blinking caret is a change
+    w.box->setEditText(QStringLiteral("(a|b)+"));
+    for (bool focused : {false, true}) {
+        if (focused) {
+            w.box->setFocus();
+        } else {
+            w.other->setFocus();
+        }
+        test::PaintCounter counter{w.box, w.box->EditArea(), w.box->lineEdit()};
+        counter.Run(100);  // whatever the change of focus asked for
+        counter.Run(400);
+        EXPECT_EQ(counter.Total(), 0)
+            << "focused " << focused << ": " << counter.Painted().toStdString();
+    }
+    // A change is still shown.
+    w.other->setFocus();
+    test::PaintCounter counter{w.box->EditArea()};
+    w.box->setEditText(QStringLiteral("other"));
+    counter.Run(100);
+    EXPECT_GT(counter.Total(), 0);
+    QApplication::setCursorFlashTime(flash);
+}
+
+// Fault: the drop-down list opened with the entry last picked (or the first)
+// highlighted, whatever the edit field held.
+TEST(ExprComboBox, TheListOpensOnTheEntryEqualToTheText) {
+    ComboWindow w;
+    CExprComboBox& box = *w.box;
+    box.LoadHistory({"first", "Second", "second", "third"});
+    const auto highlighted = [&box] {
+        box.showPopup();
+        QApplication::processEvents();
+        const QModelIndexList selected = box.view()->selectionModel()->selectedRows();
+        box.hidePopup();
+        return selected.size() == 1 ? selected.front().row() : -1;
+    };
+    box.setEditText(QStringLiteral("third"));
+    EXPECT_EQ(highlighted(), 3);
+    box.setEditText(QStringLiteral("second"));
+    EXPECT_EQ(highlighted(), 2);
+    box.setEditText(QStringLiteral("Second"));
+    EXPECT_EQ(highlighted(), 1);
+    box.setEditText(QStringLiteral("none of them"));
+    EXPECT_EQ(highlighted(), -1);
+    // Opening the list changes nothing in the field.
+    EXPECT_EQ(box.currentText(), "none of them");
+}
+
 TEST(ExprComboBox, OverlayShowsTheEditTextColoured) {
     ComboWindow w;
     ASSERT_TRUE(w.active);
@@ -210,7 +267,7 @@ TEST(ExprComboBox, DrawingColoursCellsAndComplementsSelectedEntries) {
     EXPECT_TRUE(CellHas(d, cell, 3, kExprClass));
 
     // Rewrite syntax.
-    box.SetSyntaxMode(0);
+    box.SetSyntax(ExprSyntax::kRewrite);
     d = Draw(box, QStringLiteral("\\1\\t"), false);
     EXPECT_EQ(d.drawn, 2);
     EXPECT_TRUE(CellHas(d, cell, 0, kExprOperator));

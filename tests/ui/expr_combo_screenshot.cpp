@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
                          QStringLiteral("[^a-z\\]]+\\x4F\\N065#"), QStringLiteral("\\Cabc|ab)c")});
     auto* rewrite = new quarry::CExprComboBox;
     rewrite->setFont(font);
-    rewrite->SetSyntaxMode(0);
+    rewrite->SetSyntax(quarry::ExprSyntax::kRewrite);
     rewrite->LoadHistory({QStringLiteral("\\2=\\1\\t\\\\")});
     auto* focused = new quarry::CExprComboBox;
     focused->setFont(font);
