@@ -261,10 +261,12 @@ TEST(Progress, WholeTextReportsEachGrowingPercentageOnce) {
 
 TEST(Progress, LineModeReportsAgainstTheWholeText) {
     test::RecordingHost host;
-    CExpression e("[a-i]q", &host);
+    CExpression e("[a-i].q", &host);
     std::string text;
     for (int i = 0; i < 50; ++i) {
-        text += "abcdefghi q\n";  // the q makes every line worth trying
+        // Each line holds the q and starts nine attempts that fail only at
+        // the q's place; attempts are what report progress.
+        text += "abcdefghi  q\n";
     }
     EXPECT_EQ(e.Find(text.data(), static_cast<int32_t>(text.size()), text.data(), false, -1, true),
               -1);
@@ -273,7 +275,7 @@ TEST(Progress, LineModeReportsAgainstTheWholeText) {
     EXPECT_GE(host.progress.back(), 95);
     EXPECT_LE(host.progress.back(), 100);
     // The first line's percentages shrink to whole-text ones: line 1 ends at
-    // offset 11 of 600, so nothing above 1 % can come from it.
+    // offset 13 of 650, so nothing above 1 % can come from it.
     EXPECT_LE(host.progress.front(), 1);
 }
 
