@@ -48,7 +48,7 @@
 #include "search/host.h"
 #include "search/text_buffer.h"
 #include "tests/app/save_support.h"
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "ui/manual.h"
 #include "ui/message_dlg.h"
 #include "ui/progress_dlg.h"

@@ -43,8 +43,8 @@
 #include "search_dialog/search_dialog_link.h"
 #include "search_dialog/search_replace_dlg.h"
 #include "search_dialog/search_runner.h"
-#include "tests/fault_support.h"
-#include "tests/paint_counter.h"
+#include "tests/support/fault_support.h"
+#include "tests/support/paint_counter.h"
 #include "ui/expr_combo_box.h"
 #include "ui/manual.h"
 
