@@ -63,12 +63,6 @@ class CQuarryView : public QsciScintilla {
     // Catches up with the shared font size and word wrap when activated.
     void OnActivateView(bool activate);
 
-    // Command routing: true when the view handles the id.
-    bool OnCommand(int id);
-    bool HandlesCommand(int id) const;
-    bool IsCommandEnabled(int id) const;
-    bool IsCommandChecked(int id) const;
-
     void OnReduceFontsize();
     void OnIncreaseFontsize();
     void OnWordWrapping();
@@ -99,7 +93,8 @@ class CQuarryView : public QsciScintilla {
     // other printer gets nothing.
     void PrintDocument(QPrinter* printer);
 
-    // Menu 159 with its items' states; the caller owns it.
+    // The editor's context menu, its items the main frame's commands; the
+    // caller owns it. Null without a main frame.
     QMenu* CreateContextMenu();
 
     // Selection and lines in byte offsets of the document's bytes.
