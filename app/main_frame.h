@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "res/command_ids.h"
 #include "search_dialog/search_target.h"
 
 class QAction;
@@ -33,8 +34,8 @@ struct Popup;
 inline constexpr int HELP_CONTEXT = 1;
 inline constexpr int HH_DISPLAY_TOPIC = 0;
 inline constexpr int HH_HELP_CONTEXT = 15;
-// The main frame's help context (resource 128 in the resource help range).
-inline constexpr uint32_t kMainFrameHelpContext = 0x20000 + 128;
+// The main frame's help context: its resource in the resource help range.
+inline constexpr uint32_t kMainFrameHelpContext = 0x20000 + IDR_MAINFRAME;
 
 class CMainFrame : public QMainWindow, public SearchTarget {
     Q_OBJECT

@@ -205,8 +205,8 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
     // Whole-line layouts are cached for the visible lines only: a 20 MB line
     // is laid out when shown, not kept for every line of the document.
     SendScintilla(SCI_SETLAYOUTCACHE, static_cast<unsigned long>(SC_CACHE_PAGE));
-    // The menu comes when the right button is released, as the editor's own
-    // menu 159, not Scintilla's.
+    // The menu comes when the right button is released, as the program's
+    // context menu, not Scintilla's.
     setContextMenuPolicy(Qt::PreventContextMenu);
     // The main window's accelerators (font steps, undo, paste...) go to the
     // application's commands, not to Scintilla's own key map.

@@ -332,8 +332,8 @@ TEST_F(Shell, MenusShowTheirTablesAndTheirItemsCarryTheirCommands) {
     EXPECT_EQ(frame->windowTitle(), "Quarry!");
 }
 
-// Each key of the table runs its command, and no key is bound twice.
-TEST_F(Shell, EveryShortcutKeyRunsItsCommandAndNoKeyIsBoundTwice) {
+// Each key of the table is on its command's action, and no key is bound twice.
+TEST_F(Shell, EveryShortcutKeyIsOnItsCommandAndNoKeyIsBoundTwice) {
     Start();
     for (const Accelerator& acc : Accelerators()) {
         const QKeySequence key(QKeyCombination(acc.modifiers, acc.key));
