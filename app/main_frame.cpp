@@ -78,16 +78,15 @@ bool CMainFrame::OnCreate() {
     mdi_->setTabsClosable(true);
     mdi_->setTabsMovable(true);
     setCentralWidget(mdi_);
+    commands_ = std::make_unique<CommandActions>(this);
+    BindCommands();
     const auto readClipboard = [this] {
         const QMimeData* data = QApplication::clipboard()->mimeData();
         clipboardHasText_ = data != nullptr && data->hasText();
         UpdateCommands();
     };
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, readClipboard);
-    const QMimeData* clip = QApplication::clipboard()->mimeData();
-    clipboardHasText_ = clip != nullptr && clip->hasText();
-    commands_ = std::make_unique<CommandActions>(this);
-    BindCommands();
+    readClipboard();
     connect(mdi_, &QMdiArea::subWindowActivated, this, &CMainFrame::OnSubWindowActivated);
 
     // The toolbar shows the commands' own actions, with the theme's icon

@@ -759,10 +759,6 @@ void CQuarryView::OnFilePrint() {
     }
 }
 
-void CQuarryView::OnFilePrintDirect() {
-    PrintDocument(CQuarryApp::Instance()->Printer());
-}
-
 void CQuarryView::OnFilePrintPreview() {
     QPrintPreviewDialog preview(CQuarryApp::Instance()->Printer(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,

@@ -86,7 +86,6 @@ class CQuarryView : public QsciScintilla {
     void OnNextPane();
     void OnPrevPane();
     void OnFilePrint();
-    void OnFilePrintDirect();
     void OnFilePrintPreview();
     // Lays the text out on the printer's pages in the editor font. Pages come
     // from Scintilla's own layout, so the printer must be a QsciPrinter; any
