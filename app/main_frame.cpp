@@ -19,6 +19,7 @@
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
+#include "app/commands.h"
 #include "app/document_text.h"
 #include "app/file_names.h"
 #include "app/lock_keys.h"
@@ -32,41 +33,6 @@
 
 namespace quarry {
 namespace {
-
-// Theme icons for the toolbar where the desktop has them; our strip is the
-// fallback.
-const char* ThemeIconName(int id) {
-    switch (id) {
-        case ID_FILE_NEW:
-            return "document-new";
-        case ID_FILE_OPEN:
-            return "document-open";
-        case ID_FILE_SAVE:
-            return "document-save";
-        case ID_EDIT_CUT:
-            return "edit-cut";
-        case ID_EDIT_COPY:
-            return "edit-copy";
-        case ID_EDIT_PASTE:
-            return "edit-paste";
-        case ID_FILE_PRINT:
-            return "document-print";
-        case ID_VIEW_REDUCE_FONTSIZE:
-            return "zoom-out";
-        case ID_VIEW_INCREASE_FONTSIZE:
-            return "zoom-in";
-        case ID_EDIT_FIND:
-            return "edit-find";
-        case ID_PREV_PANE:
-            return "go-previous";
-        case ID_NEXT_PANE:
-            return "go-next";
-        case ID_APP_ABOUT:
-            return "help-about";
-        default:
-            return "";
-    }
-}
 
 // The manual is a web page: the desktop's browser shows it, at a context's
 // topic where the context has one.
@@ -112,34 +78,37 @@ bool CMainFrame::OnCreate() {
     mdi_->setTabsClosable(true);
     mdi_->setTabsMovable(true);
     setCentralWidget(mdi_);
-    connect(QApplication::clipboard(), &QClipboard::dataChanged, this,
-            &CMainFrame::UpdateToolbarState);
+    commands_ = std::make_unique<CommandActions>(this);
+    BindCommands();
+    const auto readClipboard = [this] {
+        const QMimeData* data = QApplication::clipboard()->mimeData();
+        clipboardHasText_ = data != nullptr && data->hasText();
+        UpdateCommands();
+    };
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, readClipboard);
+    readClipboard();
     connect(mdi_, &QMdiArea::subWindowActivated, this, &CMainFrame::OnSubWindowActivated);
 
-    // Toolbar 128.
+    // The toolbar shows the commands' own actions, with the theme's icon
+    // where the desktop has one and the strip's image otherwise.
     toolBar_ = new QToolBar(QStringLiteral("Standard"), this);
-    toolBar_->setObjectName(QStringLiteral("toolbar128"));
+    toolBar_->setObjectName(QStringLiteral("toolbar"));
     toolBar_->setIconSize(QSize(kToolbarImageWidth, kToolbarImageHeight));
     toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
     const QImage strip = MapSystemColours(DrawToolbarStrip(), palette());
     if (strip.isNull()) {
         return false;
     }
-    for (const ToolbarButton& button : Toolbar128()) {
+    for (const ToolbarButton& button : ToolbarButtons()) {
         if (button.id == ID_SEPARATOR) {
             toolBar_->addSeparator();
             continue;
         }
         const QPixmap image = QPixmap::fromImage(strip.copy(
             button.image * kToolbarImageWidth, 0, kToolbarImageWidth, kToolbarImageHeight));
-        const QIcon icon =
-            QIcon::fromTheme(QString::fromLatin1(ThemeIconName(button.id)), QIcon(image));
-        QAction* action = toolBar_->addAction(icon, CommandTooltip(button.id));
-        action->setToolTip(CommandTooltip(button.id));
-        action->setStatusTip(CommandPrompt(button.id));
-        const int id = button.id;
-        toolbarIds_.insert(action, id);
-        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        QAction* action = Command(button.id);
+        action->setIcon(QIcon::fromTheme(QString::fromLatin1(button.themeIcon), QIcon(image)));
+        toolBar_->addAction(action);
     }
     addToolBar(Qt::TopToolBarArea, toolBar_);
 
@@ -159,58 +128,147 @@ bool CMainFrame::OnCreate() {
     UpdateIndicators();
     qApp->installEventFilter(this);
 
-    // Menus 128 and 129.
-    for (const Popup& popup : MainMenu128()) {
-        menu128_.append(BuildPopup(popup));
+    for (const Popup& popup : NoDocumentMenu()) {
+        noDocumentMenu_.append(BuildPopup(popup));
     }
-    for (const Popup& popup : DocumentMenu129()) {
-        menu129_.append(BuildPopup(popup));
+    for (const Popup& popup : DocumentMenu()) {
+        documentMenu_.append(BuildPopup(popup));
     }
     SelectMenu(false);
 
-    // Accelerator table 128. The actions belong to the window, not to a menu,
-    // so the menu labels keep their own key hints.
-    for (const Accelerator& acc : AcceleratorTable128()) {
-        auto* action = new QAction(this);
-        action->setShortcut(QKeySequence(QKeyCombination(acc.modifiers, acc.key)));
-        action->setShortcutContext(Qt::WindowShortcut);
-        const int id = acc.id;
-        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
-        addAction(action);
-        accelerators_.append(action);
-    }
     UpdateFrameTitle();
-    UpdateToolbarState();
+    UpdateCommands();
     return true;
 }
 
-QMenu* BuildMenu(const Popup& popup, QWidget* parent,
-                 const std::function<void(QAction*, int)>& configure) {
-    auto* menu = new QMenu(QString::fromUtf8(popup.title), parent);
-    for (const MenuItem& item : popup.items) {
-        if (item.label == nullptr) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction* action = menu->addAction(QString::fromUtf8(item.label));
-        action->setData(item.id);
-        action->setStatusTip(CommandPrompt(item.id));
-        configure(action, item.id);
-    }
-    return menu;
+QAction* CMainFrame::Command(int id) const {
+    return commands_ != nullptr ? commands_->Action(id) : nullptr;
+}
+
+void CMainFrame::BindCommands() {
+    using Rule = CommandActions::Rule;
+    const auto always = [] { return true; };
+    const auto withView = [this] { return ActiveView() != nullptr; };
+    // A command of the active editor: enabled only with one, and then when
+    // can says so.
+    const auto bindView = [this](int id, std::function<void(CQuarryView&)> run,
+                                 std::function<bool(const CQuarryView&)> can = {},
+                                 std::function<bool()> checked = {}) {
+        commands_->Bind(id, Rule{[this, run] {
+                                     if (CQuarryView* view = ActiveView()) {
+                                         run(*view);
+                                     }
+                                 },
+                                 [this, can] {
+                                     const CQuarryView* view = ActiveView();
+                                     return view != nullptr && (!can || can(*view));
+                                 },
+                                 std::move(checked)});
+    };
+    const auto doc = [this]() -> CQuarryDoc* {
+        CQuarryView* view = ActiveView();
+        return view != nullptr ? view->GetDocument() : nullptr;
+    };
+
+    CommandActions& c = *commands_;
+    c.Bind(ID_FILE_NEW, {[this] { app_->OnFileNew(); }, always});
+    c.Bind(ID_FILE_OPEN, {[this] { app_->OnFileOpen(); }, always});
+    c.Bind(ID_FILE_CLOSE, {[this, doc] {
+                               CQuarryDoc* d = doc();
+                               if (!SearchDialog().running && d->SaveModified()) {
+                                   d->SetModifiedFlag(false);
+                                   app_->CloseDocument(d);
+                               }
+                           },
+                           withView});
+    c.Bind(ID_FILE_SAVE, {[doc] { doc()->DoFileSave(); }, withView});
+    c.Bind(ID_FILE_SAVE_AS, {[doc] { doc()->DoSave(QString()); }, withView});
+    bindView(ID_FILE_PRINT, [](CQuarryView& v) { v.OnFilePrint(); });
+    bindView(ID_FILE_PRINT_PREVIEW, [](CQuarryView& v) { v.OnFilePrintPreview(); });
+    c.Bind(ID_FILE_PRINT_SETUP, {[this] { app_->OnFilePrintSetup(); }, always});
+    c.Bind(ID_APP_EXIT, {[this] { app_->OnAppExit(); }, always});
+
+    bindView(
+        ID_EDIT_UNDO, [](CQuarryView& v) { v.undo(); },
+        [](const CQuarryView& v) { return v.isUndoAvailable() && !v.isReadOnly(); });
+    bindView(
+        ID_EDIT_REDO, [](CQuarryView& v) { v.redo(); },
+        [](const CQuarryView& v) { return v.isRedoAvailable() && !v.isReadOnly(); });
+    // A text shown cut into display lines is read-only.
+    bindView(
+        ID_EDIT_CUT, [](CQuarryView& v) { v.cut(); },
+        [](const CQuarryView& v) { return v.HasSelection() && !v.ShowsLongLines(); });
+    bindView(
+        ID_EDIT_COPY, [](CQuarryView& v) { v.copy(); },
+        [](const CQuarryView& v) { return v.HasSelection(); });
+    bindView(
+        ID_EDIT_PASTE, [](CQuarryView& v) { v.OnEditPaste(); },
+        [this](const CQuarryView& v) { return clipboardHasText_ && !v.ShowsLongLines(); });
+    bindView(ID_EDIT_SELECT_ALL, [](CQuarryView& v) { v.selectAll(); });
+    c.Bind(ID_EDIT_FIND, {[] {
+                              if (SearchDialog().find) {
+                                  SearchDialog().find();
+                              }
+                          },
+                          always});
+
+    // Checked by the bars' own setting, which holds also while the window is
+    // not shown yet.
+    c.Bind(ID_VIEW_TOOLBAR, {[this] { toolBar_->setVisible(toolBar_->isHidden()); }, always,
+                             [this] { return toolBar_ != nullptr && !toolBar_->isHidden(); }});
+    c.Bind(ID_VIEW_STATUS_BAR, {[this] { statusBar()->setVisible(statusBar()->isHidden()); },
+                                always, [this] { return !statusBar()->isHidden(); }});
+    bindView(
+        ID_VIEW_REDUCE_FONTSIZE, [](CQuarryView& v) { v.OnReduceFontsize(); },
+        [](const CQuarryView&) { return editorFontSize >= kReduceFontMinimum; });
+    bindView(
+        ID_VIEW_INCREASE_FONTSIZE, [](CQuarryView& v) { v.OnIncreaseFontsize(); },
+        [](const CQuarryView&) { return editorFontSize <= kIncreaseFontMaximum; });
+    bindView(
+        ID_VIEW_WORD_WRAPPING, [](CQuarryView& v) { v.OnWordWrapping(); }, {},
+        [] { return wordWrapEnabled == 1; });
+    bindView(
+        ID_VIEW_LINE_ENDS, [](CQuarryView& v) { v.OnLineEnds(); }, {},
+        [] { return CQuarryView::lineEndsVisible; });
+    bindView(
+        ID_VIEW_LINE_NUMBERS, [](CQuarryView& v) { v.OnLineNumbers(); }, {},
+        [] { return CQuarryView::lineNumbersVisible; });
+
+    bindView(ID_NEXT_PANE, [](CQuarryView& v) { v.OnNextPane(); });
+    bindView(ID_PREV_PANE, [](CQuarryView& v) { v.OnPrevPane(); });
+    c.Bind(ID_WINDOW_NEW, {[this] { app_->OnWindowNew(); }, withView});
+    c.Bind(ID_WINDOW_CASCADE, {[this] {
+                                   ShowAsWindows();
+                                   mdi_->cascadeSubWindows();
+                               },
+                               withView});
+    c.Bind(ID_WINDOW_TILE_HORZ, {[this] {
+                                     ShowAsWindows();
+                                     mdi_->tileSubWindows();
+                                 },
+                                 withView});
+    c.Bind(ID_WINDOW_ARRANGE, {[this] {
+                                   ShowAsWindows();
+                                   ArrangeIcons();
+                               },
+                               withView});
+    c.Bind(ID_WINDOW_TABS, {[this] { mdi_->setViewMode(QMdiArea::TabbedView); }, withView,
+                            [this] { return mdi_->viewMode() == QMdiArea::TabbedView; }});
+
+    c.Bind(ID_HELP, {[this] { WinHelp(kMainFrameHelpContext, HELP_CONTEXT); }, always});
+    c.Bind(ID_APP_ABOUT, {[this] { app_->OnAppAbout(); }, always});
+    // Context help (Shift+F1) has no help of its own to show: it stays
+    // disabled.
 }
 
 QMenu* CMainFrame::BuildPopup(const Popup& popup) {
-    QMenu* menu = BuildMenu(popup, this, [this](QAction* action, int id) {
-        if (id == ID_VIEW_WORD_WRAPPING || id == ID_VIEW_LINE_ENDS || id == ID_VIEW_LINE_NUMBERS ||
-            id == ID_VIEW_TOOLBAR || id == ID_VIEW_STATUS_BAR || id == ID_WINDOW_TABS) {
-            action->setCheckable(true);
+    QMenu* menu = commands_->BuildMenu(popup, this);
+    for (QAction* action : menu->actions()) {
+        if (action->data().toInt() == ID_FILE_MRU_FILE1) {
+            recentPlaceholders_.insert(menu, action);
         }
-        if (id != ID_FILE_MRU_FILE1) {
-            connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
-        }
-    });
-    connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateMenuState(menu); });
+    }
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateMenu(menu); });
     return menu;
 }
 
@@ -220,34 +278,17 @@ void CMainFrame::SelectMenu(bool documentMenu) {
     }
     showsDocumentMenu_ = documentMenu;
     menuBar()->clear();
-    for (QMenu* menu : documentMenu ? menu129_ : menu128_) {
+    for (QMenu* menu : documentMenu ? documentMenu_ : noDocumentMenu_) {
         menuBar()->addMenu(menu);
     }
 }
 
-void CMainFrame::UpdateMenuState(QMenu* menu) {
-    QAction* placeholder = nullptr;
-    for (QAction* action : menu->actions()) {
-        if (action->isSeparator() || !action->data().isValid()) {
-            continue;
-        }
-        const int id = action->data().toInt();
-        if (id == ID_FILE_MRU_FILE1 && action->text() == QStringLiteral("Recent File")) {
-            placeholder = action;
-            continue;
-        }
-        if (id >= ID_FILE_MRU_FILE1 && id <= ID_FILE_MRU_LAST) {
-            continue;
-        }
-        action->setEnabled(IsCommandEnabled(id));
-        if (action->isCheckable()) {
-            action->setChecked(IsCommandChecked(id));
-        }
-    }
-    if (placeholder != nullptr) {
+void CMainFrame::UpdateMenu(QMenu* menu) {
+    UpdateCommands();
+    if (QAction* placeholder = recentPlaceholders_.value(menu)) {
         FillRecentFiles(menu, placeholder);
     }
-    if (menu == menu129_.value(3)) {
+    if (menu->actions().contains(Command(ID_WINDOW_TABS))) {
         FillWindowList(menu);
     }
 }
@@ -255,23 +296,22 @@ void CMainFrame::UpdateMenuState(QMenu* menu) {
 void CMainFrame::FillRecentFiles(QMenu* menu, QAction* placeholder) {
     // The entries stand where the placeholder is; the placeholder shows
     // (disabled) only while the list is empty.
-    for (QAction* action : menu->actions()) {
-        const int id = action->data().toInt();
-        if (action != placeholder && id >= ID_FILE_MRU_FILE1 && id <= ID_FILE_MRU_LAST) {
-            menu->removeAction(action);
-            action->deleteLater();
-        }
+    QList<QAction*>& entries = recentEntries_[menu];
+    for (QAction* action : entries) {
+        menu->removeAction(action);
+        action->deleteLater();
     }
+    entries.clear();
     const QStringList files = app_->RecentFiles();
     placeholder->setVisible(files.isEmpty());
     placeholder->setEnabled(false);
     for (int k = 0; k < files.size(); ++k) {
         auto* action = new QAction(QStringLiteral("&%1 %2").arg(k + 1).arg(files[k]), menu);
-        action->setData(ID_FILE_MRU_FILE1 + k);
         action->setStatusTip(CommandPrompt(ID_FILE_MRU_FILE1));
         const QString path = files[k];
         connect(action, &QAction::triggered, this, [this, path] { app_->OpenRecentFile(path); });
         menu->insertAction(placeholder, action);
+        entries.append(action);
     }
 }
 
@@ -323,9 +363,9 @@ CQuarryView* CMainFrame::ActiveView() const {
 void CMainFrame::AddChild(CChildFrame* child) {
     mdi_->addSubWindow(child);
     CQuarryView* view = child->GetActiveView();
-    connect(view, &QsciScintilla::selectionChanged, this, &CMainFrame::UpdateToolbarState);
+    connect(view, &QsciScintilla::selectionChanged, this, &CMainFrame::UpdateCommands);
     connect(&view->GetDocument()->Text(), &DocumentText::Changed, this,
-            &CMainFrame::UpdateToolbarState);
+            &CMainFrame::UpdateCommands);
     connect(view->GetDocument(), &CQuarryDoc::TitleChanged, this, &CMainFrame::UpdateFrameTitle);
     child->ActivateFrame();
     OnSubWindowActivated();
@@ -344,7 +384,7 @@ void CMainFrame::OnSubWindowActivated() {
         shownChild_ = active;
     }
     UpdateFrameTitle();
-    UpdateToolbarState();
+    UpdateCommands();
     // The dialog's position fields show the caret of the document it works on.
     if (changed && SearchDialog().activeDocumentChanged) {
         SearchDialog().activeDocumentChanged();
@@ -373,139 +413,10 @@ void CMainFrame::changeEvent(QEvent* event) {
     }
 }
 
-void CMainFrame::UpdateToolbarState() {
-    for (auto it = toolbarIds_.cbegin(); it != toolbarIds_.cend(); ++it) {
-        it.key()->setEnabled(IsCommandEnabled(it.value()));
+void CMainFrame::UpdateCommands() {
+    if (commands_ != nullptr) {
+        commands_->Update();
     }
-}
-
-bool CMainFrame::IsCommandEnabled(int id) const {
-    CQuarryView* view = ActiveView();
-    if (view != nullptr && view->HandlesCommand(id)) {
-        return view->IsCommandEnabled(id);
-    }
-    switch (id) {
-        case ID_FILE_NEW:
-        case ID_FILE_OPEN:
-        case ID_FILE_PRINT_SETUP:
-        case ID_APP_EXIT:
-        case ID_APP_ABOUT:
-        case ID_HELP:
-        case ID_EDIT_FIND:
-        case ID_VIEW_TOOLBAR:
-        case ID_VIEW_STATUS_BAR:
-            return true;
-        case ID_FILE_CLOSE:
-        case ID_FILE_SAVE:
-        case ID_FILE_SAVE_AS:
-        case ID_WINDOW_NEW:
-        case ID_WINDOW_CASCADE:
-        case ID_WINDOW_TILE_HORZ:
-        case ID_WINDOW_ARRANGE:
-        case ID_WINDOW_TABS:
-            return view != nullptr;
-        default:
-            return false;  // a view command without a view
-    }
-}
-
-bool CMainFrame::IsCommandChecked(int id) const {
-    switch (id) {
-        case ID_VIEW_TOOLBAR:
-            return toolBar_ != nullptr && toolBar_->isVisible();
-        case ID_VIEW_STATUS_BAR:
-            return statusBar()->isVisible();
-        case ID_VIEW_WORD_WRAPPING:
-            return wordWrapEnabled == 1;
-        case ID_VIEW_LINE_ENDS:
-            return CQuarryView::lineEndsVisible;
-        case ID_VIEW_LINE_NUMBERS:
-            return CQuarryView::lineNumbersVisible;
-        case ID_WINDOW_TABS:
-            return mdi_->viewMode() == QMdiArea::TabbedView;
-        default:
-            return false;
-    }
-}
-
-void CMainFrame::OnCommand(int id) {
-    // Routing order: the active view, the main frame, the application.
-    CQuarryView* view = ActiveView();
-    if (view != nullptr && view->OnCommand(id)) {
-        UpdateToolbarState();
-        return;
-    }
-    CQuarryDoc* doc = view != nullptr ? view->GetDocument() : nullptr;
-    switch (id) {
-        case ID_EDIT_FIND:
-            if (SearchDialog().find) {
-                SearchDialog().find();
-            }
-            break;
-        case ID_HELP:
-            WinHelp(kMainFrameHelpContext, HELP_CONTEXT);
-            break;
-        case ID_VIEW_TOOLBAR:
-            toolBar_->setVisible(!toolBar_->isVisible());
-            break;
-        case ID_VIEW_STATUS_BAR:
-            statusBar()->setVisible(!statusBar()->isVisible());
-            break;
-        case ID_WINDOW_CASCADE:
-            ShowAsWindows();
-            mdi_->cascadeSubWindows();
-            break;
-        case ID_WINDOW_TILE_HORZ:
-            ShowAsWindows();
-            mdi_->tileSubWindows();
-            break;
-        case ID_WINDOW_ARRANGE:
-            ShowAsWindows();
-            ArrangeIcons();
-            break;
-        case ID_WINDOW_TABS:
-            mdi_->setViewMode(QMdiArea::TabbedView);
-            break;
-        case ID_WINDOW_NEW:
-            if (doc != nullptr) {
-                app_->OnWindowNew();
-            }
-            break;
-        case ID_FILE_CLOSE:
-            if (doc != nullptr && !SearchDialog().running && doc->SaveModified()) {
-                doc->SetModifiedFlag(false);
-                app_->CloseDocument(doc);
-            }
-            break;
-        case ID_FILE_SAVE:
-            if (doc != nullptr) {
-                doc->DoFileSave();
-            }
-            break;
-        case ID_FILE_SAVE_AS:
-            if (doc != nullptr) {
-                doc->DoSave(QString());
-            }
-            break;
-        case ID_FILE_NEW:
-            app_->OnFileNew();
-            break;
-        case ID_FILE_OPEN:
-            app_->OnFileOpen();
-            break;
-        case ID_FILE_PRINT_SETUP:
-            app_->OnFilePrintSetup();
-            break;
-        case ID_APP_EXIT:
-            app_->OnAppExit();
-            break;
-        case ID_APP_ABOUT:
-            app_->OnAppAbout();
-            break;
-        default:
-            break;  // context help and view commands without a view
-    }
-    UpdateToolbarState();
 }
 
 void CMainFrame::ShowAsWindows() {
@@ -568,6 +479,12 @@ void CMainFrame::UpdateIndicators() {
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    // A key is matched against the shortcuts of enabled actions only: the
+    // states are brought up to date before, as a change of the text's
+    // read-only state or of the undo history announces itself to nobody.
+    if (event->type() == QEvent::ShortcutOverride) {
+        UpdateCommands();
+    }
     if (event->type() == QEvent::KeyRelease || event->type() == QEvent::WindowActivate) {
         if (event->type() == QEvent::KeyRelease || watched == this) {
             UpdateIndicators();

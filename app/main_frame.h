@@ -1,6 +1,6 @@
-// CMainFrame: the MDI main window with menus 128/129, accelerator table 128,
-// toolbar 128 and the status bar. Commands are routed to the active view, the
-// frame itself or the application.
+// CMainFrame: the MDI main window with its two menu bars, shortcut keys,
+// toolbar and status bar. Every command is one action (app/commands.h) whose
+// handler reaches the active view, the frame itself or the application.
 #pragma once
 
 #include <QHash>
@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
+#include "res/command_ids.h"
 #include "search_dialog/search_target.h"
 
 class QAction;
@@ -26,18 +28,14 @@ class CChildFrame;
 class CQuarryApp;
 class CQuarryDoc;
 class CQuarryView;
+class CommandActions;
 struct Popup;
-
-// A menu with the popup's items and separators, each item carrying its command
-// id and status prompt; configure finishes each item (checkable, connection).
-QMenu* BuildMenu(const Popup& popup, QWidget* parent,
-                 const std::function<void(QAction*, int)>& configure);
 
 inline constexpr int HELP_CONTEXT = 1;
 inline constexpr int HH_DISPLAY_TOPIC = 0;
 inline constexpr int HH_HELP_CONTEXT = 15;
-// The main frame's help context (resource 128 in the resource help range).
-inline constexpr uint32_t kMainFrameHelpContext = 0x20000 + 128;
+// The main frame's help context: its resource in the resource help range.
+inline constexpr uint32_t kMainFrameHelpContext = 0x20000 + IDR_MAINFRAME;
 
 class CMainFrame : public QMainWindow, public SearchTarget {
     Q_OBJECT
@@ -52,10 +50,10 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     CChildFrame* MDIGetActive() const;
     CQuarryView* ActiveView() const;
 
-    // Runs a command from a menu, accelerator or toolbar button.
-    void OnCommand(int id);
-    bool IsCommandEnabled(int id) const;
-    bool IsCommandChecked(int id) const;
+    // The commands' actions, shared by menus, keys and toolbar.
+    const CommandActions& Commands() const { return *commands_; }
+    // The action of a command, found by its number in the tables.
+    QAction* Command(int id) const;
 
     // Documents as windows rather than tabs (Cascade, Tile, Arrange Icons).
     void ShowAsWindows();
@@ -67,11 +65,10 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     // Replaceable for tests.
     std::function<bool(const QString& path, int command, uint32_t data)> htmlHelp;
 
-    // The menu bar shows menu 129 while a document window exists, else 128.
+    // The menu bar shows the document menu while a document window exists.
     bool ShowsDocumentMenu() const { return showsDocumentMenu_; }
     QToolBar* ToolBar() const { return toolBar_; }
     QLabel* IdleMessage() const { return idleMessage_; }
-    QList<QAction*> AcceleratorActions() const { return accelerators_; }
 
     void AddChild(CChildFrame* child);
     // Another window became active, or a document was opened or closed.
@@ -79,7 +76,9 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     // Opens each dropped file as a document of its own.
     void OpenDroppedFiles(const QMimeData* data);
     void UpdateFrameTitle();
-    void UpdateToolbarState();
+    // Brings every command's enabled and checked state up to date: on a
+    // change of window, selection, text, undo state or clipboard.
+    void UpdateCommands();
     // Lights the CAP, NUM and SCRL panes by the keyboard's lock state.
     void UpdateIndicators();
 
@@ -113,8 +112,9 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    void BindCommands();
     QMenu* BuildPopup(const struct Popup& popup);
-    void UpdateMenuState(QMenu* menu);
+    void UpdateMenu(QMenu* menu);
     void FillRecentFiles(QMenu* menu, QAction* placeholder);
     void FillWindowList(QMenu* menu);
     void SelectMenu(bool documentMenu);
@@ -124,11 +124,15 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     QToolBar* toolBar_ = nullptr;
     QLabel* idleMessage_ = nullptr;
     QList<QLabel*> indicators_;
-    QList<QMenu*> menu128_;
-    QList<QMenu*> menu129_;
+    std::unique_ptr<CommandActions> commands_;
+    QList<QMenu*> noDocumentMenu_;
+    QList<QMenu*> documentMenu_;
     bool showsDocumentMenu_ = false;
-    QList<QAction*> accelerators_;
-    QHash<QAction*, int> toolbarIds_;
+    // Kept up to date from the clipboard's change signal: asking the
+    // clipboard itself can wait on another program.
+    bool clipboardHasText_ = false;
+    QHash<QMenu*, QAction*> recentPlaceholders_;
+    QHash<QMenu*, QList<QAction*>> recentEntries_;
     QList<QAction*> windowListActions_;
     CChildFrame* lastActive_ = nullptr;
     // The document window last active, which stays the current one.

@@ -79,7 +79,7 @@ struct OpenFilesHooks {
     ProgressDisplay* progress = nullptr;  // the global progress window when none
 };
 
-// The Open command (57601).
+// File > Open.
 void OpenFiles(CQuarryApp& app, const OpenFilesHooks& hooks = {});
 
 }  // namespace quarry

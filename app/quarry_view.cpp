@@ -29,11 +29,11 @@
 #include <memory>
 
 #include "app/app_state.h"
+#include "app/commands.h"
 #include "app/document_text.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
-#include "res/command_ids.h"
 #include "res/resource_tables.h"
 
 namespace quarry {
@@ -205,12 +205,12 @@ CQuarryView::CQuarryView(CQuarryDoc* document, QWidget* parent)
     // Whole-line layouts are cached for the visible lines only: a 20 MB line
     // is laid out when shown, not kept for every line of the document.
     SendScintilla(SCI_SETLAYOUTCACHE, static_cast<unsigned long>(SC_CACHE_PAGE));
-    // The menu comes when the right button is released, as the editor's own
-    // menu 159, not Scintilla's.
+    // The menu comes when the right button is released, as the program's
+    // context menu, not Scintilla's.
     setContextMenuPolicy(Qt::PreventContextMenu);
     // The main window's accelerators (font steps, undo, paste...) go to the
     // application's commands, not to Scintilla's own key map.
-    for (const Accelerator& acc : AcceleratorTable128()) {
+    for (const Accelerator& acc : Accelerators()) {
         const int key = int(acc.key) | int(acc.modifiers & ~Qt::KeypadModifier);
         for (QsciCommand* command : standardCommands()->commands()) {
             if (command->key() == key) {
@@ -759,10 +759,6 @@ void CQuarryView::OnFilePrint() {
     }
 }
 
-void CQuarryView::OnFilePrintDirect() {
-    PrintDocument(CQuarryApp::Instance()->Printer());
-}
-
 void CQuarryView::OnFilePrintPreview() {
     QPrintPreviewDialog preview(CQuarryApp::Instance()->Printer(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
@@ -770,146 +766,27 @@ void CQuarryView::OnFilePrintPreview() {
     preview.exec();
 }
 
-bool CQuarryView::HandlesCommand(int id) const {
-    switch (id) {
-        case ID_EDIT_UNDO:
-        case ID_EDIT_REDO:
-        case ID_EDIT_CUT:
-        case ID_EDIT_COPY:
-        case ID_EDIT_PASTE:
-        case ID_EDIT_SELECT_ALL:
-        case ID_VIEW_REDUCE_FONTSIZE:
-        case ID_VIEW_INCREASE_FONTSIZE:
-        case ID_VIEW_WORD_WRAPPING:
-        case ID_VIEW_LINE_ENDS:
-        case ID_VIEW_LINE_NUMBERS:
-        case ID_NEXT_PANE:
-        case ID_PREV_PANE:
-        case ID_FILE_PRINT:
-        case ID_FILE_PRINT_DIRECT:
-        case ID_FILE_PRINT_PREVIEW:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool CQuarryView::IsCommandEnabled(int id) const {
-    switch (id) {
-        case ID_EDIT_UNDO:
-            return isUndoAvailable() && !isReadOnly();
-        case ID_EDIT_REDO:
-            return isRedoAvailable() && !isReadOnly();
-        case ID_EDIT_CUT:
-            return HasSelection() && !longLines_;
-        case ID_EDIT_COPY:
-            return HasSelection();
-        case ID_EDIT_PASTE: {
-            const QMimeData* data = QApplication::clipboard()->mimeData();
-            return data != nullptr && data->hasText() && !longLines_;
-        }
-        case ID_VIEW_REDUCE_FONTSIZE:
-            return editorFontSize >= kReduceFontMinimum;
-        case ID_VIEW_INCREASE_FONTSIZE:
-            return editorFontSize <= kIncreaseFontMaximum;
-        default:
-            return HandlesCommand(id);
-    }
-}
-
-bool CQuarryView::IsCommandChecked(int id) const {
-    return (id == ID_VIEW_WORD_WRAPPING && wordWrapEnabled == 1) ||
-           (id == ID_VIEW_LINE_ENDS && lineEndsVisible) ||
-           (id == ID_VIEW_LINE_NUMBERS && lineNumbersVisible);
-}
-
-bool CQuarryView::OnCommand(int id) {
-    if (!HandlesCommand(id)) {
-        return false;
-    }
-    // A disabled command does nothing, also when it arrives by keyboard.
-    if (!IsCommandEnabled(id)) {
-        return true;
-    }
-    switch (id) {
-        case ID_EDIT_UNDO:
-            undo();
-            break;
-        case ID_EDIT_REDO:
-            redo();
-            break;
-        case ID_EDIT_CUT:
-            cut();
-            break;
-        case ID_EDIT_COPY:
-            copy();
-            break;
-        case ID_EDIT_PASTE:
-            OnEditPaste();
-            break;
-        case ID_EDIT_SELECT_ALL:
-            selectAll();
-            break;
-        case ID_VIEW_REDUCE_FONTSIZE:
-            OnReduceFontsize();
-            break;
-        case ID_VIEW_INCREASE_FONTSIZE:
-            OnIncreaseFontsize();
-            break;
-        case ID_VIEW_WORD_WRAPPING:
-            OnWordWrapping();
-            break;
-        case ID_VIEW_LINE_ENDS:
-            OnLineEnds();
-            break;
-        case ID_VIEW_LINE_NUMBERS:
-            OnLineNumbers();
-            break;
-        case ID_NEXT_PANE:
-            OnNextPane();
-            break;
-        case ID_PREV_PANE:
-            OnPrevPane();
-            break;
-        case ID_FILE_PRINT:
-            OnFilePrint();
-            break;
-        case ID_FILE_PRINT_DIRECT:
-            OnFilePrintDirect();
-            break;
-        case ID_FILE_PRINT_PREVIEW:
-            OnFilePrintPreview();
-            break;
-        default:
-            break;
-    }
-    return true;
-}
-
 QMenu* CQuarryView::CreateContextMenu() {
     CMainFrame* frame = CQuarryApp::Instance()->MainWnd();
-    return BuildMenu(ContextMenu159().front(), nullptr, [this, frame](QAction* action, int id) {
-        action->setEnabled(frame != nullptr ? frame->IsCommandEnabled(id) : IsCommandEnabled(id));
-        connect(action, &QAction::triggered, this, [this, id] {
-            if (CMainFrame* f = CQuarryApp::Instance()->MainWnd()) {
-                f->OnCommand(id);
-            } else {
-                OnCommand(id);
-            }
-        });
-    });
+    if (frame == nullptr) {
+        return nullptr;
+    }
+    // Its items are the frame's commands, so their state is brought up to date.
+    frame->UpdateCommands();
+    return frame->Commands().BuildMenu(EditorContextMenu().front(), nullptr);
 }
 
 void CQuarryView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::RightButton) {
-        std::unique_ptr<QMenu> menu(CreateContextMenu());
-        menu->exec(event->globalPosition().toPoint());
+        if (std::unique_ptr<QMenu> menu{CreateContextMenu()}) {
+            menu->exec(event->globalPosition().toPoint());
+        }
     }
     QsciScintilla::mouseReleaseEvent(event);
 }
 
 void CQuarryView::contextMenuEvent(QContextMenuEvent* event) {
-    // Menu 159 comes on the right button's release instead.
+    // The context menu comes on the right button's release instead.
     event->accept();
 }
 

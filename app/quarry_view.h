@@ -63,12 +63,6 @@ class CQuarryView : public QsciScintilla {
     // Catches up with the shared font size and word wrap when activated.
     void OnActivateView(bool activate);
 
-    // Command routing: true when the view handles the id.
-    bool OnCommand(int id);
-    bool HandlesCommand(int id) const;
-    bool IsCommandEnabled(int id) const;
-    bool IsCommandChecked(int id) const;
-
     void OnReduceFontsize();
     void OnIncreaseFontsize();
     void OnWordWrapping();
@@ -92,14 +86,14 @@ class CQuarryView : public QsciScintilla {
     void OnNextPane();
     void OnPrevPane();
     void OnFilePrint();
-    void OnFilePrintDirect();
     void OnFilePrintPreview();
     // Lays the text out on the printer's pages in the editor font. Pages come
     // from Scintilla's own layout, so the printer must be a QsciPrinter; any
     // other printer gets nothing.
     void PrintDocument(QPrinter* printer);
 
-    // Menu 159 with its items' states; the caller owns it.
+    // The editor's context menu, its items the main frame's commands; the
+    // caller owns it. Null without a main frame.
     QMenu* CreateContextMenu();
 
     // Selection and lines in byte offsets of the document's bytes.

@@ -9,7 +9,7 @@ constexpr MenuItem Sep{nullptr, ID_SEPARATOR};
 
 }  // namespace
 
-const std::vector<Popup>& MainMenu128() {
+const std::vector<Popup>& NoDocumentMenu() {
     static const std::vector<Popup> menu = {
         {"&File",
          {{"&New\tCtrl+N", ID_FILE_NEW},
@@ -26,7 +26,7 @@ const std::vector<Popup>& MainMenu128() {
     return menu;
 }
 
-const std::vector<Popup>& DocumentMenu129() {
+const std::vector<Popup>& DocumentMenu() {
     static const std::vector<Popup> menu = {
         {"&File",
          {{"&New\tCtrl+N", ID_FILE_NEW},
@@ -76,7 +76,7 @@ const std::vector<Popup>& DocumentMenu129() {
     return menu;
 }
 
-const std::vector<Popup>& ContextMenu159() {
+const std::vector<Popup>& EditorContextMenu() {
     static const std::vector<Popup> menu = {
         {"Edit",
          {{"&Undo\tStrg+Z", ID_EDIT_UNDO},
@@ -90,7 +90,7 @@ const std::vector<Popup>& ContextMenu159() {
     return menu;
 }
 
-const std::vector<Accelerator>& AcceleratorTable128() {
+const std::vector<Accelerator>& Accelerators() {
     static const std::vector<Accelerator> table = {
         {Qt::Key_C, Qt::ControlModifier, ID_EDIT_COPY},
         {Qt::Key_F, Qt::ControlModifier, ID_EDIT_FIND},
@@ -117,25 +117,25 @@ const std::vector<Accelerator>& AcceleratorTable128() {
     return table;
 }
 
-const std::vector<ToolbarButton>& Toolbar128() {
+const std::vector<ToolbarButton>& ToolbarButtons() {
     static const std::vector<ToolbarButton> buttons = {
-        {ID_FILE_NEW, 0},
-        {ID_FILE_OPEN, 1},
-        {ID_FILE_SAVE, 2},
-        {ID_SEPARATOR, -1},
-        {ID_EDIT_CUT, 3},
-        {ID_EDIT_COPY, 4},
-        {ID_EDIT_PASTE, 5},
-        {ID_SEPARATOR, -1},
-        {ID_FILE_PRINT, 6},
-        {ID_SEPARATOR, -1},
-        {ID_VIEW_REDUCE_FONTSIZE, 7},
-        {ID_VIEW_INCREASE_FONTSIZE, 8},
-        {ID_EDIT_FIND, 9},
-        {ID_PREV_PANE, 10},
-        {ID_NEXT_PANE, 11},
-        {ID_SEPARATOR, -1},
-        {ID_APP_ABOUT, 12},
+        {ID_FILE_NEW, 0, "document-new"},
+        {ID_FILE_OPEN, 1, "document-open"},
+        {ID_FILE_SAVE, 2, "document-save"},
+        {ID_SEPARATOR, -1, nullptr},
+        {ID_EDIT_CUT, 3, "edit-cut"},
+        {ID_EDIT_COPY, 4, "edit-copy"},
+        {ID_EDIT_PASTE, 5, "edit-paste"},
+        {ID_SEPARATOR, -1, nullptr},
+        {ID_FILE_PRINT, 6, "document-print"},
+        {ID_SEPARATOR, -1, nullptr},
+        {ID_VIEW_REDUCE_FONTSIZE, 7, "zoom-out"},
+        {ID_VIEW_INCREASE_FONTSIZE, 8, "zoom-in"},
+        {ID_EDIT_FIND, 9, "edit-find"},
+        {ID_PREV_PANE, 10, "go-previous"},
+        {ID_NEXT_PANE, 11, "go-next"},
+        {ID_SEPARATOR, -1, nullptr},
+        {ID_APP_ABOUT, 12, "help-about"},
     };
     return buttons;
 }

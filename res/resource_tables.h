@@ -21,11 +21,11 @@ struct Popup {
     std::vector<MenuItem> items;
 };
 
-// Menu 128 (no document window), 129 (a document window is active) and the
-// editor's context menu 159 (one popup).
-const std::vector<Popup>& MainMenu128();
-const std::vector<Popup>& DocumentMenu129();
-const std::vector<Popup>& ContextMenu159();
+// The menu bar while no document window exists, the menu bar while one does,
+// and the editor's context menu (one popup).
+const std::vector<Popup>& NoDocumentMenu();
+const std::vector<Popup>& DocumentMenu();
+const std::vector<Popup>& EditorContextMenu();
 
 struct Accelerator {
     Qt::Key key;
@@ -33,16 +33,19 @@ struct Accelerator {
     int id;
 };
 
-// Accelerator table 128, in table order.
-const std::vector<Accelerator>& AcceleratorTable128();
+// The window's shortcut keys; a command may have several.
+const std::vector<Accelerator>& Accelerators();
 
 struct ToolbarButton {
     int id;     // ID_SEPARATOR for a separator
     int image;  // index into the 13-image strip; -1 for a separator
+    // The desktop theme's icon, preferred to the strip's image where the
+    // theme has it.
+    const char* themeIcon;
 };
 
-// Toolbar 128, buttons in order.
-const std::vector<ToolbarButton>& Toolbar128();
+// The toolbar's buttons in order.
+const std::vector<ToolbarButton>& ToolbarButtons();
 inline constexpr int kToolbarImageWidth = 19;
 inline constexpr int kToolbarImageHeight = 20;
 inline constexpr int kToolbarImageCount = 13;

@@ -60,7 +60,7 @@ TEST_F(AboutAtStartUp, ShowsOverTheMainWindowBeforeStartUpEnds) {
     EXPECT_EQ(app->startupSteps.back(), "about");
 
     // Help > About shows it again.
-    app->MainWnd()->OnCommand(ID_APP_ABOUT);
+    app->MainWnd()->Command(ID_APP_ABOUT)->trigger();
     EXPECT_EQ(runs, 2);
 }
 

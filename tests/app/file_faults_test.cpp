@@ -30,7 +30,7 @@
 #include "app/quarry_doc.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
-#include "tests/fault_support.h"
+#include "tests/support/fault_support.h"
 #include "ui/progress_dlg.h"
 
 QT_BEGIN_NAMESPACE

@@ -211,7 +211,7 @@ TEST_F(ShellLongLines, SelectingBytesSelectsTheSameBytesOnScreenAndBack) {
     onScreen.replace("\n", "");
     EXPECT_EQ(bytes.mid(start, end - start), onScreen);
     // Copy gives the bytes, without the display breaks.
-    frame->OnCommand(ID_EDIT_COPY);
+    frame->Command(ID_EDIT_COPY)->trigger();
     EXPECT_EQ(QApplication::clipboard()->text().toUtf8(), onScreen);
 }
 
@@ -228,10 +228,10 @@ TEST_F(ShellLongLines, EditsAreRefusedWhileShownCut) {
     QTest::keyClick(view, Qt::Key_Backspace);
     QTest::keyClick(view, Qt::Key_Return);
     QApplication::clipboard()->setText(QStringLiteral("pasted"));
-    EXPECT_FALSE(frame->IsCommandEnabled(ID_EDIT_PASTE));
-    EXPECT_FALSE(frame->IsCommandEnabled(ID_EDIT_CUT));
-    frame->OnCommand(ID_EDIT_PASTE);
-    frame->OnCommand(ID_EDIT_CUT);
+    EXPECT_FALSE(frame->Command(ID_EDIT_PASTE)->isEnabled());
+    EXPECT_FALSE(frame->Command(ID_EDIT_CUT)->isEnabled());
+    frame->Command(ID_EDIT_PASTE)->trigger();
+    frame->Command(ID_EDIT_CUT)->trigger();
     view->InsertBytes("inserted");
     QApplication::processEvents();
     EXPECT_EQ(BytesOf(view), bytes);
@@ -277,7 +277,7 @@ TEST_F(ShellLongLines, ACommandsReplacementReachesTheBytes) {
 TEST_F(ShellLongLines, ALineGrowingPastTheLimitShowsTheDocumentCut) {
     Start();
     CQuarryView* view = Active();
-    frame->OnCommand(ID_WINDOW_NEW);
+    frame->Command(ID_WINDOW_NEW)->trigger();
     CQuarryView* second = Active();
     ASSERT_FALSE(view->ShowsLongLines());
     const std::string line(size_t(kLongLineBytes) + 1, 'a');
@@ -293,19 +293,19 @@ TEST_F(ShellLongLines, ALineGrowingPastTheLimitShowsTheDocumentCut) {
 TEST_F(ShellLongLines, LineEndsCommandShowsLineEndsInEveryView) {
     Start();
     CQuarryView* first = Active();
-    frame->OnCommand(ID_WINDOW_NEW);
+    frame->Command(ID_WINDOW_NEW)->trigger();
     CQuarryView* second = Active();
-    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_LINE_ENDS));
+    EXPECT_FALSE(frame->Command(ID_VIEW_LINE_ENDS)->isChecked());
     EXPECT_EQ(first->SendScintilla(Sci::SCI_GETVIEWEOL), 0);
-    frame->OnCommand(ID_VIEW_LINE_ENDS);
-    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_LINE_ENDS));
+    frame->Command(ID_VIEW_LINE_ENDS)->trigger();
+    EXPECT_TRUE(frame->Command(ID_VIEW_LINE_ENDS)->isChecked());
     EXPECT_EQ(first->SendScintilla(Sci::SCI_GETVIEWEOL), 1);
     EXPECT_EQ(second->SendScintilla(Sci::SCI_GETVIEWEOL), 1);
     // A window opened later shows them as well.
-    frame->OnCommand(ID_FILE_NEW);
+    frame->Command(ID_FILE_NEW)->trigger();
     EXPECT_EQ(Active()->SendScintilla(Sci::SCI_GETVIEWEOL), 1);
-    frame->OnCommand(ID_VIEW_LINE_ENDS);
-    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_LINE_ENDS));
+    frame->Command(ID_VIEW_LINE_ENDS)->trigger();
+    EXPECT_FALSE(frame->Command(ID_VIEW_LINE_ENDS)->isChecked());
     EXPECT_EQ(first->SendScintilla(Sci::SCI_GETVIEWEOL), 0);
     EXPECT_EQ(Active()->SendScintilla(Sci::SCI_GETVIEWEOL), 0);
 }

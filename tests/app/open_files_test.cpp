@@ -427,7 +427,7 @@ TEST_F(OpenFilesTest, OpenCommandRunsTheOpenDialog) {
         ASSERT_NE(dialog, nullptr);
         dialog->reject();
     });
-    frame()->OnCommand(ID_FILE_OPEN);
+    frame()->Command(ID_FILE_OPEN)->trigger();
     EXPECT_EQ(app->Documents().size(), 1);
     EXPECT_TRUE(shown.empty());
 }

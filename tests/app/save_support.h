@@ -17,7 +17,7 @@ namespace quarry {
 // document) and returns the file's bytes; the document is then unmodified.
 inline QByteArray SaveAndReadBack(CMainFrame* frame, CQuarryDoc* doc, const QString& path) {
     doc->SetModifiedFlag(true);
-    frame->OnCommand(ID_FILE_SAVE);
+    frame->Command(ID_FILE_SAVE)->trigger();
     EXPECT_FALSE(doc->IsModified());
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));

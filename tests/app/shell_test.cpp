@@ -18,6 +18,7 @@
 #include <QMimeData>
 #include <QPrinter>
 #include <QPushButton>
+#include <QSet>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabBar>
@@ -36,6 +37,7 @@
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
+#include "app/commands.h"
 #include "app/editor_transfer.h"
 #include "app/file_names.h"
 #include "app/main_frame.h"
@@ -45,10 +47,11 @@
 #include "app/text_codec.h"
 #include "res/command_ids.h"
 #include "res/images.h"
+#include "res/resource_tables.h"
 #include "search/host.h"
 #include "search/text_buffer.h"
 #include "tests/app/save_support.h"
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "ui/manual.h"
 #include "ui/message_dlg.h"
 #include "ui/progress_dlg.h"
@@ -126,6 +129,28 @@ QStringList MenuBarTitles(QMenuBar* bar) {
     QStringList out;
     for (QAction* a : bar->actions()) {
         out << a->text();
+    }
+    return out;
+}
+
+// What a menu bar built from the popups would show: titles, then each
+// popup's labels ("-" for a separator).
+QList<QStringList> TableMenus(const std::vector<Popup>& popups) {
+    QList<QStringList> out;
+    for (const Popup& popup : popups) {
+        QStringList labels{QString::fromUtf8(popup.title)};
+        for (const MenuItem& item : popup.items) {
+            labels << (item.label == nullptr ? QStringLiteral("-") : QString::fromUtf8(item.label));
+        }
+        out << labels;
+    }
+    return out;
+}
+
+QList<QStringList> ShownMenus(QMenuBar* bar) {
+    QList<QStringList> out;
+    for (QAction* title : bar->actions()) {
+        out << (QStringList{title->text()} + MenuLabels(title->menu()));
     }
     return out;
 }
@@ -278,58 +303,65 @@ TEST_F(Shell, ARecentFileThatNoLongerOpensLeavesTheList) {
     EXPECT_TRUE(app->RecentFiles().contains(QFileInfo(kept).absoluteFilePath()));
 }
 
-TEST_F(Shell, MenusMatchTheirTables) {
+TEST_F(Shell, MenusShowTheirTablesAndTheirItemsCarryTheirCommands) {
     Start();
     QMenuBar* bar = frame->menuBar();
-    ASSERT_EQ(MenuBarTitles(bar), QStringList({"&File", "&Edit", "&View", "&Window", "&Help"}));
-    EXPECT_EQ(MenuLabels(MenuAt(bar, 0)),
-              QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "&Close", "&Save\tCtrl+S",
-                           "Save &As...", "-", "&Print...\tCtrl+P", "Print Pre&view",
-                           "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
-    EXPECT_EQ(MenuLabels(MenuAt(bar, 1)),
-              QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
-                           "&Paste\tCtrl+V", "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F"}));
-    EXPECT_EQ(MenuLabels(MenuAt(bar, 2)),
-              QStringList({"&Toolbar", "S&tatusbar", "&Next", "-", "Increase Fontsize\tStrg+Plus",
-                           "Reduce Fontsize\tStrg+Minus", "-", "&Word Wrapping", "Line &Ends",
-                           "Line N&umbers"}));
-    EXPECT_EQ(MenuLabels(MenuAt(bar, 3)),
-              QStringList({"Ne&xt\tF6", "Pre&vious\tShift+F6", "&New Window", "&Cascade", "&Tile",
-                           "&Arrange Icons", "T&abs"}));
-    EXPECT_EQ(MenuLabels(MenuAt(bar, 4)), QStringList({"&Help Topics", "-", "&About Quarry..."}));
-    // Ids behind the labels of the document menu's File popup.
-    QList<int> ids;
-    for (QAction* a : MenuAt(bar, 0)->actions()) {
-        ids << (a->isSeparator() ? 0 : a->data().toInt());
+    EXPECT_TRUE(frame->ShowsDocumentMenu());
+    EXPECT_EQ(ShownMenus(bar), TableMenus(DocumentMenu()));
+    // Each item stands for its command: it is the command's action or an
+    // entry that triggers it, and either way carries the command's number
+    // and prompt.
+    for (int k = 0; k < bar->actions().size(); ++k) {
+        const Popup& popup = DocumentMenu()[k];
+        const QList<QAction*> items = MenuAt(bar, k)->actions();
+        for (size_t i = 0; i < popup.items.size(); ++i) {
+            if (popup.items[i].label == nullptr) {
+                continue;
+            }
+            EXPECT_EQ(items[i]->data().toInt(), popup.items[i].id) << popup.items[i].label;
+            EXPECT_EQ(items[i]->statusTip(), CommandPrompt(popup.items[i].id))
+                << popup.items[i].label;
+            // A menu shows an action's key beside a label without a hint of
+            // its own: only the table's hints may show.
+            if (!QString::fromUtf8(popup.items[i].label).contains('\t')) {
+                EXPECT_TRUE(items[i]->shortcut().isEmpty()) << popup.items[i].label;
+            }
+        }
     }
-    EXPECT_EQ(ids, QList<int>({57600, 57601, 57602, 57603, 57604, 0, 57607, 57609, 57606, 0, 57616,
-                               0, 57665}));
 
-    // With no document window, menu 128.
+    // With no document window, the other menu bar.
     app->CloseDocument(app->Documents().front());
     QApplication::processEvents();
     EXPECT_FALSE(frame->ShowsDocumentMenu());
-    ASSERT_EQ(MenuBarTitles(bar), QStringList({"&File", "&View", "&Help"}));
-    EXPECT_EQ(MenuLabels(MenuAt(bar, 0)),
-              QStringList({"&New\tCtrl+N", "&Open...\tCtrl+O", "-", "P&rint Setup...", "-",
-                           "Recent File", "-", "E&xit"}));
-    EXPECT_EQ(MenuLabels(MenuAt(bar, 1)), QStringList({"&Toolbar", "&Status Bar"}));
-    EXPECT_EQ(MenuLabels(MenuAt(bar, 2)), QStringList({"&Help Topics", "-", "&About Quarry!..."}));
+    EXPECT_EQ(ShownMenus(bar), TableMenus(NoDocumentMenu()));
     EXPECT_EQ(frame->windowTitle(), "Quarry!");
 }
 
-TEST_F(Shell, AcceleratorTableAndKeypadOnlyFontKeys) {
+// Each key of the table is on its command's action, and no key is bound twice.
+TEST_F(Shell, EveryShortcutKeyIsOnItsCommandAndNoKeyIsBoundTwice) {
     Start();
-    QStringList keys;
-    for (QAction* a : frame->AcceleratorActions()) {
-        keys << a->shortcut().toString(QKeySequence::PortableText);
+    for (const Accelerator& acc : Accelerators()) {
+        const QKeySequence key(QKeyCombination(acc.modifiers, acc.key));
+        QAction* command = frame->Command(acc.id);
+        ASSERT_NE(command, nullptr) << key.toString().toStdString();
+        EXPECT_TRUE(command->shortcuts().contains(key)) << key.toString().toStdString();
+        EXPECT_EQ(command->shortcutContext(), Qt::WindowShortcut);
+        EXPECT_TRUE(frame->actions().contains(command)) << key.toString().toStdString();
     }
-    EXPECT_EQ(
-        keys,
-        QStringList({"Ctrl+C", "Ctrl+F",     "Ctrl+N",        "Ctrl+O",    "Ctrl+P",     "Ctrl+S",
-                     "Ctrl+V", "Ctrl+Num++", "Alt+Backspace", "Shift+Del", "F1",         "Shift+F1",
-                     "F6",     "Shift+F6",   "Ctrl+Ins",      "Shift+Ins", "Ctrl+Num+-", "Ctrl+X",
-                     "Ctrl+Z", "Ctrl+Y",     "Ctrl+Shift+Z"}));
+    QHash<QKeySequence, QAction*> owners;
+    for (QAction* action : frame->Commands().Actions()) {
+        for (const QKeySequence& key : action->shortcuts()) {
+            EXPECT_FALSE(owners.contains(key)) << key.toString().toStdString();
+            owners.insert(key, action);
+        }
+    }
+}
+
+// The font keys are the number pad's; Ctrl with the main keyboard's plus and
+// minus is left to the editor.
+TEST_F(Shell, FontKeysAreOnTheNumberPadOnly) {
+    Start();
+    frame->activateWindow();
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     CQuarryView* view = Active();
@@ -351,26 +383,26 @@ TEST_F(Shell, FontStepsStopAtTheirLimits) {
     Start();
     CQuarryView* view = Active();
     for (int k = 0; k < 11; ++k) {
-        EXPECT_TRUE(frame->IsCommandEnabled(ID_VIEW_REDUCE_FONTSIZE)) << k;
-        frame->OnCommand(ID_VIEW_REDUCE_FONTSIZE);
+        EXPECT_TRUE(frame->Command(ID_VIEW_REDUCE_FONTSIZE)->isEnabled()) << k;
+        frame->Command(ID_VIEW_REDUCE_FONTSIZE)->trigger();
     }
     EXPECT_EQ(editorFontSize, 20);
     EXPECT_EQ(view->appliedFontSize, 20);
     EXPECT_DOUBLE_EQ(DrawnPoints(view), 1.0);
-    EXPECT_FALSE(frame->IsCommandEnabled(ID_VIEW_REDUCE_FONTSIZE));
-    frame->OnCommand(ID_VIEW_REDUCE_FONTSIZE);  // disabled: no effect
+    EXPECT_FALSE(frame->Command(ID_VIEW_REDUCE_FONTSIZE)->isEnabled());
+    frame->Command(ID_VIEW_REDUCE_FONTSIZE)->trigger();  // disabled: no effect
     EXPECT_EQ(editorFontSize, 20);
 
     editorFontSize = 185;
     for (int k = 0; k < 13; ++k) {
-        frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+        frame->Command(ID_VIEW_INCREASE_FONTSIZE)->trigger();
     }
     EXPECT_EQ(editorFontSize, 380);
-    EXPECT_TRUE(frame->IsCommandEnabled(ID_VIEW_INCREASE_FONTSIZE));
-    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    EXPECT_TRUE(frame->Command(ID_VIEW_INCREASE_FONTSIZE)->isEnabled());
+    frame->Command(ID_VIEW_INCREASE_FONTSIZE)->trigger();
     EXPECT_EQ(editorFontSize, 395);
-    EXPECT_FALSE(frame->IsCommandEnabled(ID_VIEW_INCREASE_FONTSIZE));
-    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    EXPECT_FALSE(frame->Command(ID_VIEW_INCREASE_FONTSIZE)->isEnabled());
+    frame->Command(ID_VIEW_INCREASE_FONTSIZE)->trigger();
     EXPECT_EQ(editorFontSize, 395);
     EXPECT_TRUE(QFontInfo(view->EditorTextFont()).fixedPitch());
 }
@@ -383,14 +415,14 @@ TEST_F(Shell, OtherViewsCatchUpWithFontAndWrapWhenActivated) {
     ASSERT_NE(first, second);
     frame->MdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(first->parentWidget()));
     ASSERT_EQ(Active(), first);
-    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
-    frame->OnCommand(ID_VIEW_WORD_WRAPPING);
-    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_WORD_WRAPPING));
+    frame->Command(ID_VIEW_INCREASE_FONTSIZE)->trigger();
+    frame->Command(ID_VIEW_WORD_WRAPPING)->trigger();
+    EXPECT_TRUE(frame->Command(ID_VIEW_WORD_WRAPPING)->isChecked());
     EXPECT_EQ(first->wrapMode(), QsciScintilla::WrapWord);
     EXPECT_EQ(second->appliedFontSize, 185);  // not yet active
     EXPECT_EQ(second->wrapMode(), QsciScintilla::WrapNone);
 
-    frame->OnCommand(ID_NEXT_PANE);  // F6
+    frame->Command(ID_NEXT_PANE)->trigger();  // F6
     ASSERT_EQ(Active(), second);
     EXPECT_EQ(second->appliedFontSize, 200);
     EXPECT_DOUBLE_EQ(DrawnPoints(second), 10.0);
@@ -400,27 +432,27 @@ TEST_F(Shell, OtherViewsCatchUpWithFontAndWrapWhenActivated) {
     // A window opened afterwards wraps as soon as it is active.
     app->OnFileNew();
     EXPECT_EQ(Active()->wrapMode(), QsciScintilla::WrapWord);
-    frame->OnCommand(ID_VIEW_WORD_WRAPPING);
-    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_WORD_WRAPPING));
+    frame->Command(ID_VIEW_WORD_WRAPPING)->trigger();
+    EXPECT_FALSE(frame->Command(ID_VIEW_WORD_WRAPPING)->isChecked());
     EXPECT_EQ(Active()->wrapMode(), QsciScintilla::WrapNone);
 }
 
 TEST_F(Shell, NextAndPreviousCycleAndKeepASingleWindow) {
     Start();
     CQuarryView* only = Active();
-    EXPECT_TRUE(frame->IsCommandEnabled(ID_NEXT_PANE));
-    EXPECT_TRUE(frame->IsCommandEnabled(ID_PREV_PANE));
-    frame->OnCommand(ID_NEXT_PANE);
+    EXPECT_TRUE(frame->Command(ID_NEXT_PANE)->isEnabled());
+    EXPECT_TRUE(frame->Command(ID_PREV_PANE)->isEnabled());
+    frame->Command(ID_NEXT_PANE)->trigger();
     EXPECT_EQ(Active(), only);
-    frame->OnCommand(ID_PREV_PANE);
+    frame->Command(ID_PREV_PANE)->trigger();
     EXPECT_EQ(Active(), only);
     app->OnFileNew();
     app->OnFileNew();
     CQuarryView* third = Active();
-    frame->OnCommand(ID_NEXT_PANE);
+    frame->Command(ID_NEXT_PANE)->trigger();
     EXPECT_NE(Active(), third);
     EXPECT_TRUE(frame->MDIGetActive()->isMaximized());
-    frame->OnCommand(ID_PREV_PANE);
+    frame->Command(ID_PREV_PANE)->trigger();
     EXPECT_EQ(Active(), third);
 }
 
@@ -433,8 +465,8 @@ TEST_F(Shell, PasteIsPlainAndOneUndoStep) {
     mime->setHtml("<b>bold</b> words");
     mime->setText("bold\nwords");
     QApplication::clipboard()->setMimeData(mime);
-    ASSERT_TRUE(frame->IsCommandEnabled(ID_EDIT_PASTE));
-    frame->OnCommand(ID_EDIT_PASTE);
+    ASSERT_TRUE(frame->Command(ID_EDIT_PASTE)->isEnabled());
+    frame->Command(ID_EDIT_PASTE)->trigger();
     // Only the plain text came in, its line break in the document's style.
     EXPECT_EQ(TextOf(view), "start bold\nwordsend");
     EXPECT_FALSE(view->HasSelection());
@@ -443,11 +475,11 @@ TEST_F(Shell, PasteIsPlainAndOneUndoStep) {
     view->GetSel(s, e);
     EXPECT_EQ(s, 16);  // after "words"
     EXPECT_EQ(e, 16);
-    frame->OnCommand(ID_EDIT_UNDO);
+    frame->Command(ID_EDIT_UNDO)->trigger();
     EXPECT_EQ(TextOf(view), "start end");
 
     QApplication::clipboard()->clear();
-    EXPECT_FALSE(frame->IsCommandEnabled(ID_EDIT_PASTE));
+    EXPECT_FALSE(frame->Command(ID_EDIT_PASTE)->isEnabled());
 }
 
 TEST_F(Shell, CloseAndExitAreRefusedWhileASearchRuns) {
@@ -455,13 +487,13 @@ TEST_F(Shell, CloseAndExitAreRefusedWhileASearchRuns) {
     SearchDialog().running = true;
     EXPECT_FALSE(frame->close());
     EXPECT_TRUE(frame->isVisible());
-    frame->OnCommand(ID_APP_EXIT);
+    frame->Command(ID_APP_EXIT)->trigger();
     EXPECT_TRUE(frame->isVisible());
     // Document windows stay too: the running search may be using their editor.
     EXPECT_FALSE(frame->MDIGetActive()->close());
     EXPECT_EQ(app->Documents().size(), 1);
     SearchDialog().running = false;
-    frame->OnCommand(ID_APP_EXIT);
+    frame->Command(ID_APP_EXIT)->trigger();
     EXPECT_FALSE(frame->isVisible());
     EXPECT_TRUE(app->Documents().isEmpty());
 }
@@ -479,7 +511,7 @@ TEST_F(Shell, HelpAsksForTheContextThenTheDefaultTopic) {
         calls.push_back({path, command, data});
         return command == HH_HELP_CONTEXT ? contextOpens : true;
     };
-    frame->OnCommand(ID_HELP);
+    frame->Command(ID_HELP)->trigger();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].command, HH_HELP_CONTEXT);
     EXPECT_EQ(calls[0].data, kMainFrameHelpContext);
@@ -514,7 +546,7 @@ TEST_F(Shell, HelpOpensTheManualAtItsStartAndTheDialogsTopic) {
     ASSERT_FALSE(ManualPath().isEmpty());
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
-    frame->OnCommand(ID_HELP);
+    frame->Command(ID_HELP)->trigger();
     frame->WinHelp(kSearchDialogHelpContext, HELP_CONTEXT);
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     ASSERT_EQ(catcher.urls.size(), 2);
@@ -524,16 +556,24 @@ TEST_F(Shell, HelpOpensTheManualAtItsStartAndTheDialogsTopic) {
     EXPECT_EQ(catcher.urls[1].fragment(), kManualTopicDialog);
 }
 
-TEST_F(Shell, ToolbarButtonsInOrderWithTooltipsAndPrompts) {
+TEST_F(Shell, ToolbarButtonsAreTheirCommandsWithTooltipsAndPrompts) {
     Start();
-    QStringList tips;
-    for (QAction* a : frame->ToolBar()->actions()) {
-        tips << (a->isSeparator() ? QStringLiteral("-") : a->toolTip());
+    const QList<QAction*> shown = frame->ToolBar()->actions();
+    ASSERT_EQ(shown.size(), static_cast<qsizetype>(ToolbarButtons().size()));
+    for (size_t k = 0; k < ToolbarButtons().size(); ++k) {
+        const int id = ToolbarButtons()[k].id;
+        if (id == ID_SEPARATOR) {
+            EXPECT_TRUE(shown[k]->isSeparator()) << k;
+            continue;
+        }
+        // The button is the command's own action, so it shares its state
+        // with the menu item and the keys.
+        EXPECT_EQ(shown[k], frame->Command(id)) << k;
+        EXPECT_EQ(shown[k]->toolTip(), CommandTooltip(id)) << k;
+        EXPECT_FALSE(shown[k]->toolTip().isEmpty()) << k;
+        EXPECT_EQ(shown[k]->statusTip(), CommandPrompt(id)) << k;
+        EXPECT_FALSE(shown[k]->icon().isNull()) << k;
     }
-    EXPECT_EQ(tips, QStringList({"New", "Open", "Save", "-", "Cut", "Copy", "Paste", "-", "Print",
-                                 "-", "Reduce Fontsize", "Increase Fontsize", "Search...",
-                                 "Previous Pane", "Next Pane", "-", "About"}));
-    EXPECT_EQ(frame->ToolBar()->actions().at(12)->statusTip(), "Open the search dialog.");
     const QImage strip = DrawToolbarStrip();
     EXPECT_EQ(strip.size(), QSize(247, 20));
     // Each of the 13 images has something drawn on the grey.
@@ -553,14 +593,61 @@ TEST_F(Shell, ToolbarButtonsInOrderWithTooltipsAndPrompts) {
     EXPECT_TRUE(frame->ToolBar()->actions().at(12)->isEnabled());  // Find
 }
 
-TEST_F(Shell, ContextMenuIsMenu159) {
+TEST_F(Shell, ContextMenuShowsItsTable) {
     Start();
     std::unique_ptr<QMenu> menu(Active()->CreateContextMenu());
-    EXPECT_EQ(MenuLabels(menu.get()),
-              QStringList({"&Undo\tStrg+Z", "-", "Cu&t\tStrg+X", "&Copy\tStrg+C", "&Paste\tStrg+V",
-                           "-", "&Find...\tStrg+F"}));
+    ASSERT_NE(menu, nullptr);
+    const QStringList table = TableMenus(EditorContextMenu()).front().mid(1);
+    EXPECT_EQ(MenuLabels(menu.get()), table);
     EXPECT_FALSE(menu->actions().at(2)->isEnabled());  // Cut without a selection
     EXPECT_TRUE(menu->actions().at(6)->isEnabled());   // Find
+    // Its items name the commands in their own words and still run them.
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    menu.reset(Active()->CreateContextMenu());
+    ASSERT_TRUE(menu->actions().at(4)->isEnabled());
+    menu->actions().at(4)->trigger();
+    EXPECT_EQ(Active()->text(), "pasted");
+}
+
+TEST_F(Shell, EveryCommandIsReachableFromAMenuOrAKey) {
+    Start();
+    QSet<int> inMenus;
+    for (const auto* menu : {&DocumentMenu(), &NoDocumentMenu()}) {
+        for (const Popup& popup : *menu) {
+            for (const MenuItem& item : popup.items) {
+                inMenus.insert(item.id);
+            }
+        }
+    }
+    for (QAction* action : frame->Commands().Actions()) {
+        EXPECT_TRUE(inMenus.contains(action->data().toInt()) || !action->shortcuts().isEmpty())
+            << action->text().toStdString();
+    }
+    // Every toolbar button is also a command of the document menu.
+    for (const ToolbarButton& button : ToolbarButtons()) {
+        EXPECT_TRUE(button.id == ID_SEPARATOR || inMenus.contains(button.id)) << button.id;
+    }
+}
+
+TEST_F(Shell, EveryEnabledCommandHasAHandler) {
+    Start();
+    QApplication::clipboard()->setText(QStringLiteral("x"));
+    Active()->SetSel(0, 0);
+    Active()->InsertBytes("some text");
+    Active()->SetSel(0, 4);
+    frame->UpdateCommands();
+    QList<QAction*> disabled;
+    for (QAction* action : frame->Commands().Actions()) {
+        if (action->isEnabled()) {
+            EXPECT_TRUE(frame->Commands().IsBound(action)) << action->text().toStdString();
+        } else {
+            disabled << action;
+        }
+    }
+    // With a document, a selection and text to paste, all but Redo (nothing
+    // undone) and context help (no handler).
+    EXPECT_EQ(disabled,
+              QList<QAction*>({frame->Command(ID_EDIT_REDO), frame->Command(ID_CONTEXT_HELP)}));
 }
 
 TEST_F(Shell, EditorTransferWorksOnTheActiveEditor) {
@@ -585,9 +672,9 @@ TEST_F(Shell, EditorTransferWorksOnTheActiveEditor) {
     editor->GetSel(s, e);
     EXPECT_EQ(s, 5);
     EXPECT_EQ(e, 8);
-    frame->OnCommand(ID_EDIT_UNDO);
+    frame->Command(ID_EDIT_UNDO)->trigger();
     EXPECT_EQ(TextOf(editor), "x=1\r\ny=2\r\n");
-    frame->OnCommand(ID_EDIT_UNDO);  // the whole stream-in in one step
+    frame->Command(ID_EDIT_UNDO)->trigger();  // the whole stream-in in one step
     EXPECT_EQ(TextOf(editor), "");
 
     app->NewDocumentFromText(in);
@@ -609,14 +696,14 @@ TEST_F(Shell, ArrangeIconsLinesUpMinimisedWindowsAtTheBottom) {
     app->OnFileNew();
     app->OnFileNew();
     const QList<QMdiSubWindow*> windows = frame->MdiArea()->subWindowList(QMdiArea::CreationOrder);
-    frame->OnCommand(ID_WINDOW_CASCADE);  // out of the maximised state
+    frame->Command(ID_WINDOW_CASCADE)->trigger();  // out of the maximised state
     EXPECT_FALSE(windows[2]->isMaximized());
     windows[0]->showMinimized();
     windows[1]->showMinimized();
     windows[0]->move(200, 10);
     ASSERT_TRUE(windows[0]->isMinimized());
     ASSERT_TRUE(windows[1]->isMinimized());
-    frame->OnCommand(ID_WINDOW_ARRANGE);
+    frame->Command(ID_WINDOW_ARRANGE)->trigger();
     const int bottom = frame->MdiArea()->viewport()->rect().bottom() + 1;
     EXPECT_EQ(windows[0]->geometry().left(), 0);
     EXPECT_EQ(windows[0]->geometry().bottom() + 1, bottom);
@@ -636,16 +723,16 @@ TEST_F(Shell, DocumentsAreTabsUntilTheWindowsAreArranged) {
     ASSERT_NE(tabs, nullptr);
     EXPECT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new3");
-    EXPECT_TRUE(frame->IsCommandChecked(ID_WINDOW_TABS));
+    EXPECT_TRUE(frame->Command(ID_WINDOW_TABS)->isChecked());
     mdi->setActiveSubWindow(mdi->subWindowList().front());
     EXPECT_EQ(tabs->tabText(tabs->currentIndex()), "new1");
 
     for (const int id : {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ, ID_WINDOW_ARRANGE}) {
-        frame->OnCommand(ID_WINDOW_TABS);
+        frame->Command(ID_WINDOW_TABS)->trigger();
         ASSERT_EQ(mdi->viewMode(), QMdiArea::TabbedView);
-        frame->OnCommand(id);
+        frame->Command(id)->trigger();
         EXPECT_EQ(mdi->viewMode(), QMdiArea::SubWindowView) << id;
-        EXPECT_FALSE(frame->IsCommandChecked(ID_WINDOW_TABS));
+        EXPECT_FALSE(frame->Command(ID_WINDOW_TABS)->isChecked());
         if (id != ID_WINDOW_ARRANGE) {
             // Arranged side by side or overlapping: no window covers the area.
             for (QMdiSubWindow* window : mdi->subWindowList()) {
@@ -659,7 +746,7 @@ TEST_F(Shell, DocumentsAreTabsUntilTheWindowsAreArranged) {
     // A new document comes as the active one in either view.
     app->OnFileNew();
     EXPECT_EQ(frame->MDIGetActive()->GetActiveView()->GetDocument()->GetTitle(), "new4");
-    frame->OnCommand(ID_WINDOW_TABS);
+    frame->Command(ID_WINDOW_TABS)->trigger();
     app->OnFileNew();
     tabs = mdi->findChild<QTabBar*>();  // made afresh for the tabbed view
     ASSERT_NE(tabs, nullptr);
@@ -672,9 +759,9 @@ TEST_F(Shell, LineNumbersShowInEveryEditorAndWidenWithTheLineCount) {
     Start();
     CQuarryView* first = Active();
     EXPECT_EQ(first->LineNumberWidth(), 0);
-    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
-    frame->OnCommand(ID_VIEW_LINE_NUMBERS);
-    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
+    EXPECT_FALSE(frame->Command(ID_VIEW_LINE_NUMBERS)->isChecked());
+    frame->Command(ID_VIEW_LINE_NUMBERS)->trigger();
+    EXPECT_TRUE(frame->Command(ID_VIEW_LINE_NUMBERS)->isChecked());
     const int narrow = first->LineNumberWidth();
     EXPECT_GT(narrow, 0);
     app->OnFileNew();  // a later editor shows them too
@@ -692,20 +779,20 @@ TEST_F(Shell, LineNumbersShowInEveryEditorAndWidenWithTheLineCount) {
     EXPECT_GT(first->LineNumberWidth(), narrow);
     EXPECT_LT(first->LineNumberWidth(), wide);
     // The numbers are drawn in the editor's font, and follow its size.
-    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
-    frame->OnCommand(ID_VIEW_INCREASE_FONTSIZE);
+    frame->Command(ID_VIEW_INCREASE_FONTSIZE)->trigger();
+    frame->Command(ID_VIEW_INCREASE_FONTSIZE)->trigger();
     EXPECT_GT(second->LineNumberWidth(), wide);
 
-    frame->OnCommand(ID_VIEW_LINE_NUMBERS);
+    frame->Command(ID_VIEW_LINE_NUMBERS)->trigger();
     EXPECT_EQ(first->LineNumberWidth(), 0);
     EXPECT_EQ(second->LineNumberWidth(), 0);
-    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_LINE_NUMBERS));
+    EXPECT_FALSE(frame->Command(ID_VIEW_LINE_NUMBERS)->isChecked());
 }
 
 TEST_F(Shell, NewWindowShowsTheSameDocument) {
     Start();
     CQuarryView* first = Active();
-    frame->OnCommand(ID_WINDOW_NEW);
+    frame->Command(ID_WINDOW_NEW)->trigger();
     CQuarryView* second = Active();
     ASSERT_NE(first, second);
     EXPECT_EQ(first->SendScintilla(QsciScintillaBase::SCI_GETDOCPOINTER),
@@ -790,7 +877,7 @@ TEST_F(Shell, PrintPreviewRendersThePages) {
             w->close();
         }
     });
-    frame->OnCommand(ID_FILE_PRINT_PREVIEW);
+    frame->Command(ID_FILE_PRINT_PREVIEW)->trigger();
     EXPECT_TRUE(shown);
 }
 
@@ -831,7 +918,7 @@ TEST_F(Shell, AFileWhoseNameIsNotUtf8OpensAndSavesUnderItsOwnName) {
 
     // Saved back under the same bytes, nothing beside it.
     ReplaceSelection(Active(), "un ");
-    frame->OnCommand(ID_FILE_SAVE);
+    frame->Command(ID_FILE_SAVE)->trigger();
     EXPECT_FALSE(doc->IsModified());
     std::ifstream in(raw, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "un caf\xE9 au lait\n");
@@ -866,7 +953,7 @@ TEST_F(Shell, DroppedFilesOpenAsDocumentsAndRecentFilesPersist) {
     EXPECT_EQ(app->Documents().at(1)->GetTitle(), "one.txt");
     EXPECT_EQ(app->Documents().at(2)->GetTitle(), "two.txt");
     EXPECT_EQ(app->RecentFiles(), QStringList({paths[1], paths[0]}));
-    frame->OnCommand(ID_APP_EXIT);
+    frame->Command(ID_APP_EXIT)->trigger();
     QSettings profile(ProfilePath(), QSettings::IniFormat);
     EXPECT_EQ(profile.value("Recent File List/File1").toString(), paths[1]);
     EXPECT_EQ(profile.value("Recent File List/File2").toString(), paths[0]);
@@ -951,7 +1038,7 @@ TEST_F(Shell, FindWorksWithoutADocument) {
     int finds = 0;
     SearchDialog().find = [&] { ++finds; };
     app->CloseDocument(app->Documents().front());
-    EXPECT_TRUE(frame->IsCommandEnabled(ID_EDIT_FIND));
+    EXPECT_TRUE(frame->Command(ID_EDIT_FIND)->isEnabled());
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     QTest::keyClick(frame, Qt::Key_F, Qt::ControlModifier);
@@ -979,22 +1066,22 @@ TEST_F(Shell, ClosingAsksAboutModifiedDocumentsAndCanBeCancelled) {
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(app->Documents().size(), 1);
     answer(QMessageBox::No);
-    frame->OnCommand(ID_APP_EXIT);
+    frame->Command(ID_APP_EXIT)->trigger();
     EXPECT_FALSE(frame->isVisible());
     EXPECT_TRUE(app->Documents().isEmpty());
 }
 
 TEST_F(Shell, ToolbarAndStatusBarToggleWithCheckMarks) {
     Start();
-    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_TOOLBAR));
-    EXPECT_TRUE(frame->IsCommandChecked(ID_VIEW_STATUS_BAR));
-    frame->OnCommand(ID_VIEW_TOOLBAR);
-    frame->OnCommand(ID_VIEW_STATUS_BAR);
+    EXPECT_TRUE(frame->Command(ID_VIEW_TOOLBAR)->isChecked());
+    EXPECT_TRUE(frame->Command(ID_VIEW_STATUS_BAR)->isChecked());
+    frame->Command(ID_VIEW_TOOLBAR)->trigger();
+    frame->Command(ID_VIEW_STATUS_BAR)->trigger();
     EXPECT_FALSE(frame->ToolBar()->isVisible());
     EXPECT_FALSE(frame->statusBar()->isVisible());
-    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_TOOLBAR));
-    EXPECT_FALSE(frame->IsCommandChecked(ID_VIEW_STATUS_BAR));
-    frame->OnCommand(ID_VIEW_TOOLBAR);
+    EXPECT_FALSE(frame->Command(ID_VIEW_TOOLBAR)->isChecked());
+    EXPECT_FALSE(frame->Command(ID_VIEW_STATUS_BAR)->isChecked());
+    frame->Command(ID_VIEW_TOOLBAR)->trigger();
     EXPECT_TRUE(frame->ToolBar()->isVisible());
 }
 
@@ -1024,7 +1111,7 @@ TEST_F(Shell, TypingIntoAnEightBitDocumentGivesItsBytes) {
     int64_t e = 0;
     view->GetSel(s, e);
     EXPECT_EQ(e, 6);
-    frame->OnCommand(ID_EDIT_UNDO);
+    frame->Command(ID_EDIT_UNDO)->trigger();
     EXPECT_EQ(TextOf(view), "caf\xE9\n");
 }
 
@@ -1037,15 +1124,15 @@ TEST_F(Shell, PastedLineBreaksTakeTheDocumentsStyleAndCopyGivesItsCharacters) {
     auto* mime = new QMimeData;
     mime->setText("a\nb\rc\r\n");
     QApplication::clipboard()->setMimeData(mime);
-    frame->OnCommand(ID_EDIT_PASTE);
+    frame->Command(ID_EDIT_PASTE)->trigger();
     EXPECT_EQ(TextOf(view), "a\r\nb\r\nc\r\nx\r\n\x80y\r\n");
     // Copy: the 8-bit bytes reach the clipboard as their characters.
     view->SetSel(12, 14);
-    frame->OnCommand(ID_EDIT_COPY);
+    frame->Command(ID_EDIT_COPY)->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromUtf16(u"\u20ACy"));
     // Pasting them back writes the same bytes.
     view->SetSel(0, 0);
-    frame->OnCommand(ID_EDIT_PASTE);
+    frame->Command(ID_EDIT_PASTE)->trigger();
     EXPECT_EQ(TextOf(view).substr(0, 2), "\x80y");
 }
 

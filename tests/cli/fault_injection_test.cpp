@@ -14,8 +14,8 @@
 
 #include "cli/options.h"
 #include "cli/run.h"
-#include "tests/fault_support.h"
-#include "tests/temp_dir.h"
+#include "tests/support/fault_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace quarry::cli {
 namespace {

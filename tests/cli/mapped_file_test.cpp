@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "tests/slow_build.h"
-#include "tests/temp_dir.h"
+#include "tests/support/slow_build.h"
+#include "tests/support/temp_dir.h"
 
 namespace quarry::cli {
 namespace {

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "search/host.h"
-#include "tests/slow_build.h"
-#include "tests/temp_dir.h"
+#include "tests/support/slow_build.h"
+#include "tests/support/temp_dir.h"
 
 #include <algorithm>
 #include <chrono>

@@ -19,7 +19,7 @@
 #include "engine/matcher.h"
 #include "reference_matcher.h"
 #include "test_support.h"
-#include "tests/slow_build.h"
+#include "tests/support/slow_build.h"
 
 namespace quarry {
 namespace {

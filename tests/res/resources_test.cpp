@@ -84,7 +84,7 @@ TEST(StringTable, PromptsAndTooltipsSplitAtTheLineBreak) {
 TEST(Toolbar, ThirteenImagesInButtonOrder) {
     int images = 0;
     int expectedImage = 0;
-    for (const ToolbarButton& b : Toolbar128()) {
+    for (const ToolbarButton& b : ToolbarButtons()) {
         if (b.id == ID_SEPARATOR) {
             continue;
         }

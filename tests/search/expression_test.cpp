@@ -7,7 +7,7 @@
 
 #include "search/stack_guard.h"
 #include "test_support.h"
-#include "tests/slow_build.h"
+#include "tests/support/slow_build.h"
 
 namespace quarry {
 namespace {

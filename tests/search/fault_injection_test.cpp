@@ -18,8 +18,8 @@
 #include "search/stack_guard.h"
 #include "search/text_buffer.h"
 #include "test_support.h"
-#include "tests/fault_support.h"
-#include "tests/temp_dir.h"
+#include "tests/support/fault_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace quarry {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "search/code_page.h"
 #include "search/settings_file.h"
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace quarry {
 namespace {

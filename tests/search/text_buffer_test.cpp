@@ -10,8 +10,8 @@
 #include <string>
 
 #include "test_support.h"
-#include "tests/fault_support.h"
-#include "tests/temp_dir.h"
+#include "tests/support/fault_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace quarry {
 namespace {

@@ -43,8 +43,8 @@
 #include "search_dialog/search_dialog_link.h"
 #include "search_dialog/search_replace_dlg.h"
 #include "search_dialog/search_runner.h"
-#include "tests/fault_support.h"
-#include "tests/paint_counter.h"
+#include "tests/support/fault_support.h"
+#include "tests/support/paint_counter.h"
 #include "ui/expr_combo_box.h"
 #include "ui/manual.h"
 
@@ -95,7 +95,7 @@ class SearchDialogTest : public ::testing::Test {
     }
 
     CSearchReplaceDlg* Open() {
-        frame->OnCommand(ID_EDIT_FIND);
+        frame->Command(ID_EDIT_FIND)->trigger();
         return SearchDialogWindow();
     }
     CQuarryView* Active() const { return frame->ActiveView(); }
@@ -145,7 +145,7 @@ TEST_F(SearchDialogTest, FindOpensTheDialogOnceAndLeavesTheEditorsUsable) {
     EXPECT_EQ(dlg->windowTitle(), "Search and Replace by Regular Expression");
     EXPECT_TRUE(SearchDialog().windowExists());
     // Find again focuses the same window rather than making a second.
-    frame->OnCommand(ID_EDIT_FIND);
+    frame->Command(ID_EDIT_FIND)->trigger();
     EXPECT_EQ(SearchDialogWindow(), dlg);
     // The main window and its editor still take input.
     EXPECT_TRUE(frame->isEnabled());
@@ -240,7 +240,7 @@ TEST_F(SearchDialogTest, OpeningFocusesTheSearchExpressionWithItsTextSelected) {
 
     // Find while the dialog is open focuses the expression again.
     Active()->setFocus();
-    frame->OnCommand(ID_EDIT_FIND);
+    frame->Command(ID_EDIT_FIND)->trigger();
     ASSERT_TRUE(QTest::qWaitForWindowActive(dlg));
     EXPECT_TRUE(dlg->SearchCombo()->hasFocus()) << FocusName();
     EXPECT_EQ(search->selectedText(), "t\\w+");
@@ -267,7 +267,7 @@ TEST_F(SearchDialogTest, PositionFieldsFollowTheActiveDocument) {
     EXPECT_EQ(Selection(), std::make_pair(int64_t{5}, int64_t{5}));
     app->OnFileNew();
     EXPECT_EQ(fields(), QStringList({"0", "0", "0"}));
-    frame->OnCommand(ID_FILE_CLOSE);
+    frame->Command(ID_FILE_CLOSE)->trigger();
     QApplication::processEvents();
     EXPECT_EQ(fields(), QStringList({"5", "1", "1"}));
     for (CQuarryDoc* doc : app->Documents()) {

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "tests/paint_counter.h"
+#include "tests/support/paint_counter.h"
 #include "ui/expr_combo_box.h"
 
 namespace quarry {
