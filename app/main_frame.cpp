@@ -345,6 +345,7 @@ void CMainFrame::OnSubWindowActivated() {
     }
     UpdateFrameTitle();
     UpdateToolbarState();
+    WatchActiveView();
     // The dialog's position fields show the caret of the document it works on.
     if (changed && SearchDialog().activeDocumentChanged) {
         SearchDialog().activeDocumentChanged();

@@ -35,6 +35,7 @@ void CMainFrame::ConnectDialog(const SearchDialogLink& link) {
     current.windowExists = link.windowExists;
     current.updatePositionFields = link.updatePositionFields;
     current.activeDocumentChanged = link.activeDocumentChanged;
+    current.viewChanged = link.viewChanged;
 }
 
 QWidget* CMainFrame::OwnerWindow() const {
@@ -184,6 +185,9 @@ void CMainFrame::Busy(bool busy) {
             pinnedDoc_->Text().SetReadOnly(true);
         }
     }
+    if (busy) {
+        ClearHighlights();
+    }
     busy_ = busy;
     SearchDialog().running = busy;
     if (!busy && discardedDoc_) {
@@ -191,6 +195,62 @@ void CMainFrame::Busy(bool busy) {
         app_->CloseDocument(discardedDoc_);
         discardedDoc_ = nullptr;
     }
+}
+
+void CMainFrame::VisibleRange(int64_t& start, int64_t& end) const {
+    start = 0;
+    end = 0;
+    if (CQuarryView* view = TargetView()) {
+        view->VisibleBytes(start, end);
+    }
+}
+
+void CMainFrame::SetHighlights(const ByteRanges& ranges) {
+    CQuarryView* view = TargetView();
+    if (busy_ || view == nullptr) {
+        return;
+    }
+    if (highlighted_ && highlighted_ != view) {
+        highlighted_->ShowLiveMarks({});
+    }
+    highlighted_ = view;
+    view->ShowLiveMarks(ranges);
+}
+
+void CMainFrame::ClearHighlights() {
+    if (highlighted_) {
+        highlighted_->ShowLiveMarks({});
+    }
+    highlighted_ = nullptr;
+}
+
+void CMainFrame::WatchActiveView() {
+    CQuarryView* view = ActiveView();
+    if (view == watched_) {
+        return;
+    }
+    for (const QMetaObject::Connection& c : watching_) {
+        disconnect(c);
+    }
+    watching_.clear();
+    watched_ = view;
+    if (view == nullptr) {
+        return;
+    }
+    const auto tell = [] {
+        if (SearchDialog().viewChanged) {
+            SearchDialog().viewChanged();
+        }
+    };
+    // Scrolling, not every repaint: the marks' own repaint must not start
+    // another round.
+    watching_ << connect(view, &QsciScintillaBase::SCN_UPDATEUI, this, [tell](int updated) {
+        if ((updated & (QsciScintillaBase::SC_UPDATE_V_SCROLL |
+                        QsciScintillaBase::SC_UPDATE_H_SCROLL)) != 0) {
+            tell();
+        }
+    });
+    watching_ << connect(&view->GetDocument()->Text(), &DocumentText::Changed, this, tell);
 }
 
 }  // namespace quarry

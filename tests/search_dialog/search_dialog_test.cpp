@@ -40,6 +40,7 @@
 #include "app/quarry_view.h"
 #include "res/command_ids.h"
 #include "search/settings_file.h"
+#include "search_dialog/live_highlight.h"
 #include "search_dialog/search_dialog_link.h"
 #include "search_dialog/search_replace_dlg.h"
 #include "search_dialog/search_runner.h"
@@ -183,6 +184,8 @@ TEST_F(SearchDialogTest, AnIdleOpenDialogPaintsNothing) {
     const int flash = QApplication::cursorFlashTime();
     QApplication::setCursorFlashTime(0);  // a blinking caret is a change
     Expressions("(\\w+)=(\\d+)", "\\2=\\1");
+    // The expression's live highlights and count are a change; idle is after.
+    QTRY_VERIFY(dlg->Live().Idle());
     test::PaintCounter counter{dlg};
     for (QWidget* w : dlg->findChildren<QWidget*>()) {
         counter.Watch(w);
