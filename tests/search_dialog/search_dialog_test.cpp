@@ -509,6 +509,62 @@ TEST_F(SearchDialogTest, ListMatchingsInPlaceAndIntoANewDocument) {
     EXPECT_EQ(Stream(Active()), "");
 }
 
+// The live marks are an indicator of the editor, no edit: the document stays
+// unmodified with nothing to undo, and the marks go with the dialog.
+TEST_F(SearchDialogTest, LiveMarksAreNoEditAndGoWithTheDialog) {
+    SetText("one two one\n");
+    CQuarryDoc* doc = Active()->GetDocument();
+    ASSERT_FALSE(doc->IsModified());
+    ASSERT_FALSE(Active()->isUndoAvailable());
+    const auto marked = [this](int position) {
+        return Active()->SendScintilla(
+                   QsciScintillaBase::SCI_INDICATORVALUEAT,
+                   static_cast<unsigned long>(QsciScintillaBase::INDIC_CONTAINER),
+                   long(position)) != 0;
+    };
+    dlg = Open();
+    Expressions("one", "");
+    QTRY_VERIFY(dlg->Live().Idle());
+    EXPECT_EQ(Status(), "2 matchings");
+    EXPECT_EQ((std::vector<bool>{marked(0), marked(2), marked(3), marked(4), marked(8), marked(10),
+                                 marked(11)}),
+              (std::vector<bool>{true, true, false, false, true, true, false}));
+    EXPECT_FALSE(doc->IsModified());
+    EXPECT_FALSE(Active()->isUndoAvailable());
+
+    dlg->reject();
+    EXPECT_FALSE(marked(0));
+    EXPECT_FALSE(marked(8));
+    EXPECT_FALSE(doc->IsModified());
+    EXPECT_FALSE(Active()->isUndoAvailable());
+}
+
+// The marks follow the view: a part scrolled into view gets its marks.
+TEST_F(SearchDialogTest, LiveMarksFollowScrolling) {
+    QByteArray text;
+    for (int i = 0; i < 3000; ++i) {
+        text += "line " + QByteArray::number(i) + " one\n";
+    }
+    SetText(text);
+    const auto marked = [this](int64_t position) {
+        return Active()->SendScintilla(
+                   QsciScintillaBase::SCI_INDICATORVALUEAT,
+                   static_cast<unsigned long>(QsciScintillaBase::INDIC_CONTAINER),
+                   long(position)) != 0;
+    };
+    const int64_t far = Active()->LineIndex(2500) + int64_t(qstrlen("line 2500 "));
+    dlg = Open();
+    Expressions("one", "");
+    QTRY_VERIFY(dlg->Live().Idle());
+    EXPECT_EQ(Status(), "3,000 matchings");
+    EXPECT_TRUE(marked(qstrlen("line 0 ")));
+    EXPECT_FALSE(marked(far));
+
+    Active()->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 2500UL);
+    QTRY_VERIFY(marked(far));
+    EXPECT_EQ(Status(), "3,000 matchings");
+}
+
 // While a command runs, the user may activate another document; the result
 // must still go to the text it was made from, never to the active one.
 TEST_F(SearchDialogTest, TargetStaysTheDocumentTheCommandStartedOn) {
