@@ -150,6 +150,7 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     QPointer<CQuarryView> highlighted_;
     QPointer<CQuarryView> watched_;
     QList<QMetaObject::Connection> watching_;
+    QPointer<QObject> resizeNotice_;
     // Follows the active view for the dialog's viewChanged.
     void WatchActiveView();
 };

@@ -1,6 +1,7 @@
 // The main window as the search dialog's target: the active document, or
 // while a command runs, the document it started on.
 #include <QCoreApplication>
+#include <QEvent>
 #include <QPointer>
 
 #include <algorithm>
@@ -13,6 +14,29 @@
 #include "app/quarry_view.h"
 
 namespace quarry {
+namespace {
+
+// Tells of a widget's resizing: a taller or wider view shows more text.
+class ResizeNotice : public QObject {
+  public:
+    ResizeNotice(QWidget* watched, std::function<void()> notice)
+        : QObject(watched), notice_(std::move(notice)) {
+        watched->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            notice_();
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> notice_;
+};
+
+}  // namespace
 
 CQuarryView* CMainFrame::TargetView() const {
     if (!busy_) {
@@ -233,6 +257,7 @@ void CMainFrame::WatchActiveView() {
         disconnect(c);
     }
     watching_.clear();
+    delete resizeNotice_;
     watched_ = view;
     if (view == nullptr) {
         return;
@@ -251,6 +276,7 @@ void CMainFrame::WatchActiveView() {
         }
     });
     watching_ << connect(&view->GetDocument()->Text(), &DocumentText::Changed, this, tell);
+    resizeNotice_ = new ResizeNotice(view, tell);
 }
 
 }  // namespace quarry
