@@ -126,6 +126,21 @@ TEST_F(LiveHighlight, OnlyTheVisiblePartIsMarked) {
     EXPECT_EQ(Status(), "4 matchings");
 }
 
+// The count stops at its bound and says so.
+TEST_F(LiveHighlight, ACountPastTheBoundReadsMoreThanIt) {
+    target.text.clear();
+    for (int i = 0; i < kLiveCountCap + 1; ++i) {
+        target.text += "a\n";
+    }
+    target.visibleEnd = 4;
+    Type("a");
+    EXPECT_EQ(Status(), "more than 10,000 matchings");
+    EXPECT_EQ(target.highlights, (ByteRanges{{0, 1}, {2, 3}}));
+    target.text.resize(target.text.size() - 2);
+    Type("a");
+    EXPECT_EQ(Status(), "10,000 matchings");
+}
+
 TEST_F(LiveHighlight, AnInvalidOrEmptyExpressionTakesTheMarksAndTheCountAway) {
     target.text = "one two one\n";
     Type("one");
