@@ -306,6 +306,9 @@ void CSearchReplaceDlg::OnInitDialog() {
     }
     connect(ui_.limitValue, &QLineEdit::textChanged, live_, [this] { live_->Schedule(true); });
     SetRunning(false);
+    // The expression the dialog opens with is marked and counted, unless the
+    // status line has a word about the settings to show.
+    live_->Schedule(ui_.status->text().isEmpty());
     UpdatePositionFields();
     const QSize outer = OuterSize();
     LayoutControls(outer.width(), outer.height());
