@@ -385,6 +385,7 @@ void CMainFrame::OnSubWindowActivated() {
     }
     UpdateFrameTitle();
     UpdateCommands();
+    WatchActiveView();
     // The dialog's position fields show the caret of the document it works on.
     if (changed && SearchDialog().activeDocumentChanged) {
         SearchDialog().activeDocumentChanged();

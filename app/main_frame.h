@@ -103,6 +103,9 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     void AppendResult(std::string_view bytes) override;
     void EndResult(bool keep) override;
     void Busy(bool busy) override;
+    void VisibleRange(int64_t& start, int64_t& end) const override;
+    void SetHighlights(const ByteRanges& ranges) override;
+    void ClearHighlights() override;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -146,6 +149,14 @@ class CMainFrame : public QMainWindow, public SearchTarget {
     QPointer<CQuarryDoc> resultDoc_;
     bool resultIsNew_ = false;
     QPointer<CQuarryDoc> discardedDoc_;
+    // The view showing the live highlights, and the one whose scrolling and
+    // text changes the dialog hears of.
+    QPointer<CQuarryView> highlighted_;
+    QPointer<CQuarryView> watched_;
+    QList<QMetaObject::Connection> watching_;
+    QPointer<QObject> resizeNotice_;
+    // Follows the active view for the dialog's viewChanged.
+    void WatchActiveView();
 };
 
 }  // namespace quarry

@@ -1,6 +1,7 @@
 // The main window as the search dialog's target: the active document, or
 // while a command runs, the document it started on.
 #include <QCoreApplication>
+#include <QEvent>
 #include <QPointer>
 
 #include <algorithm>
@@ -13,6 +14,29 @@
 #include "app/quarry_view.h"
 
 namespace quarry {
+namespace {
+
+// Tells of a widget's resizing: a taller or wider view shows more text.
+class ResizeNotice : public QObject {
+  public:
+    ResizeNotice(QWidget* watched, std::function<void()> notice)
+        : QObject(watched), notice_(std::move(notice)) {
+        watched->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+        if (event->type() == QEvent::Resize) {
+            notice_();
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> notice_;
+};
+
+}  // namespace
 
 CQuarryView* CMainFrame::TargetView() const {
     if (!busy_) {
@@ -35,6 +59,7 @@ void CMainFrame::ConnectDialog(const SearchDialogLink& link) {
     current.windowExists = link.windowExists;
     current.updatePositionFields = link.updatePositionFields;
     current.activeDocumentChanged = link.activeDocumentChanged;
+    current.viewChanged = link.viewChanged;
 }
 
 QWidget* CMainFrame::OwnerWindow() const {
@@ -184,6 +209,9 @@ void CMainFrame::Busy(bool busy) {
             pinnedDoc_->Text().SetReadOnly(true);
         }
     }
+    if (busy) {
+        ClearHighlights();
+    }
     busy_ = busy;
     SearchDialog().running = busy;
     if (!busy && discardedDoc_) {
@@ -191,6 +219,64 @@ void CMainFrame::Busy(bool busy) {
         app_->CloseDocument(discardedDoc_);
         discardedDoc_ = nullptr;
     }
+}
+
+void CMainFrame::VisibleRange(int64_t& start, int64_t& end) const {
+    start = 0;
+    end = 0;
+    if (CQuarryView* view = TargetView()) {
+        view->VisibleBytes(start, end);
+    }
+}
+
+void CMainFrame::SetHighlights(const ByteRanges& ranges) {
+    CQuarryView* view = TargetView();
+    if (busy_ || view == nullptr) {
+        return;
+    }
+    if (highlighted_ && highlighted_ != view) {
+        highlighted_->ShowLiveMarks({});
+    }
+    highlighted_ = view;
+    view->ShowLiveMarks(ranges);
+}
+
+void CMainFrame::ClearHighlights() {
+    if (highlighted_) {
+        highlighted_->ShowLiveMarks({});
+    }
+    highlighted_ = nullptr;
+}
+
+void CMainFrame::WatchActiveView() {
+    CQuarryView* view = ActiveView();
+    if (view == watched_) {
+        return;
+    }
+    for (const QMetaObject::Connection& c : watching_) {
+        disconnect(c);
+    }
+    watching_.clear();
+    delete resizeNotice_;
+    watched_ = view;
+    if (view == nullptr) {
+        return;
+    }
+    const auto tell = [] {
+        if (SearchDialog().viewChanged) {
+            SearchDialog().viewChanged();
+        }
+    };
+    // Scrolling, not every repaint: the marks' own repaint must not start
+    // another round.
+    watching_ << connect(view, &QsciScintillaBase::SCN_UPDATEUI, this, [tell](int updated) {
+        if ((updated & (QsciScintillaBase::SC_UPDATE_V_SCROLL |
+                        QsciScintillaBase::SC_UPDATE_H_SCROLL)) != 0) {
+            tell();
+        }
+    });
+    watching_ << connect(&view->GetDocument()->Text(), &DocumentText::Changed, this, tell);
+    resizeNotice_ = new ResizeNotice(view, tell);
 }
 
 }  // namespace quarry

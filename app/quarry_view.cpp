@@ -853,3 +853,43 @@ QByteArray CQuarryView::SelectedBytes() const {
 }
 
 }  // namespace quarry
+
+namespace quarry {
+
+void CQuarryView::VisibleBytes(int64_t& start, int64_t& end) {
+    const long first = SendScintilla(SCI_GETFIRSTVISIBLELINE);
+    const long rows = SendScintilla(SCI_LINESONSCREEN);
+    const long firstLine = SendScintilla(SCI_DOCLINEFROMVISIBLE, static_cast<unsigned long>(first));
+    const long lastLine =
+        SendScintilla(SCI_DOCLINEFROMVISIBLE, static_cast<unsigned long>(first + rows + 1));
+    const int64_t length = document_->Text().ByteLength();
+    start = std::min(
+        ByteFromShown(SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(firstLine))),
+        length);
+    end = std::clamp<int64_t>(
+        ByteFromShown(SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(lastLine))),
+        start, length);
+}
+
+void CQuarryView::ShowLiveMarks(const std::vector<std::pair<int64_t, int64_t>>& ranges) {
+    // The first indicator left to applications; drawn under the text, so
+    // that the selection and the characters stay readable over it.
+    constexpr unsigned long kLiveIndicator = INDIC_CONTAINER;
+    SendScintilla(SCI_INDICSETSTYLE, kLiveIndicator, long(INDIC_ROUNDBOX));
+    SendScintilla(SCI_INDICSETFORE, kLiveIndicator, QColor(255, 200, 0));
+    SendScintilla(SCI_INDICSETALPHA, kLiveIndicator, 110L);
+    SendScintilla(SCI_INDICSETOUTLINEALPHA, kLiveIndicator, 220L);
+    SendScintilla(SCI_INDICSETUNDER, kLiveIndicator, 1L);
+    SendScintilla(SCI_SETINDICATORCURRENT, kLiveIndicator);
+    const long shownLength = SendScintilla(SCI_GETLENGTH);
+    SendScintilla(SCI_INDICATORCLEARRANGE, 0UL, shownLength);
+    for (const auto& [from, to] : ranges) {
+        const int64_t a = std::min<int64_t>(ShownFromByte(from), shownLength);
+        const int64_t b = std::min<int64_t>(ShownFromByte(to, true), shownLength);
+        if (b > a) {
+            SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(a), long(b - a));
+        }
+    }
+}
+
+}  // namespace quarry

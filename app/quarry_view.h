@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class QLabel;
@@ -111,6 +112,13 @@ class CQuarryView : public QsciScintilla {
     // selects what was put in, also while the view shows a cut copy or is
     // read-only (a command's edit).
     void ReplaceSelectedBytes(std::string_view bytes);
+
+    // The document's bytes the window shows now, whole lines.
+    void VisibleBytes(int64_t& start, int64_t& end);
+    // Marks byte ranges [first, second) of the document with the live search
+    // indicator, in place of the marks before; none takes them away. A mark
+    // is no edit: no undo step, no modified flag.
+    void ShowLiveMarks(const std::vector<std::pair<int64_t, int64_t>>& ranges);
 
   protected:
     void mouseReleaseEvent(QMouseEvent* event) override;

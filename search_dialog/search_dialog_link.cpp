@@ -48,6 +48,11 @@ void InstallSearchDialog(SearchTarget& target, std::string helpFilePath) {
             dialog->OnActiveDocumentChanged();
         }
     };
+    link.viewChanged = [] {
+        if (CSearchReplaceDlg* dialog = Window()) {
+            dialog->OnViewChanged();
+        }
+    };
     target.ConnectDialog(link);
 }
 

@@ -25,6 +25,7 @@
 #include "search/settings_file.h"
 #include "search/stack_guard.h"
 #include "search/text_buffer.h"
+#include "search_dialog/live_highlight.h"
 #include "search_dialog/search_target.h"
 #include "ui/dialog_units.h"
 #include "ui/expr_combo_box.h"
@@ -286,7 +287,28 @@ void CSearchReplaceDlg::OnInitDialog() {
     setTabOrder(ui_.rewriteExpr, ui_.search);
 
     ReadSettings();
+    // Made before the first SetRunning, which tells it of the idle state.
+    live_ = new LiveHighlighter(
+        target_,
+        [this] {
+            return LiveQuery{ui_.searchExpr->currentText(), ReadOptions()};
+        },
+        this);
+    live_->enabled = [this] { return !running; };
+    live_->showCount = [this](const QString& words) { ui_.status->setText(words); };
+    connect(ui_.searchExpr, &QComboBox::editTextChanged, live_, [this] {
+        if (!recordingHistories_) {
+            live_->Schedule(true);
+        }
+    });
+    for (QCheckBox* box : {ui_.matchCase, ui_.matchLineBreaks, ui_.limitOn}) {
+        connect(box, &QCheckBox::toggled, live_, [this] { live_->Schedule(true); });
+    }
+    connect(ui_.limitValue, &QLineEdit::textChanged, live_, [this] { live_->Schedule(true); });
     SetRunning(false);
+    // The expression the dialog opens with is marked and counted, unless the
+    // status line has a word about the settings to show.
+    live_->Schedule(ui_.status->text().isEmpty());
     UpdatePositionFields();
     const QSize outer = OuterSize();
     LayoutControls(outer.width(), outer.height());
@@ -358,6 +380,7 @@ void CSearchReplaceDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CSearchReplaceDlg::done(int result) {
+    live_->Stop();
     if (!settingsWritten_) {
         WriteSettings();
     }
@@ -482,6 +505,13 @@ void CSearchReplaceDlg::SetRunning(bool run) {
         QApplication::restoreOverrideCursor();
         waitCursor_ = false;
     }
+    // A command's document shows no live highlights while it runs; they come
+    // back afterwards, with the command's words left in the status line.
+    if (live_ != nullptr && run) {
+        live_->Stop();
+    } else if (live_ != nullptr) {
+        live_->Schedule(false);
+    }
     // The text searched must stay the text shown until the result is in: no
     // view of the document takes edits while a command runs.
     target_.Busy(run);
@@ -504,6 +534,7 @@ void CSearchReplaceDlg::FocusSearchExpression() {
 }
 
 void CSearchReplaceDlg::RecordHistories() {
+    recordingHistories_ = true;
     for (CExprComboBox* combo : {ui_.searchExpr, ui_.rewriteExpr}) {
         const QString text = combo->currentText();
         // Letter case aside, an entry is kept once, where it was used last.
@@ -517,6 +548,7 @@ void CSearchReplaceDlg::RecordHistories() {
         }
         combo->setEditText(text);
     }
+    recordingHistories_ = false;
 }
 
 int32_t CSearchReplaceDlg::ReadInteger(const QLineEdit* field) {
@@ -554,11 +586,19 @@ void CSearchReplaceDlg::UpdatePositionFields() {
     SetNumberField(ui_.column, end - target_.LineStart(line));
 }
 
+void CSearchReplaceDlg::OnViewChanged() {
+    if (!running) {
+        live_->Schedule(false);
+    }
+}
+
 void CSearchReplaceDlg::OnActiveDocumentChanged() {
     // A command keeps to the document it started on.
     if (running) {
         return;
     }
+    // The highlights and the count move to the new document.
+    live_->Schedule(true);
     if (target_.HasDocument()) {
         UpdatePositionFields();
         return;
@@ -605,10 +645,13 @@ void CSearchReplaceDlg::OnHome() {
     }
     substitution_.clear();
     ui_.substitution->clear();
-    ui_.status->clear();
+    SetStatus(QString());
 }
 
 void CSearchReplaceDlg::SetStatus(const QString& text) {
+    if (live_ != nullptr) {
+        live_->StatusTaken();
+    }
     ui_.status->setText(text);
 }
 

@@ -29,6 +29,7 @@ namespace quarry {
 
 class CExprComboBox;
 class CExpression;
+class LiveHighlighter;
 class SearchTarget;
 class TextBuffer;
 
@@ -120,6 +121,10 @@ class CSearchReplaceDlg : public QDialog {
     void OnHome();
     // Escape, Close and the close box: stop a running command, else close.
     void OnCancel();
+    // The active document's view scrolled or its text changed.
+    void OnViewChanged();
+    // Marks the matchings of the expression as typed in the active document.
+    LiveHighlighter& Live() { return *live_; }
 
     // The options as the commands read them now.
     SearchOptions ReadOptions() const;
@@ -189,12 +194,16 @@ class CSearchReplaceDlg : public QDialog {
     // Where the focus was when a command started.
     QPointer<QWidget> focusBeforeRun_;
     SearchRunner runner_;
+    LiveHighlighter* live_ = nullptr;
     // The substitution as bytes of the document Search ran on.
     std::string substitution_;
     TextMode substitutionMode_ = TextMode::kUtf8;
     bool notWritten_ = false;
     bool positionSyncEnabled_ = true;
     bool sizeGuard_ = false;
+    // The histories are being reordered: the fields' text passes through
+    // other entries and back, which is no typing.
+    bool recordingHistories_ = false;
     bool waitCursor_ = false;
     // The outer size read from the settings, applied again once shown, when
     // the window system knows the frame.

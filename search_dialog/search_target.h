@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/text_mode.h"
 
@@ -37,7 +39,13 @@ struct SearchDialogLink {
     std::function<void()> updatePositionFields;
     // Another document became the active one, or the last one closed.
     std::function<void()> activeDocumentChanged;
+    // The document's view scrolled, or its text changed: what it shows of
+    // the text is another part now.
+    std::function<void()> viewChanged;
 };
+
+// Byte offsets [first, second) of the document.
+using ByteRanges = std::vector<std::pair<int64_t, int64_t>>;
 
 class SearchTarget {
   public:
@@ -90,8 +98,17 @@ class SearchTarget {
     virtual void BeginNewResult(int64_t length) = 0;
 
     // A command is running on the document: no view of it takes edits, and
-    // its window, the main window and the application stay open.
+    // its window, the main window and the application stay open. Busy(true)
+    // takes the highlights away.
     virtual void Busy(bool busy) = 0;
+
+    // The bytes the document's view shows now, whole lines: start <= end.
+    virtual void VisibleRange(int64_t& start, int64_t& end) const = 0;
+    // Marks ranges of the document in its view, in place of the marks before
+    // (also those of another document). A mark is no edit: no undo step, no
+    // modified flag. Nothing is marked while Busy.
+    virtual void SetHighlights(const ByteRanges& ranges) = 0;
+    virtual void ClearHighlights() = 0;
 };
 
 }  // namespace quarry

@@ -26,6 +26,13 @@ class FakeTarget : public SearchTarget {
     // Called after each piece of a result has gone in.
     std::function<void()> onAppend;
     int appended = 0;
+    // The part the view shows; -1: to the text's end.
+    int64_t visibleStart = 0;
+    int64_t visibleEnd = -1;
+    // The marks set last, and how often they were set and cleared.
+    ByteRanges highlights;
+    int highlightCalls = 0;
+    int clearCalls = 0;
 
     void ConnectDialog(const SearchDialogLink&) override {}
     QWidget* OwnerWindow() const override { return nullptr; }
@@ -99,7 +106,25 @@ class FakeTarget : public SearchTarget {
     }
     void Busy(bool b) override {
         busy = b;
+        if (b) {
+            highlights.clear();
+        }
         busyCalls.push_back(b);
+    }
+
+    void VisibleRange(int64_t& start, int64_t& end) const override {
+        start = visibleStart;
+        end = visibleEnd < 0 ? Length() : visibleEnd;
+    }
+    void SetHighlights(const ByteRanges& ranges) override {
+        if (!busy) {
+            highlights = ranges;
+            ++highlightCalls;
+        }
+    }
+    void ClearHighlights() override {
+        highlights.clear();
+        ++clearCalls;
     }
 
   private:

@@ -40,6 +40,7 @@
 #include "app/quarry_view.h"
 #include "res/command_ids.h"
 #include "search/settings_file.h"
+#include "search_dialog/live_highlight.h"
 #include "search_dialog/search_dialog_link.h"
 #include "search_dialog/search_replace_dlg.h"
 #include "search_dialog/search_runner.h"
@@ -183,6 +184,8 @@ TEST_F(SearchDialogTest, AnIdleOpenDialogPaintsNothing) {
     const int flash = QApplication::cursorFlashTime();
     QApplication::setCursorFlashTime(0);  // a blinking caret is a change
     Expressions("(\\w+)=(\\d+)", "\\2=\\1");
+    // The expression's live highlights and count are a change; idle is after.
+    QTRY_VERIFY(dlg->Live().Idle());
     test::PaintCounter counter{dlg};
     for (QWidget* w : dlg->findChildren<QWidget*>()) {
         counter.Watch(w);
@@ -504,6 +507,62 @@ TEST_F(SearchDialogTest, ListMatchingsInPlaceAndIntoANewDocument) {
     dlg->RunCommand(Command::kListMatchings);
     EXPECT_EQ(Status(), "1 matchings listed");
     EXPECT_EQ(Stream(Active()), "");
+}
+
+// The live marks are an indicator of the editor, no edit: the document stays
+// unmodified with nothing to undo, and the marks go with the dialog.
+TEST_F(SearchDialogTest, LiveMarksAreNoEditAndGoWithTheDialog) {
+    SetText("one two one\n");
+    CQuarryDoc* doc = Active()->GetDocument();
+    ASSERT_FALSE(doc->IsModified());
+    ASSERT_FALSE(Active()->isUndoAvailable());
+    const auto marked = [this](int position) {
+        return Active()->SendScintilla(
+                   QsciScintillaBase::SCI_INDICATORVALUEAT,
+                   static_cast<unsigned long>(QsciScintillaBase::INDIC_CONTAINER),
+                   long(position)) != 0;
+    };
+    dlg = Open();
+    Expressions("one", "");
+    QTRY_VERIFY(dlg->Live().Idle());
+    EXPECT_EQ(Status(), "2 matchings");
+    EXPECT_EQ((std::vector<bool>{marked(0), marked(2), marked(3), marked(4), marked(8), marked(10),
+                                 marked(11)}),
+              (std::vector<bool>{true, true, false, false, true, true, false}));
+    EXPECT_FALSE(doc->IsModified());
+    EXPECT_FALSE(Active()->isUndoAvailable());
+
+    dlg->reject();
+    EXPECT_FALSE(marked(0));
+    EXPECT_FALSE(marked(8));
+    EXPECT_FALSE(doc->IsModified());
+    EXPECT_FALSE(Active()->isUndoAvailable());
+}
+
+// The marks follow the view: a part scrolled into view gets its marks.
+TEST_F(SearchDialogTest, LiveMarksFollowScrolling) {
+    QByteArray text;
+    for (int i = 0; i < 3000; ++i) {
+        text += "line " + QByteArray::number(i) + " one\n";
+    }
+    SetText(text);
+    const auto marked = [this](int64_t position) {
+        return Active()->SendScintilla(
+                   QsciScintillaBase::SCI_INDICATORVALUEAT,
+                   static_cast<unsigned long>(QsciScintillaBase::INDIC_CONTAINER),
+                   long(position)) != 0;
+    };
+    const int64_t far = Active()->LineIndex(2500) + int64_t(qstrlen("line 2500 "));
+    dlg = Open();
+    Expressions("one", "");
+    QTRY_VERIFY(dlg->Live().Idle());
+    EXPECT_EQ(Status(), "3,000 matchings");
+    EXPECT_TRUE(marked(qstrlen("line 0 ")));
+    EXPECT_FALSE(marked(far));
+
+    Active()->SendScintilla(QsciScintillaBase::SCI_SETFIRSTVISIBLELINE, 2500UL);
+    QTRY_VERIFY(marked(far));
+    EXPECT_EQ(Status(), "3,000 matchings");
 }
 
 // While a command runs, the user may activate another document; the result
