@@ -219,6 +219,10 @@ void CMainFrame::Busy(bool busy) {
         app_->CloseDocument(discardedDoc_);
         discardedDoc_ = nullptr;
     }
+    // The read-only state just changed, which the editor announces to
+    // nobody: the toolbar would go on showing Undo, Cut and Paste as the
+    // running command left them.
+    UpdateCommands();
 }
 
 void CMainFrame::VisibleRange(int64_t& start, int64_t& end) const {

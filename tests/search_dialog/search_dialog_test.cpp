@@ -435,6 +435,24 @@ TEST_F(SearchDialogTest, SearchThenReplaceThroughTheDocumentEachReplaceUndoable)
     EXPECT_EQ(Stream(Active()), "x1 x2\nx3");
 }
 
+// Fault: a command's end gave the text back its editability without telling
+// the commands, so after Replace then Search the toolbar's Undo stayed
+// disabled (as the running Search had left it) while the editor could undo.
+TEST_F(SearchDialogTest, AfterACommandTheEditCommandsFollowTheEditorAgain) {
+    SetText("x1 x2");
+    dlg = Open();
+    Expressions("x(\\d)", "<\\1>");
+    dlg->RunCommand(Command::kSearch);
+    dlg->RunCommand(Command::kReplace);
+    dlg->RunCommand(Command::kSearch);
+    ASSERT_EQ(Selection(), std::make_pair(int64_t{4}, int64_t{6}));
+    ASSERT_TRUE(Active()->isUndoAvailable());
+    EXPECT_TRUE(frame->Command(ID_EDIT_UNDO)->isEnabled());
+    EXPECT_TRUE(frame->Command(ID_EDIT_CUT)->isEnabled());
+    frame->Command(ID_EDIT_UNDO)->trigger();
+    EXPECT_EQ(Stream(Active()), "x1 x2");
+}
+
 TEST_F(SearchDialogTest, EnterInTheSearchFieldRunsSearch) {
     SetText("one two");
     dlg = Open();
