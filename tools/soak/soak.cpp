@@ -7,9 +7,11 @@
 // ended by CR), the expected bytes come from the search core itself.
 //
 //   quarry_soak [--seconds N] [--seed S] [--steps N] [--keep DIR] [--cli PATH]
+//               [--verbose]
 //
-// Every divergence is printed with the seed and the step; the same seed
-// replays the same steps (only where a Cancel lands can differ).
+// Every divergence is printed with the seed and the step; --seed S --steps N
+// replays the same steps (only where a Cancel lands can differ). --keep DIR
+// writes the document before the step, the expected and the actual bytes.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -235,6 +237,7 @@ class Soak {
     CQuarryDoc* substitutionDoc_ = nullptr;
     bool resync_ = false;
     bool leaveLong_ = false;
+    std::string before_;  // the document's bytes as the step began
 
     long step_ = 0;
     long files_ = 0;
@@ -307,7 +310,7 @@ void Soak::Divergence(const std::string& what, const std::string& expected,
         QDir().mkpath(keep_);
         const std::string base =
             keep_.toStdString() + "/seed" + std::to_string(seed_) + "-step" + std::to_string(step_);
-        WriteFileBytes(base + "-before.bin", model_.undo.empty() ? "" : model_.undo.back());
+        WriteFileBytes(base + "-before.bin", before_);
         WriteFileBytes(base + "-expected.bin", expected);
         WriteFileBytes(base + "-actual.bin", actual);
     }
@@ -789,6 +792,7 @@ void Soak::Run(double seconds, long maxSteps) {
                 op = Op::kSearch;  // Replace puts in what Search found here
             }
         }
+        before_ = model_.bytes;
         if (op == Op::kSearch || op == Op::kReplaceAll || op == Op::kList) {
             PickInputs(false);
         }
