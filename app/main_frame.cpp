@@ -188,12 +188,22 @@ void CMainFrame::BindCommands() {
     c.Bind(ID_FILE_PRINT_SETUP, {[this] { app_->OnFilePrintSetup(); }, always});
     c.Bind(ID_APP_EXIT, {[this] { app_->OnAppExit(); }, always});
 
+    // A text shown cut into display lines is a read-only copy with no
+    // history of its own; the search commands still edit the document, and
+    // their edits are undone there.
+    const auto history = [](const CQuarryView& v) -> QsciScintilla* {
+        return v.ShowsLongLines() ? v.GetDocument()->Text().Buffer() : const_cast<CQuarryView*>(&v);
+    };
     bindView(
-        ID_EDIT_UNDO, [](CQuarryView& v) { v.undo(); },
-        [](const CQuarryView& v) { return v.isUndoAvailable() && !v.isReadOnly(); });
+        ID_EDIT_UNDO, [history](CQuarryView& v) { history(v)->undo(); },
+        [history](const CQuarryView& v) {
+            return history(v)->isUndoAvailable() && !history(v)->isReadOnly();
+        });
     bindView(
-        ID_EDIT_REDO, [](CQuarryView& v) { v.redo(); },
-        [](const CQuarryView& v) { return v.isRedoAvailable() && !v.isReadOnly(); });
+        ID_EDIT_REDO, [history](CQuarryView& v) { history(v)->redo(); },
+        [history](const CQuarryView& v) {
+            return history(v)->isRedoAvailable() && !history(v)->isReadOnly();
+        });
     // A text shown cut into display lines is read-only.
     bindView(
         ID_EDIT_CUT, [](CQuarryView& v) { v.cut(); },

@@ -1443,6 +1443,31 @@ TEST_F(SearchDialogTest, OnALongLineDocumentSearchSelectsAndReplaceReplacesTheMa
     EXPECT_TRUE(messages.empty());
 }
 
+// Fault: a document shown cut into display lines is a read-only copy with no
+// history, so a Replace or Replace All made there by the dialog could not be
+// undone: Undo stayed disabled and Ctrl+Z did nothing.
+TEST_F(SearchDialogTest, OnALongLineDocumentTheDialogsEditsAreUndoneAndRedone) {
+    const std::string text = "key=1\n" + std::string(size_t(kLongLineBytes) + 10, 'a') + "\n";
+    Active()->GetDocument()->Text().LoadBytes(QByteArray(text.data(), qsizetype(text.size())));
+    Active()->SetSel(0, 0);
+    ASSERT_TRUE(Active()->ShowsLongLines());
+    dlg = Open();
+    dlg->Ui().newFile->setChecked(false);
+    Expressions("key=(\\d)", "\\1:key");
+    dlg->RunCommand(Command::kReplaceAll);
+    ASSERT_EQ(Status(), "1 matchings replaced");
+    ASSERT_EQ(Stream(Active()).substr(0, 6), "1:key\n");
+    QApplication::processEvents();
+    EXPECT_TRUE(frame->Command(ID_EDIT_UNDO)->isEnabled());
+    frame->Command(ID_EDIT_UNDO)->trigger();
+    EXPECT_TRUE(Stream(Active()) == text);
+    QApplication::processEvents();
+    EXPECT_TRUE(Active()->ShowsLongLines());
+    EXPECT_TRUE(frame->Command(ID_EDIT_REDO)->isEnabled());
+    frame->Command(ID_EDIT_REDO)->trigger();
+    EXPECT_EQ(Stream(Active()).substr(0, 6), "1:key\n");
+}
+
 }  // namespace
 }  // namespace quarry
 

@@ -707,7 +707,8 @@ void Soak::DoBulk(bool list, bool cancel) {
 
 void Soak::DoUndo() {
     QApplication::processEvents();
-    const bool available = Active()->isUndoAvailable();
+    // The document's own history, whatever copy its view may show.
+    const bool available = model_.doc->Text().Buffer()->isUndoAvailable();
     // The toolbar's button shows the command's state as it stands.
     if (frame_->Command(ID_EDIT_UNDO)->isEnabled() != available) {
         Divergence(std::string("the Undo command is ") + (available ? "disabled" : "enabled") +
