@@ -265,7 +265,8 @@ std::string MakeRewrite(Random& rng, int groups, bool allowUnicode) {
             // Mostly a group the expression has; now and then one it lacks.
             const int n =
                 rng.Chance(92) ? int(rng.Below(uint64_t(groups + 1))) : int(rng.Below(10));
-            rewrite += "\\" + std::to_string(n);
+            rewrite += '\\';
+            rewrite += std::to_string(n);
         } else if (allowUnicode && roll < 46) {
             rewrite += rng.Chance(50) ? "é" : "日";
         } else {
