@@ -405,6 +405,13 @@ void Soak::Click(QPushButton* button) {
             "%zu bytes\n",
             static_cast<unsigned long long>(seed_), step_, current_.c_str(),
             Printable(expr_.text).c_str(), Describe(options_).c_str(), model_.bytes.size());
+        std::fflush(stdout);
+        if (!keep_.isEmpty()) {
+            QDir().mkpath(keep_);
+            WriteFileBytes(keep_.toStdString() + "/seed" + std::to_string(seed_) + "-step" +
+                               std::to_string(step_) + "-slow.bin",
+                           before_);
+        }
     }
 }
 
