@@ -479,4 +479,23 @@ inline const unsigned char* FindInTable(const unsigned char* s, const unsigned c
     return end;
 }
 
+// The first position in [s, end) whose byte the table admits and whose next
+// byte the admitted byte's 256-bit set (next[index[byte]]) holds (the last
+// byte needs no next one), or end.
+inline const unsigned char* FindInPairTable(const unsigned char* s, const unsigned char* end,
+                                            const unsigned char* first, const unsigned char* index,
+                                            const std::array<uint8_t, 32>* next) {
+    for (;;) {
+        s = FindInTable(s, end, first);
+        if (end - s < 2) {
+            return s;
+        }
+        const std::array<uint8_t, 32>& set = next[index[s[0]]];
+        if ((set[s[1] >> 3] >> (s[1] & 7)) & 1) {
+            return s;
+        }
+        ++s;
+    }
+}
+
 }  // namespace quarry::detail

@@ -834,6 +834,11 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
                 return detail::FindAnyOf(s, end, info.firstByteList[caseBit].data(),
                                          info.firstByteCount[caseBit]);
             }
+            if (info.secondBytesKnown[caseBit]) {
+                return detail::FindInPairTable(s, end, info.firstBytes[caseBit].data(),
+                                               info.secondIndex[caseBit].data(),
+                                               info.secondBytes[caseBit].data());
+            }
             return detail::FindInTable(s, end, info.firstBytes[caseBit].data());
     }
 }
@@ -865,14 +870,11 @@ inline bool SecondByteFits(const MatchContext& m, const ProgramInfo& info, const
     if (!info.secondBytesKnown[caseBit] || end - s < 2) {
         return true;
     }
-    const auto& list = info.firstByteList[caseBit];
-    for (int i = 0; i < info.firstByteCount[caseBit]; ++i) {
-        if (list[static_cast<size_t>(i)] == *s) {
-            const auto& set = info.secondBytes[caseBit][static_cast<size_t>(i)];
-            return ((set[s[1] >> 3] >> (s[1] & 7)) & 1) != 0;
-        }
+    if (!info.firstBytes[caseBit][s[0]]) {
+        return false;
     }
-    return true;
+    const auto& set = info.secondBytes[caseBit][info.secondIndex[caseBit][s[0]]];
+    return ((set[s[1] >> 3] >> (s[1] & 7)) & 1) != 0;
 }
 
 // The end of the run of bytes from s (before end) that the program's leading
@@ -1011,6 +1013,19 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                     }
                 }
                 m.lastPercent = 0;  // percentages relate to each line's end
+            }
+        }
+        if (info.lastBytesKnown && (m.searchLimit < 0 || lineEnd - s <= m.searchLimit)) {
+            // Every attempt from here sees the line's end as its input end,
+            // and a matching ends there with one of the last bytes.
+            const unsigned char lastByte = lineEnd[-1];
+            const auto& set = info.lastBytes[static_cast<size_t>(m.caseSensitive & 1)];
+            if (!((set[lastByte >> 3] >> (lastByte & 7)) & 1)) {
+                if (!lineMode) {
+                    return kNotFound;
+                }
+                s = lineEnd;
+                continue;
             }
         }
         if (useLiteral) {

@@ -242,9 +242,20 @@ void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set) {
 // the consuming nodes a walk meets after the first one can take (every byte
 // where the walk can end there).
 void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstNode>& first) {
+    const auto& admitted = info.firstBytes[caseBit];
+    auto& index = info.secondIndex[caseBit];
+    std::array<unsigned char, 256> listed{};
+    size_t count = 0;
+    for (int b = 0; b < 256; ++b) {
+        if (admitted[static_cast<size_t>(b)]) {
+            index[static_cast<size_t>(b)] = static_cast<uint8_t>(count);
+            listed[count++] = static_cast<unsigned char>(b);
+        }
+    }
     auto& sets = info.secondBytes[caseBit];
-    const auto& list = info.firstByteList[caseBit];
-    const int count = info.firstByteCount[caseBit];
+    sets.assign(count, {});
+    std::array<uint8_t, 32> any{};
+    any.fill(0xFF);
     for (const FirstNode& f : first) {
         std::array<uint8_t, 32> next{};
         const ExprNode* n = f.node;
@@ -267,16 +278,14 @@ void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstN
         }
         std::array<uint8_t, 32> firstSet{};
         AddBytes(n, f.fold, firstSet);
-        std::array<uint8_t, 32> any{};
-        any.fill(0xFF);
-        for (int i = 0; i < count; ++i) {
-            const unsigned char b = list[static_cast<size_t>(i)];
+        for (size_t i = 0; i < count; ++i) {
+            const unsigned char b = listed[i];
             if ((firstSet[b >> 3] >> (b & 7)) & 1) {
                 // After a byte that may begin a longer character, its next
                 // byte follows, whatever the following node takes.
                 const auto& follows = IsCharTest(n->op) && b >= 0x80 ? any : next;
                 for (size_t k = 0; k < 32; ++k) {
-                    sets[static_cast<size_t>(i)][k] |= follows[k];
+                    sets[i][k] |= follows[k];
                 }
             }
         }
@@ -285,18 +294,88 @@ void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstN
 
     // Few enough (first byte, second byte) pairs for a scan that tests both.
     int pairs = 0;
-    for (int i = 0; i < count; ++i) {
-        for (int b = 0; b < 256; ++b) {
-            if ((sets[static_cast<size_t>(i)][static_cast<size_t>(b >> 3)] >> (b & 7)) & 1) {
+    for (size_t i = 0; i < count && pairs <= kMaxBytePairs; ++i) {
+        for (int b = 0; b < 256 && pairs <= kMaxBytePairs; ++b) {
+            if ((sets[i][static_cast<size_t>(b >> 3)] >> (b & 7)) & 1) {
                 if (pairs < kMaxBytePairs) {
                     info.bytePairs[caseBit][static_cast<size_t>(pairs)] = {
-                        list[static_cast<size_t>(i)], static_cast<unsigned char>(b)};
+                        listed[i], static_cast<unsigned char>(b)};
                 }
                 ++pairs;
             }
         }
     }
     info.bytePairCount[caseBit] = pairs <= kMaxBytePairs ? pairs : 0;
+}
+
+// For programs that end with «$»: the bytes the last consumed byte can be.
+// Only the shapes where every walk to «$» has just passed one known test
+// are taken: a consuming node or a «+» loop over one test, then brackets.
+void FindLastBytes(ProgramInfo& info, const ExprNode* program) {
+    const ExprNode* end = program;
+    while (end->next != nullptr) {
+        end = end->next;
+    }
+    if (end->op != END || end->prev == nullptr || end->prev->op != EOL) {
+        return;
+    }
+    const ExprNode* last = end->prev->prev;
+    while (last != nullptr && IsBracket(last->op)) {
+        last = last->prev;
+    }
+    if (last == nullptr) {
+        return;
+    }
+    const ExprNode* test = nullptr;
+    // The first node of the tail: a walk that comes in after it may reach
+    // «$» without the last test (at a «+» loop's node, by its exit).
+    const ExprNode* tail = last;
+    if (IsConsuming(last->op)) {
+        test = last;
+    } else if (last->op == NOTHING && last->link.node != nullptr && last->link.node->op == PLUS &&
+               IsSingleTestLoop(last->link.node)) {
+        const ExprNode* loop = last->link.node;
+        test = loop->next;
+        tail = loop->prev != nullptr && loop->prev->op == JUMP && loop->prev->link.node == test
+                   ? loop->prev
+                   : loop;
+    } else {
+        return;
+    }
+    bool switchesCase = false;
+    for (const ExprNode* n = program; n != nullptr; n = n->next) {
+        if (n->op == CASEON || n->op == CASEOFF) {
+            switchesCase = true;
+        }
+        if (n->op == BRANCHEND) {
+            // A left alternative whose walk goes on past `last` skips it.
+            bool attemptFails = false;
+            const ExprNode* after = SkipRightAlternative(n, attemptFails);
+            if ((after == nullptr && !attemptFails) ||
+                (after != nullptr && after->index > tail->index)) {
+                return;
+            }
+        }
+    }
+    for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
+        auto& set = info.lastBytes[caseBit];
+        const bool fold = caseBit == 0 || switchesCase;
+        if (test->op == EXACTLY && test->length > 1) {
+            ExprNode lastByte = *test;
+            lastByte.link.bytes = test->link.bytes + test->length - 1;
+            AddBytes(&lastByte, fold, set);
+        } else {
+            AddBytes(test, fold, set);
+        }
+        if (info.charMode) {
+            // A character's last byte, or a stray byte, may be any of these;
+            // caseless letters may end in them too (K, the Kelvin sign).
+            for (int b = 0x80; b < 0x100; ++b) {
+                set[static_cast<size_t>(b >> 3)] |= static_cast<uint8_t>(1u << (b & 7));
+            }
+        }
+    }
+    info.lastBytesKnown = true;
 }
 
 // How often a byte of UTF-8 text tends to occur, for the character-mode
@@ -590,13 +669,19 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
             }
         }
         info.firstByteCount[static_cast<size_t>(caseBit)] = admitted;
-        if (admitted <= 6 && !info.canMatchEmpty) {
+        // With more first bytes than letters and digits, nearly every byte
+        // passes and the pair test would cost more than it saves.
+        if (!info.canMatchEmpty && admitted <= 64) {
             FillSecondBytes(info, static_cast<size_t>(caseBit), first);
         }
         info.firstBytesOneRange[static_cast<size_t>(caseBit)] =
             admitted > 0 && highest - lowest + 1 == admitted;
         info.firstByteRange[static_cast<size_t>(caseBit)] = {static_cast<unsigned char>(lowest),
                                                              static_cast<unsigned char>(highest)};
+    }
+
+    if (!info.canMatchEmpty) {
+        FindLastBytes(info, program);
     }
 
     const ExprNode* literalNode = nullptr;

@@ -37,15 +37,25 @@ struct ProgramInfo {
     // they form one range from the first to the last.
     std::array<std::array<unsigned char, 6>, 2> firstByteList{};
     std::array<bool, 2> firstBytesOneRange{};
-    // With at most six first bytes (and no empty matching): for each of
-    // them, the 256-bit set of bytes that can follow it in a matching.
+    // Without empty matchings: for each byte a matching can begin with, the
+    // 256-bit set of bytes that can follow it (indexed by that first byte).
+    // Pairs are far rarer than single bytes when many first bytes are
+    // admitted («(if)|(else)|(for)|…»), so a scan tests both.
+    // secondIndex maps an admitted first byte to its set in secondBytes.
     std::array<bool, 2> secondBytesKnown{};
-    std::array<std::array<std::array<uint8_t, 32>, 6>, 2> secondBytes{};
+    std::array<std::array<uint8_t, 256>, 2> secondIndex{};
+    std::array<std::vector<std::array<uint8_t, 32>>, 2> secondBytes;
     std::array<std::array<unsigned char, 2>, 2> firstByteRange{};
     // With second bytes known: all (first byte, following byte) pairs when
     // there are at most kMaxBytePairs of them (count 0: too many).
     std::array<int, 2> bytePairCount{};
     std::array<std::array<std::array<unsigned char, 2>, kMaxBytePairs>, 2> bytePairs{};
+    // Every matching ends at the input end («…$») with a byte of lastBytes
+    // (a 256-bit set per case option): a line whose last byte is none of
+    // them holds no matching, unless the search limit ends an attempt
+    // before the line does.
+    bool lastBytesKnown = false;
+    std::array<std::array<uint8_t, 32>, 2> lastBytes{};
     // The literal bytes every matching begins with (the leading EXACTLY
     // nodes), compared with the run's case option.
     std::string prefix;
