@@ -5,9 +5,10 @@
 // that end. Without the memo, nested loops over the same input retry the same
 // failing walks a polynomial or exponential number of times.
 //
-// Most failures have no loop pass in their key and did not meet the input
-// end; those go into a bit set over position x node x case, one bit each.
-// The rest go into a hash table. Both have a size cap: past it the memo
+// Most failures have no loop pass in their key; those go into bit sets over
+// position x node x case, one bit each: one for failures that did not meet
+// the input end, one for those that met the end many attempts share. The
+// rest go into a hash table. Both have a size cap: past it the memo
 // forgets and starts over, which costs time but never changes a result.
 #pragma once
 
@@ -27,10 +28,9 @@ class FailureMemo {
     // Readies the memo for a run: positions from `base` on, a program of
     // `nodes` nodes whose keys carry `passWords` words of loop passes.
     void Start(uint64_t base, size_t nodes, size_t passWords) {
-        std::fill(bits_.begin(), bits_.begin() + static_cast<ptrdiff_t>(bitsUsed_), 0);
-        bitsUsed_ = 0;
-        base_ = base;
-        rowBits_ = nodes * 2;
+        plain_.Reset(base, nodes * 2);
+        atEnd_.Reset(base, nodes * 2);
+        atEndTag_ = kAnyEnd;
         const size_t stride = 2 + std::max<size_t>(passWords, 1);
         if (stride != stride_) {
             table_.clear();
@@ -43,40 +43,28 @@ class FailureMemo {
 
     size_t PassWords() const { return passWords_; }
 
-    // The bit set's part: failures without loop passes that did not meet the
-    // input end.
-    bool HasPlain(uint64_t pos, uint32_t nodeCase) const {
-        if (pos < base_) {
-            return false;
-        }
-        const uint64_t bit = (pos - base_) * rowBits_ + nodeCase;
-        const uint64_t word = bit >> 6;
-        return word < bitsUsed_ && ((bits_[word] >> (bit & 63)) & 1) != 0;
-    }
+    // The bit sets' part: failures without loop passes that did not meet
+    // the input end, and those that met it, for one input end at a time.
+    bool HasPlain(uint64_t pos, uint32_t nodeCase) const { return plain_.Has(pos, nodeCase); }
 
     // floor: no walk of the search looks below this position any more, so
-    // the bit set may drop what lies below it to make room.
+    // the bit sets may drop what lies below it to make room.
     void AddPlain(uint64_t pos, uint32_t nodeCase, uint64_t floor) {
-        if (pos < base_) {
-            return;
+        plain_.Add(pos, nodeCase, floor, bitsCap);
+    }
+
+    // The tag of the input end the failures that met it hold for.
+    uint32_t AtEndTag() const { return atEndTag_; }
+    bool HasAtEnd(uint64_t pos, uint32_t nodeCase) const { return atEnd_.Has(pos, nodeCase); }
+
+    // A failure that met input end `end`; the failures kept for another end
+    // at or above the floor are forgotten.
+    void AddAtEnd(uint64_t pos, uint32_t nodeCase, uint32_t end, uint64_t floor) {
+        if (end != atEndTag_) {
+            atEnd_.ClearFrom(floor);
+            atEndTag_ = end;
         }
-        uint64_t bit = (pos - base_) * rowBits_ + nodeCase;
-        if ((bit >> 6) >= bits_.size() && !GrowBits(bit >> 6)) {
-            // Start over from the floor; what lay below it is of no more use.
-            std::fill(bits_.begin(), bits_.begin() + static_cast<ptrdiff_t>(bitsUsed_), 0);
-            bitsUsed_ = 0;
-            base_ = std::max(base_, floor);
-            if (pos < base_) {
-                return;
-            }
-            bit = (pos - base_) * rowBits_ + nodeCase;
-            if ((bit >> 6) >= bits_.size()) {
-                return;  // beyond what the cap allows: not remembered
-            }
-        }
-        const uint64_t word = bit >> 6;
-        bits_[word] |= uint64_t{1} << (bit & 63);
-        bitsUsed_ = std::max<size_t>(bitsUsed_, word + 1);
+        atEnd_.Add(pos, nodeCase, floor, bitsCap);
     }
 
     // The table's part. walk: position, node and case state; passes:
@@ -124,7 +112,9 @@ class FailureMemo {
     }
 
     // Bytes held, the high-water mark of this memo's storage.
-    size_t MemoryBytes() const { return (bits_.capacity() + table_.capacity()) * 8; }
+    size_t MemoryBytes() const {
+        return (plain_.bits.capacity() + atEnd_.bits.capacity() + table_.capacity()) * 8;
+    }
 
     // Caps in bytes of the bit set and of the table (tests lower them).
     size_t bitsCap = size_t{32} << 20;
@@ -142,16 +132,6 @@ class FailureMemo {
         h *= 0xff51afd7ed558ccdULL;
         h ^= h >> 33;
         return static_cast<size_t>(h);
-    }
-
-    bool GrowBits(uint64_t word) {
-        const size_t cap = bitsCap / 8;
-        if (word >= cap) {
-            return false;
-        }
-        const size_t doubled = std::max<size_t>(bits_.size() * 2, 128);
-        bits_.resize(std::min(cap, std::max<size_t>(word + 1, doubled)), 0);
-        return true;
     }
 
     void ClearTable() {
@@ -185,10 +165,68 @@ class FailureMemo {
         return true;
     }
 
-    std::vector<uint64_t> bits_;
-    size_t bitsUsed_ = 0;  // words that may hold a set bit
-    uint64_t base_ = 0;    // position of the bit set's first row
-    uint64_t rowBits_ = 2;
+    // One bit per position x node x case, from position `base` on.
+    struct BitRows {
+        std::vector<uint64_t> bits;
+        size_t used = 0;    // words that may hold a set bit
+        uint64_t base = 0;  // position of the first row
+        uint64_t rowBits = 2;
+
+        void Reset(uint64_t from, size_t width) {
+            std::fill(bits.begin(), bits.begin() + static_cast<ptrdiff_t>(used), 0);
+            used = 0;
+            base = from;
+            rowBits = width;
+        }
+        // Clears the rows from position `from` on.
+        void ClearFrom(uint64_t from) {
+            const uint64_t first = from > base ? ((from - base) * rowBits) >> 6 : 0;
+            if (first < used) {
+                std::fill(bits.begin() + static_cast<ptrdiff_t>(first),
+                          bits.begin() + static_cast<ptrdiff_t>(used), 0);
+                used = first;
+            }
+        }
+        bool Has(uint64_t pos, uint32_t nodeCase) const {
+            if (pos < base) {
+                return false;
+            }
+            const uint64_t bit = (pos - base) * rowBits + nodeCase;
+            const uint64_t word = bit >> 6;
+            return word < used && ((bits[word] >> (bit & 63)) & 1) != 0;
+        }
+        void Add(uint64_t pos, uint32_t nodeCase, uint64_t floor, size_t capBytes) {
+            if (pos < base) {
+                return;
+            }
+            uint64_t bit = (pos - base) * rowBits + nodeCase;
+            if ((bit >> 6) >= bits.size() && !Grow(bit >> 6, capBytes)) {
+                // Start over from the floor, what lay below it being of no
+                // more use, if that makes room; else this one is not kept.
+                if (floor <= base || ((pos - floor) * rowBits >> 6) >= bits.size()) {
+                    return;
+                }
+                Reset(floor, rowBits);
+                bit = (pos - base) * rowBits + nodeCase;
+            }
+            const uint64_t word = bit >> 6;
+            bits[word] |= uint64_t{1} << (bit & 63);
+            used = std::max<size_t>(used, word + 1);
+        }
+        bool Grow(uint64_t word, size_t capBytes) {
+            const size_t cap = capBytes / 8;
+            if (word >= cap) {
+                return false;
+            }
+            const size_t doubled = std::max<size_t>(bits.size() * 2, 128);
+            bits.resize(std::min(cap, std::max<size_t>(word + 1, doubled)), 0);
+            return true;
+        }
+    };
+
+    BitRows plain_;
+    BitRows atEnd_;
+    uint32_t atEndTag_ = kAnyEnd;
 
     std::vector<uint64_t> table_;  // slots of stride_ words: walk, generation|end, passes
     size_t stride_ = 0;

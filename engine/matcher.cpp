@@ -179,13 +179,19 @@ inline bool EndTagHolds(const MatchContext& m, uint32_t end) {
     const auto pos = static_cast<uint64_t>(m.pos - m.textStart);
     const auto nodeCase =
         static_cast<uint32_t>(node->index * 2 + static_cast<int32_t>(m.caseSensitive & 1));
-    if (!anyPass && m.failures.HasPlain(pos, nodeCase)) {
-        return 0;
+    if (!anyPass) {
+        if (m.failures.HasPlain(pos, nodeCase)) {
+            return 0;
+        }
+        if (EndTagHolds(m, m.failures.AtEndTag()) && m.failures.HasAtEnd(pos, nodeCase)) {
+            m.hitEnd = true;  // as the walk itself did
+            return 0;
+        }
     }
     const uint64_t walk = pos * m.memoStride + nodeCase;
-    uint32_t end = 0;
-    if (m.failures.Find(walk, passes, end) && EndTagHolds(m, end)) {
-        if (end != FailureMemo::kAnyEnd) {
+    uint32_t tag = 0;
+    if (m.failures.Find(walk, passes, tag) && EndTagHolds(m, tag)) {
+        if (tag != FailureMemo::kAnyEnd) {
             m.hitEnd = true;  // as the walk itself did
         }
         return 0;
@@ -198,12 +204,14 @@ inline bool EndTagHolds(const MatchContext& m, uint32_t end) {
     const bool sawEnd = m.hitEnd;
     m.hitEnd = outerHitEnd || sawEnd;
     if (result == 0 && m.abandon == kGoOn) {
+        const auto floor = static_cast<uint64_t>(m.attemptStart - m.textStart);
+        const auto end = static_cast<uint32_t>(m.inputEnd - m.textStart);
         if (!anyPass && !sawEnd) {
-            m.failures.AddPlain(pos, nodeCase, static_cast<uint64_t>(m.attemptStart - m.textStart));
+            m.failures.AddPlain(pos, nodeCase, floor);
+        } else if (!anyPass && m.endShared) {
+            m.failures.AddAtEnd(pos, nodeCase, end, floor);
         } else {
-            m.failures.Add(
-                walk, passes,
-                sawEnd ? static_cast<uint32_t>(m.inputEnd - m.textStart) : FailureMemo::kAnyEnd);
+            m.failures.Add(walk, passes, sawEnd ? end : FailureMemo::kAnyEnd);
         }
     }
     return result;
@@ -328,22 +336,30 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
 // the input end. Nested loops measure the runs from every position of one
 // run again and again, so the last run measured per loop is kept: a start
 // inside it ends where it ended, and a run that stopped at an earlier input
-// end goes on from there. measure(k) measures from k.
+// end goes on from there. measure(k, stop) measures from k, up to stop.
 template <typename Measure>
 inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
                                         const unsigned char* start, Measure measure) {
     MatchContext::LoopRun& run = m.loopRuns[static_cast<size_t>(loop->index)];
     const int32_t caseBit = m.caseSensitive & 1;
-    if (run.from != nullptr && run.caseBit == caseBit && run.from <= start && start <= run.to) {
+    if (run.from != nullptr && run.caseBit == caseBit && start <= run.to) {
+        if (start < run.from) {
+            // Nested loops walk back over a run: join the bytes before it.
+            const unsigned char* k = measure(start, run.from);
+            if (k < run.from) {
+                return k;
+            }
+            run.from = start;
+        }
         if (run.to < run.end || m.inputEnd <= run.to) {
             return std::min(run.to, m.inputEnd);  // the byte at run.to ends it
         }
-        run.to = measure(run.to);
+        run.to = measure(run.to, m.inputEnd);
         run.end = m.inputEnd;
         return run.to;
     }
     run.from = start;
-    run.to = measure(start);
+    run.to = measure(start, m.inputEnd);
     run.end = m.inputEnd;
     run.caseBit = caseBit;
     return run.to;
@@ -428,22 +444,22 @@ class ContinuationFailures {
     const unsigned char* end = m.inputEnd;
     const unsigned char* e = end;
     if (operand->op != ANY) {
-        e = KnownRunEnd(m, loop, start, [&](const unsigned char* from) {
+        e = KnownRunEnd(m, loop, start, [&](const unsigned char* from, const unsigned char* stop) {
             const unsigned char* k = from;
             if (operand->op == EXACTLY) {
                 const unsigned char lit = operand->link.bytes[0];
                 if (m.caseSensitive & 1) {
-                    while (k < end && *k == lit) {
+                    while (k < stop && *k == lit) {
                         ++k;
                     }
                 } else {
                     const unsigned char upper = AsciiUpper(lit);
-                    while (k < end && AsciiUpper(*k) == upper) {
+                    while (k < stop && AsciiUpper(*k) == upper) {
                         ++k;
                     }
                 }
             } else {
-                while (k < end && MatchesByte(operand, *k)) {
+                while (k < stop && MatchesByte(operand, *k)) {
                     ++k;
                 }
             }
@@ -545,10 +561,10 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     const unsigned char* end = m.inputEnd;
     const unsigned char* e = end;
     if (operand->op != UANY) {
-        e = KnownRunEnd(m, loop, start, [&](const unsigned char* from) {
+        e = KnownRunEnd(m, loop, start, [&](const unsigned char* from, const unsigned char* stop) {
             const unsigned char* k = from;
             int length = 1;
-            while (k < end && CharPassesAt(m, operand, k, length)) {
+            while (k < stop && CharPassesAt(m, operand, k, length)) {
                 k += length;
             }
             return k;
@@ -892,6 +908,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
     m.runWalkLimit = m.memoThreshold + 16 * static_cast<uint64_t>(s - m.runFrom);
     const unsigned char* savedEnd = m.inputEnd;
     const unsigned char* end = savedEnd;
+    m.endShared = true;
     if (m.searchLimit >= 0 && savedEnd - s > m.searchLimit) {
         end = s + m.searchLimit;
         if (m.charMode) {
@@ -932,6 +949,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
                 m.abandon = kGoOn;
             }
         }
+        m.endShared = false;
     }
     return AttemptWithEnd(m, program, s, end, savedEnd);
 }

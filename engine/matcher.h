@@ -116,6 +116,10 @@ struct MatchContext {
     uint64_t runWalkLimit = 0;
     const unsigned char* runFrom = nullptr;  // the run's first start position
     const unsigned char* attemptStart = nullptr;
+    // The current attempt's input end is shared by the attempts around it
+    // (not cut by the search limit, or the wide end of a block of starts):
+    // failures that met it are worth a bit set of their own.
+    bool endShared = true;
     // The first start after the last attempt's whose attempt sees another
     // input end (the next start when the search limit cut the input).
     const unsigned char* sameEndBefore = nullptr;
