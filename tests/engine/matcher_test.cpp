@@ -925,5 +925,24 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
     }
 }
 
+// Former fault: with the memo on and the search limit cutting the input, an
+// attempt first looks as far as its block's wider end; when that matched, the
+// case state its matching ended with («\c» switched it off) stayed for the
+// limited attempt, which then matched differently or not at all.
+TEST(MatcherWork, LimitedAttemptAfterAWiderOneStartsWithTheRunsCaseState) {
+    CurrentMatchContext().memoThreshold = 0;  // the memo from the first walk on
+    const std::string text = "Aaa baAb abb";
+    Program program("{a|}?{\\c|a}+");
+    ASSERT_TRUE(program);
+    const ProgramInfo info = AnalyseProgram(program.get());
+    GroupTable groups;
+    const unsigned char* bytes = Bytes(text);
+    const int result = ExecExpression(info, bytes, static_cast<int32_t>(text.size()), bytes + 5,
+                                      groups.data(), kCase, 3, false);
+    CurrentMatchContext().memoThreshold = 2048;
+    EXPECT_EQ(result, kMatchFound);
+    EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups("0=6,7").data()));
+}
+
 }  // namespace
 }  // namespace quarry
