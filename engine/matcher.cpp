@@ -345,9 +345,9 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
     if (run.from != nullptr && run.caseBit == caseBit && start <= run.to) {
         if (start < run.from) {
             // Nested loops walk back over a run: join the bytes before it.
-            const unsigned char* k = measure(start, run.from);
+            const unsigned char* k = measure(start, std::min(run.from, m.inputEnd));
             if (k < run.from) {
-                return k;
+                return k;  // ended before it, or at the input end
             }
             run.from = start;
         }
