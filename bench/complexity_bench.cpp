@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/matcher.h"
 #include "search/expression.h"
 #include "search/host.h"
 #include "search/stack_guard.h"
@@ -47,6 +48,61 @@ void BM_NestedLoops(benchmark::State& state, const Case& c) {
     }
     state.counters["found"] = found;
     state.counters["text_bytes"] = static_cast<double>(text.size());
+    state.SetComplexityN(state.range(0));
+}
+
+// One line of up to a megabyte that no matching fits, searched in line mode
+// with the default search limit (1024) and without one: backtracking that
+// the limit cuts short must stay linear in the line's length too. The memo's
+// storage after the search is reported as memo_bytes.
+struct LineCase {
+    const char* pattern;
+    char fill;  // 'h': random hexadecimal digits, 'w': random word bytes, else that byte
+    // Searched as one text: «$» then holds only after the line break, at the
+    // text end, where an empty matching is found after every other start
+    // has failed.
+    bool wholeText = false;
+};
+const LineCase kLineCases[] = {
+    {"\\w+(:|=)", 'h'},
+    {"(\\w+)+\\s", 'w'},
+    {"(a+)+[!]", 'a'},
+    {"{a*}*{a*}*[!]", 'a'},
+    {"(\\w*)*$", 'a', true},
+    {"(\\w+\\s?)*$", 'a', true},
+    {"(a|aa)*c", 'a'},
+    {"{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*[!]",
+     'a'},
+};
+
+std::string Line(int64_t length, char fill) {
+    std::string line(static_cast<size_t>(length), fill);
+    uint32_t seed = 12345;
+    const char* alphabet =
+        fill == 'h' ? "0123456789abcdef" : "abcdefghijklmnopqrstuvwxyz0123456789";
+    const uint32_t size = fill == 'h' ? 16 : 36;
+    if (fill == 'h' || fill == 'w') {
+        for (char& c : line) {
+            seed = seed * 1664525u + 1013904223u;
+            c = alphabet[(seed >> 16) % size];
+        }
+    }
+    // «$» holds only at the text end, after the line break.
+    return line + "\n";
+}
+
+void BM_LongLine(benchmark::State& state, const LineCase& c, int32_t limit) {
+    const std::string text = Line(state.range(0), c.fill);
+    CExpression expression(c.pattern);
+    int32_t found = 0;
+    for (auto _ : state) {
+        found = expression.Find(text.data(), static_cast<int32_t>(text.size()), text.data(), false,
+                                limit, !c.wholeText);
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["found"] = found;
+    state.counters["memo_bytes"] =
+        static_cast<double>(quarry::CurrentMatchContext().failures.MemoryBytes());
     state.SetComplexityN(state.range(0));
 }
 
@@ -86,6 +142,17 @@ void BM_CancelLatency(benchmark::State& state, const Case& c) {
 }
 
 void RegisterAll() {
+    for (const LineCase& c : kLineCases) {
+        for (const int32_t limit : {1024, -1}) {
+            const std::string name =
+                std::string("LongLine/") + c.pattern + (limit < 0 ? "/no-limit" : "/limit-1024");
+            benchmark::RegisterBenchmark(name.c_str(), BM_LongLine, c, limit)
+                ->RangeMultiplier(4)
+                ->Range(1 << 10, 1 << 20)
+                ->Unit(benchmark::kMillisecond)
+                ->Complexity();
+        }
+    }
     for (const Case& c : kCases) {
         const std::string pattern = c.pattern;
         benchmark::RegisterBenchmark(("NestedLoops/" + pattern).c_str(), BM_NestedLoops, c)

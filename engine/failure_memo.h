@@ -1,104 +1,239 @@
-// A set of walks known to fail, keyed by what their outcome depends on (node,
-// position, case state, and the loops passed at that position). Nested loops
-// over the same input can otherwise retry the same failing walk an
-// exponential number of times.
+// Failed walks of one search, kept across its attempts, keyed by what a
+// walk's outcome depends on: node, position, case state, the loops whose
+// latest pass on the path stands at that position (only those the walk can
+// reach before it consumes a byte), and, when the walk met the input end,
+// that end. Without the memo, nested loops over the same input retry the same
+// failing walks a polynomial or exponential number of times.
+//
+// Most failures have no loop pass in their key; those go into bit sets over
+// position x node x case, one bit each: one for failures that did not meet
+// the input end, one for those that met the end many attempts share. The
+// rest go into a hash table. Both have a size cap: past it the memo
+// forgets and starts over, which costs time but never changes a result.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace quarry {
 
-struct MemoKey {
-    uint64_t walk;    // position, node and case state
-    uint64_t passes;  // which loops were passed at that position on the path
-    bool operator==(const MemoKey&) const = default;
-};
-
 class FailureMemo {
   public:
-    // Forgets every key in constant time.
-    void Clear() {
-        if (used_ != 0) {
-            ++generation_;
-            used_ = 0;
+    // Tag of a failure that holds whatever the input end.
+    static constexpr uint32_t kAnyEnd = UINT32_MAX;
+
+    // Readies the memo for a run: positions from `base` on, a program of
+    // `nodes` nodes whose keys carry `passWords` words of loop passes.
+    void Start(uint64_t base, size_t nodes, size_t passWords) {
+        plain_.Reset(base, nodes * 2);
+        atEnd_.Reset(base, nodes * 2);
+        atEndTag_ = kAnyEnd;
+        const size_t stride = 2 + std::max<size_t>(passWords, 1);
+        if (stride != stride_) {
+            table_.clear();
+            stride_ = stride;
+            mask_ = 0;
         }
+        passWords_ = stride_ - 2;
+        ClearTable();
     }
 
-    bool Contains(const MemoKey& key) const {
-        if (slots_.empty()) {
+    size_t PassWords() const { return passWords_; }
+
+    // The bit sets' part: failures without loop passes that did not meet
+    // the input end, and those that met it, for one input end at a time.
+    bool HasPlain(uint64_t pos, uint32_t nodeCase) const { return plain_.Has(pos, nodeCase); }
+
+    // floor: no walk of the search looks below this position any more, so
+    // the bit sets may drop what lies below it to make room.
+    void AddPlain(uint64_t pos, uint32_t nodeCase, uint64_t floor) {
+        plain_.Add(pos, nodeCase, floor, bitsCap);
+    }
+
+    // The tag of the input end the failures that met it hold for.
+    uint32_t AtEndTag() const { return atEndTag_; }
+    bool HasAtEnd(uint64_t pos, uint32_t nodeCase) const { return atEnd_.Has(pos, nodeCase); }
+
+    // A failure that met input end `end`; the failures kept for another end
+    // at or above the floor are forgotten.
+    void AddAtEnd(uint64_t pos, uint32_t nodeCase, uint32_t end, uint64_t floor) {
+        if (end != atEndTag_) {
+            atEnd_.ClearFrom(floor);
+            atEndTag_ = end;
+        }
+        atEnd_.Add(pos, nodeCase, floor, bitsCap);
+    }
+
+    // The table's part. walk: position, node and case state; passes:
+    // PassWords() words. Sets `end` to the entry's input-end tag.
+    bool Find(uint64_t walk, const uint64_t* passes, uint32_t& end) const {
+        if (used_ == 0) {
             return false;
         }
-        for (size_t i = Hash(key) & mask_;; i = (i + 1) & mask_) {
-            const Slot& s = slots_[i];
-            if (s.generation != generation_) {
+        for (size_t i = Hash(walk, passes) & mask_;; i = (i + 1) & mask_) {
+            const uint64_t* s = &table_[i * stride_];
+            if ((s[1] >> 32) != generation_) {
                 return false;
             }
-            if (s.key == key) {
+            if (s[0] == walk && std::memcmp(s + 2, passes, passWords_ * 8) == 0) {
+                end = static_cast<uint32_t>(s[1]);
                 return true;
             }
         }
     }
 
-    // Adds a key; past its size cap the memo stops growing and simply
-    // remembers less, which costs time but never changes a result.
-    void Insert(const MemoKey& key) {
-        if ((used_ + 1) * 2 > slots_.size() && !Grow()) {
-            return;
+    void Add(uint64_t walk, const uint64_t* passes, uint32_t end) {
+        if ((used_ + 1) * 2 > Slots() && !GrowTable()) {
+            ClearTable();  // at its cap: forget and start over
+            if (Slots() == 0) {
+                return;
+            }
         }
-        for (size_t i = Hash(key) & mask_;; i = (i + 1) & mask_) {
-            Slot& s = slots_[i];
-            if (s.generation != generation_) {
-                s = {key, generation_};
+        for (size_t i = Hash(walk, passes) & mask_;; i = (i + 1) & mask_) {
+            uint64_t* s = &table_[i * stride_];
+            if ((s[1] >> 32) != generation_) {
+                s[0] = walk;
+                s[1] = (generation_ << 32) | end;
+                std::memcpy(s + 2, passes, passWords_ * 8);
                 ++used_;
                 return;
             }
-            if (s.key == key) {
+            if (s[0] == walk && std::memcmp(s + 2, passes, passWords_ * 8) == 0) {
+                // The same walk failed again: with an input end it can see
+                // further than before, or with none.
+                const auto old = static_cast<uint32_t>(s[1]);
+                s[1] = (generation_ << 32) | std::max(old, end);
                 return;
             }
         }
     }
 
-  private:
-    struct Slot {
-        MemoKey key{0, 0};
-        uint32_t generation = 0;
-    };
-    static constexpr size_t kMaxSlots = size_t{1} << 22;  // 96 MiB
+    // Bytes held, the high-water mark of this memo's storage.
+    size_t MemoryBytes() const {
+        return (plain_.bits.capacity() + atEnd_.bits.capacity() + table_.capacity()) * 8;
+    }
 
-    static size_t Hash(const MemoKey& key) {
-        uint64_t h = key.walk ^ (key.passes * 0x9e3779b97f4a7c15ULL);
+    // Caps in bytes of the bit set and of the table (tests lower them).
+    size_t bitsCap = size_t{32} << 20;
+    size_t tableCap = size_t{32} << 20;
+
+  private:
+    size_t Slots() const { return table_.size() / stride_; }
+
+    size_t Hash(uint64_t walk, const uint64_t* passes) const {
+        uint64_t h = walk;
+        for (size_t w = 0; w < passWords_; ++w) {
+            h ^= passes[w] * 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        }
         h ^= h >> 33;
         h *= 0xff51afd7ed558ccdULL;
         h ^= h >> 33;
         return static_cast<size_t>(h);
     }
 
-    bool Grow() {
-        const size_t size = slots_.empty() ? 1024 : slots_.size() * 2;
-        if (size > kMaxSlots) {
+    void ClearTable() {
+        if (used_ != 0 || generation_ == 0) {
+            ++generation_;
+            used_ = 0;
+        }
+        if (generation_ > UINT32_MAX) {
+            std::fill(table_.begin(), table_.end(), 0);
+            generation_ = 1;
+        }
+    }
+
+    bool GrowTable() {
+        const size_t slots = Slots() == 0 ? 16 : Slots() * 2;
+        if (slots * stride_ * 8 > tableCap) {
             return false;
         }
-        std::vector<Slot> old;
-        old.swap(slots_);
-        slots_.assign(size, Slot{});
-        mask_ = size - 1;
-        const uint32_t live = generation_;
+        std::vector<uint64_t> old;
+        old.swap(table_);
+        table_.assign(slots * stride_, 0);
+        mask_ = slots - 1;
+        const uint64_t live = generation_;
         generation_ = 1;
         used_ = 0;
-        for (const Slot& s : old) {
-            if (s.generation == live) {
-                Insert(s.key);
+        for (size_t i = 0; i + stride_ <= old.size(); i += stride_) {
+            if ((old[i + 1] >> 32) == live) {
+                Add(old[i], &old[i + 2], static_cast<uint32_t>(old[i + 1]));
             }
         }
         return true;
     }
 
-    std::vector<Slot> slots_;
+    // One bit per position x node x case, from position `base` on.
+    struct BitRows {
+        std::vector<uint64_t> bits;
+        size_t used = 0;    // words that may hold a set bit
+        uint64_t base = 0;  // position of the first row
+        uint64_t rowBits = 2;
+
+        void Reset(uint64_t from, size_t width) {
+            std::fill(bits.begin(), bits.begin() + static_cast<ptrdiff_t>(used), 0);
+            used = 0;
+            base = from;
+            rowBits = width;
+        }
+        // Clears the rows from position `from` on.
+        void ClearFrom(uint64_t from) {
+            const uint64_t first = from > base ? ((from - base) * rowBits) >> 6 : 0;
+            if (first < used) {
+                std::fill(bits.begin() + static_cast<ptrdiff_t>(first),
+                          bits.begin() + static_cast<ptrdiff_t>(used), 0);
+                used = first;
+            }
+        }
+        bool Has(uint64_t pos, uint32_t nodeCase) const {
+            if (pos < base) {
+                return false;
+            }
+            const uint64_t bit = (pos - base) * rowBits + nodeCase;
+            const uint64_t word = bit >> 6;
+            return word < used && ((bits[word] >> (bit & 63)) & 1) != 0;
+        }
+        void Add(uint64_t pos, uint32_t nodeCase, uint64_t floor, size_t capBytes) {
+            if (pos < base) {
+                return;
+            }
+            uint64_t bit = (pos - base) * rowBits + nodeCase;
+            if ((bit >> 6) >= bits.size() && !Grow(bit >> 6, capBytes)) {
+                // Start over from the floor, what lay below it being of no
+                // more use, if that makes room; else this one is not kept.
+                if (floor <= base || ((pos - floor) * rowBits >> 6) >= bits.size()) {
+                    return;
+                }
+                Reset(floor, rowBits);
+                bit = (pos - base) * rowBits + nodeCase;
+            }
+            const uint64_t word = bit >> 6;
+            bits[word] |= uint64_t{1} << (bit & 63);
+            used = std::max<size_t>(used, word + 1);
+        }
+        bool Grow(uint64_t word, size_t capBytes) {
+            const size_t cap = capBytes / 8;
+            if (word >= cap) {
+                return false;
+            }
+            const size_t doubled = std::max<size_t>(bits.size() * 2, 128);
+            bits.resize(std::min(cap, std::max<size_t>(word + 1, doubled)), 0);
+            return true;
+        }
+    };
+
+    BitRows plain_;
+    BitRows atEnd_;
+    uint32_t atEndTag_ = kAnyEnd;
+
+    std::vector<uint64_t> table_;  // slots of stride_ words: walk, generation|end, passes
+    size_t stride_ = 0;
+    size_t passWords_ = 1;
     size_t mask_ = 0;
     size_t used_ = 0;
-    uint32_t generation_ = 1;
+    uint64_t generation_ = 0;
 };
 
 }  // namespace quarry

@@ -52,19 +52,24 @@ inline bool BelowStackFloor(const MatchContext& m) {
 
 // A walk's outcome depends on its node, position, case state and input end,
 // and on the loop guard only through the loops whose latest pass on the path
-// stands at the walk's position: positions never decrease along a path, so
-// earlier passes can never refuse anything within the walk.
-inline MemoKey KeyHere(const MatchContext& m, const ExprNode* node) {
-    const uint64_t walk = static_cast<uint64_t>(m.pos - m.textStart) * m.memoStride +
-                          static_cast<uint64_t>(node->index) * 2 +
-                          static_cast<uint64_t>(m.caseSensitive & 1);
-    uint64_t passes = 0;
-    for (size_t i = 0; i < m.loopSlots.size(); ++i) {
-        if (m.loopPass[m.loopSlots[i]].pos == m.pos) {
-            passes |= uint64_t{1} << i;
+// stands at the walk's position and which the walk can reach before it
+// consumes a byte: positions never decrease along a path, so earlier passes
+// can never refuse anything within the walk. There are no back-references,
+// and a failed walk leaves no group entry set, so groups play no part.
+// Sets the pass bits of `node`'s reachable loops; returns whether any is set.
+inline bool PassesHere(const MatchContext& m, const ExprNode* node, uint64_t* passes) {
+    const std::vector<int32_t>& slots =
+        m.info->reachableLoopSlots[static_cast<size_t>(node->index)];
+    const size_t words = m.failures.PassWords();
+    std::fill(passes, passes + words, 0);
+    bool any = false;
+    for (size_t i = 0; i < slots.size(); ++i) {
+        if (m.loopPass[static_cast<size_t>(slots[i])].pos == m.pos) {
+            passes[i >> 6] |= uint64_t{1} << (i & 63);
+            any = true;
         }
     }
-    return {walk, passes};
+    return any;
 }
 
 // Whether the attempt has made many more walks than it is deep: then it is
@@ -148,24 +153,67 @@ inline bool PassesFirstTest(MatchContext& m, const ExprNode* test, const unsigne
     return (m.caseSensitive & 1) ? *at == lit : AsciiUpper(*at) == AsciiUpper(lit);
 }
 
-// A walk once the failure memo is on. With too many loops for the key, a
-// failure is remembered only when no refusal of the loop guard relied on a
-// pass recorded before the walk began.
+// Whether a failure remembered with input-end tag `end` holds for the
+// current input end. One that met the input end holds for that end; in a
+// program without nodes that hold at the end it also holds for lower ones.
+inline bool EndTagHolds(const MatchContext& m, uint32_t end) {
+    if (end == FailureMemo::kAnyEnd) {
+        return true;
+    }
+    const auto current = static_cast<uint32_t>(m.inputEnd - m.textStart);
+    return end == current || (end > current && m.info->endMonotone);
+}
+
+// A walk once the failure memo is on: a failure is remembered with the loop
+// passes it could see and, if it met the input end, that end.
 [[gnu::noinline]] int RememberingWalk(MatchContext& m, const ExprNode* node) {
-    const MemoKey key = KeyHere(m, node);
-    if (m.failures.Contains(key)) {
+    constexpr size_t kInlineWords = 4;
+    uint64_t inlineWords[kInlineWords];
+    std::vector<uint64_t> heapWords;
+    uint64_t* passes = inlineWords;
+    if (m.failures.PassWords() > kInlineWords) {
+        heapWords.resize(m.failures.PassWords());
+        passes = heapWords.data();
+    }
+    const bool anyPass = PassesHere(m, node, passes);
+    const auto pos = static_cast<uint64_t>(m.pos - m.textStart);
+    const auto nodeCase =
+        static_cast<uint32_t>(node->index * 2 + static_cast<int32_t>(m.caseSensitive & 1));
+    if (!anyPass) {
+        if (m.failures.HasPlain(pos, nodeCase)) {
+            return 0;
+        }
+        if (EndTagHolds(m, m.failures.AtEndTag()) && m.failures.HasAtEnd(pos, nodeCase)) {
+            m.hitEnd = true;  // as the walk itself did
+            return 0;
+        }
+    }
+    const uint64_t walk = pos * m.memoStride + nodeCase;
+    uint32_t tag = 0;
+    if (m.failures.Find(walk, passes, tag) && EndTagHolds(m, tag)) {
+        if (tag != FailureMemo::kAnyEnd) {
+            m.hitEnd = true;  // as the walk itself did
+        }
         return 0;
     }
+    const bool outerHitEnd = m.hitEnd;
+    m.hitEnd = false;
     const auto mark = static_cast<int32_t>(m.passLog.size());
-    const int32_t outerRefused = m.firstRefusedRecord;
-    m.firstRefusedRecord = INT32_MAX;
     const int result = Walk(m, node);
     LeavePasses(m, mark);
-    const bool pathFree = !m.loopSlots.empty() || m.firstRefusedRecord >= mark;
-    if (result == 0 && m.abandon == kGoOn && pathFree) {
-        m.failures.Insert(key);
+    const bool sawEnd = m.hitEnd;
+    m.hitEnd = outerHitEnd || sawEnd;
+    if (result == 0 && m.abandon == kGoOn) {
+        const auto floor = static_cast<uint64_t>(m.attemptStart - m.textStart);
+        const auto end = static_cast<uint32_t>(m.inputEnd - m.textStart);
+        if (!anyPass && !sawEnd) {
+            m.failures.AddPlain(pos, nodeCase, floor);
+        } else if (!anyPass && m.endShared) {
+            m.failures.AddAtEnd(pos, nodeCase, end, floor);
+        } else {
+            m.failures.Add(walk, passes, sawEnd ? end : FailureMemo::kAnyEnd);
+        }
     }
-    m.firstRefusedRecord = std::min(outerRefused, m.firstRefusedRecord);
     return result;
 }
 
@@ -185,12 +233,15 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
             return 0;
         }
     }
+    ++m.runWalks;
     if (m.memoOn) {
         return RememberingWalk(m, node);
     }
-    // Most attempts are short; only a long one turns the memo on, for the
-    // rest of the run (every walk inside a remembering walk remembers too).
-    if (++m.attemptWalks > m.memoThreshold && (m.memoThreshold == 0 || Branching(m))) {
+    // Most attempts are short; only a long one, or a run whose attempts walk
+    // much more than once per start position, turns the memo on, for the rest
+    // of the run (every walk inside a remembering walk remembers too).
+    if ((++m.attemptWalks > m.memoThreshold && (m.memoThreshold == 0 || Branching(m))) ||
+        m.runWalks > m.runWalkLimit) {
         m.memoOn = true;
     }
     const auto mark = static_cast<int32_t>(m.passLog.size());
@@ -206,7 +257,6 @@ inline bool EnterLoop(MatchContext& m, const ExprNode* loop) {
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const MatchContext::LoopPass previous = m.loopPass[slot];
     if (previous.pos == m.pos) {
-        m.firstRefusedRecord = std::min(m.firstRefusedRecord, previous.record);
         return false;
     }
     m.loopPass[slot] = {m.pos, static_cast<int32_t>(m.passLog.size())};
@@ -282,6 +332,105 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
     return kWalkOn;
 }
 
+// The end of the run from `start` that a greedy single-test loop takes, up to
+// the input end. Nested loops measure the runs from every position of one
+// run again and again, so the last run measured per loop is kept: a start
+// inside it ends where it ended, and a run that stopped at an earlier input
+// end goes on from there. measure(k, stop) measures from k, up to stop.
+template <typename Measure>
+inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
+                                        const unsigned char* start, Measure measure) {
+    MatchContext::LoopRun& run = m.loopRuns[static_cast<size_t>(loop->index)];
+    const int32_t caseBit = m.caseSensitive & 1;
+    if (run.from != nullptr && run.caseBit == caseBit && start <= run.to) {
+        if (start < run.from) {
+            // Nested loops walk back over a run: join the bytes before it.
+            const unsigned char* k = measure(start, std::min(run.from, m.inputEnd));
+            if (k < run.from) {
+                return k;  // ended before it, or at the input end
+            }
+            run.from = start;
+        }
+        if (run.to < run.end || m.inputEnd <= run.to) {
+            return std::min(run.to, m.inputEnd);  // the byte at run.to ends it
+        }
+        run.to = measure(run.to, m.inputEnd);
+        run.end = m.inputEnd;
+        return run.to;
+    }
+    run.from = start;
+    run.to = measure(start, m.inputEnd);
+    run.end = m.inputEnd;
+    run.caseBit = caseBit;
+    return run.to;
+}
+
+// The places after a greedy single-test loop's start where its continuation
+// is known to fail. A continuation tried at k after the start has only the
+// loop's own pass at k on the path that it can see (every other pass lies at
+// or before the start), so whether it fails does not depend on the path that
+// led to the loop: the failures found by one walk of the loop hold for the
+// next whose run covers the same places. Nested loops otherwise try the
+// continuation over a whole run again from every start, each try answered by
+// the memo but the places still counted one by one. Used while the memo is
+// on, with the memo's rules for the input end.
+class ContinuationFailures {
+  public:
+    ContinuationFailures(MatchContext& m, const ExprNode* loop)
+        : m_(m), run_(m.loopRuns[static_cast<size_t>(loop->index)]), on_(m.memoOn) {
+        outerHitEnd_ = m.hitEnd;
+        m.hitEnd = false;  // from here on, what the continuation's tries met
+    }
+    ~ContinuationFailures() { m_.hitEnd = outerHitEnd_ || m_.hitEnd; }
+
+    // Whether the continuation is known to fail at k; then moves k to the
+    // next place that is not known.
+    bool Known(const unsigned char*& k) {
+        if (!on_ || k <= run_.failedLow || k > run_.failedHigh || !Holds()) {
+            return false;
+        }
+        if (run_.failedEnd != FailureMemo::kAnyEnd) {
+            m_.hitEnd = true;  // as those tries did
+        }
+        k = run_.failedLow;
+        return true;
+    }
+
+    // The continuation failed at every place in (low, high].
+    void AllFailed(const unsigned char* low, const unsigned char* high) {
+        if (!on_ || high <= low) {
+            return;
+        }
+        const uint32_t end =
+            m_.hitEnd ? static_cast<uint32_t>(m_.inputEnd - m_.textStart) : FailureMemo::kAnyEnd;
+        if (run_.failedLow <= high && low <= run_.failedHigh && Holds()) {
+            // Joined with the known places (which hold for this input end).
+            low = std::min(low, run_.failedLow);
+            high = std::max(high, run_.failedHigh);
+            if (run_.failedEnd != FailureMemo::kAnyEnd) {
+                m_.hitEnd = true;
+            }
+        }
+        run_.failedLow = low;
+        run_.failedHigh = high;
+        run_.failedCase = m_.caseSensitive & 1;
+        run_.failedEnd = m_.hitEnd ? static_cast<uint32_t>(m_.inputEnd - m_.textStart) : end;
+    }
+
+  private:
+    // Whether the known places hold for this walk. Walks nested in this
+    // one's tries record places of the same loop as they finish.
+    bool Holds() const {
+        return run_.failedHigh != nullptr && run_.failedCase == (m_.caseSensitive & 1) &&
+               EndTagHolds(m_, run_.failedEnd);
+    }
+
+    MatchContext& m_;
+    MatchContext::LoopRun& run_;
+    bool on_;
+    bool outerHitEnd_ = false;
+};
+
 // A greedy loop over one byte test, entered at the current position (its pass
 // there already made). Walking it the ordinary way nests once per repetition
 // and then tries the continuation after each one on the way back; this does
@@ -293,25 +442,29 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
     const ExprNode* operand = loop->next;
     const unsigned char* start = m.pos;
     const unsigned char* end = m.inputEnd;
-    const unsigned char* e = start;
-    if (operand->op == ANY) {
-        e = end;
-    } else if (operand->op == EXACTLY) {
-        const unsigned char lit = operand->link.bytes[0];
-        if (m.caseSensitive & 1) {
-            while (e < end && *e == lit) {
-                ++e;
+    const unsigned char* e = end;
+    if (operand->op != ANY) {
+        e = KnownRunEnd(m, loop, start, [&](const unsigned char* from, const unsigned char* stop) {
+            const unsigned char* k = from;
+            if (operand->op == EXACTLY) {
+                const unsigned char lit = operand->link.bytes[0];
+                if (m.caseSensitive & 1) {
+                    while (k < stop && *k == lit) {
+                        ++k;
+                    }
+                } else {
+                    const unsigned char upper = AsciiUpper(lit);
+                    while (k < stop && AsciiUpper(*k) == upper) {
+                        ++k;
+                    }
+                }
+            } else {
+                while (k < stop && MatchesByte(operand, *k)) {
+                    ++k;
+                }
             }
-        } else {
-            const unsigned char upper = AsciiUpper(lit);
-            while (e < end && AsciiUpper(*e) == upper) {
-                ++e;
-            }
-        }
-    } else {
-        while (e < end && MatchesByte(operand, *e)) {
-            ++e;
-        }
+            return k;
+        });
     }
     if (e == end) {
         m.hitEnd = true;
@@ -331,7 +484,8 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
                                         e > start
                                     ? e - 1
                                     : start;
-    for (const unsigned char* k = e; k > last; --k) {
+    ContinuationFailures failures(m, loop);
+    for (const unsigned char* k = e; k > last;) {
         if (wanted >= 0 && k < end) {
             // The last place in (start, k] holding the continuation's byte.
             const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
@@ -340,13 +494,19 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
             }
             k = static_cast<const unsigned char*>(hit);
         } else if (test != nullptr && !PassesFirstTest(m, test, k)) {
+            --k;
+            continue;
+        }
+        if (failures.Known(k)) {
             continue;
         }
         const int tried = TryContinuation(m, continuation, slot, k, true, savedCase);
         if (tried != kWalkOn) {
             return tried;
         }
+        --k;
     }
+    failures.AllFailed(last, e);
     m.pos = start;
     return kWalkOn;
 }
@@ -399,14 +559,16 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     const ExprNode* operand = loop->next;
     const unsigned char* start = m.pos;
     const unsigned char* end = m.inputEnd;
-    const unsigned char* e = start;
-    if (operand->op == UANY) {
-        e = end;
-    } else {
-        int length = 1;
-        while (e < end && CharPassesAt(m, operand, e, length)) {
-            e += length;
-        }
+    const unsigned char* e = end;
+    if (operand->op != UANY) {
+        e = KnownRunEnd(m, loop, start, [&](const unsigned char* from, const unsigned char* stop) {
+            const unsigned char* k = from;
+            int length = 1;
+            while (k < stop && CharPassesAt(m, operand, k, length)) {
+                k += length;
+            }
+            return k;
+        });
     }
     if (e == end) {
         m.hitEnd = true;
@@ -424,7 +586,8 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
                                         e > start
                                     ? PreviousChar(m, e)
                                     : start;
-    for (const unsigned char* k = e; k > last; k = PreviousChar(m, k)) {
+    ContinuationFailures failures(m, loop);
+    for (const unsigned char* k = e; k > last;) {
         if (wanted >= 0 && k < end) {
             const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
             if (hit == nullptr) {
@@ -432,13 +595,19 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
             }
             k = static_cast<const unsigned char*>(hit);
         } else if (test != nullptr && !PassesFirstTest(m, test, k)) {
+            k = PreviousChar(m, k);
+            continue;
+        }
+        if (failures.Known(k)) {
             continue;
         }
         const int tried = TryContinuation(m, continuation, slot, k, true, savedCase);
         if (tried != kWalkOn) {
             return tried;
         }
+        k = PreviousChar(m, k);
     }
+    failures.AllFailed(last, e);
     m.pos = start;
     return kWalkOn;
 }
@@ -687,16 +856,12 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
         m.loopPass.assign(std::max(slots, m.loopPass.size()), MatchContext::LoopPass{});
         m.passLog.clear();
     }
-    m.firstRefusedRecord = INT32_MAX;
-    m.failures.Clear();
+    m.loopRuns.assign(static_cast<size_t>(info.nodeCount), MatchContext::LoopRun{});
     m.memoOn = false;
-    m.memoEnd = nullptr;
     m.memoStride = static_cast<uint64_t>(info.nodeCount) * 2;
-    if (info.loopSlots.size() > m.maxKeyedLoopSlots) {
-        m.loopSlots.clear();
-    } else {
-        m.loopSlots = info.loopSlots;
-    }
+    m.failures.Start(0, static_cast<size_t>(info.nodeCount), info.memoPassWords);
+    m.runWalks = 0;
+    m.runWalkLimit = UINT64_MAX;
 }
 
 // Analyses a program passed on its own. Never cached by its address: a
@@ -706,21 +871,12 @@ const ProgramInfo& InfoFor(const ExprNode* program) {
     return bareProgramInfo;
 }
 
-int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) {
-    ReportProgress(m, s);
-    const unsigned char* savedEnd = m.inputEnd;
-    if (m.searchLimit >= 0 && m.inputEnd - s > m.searchLimit) {
-        m.inputEnd = s + m.searchLimit;
-        if (m.charMode) {
-            // No matching ends inside a character.
-            m.inputEnd = unicode::CharStartAtOrBefore(m.inputEnd, s, m.textEnd);
-        }
-    }
-    if (m.inputEnd != m.memoEnd) {
-        m.failures.Clear();  // what failed before an earlier input end may match now
-        m.memoEnd = m.inputEnd;
-    }
-    m.attemptEnd = m.inputEnd;
+// One attempt at s with input end `end`. After a failure the context's input
+// end is `savedEnd` again.
+int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char* s,
+                   const unsigned char* end, const unsigned char* savedEnd) {
+    m.inputEnd = end;
+    m.attemptEnd = end;
     m.leadingRunEnd = nullptr;
     m.hitEnd = false;
     m.attemptCutShort = false;
@@ -743,6 +899,59 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
     m.groups[0] = static_cast<int32_t>(s - m.textStart);
     m.groups[64] = static_cast<int32_t>(m.pos - m.textStart);
     return 1;
+}
+
+int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) {
+    ReportProgress(m, s);
+    m.attemptStart = s;
+    m.sameEndBefore = s + 1;
+    m.runWalkLimit = m.memoThreshold + 16 * static_cast<uint64_t>(s - m.runFrom);
+    const unsigned char* savedEnd = m.inputEnd;
+    const unsigned char* end = savedEnd;
+    m.endShared = true;
+    if (m.searchLimit >= 0 && savedEnd - s > m.searchLimit) {
+        end = s + m.searchLimit;
+        if (m.charMode) {
+            // No matching ends inside a character.
+            end = unicode::CharStartAtOrBefore(end, s, m.textEnd);
+        }
+        if (m.memoOn && m.info->endMonotone && m.searchLimit > 0) {
+            // Every start would see an input end of its own, and a walk that
+            // met one end tells nothing about the next: no failure that
+            // reaches the limit would carry over. So the start positions are
+            // taken in blocks of the limit's length, and an attempt first
+            // looks as far as two blocks on, an end shared by the whole block.
+            // Without nodes that hold at the input end, failing there means
+            // failing at every lower end too: then the limited attempt need
+            // not be made, and the failures found carry over to it.
+            const auto limit = static_cast<uint64_t>(m.searchLimit);
+            const auto block = static_cast<uint64_t>(s - m.textStart) / limit;
+            const unsigned char* wide =
+                m.textStart +
+                std::min((block + 2) * limit, static_cast<uint64_t>(savedEnd - m.textStart));
+            if (m.charMode) {
+                wide = unicode::CharStartAtOrBefore(wide, s, m.textEnd);
+            }
+            if (wide > end) {
+                const int32_t savedCase = m.caseSensitive;
+                const int found = AttemptWithEnd(m, program, s, wide, savedEnd);
+                m.caseSensitive = savedCase;  // a matching keeps the case it ended with
+                if (found) {
+                    // The limited attempt decides what is found.
+                } else if (m.abandon == kGoOn && !m.attemptCutShort) {
+                    m.sameEndBefore = m.textStart + (block + 1) * limit;
+                    return 0;
+                } else if (m.abandon == kCancelledRun) {
+                    return 0;
+                }
+                // Out of stack, or stopped by a missing alternative: the
+                // limited attempt itself must tell.
+                m.abandon = kGoOn;
+            }
+        }
+        m.endShared = false;
+    }
+    return AttemptWithEnd(m, program, s, end, savedEnd);
 }
 
 // Result of an attempt as ExecExpression reports it: found, or why not.
@@ -896,15 +1105,21 @@ inline const unsigned char* LeadingRunEnd(const MatchContext& m, const ProgramIn
 const unsigned char* NextStart(const MatchContext& m, const ProgramInfo& info,
                                const unsigned char* s, const unsigned char* end) {
     const ExprNode* loop = info.leadingLoop;
-    if (loop == nullptr || m.attemptCutShort || (m.hitEnd && m.attemptEnd != end)) {
+    if (loop == nullptr || m.attemptCutShort) {
+        return s + 1;
+    }
+    // Only starts whose attempts see the same input end can be passed over.
+    const unsigned char* sameEndBefore =
+        m.hitEnd && m.attemptEnd != end ? m.sameEndBefore : end + 1;
+    if (sameEndBefore <= s + 1) {
         return s + 1;
     }
     if (m.leadingRunEnd != nullptr) {
-        return m.leadingRunEnd + 1;  // a greedy loop measured its run
+        return std::min(m.leadingRunEnd + 1, sameEndBefore);  // a greedy loop measured its run
     }
     // A lazy loop walks its run one byte at a time; «x+» whose first byte
     // failed never reached its loop node (then the run ends at s).
-    return LeadingRunEnd(m, info, s, m.attemptEnd) + 1;
+    return std::min(LeadingRunEnd(m, info, s, m.attemptEnd) + 1, sameEndBefore);
 }
 
 // Whether an attempt at s that begins with the program's leading byte loop
@@ -1195,6 +1410,7 @@ MatchContext& CurrentMatchContext() {
 
 int TryAt(const ExprNode* program, const unsigned char* s) {
     PrepareForProgram(context, InfoFor(program));
+    context.runFrom = s;
     return TryAtImpl(context, program, s);
 }
 
@@ -1237,6 +1453,9 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
     if (m.charMode) {
         from = unicode::CharStartAtOrAfter(from, text, end);  // no start inside a character
     }
+    m.runFrom = from;
+    m.failures.Start(static_cast<uint64_t>(from - text), static_cast<size_t>(info.nodeCount),
+                     info.memoPassWords);
     const Attempt a = Search(m, info, from, end, lineMode);
     if (a == kNotFound) {
         return kNoMatch;

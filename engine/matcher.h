@@ -85,25 +85,44 @@ struct MatchContext {
         LoopPass previous;
     };
     std::vector<PassRecord> passLog;
-    // Lowest log record a loop-guard refusal in the current walk relied on.
-    // A failure that relied on a pass made before the walk began depends on
-    // the path that led there, so it is not remembered.
-    int32_t firstRefusedRecord = INT32_MAX;
-
-    // Failed walks of this run, once an attempt has taken long enough to be
-    // worth remembering them. Valid for one input end only.
+    // Per greedy single-test loop node: the last run of bytes its operand
+    // took, [from, to), measured up to input end `end` (see KnownRunEnd).
+    struct LoopRun {
+        const unsigned char* from = nullptr;
+        const unsigned char* to = nullptr;
+        const unsigned char* end = nullptr;
+        int32_t caseBit = 0;
+        // Its continuation failed at every place in (failedLow, failedHigh]
+        // with case bit failedCase, input-end tag failedEnd as the memo's
+        // (see ContinuationFailures).
+        const unsigned char* failedLow = nullptr;
+        const unsigned char* failedHigh = nullptr;
+        uint32_t failedEnd = 0;
+        int32_t failedCase = 0;
+    };
+    std::vector<LoopRun> loopRuns;
+    // Failed walks of this run, once the run has taken long enough to be
+    // worth remembering them (see FailureMemo).
     FailureMemo failures;
     bool memoOn = false;
     uint32_t attemptWalks = 0;
     uintptr_t attemptStackTop = 0;  // stack address where the attempt began
-    const unsigned char* memoEnd = nullptr;
-    uint64_t memoStride = 0;  // keys: position * stride + node * 2 + case
-    // The loop-guard slots, when there are few enough to be part of a key
-    // (empty otherwise: then failures that relied on an earlier pass are not
-    // remembered at all).
-    std::vector<int32_t> loopSlots;
-    size_t maxKeyedLoopSlots = 64;  // bits in MemoKey::passes
+    uint64_t memoStride = 0;        // walk keys: position * stride + node * 2 + case
     uint32_t memoThreshold = 2048;  // walks in one attempt before memoising; 0: always
+    // Walks started in this run, and the count past which the run turns the
+    // memo on: many walks per start position mean backtracking over the same
+    // ground from one attempt to the next.
+    uint64_t runWalks = 0;
+    uint64_t runWalkLimit = 0;
+    const unsigned char* runFrom = nullptr;  // the run's first start position
+    const unsigned char* attemptStart = nullptr;
+    // The current attempt's input end is shared by the attempts around it
+    // (not cut by the search limit, or the wide end of a block of starts):
+    // failures that met it are worth a bit set of their own.
+    bool endShared = true;
+    // The first start after the last attempt's whose attempt sees another
+    // input end (the next start when the search limit cut the input).
+    const unsigned char* sameEndBefore = nullptr;
 };
 
 inline constexpr int kMatchFound = 1;

@@ -560,12 +560,49 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         if (IsCapturing(n->op)) {
             info.highestGroup = std::max(info.highestGroup, GroupNumber(n->op));
         }
-        if (IsLoop(n->op)) {
-            info.loopSlots.push_back(n->index * 2);
-            info.loopSlots.push_back(n->index * 2 + 1);
-        }
     }
     const auto count = static_cast<size_t>(info.nodeCount);
+    info.endMonotone = true;
+    info.reachableLoopSlots.assign(count, {});
+    {
+        for (const ExprNode* n = program; n; n = n->next) {
+            if (n->op == EOL || n->op == WORDEND || n->op == UWORDEND) {
+                info.endMonotone = false;
+            }
+        }
+        std::vector<int32_t> seen(count, -1);
+        std::vector<const ExprNode*> stack;
+        for (const ExprNode* from = program; from; from = from->next) {
+            std::vector<int32_t>& slots = info.reachableLoopSlots[static_cast<size_t>(from->index)];
+            stack.assign(1, from);
+            while (!stack.empty()) {
+                const ExprNode* n = stack.back();
+                stack.pop_back();
+                if (n == nullptr || seen[static_cast<size_t>(n->index)] == from->index ||
+                    IsConsuming(n->op) || n->op == END) {
+                    continue;
+                }
+                seen[static_cast<size_t>(n->index)] = from->index;
+                if (n->op == JUMP) {
+                    stack.push_back(n->link.node);
+                } else if (n->op == BRANCHEND) {
+                    bool attemptFails = false;
+                    stack.push_back(SkipRightAlternative(n, attemptFails));
+                } else if (IsOperator(n->op)) {
+                    if (IsLoop(n->op)) {
+                        slots.push_back(n->index * 2);
+                        slots.push_back(n->index * 2 + 1);
+                    }
+                    stack.push_back(n->next);
+                    stack.push_back(n->link.node);
+                } else {
+                    stack.push_back(n->next);
+                }
+            }
+            std::sort(slots.begin(), slots.end());
+            info.memoPassWords = std::max(info.memoPassWords, (slots.size() + 63) / 64);
+        }
+    }
     info.byteLoop.assign(count, 0);
     info.firstTest.assign(count, nullptr);
     for (const ExprNode* n = program; n; n = n->next) {

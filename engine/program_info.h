@@ -21,8 +21,15 @@ struct ProgramInfo {
     bool charMode = false;  // compiled for UTF-8 characters
     int32_t nodeCount = 0;
     int highestGroup = 0;  // highest group number the program records
-    // Loop-guard slots (loop index * 2 + case bit) of every loop node.
-    std::vector<int32_t> loopSlots;
+    // Per node index: the loop-guard slots (loop index * 2 + case bit) of the
+    // loops a walk from the node can reach before it consumes a byte. Only
+    // their passes at the walk's position can make the loop guard refuse
+    // anything within the walk, so only they belong to its memo key.
+    std::vector<std::vector<int32_t>> reachableLoopSlots;
+    size_t memoPassWords = 1;  // 64-bit words for the longest of those lists
+    // No node holds at the input end that fails before it («$», «>»): then
+    // a walk that fails with some input end also fails with every lower one.
+    bool endMonotone = false;
 
     // The program begins with «^», so it can only match at the text start.
     bool anchored = false;

@@ -390,26 +390,30 @@ TEST(Exhaustive, ThreePiecesOverTextsUpToTwoBytes) {
 // Remembering failed walks must never change a result. Forcing the memo on
 // from an attempt's first walk puts it under every case above.
 
-// keyedLoops false: as with too many loops to key on, failures that relied on
-// an earlier loop pass are not remembered at all.
+// tiny: the memo's bit set and table are capped so small that they forget
+// and start over all the time, as a search over a long text does at its caps.
 class ForcedFailureMemo {
   public:
-    explicit ForcedFailureMemo(bool keyedLoops = true)
+    explicit ForcedFailureMemo(bool tiny = false)
         : savedThreshold_(CurrentMatchContext().memoThreshold),
-          savedSlots_(CurrentMatchContext().maxKeyedLoopSlots) {
+          savedBits_(CurrentMatchContext().failures.bitsCap),
+          savedTable_(CurrentMatchContext().failures.tableCap) {
         CurrentMatchContext().memoThreshold = 0;
-        if (!keyedLoops) {
-            CurrentMatchContext().maxKeyedLoopSlots = 0;
+        if (tiny) {
+            CurrentMatchContext().failures.bitsCap = 16;
+            CurrentMatchContext().failures.tableCap = 512;
         }
     }
     ~ForcedFailureMemo() {
         CurrentMatchContext().memoThreshold = savedThreshold_;
-        CurrentMatchContext().maxKeyedLoopSlots = savedSlots_;
+        CurrentMatchContext().failures.bitsCap = savedBits_;
+        CurrentMatchContext().failures.tableCap = savedTable_;
     }
 
   private:
     uint32_t savedThreshold_;
-    size_t savedSlots_;
+    size_t savedBits_;
+    size_t savedTable_;
 };
 
 TEST(Exhaustive, FailureMemoOverOneAndTwoPiecesFromEveryStart) {
@@ -479,8 +483,8 @@ TEST(Exhaustive, FailureMemoOnLongerRandomTexts) {
     CompareOnRandomTexts(20261207);
 }
 
-TEST(Exhaustive, FailureMemoWithoutLoopKeysOnLongerRandomTexts) {
-    ForcedFailureMemo memo(false);
+TEST(Exhaustive, FailureMemoAtItsCapsOnLongerRandomTexts) {
+    ForcedFailureMemo memo(true);
     CompareOnRandomTexts(20261208);
 }
 

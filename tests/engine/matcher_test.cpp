@@ -848,5 +848,125 @@ TEST(MatcherComplexity, NestedLoopsEndWithoutBeingCancelled) {
 // Former bugs
 // ---------------------------------------------------------------------------
 
+// --- work that grows with the text ---
+// Former faults: the search limit gave every attempt an input end of its own,
+// which cleared the failure memo and stopped the skip over a failed leading
+// loop's run, so «\w+(:|=)» over a long line of hexadecimal digits or
+// «(a+)+[!]» over a run of «a» walked limit-many times per start position;
+// the memo's key held the passes of 64 loop slots at most and beyond that kept
+// only failures that no loop pass decided, so 17 «{a*}*» in a row were
+// exponential; and without a limit each attempt measured and tried its nested
+// loop's whole run again, so «(\w*)*$» and «{a*}*{a*}*[!]» were quadratic.
+// Each search here must walk a bounded number of times per byte, in both text
+// modes, with the default limit and without.
+struct LinearCase {
+    std::string expression;
+    std::string line;
+    // false: «$» holds only at the text end, after the line break, where the
+    // search then finds an empty matching; searched only without a limit,
+    // which lets «$» hold where it cuts the input.
+    bool lineMode = true;
+};
+
+std::string HexDigits(size_t n) {
+    std::string s(n, '0');
+    uint32_t seed = 7;
+    for (char& c : s) {
+        seed = seed * 1664525u + 1013904223u;
+        c = "0123456789abcdef"[(seed >> 16) % 16];
+    }
+    return s;
+}
+
+std::string WordBytes(size_t n) {
+    std::string s(n, 'a');
+    uint32_t seed = 11;
+    for (char& c : s) {
+        seed = seed * 1664525u + 1013904223u;
+        c = "abcdefghijklmnopqrstuvwxyz0123456789"[(seed >> 16) % 36];
+    }
+    return s;
+}
+
+std::string Repeated(const std::string& piece, int times) {
+    std::string s;
+    for (int i = 0; i < times; ++i) {
+        s += piece;
+    }
+    return s;
+}
+
+// Walks per byte and node of one search that finds nothing in line mode or
+// only the empty matching at the text end otherwise, which it checks too.
+double WalksToFindNothing(const std::string& expression, const std::string& text, TextMode mode,
+                          int32_t limit, bool lineMode) {
+    Program program(expression, mode);
+    EXPECT_TRUE(program) << expression;
+    if (!program) {
+        return 0;
+    }
+    const ProgramInfo info = AnalyseProgram(program.get());
+    GroupTable groups;
+    const unsigned char* bytes = Bytes(text);
+    const int result = ExecExpression(info, bytes, static_cast<int32_t>(text.size()), bytes,
+                                      groups.data(), 0, limit, lineMode);
+    if (lineMode) {
+        EXPECT_EQ(result, kNoMatch) << expression;
+    } else {
+        EXPECT_EQ(result, kMatchFound) << expression;
+        EXPECT_EQ(groups[0], static_cast<int32_t>(text.size()));
+        EXPECT_EQ(groups[64], static_cast<int32_t>(text.size()));
+    }
+    return static_cast<double>(CurrentMatchContext().runWalks) /
+           static_cast<double>(text.size() * static_cast<size_t>(info.nodeCount));
+}
+
+TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
+    constexpr size_t n = 20000;
+    const std::vector<LinearCase> cases = {
+        {"\\w+(:|=)", HexDigits(n)},
+        {"(\\w+)+\\s", WordBytes(n)},
+        {"(a+)+[!]", std::string(n, 'a')},
+        {"{a*}*{a*}*[!]", std::string(n, 'a')},
+        {"(\\w*)*$", std::string(n, 'a') + "\n", false},
+        {"(\\w+\\s?)*$", std::string(n, 'a') + "!", false},
+        {Repeated("{a*}*", 17) + "[!]", std::string(n / 8, 'a')},
+        {Repeated("{a*}*", 40) + "[!]", std::string(n / 32, 'a')},
+    };
+    for (const LinearCase& c : cases) {
+        for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+            for (const int32_t limit : {1024, -1}) {
+                if (!c.lineMode && limit >= 0) {
+                    continue;
+                }
+                SCOPED_TRACE(c.expression + (mode == TextMode::kUtf8 ? " utf-8" : " bytes") +
+                             " limit " + std::to_string(limit));
+                // Quadratic work would be hundreds of walks per byte and node
+                // here, exponential work would not end.
+                EXPECT_LE(WalksToFindNothing(c.expression, c.line, mode, limit, c.lineMode), 16.0);
+            }
+        }
+    }
+}
+
+// Former fault: with the memo on and the search limit cutting the input, an
+// attempt first looks as far as its block's wider end; when that matched, the
+// case state its matching ended with («\c» switched it off) stayed for the
+// limited attempt, which then matched differently or not at all.
+TEST(MatcherWork, LimitedAttemptAfterAWiderOneStartsWithTheRunsCaseState) {
+    CurrentMatchContext().memoThreshold = 0;  // the memo from the first walk on
+    const std::string text = "Aaa baAb abb";
+    Program program("{a|}?{\\c|a}+");
+    ASSERT_TRUE(program);
+    const ProgramInfo info = AnalyseProgram(program.get());
+    GroupTable groups;
+    const unsigned char* bytes = Bytes(text);
+    const int result = ExecExpression(info, bytes, static_cast<int32_t>(text.size()), bytes + 5,
+                                      groups.data(), kCase, 3, false);
+    CurrentMatchContext().memoThreshold = 2048;
+    EXPECT_EQ(result, kMatchFound);
+    EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups("0=6,7").data()));
+}
+
 }  // namespace
 }  // namespace quarry
