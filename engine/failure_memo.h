@@ -146,14 +146,14 @@ class FailureMemo {
     }
 
     bool GrowTable() {
-        const size_t slots = Slots() == 0 ? 16 : Slots() * 2;
-        if (slots * stride_ * 8 > tableCap) {
+        const size_t slotCount = Slots() == 0 ? 16 : Slots() * 2;
+        if (slotCount * stride_ * 8 > tableCap) {
             return false;
         }
         std::vector<uint64_t> old;
         old.swap(table_);
-        table_.assign(slots * stride_, 0);
-        mask_ = slots - 1;
+        table_.assign(slotCount * stride_, 0);
+        mask_ = slotCount - 1;
         const uint64_t live = generation_;
         generation_ = 1;
         used_ = 0;
