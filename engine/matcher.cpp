@@ -337,10 +337,20 @@ int TryContinuation(MatchContext& m, const ExprNode* continuation, int32_t slot,
 // run again and again, so the last run measured per loop is kept: a start
 // inside it ends where it ended, and a run that stopped at an earlier input
 // end goes on from there. measure(k, stop) measures from k, up to stop.
+// A loop's run entry, emptied first if an earlier search left it.
+inline MatchContext::LoopRun& LoopRunOf(MatchContext& m, const ExprNode* loop) {
+    MatchContext::LoopRun& run = m.loopRuns[static_cast<size_t>(loop->index)];
+    if (run.epoch != m.loopRunEpoch) {
+        run = MatchContext::LoopRun{};
+        run.epoch = m.loopRunEpoch;
+    }
+    return run;
+}
+
 template <typename Measure>
 inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
                                         const unsigned char* start, Measure measure) {
-    MatchContext::LoopRun& run = m.loopRuns[static_cast<size_t>(loop->index)];
+    MatchContext::LoopRun& run = LoopRunOf(m, loop);
     const int32_t caseBit = m.caseSensitive & 1;
     if (run.from != nullptr && run.caseBit == caseBit && start <= run.to) {
         if (start < run.from) {
@@ -377,7 +387,7 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
 class ContinuationFailures {
   public:
     ContinuationFailures(MatchContext& m, const ExprNode* loop)
-        : m_(m), run_(m.loopRuns[static_cast<size_t>(loop->index)]), on_(m.memoOn) {
+        : m_(m), run_(LoopRunOf(m, loop)), on_(m.memoOn) {
         outerHitEnd_ = m.hitEnd;
         m.hitEnd = false;  // from here on, what the continuation's tries met
     }
@@ -856,7 +866,14 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
         m.loopPass.assign(std::max(slots, m.loopPass.size()), MatchContext::LoopPass{});
         m.passLog.clear();
     }
-    m.loopRuns.assign(static_cast<size_t>(info.nodeCount), MatchContext::LoopRun{});
+    // Each search sees the loop runs as empty; clearing them per search
+    // would cost more than a short search itself.
+    if (m.loopRuns.size() < static_cast<size_t>(info.nodeCount) || m.loopRunEpoch == UINT32_MAX) {
+        m.loopRuns.assign(std::max(static_cast<size_t>(info.nodeCount), m.loopRuns.size()),
+                          MatchContext::LoopRun{});
+        m.loopRunEpoch = 0;
+    }
+    ++m.loopRunEpoch;
     m.memoOn = false;
     m.memoStride = static_cast<uint64_t>(info.nodeCount) * 2;
     m.failures.Start(0, static_cast<size_t>(info.nodeCount), info.memoPassWords);

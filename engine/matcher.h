@@ -99,8 +99,12 @@ struct MatchContext {
         const unsigned char* failedHigh = nullptr;
         uint32_t failedEnd = 0;
         int32_t failedCase = 0;
+        // The search it was measured in (loopRunEpoch): entries of earlier
+        // searches count as empty, so a search need not clear them all.
+        uint32_t epoch = 0;
     };
     std::vector<LoopRun> loopRuns;
+    uint32_t loopRunEpoch = 0;
     // Failed walks of this run, once the run has taken long enough to be
     // worth remembering them (see FailureMemo).
     FailureMemo failures;
