@@ -203,11 +203,15 @@ class FailureMemo {
             if ((bit >> 6) >= bits.size() && !Grow(bit >> 6, capBytes)) {
                 // Start over from the floor, what lay below it being of no
                 // more use, if that makes room; else this one is not kept.
-                if (floor <= base || ((pos - floor) * rowBits >> 6) >= bits.size()) {
+                if (floor <= base || pos < floor) {
+                    return;
+                }
+                const uint64_t rebased = (pos - floor) * rowBits + nodeCase;
+                if ((rebased >> 6) >= bits.size() && !Grow(rebased >> 6, capBytes)) {
                     return;
                 }
                 Reset(floor, rowBits);
-                bit = (pos - base) * rowBits + nodeCase;
+                bit = rebased;
             }
             const uint64_t word = bit >> 6;
             bits[word] |= uint64_t{1} << (bit & 63);
