@@ -105,7 +105,7 @@ void BM_FindLoop(benchmark::State& state, const Workload& w, bool lineMode, Text
                 break;
             }
             ++matchings;
-            const int32_t end = expression.m_pGroups[64];
+            const int32_t end = expression.GroupEnd(0);
             from = text + (end > at ? end : at + 1);
         }
         benchmark::DoNotOptimize(matchings);

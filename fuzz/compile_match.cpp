@@ -181,11 +181,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t found =
         expr.Find(text.data(), length, text.data() + from, matchCase, limit, lineMode);
     if (found >= 0) {
-        Check(found == expr.m_pGroups[0]);
+        Check(found == expr.GroupStart(0));
         CheckGroups(expr.m_pGroups, length, from, charText);
         if (lineMode) {
             // The input ends at each line's end, so no matching spans a break.
-            for (int32_t i = expr.m_pGroups[0]; i < expr.m_pGroups[64]; ++i) {
+            for (int32_t i = expr.GroupStart(0); i < expr.GroupEnd(0); ++i) {
                 Check(text[i] != '\r' && text[i] != '\n');
             }
         }
@@ -194,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The driver runs the same matcher over the same bytes.
         Check((r == quarry::kMatchFound) == (found >= 0));
         if (found >= 0) {
-            Check(groups[0] == expr.m_pGroups[0] && groups[64] == expr.m_pGroups[64]);
+            Check(groups[0] == expr.GroupStart(0) && groups[64] == expr.GroupEnd(0));
         }
     }
 

@@ -50,6 +50,7 @@ enum CommandId : int {
 inline constexpr int IDR_MAINFRAME = 128;
 inline constexpr int IDR_QUARRYTYPE = 129;
 inline constexpr int IDR_CONTEXT_MENU = 159;
+inline constexpr int IDD_SEARCH_REPLACE = 158;
 inline constexpr int IDB_PRODUCT_NAME = 133;
 inline constexpr int IDB_NOTICE = 151;
 inline constexpr int IDB_MESSAGEBOX = 135;

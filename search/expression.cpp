@@ -34,7 +34,7 @@ LoopResult LoopEnd(SearchOutcome last, int32_t count) {
 CExpression::CExpression(const char* pattern, SearchHost* host, TextMode mode)
     : m_strPattern(pattern ? pattern : ""), host_(host), mode_(mode) {
     m_pGroups = new int32_t[kGroupSlots];
-    std::fill(m_pGroups, m_pGroups + kGroupSlots, -1);
+    ClearGroups();
     const CompileResult compiled = Compile(pattern, mode_);
     m_pProgram = compiled.program;
     compileStatus_ = compiled.status;
@@ -111,7 +111,7 @@ int32_t CExpression::Find(const char* text, int32_t length, const char* from, bo
                           int32_t searchLimit, bool lineMode, LineHint* lineHint) {
     const SearchOutcome outcome =
         Search(text, length, from, matchCase, searchLimit, lineMode, lineHint);
-    return outcome == SearchOutcome::kFound ? m_pGroups[0] : -1;
+    return outcome == SearchOutcome::kFound ? GroupStart(0) : -1;
 }
 
 LoopResult CExpression::ListMatchings(const TextBuffer& input, TextBuffer& output, bool matchCase,
@@ -135,8 +135,8 @@ LoopResult CExpression::ListMatchings(const char* text, int32_t len, TextBuffer&
         if (outcome != SearchOutcome::kFound) {
             return LoopEnd(outcome, count);
         }
-        const int32_t pos = m_pGroups[0];
-        const int32_t n = m_pGroups[64] - pos;
+        const int32_t pos = GroupStart(0);
+        const int32_t n = GroupEnd(0) - pos;
         ++count;
         if (n == 0) {
             // An empty matching is counted but ends the list.
@@ -197,8 +197,8 @@ LoopResult CExpression::ReplaceAll(const char* text, int32_t len, TextBuffer& ou
             break;
         }
         ++count;
-        const int32_t d = m_pGroups[0];
-        const int32_t n = m_pGroups[64] - d;
+        const int32_t d = GroupStart(0);
+        const int32_t n = GroupEnd(0) - d;
         if (n == 0) {
             emptyAt = d;  // an empty matching is counted, not replaced, and ends the run
             break;

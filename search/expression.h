@@ -2,6 +2,7 @@
 // table of its last matching and the loops that search, list and replace.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -88,6 +89,13 @@ class CExpression {
     // Why the pattern gave no program (kOk when it did), and where.
     CompileStatus compileStatus() const { return compileStatus_; }
     int32_t compileOffset() const { return compileOffset_; }
+
+    // The span of group n (0: the matching) after a successful Find; -1 where
+    // the group took no part.
+    int32_t GroupStart(int n) const { return m_pGroups[n]; }
+    int32_t GroupEnd(int n) const { return m_pGroups[kGroupSlots / 2 + n]; }
+    // Marks every group unset, as before any Find.
+    void ClearGroups() { std::fill(m_pGroups, m_pGroups + kGroupSlots, -1); }
 
     bool PollCancel();
     void ReportProgress(int percent);

@@ -179,8 +179,8 @@ void LiveHighlighter::Start(const std::shared_ptr<Job>& job) {
                                   &hint) != SearchOutcome::kFound) {
                 break;
             }
-            const int64_t pos = job->copyStart + expression.m_pGroups[0];
-            const int64_t n = expression.m_pGroups[64] - expression.m_pGroups[0];
+            const int64_t pos = job->copyStart + expression.GroupStart(0);
+            const int64_t n = expression.GroupEnd(0) - expression.GroupStart(0);
             if (pos >= job->visibleEnd || n == 0) {
                 break;
             }
@@ -221,8 +221,8 @@ void LiveHighlighter::Start(const std::shared_ptr<Job>& job) {
             if (outcome != SearchOutcome::kFound) {
                 break;
             }
-            const int32_t pos = expression.m_pGroups[0];
-            const int32_t n = expression.m_pGroups[64] - pos;
+            const int32_t pos = expression.GroupStart(0);
+            const int32_t n = expression.GroupEnd(0) - pos;
             ++count;
             if (n == 0) {
                 emptyAt = pos;  // counted, and it ends the listing

@@ -39,15 +39,15 @@ NextMatching FindNext(CExpression& expression, std::string_view text, int64_t se
     const int64_t from = std::clamp<int64_t>(selectionEnd, 0, length);
     // Searching from the text's end makes no attempt and so leaves the groups
     // alone: start from none, or the substitution would repeat an old one.
-    std::fill(expression.m_pGroups, expression.m_pGroups + kGroupSlots, -1);
+    expression.ClearGroups();
     NextMatching found;
     found.outcome = expression.Search(text.data(), length, text.data() + from, options.matchCase,
                                       options.searchLimit, options.lineMode);
     if (found.outcome == SearchOutcome::kFound) {
-        found.start = expression.m_pGroups[0];
-        found.length = expression.m_pGroups[64] - expression.m_pGroups[0];
+        found.start = expression.GroupStart(0);
+        found.length = expression.GroupEnd(0) - expression.GroupStart(0);
     } else {
-        std::fill(expression.m_pGroups, expression.m_pGroups + kGroupSlots, -1);
+        expression.ClearGroups();
     }
     // Also without a matching: a rewrite that names no group still expands.
     expression.Rewrite(rewrite, substitution);

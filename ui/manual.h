@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "res/command_ids.h"
+
 namespace quarry {
 
 // The manual's HTML file: QUARRY_MANUAL from the environment when set, else
@@ -31,8 +33,8 @@ inline constexpr const char* kManualTopicDialog = "the-dialog";
 inline constexpr const char* kManualTopicExpression = "the-search-expression";
 
 // Help contexts: 0x20000 plus a dialog's resource number, as the windows ask
-// for help; the search dialog is number 158.
-inline constexpr uint32_t kSearchDialogHelpContext = 0x20000 + 158;
+// for help.
+inline constexpr uint32_t kSearchDialogHelpContext = 0x20000 + IDD_SEARCH_REPLACE;
 
 // The topic of a help context; empty for the manual's start.
 QString ManualTopicOf(uint32_t context);

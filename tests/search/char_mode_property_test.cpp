@@ -86,7 +86,7 @@ TEST(CharacterMode, MatchingsAndGroupsBeginAndEndAtCharacters) {
         ASSERT_NE(expression.m_nState, CExpression::kInvalid) << pattern;
         const auto length = static_cast<int32_t>(text.size());
         for (int32_t from = 0; from <= length;
-             from = expression.m_pGroups[64] > from ? expression.m_pGroups[64] : from + 1) {
+             from = expression.GroupEnd(0) > from ? expression.GroupEnd(0) : from + 1) {
             while (from < length && !starts[size_t(from)]) {
                 ++from;
             }
@@ -95,7 +95,7 @@ TEST(CharacterMode, MatchingsAndGroupsBeginAndEndAtCharacters) {
                 break;
             }
             for (int g = 0; g < 64; ++g) {
-                for (const int32_t at : {expression.m_pGroups[g], expression.m_pGroups[64 + g]}) {
+                for (const int32_t at : {expression.GroupStart(g), expression.GroupEnd(g)}) {
                     if (at >= 0) {
                         ASSERT_TRUE(starts[size_t(at)])
                             << "«" << pattern << "» group " << g << " at " << at;

@@ -328,7 +328,7 @@ TEST(StackGuard, SearchThreadHasRoomForMegabytesOfUnlimitedMatching) {
         ASSERT_EQ(
             e.Find(text.data(), static_cast<int32_t>(text.size()), text.data(), false, -1, false),
             0);
-        end = e.m_pGroups[64];
+        end = e.GroupEnd(0);
     }));
     EXPECT_EQ(end, static_cast<int32_t>(text.size()));
     EXPECT_TRUE(recorder.messages.empty());

@@ -176,7 +176,7 @@ TEST(FailingGrowth, ReplaceAllStopsShortAfterAWholeReplacement) {
             }
             e.Rewrite(rewrite, expansion);
             pieces.push_back(std::string(from, text.c_str() + at) + Content(expansion));
-            from = text.c_str() + e.m_pGroups[64];
+            from = text.c_str() + e.GroupEnd(0);
         }
         return pieces;
     };

@@ -461,17 +461,17 @@ ModelledSearch Soak::ModelSearch(const std::string& pattern, const std::string& 
     const std::string& text = model_.bytes;
     RunOnLargeStack(SearchStackBytes(), [&] {
         CExpression expression(pattern.c_str(), nullptr, frame_->Mode());
-        std::fill(expression.m_pGroups, expression.m_pGroups + kGroupSlots, -1);
+        expression.ClearGroups();
         const auto length = int32_t(text.size());
         const int64_t start = std::clamp<int64_t>(from, 0, length);
         m.outcome =
             expression.Search(text.c_str(), length, text.c_str() + start, options_.matchCase,
                               options_.limitOn ? options_.limit : -1, options_.lineMode);
         if (m.outcome == SearchOutcome::kFound) {
-            m.start = expression.m_pGroups[0];
-            m.end = expression.m_pGroups[64];
+            m.start = expression.GroupStart(0);
+            m.end = expression.GroupEnd(0);
         } else {
-            std::fill(expression.m_pGroups, expression.m_pGroups + kGroupSlots, -1);
+            expression.ClearGroups();
         }
         TextBuffer out;
         if (expression.Rewrite(rewrite.c_str(), out)) {
