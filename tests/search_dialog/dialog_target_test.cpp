@@ -12,28 +12,15 @@
 
 #include "search/host.h"
 #include "search_dialog/search_replace_dlg.h"
+#include "tests/search_dialog/dialog_fixture.h"
 #include "tests/search_dialog/fake_target.h"
 #include "ui/expr_combo_box.h"
 
 namespace quarry {
 namespace {
 
-class DialogOverTarget : public ::testing::Test {
+class DialogOverTarget : public DialogOverFakeTarget {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        SetMessageHandler([this](const std::string& text, const MessageTitle&,
-                                 const std::vector<std::string>&, int) {
-            messages.push_back(text);
-            return int(IDOK);
-        });
-        dlg = std::make_unique<CSearchReplaceDlg>(
-            target, QDir(dir.path()).filePath("settings.dat").toStdString());
-    }
-    void TearDown() override {
-        dlg.reset();
-        SetMessageHandler(nullptr);
-    }
     void Run(Command command, const QString& search, const QString& rewrite, bool newFile) {
         dlg->SearchCombo()->setEditText(search);
         dlg->RewriteCombo()->setEditText(rewrite);
@@ -50,11 +37,6 @@ class DialogOverTarget : public ::testing::Test {
         }
         return text;
     }
-
-    QTemporaryDir dir;
-    FakeTarget target;
-    std::unique_ptr<CSearchReplaceDlg> dlg;
-    std::vector<std::string> messages;
 };
 
 // Fault: a Cancel (or the close box) heard while the result was loading into

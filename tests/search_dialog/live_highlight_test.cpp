@@ -17,28 +17,15 @@
 #include "search/host.h"
 #include "search_dialog/live_highlight.h"
 #include "search_dialog/search_replace_dlg.h"
+#include "tests/search_dialog/dialog_fixture.h"
 #include "tests/search_dialog/fake_target.h"
 #include "ui/expr_combo_box.h"
 
 namespace quarry {
 namespace {
 
-class LiveHighlight : public ::testing::Test {
+class LiveHighlight : public DialogOverFakeTarget {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        SetMessageHandler([this](const std::string& text, const MessageTitle&,
-                                 const std::vector<std::string>&, int) {
-            messages.push_back(text);
-            return int(IDOK);
-        });
-        dlg = std::make_unique<CSearchReplaceDlg>(
-            target, QDir(dir.path()).filePath("settings.dat").toStdString());
-    }
-    void TearDown() override {
-        dlg.reset();
-        SetMessageHandler(nullptr);
-    }
     // Types an expression and waits for what it shows.
     void Type(const QString& expression) {
         dlg->SearchCombo()->setEditText(expression);
@@ -58,11 +45,6 @@ class LiveHighlight : public ::testing::Test {
         }
         return out;
     }
-
-    QTemporaryDir dir;
-    FakeTarget target;
-    std::unique_ptr<CSearchReplaceDlg> dlg;
-    std::vector<std::string> messages;
 };
 
 // The count shown while typing is the count List Matchings reports for the
