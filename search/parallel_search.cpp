@@ -196,6 +196,9 @@ LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t leng
         if (!output.Append(piece.output->Data(), piece.output->Length())) {
             return {SearchOutcome::kOutputShort, total.count};
         }
+        // Freed as it is joined: the pieces and the whole result are never
+        // all held at once.
+        piece.output.reset();
         if (r.emptyAt >= 0) {
             // Nothing after an empty matching is searched: the rest of a
             // Replace All is the text as it is.

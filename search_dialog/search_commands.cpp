@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "search/expression.h"
+#include "search/parallel_search.h"
 #include "search/text_buffer.h"
 
 namespace quarry {
@@ -56,8 +57,21 @@ NextMatching FindNext(CExpression& expression, std::string_view text, int64_t se
 
 LoopResult RunBulkLoop(CExpression& expression, std::string_view input, TextBuffer& output,
                        const char* rewrite, BulkKind kind, const SearchOptions& options,
-                       std::string_view separator) {
+                       std::string_view separator, const BulkThreads* threads) {
     const auto length = int32_t(input.size());
+    if (options.lineMode && threads != nullptr && threads->threads > 1 &&
+        threads->pattern != nullptr) {
+        LineModeJob job;
+        job.pattern = threads->pattern;
+        job.mode = threads->mode;
+        job.matchCase = options.matchCase;
+        job.searchLimit = options.searchLimit;
+        job.rewrite = kind == BulkKind::ReplaceAll ? rewrite : nullptr;
+        job.separator = separator;
+        job.minPiece = threads->minPiece;
+        return RunLineModeJob(job, input.data(), length, output, threads->host, threads->threads,
+                              threads->stackBytes);
+    }
     if (kind == BulkKind::List) {
         return expression.ListMatchings(input.data(), length, output, options.matchCase,
                                         options.searchLimit, options.lineMode, separator);

@@ -2,6 +2,7 @@
 // matching with its substitution, the bulk loops, and the status words.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -54,11 +55,25 @@ struct NextMatching {
 NextMatching FindNext(CExpression& expression, std::string_view text, int64_t selectionEnd,
                       const char* rewrite, TextBuffer& substitution, const SearchOptions& options);
 
+// Line mode on several threads: the pattern the expression was compiled from
+// (every thread compiles its own), the text mode, and who hears of progress
+// and is polled for Cancel from all of them.
+struct BulkThreads {
+    const char* pattern = nullptr;
+    TextMode mode = TextMode::kBytes;
+    SearchHost* host = nullptr;
+    int threads = 1;
+    size_t stackBytes = 0;
+    int32_t minPiece = 1 << 20;  // tests make it small to cut short texts
+};
+
 // Runs the list or replace-all loop over input into output. A listing ends
-// each matching with `separator`: the line break of the text searched.
+// each matching with `separator`: the line break of the text searched. With
+// `threads` and line mode, large texts are cut at line starts and searched on
+// several threads; the result is the same byte for byte.
 LoopResult RunBulkLoop(CExpression& expression, std::string_view input, TextBuffer& output,
                        const char* rewrite, BulkKind kind, const SearchOptions& options,
-                       std::string_view separator = "\r\n");
+                       std::string_view separator = "\r\n", const BulkThreads* threads = nullptr);
 
 // What the status line reads while a command runs (empty: unchanged).
 std::string RunningStatus(Command command);

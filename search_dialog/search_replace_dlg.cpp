@@ -19,6 +19,7 @@
 #include <QStyleOptionFrame>
 
 #include <algorithm>
+#include <thread>
 
 #include "search/expression.h"
 #include "search/host.h"
@@ -107,7 +108,10 @@ LayoutMetrics LayoutMetrics::For(const DialogUnits& du) {
 
 CSearchReplaceDlg::CSearchReplaceDlg(SearchTarget& target, std::string settingsPath,
                                      QWidget* parent)
-    : QDialog(parent), target_(target), settingsPath_(std::move(settingsPath)) {
+    : QDialog(parent),
+      target_(target),
+      settingsPath_(std::move(settingsPath)),
+      bulkThreads_(static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))) {
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint);
     setWindowTitle(QString::fromLatin1(kTitle));
@@ -722,7 +726,7 @@ void CSearchReplaceDlg::RunCommand(Command command) {
             break;
         case Command::kReplaceAll:
         case Command::kListMatchings:
-            result = RunBulk(command, expression, *rewrite);
+            result = RunBulk(command, expression, *pattern, *rewrite);
             break;
     }
     SetStatus(QString::fromStdString(result));
@@ -784,19 +788,19 @@ std::string CSearchReplaceDlg::RunReplace() {
 }
 
 std::string CSearchReplaceDlg::RunBulk(Command command, CExpression& expression,
-                                       const std::string& rewrite) {
+                                       const std::string& pattern, const std::string& rewrite) {
     notWritten_ = false;
     const BulkKind kind =
         command == Command::kListMatchings ? BulkKind::List : BulkKind::ReplaceAll;
-    const int32_t n = RunBulkOperation(expression, rewrite.c_str(), kind);
+    const int32_t n = RunBulkOperation(expression, pattern, rewrite.c_str(), kind);
     if (notWritten_) {
         return kStatusNotWritten;
     }
     return ResultStatus(command, Cancelled(), n);
 }
 
-int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char* rewrite,
-                                            BulkKind kind) {
+int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const std::string& pattern,
+                                            const char* rewrite, BulkKind kind) {
     if (!target_.HasDocument()) {
         return 0;
     }
@@ -814,9 +818,17 @@ int32_t CSearchReplaceDlg::RunBulkOperation(CExpression& expression, const char*
     TextBuffer output(int32_t(std::min<int64_t>(int64_t(input.size()) + 5, INT32_MAX)));
     const SearchOptions options = ReadOptions();
     const std::string lineBreak = target_.LineBreak();
+    BulkThreads threads;
+    threads.pattern = pattern.c_str();
+    threads.mode = target_.Mode();
+    threads.host = &runner_;
+    threads.threads = bulkThreads_;
+    threads.stackBytes = runner_.StackBytes();
+    threads.minPiece = bulkMinPiece_;
     LoopResult result;
     if (!RunOnSearchThread([&] {
-            result = RunBulkLoop(expression, input, output, rewrite, kind, options, lineBreak);
+            result =
+                RunBulkLoop(expression, input, output, rewrite, kind, options, lineBreak, &threads);
         })) {
         notWritten_ = true;
         return 0;

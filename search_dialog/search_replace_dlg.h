@@ -106,6 +106,12 @@ class CSearchReplaceDlg : public QDialog {
     QLabel* SubstitutionLine() const { return ui_.substitution; }
     QProgressBar* ProgressBar() const { return ui_.progress; }
     SearchRunner& Runner() { return runner_; }
+    // Threads for List Matchings and Replace All in line mode (one per core
+    // unless set); the smallest piece of text one thread takes.
+    void SetBulkThreads(int threads, int32_t minPiece = 1 << 20) {
+        bulkThreads_ = threads;
+        bulkMinPiece_ = minPiece;
+    }
 
     // Search, Replace, Replace All or List Matchings.
     void RunCommand(Command command);
@@ -168,10 +174,12 @@ class CSearchReplaceDlg : public QDialog {
     std::string RunSearchNext(CExpression& expression, const std::string& rewrite,
                               const SearchOptions& options);
     std::string RunReplace();
-    std::string RunBulk(Command command, CExpression& expression, const std::string& rewrite);
+    std::string RunBulk(Command command, CExpression& expression, const std::string& pattern,
+                        const std::string& rewrite);
     // The bulk operation over the document; sets notWritten_ when a result
     // could not be written whole.
-    int32_t RunBulkOperation(CExpression& expression, const char* rewrite, BulkKind kind);
+    int32_t RunBulkOperation(CExpression& expression, const std::string& pattern,
+                             const char* rewrite, BulkKind kind);
     // Puts a result in, a piece at a time with the events handled between
     // pieces; false when Cancel took it back out.
     bool WriteResult(const TextBuffer& output, bool newDocument);
@@ -194,6 +202,8 @@ class CSearchReplaceDlg : public QDialog {
     // Where the focus was when a command started.
     QPointer<QWidget> focusBeforeRun_;
     SearchRunner runner_;
+    int bulkThreads_;
+    int32_t bulkMinPiece_ = 1 << 20;
     LiveHighlighter* live_ = nullptr;
     // The substitution as bytes of the document Search ran on.
     std::string substitution_;

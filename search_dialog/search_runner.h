@@ -38,6 +38,7 @@ class SearchRunner : public QObject, public SearchHost {
     bool IsRunning() const { return running_; }
     // The search thread's stack; smaller ones let tests reach its end.
     void SetStackBytes(size_t bytes) { stackBytes_ = bytes; }
+    size_t StackBytes() const { return stackBytes_; }
 
   signals:
     // Emitted on the search thread, delivered on the receiver's thread.

@@ -83,5 +83,55 @@ TEST_F(DialogOverTarget, ResultGoesInWholeWhileTheDocumentIsBusy) {
     EXPECT_TRUE(messages.empty());
 }
 
+// List Matchings and Replace All in line mode are cut at line starts and run
+// on several threads. The cut text must be searched with the document's own
+// mode, options and line break, or the pieces' joined result would differ
+// from one thread's (bytes mode splits «é», a lost option changes the count).
+TEST_F(DialogOverTarget, SeveralThreadsGiveWhatOneThreadGives) {
+    std::string original;
+    for (int i = 0; i < 400; ++i) {
+        original += "Caf\xc3\xa9 " + std::to_string(i) + (i % 3 == 0 ? "\r\n" : "\n");
+        if (i % 7 == 0) {
+            original += "\r\n";  // empty lines at some cuts
+        }
+    }
+    target.lineBreak = "\r\n";
+    dlg->Ui().limitOn->setChecked(true);
+    struct Case {
+        Command command;
+        const char* search;
+        const char* rewrite;
+        bool newFile;
+    };
+    const Case cases[] = {
+        {Command::kListMatchings, "caf.", "", true},
+        {Command::kListMatchings, "[0-9]+$", "", true},
+        {Command::kReplaceAll, "(\\w+) ([0-9]+)$", "\\2=\\U\\1", false},
+        {Command::kReplaceAll, ".$", "<\\0>", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.search);
+        std::vector<std::string> results;
+        std::vector<QString> statuses;
+        for (const int threads : {1, 2}) {
+            dlg->SetBulkThreads(threads, 64);
+            target.text = original;
+            target.newDocuments.clear();
+            Run(c.command, QString::fromUtf8(c.search), QString::fromUtf8(c.rewrite), c.newFile);
+            statuses.push_back(Status());
+            results.push_back(
+                c.newFile ? (target.newDocuments.empty() ? std::string() : target.newDocuments[0])
+                          : target.text);
+        }
+        EXPECT_TRUE(statuses[0].endsWith(QLatin1String("matchings listed")) ||
+                    statuses[0].endsWith(QLatin1String("matchings replaced")))
+            << statuses[0].toStdString();
+        EXPECT_EQ(statuses[1], statuses[0]);
+        EXPECT_EQ(results[1], results[0]);
+        EXPECT_NE(results[0], original);
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
 }  // namespace
 }  // namespace quarry
