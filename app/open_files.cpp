@@ -108,8 +108,8 @@ void CMyFileOpenDlg::OnInitDialog() {
     modeList->setFixedSize(135, 40);
     modeList->addItem(QStringLiteral("Textmodus"));
     modeList->addItem(QString::fromUtf8("Bin\xC3\xA4rmodus"));
-    modeList->setCurrentRow(kTextMode);
-    readMode = kTextMode;
+    modeList->setCurrentRow(static_cast<int>(JoinMode::kText));
+    readMode = JoinMode::kText;
     if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
         grid->addWidget(modeList, grid->rowCount(), 1, Qt::AlignLeft);
     }
@@ -117,11 +117,13 @@ void CMyFileOpenDlg::OnInitDialog() {
 }
 
 void CMyFileOpenDlg::done(int result) {
-    readMode = modeList->currentRow();
+    readMode = modeList->currentRow() == static_cast<int>(JoinMode::kBinary) ? JoinMode::kBinary
+                                                                             : JoinMode::kText;
     QFileDialog::done(result);
 }
 
-int RunOpenDialog(QString& folder, QStringList& names, int& readMode, const OpenDialogRunner& run) {
+int RunOpenDialog(QString& folder, QStringList& names, JoinMode& readMode,
+                  const OpenDialogRunner& run) {
     CQuarryApp* app = CQuarryApp::Instance();
     CMyFileOpenDlg dialog(app != nullptr ? app->MainWnd() : nullptr, folder);
     const int result = run ? run(dialog) : dialog.exec();
@@ -142,7 +144,7 @@ int RunOpenDialog(QString& folder, QStringList& names, int& readMode, const Open
     return int(names.size());
 }
 
-JoinOutcome JoinFiles(const QString& folder, const QStringList& names, int readMode,
+JoinOutcome JoinFiles(const QString& folder, const QStringList& names, JoinMode readMode,
                       TextBuffer& buffer, const std::function<void()>& step) {
     // The estimate, in 64 bits: lengths are 32-bit, so a file or a total of
     // 2 GB or more is refused before anything is read.
@@ -182,7 +184,7 @@ JoinOutcome JoinFiles(const QString& folder, const QStringList& names, int readM
 
 void OpenFiles(CQuarryApp& app, const OpenFilesHooks& hooks) {
     QStringList names;
-    int readMode = kTextMode;
+    JoinMode readMode = JoinMode::kText;
     const int n = hooks.runDialog ? hooks.runDialog(fileOpenDir, names, readMode)
                                   : RunOpenDialog(fileOpenDir, names, readMode);
     // The folder is remembered after every run of the dialog, Cancel too.

@@ -10,17 +10,14 @@
 #include <cstdint>
 #include <functional>
 
+#include "search/text_buffer.h"
+
 class QListWidget;
 
 namespace quarry {
 
 class CQuarryApp;
 class ProgressDisplay;
-class TextBuffer;
-
-// Reading modes of joined files, as the sorted mode list indexes them.
-inline constexpr int kBinaryMode = 0;  // "Binärmodus": NUL bytes become spaces
-inline constexpr int kTextMode = 1;    // "Textmodus": CR LF becomes LF, Ctrl-Z ends the file
 
 // Lengths are 32-bit: a file or a joined text of this size can't be held.
 inline constexpr int64_t kLargestFile = INT32_MAX - 4;
@@ -46,8 +43,8 @@ class CMyFileOpenDlg : public QFileDialog {
     static QStringList FilterTexts();
     static QStringList FilterPatterns(int index);
 
-    // 1 = text, 0 = untranslated; taken from the list when the dialog closes.
-    int readMode = kTextMode;
+    // Taken from the list when the dialog closes.
+    JoinMode readMode = JoinMode::kText;
     QListWidget* modeList = nullptr;
 
     void done(int result) override;
@@ -62,7 +59,7 @@ class CMyFileOpenDlg : public QFileDialog {
 // readMode the chosen mode; returns their count. On Cancel returns 0 and
 // changes nothing. The modal run is replaceable for tests.
 using OpenDialogRunner = std::function<int(CMyFileOpenDlg&)>;
-int RunOpenDialog(QString& folder, QStringList& names, int& readMode,
+int RunOpenDialog(QString& folder, QStringList& names, JoinMode& readMode,
                   const OpenDialogRunner& run = {});
 
 enum class JoinOutcome { Joined, TooLarge, NoMemory };
@@ -70,12 +67,12 @@ enum class JoinOutcome { Joined, TooLarge, NoMemory };
 // Joins the files in list order into buffer, one LF after each. A file that
 // can't be read shows the access-denied message and contributes only its LF.
 // step runs once before the first file and once after each.
-JoinOutcome JoinFiles(const QString& folder, const QStringList& names, int readMode,
+JoinOutcome JoinFiles(const QString& folder, const QStringList& names, JoinMode readMode,
                       TextBuffer& buffer, const std::function<void()>& step);
 
 // What OpenFiles uses besides the application; replaceable for tests.
 struct OpenFilesHooks {
-    std::function<int(QString& folder, QStringList& names, int& readMode)> runDialog;
+    std::function<int(QString& folder, QStringList& names, JoinMode& readMode)> runDialog;
     ProgressDisplay* progress = nullptr;  // the global progress window when none
 };
 

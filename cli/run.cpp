@@ -317,12 +317,12 @@ ReadStatus ReadJoined(const CliOptions& options, std::unique_ptr<TextBuffer>& in
         ReportNoMemory(errors, "the joined files");
         return ReadStatus::kFailed;
     }
-    const int textMode = options.binaryJoin ? 0 : 1;
+    const JoinMode joinMode = options.binaryJoin ? JoinMode::kBinary : JoinMode::kText;
     for (const std::string& path : options.files) {
         if (interrupted.load()) {
             return ReadStatus::kInterrupted;
         }
-        const int32_t appended = input->AppendFile(path, textMode);
+        const int32_t appended = input->AppendFile(path, joinMode);
         if (appended == TextBuffer::kFileNoRoom) {
             ReportNoMemory(errors, path);
             return ReadStatus::kFailed;

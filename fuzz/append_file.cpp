@@ -58,11 +58,12 @@ void RemoveTemp() {
     unlink(TempPath().c_str());
 }
 
-void Run(const std::string& prefix, const std::string& file, int textMode) {
+void Run(const std::string& prefix, const std::string& file, quarry::JoinMode mode) {
+    const bool textMode = mode == quarry::JoinMode::kText;
     // Small grow steps make the append reallocate as often as possible.
     quarry::TextBuffer buffer(static_cast<int32_t>(prefix.size() % 7 + 1));
     Check(buffer.Append(prefix.data(), static_cast<int32_t>(prefix.size())));
-    const int32_t got = buffer.AppendFile(TempPath(), textMode);
+    const int32_t got = buffer.AppendFile(TempPath(), mode);
     const std::string expected = textMode ? TextModeReference(file) : BinaryModeReference(file);
     Check(got == static_cast<int32_t>(expected.size()));
     Check(buffer.Length() == static_cast<int32_t>(prefix.size() + expected.size()));
@@ -91,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(f != nullptr);
     Check(fwrite(file.data(), 1, file.size(), f) == file.size());
     Check(fclose(f) == 0);
-    Run(prefix, file, 1);
-    Run(prefix, file, 0);
+    Run(prefix, file, quarry::JoinMode::kText);
+    Run(prefix, file, quarry::JoinMode::kBinary);
     return 0;
 }

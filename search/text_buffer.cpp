@@ -210,7 +210,8 @@ std::string NotRegularFileText(const std::string& fileName, unsigned mode) {
            ", not a file of text, and was not opened.";
 }
 
-int32_t TextBuffer::AppendFile(const std::string& path, int textMode) {
+int32_t TextBuffer::AppendFile(const std::string& path, JoinMode mode) {
+    const bool textMode = mode == JoinMode::kText;
     // Only a regular file is opened: opening a FIFO waits for a writer, and a
     // device or a socket has no end to read to.
     struct stat info {};

@@ -18,6 +18,11 @@ extern BlockAllocator textBufferAllocator;
 // searches texts up to this size and refuses larger ones.
 inline constexpr int64_t kMaxTextBytes = INT32_MAX - 2;
 
+// How a file's bytes are read into a joined text: kText turns each CR LF pair
+// into LF and stops at the first byte 0x1A; kBinary turns NUL bytes into
+// spaces. The open dialog's mode list is sorted, so its rows are these values.
+enum class JoinMode { kBinary = 0, kText = 1 };
+
 class TextBuffer {
   public:
     TextBuffer();                       // growStep and capacity 1024
@@ -31,13 +36,12 @@ class TextBuffer {
     bool Reserve(int32_t n);
     // Appends count bytes; false (nothing changed) when the block can't grow.
     bool Append(const void* bytes, int32_t count);
-    // Appends a file's bytes. Text mode turns each CR LF pair into LF and
-    // stops at the first byte 0x1A; binary mode turns NUL bytes into spaces.
+    // Appends a file's bytes, read as `mode` says.
     // A file whose size says 0 (as /proc files do) is read to its end. Returns
     // the bytes appended, kFileNotRead when it is not a regular file or can't
     // be opened (after showing a message), kFileNoRoom when no room could be
     // had (also for a file too large for the buffer; nothing is shown).
-    int32_t AppendFile(const std::string& path, int textMode);
+    int32_t AppendFile(const std::string& path, JoinMode mode);
     static constexpr int32_t kFileNotRead = -1;
     static constexpr int32_t kFileNoRoom = -2;
     // Empties the content; the block stays.

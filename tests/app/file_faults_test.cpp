@@ -249,10 +249,10 @@ TEST_F(FileFaults, FilesThatVanishOrTurnUnreadableBeforeTheyAreReadAreReportedAn
     };
     OpenFilesHooks hooks;
     hooks.progress = &progress;
-    hooks.runDialog = [&](QString& f, QStringList& names, int& mode) {
+    hooks.runDialog = [&](QString& f, QStringList& names, JoinMode& mode) {
         f = folder;
         names = {"a.txt", "gone.txt", "locked.txt", "dir.txt", "z.txt"};
-        mode = kTextMode;
+        mode = JoinMode::kText;
         return int(names.size());
     };
     OpenFiles(*app, hooks);
@@ -292,9 +292,9 @@ TEST_F(FileFaults, FilesOfTwoGigabytesAreRefusedWhicheverWayTheyAreOpened) {
 
         TextBuffer buffer;
         shown.clear();
-        EXPECT_EQ(
-            JoinFiles(dir.path() + "/", {QFileInfo(path).fileName()}, kBinaryMode, buffer, [] {}),
-            JoinOutcome::TooLarge);
+        EXPECT_EQ(JoinFiles(dir.path() + "/", {QFileInfo(path).fileName()}, JoinMode::kBinary,
+                            buffer, [] {}),
+                  JoinOutcome::TooLarge);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].text, QString(kFileTooLarge).arg(path).toStdString());
         EXPECT_EQ(buffer.Length(), 0);

@@ -95,8 +95,8 @@ class OpenFilesTest : public ::testing::Test {
         file.write(bytes);
     }
     // The dialog as if the user chose these names in dir with this mode.
-    void Choose(const QStringList& names, int mode) {
-        hooks.runDialog = [this, names, mode](QString& f, QStringList& n, int& m) {
+    void Choose(const QStringList& names, JoinMode mode) {
+        hooks.runDialog = [this, names, mode](QString& f, QStringList& n, JoinMode& m) {
             f = folder;
             n = names;
             m = mode;
@@ -134,20 +134,21 @@ TEST(JoinFiles, TextModeTranslatesLineEndsAndStopsAtCtrlZ) {
     }
     TextBuffer buffer;
     int steps = 0;
-    ASSERT_EQ(JoinFiles(folder, {"a", "b", "c"}, kTextMode, buffer, [&] { ++steps; }),
+    ASSERT_EQ(JoinFiles(folder, {"a", "b", "c"}, JoinMode::kText, buffer, [&] { ++steps; }),
               JoinOutcome::Joined);
     EXPECT_EQ(std::string(buffer.Data(), buffer.Length()),
               std::string("one\ntwo\0three\n\nbefore\n\nplain\n", 29));
     EXPECT_EQ(steps, 4);  // one before the first file, one after each
 
     TextBuffer binary;
-    ASSERT_EQ(JoinFiles(folder, {"c", "a", "b"}, kBinaryMode, binary, [] {}), JoinOutcome::Joined);
+    ASSERT_EQ(JoinFiles(folder, {"c", "a", "b"}, JoinMode::kBinary, binary, [] {}),
+              JoinOutcome::Joined);
     EXPECT_EQ(std::string(binary.Data(), binary.Length()),
               "plain\none\r\ntwo three\r\n\nbefore\r\n\x1A after\n");
 }
 
 TEST_F(OpenFilesTest, JoinAsksThenMakesOneUntitledDocument) {
-    Choose({"a.txt", "b.txt", "c.txt"}, kTextMode);
+    Choose({"a.txt", "b.txt", "c.txt"}, JoinMode::kText);
     answer = IDYES;
     OpenFiles(*app, hooks);
     ASSERT_EQ(shown.size(), 1u);
@@ -190,7 +191,7 @@ TEST_F(OpenFilesTest, AJoinedTextKeepsItsBytes) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
-    Choose({"l1.txt", "l2.txt"}, kBinaryMode);
+    Choose({"l1.txt", "l2.txt"}, JoinMode::kBinary);
     answer = IDYES;
     OpenFiles(*app, hooks);
     CQuarryDoc* joined = app->Documents().back();
@@ -202,7 +203,7 @@ TEST_F(OpenFilesTest, AJoinedTextKeepsItsBytes) {
 TEST_F(OpenFilesTest, SeparatelyOpensEachFileAndActivatesOneAlreadyOpen) {
     ASSERT_NE(app->OpenDocumentFile(folder + "b.txt"), nullptr);
     const int before = int(app->Documents().size());
-    Choose({"a.txt", "b.txt", "c.txt"}, kBinaryMode);
+    Choose({"a.txt", "b.txt", "c.txt"}, JoinMode::kBinary);
     answer = IDNO;
     OpenFiles(*app, hooks);
     ASSERT_EQ(shown.size(), 1u);  // only the question
@@ -228,7 +229,7 @@ TEST_F(OpenFilesTest, SeparatelyOpensEachFileAndActivatesOneAlreadyOpen) {
 }
 
 TEST_F(OpenFilesTest, OneFileOpensWithoutAQuestion) {
-    Choose({"c.txt"}, kBinaryMode);
+    Choose({"c.txt"}, JoinMode::kBinary);
     OpenFiles(*app, hooks);
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(app->Documents().back()->GetTitle(), "c.txt");
@@ -238,7 +239,7 @@ TEST_F(OpenFilesTest, OneFileOpensWithoutAQuestion) {
 
 TEST_F(OpenFilesTest, CancelInTheDialogOrTheQuestionOpensNothingButKeepsTheFolder) {
     fileOpenDir = "/somewhere/else/";
-    hooks.runDialog = [](QString&, QStringList&, int&) { return 0; };
+    hooks.runDialog = [](QString&, QStringList&, JoinMode&) { return 0; };
     OpenFiles(*app, hooks);
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(app->Documents().size(), 1);
@@ -248,7 +249,7 @@ TEST_F(OpenFilesTest, CancelInTheDialogOrTheQuestionOpensNothingButKeepsTheFolde
     EXPECT_TRUE(progress.totals.empty());
 
     progress = ProgressLog{};
-    Choose({"a.txt", "b.txt"}, kTextMode);
+    Choose({"a.txt", "b.txt"}, JoinMode::kText);
     answer = IDCANCEL;
     OpenFiles(*app, hooks);
     EXPECT_EQ(shown.size(), 1u);
@@ -258,7 +259,7 @@ TEST_F(OpenFilesTest, CancelInTheDialogOrTheQuestionOpensNothingButKeepsTheFolde
 }
 
 TEST_F(OpenFilesTest, AnUnreadableFileWhileJoiningGivesOnlyItsLineFeed) {
-    Choose({"c.txt", "missing.txt", "c.txt"}, kTextMode);
+    Choose({"c.txt", "missing.txt", "c.txt"}, JoinMode::kText);
     answer = IDYES;
     OpenFiles(*app, hooks);
     ASSERT_EQ(shown.size(), 2u);
@@ -271,7 +272,7 @@ TEST_F(OpenFilesTest, AnUnreadableFileWhileJoiningGivesOnlyItsLineFeed) {
 }
 
 TEST_F(OpenFilesTest, AFailingFileWhileOpeningSeparatelyStopsTheRest) {
-    Choose({"a.txt", "missing.txt", "c.txt"}, kTextMode);
+    Choose({"a.txt", "missing.txt", "c.txt"}, JoinMode::kText);
     answer = IDNO;
     OpenFiles(*app, hooks);
     ASSERT_EQ(shown.size(), 3u);
@@ -296,7 +297,7 @@ TEST_F(OpenFilesTest, FilesOfTwoGigabytesAreRefusedBeforeReading) {
         ASSERT_TRUE(big.open(QIODevice::WriteOnly));
         ASSERT_TRUE(big.resize(qint64(1) << 31));
     }
-    Choose({"c.txt", "big.bin"}, kBinaryMode);
+    Choose({"c.txt", "big.bin"}, JoinMode::kBinary);
     answer = IDYES;
     OpenFiles(*app, hooks);
     ASSERT_EQ(shown.size(), 2u);
@@ -319,7 +320,7 @@ TEST_F(OpenFilesTest, FilesOfTwoGigabytesAreRefusedBeforeReading) {
     }
     TextBuffer buffer;
     shown.clear();
-    EXPECT_EQ(JoinFiles(folder, {"half.bin", "half.bin"}, kBinaryMode, buffer, [] {}),
+    EXPECT_EQ(JoinFiles(folder, {"half.bin", "half.bin"}, JoinMode::kBinary, buffer, [] {}),
               JoinOutcome::TooLarge);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, kJoinTooLarge);
@@ -329,7 +330,8 @@ TEST_F(OpenFilesTest, FilesOfTwoGigabytesAreRefusedBeforeReading) {
 TEST_F(OpenFilesTest, TheDialogOffersFiltersAndModesAndReturnsTheChoice) {
     QString chosenFolder = folder;
     QStringList names = {"unchanged"};
-    int mode = 7;
+    // Not the dialog's first choice, so that a Cancel that wrote it shows.
+    JoinMode mode = JoinMode::kBinary;
     // Cancel changes nothing.
     EXPECT_EQ(RunOpenDialog(chosenFolder, names, mode,
                             [](CMyFileOpenDlg& d) {
@@ -338,7 +340,7 @@ TEST_F(OpenFilesTest, TheDialogOffersFiltersAndModesAndReturnsTheChoice) {
                             }),
               0);
     EXPECT_EQ(names, QStringList({"unchanged"}));
-    EXPECT_EQ(mode, 7);
+    EXPECT_EQ(mode, JoinMode::kBinary);
 
     const int n = RunOpenDialog(chosenFolder, names, mode, [&](CMyFileOpenDlg& d) {
         EXPECT_EQ(d.nameFilters(),
@@ -367,9 +369,9 @@ TEST_F(OpenFilesTest, TheDialogOffersFiltersAndModesAndReturnsTheChoice) {
         EXPECT_EQ(d.modeList->count(), 2);
         EXPECT_EQ(d.modeList->item(0)->text(), QString::fromUtf8("Bin\xC3\xA4rmodus"));
         EXPECT_EQ(d.modeList->item(1)->text(), "Textmodus");
-        EXPECT_EQ(d.modeList->currentRow(), kTextMode);
+        EXPECT_EQ(d.modeList->currentRow(), int(JoinMode::kText));
         EXPECT_TRUE(d.modeList->isVisibleTo(&d));
-        d.modeList->setCurrentRow(kBinaryMode);
+        d.modeList->setCurrentRow(int(JoinMode::kBinary));
         d.selectFile("\"c.txt\" \"a.txt\"");
         static_cast<QDialog&>(d).accept();
         return d.result();
@@ -377,12 +379,12 @@ TEST_F(OpenFilesTest, TheDialogOffersFiltersAndModesAndReturnsTheChoice) {
     EXPECT_EQ(n, 2);
     EXPECT_EQ(chosenFolder, folder);
     EXPECT_EQ(names, QStringList({"c.txt", "a.txt"}));
-    EXPECT_EQ(mode, kBinaryMode);
+    EXPECT_EQ(mode, JoinMode::kBinary);
 
     // The mode is not remembered: the next dialog starts with text mode.
     RunOpenDialog(chosenFolder, names, mode, [](CMyFileOpenDlg& d) {
-        EXPECT_EQ(d.modeList->currentRow(), kTextMode);
-        EXPECT_EQ(d.readMode, kTextMode);
+        EXPECT_EQ(d.modeList->currentRow(), int(JoinMode::kText));
+        EXPECT_EQ(d.readMode, JoinMode::kText);
         return 0;
     });
 }
@@ -390,7 +392,7 @@ TEST_F(OpenFilesTest, TheDialogOffersFiltersAndModesAndReturnsTheChoice) {
 TEST_F(OpenFilesTest, TheChosenFolderIsRememberedAcrossARestart) {
     OpenFilesHooks viaDialog;
     viaDialog.progress = &progress;
-    viaDialog.runDialog = [this](QString& f, QStringList& n, int& m) {
+    viaDialog.runDialog = [this](QString& f, QStringList& n, JoinMode& m) {
         return RunOpenDialog(f, n, m, [this](CMyFileOpenDlg& d) {
             d.setDirectory(folder);
             d.selectFile("c.txt");
@@ -412,7 +414,7 @@ TEST_F(OpenFilesTest, TheChosenFolderIsRememberedAcrossARestart) {
     EXPECT_EQ(fileOpenDir, folder);
     QString seen;
     QStringList names;
-    int mode = 0;
+    JoinMode mode = JoinMode::kText;
     RunOpenDialog(fileOpenDir, names, mode, [&](CMyFileOpenDlg& d) {
         seen = QDir(d.directory()).absolutePath() + "/";
         return 0;

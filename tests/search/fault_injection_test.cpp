@@ -78,8 +78,8 @@ TEST(FailingGrowth, ReserveAppendAndAppendFileLeaveTheBufferAsItWas) {
         EXPECT_EQ(Snapshot(b), before);
         // Former fault: "no room" came back as 0, as for an empty file, and a
         // join went on without the file's text.
-        EXPECT_EQ(b.AppendFile(file, 0), TextBuffer::kFileNoRoom);
-        EXPECT_EQ(b.AppendFile(file, 1), TextBuffer::kFileNoRoom);
+        EXPECT_EQ(b.AppendFile(file, JoinMode::kBinary), TextBuffer::kFileNoRoom);
+        EXPECT_EQ(b.AppendFile(file, JoinMode::kText), TextBuffer::kFileNoRoom);
         EXPECT_EQ(Snapshot(b), before);
         EXPECT_EQ(b.data[b.length], 0);
         EXPECT_EQ(test::FailingGrowth::refused(), 4);
@@ -223,10 +223,10 @@ TEST(LargeFiles, AppendFileRefusesWhatThirtyTwoBitsCannotHoldWithoutReading) {
     ASSERT_TRUE(b.Append("abc", 3));
     const Snapshot before(b);
     for (const std::string& path : {two, wraps, nearly}) {
-        for (int mode : {0, 1}) {
+        for (const JoinMode mode : {JoinMode::kBinary, JoinMode::kText}) {
             EXPECT_EQ(b.AppendFile(path, mode), TextBuffer::kFileNoRoom)
-                << path << " mode " << mode;
-            EXPECT_EQ(Snapshot(b), before) << path << " mode " << mode;
+                << path << " mode " << int(mode);
+            EXPECT_EQ(Snapshot(b), before) << path << " mode " << int(mode);
         }
     }
     EXPECT_TRUE(recorder.messages.empty()) << "refusing for size is the caller's to tell";

@@ -108,14 +108,16 @@ TEST(TextBufferFile, BinaryModeTurnsOnlyNewZerosIntoSpaces) {
     const std::string f = dir.Write("bin", std::string("x\0y\r\n\x1Az\0", 8));
     TextBuffer b;
     ASSERT_TRUE(b.Append("a\0", 2));
-    EXPECT_EQ(b.AppendFile(f, 0), 8);
+    EXPECT_EQ(b.AppendFile(f, JoinMode::kBinary), 8);
     EXPECT_EQ(Content(b), std::string("a\0x y\r\n\x1Az ", 10));
 }
 
 TEST(TextBufferFile, TextModeJoinsCrLfAndStopsAtCtrlZ) {
     TempDir dir;
     TextBuffer b;
-    EXPECT_EQ(b.AppendFile(dir.Write("t1", std::string("a\r\nb\rc\r\r\nd\0e\r", 13)), 1), 11);
+    EXPECT_EQ(
+        b.AppendFile(dir.Write("t1", std::string("a\r\nb\rc\r\r\nd\0e\r", 13)), JoinMode::kText),
+        11);
     EXPECT_EQ(Content(b), std::string("a\nb\rc\r\nd\0e\r", 11))
         << "lone CRs and NULs stay; only CR LF pairs become LF";
 
@@ -123,7 +125,7 @@ TEST(TextBufferFile, TextModeJoinsCrLfAndStopsAtCtrlZ) {
     EXPECT_EQ(z.AppendFile(dir.Write("t2",
                                      "ab\r\ncd\x1A"
                                      "ef\r\n"),
-                           1),
+                           JoinMode::kText),
               5);
     EXPECT_EQ(Content(z), "ab\ncd");
 }
@@ -138,7 +140,7 @@ TEST(TextBufferFile, TextModeJoinsPairsAcrossReadChunks) {
         expected += "abc\n";
     }
     TextBuffer b;
-    const int32_t got = b.AppendFile(dir.Write("big", raw), 1);
+    const int32_t got = b.AppendFile(dir.Write("big", raw), JoinMode::kText);
     EXPECT_EQ(got, static_cast<int32_t>(expected.size()));
     EXPECT_EQ(Content(b), expected);
 
@@ -146,7 +148,7 @@ TEST(TextBufferFile, TextModeJoinsPairsAcrossReadChunks) {
     std::string split(65535, 'x');
     split += "\r\nyz";
     TextBuffer s;
-    s.AppendFile(dir.Write("split", split), 1);
+    s.AppendFile(dir.Write("split", split), JoinMode::kText);
     EXPECT_EQ(Content(s), std::string(65535, 'x') + "\nyz");
 }
 
@@ -154,8 +156,8 @@ TEST(TextBufferFile, EmptyFileAppendsNothing) {
     TempDir dir;
     TextBuffer b;
     ASSERT_TRUE(b.Append("keep", 4));
-    EXPECT_EQ(b.AppendFile(dir.Write("empty", ""), 1), 0);
-    EXPECT_EQ(b.AppendFile(dir.Write("empty", ""), 0), 0);
+    EXPECT_EQ(b.AppendFile(dir.Write("empty", ""), JoinMode::kText), 0);
+    EXPECT_EQ(b.AppendFile(dir.Write("empty", ""), JoinMode::kBinary), 0);
     EXPECT_EQ(Content(b), "keep");
 }
 
@@ -164,8 +166,8 @@ TEST(TextBufferFile, UnopenableFileShowsAccessDeniedAndReturnsMinusOne) {
     test::MessageRecorder recorder;
     TextBuffer b;
     const std::string missing = dir.Path() + "/missing.txt";
-    EXPECT_EQ(b.AppendFile(missing, 1), -1);
-    EXPECT_EQ(b.AppendFile(dir.Path(), 0), -1) << "a folder is no file";
+    EXPECT_EQ(b.AppendFile(missing, JoinMode::kText), -1);
+    EXPECT_EQ(b.AppendFile(dir.Path(), JoinMode::kBinary), -1) << "a folder is no file";
     ASSERT_EQ(recorder.messages.size(), 2u);
     EXPECT_EQ(recorder.messages[0].title, "Dateizugriff verweigert");
     EXPECT_EQ(recorder.messages[0].text,
@@ -184,17 +186,17 @@ TEST(TextBufferFile, AFifoIsRefusedWithoutOpeningItAndAZeroSizeFileIsReadToItsEn
     const std::string fifo = dir.Path() + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     TextBuffer b;
-    EXPECT_EQ(b.AppendFile(fifo, 1), TextBuffer::kFileNotRead);
+    EXPECT_EQ(b.AppendFile(fifo, JoinMode::kText), TextBuffer::kFileNotRead);
     ASSERT_EQ(recorder.messages.size(), 1u);
     EXPECT_EQ(recorder.messages[0].text,
               "\"" + fifo + "\" is a FIFO (named pipe), not a file of text, and was not opened.");
     EXPECT_EQ(b.length, 0);
 
-    for (const int textMode : {0, 1}) {
+    for (const JoinMode textMode : {JoinMode::kBinary, JoinMode::kText}) {
         TextBuffer status;
         const int32_t got = status.AppendFile("/proc/self/status", textMode);
-        EXPECT_GT(got, 100) << textMode;
-        EXPECT_EQ(Content(status).rfind("Name:", 0), 0u) << textMode;
+        EXPECT_GT(got, 100) << int(textMode);
+        EXPECT_EQ(Content(status).rfind("Name:", 0), 0u) << int(textMode);
     }
 }
 
@@ -206,7 +208,7 @@ TEST(TextBufferFile, UnreadableFileIsRefused) {
     const std::string f = dir.Write("locked", "secret");
     chmod(f.c_str(), 0);
     TextBuffer b;
-    EXPECT_EQ(b.AppendFile(f, 1), -1);
+    EXPECT_EQ(b.AppendFile(f, JoinMode::kText), -1);
     EXPECT_EQ(recorder.messages.size(), 1u);
 }
 
