@@ -1,5 +1,6 @@
 #include "app/file_names.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,6 +95,38 @@ QString ShownFileName(const QString& name) {
         return name;
     }
     return QString::fromUtf8(FileNameBytes(name));  // stray bytes become U+FFFD
+}
+
+QString FileNameFromShown(const QString& shown) {
+    constexpr QChar kReplacement(0xFFFD);
+    if (!shown.contains(kReplacement) || !shown.startsWith(QLatin1Char('/'))) {
+        return shown;
+    }
+    QByteArray path;
+    for (const QString& part : shown.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (!part.contains(kReplacement)) {
+            path += '/' + part.toUtf8();
+            continue;
+        }
+        DIR* dir = ::opendir(path.isEmpty() ? "/" : path.constData());
+        if (dir == nullptr) {
+            return shown;
+        }
+        QByteArray found;
+        int fits = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (QFile::decodeName(entry->d_name) == part) {
+                found = entry->d_name;
+                ++fits;
+            }
+        }
+        ::closedir(dir);
+        if (fits != 1) {
+            return shown;  // none, or several that only differ in stray bytes
+        }
+        path += '/' + found;
+    }
+    return FileNameFromBytes(path);
 }
 
 QString FileNameOfUrl(const QUrl& url) {

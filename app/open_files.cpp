@@ -1,15 +1,17 @@
 #include "app/open_files.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QListWidget>
 #include <QSettings>
 
 #include "app/app_state.h"
+#include "app/file_names.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "search/host.h"
@@ -34,7 +36,14 @@ constexpr Filter kFilters[] = {
 };
 
 std::string LocalPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
+    return FileNameBytes(path).toStdString();
+}
+
+// The file's size by its own bytes (Qt's classes could not reach a name that
+// is not UTF-8), or -1 when there is no such file.
+int64_t FileSize(const QString& path) {
+    struct stat info {};
+    return ::stat(FileNameBytes(path).constData(), &info) == 0 ? int64_t{info.st_size} : -1;
 }
 
 // The wait cursor and the progress window for the span of the work; every
@@ -122,23 +131,47 @@ void CMyFileOpenDlg::done(int result) {
     QFileDialog::done(result);
 }
 
+void CMyFileOpenDlg::accept() {
+    // Qt shows a stray byte of a name as U+FFFD and then finds no file by
+    // that name. When every chosen name is such a file, found by its bytes,
+    // the choice stands; anything else goes through the dialog's own check.
+    const QStringList files = selectedFiles();
+    bool stray = false;
+    bool allFiles = !files.isEmpty();
+    for (const QString& file : files) {
+        const QString name = FileNameFromShown(file);
+        struct stat info {};
+        stray = stray || name != file;
+        allFiles = allFiles && ::stat(FileNameBytes(name).constData(), &info) == 0 &&
+                   !S_ISDIR(info.st_mode);
+    }
+    if (stray && allFiles) {
+        QDialog::accept();
+        return;
+    }
+    QFileDialog::accept();
+}
+
 int RunOpenDialog(QString& folder, QStringList& names, JoinMode& readMode,
                   const OpenDialogRunner& run) {
     CQuarryApp* app = CQuarryApp::Instance();
     CMyFileOpenDlg dialog(app != nullptr ? app->MainWnd() : nullptr, folder);
     const int result = run ? run(dialog) : dialog.exec();
-    const QStringList chosen = dialog.selectedFiles();
+    QStringList chosen = dialog.selectedFiles();
     if (result != QDialog::Accepted || chosen.isEmpty()) {
         return 0;
     }
-    QString dir = QFileInfo(chosen.front()).absolutePath();
-    if (!dir.endsWith(QLatin1Char('/'))) {
-        dir += QLatin1Char('/');
+    // A name that is not UTF-8 comes back as Qt shows it; it is taken back to
+    // the file's own bytes here, and split by hand, since Qt's path classes
+    // would decode it again.
+    for (QString& file : chosen) {
+        file = FileNameFromShown(file);
     }
-    folder = dir;
+    const QString& first = chosen.front();
+    folder = first.left(first.lastIndexOf(QLatin1Char('/')) + 1);
     names.clear();
     for (const QString& file : chosen) {
-        names << QFileInfo(file).fileName();
+        names << file.mid(file.lastIndexOf(QLatin1Char('/')) + 1);
     }
     readMode = dialog.readMode;
     return int(names.size());
@@ -150,15 +183,16 @@ JoinOutcome JoinFiles(const QString& folder, const QStringList& names, JoinMode 
     // 2 GB or more is refused before anything is read.
     int64_t estimate = 0;
     for (const QString& name : names) {
-        const QFileInfo info(folder + name);
-        if (!info.exists()) {
+        const int64_t size = FileSize(folder + name);
+        if (size < 0) {
             continue;
         }
-        if (info.size() > kLargestFile) {
-            ShowMessage(QString::fromLatin1(kFileTooLarge).arg(folder + name).toStdString());
+        if (size > kLargestFile) {
+            ShowMessage(
+                QString::fromLatin1(kFileTooLarge).arg(ShownFileName(folder + name)).toStdString());
             return JoinOutcome::TooLarge;
         }
-        estimate += info.size() + 2;
+        estimate += size + 2;
     }
     if (estimate + 1 > kLargestFile) {
         ShowMessage(kJoinTooLarge);
@@ -225,8 +259,8 @@ void OpenFiles(CQuarryApp& app, const OpenFilesHooks& hooks) {
     for (const QString& name : names) {
         const QString path = folder + name;
         bool opened = false;
-        if (QFileInfo(path).size() > kLargestFile) {
-            ShowMessage(QString::fromLatin1(kFileTooLarge).arg(path).toStdString());
+        if (FileSize(path) > kLargestFile) {
+            ShowMessage(QString::fromLatin1(kFileTooLarge).arg(ShownFileName(path)).toStdString());
         } else {
             opened = app.OpenDocumentFile(path) != nullptr;
         }

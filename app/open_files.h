@@ -48,6 +48,9 @@ class CMyFileOpenDlg : public QFileDialog {
     QListWidget* modeList = nullptr;
 
     void done(int result) override;
+    // Also takes files whose names are not UTF-8, which Qt's own check
+    // would call missing.
+    void accept() override;
 
   private:
     void OnInitDialog();

@@ -1,5 +1,8 @@
 #include "app/open_files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -19,6 +22,7 @@
 
 #include "app/app_state.h"
 #include "app/child_frame.h"
+#include "app/file_names.h"
 #include "app/main_frame.h"
 #include "app/quarry_app.h"
 #include "app/quarry_doc.h"
@@ -432,6 +436,50 @@ TEST_F(OpenFilesTest, OpenCommandRunsTheOpenDialog) {
     frame()->Command(ID_FILE_OPEN)->trigger();
     EXPECT_EQ(app->Documents().size(), 1);
     EXPECT_TRUE(shown.empty());
+}
+
+// Fault: the dialog gives a name that is not UTF-8 as Qt shows it, with
+// U+FFFD for the stray byte, and opening or joining that name failed.
+TEST_F(OpenFilesTest, ANameThatIsNotUtf8OpensAndJoinsFromTheDialog) {
+    const QByteArray strayName("caf\xe9.txt");
+    {
+        const QByteArray path = QFile::encodeName(folder) + strayName;
+        QFile file;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        file.write("stray\n");
+    }
+    const QString shownName = QFile::decodeName(strayName);
+    ASSERT_TRUE(shownName.contains(QChar(0xFFFD)));
+    hooks.runDialog = [this, shownName](QString& f, QStringList& n, JoinMode& m) {
+        return RunOpenDialog(f, n, m, [&](CMyFileOpenDlg& d) {
+            d.setDirectory(folder);
+            d.selectFile(shownName);
+            // Qt's own check found no such file and said so in a modal box.
+            QTimer::singleShot(3000, &d, [] {
+                if (QWidget* box = QApplication::activeModalWidget()) {
+                    box->close();
+                }
+            });
+            static_cast<QDialog&>(d).accept();
+            return d.result();
+        });
+    };
+    const size_t before = app->Documents().size();
+    OpenFiles(*app, hooks);
+    ASSERT_EQ(app->Documents().size(), before + 1);
+    EXPECT_EQ(Stream(app->Documents().back()), "stray\n");
+    EXPECT_TRUE(shown.empty()) << shown.front().text;
+
+    // Joined, the file was left out as missing.
+    Choose({FileNameFromBytes(strayName), "c.txt"}, JoinMode::kText);
+    answer = IDYES;
+    OpenFiles(*app, hooks);
+    ASSERT_EQ(app->Documents().size(), before + 2);
+    EXPECT_EQ(Stream(app->Documents().back()), "stray\n\nplain\n");
+    EXPECT_TRUE(shown.size() == 1 && shown[0].text.find("joined") != std::string::npos);
+    ::unlink((QFile::encodeName(folder) + strayName).constData());  // Qt can't remove it
 }
 
 }  // namespace
