@@ -280,6 +280,8 @@ void CMainFrame::WatchActiveView() {
         }
     });
     watching_ << connect(&view->GetDocument()->Text(), &DocumentText::Changed, this, tell);
+    watching_ << connect(view, &CQuarryView::LayoutChanged, this, tell);
+    watching_ << connect(view, &QsciScintillaBase::SCN_ZOOM, this, tell);
     resizeNotice_ = new ResizeNotice(view, tell);
 }
 

@@ -519,6 +519,7 @@ void CQuarryView::ApplyFontSize(int twips) {
     appliedFontSize = twips;
     lineNumberDigits_ = 0;  // the digits' width changed with the font
     ApplyLineNumbers();
+    emit LayoutChanged();
 }
 
 void CQuarryView::ApplyLineNumbers() {
@@ -571,6 +572,7 @@ void CQuarryView::ApplyWrap() {
     // Wrapping lays out every line of the cut copy at once (40 s for 20 MB).
     setWrapMode(m_nWordWrap != 0 && !longLines_ ? QsciScintilla::WrapWord
                                                 : QsciScintilla::WrapNone);
+    emit LayoutChanged();
 }
 
 void CQuarryView::focusInEvent(QFocusEvent* event) {

@@ -120,6 +120,11 @@ class CQuarryView : public QsciScintilla {
     // is no edit: no undo step, no modified flag.
     void ShowLiveMarks(const std::vector<std::pair<int64_t, int64_t>>& ranges);
 
+  signals:
+    // The lines the window shows were laid out anew (font size, zoom, word
+    // wrap): a different part of the text may be in view without a scroll.
+    void LayoutChanged();
+
   protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;

@@ -32,6 +32,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 
@@ -1370,6 +1371,28 @@ TEST_F(Shell, RedoIsInTheEditMenuAndUndoAndRedoAreEnabledExactlyWhenTheyCanAct) 
     // A new edit ends what could be redone.
     ReplaceSelection(view, "new");
     EXPECT_FALSE(action(ID_EDIT_REDO)->isEnabled());
+}
+
+// Fault: zooming out, a smaller font or word wrap brought new lines into view
+// without live marks: the dialog heard only of scrolls, resizes and edits.
+TEST_F(Shell, TheDialogHearsOfEveryChangeOfWhatTheViewShows) {
+    Start();
+    int told = 0;
+    SearchDialog().viewChanged = [&] { ++told; };
+    CQuarryView* view = Active();
+    ASSERT_NE(view, nullptr);
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        {"smaller font", [&] { view->OnReduceFontsize(); }},
+        {"larger font", [&] { view->OnIncreaseFontsize(); }},
+        {"word wrap", [&] { view->OnWordWrapping(); }},
+        {"zoom", [&] { view->SendScintilla(QsciScintillaBase::SCI_SETZOOM, -3); }},
+    };
+    for (const auto& [name, change] : changes) {
+        const int before = told;
+        change();
+        EXPECT_GT(told, before) << name;
+    }
+    view->OnWordWrapping();  // back as the profile had it
 }
 
 }  // namespace
