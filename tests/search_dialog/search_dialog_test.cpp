@@ -1466,6 +1466,23 @@ TEST_F(SearchDialogTest, OnALongLineDocumentTheDialogsEditsAreUndoneAndRedone) {
     EXPECT_TRUE(frame->Command(ID_EDIT_REDO)->isEnabled());
     frame->Command(ID_EDIT_REDO)->trigger();
     EXPECT_EQ(Stream(Active()).substr(0, 6), "1:key\n");
+
+    // By the keys too: the read-only copy has no history of its own, and
+    // Ctrl+Z, Ctrl+Y and Ctrl+Shift+Z act on the document's.
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    Active()->setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(Active(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(Stream(Active()) == text);
+    QApplication::processEvents();
+    QTest::keyClick(Active(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(Stream(Active()).substr(0, 6), "1:key\n");
+    QApplication::processEvents();
+    QTest::keyClick(Active(), Qt::Key_Z, Qt::ControlModifier);
+    QApplication::processEvents();
+    QTest::keyClick(Active(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(Stream(Active()).substr(0, 6), "1:key\n");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The desktop soak: drives the real main frame, documents and search dialog
-// in-process for a while (open, search, replace, replace all, list, undo,
+// in-process for a while (open, search, replace, replace all, list, undo, redo,
 // cancel, save) over random documents and expressions, and checks after each
 // step that the document, and after each save the saved file, holds the
 // bytes quarry-cli gives for the same steps on the same input. Where
@@ -180,14 +180,15 @@ class Soak {
     int Finish();
 
   private:
-    enum class Op { kOpen, kSearch, kReplace, kReplaceAll, kList, kUndo, kCancel, kSave };
+    enum class Op { kOpen, kSearch, kReplace, kReplaceAll, kList, kUndo, kRedo, kCancel, kSave };
 
     // The document the steps work on, as the soak expects it to be.
     struct Model {
         CQuarryDoc* doc = nullptr;
         std::string bytes;
         std::vector<std::string> undo;
-        std::string path;  // empty until saved
+        std::vector<std::string> redo;  // what Redo gives back, last first
+        std::string path;               // empty until saved
     };
 
     CQuarryView* Active() const { return frame_->ActiveView(); }
@@ -212,6 +213,7 @@ class Soak {
     void DoReplace();
     void DoBulk(bool list, bool cancel);
     void DoUndo();
+    void DoRedo();
     void DoCancel();
     void DoSave();
     void CloseExtraDocuments();
@@ -573,6 +575,7 @@ void Soak::DoReplace() {
     // An edit that removes and inserts nothing leaves no undo step.
     if (end > start || !sub.empty()) {
         model_.undo.push_back(before);
+        model_.redo.clear();
     }
     CheckBytes("Replace");
     int64_t s = 0;
@@ -694,6 +697,7 @@ void Soak::DoBulk(bool list, bool cancel) {
             // An empty text replaced by an empty result is no edit at all.
             if (!model_.bytes.empty() || !expected.empty()) {
                 model_.undo.push_back(model_.bytes);
+                model_.redo.clear();
             }
             model_.bytes = expected;
             CheckBytes(what);
@@ -735,9 +739,41 @@ void Soak::DoUndo() {
     // As the user does it: the key, matched against the shortcuts.
     QTest::keyClick(Active(), Qt::Key_Z, Qt::ControlModifier);
     QApplication::processEvents();
+    model_.redo.push_back(model_.bytes);
     model_.bytes = model_.undo.back();
     model_.undo.pop_back();
     CheckBytes("Undo");
+}
+
+void Soak::DoRedo() {
+    QApplication::processEvents();
+    const bool available = model_.doc->Text().Buffer()->isRedoAvailable();
+    if (frame_->Command(ID_EDIT_REDO)->isEnabled() != available) {
+        Divergence(std::string("the Redo command is ") + (available ? "disabled" : "enabled") +
+                       " while the editor " + (available ? "can" : "cannot") + " redo",
+                   "", "");
+    }
+    if (model_.redo.empty()) {
+        if (available) {
+            Divergence("Redo is available where no step was undone", "", "");
+        }
+        return;
+    }
+    if (!available) {
+        Divergence("Redo is not available after an Undo", model_.redo.back(), ActualBytes());
+        return;
+    }
+    // Either of its two keys.
+    if (rng_.Chance(50)) {
+        QTest::keyClick(Active(), Qt::Key_Y, Qt::ControlModifier);
+    } else {
+        QTest::keyClick(Active(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    }
+    QApplication::processEvents();
+    model_.undo.push_back(model_.bytes);
+    model_.bytes = model_.redo.back();
+    model_.redo.pop_back();
+    CheckBytes("Redo");
 }
 
 void Soak::DoCancel() {
@@ -793,7 +829,8 @@ void Soak::Run(double seconds, long maxSteps) {
                  : roll < 45 ? Op::kReplace
                  : roll < 60 ? Op::kReplaceAll
                  : roll < 69 ? Op::kList
-                 : roll < 80 ? Op::kUndo
+                 : roll < 76 ? Op::kUndo
+                 : roll < 80 ? Op::kRedo
                  : roll < 83 ? Op::kCancel
                              : Op::kSave;
             if (op == Op::kReplace && (!substitution_ || substitutionDoc_ != model_.doc)) {
@@ -804,8 +841,8 @@ void Soak::Run(double seconds, long maxSteps) {
         if (op == Op::kSearch || op == Op::kReplaceAll || op == Op::kList) {
             PickInputs(false);
         }
-        static const char* const kNames[] = {"open", "search", "replace", "replace-all",
-                                             "list", "undo",   "cancel",  "save"};
+        static const char* const kNames[] = {"open", "search", "replace", "replace-all", "list",
+                                             "undo", "redo",   "cancel",  "save"};
         current_ = kNames[int(op)];
         if (verbose_) {
             std::printf("step %ld %s (doc %p, %zu bytes, %zu undo)\n", step_, current_.c_str(),
@@ -834,6 +871,9 @@ void Soak::Run(double seconds, long maxSteps) {
                 break;
             case Op::kUndo:
                 DoUndo();
+                break;
+            case Op::kRedo:
+                DoRedo();
                 break;
             case Op::kCancel:
                 DoCancel();
