@@ -22,11 +22,12 @@ QByteArray FileNameBytes(const QString& name);
 bool QtCanName(const QString& name);
 // The name for people to read: a stray byte shows as U+FFFD.
 QString ShownFileName(const QString& name);
-// The file an absolute name from Qt's own file dialog stands for. The dialog
-// lists a folder through Qt, which shows each stray byte as U+FFFD and then
-// cannot reach the file by that name; each part of the path holding U+FFFD
-// is looked up among its folder's entries by how Qt shows them. The name as
-// it is when it holds no U+FFFD, or when no single entry fits.
+// The file an absolute name from a file dialog stands for. A desktop's own
+// dialog hands its choice over as text, where each stray byte of a name has
+// become U+FFFD, and Qt cannot reach the file by that name; each part of the
+// path holding U+FFFD is looked up among its folder's entries by how Qt shows
+// them. The name as it is when it holds no U+FFFD, or when no single entry
+// fits.
 QString FileNameFromShown(const QString& shown);
 // The local file of a dropped URL, its percent-encoded bytes kept.
 QString FileNameOfUrl(const QUrl& url);

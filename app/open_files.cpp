@@ -132,9 +132,10 @@ void CMyFileOpenDlg::done(int result) {
 }
 
 void CMyFileOpenDlg::accept() {
-    // Qt shows a stray byte of a name as U+FFFD and then finds no file by
-    // that name. When every chosen name is such a file, found by its bytes,
-    // the choice stands; anything else goes through the dialog's own check.
+    // A name handed over with U+FFFD for a stray byte names no file for Qt.
+    // When every chosen name is such a file, found by its bytes, the choice
+    // stands; anything else goes through the dialog's own check. (Qt's own
+    // dialog lists no such name at all; a desktop's dialog does.)
     const QStringList files = selectedFiles();
     bool stray = false;
     bool allFiles = !files.isEmpty();
