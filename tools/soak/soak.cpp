@@ -212,8 +212,8 @@ class Soak {
     void DoSearch();
     void DoReplace();
     void DoBulk(bool list, bool cancel);
-    void DoUndo();
-    void DoRedo();
+    // Undo, or Redo, by its key.
+    void DoHistoryStep(bool redo);
     void DoCancel();
     void DoSave();
     void CloseExtraDocuments();
@@ -716,64 +716,45 @@ void Soak::DoBulk(bool list, bool cancel) {
     CheckBytes(what);
 }
 
-void Soak::DoUndo() {
+void Soak::DoHistoryStep(bool redo) {
     QApplication::processEvents();
+    const char* what = redo ? "Redo" : "Undo";
     // The document's own history, whatever copy its view may show.
-    const bool available = model_.doc->Text().Buffer()->isUndoAvailable();
+    QsciScintilla* history = model_.doc->Text().Buffer();
+    const bool available = redo ? history->isRedoAvailable() : history->isUndoAvailable();
     // The toolbar's button shows the command's state as it stands.
-    if (frame_->Command(ID_EDIT_UNDO)->isEnabled() != available) {
-        Divergence(std::string("the Undo command is ") + (available ? "disabled" : "enabled") +
-                       " while the editor " + (available ? "can" : "cannot") + " undo",
+    if (frame_->Command(redo ? ID_EDIT_REDO : ID_EDIT_UNDO)->isEnabled() != available) {
+        Divergence(std::string("the ") + what + " command is " +
+                       (available ? "disabled" : "enabled") + " while the editor " +
+                       (available ? "can" : "cannot") + " act",
                    "", "");
     }
-    if (model_.undo.empty()) {
+    std::vector<std::string>& from = redo ? model_.redo : model_.undo;
+    std::vector<std::string>& to = redo ? model_.undo : model_.redo;
+    if (from.empty()) {
         if (available) {
-            Divergence("Undo is available where no step was expected to leave one", "", "");
+            Divergence(std::string(what) + " is available where no step was expected", "", "");
         }
         return;
     }
     if (!available) {
-        Divergence("Undo is not available after an edit", model_.undo.back(), ActualBytes());
+        Divergence(std::string(what) + " is not available after a step", from.back(),
+                   ActualBytes());
         return;
     }
-    // As the user does it: the key, matched against the shortcuts.
-    QTest::keyClick(Active(), Qt::Key_Z, Qt::ControlModifier);
-    QApplication::processEvents();
-    model_.redo.push_back(model_.bytes);
-    model_.bytes = model_.undo.back();
-    model_.undo.pop_back();
-    CheckBytes("Undo");
-}
-
-void Soak::DoRedo() {
-    QApplication::processEvents();
-    const bool available = model_.doc->Text().Buffer()->isRedoAvailable();
-    if (frame_->Command(ID_EDIT_REDO)->isEnabled() != available) {
-        Divergence(std::string("the Redo command is ") + (available ? "disabled" : "enabled") +
-                       " while the editor " + (available ? "can" : "cannot") + " redo",
-                   "", "");
-    }
-    if (model_.redo.empty()) {
-        if (available) {
-            Divergence("Redo is available where no step was undone", "", "");
-        }
-        return;
-    }
-    if (!available) {
-        Divergence("Redo is not available after an Undo", model_.redo.back(), ActualBytes());
-        return;
-    }
-    // Either of its two keys.
-    if (rng_.Chance(50)) {
+    // As the user does it: a key, matched against the shortcuts (Redo has two).
+    if (!redo) {
+        QTest::keyClick(Active(), Qt::Key_Z, Qt::ControlModifier);
+    } else if (rng_.Chance(50)) {
         QTest::keyClick(Active(), Qt::Key_Y, Qt::ControlModifier);
     } else {
         QTest::keyClick(Active(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
     }
     QApplication::processEvents();
-    model_.undo.push_back(model_.bytes);
-    model_.bytes = model_.redo.back();
-    model_.redo.pop_back();
-    CheckBytes("Redo");
+    to.push_back(model_.bytes);
+    model_.bytes = from.back();
+    from.pop_back();
+    CheckBytes(what);
 }
 
 void Soak::DoCancel() {
@@ -870,10 +851,10 @@ void Soak::Run(double seconds, long maxSteps) {
                 DoBulk(true, false);
                 break;
             case Op::kUndo:
-                DoUndo();
+                DoHistoryStep(false);
                 break;
             case Op::kRedo:
-                DoRedo();
+                DoHistoryStep(true);
                 break;
             case Op::kCancel:
                 DoCancel();
