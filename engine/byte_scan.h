@@ -498,4 +498,55 @@ inline const unsigned char* FindInPairTable(const unsigned char* s, const unsign
     }
 }
 
+// A scan for a set of literals at once, after the Teddy scheme: the
+// literals are spread over eight buckets, and for each of the first
+// `width` places (up to three) two 16-byte tables give the buckets whose
+// literals allow a byte's low and high nibble there. A place is a candidate
+// when some bucket allows all of its tested bytes. A bucket allows every
+// combination of its literals' nibbles, so candidates are a superset of the
+// places where a literal begins; the matcher decides.
+inline constexpr int kLiteralSetPlaces = 3;
+inline constexpr size_t kMaxLiteralSet = 64;
+
+// One literal as the scan sees it: the bytes each of its first places may
+// hold (both cases of a letter compared without case; the variants'
+// bytes of a character that folds beyond ASCII), for `length` places.
+struct LiteralPlaces {
+    int length = 0;
+    std::array<std::array<uint8_t, 32>, kLiteralSetPlaces> sets{};
+};
+
+// The places of a byte literal (its first three bytes at most), ASCII
+// letters in both cases when fold.
+LiteralPlaces PlacesOf(const std::string& literal, bool fold);
+
+struct LiteralSetScan {
+    int width = 0;     // places tested, 1 to 3; 0: no scan was built
+    int shortest = 0;  // the fewest places a literal has (at most width)
+    // Per place: bit k set for the nibbles that bucket k allows.
+    std::array<std::array<uint8_t, 16>, kLiteralSetPlaces> low{};
+    std::array<std::array<uint8_t, 16>, kLiteralSetPlaces> high{};
+    // Per place and byte: low & high combined, for the scalar scan.
+    std::array<std::array<uint8_t, 256>, kLiteralSetPlaces> buckets{};
+};
+
+// Spreads 1 to kMaxLiteralSet literals over the buckets, so that the
+// combinations of nibbles that no literal has stay few.
+LiteralSetScan BuildLiteralSetScan(const std::vector<LiteralPlaces>& literals);
+
+enum class LiteralSetKernel { kPortable, kSsse3, kAvx2 };
+
+// Whether this processor runs the kernel.
+bool LiteralSetKernelAvailable(LiteralSetKernel kernel);
+
+// The first candidate place p in [s, end) of the scan, or end. A place is
+// tested only where its literals' shortest length fits before end; places
+// past end count as allowing every bucket. Never reads at or past end.
+const unsigned char* FindLiteralSetWith(LiteralSetKernel kernel, const unsigned char* s,
+                                        const unsigned char* end, const LiteralSetScan& scan);
+
+// FindLiteralSetWith the fastest kernel this processor runs.
+const unsigned char* FindLiteralSet(const unsigned char* s, const unsigned char* end,
+                                    const LiteralSetScan& scan);
+
 }  // namespace quarry::detail

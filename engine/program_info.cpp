@@ -465,6 +465,70 @@ std::array<uint8_t, 32> PlaceSet(const std::vector<std::string>& variants, size_
     return set;
 }
 
+// Appends to `out` the places a walk from literal node n consumes first: the
+// bytes of n and of the literals right after it (brackets between them
+// consume nothing), up to the scan's width. A character compared without
+// case continues once per case variant, as they may differ in their bytes
+// and length. Stops (false) once `out` holds more than the scan takes.
+bool CollectLiteralPlaces(const ExprNode* n, bool fold, detail::LiteralPlaces places,
+                          std::vector<detail::LiteralPlaces>& out) {
+    // Adds bytes to `to`, letters in both cases when asciiFold.
+    auto append = [](detail::LiteralPlaces& to, const unsigned char* bytes, size_t count,
+                     bool asciiFold) {
+        for (size_t k = 0; k < count && to.length < detail::kLiteralSetPlaces; ++k) {
+            auto& set = to.sets[static_cast<size_t>(to.length++)];
+            const unsigned char c = bytes[k];
+            set[c >> 3] |= static_cast<uint8_t>(1u << (c & 7));
+            if (asciiFold && detail::IsAsciiLetter(c)) {
+                const auto other = static_cast<unsigned char>(c ^ 0x20);
+                set[other >> 3] |= static_cast<uint8_t>(1u << (other & 7));
+            }
+        }
+    };
+    while (places.length < detail::kLiteralSetPlaces) {
+        while (n != nullptr && IsBracket(n->op)) {
+            n = n->next;
+        }
+        if (n == nullptr) {
+            break;
+        }
+        if (n->op == EXACTLY) {
+            append(places, n->link.bytes, static_cast<size_t>(n->length), fold);
+        } else if (n->op == UEXACTLY && !fold) {
+            append(places, n->link.bytes, static_cast<size_t>(n->length), false);
+        } else if (n->op == UEXACTLY) {
+            for (const std::string& v : CaseVariants(n)) {
+                detail::LiteralPlaces with = places;
+                append(with, reinterpret_cast<const unsigned char*>(v.data()), v.size(), false);
+                if (!CollectLiteralPlaces(n->next, fold, with, out)) {
+                    return false;
+                }
+            }
+            return true;
+        } else {
+            break;
+        }
+        n = n->next;
+    }
+    out.push_back(places);
+    return out.size() <= detail::kMaxLiteralSet;
+}
+
+// The literal-set scan for one case option, when every first node is a
+// literal and the set stays small enough.
+void FindLiteralSet(ProgramInfo& info, size_t caseBit, const std::vector<FirstNode>& first) {
+    std::vector<detail::LiteralPlaces> literals;
+    for (const FirstNode& f : first) {
+        if (f.node->op != EXACTLY && f.node->op != UEXACTLY) {
+            return;
+        }
+        if (!CollectLiteralPlaces(f.node, f.fold, {}, literals)) {
+            return;
+        }
+    }
+    info.literalSet[caseBit] = detail::BuildLiteralSetScan(literals);
+}
+
 // The character-mode scan for caseless leading literals (see ProgramInfo).
 // A character whose variants differ in length cuts the run of places at
 // fixed distances: its first byte still ends one run and its last byte
@@ -710,6 +774,9 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         // passes and the pair test would cost more than it saves.
         if (!info.canMatchEmpty && admitted <= 64) {
             FillSecondBytes(info, static_cast<size_t>(caseBit), first);
+        }
+        if (!info.canMatchEmpty) {
+            FindLiteralSet(info, static_cast<size_t>(caseBit), first);
         }
         info.firstBytesOneRange[static_cast<size_t>(caseBit)] =
             admitted > 0 && highest - lowest + 1 == admitted;

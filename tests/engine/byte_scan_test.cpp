@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -165,6 +168,143 @@ TEST(ByteScan, ByteSetScanFindsTheFirstPlaceWhereEverySetFits) {
         }
         EXPECT_EQ(Offset(FindByteSets(U(text) + from, U(text) + text.size(), literal), text), want)
             << text;
+    }
+}
+
+// The literal-set scan's texts: letters with both cases, and bytes that
+// share a letter's low nibble ('!', '1', 'q') or high nibble ('b'), which
+// the nibble tables tell apart only in combination.
+constexpr char kSetAlphabet[] = "aAbBqQ!1 \xE1\xC1";
+
+std::string RandomSetText(std::mt19937& rng, size_t length) {
+    std::uniform_int_distribution<size_t> pick(0, sizeof kSetAlphabet - 2);
+    std::string text;
+    for (size_t i = 0; i < length; ++i) {
+        text += kSetAlphabet[pick(rng)];
+    }
+    return text;
+}
+
+// A copy of the text in a buffer of exactly its size, so that a read past
+// its end is caught by AddressSanitizer.
+std::unique_ptr<unsigned char[]> ExactCopy(const std::string& text) {
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[text.size() + 1]);
+    std::memcpy(copy.get(), text.data(), text.size());
+    return copy;
+}
+
+std::vector<LiteralSetKernel> AvailableKernels() {
+    std::vector<LiteralSetKernel> kernels;
+    for (auto k :
+         {LiteralSetKernel::kPortable, LiteralSetKernel::kSsse3, LiteralSetKernel::kAvx2}) {
+        if (LiteralSetKernelAvailable(k)) {
+            kernels.push_back(k);
+        }
+    }
+    return kernels;
+}
+
+// Whether the literal stands at `at` (its whole length before the end).
+bool LiteralAt(const std::string& text, size_t at, const std::string& literal, bool fold) {
+    if (at + literal.size() > text.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < literal.size(); ++i) {
+        const auto x = static_cast<unsigned char>(text[at + i]);
+        const auto y = static_cast<unsigned char>(literal[i]);
+        if (fold ? !EqualNoCase(x, y) : x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Each vector kernel looks at sixteen or thirty-two places a block and
+// hands the rest to the byte-wise scan: over texts shorter than a block,
+// texts ending inside one, every start and 1 to 64 literals of mixed
+// length, all must name the place a plain scan over the nibble tables
+// names, never read past the end, and never pass over a literal.
+TEST(ByteScan, LiteralSetKernelsAgreeWithAPlainScanOfTheTables) {
+    std::mt19937 rng(14);
+    const std::vector<LiteralSetKernel> kernels = AvailableKernels();
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::string> literals(1 + rng() % (round % 4 == 0 ? 64 : 10));
+        const bool fold = rng() % 2 == 0;
+        std::vector<LiteralPlaces> places;
+        for (std::string& l : literals) {
+            l = RandomSetText(rng, 1 + rng() % 4);
+            places.push_back(PlacesOf(l, fold));
+        }
+        const LiteralSetScan scan = BuildLiteralSetScan(places);
+        ASSERT_GE(scan.width, 1);
+        const std::string text = RandomSetText(rng, rng() % 100);
+        const auto copy = ExactCopy(text);
+        const size_t from = rng() % (text.size() + 1);
+        size_t want = from;
+        for (; want + static_cast<size_t>(scan.shortest) <= text.size(); ++want) {
+            uint8_t allowed = 0xFF;
+            for (size_t j = 0; j < static_cast<size_t>(scan.width) && want + j < text.size(); ++j) {
+                const auto c = static_cast<unsigned char>(text[want + j]);
+                allowed &= scan.low[j][c & 15] & scan.high[j][c >> 4];
+            }
+            if (allowed != 0) {
+                break;
+            }
+        }
+        if (want + static_cast<size_t>(scan.shortest) > text.size()) {
+            want = text.size();
+        }
+        size_t firstLiteral = text.size();
+        for (size_t at = from; at < firstLiteral; ++at) {
+            for (const std::string& l : literals) {
+                if (LiteralAt(text, at, l, fold)) {
+                    firstLiteral = at;
+                }
+            }
+        }
+        EXPECT_LE(want, firstLiteral) << "the tables lose a literal of " << literals.size();
+        for (LiteralSetKernel k : kernels) {
+            const unsigned char* found =
+                FindLiteralSetWith(k, copy.get() + from, copy.get() + text.size(), scan);
+            EXPECT_EQ(static_cast<size_t>(found - copy.get()), want)
+                << "kernel " << static_cast<int>(k) << ", " << literals.size() << " literals in "
+                << text;
+        }
+    }
+}
+
+// With one literal per bucket the nibble tables admit exactly the literals'
+// first three bytes, case pairs included: a bucket mixed up with another,
+// or a letter's case pair spread over two nibbles wrongly, shows as an
+// extra or missing candidate.
+TEST(ByteScan, LiteralSetScanOfEightLiteralsStopsOnlyAtThem) {
+    std::mt19937 rng(15);
+    for (int round = 0; round < 2000; ++round) {
+        const size_t length = 1 + rng() % 4;
+        std::vector<std::string> literals(1 + rng() % 8);
+        const bool fold = rng() % 2 == 0;
+        std::vector<LiteralPlaces> places;
+        for (std::string& l : literals) {
+            l = RandomSetText(rng, length);
+            places.push_back(PlacesOf(l, fold));
+        }
+        const LiteralSetScan scan = BuildLiteralSetScan(places);
+        const std::string text = RandomSetText(rng, rng() % 100);
+        const auto copy = ExactCopy(text);
+        size_t want = 0;
+        for (; want < text.size(); ++want) {
+            bool found = false;
+            for (const std::string& l : literals) {
+                found = found || LiteralAt(text, want, l.substr(0, 3), fold);
+            }
+            if (found) {
+                break;
+            }
+        }
+        const unsigned char* found = FindLiteralSet(copy.get(), copy.get() + text.size(), scan);
+        EXPECT_EQ(static_cast<size_t>(found - copy.get()), want)
+            << literals.size() << " literals of " << length << (fold ? " without" : " with")
+            << " case in " << text;
     }
 }
 
