@@ -10,8 +10,30 @@
 namespace quarry::detail {
 namespace {
 
-void AddByte(std::array<uint8_t, 32>& set, unsigned char c) {
-    set[c >> 3] |= static_cast<uint8_t>(1u << (c & 7));
+// Whether a literal of the buckets set in `allowed` stands at p.
+inline bool LiteralOfBucketsAt(const LiteralSetScan& scan, unsigned allowed, const unsigned char* p,
+                               const unsigned char* end) {
+    const auto room = static_cast<size_t>(end - p);
+    while (allowed != 0) {
+        const auto k = static_cast<size_t>(__builtin_ctz(allowed));
+        for (size_t i = scan.first[k]; i < scan.first[k + 1]; ++i) {
+            const SetLiteral& l = scan.literals[i];
+            const size_t n = l.bytes.size();
+            if (n > room) {
+                continue;
+            }
+            size_t j = 0;
+            while (j < n && static_cast<unsigned char>(p[j] | l.caseBits[j]) ==
+                                static_cast<unsigned char>(l.bytes[j])) {
+                ++j;
+            }
+            if (j == n) {
+                return true;
+            }
+        }
+        allowed &= allowed - 1;
+    }
+    return false;
 }
 
 // The portable scan, and the tail of the vector ones: from p, places with
@@ -21,35 +43,24 @@ const unsigned char* ScanLiteralSetBytes(const unsigned char* p, const unsigned 
                                          const LiteralSetScan& scan) {
     const auto& t = scan.buckets;
     const auto w = static_cast<ptrdiff_t>(scan.width);
-    switch (scan.width) {
-        case 1:
-            for (; end - p >= 1; ++p) {
-                if (t[0][p[0]] != 0) {
-                    return p;
-                }
-            }
-            break;
-        case 2:
-            for (; end - p >= 2; ++p) {
-                if ((t[0][p[0]] & t[1][p[1]]) != 0) {
-                    return p;
-                }
-            }
-            break;
-        default:
-            for (; end - p >= 3; ++p) {
-                if ((t[0][p[0]] & t[1][p[1]] & t[2][p[2]]) != 0) {
-                    return p;
-                }
-            }
-            break;
+    for (; end - p >= w; ++p) {
+        unsigned allowed = t[0][p[0]];
+        if (w > 1) {
+            allowed &= t[1][p[1]];
+        }
+        if (w > 2) {
+            allowed &= t[2][p[2]];
+        }
+        if (allowed != 0 && LiteralOfBucketsAt(scan, allowed, p, end)) {
+            return p;
+        }
     }
-    for (; end - p >= scan.shortest && end - p < w; ++p) {
-        uint8_t allowed = 0xFF;
+    for (; p < end; ++p) {
+        unsigned allowed = 0xFF;
         for (ptrdiff_t j = 0; j < end - p; ++j) {
             allowed &= t[static_cast<size_t>(j)][p[j]];
         }
-        if (allowed != 0) {
+        if (allowed != 0 && LiteralOfBucketsAt(scan, allowed, p, end)) {
             return p;
         }
     }
@@ -86,9 +97,18 @@ template <int W>
         if constexpr (W > 2) {
             allowed = _mm_and_si128(allowed, Buckets16(p + 2, low[2], high[2]));
         }
-        const auto none = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(allowed, zero)));
-        if (none != 0xFFFF) {
-            return p + __builtin_ctz(~none);
+        auto marked =
+            ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(allowed, zero))) & 0xFFFFu;
+        if (marked != 0) {
+            alignas(16) uint8_t bucketsAt[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(bucketsAt), allowed);
+            do {
+                const int i = __builtin_ctz(marked);
+                if (LiteralOfBucketsAt(scan, bucketsAt[i], p + i, end)) {
+                    return p + i;
+                }
+                marked &= marked - 1;
+            } while (marked != 0);
         }
         p += 16;
     }
@@ -128,10 +148,18 @@ template <int W>
         if constexpr (W > 2) {
             allowed = _mm256_and_si256(allowed, Buckets32(p + 2, low[2], high[2]));
         }
-        const auto none =
-            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(allowed, zero)));
-        if (none != 0xFFFFFFFFu) {
-            return p + __builtin_ctz(~none);
+        auto marked =
+            ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(allowed, zero)));
+        if (marked != 0) {
+            alignas(32) uint8_t bucketsAt[32];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(bucketsAt), allowed);
+            do {
+                const int i = __builtin_ctz(marked);
+                if (LiteralOfBucketsAt(scan, bucketsAt[i], p + i, end)) {
+                    return p + i;
+                }
+                marked &= marked - 1;
+            } while (marked != 0);
         }
         p += 32;
     }
@@ -141,32 +169,28 @@ template <int W>
 
 }  // namespace
 
-LiteralPlaces PlacesOf(const std::string& literal, bool fold) {
-    LiteralPlaces places;
-    places.length = static_cast<int>(std::min<size_t>(literal.size(), kLiteralSetPlaces));
-    for (size_t j = 0; j < static_cast<size_t>(places.length); ++j) {
-        const auto c = static_cast<unsigned char>(literal[j]);
-        AddByte(places.sets[j], c);
-        if (fold && static_cast<unsigned char>((c | 0x20) - 'a') < 26) {
-            AddByte(places.sets[j], static_cast<unsigned char>(c ^ 0x20));
-        }
+SetLiteral MakeSetLiteral(const std::string& literal, bool fold) {
+    SetLiteral l;
+    for (size_t i = 0; i < literal.size() && i < kMaxSetLiteralLength; ++i) {
+        const auto c = static_cast<unsigned char>(literal[i]);
+        const bool letter = fold && static_cast<unsigned char>((c | 0x20) - 'a') < 26;
+        l.bytes.push_back(static_cast<char>(letter ? c | 0x20 : c));
+        l.caseBits.push_back(static_cast<char>(letter ? 0x20 : 0));
     }
-    return places;
+    return l;
 }
 
-LiteralSetScan BuildLiteralSetScan(const std::vector<LiteralPlaces>& literals) {
+LiteralSetScan BuildLiteralSetScan(const std::vector<SetLiteral>& literals) {
     LiteralSetScan scan;
     if (literals.empty() || literals.size() > kMaxLiteralSet) {
         return scan;
     }
     int longest = 0;
-    int shortest = kLiteralSetPlaces;
-    for (const LiteralPlaces& l : literals) {
-        if (l.length < 1) {
-            return scan;  // a literal without a byte would allow every place
+    for (const SetLiteral& l : literals) {
+        if (l.bytes.empty() || l.bytes.size() != l.caseBits.size()) {
+            return scan;  // a literal without a byte would stand everywhere
         }
-        longest = std::max(longest, l.length);
-        shortest = std::min(shortest, l.length);
+        longest = std::max(longest, static_cast<int>(std::min<size_t>(l.bytes.size(), 3)));
     }
     // A bucket as the tables see it: per place, the low and high nibbles it
     // allows (all of them past a short literal's end).
@@ -190,18 +214,23 @@ LiteralSetScan BuildLiteralSetScan(const std::vector<LiteralPlaces>& literals) {
             return m;
         }
     };
+    // Each group lists its literals' indexes.
     std::vector<Nibbles> groups;
-    for (const LiteralPlaces& l : literals) {
+    std::vector<std::vector<size_t>> members;
+    for (const SetLiteral& l : literals) {
         Nibbles g;
         for (size_t j = 0; j < static_cast<size_t>(longest); ++j) {
-            for (int c = 0; c < 256; ++c) {
-                if (static_cast<int>(j) >= l.length || ((l.sets[j][c >> 3] >> (c & 7)) & 1)) {
-                    g.low[j] |= static_cast<uint16_t>(1u << (c & 15));
-                    g.high[j] |= static_cast<uint16_t>(1u << (c >> 4));
-                }
+            if (j >= l.bytes.size()) {
+                g.low[j] = g.high[j] = 0xFFFF;
+                continue;
             }
+            const auto c = static_cast<unsigned char>(l.bytes[j]);
+            const auto other = static_cast<unsigned char>(c & ~l.caseBits[j]);
+            g.low[j] = static_cast<uint16_t>((1u << (c & 15)) | (1u << (other & 15)));
+            g.high[j] = static_cast<uint16_t>((1u << (c >> 4)) | (1u << (other >> 4)));
         }
         groups.push_back(g);
+        members.push_back({members.size()});
     }
     // A bucket allows every combination of its literals' nibbles: the two
     // groups whose merger adds the fewest foreign byte strings merge, until
@@ -225,9 +254,19 @@ LiteralSetScan BuildLiteralSetScan(const std::vector<LiteralPlaces>& literals) {
         }
         groups[bestA] = groups[bestA].Merged(groups[bestB]);
         groups.erase(groups.begin() + static_cast<ptrdiff_t>(bestB));
+        members[bestA].insert(members[bestA].end(), members[bestB].begin(), members[bestB].end());
+        members.erase(members.begin() + static_cast<ptrdiff_t>(bestB));
     }
     scan.width = longest;
-    scan.shortest = shortest;
+    for (size_t k = 0; k < groups.size(); ++k) {
+        scan.first[k] = static_cast<uint8_t>(scan.literals.size());
+        for (size_t i : members[k]) {
+            scan.literals.push_back(literals[i]);
+        }
+    }
+    for (size_t k = groups.size(); k < scan.first.size(); ++k) {
+        scan.first[k] = static_cast<uint8_t>(scan.literals.size());
+    }
     for (size_t k = 0; k < groups.size(); ++k) {
         const auto bit = static_cast<uint8_t>(1u << k);
         for (size_t j = 0; j < static_cast<size_t>(longest); ++j) {

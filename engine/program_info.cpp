@@ -465,27 +465,24 @@ std::array<uint8_t, 32> PlaceSet(const std::vector<std::string>& variants, size_
     return set;
 }
 
-// Appends to `out` the places a walk from literal node n consumes first: the
-// bytes of n and of the literals right after it (brackets between them
-// consume nothing), up to the scan's width. A character compared without
-// case continues once per case variant, as they may differ in their bytes
-// and length. Stops (false) once `out` holds more than the scan takes.
-bool CollectLiteralPlaces(const ExprNode* n, bool fold, detail::LiteralPlaces places,
-                          std::vector<detail::LiteralPlaces>& out) {
-    // Adds bytes to `to`, letters in both cases when asciiFold.
-    auto append = [](detail::LiteralPlaces& to, const unsigned char* bytes, size_t count,
+// Appends to `out` the literal bytes a walk from literal node n consumes
+// first: those of n and of the literals right after it (brackets between
+// them consume nothing). A character compared without case continues once
+// per case variant, as they may differ in their bytes and length; past the
+// places the scan tests, the literal ends before such a character instead,
+// so that the variants do not multiply the literals. Stops (false) once
+// `out` holds more than the scan takes.
+bool CollectSetLiterals(const ExprNode* n, bool fold, detail::SetLiteral literal,
+                        std::vector<detail::SetLiteral>& out) {
+    auto append = [](detail::SetLiteral& to, const unsigned char* bytes, size_t count,
                      bool asciiFold) {
-        for (size_t k = 0; k < count && to.length < detail::kLiteralSetPlaces; ++k) {
-            auto& set = to.sets[static_cast<size_t>(to.length++)];
-            const unsigned char c = bytes[k];
-            set[c >> 3] |= static_cast<uint8_t>(1u << (c & 7));
-            if (asciiFold && detail::IsAsciiLetter(c)) {
-                const auto other = static_cast<unsigned char>(c ^ 0x20);
-                set[other >> 3] |= static_cast<uint8_t>(1u << (other & 7));
-            }
+        for (size_t k = 0; k < count && to.bytes.size() < detail::kMaxSetLiteralLength; ++k) {
+            const bool letter = asciiFold && detail::IsAsciiLetter(bytes[k]);
+            to.bytes.push_back(static_cast<char>(letter ? bytes[k] | 0x20 : bytes[k]));
+            to.caseBits.push_back(static_cast<char>(letter ? 0x20 : 0));
         }
     };
-    while (places.length < detail::kLiteralSetPlaces) {
+    while (literal.bytes.size() < detail::kMaxSetLiteralLength) {
         while (n != nullptr && IsBracket(n->op)) {
             n = n->next;
         }
@@ -493,14 +490,14 @@ bool CollectLiteralPlaces(const ExprNode* n, bool fold, detail::LiteralPlaces pl
             break;
         }
         if (n->op == EXACTLY) {
-            append(places, n->link.bytes, static_cast<size_t>(n->length), fold);
+            append(literal, n->link.bytes, static_cast<size_t>(n->length), fold);
         } else if (n->op == UEXACTLY && !fold) {
-            append(places, n->link.bytes, static_cast<size_t>(n->length), false);
-        } else if (n->op == UEXACTLY) {
+            append(literal, n->link.bytes, static_cast<size_t>(n->length), false);
+        } else if (n->op == UEXACTLY && literal.bytes.size() < detail::kLiteralSetPlaces) {
             for (const std::string& v : CaseVariants(n)) {
-                detail::LiteralPlaces with = places;
+                detail::SetLiteral with = literal;
                 append(with, reinterpret_cast<const unsigned char*>(v.data()), v.size(), false);
-                if (!CollectLiteralPlaces(n->next, fold, with, out)) {
+                if (!CollectSetLiterals(n->next, fold, with, out)) {
                     return false;
                 }
             }
@@ -510,19 +507,19 @@ bool CollectLiteralPlaces(const ExprNode* n, bool fold, detail::LiteralPlaces pl
         }
         n = n->next;
     }
-    out.push_back(places);
+    out.push_back(literal);
     return out.size() <= detail::kMaxLiteralSet;
 }
 
 // The literal-set scan for one case option, when every first node is a
 // literal and the set stays small enough.
 void FindLiteralSet(ProgramInfo& info, size_t caseBit, const std::vector<FirstNode>& first) {
-    std::vector<detail::LiteralPlaces> literals;
+    std::vector<detail::SetLiteral> literals;
     for (const FirstNode& f : first) {
         if (f.node->op != EXACTLY && f.node->op != UEXACTLY) {
             return;
         }
-        if (!CollectLiteralPlaces(f.node, f.fold, {}, literals)) {
+        if (!CollectSetLiterals(f.node, f.fold, {}, literals)) {
             return;
         }
     }
