@@ -41,15 +41,14 @@ inline bool LiteralOfBucketsAt(const LiteralSetScan& scan, unsigned allowed, con
 // before end are tested.
 const unsigned char* ScanLiteralSetBytes(const unsigned char* p, const unsigned char* end,
                                          const LiteralSetScan& scan) {
-    const auto& t = scan.buckets;
     const auto w = static_cast<ptrdiff_t>(scan.width);
     for (; end - p >= w; ++p) {
-        unsigned allowed = t[0][p[0]];
+        unsigned allowed = scan.Buckets(0, p[0]);
         if (w > 1) {
-            allowed &= t[1][p[1]];
+            allowed &= scan.Buckets(1, p[1]);
         }
         if (w > 2) {
-            allowed &= t[2][p[2]];
+            allowed &= scan.Buckets(2, p[2]);
         }
         if (allowed != 0 && LiteralOfBucketsAt(scan, allowed, p, end)) {
             return p;
@@ -58,7 +57,7 @@ const unsigned char* ScanLiteralSetBytes(const unsigned char* p, const unsigned 
     for (; p < end; ++p) {
         unsigned allowed = 0xFF;
         for (ptrdiff_t j = 0; j < end - p; ++j) {
-            allowed &= t[static_cast<size_t>(j)][p[j]];
+            allowed &= scan.Buckets(static_cast<size_t>(j), p[j]);
         }
         if (allowed != 0 && LiteralOfBucketsAt(scan, allowed, p, end)) {
             return p;
@@ -214,9 +213,9 @@ LiteralSetScan BuildLiteralSetScan(const std::vector<SetLiteral>& literals) {
             return m;
         }
     };
-    // Each group lists its literals' indexes.
+    // Each literal's group.
     std::vector<Nibbles> groups;
-    std::vector<std::vector<size_t>> members;
+    std::vector<size_t> owner;
     for (const SetLiteral& l : literals) {
         Nibbles g;
         for (size_t j = 0; j < static_cast<size_t>(longest); ++j) {
@@ -229,8 +228,8 @@ LiteralSetScan BuildLiteralSetScan(const std::vector<SetLiteral>& literals) {
             g.low[j] = static_cast<uint16_t>((1u << (c & 15)) | (1u << (other & 15)));
             g.high[j] = static_cast<uint16_t>((1u << (c >> 4)) | (1u << (other >> 4)));
         }
+        owner.push_back(groups.size());
         groups.push_back(g);
-        members.push_back({members.size()});
     }
     // A bucket allows every combination of its literals' nibbles: the two
     // groups whose merger adds the fewest foreign byte strings merge, until
@@ -254,14 +253,18 @@ LiteralSetScan BuildLiteralSetScan(const std::vector<SetLiteral>& literals) {
         }
         groups[bestA] = groups[bestA].Merged(groups[bestB]);
         groups.erase(groups.begin() + static_cast<ptrdiff_t>(bestB));
-        members[bestA].insert(members[bestA].end(), members[bestB].begin(), members[bestB].end());
-        members.erase(members.begin() + static_cast<ptrdiff_t>(bestB));
+        for (size_t& o : owner) {
+            o = o == bestB ? bestA : o > bestB ? o - 1 : o;
+        }
     }
     scan.width = longest;
+    scan.literals.reserve(literals.size());
     for (size_t k = 0; k < groups.size(); ++k) {
         scan.first[k] = static_cast<uint8_t>(scan.literals.size());
-        for (size_t i : members[k]) {
-            scan.literals.push_back(literals[i]);
+        for (size_t i = 0; i < literals.size(); ++i) {
+            if (owner[i] == k) {
+                scan.literals.push_back(literals[i]);
+            }
         }
     }
     for (size_t k = groups.size(); k < scan.first.size(); ++k) {
@@ -278,12 +281,6 @@ LiteralSetScan BuildLiteralSetScan(const std::vector<SetLiteral>& literals) {
                     scan.high[j][x] |= bit;
                 }
             }
-        }
-    }
-    for (size_t j = 0; j < static_cast<size_t>(longest); ++j) {
-        for (int c = 0; c < 256; ++c) {
-            scan.buckets[j][static_cast<size_t>(c)] =
-                scan.low[j][c & 15] & scan.high[j][static_cast<size_t>(c >> 4)];
         }
     }
     return scan;

@@ -525,8 +525,8 @@ struct LiteralSetScan {
     // Per place: bit k set for the nibbles that bucket k allows.
     std::array<std::array<uint8_t, 16>, kLiteralSetPlaces> low{};
     std::array<std::array<uint8_t, 16>, kLiteralSetPlaces> high{};
-    // Per place and byte: low & high combined, for the byte-wise scan.
-    std::array<std::array<uint8_t, 256>, kLiteralSetPlaces> buckets{};
+    // The buckets that allow byte c at place j.
+    unsigned Buckets(size_t j, unsigned char c) const { return low[j][c & 15] & high[j][c >> 4]; }
     // The literals by bucket: bucket k holds literals[first[k]] up to
     // literals[first[k + 1]].
     std::vector<SetLiteral> literals;

@@ -1032,8 +1032,9 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
         return detail::FindLiteralNoCase(s, end, info.prefixFolded);
     }
     if (info.literalSet[caseBit].width > 0) {
-        // Every matching begins with one of a set of literals: their first
-        // bytes together rule out more places than first bytes or pairs.
+        // Every matching begins with one of a set of literals, which the
+        // scan finds whole: it stops far less often than at first bytes or
+        // pairs, and no attempt is made where none stands.
         return detail::FindLiteralSet(s, end, info.literalSet[caseBit]);
     }
     if (info.bytePairCount[caseBit] > 0 && info.firstByteCount[caseBit] >= 2) {

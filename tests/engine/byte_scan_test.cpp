@@ -281,7 +281,7 @@ TEST(ByteScan, LiteralSetBucketsGroupLiteralsWithTheSameFirstBytes) {
     auto bucketsOf = [&](const char* three) {
         unsigned allowed = 0xFF;
         for (size_t j = 0; j < 3; ++j) {
-            allowed &= scan.buckets[j][static_cast<unsigned char>(three[j])];
+            allowed &= scan.Buckets(j, static_cast<unsigned char>(three[j]));
         }
         return allowed;
     };
