@@ -188,7 +188,7 @@ std::string RandomSetText(std::mt19937& rng, size_t length) {
 // A copy of the text in a buffer of exactly its size, so that a read past
 // its end is caught by AddressSanitizer.
 std::unique_ptr<unsigned char[]> ExactCopy(const std::string& text) {
-    std::unique_ptr<unsigned char[]> copy(new unsigned char[text.size() + 1]);
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[text.size()]);
     std::memcpy(copy.get(), text.data(), text.size());
     return copy;
 }
