@@ -189,7 +189,8 @@ LiteralSetScan BuildLiteralSetScan(const std::vector<SetLiteral>& literals) {
         if (l.bytes.empty() || l.bytes.size() != l.caseBits.size()) {
             return scan;  // a literal without a byte would stand everywhere
         }
-        longest = std::max(longest, static_cast<int>(std::min<size_t>(l.bytes.size(), 3)));
+        longest = std::max(longest,
+                           static_cast<int>(std::min<size_t>(l.bytes.size(), kLiteralSetPlaces)));
     }
     // A bucket as the tables see it: per place, the low and high nibbles it
     // allows (all of them past a short literal's end).
