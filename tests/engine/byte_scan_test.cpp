@@ -267,9 +267,10 @@ TEST(ByteScan, LiteralSetScanFindsTheFirstPlaceOfAnyLiteral) {
 }
 
 // Literals that share their first bytes share a bucket, so that a bucket
-// fires on few foreign places. Fault guarded: the buckets were filled in
-// list order, and «if» beside «return» made every «re» and «be» a
-// candidate; the scan stays correct, so only the tables show it.
+// fires on few foreign places. Fault guarded: the buckets took the sorted
+// literals in equal shares, and «if» (any third byte) beside «return» made
+// every «re» and «be» a place to compare; the results stay right, so only
+// the tables show it.
 TEST(ByteScan, LiteralSetBucketsGroupLiteralsWithTheSameFirstBytes) {
     std::vector<SetLiteral> set;
     for (const char* l : {"if", "else", "while", "for", "return", "static", "const", "struct",
