@@ -52,6 +52,13 @@ const Workload kWorkloads[] = {
     {"digits", "[0-9]+", "#", true, kDefaultLimit, true},
     {"key_value", "(\\w+)=(\\d+)", "\\2=\\1", true, kDefaultLimit, true},
     {"alternation", "(Tom)|(Sawyer)|(Finn)", "[\\0]", true, kDefaultLimit, true},
+    {"alternation_nocase", "(Tom)|(Sawyer)|(Finn)|(Becky)", "[\\0]", false, kDefaultLimit, true},
+    // Sixteen frequent words: many first bytes, so only a scan for the set
+    // of their first bytes together stops rarely.
+    {"word_set",
+     "<{(the)|(and)|(of)|(to)|(in)|(that)|(was)|(he)|(it)|(his)|(with)|(had)|(as)|(for)|(you)|(but)"
+     "}>",
+     "", false, kDefaultLimit, true},
     {"lazy_span", "\\<.@\\>", "<>", true, kDefaultLimit, true},
     {"anchored", "^\\w+", "", true, kDefaultLimit, true},
     {"dot_star_x", ".*x", "x", true, -1, false},

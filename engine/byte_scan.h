@@ -498,4 +498,57 @@ inline const unsigned char* FindInPairTable(const unsigned char* s, const unsign
     }
 }
 
+// A scan for a set of literals at once, after the Teddy scheme: the
+// literals are spread over eight buckets, and for each of the first
+// `width` places (up to three) two 16-byte tables give the buckets whose
+// literals allow a byte's low and high nibble there. Where some bucket
+// allows all the tested bytes, that bucket's literals are compared whole.
+inline constexpr int kLiteralSetPlaces = 3;
+inline constexpr size_t kMaxLiteralSet = 64;
+// Longer literals are compared by their first bytes only.
+inline constexpr size_t kMaxSetLiteralLength = 16;
+
+// One literal of a set: a text byte x matches its byte i when
+// (x | caseBits[i]) == bytes[i]; caseBits[i] is 0x20 for an ASCII letter
+// compared without case (bytes[i] then holds its small letter), else 0.
+struct SetLiteral {
+    std::string bytes;
+    std::string caseBits;
+};
+
+// A byte literal (its first kMaxSetLiteralLength bytes), ASCII letters
+// without case when fold.
+SetLiteral MakeSetLiteral(const std::string& literal, bool fold);
+
+struct LiteralSetScan {
+    int width = 0;  // places tested, 1 to 3; 0: no scan was built
+    // Per place: bit k set for the nibbles that bucket k allows.
+    std::array<std::array<uint8_t, 16>, kLiteralSetPlaces> low{};
+    std::array<std::array<uint8_t, 16>, kLiteralSetPlaces> high{};
+    // The buckets that allow byte c at place j.
+    unsigned Buckets(size_t j, unsigned char c) const { return low[j][c & 15] & high[j][c >> 4]; }
+    // The literals by bucket: bucket k holds literals[first[k]] up to
+    // literals[first[k + 1]].
+    std::vector<SetLiteral> literals;
+    std::array<uint8_t, 9> first{};
+};
+
+// Spreads 1 to kMaxLiteralSet literals (none empty) over the buckets, so
+// that the combinations of nibbles that no literal has stay few.
+LiteralSetScan BuildLiteralSetScan(const std::vector<SetLiteral>& literals);
+
+enum class LiteralSetKernel { kPortable, kSsse3, kAvx2 };
+
+// Whether this processor runs the kernel.
+bool LiteralSetKernelAvailable(LiteralSetKernel kernel);
+
+// The first place p in [s, end) where one of the scan's literals stands
+// (whole before end), or end. Never reads at or past end.
+const unsigned char* FindLiteralSetWith(LiteralSetKernel kernel, const unsigned char* s,
+                                        const unsigned char* end, const LiteralSetScan& scan);
+
+// FindLiteralSetWith the fastest kernel this processor runs.
+const unsigned char* FindLiteralSet(const unsigned char* s, const unsigned char* end,
+                                    const LiteralSetScan& scan);
+
 }  // namespace quarry::detail

@@ -1031,6 +1031,12 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
         }
         return detail::FindLiteralNoCase(s, end, info.prefixFolded);
     }
+    if (info.literalSet[caseBit].width > 0) {
+        // Every matching begins with one of a set of literals, which the
+        // scan finds whole: it stops far less often than at first bytes or
+        // pairs, and no attempt is made where none stands.
+        return detail::FindLiteralSet(s, end, info.literalSet[caseBit]);
+    }
     if (info.bytePairCount[caseBit] > 0 && info.firstByteCount[caseBit] >= 2) {
         // A matching here takes two bytes at least (otherwise any byte could
         // follow the first), and in line mode both lie within the line.

@@ -465,6 +465,67 @@ std::array<uint8_t, 32> PlaceSet(const std::vector<std::string>& variants, size_
     return set;
 }
 
+// Appends to `out` the literal bytes a walk from literal node n consumes
+// first: those of n and of the literals right after it (brackets between
+// them consume nothing). A character compared without case continues once
+// per case variant, as they may differ in their bytes and length; past the
+// places the scan tests, the literal ends before such a character instead,
+// so that the variants do not multiply the literals. Stops (false) once
+// `out` holds more than the scan takes.
+bool CollectSetLiterals(const ExprNode* n, bool fold, detail::SetLiteral literal,
+                        std::vector<detail::SetLiteral>& out) {
+    auto append = [](detail::SetLiteral& to, const unsigned char* bytes, size_t count,
+                     bool asciiFold) {
+        for (size_t k = 0; k < count && to.bytes.size() < detail::kMaxSetLiteralLength; ++k) {
+            const bool letter = asciiFold && detail::IsAsciiLetter(bytes[k]);
+            to.bytes.push_back(static_cast<char>(letter ? bytes[k] | 0x20 : bytes[k]));
+            to.caseBits.push_back(static_cast<char>(letter ? 0x20 : 0));
+        }
+    };
+    while (literal.bytes.size() < detail::kMaxSetLiteralLength) {
+        while (n != nullptr && IsBracket(n->op)) {
+            n = n->next;
+        }
+        if (n == nullptr) {
+            break;
+        }
+        if (n->op == EXACTLY) {
+            append(literal, n->link.bytes, static_cast<size_t>(n->length), fold);
+        } else if (n->op == UEXACTLY && !fold) {
+            append(literal, n->link.bytes, static_cast<size_t>(n->length), false);
+        } else if (n->op == UEXACTLY && literal.bytes.size() < detail::kLiteralSetPlaces) {
+            for (const std::string& v : CaseVariants(n)) {
+                detail::SetLiteral with = literal;
+                append(with, reinterpret_cast<const unsigned char*>(v.data()), v.size(), false);
+                if (!CollectSetLiterals(n->next, fold, with, out)) {
+                    return false;
+                }
+            }
+            return true;
+        } else {
+            break;
+        }
+        n = n->next;
+    }
+    out.push_back(literal);
+    return out.size() <= detail::kMaxLiteralSet;
+}
+
+// The literal-set scan for one case option, when every first node is a
+// literal and the set stays small enough.
+void FindLiteralSet(ProgramInfo& info, size_t caseBit, const std::vector<FirstNode>& first) {
+    std::vector<detail::SetLiteral> literals;
+    for (const FirstNode& f : first) {
+        if (f.node->op != EXACTLY && f.node->op != UEXACTLY) {
+            return;
+        }
+        if (!CollectSetLiterals(f.node, f.fold, {}, literals)) {
+            return;
+        }
+    }
+    info.literalSet[caseBit] = detail::BuildLiteralSetScan(literals);
+}
+
 // The character-mode scan for caseless leading literals (see ProgramInfo).
 // A character whose variants differ in length cuts the run of places at
 // fixed distances: its first byte still ends one run and its last byte
@@ -710,6 +771,9 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         // passes and the pair test would cost more than it saves.
         if (!info.canMatchEmpty && admitted <= 64) {
             FillSecondBytes(info, static_cast<size_t>(caseBit), first);
+        }
+        if (!info.canMatchEmpty) {
+            FindLiteralSet(info, static_cast<size_t>(caseBit), first);
         }
         info.firstBytesOneRange[static_cast<size_t>(caseBit)] =
             admitted > 0 && highest - lowest + 1 == admitted;

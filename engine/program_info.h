@@ -57,6 +57,11 @@ struct ProgramInfo {
     // there are at most kMaxBytePairs of them (count 0: too many).
     std::array<int, 2> bytePairCount{};
     std::array<std::array<std::array<unsigned char, 2>, kMaxBytePairs>, 2> bytePairs{};
+    // Without empty matchings, per case option, when every consuming node a
+    // matching can begin with is a literal (bytes, or a character): a scan
+    // for the set of those literals, each taken together with the literals
+    // right after it (width 0: no such scan).
+    std::array<detail::LiteralSetScan, 2> literalSet{};
     // Every matching ends at the input end («…$») with a byte of lastBytes
     // (a 256-bit set per case option): a line whose last byte is none of
     // them holds no matching, unless the search limit ends an attempt

@@ -248,6 +248,24 @@ TEST(CharMode, CaselessLiteralScanFindsVariantsOfEveryLength) {
                   true);
 }
 
+// An alternation of literals is scanned for as a set of their first bytes.
+// Fault guarded: the set took a caseless «s» or «k» for its two ASCII cases
+// only (or cut the literal after the character), so the scan passed over
+// the long s and the Kelvin sign, whose bytes and length differ, and the
+// matching was lost; beyond the first vector block and in its tail.
+TEST(CharMode, LiteralSetScanFindsEveryCaseVariantOfItsLiterals) {
+    const std::string pad(40, '.');
+    Program program("(sky)|(ask)", TextMode::kUtf8);
+    ASSERT_GT(AnalyseProgram(program.get()).literalSet[0].width, 0) << "the set scan is used";
+    ExpectMatches({
+        {"(sky)|(ask)", pad + "\xC5\xBFky" + pad, 0, kNoCase, kNoLimit, 1, "0=40,44 1=40,44"},
+        {"(sky)|(ask)", pad + "A\xC5\xBFK" + pad, 0, kNoCase, kNoLimit, 1, "0=40,44 2=40,44"},
+        {"(sky)|(ask)", pad + "s\xE2\x84\xAAY" + pad, 0, kNoCase, kNoLimit, 1, "0=40,45 1=40,45"},
+        {"(sky)|(ask)", pad + "as\xE2\x84\xAA", 0, kNoCase, kNoLimit, 1, "0=40,45 2=40,45"},
+        {"(sky)|(ask)", pad + "as\xE2\x84\xAA", 0, kCase, kNoLimit, 0, ""},
+    });
+}
+
 // The compiler keeps byte nodes only where a byte is a whole character and
 // compares as the character would: the fast scans rely on that. Fault
 // guarded: «k» compiled to a byte literal could never match the Kelvin sign;

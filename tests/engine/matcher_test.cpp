@@ -523,15 +523,21 @@ TEST(MatcherCallbacks, PositionsNoMatchingCanStartAtAreNotTried) {
         EXPECT_EQ(r.percents, (Percents{25, 75}));
     }
     {
-        // Alternatives and classes: only their first bytes are tried.
+        // Alternatives of literals: each literal is looked for whole, so
+        // «Saw» is not tried.
         Recorder r;
         EXPECT_EQ(Scan("(Tom)|(Sawyer)|(Finn)", "a Saw Finn", 0, kNoLimit, r), 1);
-        EXPECT_EQ(r.polls, 1);  // the attempt at «S» fails, the one at «F» finds
+        EXPECT_EQ(r.polls, 0);
+        // One alternative begins with a class: only the first bytes are
+        // looked for; the attempt at «S» fails, the one at «F» finds.
+        Recorder q;
+        EXPECT_EQ(Scan("(Tom)|(Sawyer)|([EF]inn)", "a Saw Finn", 0, kNoLimit, q), 1);
+        EXPECT_EQ(q.polls, 1);
         // With few first bytes, the byte after each is looked at too: «Th»
         // and «Su» begin no alternative.
         Recorder t;
         GroupTable groups;
-        EXPECT_EQ(Scan("(Tom)|(Sawyer)|(Finn)", "The Sun: Tom", 0, kNoLimit, t, &groups), 1);
+        EXPECT_EQ(Scan("(Tom)|(Sawyer)|([EF]inn)", "The Sun: Tom", 0, kNoLimit, t, &groups), 1);
         EXPECT_EQ(FormatGroups(groups.data()), "0=9,12 1=9,12");
         EXPECT_EQ(t.polls, 0);
     }
