@@ -38,9 +38,12 @@ unsigned char Lower(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? c + 32 : c;
 }
 
-// Marks the bytes of character c and of its upper and lower case forms.
+// Marks the bytes of character c and of its upper and lower case forms, also
+// of one case taken after the other (\l inside \U turns ſ into S, then s).
 void AllowCharVariants(char32_t c, bool* allowed) {
-    for (char32_t v : {c, quarry::unicode::ToUpper(c), quarry::unicode::ToLower(c)}) {
+    using quarry::unicode::ToLower;
+    using quarry::unicode::ToUpper;
+    for (char32_t v : {c, ToUpper(c), ToLower(c), ToLower(ToUpper(c)), ToUpper(ToLower(c))}) {
         unsigned char bytes[4];
         const int n = quarry::unicode::Encode(v, bytes);
         for (int i = 0; i < n; ++i) {

@@ -309,6 +309,10 @@ TEST(CharModeRewrite, CaseConversionMapsCharacters) {
         {"\\Uä\\0", "ı", "ÄI"},          // a literal character of the rewrite is one piece
         {"\\U\\0", "a\xC3z", "A\xC3Z"},  // stray bytes stay
         {"\\u\\0", "\xE2\x84\xAA", "\xE2\x84\xAA"},
+        // A one-character escape inside a run applies after the run's case,
+        // as perl's \l after \U does: ſ becomes S, then s. (The fuzz
+        // target's check allowed only ſ, S and ſ's lower case, ſ itself.)
+        {"\\U\\lſ\\0", "ſ", "sS"},
         // Numeric escapes name characters, as in the search expression: a
         // lone byte would break the text (a fault found when wiring the mode).
         {"[\\xE4\\d228\\o344]", "", "[\xC3\xA4\xC3\xA4\xC3\xA4]"},
