@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quarry::detail {
@@ -24,11 +25,11 @@ const unsigned char* U(const std::string& s) {
 // '~' differ from letters' neighbours only in bit 5 and must not be folded.
 constexpr char kAlphabet[] = "aAbBzZ@`[{^~ \n\xC1\xE1";
 
-std::string RandomText(std::mt19937& rng, size_t length) {
-    std::uniform_int_distribution<size_t> pick(0, sizeof kAlphabet - 2);
+std::string RandomText(std::mt19937& rng, size_t length, std::string_view alphabet = kAlphabet) {
+    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
     std::string text;
     for (size_t i = 0; i < length; ++i) {
-        text += kAlphabet[pick(rng)];
+        text += alphabet[pick(rng)];
     }
     return text;
 }
@@ -176,15 +177,6 @@ TEST(ByteScan, ByteSetScanFindsTheFirstPlaceWhereEverySetFits) {
 // the nibble tables tell apart only in combination.
 constexpr char kSetAlphabet[] = "aAbBqQ!1 \xE1\xC1";
 
-std::string RandomSetText(std::mt19937& rng, size_t length) {
-    std::uniform_int_distribution<size_t> pick(0, sizeof kSetAlphabet - 2);
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        text += kSetAlphabet[pick(rng)];
-    }
-    return text;
-}
-
 // A copy of the text in a buffer of exactly its size, so that a read past
 // its end is caught by AddressSanitizer.
 std::unique_ptr<unsigned char[]> ExactCopy(const std::string& text) {
@@ -235,13 +227,13 @@ TEST(ByteScan, LiteralSetScanFindsTheFirstPlaceOfAnyLiteral) {
         std::vector<SetLiteral> set;
         const size_t longest = round % 5 == 0 ? 1 : round % 7 == 0 ? 20 : 4;
         for (std::string& l : literals) {
-            l = RandomSetText(rng, 1 + rng() % longest);
+            l = RandomText(rng, 1 + rng() % longest, kSetAlphabet);
             folds.push_back(rng() % 2 == 0);
             set.push_back(MakeSetLiteral(l, folds.back()));
         }
         const LiteralSetScan scan = BuildLiteralSetScan(set);
         ASSERT_GE(scan.width, 1);
-        std::string text = RandomSetText(rng, rng() % 100);
+        std::string text = RandomText(rng, rng() % 100, kSetAlphabet);
         const std::string& planted = literals[rng() % literals.size()];
         if (planted.size() <= text.size() && rng() % 3 == 0) {
             text.replace(rng() % 2 == 0 ? 0 : text.size() - planted.size(), planted.size(),
