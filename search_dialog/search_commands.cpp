@@ -59,8 +59,10 @@ LoopResult RunBulkLoop(CExpression& expression, std::string_view input, TextBuff
                        const char* rewrite, BulkKind kind, const SearchOptions& options,
                        std::string_view separator, const BulkThreads* threads) {
     const auto length = int32_t(input.size());
+    // A text too short to cut stays with the expression already compiled,
+    // rather than the job's compiling it again.
     if (options.lineMode && threads != nullptr && threads->threads > 1 &&
-        threads->pattern != nullptr) {
+        threads->pattern != nullptr && int64_t{length} >= 2 * int64_t{threads->minPiece}) {
         LineModeJob job;
         job.pattern = threads->pattern;
         job.mode = threads->mode;
