@@ -141,7 +141,44 @@ void BM_CancelLatency(benchmark::State& state, const Case& c) {
     state.counters["worst_ms"] = worstMs;
 }
 
+// Long expressions: compiling and analysing one, as the dialog does before a
+// command, must grow about linearly with its length (up to the fields'
+// 32,767 characters).
+struct ExpressionShape {
+    const char* name;
+    const char* piece;
+    const char* tail;
+};
+const ExpressionShape kShapes[] = {
+    {"bars", "a|", "b"},
+    {"optional", "a?", ""},
+    {"loops", "a*", "b"},
+    {"nested-loops", "{a*}*", "[!]"},
+    {"alternatives", "{ab|c}", ""},
+};
+
+void BM_Compile(benchmark::State& state, const ExpressionShape& shape) {
+    std::string pattern;
+    while (pattern.size() < static_cast<size_t>(state.range(0))) {
+        pattern += shape.piece;
+    }
+    pattern += shape.tail;
+    for (auto _ : state) {
+        CExpression expression(pattern.c_str());
+        benchmark::DoNotOptimize(&expression);
+    }
+    state.SetComplexityN(state.range(0));
+}
+
 void RegisterAll() {
+    for (const ExpressionShape& shape : kShapes) {
+        benchmark::RegisterBenchmark((std::string("Compile/") + shape.name).c_str(), BM_Compile,
+                                     shape)
+            ->RangeMultiplier(4)
+            ->Range(512, 32 << 10)
+            ->Unit(benchmark::kMillisecond)
+            ->Complexity();
+    }
     for (const LineCase& c : kLineCases) {
         for (const int32_t limit : {1024, -1}) {
             const std::string name =

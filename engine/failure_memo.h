@@ -5,10 +5,11 @@
 // that end. Without the memo, nested loops over the same input retry the same
 // failing walks a polynomial or exponential number of times.
 //
-// Most failures have no loop pass in their key; those go into bit sets over
-// position x node x case, one bit each: one for failures that did not meet
-// the input end, one for those that met the end many attempts share. The
-// rest go into a hash table. Both have a size cap: past it the memo
+// Most failures go into bit sets over position x column, one bit each, a
+// column standing for a node, a case state and the passes of a small loop
+// group (see ProgramInfo::memoColumn): one set for failures that did not
+// meet the input end, one for those that met the end many attempts share.
+// The rest go into a hash table. Both have a size cap: past it the memo
 // forgets and starts over, which costs time but never changes a result.
 #pragma once
 
@@ -25,11 +26,12 @@ class FailureMemo {
     // Tag of a failure that holds whatever the input end.
     static constexpr uint32_t kAnyEnd = UINT32_MAX;
 
-    // Readies the memo for a run: positions from `base` on, a program of
-    // `nodes` nodes whose keys carry `passWords` words of loop passes.
-    void Start(uint64_t base, size_t nodes, size_t passWords) {
-        plain_.Reset(base, nodes * 2);
-        atEnd_.Reset(base, nodes * 2);
+    // Readies the memo for a run: positions from `base` on, `columns` bits
+    // per position, keys of the table carrying `passWords` words of loop
+    // passes.
+    void Start(uint64_t base, size_t columns, size_t passWords) {
+        plain_.Reset(base, std::max<size_t>(columns, 1));
+        atEnd_.Reset(base, std::max<size_t>(columns, 1));
         atEndTag_ = kAnyEnd;
         const size_t stride = 2 + std::max<size_t>(passWords, 1);
         if (stride != stride_) {
@@ -45,26 +47,26 @@ class FailureMemo {
 
     // The bit sets' part: failures without loop passes that did not meet
     // the input end, and those that met it, for one input end at a time.
-    bool HasPlain(uint64_t pos, uint32_t nodeCase) const { return plain_.Has(pos, nodeCase); }
+    bool HasPlain(uint64_t pos, uint32_t column) const { return plain_.Has(pos, column); }
 
     // floor: no walk of the search looks below this position any more, so
     // the bit sets may drop what lies below it to make room.
-    void AddPlain(uint64_t pos, uint32_t nodeCase, uint64_t floor) {
-        plain_.Add(pos, nodeCase, floor, bitsCap);
+    void AddPlain(uint64_t pos, uint32_t column, uint64_t floor) {
+        plain_.Add(pos, column, floor, bitsCap);
     }
 
     // The tag of the input end the failures that met it hold for.
     uint32_t AtEndTag() const { return atEndTag_; }
-    bool HasAtEnd(uint64_t pos, uint32_t nodeCase) const { return atEnd_.Has(pos, nodeCase); }
+    bool HasAtEnd(uint64_t pos, uint32_t column) const { return atEnd_.Has(pos, column); }
 
     // A failure that met input end `end`; the failures kept for another end
     // at or above the floor are forgotten.
-    void AddAtEnd(uint64_t pos, uint32_t nodeCase, uint32_t end, uint64_t floor) {
+    void AddAtEnd(uint64_t pos, uint32_t column, uint32_t end, uint64_t floor) {
         if (end != atEndTag_) {
             atEnd_.ClearFrom(floor);
             atEndTag_ = end;
         }
-        atEnd_.Add(pos, nodeCase, floor, bitsCap);
+        atEnd_.Add(pos, column, floor, bitsCap);
     }
 
     // The table's part. walk: position, node and case state; passes:
@@ -165,7 +167,7 @@ class FailureMemo {
         return true;
     }
 
-    // One bit per position x node x case, from position `base` on.
+    // One bit per position x column, from position `base` on.
     struct BitRows {
         std::vector<uint64_t> bits;
         size_t used = 0;    // words that may hold a set bit
@@ -187,26 +189,26 @@ class FailureMemo {
                 used = first;
             }
         }
-        bool Has(uint64_t pos, uint32_t nodeCase) const {
+        bool Has(uint64_t pos, uint32_t column) const {
             if (pos < base) {
                 return false;
             }
-            const uint64_t bit = (pos - base) * rowBits + nodeCase;
+            const uint64_t bit = (pos - base) * rowBits + column;
             const uint64_t word = bit >> 6;
             return word < used && ((bits[word] >> (bit & 63)) & 1) != 0;
         }
-        void Add(uint64_t pos, uint32_t nodeCase, uint64_t floor, size_t capBytes) {
+        void Add(uint64_t pos, uint32_t column, uint64_t floor, size_t capBytes) {
             if (pos < base) {
                 return;
             }
-            uint64_t bit = (pos - base) * rowBits + nodeCase;
+            uint64_t bit = (pos - base) * rowBits + column;
             if ((bit >> 6) >= bits.size() && !Grow(bit >> 6, capBytes)) {
                 // Start over from the floor, what lay below it being of no
                 // more use, if that makes room; else this one is not kept.
                 if (floor <= base || pos < floor) {
                     return;
                 }
-                const uint64_t rebased = (pos - floor) * rowBits + nodeCase;
+                const uint64_t rebased = (pos - floor) * rowBits + column;
                 if ((rebased >> 6) >= bits.size() && !Grow(rebased >> 6, capBytes)) {
                     return;
                 }

@@ -56,12 +56,15 @@ inline bool BelowStackFloor(const MatchContext& m) {
 // consumes a byte: positions never decrease along a path, so earlier passes
 // can never refuse anything within the walk. There are no back-references,
 // and a failed walk leaves no group entry set, so groups play no part.
-// Sets the pass bits of `node`'s reachable loops; returns whether any is set.
+// Sets the pass bits of `node`'s loop group; returns whether any is set.
 inline bool PassesHere(const MatchContext& m, const ExprNode* node, uint64_t* passes) {
-    const std::vector<int32_t>& slots =
-        m.info->reachableLoopSlots[static_cast<size_t>(node->index)];
     const size_t words = m.failures.PassWords();
     std::fill(passes, passes + words, 0);
+    const int32_t group = m.info->loopGroup[static_cast<size_t>(node->index)];
+    if (group < 0) {
+        return false;
+    }
+    const std::vector<int32_t>& slots = m.info->loopGroupSlots[static_cast<size_t>(group)];
     bool any = false;
     for (size_t i = 0; i < slots.size(); ++i) {
         if (m.loopPass[static_cast<size_t>(slots[i])].pos == m.pos) {
@@ -164,8 +167,30 @@ inline bool EndTagHolds(const MatchContext& m, uint32_t end) {
     return end == current || (end > current && m.info->endMonotone);
 }
 
+// The passes of a folded loop group as a column offset: bit i for the
+// group's i-th loop (each loop's slot of the run's case, or, when the
+// program switches case, bit i for the group's i-th slot).
+inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
+    const std::vector<int32_t>& slots = m.info->loopGroupSlots[static_cast<size_t>(group)];
+    uint32_t bits = 0;
+    if (m.info->switchesCase) {
+        for (size_t i = 0; i < slots.size(); ++i) {
+            bits |= static_cast<uint32_t>(m.loopPass[static_cast<size_t>(slots[i])].pos == m.pos)
+                    << i;
+        }
+        return bits;
+    }
+    const int32_t caseBit = m.caseSensitive & 1;
+    for (size_t i = 0; 2 * i < slots.size(); ++i) {
+        const auto slot = static_cast<size_t>(slots[2 * i] + caseBit);
+        bits |= static_cast<uint32_t>(m.loopPass[slot].pos == m.pos) << i;
+    }
+    return bits;
+}
+
 // A walk once the failure memo is on: a failure is remembered with the loop
-// passes it could see and, if it met the input end, that end.
+// passes it could see and, if it met the input end, that end. Walks with a
+// column of their own go to the memo's bit rows, the rest to its table.
 [[gnu::noinline]] int RememberingWalk(MatchContext& m, const ExprNode* node) {
     constexpr size_t kInlineWords = 4;
     uint64_t inlineWords[kInlineWords];
@@ -175,15 +200,35 @@ inline bool EndTagHolds(const MatchContext& m, uint32_t end) {
         heapWords.resize(m.failures.PassWords());
         passes = heapWords.data();
     }
-    const bool anyPass = PassesHere(m, node, passes);
+    const ProgramInfo& info = *m.info;
+    const auto index = static_cast<size_t>(node->index);
+    const int32_t caseBit = m.caseSensitive & 1;
+    const int32_t group = info.loopGroup[index];
+    const int foldBits = group < 0 ? 0 : info.memoFoldBits[static_cast<size_t>(group)];
+    int64_t column = -1;
+    if (foldBits >= 0) {
+        std::fill(passes, passes + m.failures.PassWords(), 0);
+        if (group >= 0) {
+            passes[0] = FoldedPasses(m, group);
+        }
+    } else if (!PassesHere(m, node, passes)) {
+        column = info.memoColumn[index];
+        if (column >= 0 && info.switchesCase) {
+            column += caseBit;
+        }
+    }
+    if (foldBits >= 0 && info.memoColumn[index] >= 0) {
+        column = info.memoColumn[index] + static_cast<int64_t>(passes[0]) +
+                 (info.switchesCase ? int64_t{caseBit} << foldBits : 0);
+    }
     const auto pos = static_cast<uint64_t>(m.pos - m.textStart);
-    const auto nodeCase =
-        static_cast<uint32_t>(node->index * 2 + static_cast<int32_t>(m.caseSensitive & 1));
-    if (!anyPass) {
-        if (m.failures.HasPlain(pos, nodeCase)) {
+    const auto nodeCase = static_cast<uint32_t>(node->index * 2 + caseBit);
+    if (column >= 0) {
+        const auto c = static_cast<uint32_t>(column);
+        if (m.failures.HasPlain(pos, c)) {
             return 0;
         }
-        if (EndTagHolds(m, m.failures.AtEndTag()) && m.failures.HasAtEnd(pos, nodeCase)) {
+        if (EndTagHolds(m, m.failures.AtEndTag()) && m.failures.HasAtEnd(pos, c)) {
             m.hitEnd = true;  // as the walk itself did
             return 0;
         }
@@ -206,10 +251,10 @@ inline bool EndTagHolds(const MatchContext& m, uint32_t end) {
     if (result == 0 && m.abandon == kGoOn) {
         const auto floor = static_cast<uint64_t>(m.attemptStart - m.textStart);
         const auto end = static_cast<uint32_t>(m.inputEnd - m.textStart);
-        if (!anyPass && !sawEnd) {
-            m.failures.AddPlain(pos, nodeCase, floor);
-        } else if (!anyPass && m.endShared) {
-            m.failures.AddAtEnd(pos, nodeCase, end, floor);
+        if (column >= 0 && !sawEnd) {
+            m.failures.AddPlain(pos, static_cast<uint32_t>(column), floor);
+        } else if (column >= 0 && m.endShared) {
+            m.failures.AddAtEnd(pos, static_cast<uint32_t>(column), end, floor);
         } else {
             m.failures.Add(walk, passes, sawEnd ? end : FailureMemo::kAnyEnd);
         }
@@ -268,12 +313,11 @@ inline bool EnterLoop(MatchContext& m, const ExprNode* loop) {
 // or nullptr when the walk must stop there (abandon says whether the attempt
 // fails as a whole).
 inline const ExprNode* SkipAlternative(MatchContext& m, const ExprNode* branchEnd) {
-    bool attemptFails = false;
-    const ExprNode* next = SkipRightAlternative(branchEnd, attemptFails);
-    if (attemptFails) {
+    const ProgramInfo::BranchSkip& skip = m.info->branchSkip[static_cast<size_t>(branchEnd->index)];
+    if (skip.attemptFails) {
         m.abandon = kAttemptFailed;
     }
-    return next;
+    return skip.next;
 }
 
 inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
@@ -876,7 +920,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
     ++m.loopRunEpoch;
     m.memoOn = false;
     m.memoStride = static_cast<uint64_t>(info.nodeCount) * 2;
-    m.failures.Start(0, static_cast<size_t>(info.nodeCount), info.memoPassWords);
+    m.failures.Start(0, info.memoColumns, info.memoPassWords);
     m.runWalks = 0;
     m.runWalkLimit = UINT64_MAX;
 }
@@ -1477,8 +1521,7 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
         from = unicode::CharStartAtOrAfter(from, text, end);  // no start inside a character
     }
     m.runFrom = from;
-    m.failures.Start(static_cast<uint64_t>(from - text), static_cast<size_t>(info.nodeCount),
-                     info.memoPassWords);
+    m.failures.Start(static_cast<uint64_t>(from - text), info.memoColumns, info.memoPassWords);
     const Attempt a = Search(m, info, from, end, lineMode);
     if (a == kNotFound) {
         return kNoMatch;

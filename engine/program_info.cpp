@@ -48,9 +48,9 @@ struct FirstNode {
     bool fold;
 };
 
-void CollectFirstNodes(const ExprNode* start, int32_t nodeCount, int caseBit,
+void CollectFirstNodes(const ProgramInfo& info, const ExprNode* start, int caseBit,
                        std::vector<FirstNode>& consuming, bool& reachesEnd) {
-    std::vector<uint8_t> seen(static_cast<size_t>(nodeCount) * 2, 0);
+    std::vector<uint8_t> seen(static_cast<size_t>(info.nodeCount) * 2, 0);
     std::vector<std::pair<const ExprNode*, int>> pending = {{start, caseBit}};
     while (!pending.empty()) {
         auto [n, c] = pending.back();
@@ -73,8 +73,7 @@ void CollectFirstNodes(const ExprNode* start, int32_t nodeCount, int caseBit,
             if (n->op == JUMP) {
                 n = n->link.node;
             } else if (n->op == BRANCHEND) {
-                bool attemptFails = false;
-                n = SkipRightAlternative(n, attemptFails);
+                n = info.branchSkip[static_cast<size_t>(n->index)].next;
             } else if (IsOperator(n->op)) {
                 pending.emplace_back(n->link.node, c);
                 n = n->next;
@@ -238,10 +237,380 @@ void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set) {
     }
 }
 
+// The strongly connected components of a graph of `count` states, each with
+// at most two successors (successors(state, out) fills out and returns how
+// many), by Tarjan's algorithm without recursion: a program may have many
+// thousand nodes. Components are numbered in the order they complete, so
+// every successor of a state lies in its own component or a lower one.
+template <typename Successors>
+std::vector<int32_t> Components(size_t count, Successors successors, int32_t& componentCount) {
+    std::vector<int32_t> order(count, -1);
+    std::vector<int32_t> low(count, 0);
+    std::vector<int32_t> component(count, -1);
+    std::vector<int32_t> open;
+    struct Frame {
+        int32_t state;
+        int done;
+        int count;
+        int32_t next[2];
+    };
+    std::vector<Frame> frames;
+    int32_t counter = 0;
+    componentCount = 0;
+    auto enter = [&](int32_t s) {
+        order[static_cast<size_t>(s)] = low[static_cast<size_t>(s)] = counter++;
+        open.push_back(s);
+        Frame f{s, 0, 0, {0, 0}};
+        f.count = successors(s, f.next);
+        frames.push_back(f);
+    };
+    for (size_t root = 0; root < count; ++root) {
+        if (order[root] >= 0) {
+            continue;
+        }
+        enter(static_cast<int32_t>(root));
+        while (!frames.empty()) {
+            Frame& f = frames.back();
+            const auto v = static_cast<size_t>(f.state);
+            if (f.done < f.count) {
+                const int32_t w = f.next[f.done++];
+                if (order[static_cast<size_t>(w)] < 0) {
+                    enter(w);
+                } else if (component[static_cast<size_t>(w)] < 0) {
+                    low[v] = std::min(low[v], order[static_cast<size_t>(w)]);
+                }
+                continue;
+            }
+            if (low[v] == order[v]) {
+                int32_t w = -1;
+                do {
+                    w = open.back();
+                    open.pop_back();
+                    component[static_cast<size_t>(w)] = componentCount;
+                } while (static_cast<size_t>(w) != v);
+                ++componentCount;
+            }
+            frames.pop_back();
+            if (!frames.empty()) {
+                const auto parent = static_cast<size_t>(frames.back().state);
+                low[parent] = std::min(low[parent], low[v]);
+            }
+        }
+    }
+    return component;
+}
+
+// Where a walk from n goes on without consuming anything: none from a
+// consuming node or END.
+int WalkSuccessors(const ProgramInfo& info, const ExprNode* n, const ExprNode* out[2]) {
+    int count = 0;
+    auto add = [&](const ExprNode* to) {
+        if (to != nullptr) {
+            out[count++] = to;
+        }
+    };
+    if (IsConsuming(n->op) || n->op == END) {
+        return 0;
+    }
+    if (n->op == JUMP) {
+        add(n->link.node);
+    } else if (n->op == BRANCHEND) {
+        add(info.branchSkip[static_cast<size_t>(n->index)].next);
+    } else if (IsOperator(n->op)) {
+        add(n->next);
+        add(n->link.node);
+    } else {
+        add(n->next);
+    }
+    return count;
+}
+
+// Every BRANCHEND's skip past the right alternative, worked out once: a
+// chain «a|b|c|…» would otherwise be walked again for each of its bars.
+void FindBranchSkips(ProgramInfo& info, const ExprNode* program,
+                     const std::vector<const ExprNode*>& byIndex) {
+    const size_t count = byIndex.size();
+    std::vector<const ExprNode*> closing(count, nullptr);
+    std::vector<const ExprNode*> opened;
+    const ExprNode* last = program;
+    for (const ExprNode* n = program; n; n = n->next) {
+        last = n;
+        if (IsOpeningBracket(n->op)) {
+            opened.push_back(n);
+        } else if (IsClosingBracket(n->op) && !opened.empty()) {
+            closing[static_cast<size_t>(opened.back()->index)] = n;
+            opened.pop_back();
+        }
+    }
+    auto pastAtom = [&](const ExprNode* r) -> const ExprNode* {
+        if (r == nullptr) {
+            return nullptr;
+        }
+        if (IsOpeningBracket(r->op)) {
+            const ExprNode* c = closing[static_cast<size_t>(r->index)];
+            return c == nullptr ? nullptr : c->next;
+        }
+        return r->next;
+    };
+    auto isBar = [](const ExprNode* r) {
+        return r != nullptr && IsOperator(r->op) && (r->op & 0xFF) == '|' && r->link.node;
+    };
+    // The right alternative of each bar, from the last bar of a chain back
+    // (in list order: a node's index tells when the compiler made it).
+    std::vector<const ExprNode*> right(count, nullptr);
+    std::vector<uint8_t> known(count, 0);
+    for (const ExprNode* n = last; n; n = n->prev) {
+        if (!isBar(n)) {
+            continue;
+        }
+        const ExprNode* r = n->link.node->next;
+        while (isBar(r) && !known[static_cast<size_t>(r->index)]) {
+            r = r->link.node->next;  // not met yet (not after n in the list)
+        }
+        right[static_cast<size_t>(n->index)] = isBar(r) ? right[static_cast<size_t>(r->index)] : r;
+        known[static_cast<size_t>(n->index)] = 1;
+    }
+    info.branchSkip.assign(count, {});
+    for (size_t i = 0; i < count; ++i) {
+        const ExprNode* n = byIndex[i];
+        if (n->op != BRANCHEND || !isBar(n->link.node)) {
+            continue;
+        }
+        const ExprNode* r = right[static_cast<size_t>(n->link.node->index)];
+        if (r != nullptr && IsClosingBracket(r->op)) {
+            info.branchSkip[i].attemptFails = true;
+        } else {
+            info.branchSkip[i].next = pastAtom(r);
+        }
+    }
+}
+
+// The loop groups of the failure memo's keys: a loop's latest pass can
+// stand at a walk's position only if the walk came from the loop without
+// consuming, and it can matter to the walk only if the walk can reach the
+// loop again without consuming. So a node's key needs the passes of the
+// loops in its component of the graph of walks that consume nothing.
+void FindLoopGroups(ProgramInfo& info, const std::vector<const ExprNode*>& byIndex) {
+    const size_t count = byIndex.size();
+    int32_t components = 0;
+    const std::vector<int32_t> component = Components(
+        count,
+        [&](int32_t s, int32_t next[2]) {
+            const ExprNode* out[2];
+            const int k = WalkSuccessors(info, byIndex[static_cast<size_t>(s)], out);
+            for (int i = 0; i < k; ++i) {
+                next[i] = out[i]->index;
+            }
+            return k;
+        },
+        components);
+    std::vector<int32_t> size(static_cast<size_t>(components), 0);
+    for (const int32_t c : component) {
+        ++size[static_cast<size_t>(c)];
+    }
+    std::vector<int32_t> group(static_cast<size_t>(components), -1);
+    info.loopGroup.assign(count, -1);
+    info.loopGroupSlots.clear();
+    for (size_t i = 0; i < count; ++i) {
+        const auto c = static_cast<size_t>(component[i]);
+        // A node alone in its component never reaches itself again.
+        if (!IsLoop(byIndex[i]->op) || size[c] < 2) {
+            continue;
+        }
+        if (group[c] < 0) {
+            group[c] = static_cast<int32_t>(info.loopGroupSlots.size());
+            info.loopGroupSlots.emplace_back();
+        }
+        auto& slots = info.loopGroupSlots[static_cast<size_t>(group[c])];
+        slots.push_back(byIndex[i]->index * 2);
+        slots.push_back(byIndex[i]->index * 2 + 1);
+    }
+    for (size_t i = 0; i < count; ++i) {
+        info.loopGroup[i] = group[static_cast<size_t>(component[i])];
+    }
+    for (const auto& slots : info.loopGroupSlots) {
+        info.memoPassWords = std::max(info.memoPassWords, (slots.size() + 63) / 64);
+    }
+}
+
+// Columns of the failure memo's bit rows for the nodes walks start from: the
+// program's start, an operator's operand and continuation, a group's
+// content. A small loop group's passes are folded into columns, so that
+// nested loops over a long line keep their failures in bits rather than in
+// the table (one entry there takes 24 bytes or more).
+void FindMemoColumns(ProgramInfo& info, const ExprNode* program,
+                     const std::vector<const ExprNode*>& byIndex) {
+    constexpr size_t kMostFoldedLoops = 3;
+    info.memoFoldBits.assign(info.loopGroupSlots.size(), -1);
+    for (size_t g = 0; g < info.loopGroupSlots.size(); ++g) {
+        const size_t slots = info.loopGroupSlots[g].size();
+        // With case switches both slots of a loop count; else only the
+        // run's own case slot is ever set.
+        const size_t bits = info.switchesCase ? slots : slots / 2;
+        if (bits <= (info.switchesCase ? 2 : kMostFoldedLoops)) {
+            info.memoFoldBits[g] = static_cast<int8_t>(bits);
+        }
+    }
+    std::vector<uint8_t> starts(byIndex.size(), 0);
+    auto mark = [&](const ExprNode* n) {
+        if (n != nullptr) {
+            starts[static_cast<size_t>(n->index)] = 1;
+        }
+    };
+    mark(program);
+    for (const ExprNode* n : byIndex) {
+        if (IsOperator(n->op)) {
+            mark(n->next);
+            mark(n->link.node);
+        } else if (IsCapturing(n->op)) {
+            mark(n->next);
+        }
+    }
+    info.memoColumn.assign(byIndex.size(), -1);
+    size_t columns = 0;
+    for (size_t i = 0; i < byIndex.size(); ++i) {
+        if (!starts[i]) {
+            continue;
+        }
+        const int32_t group = info.loopGroup[i];
+        const int bits =
+            group < 0 ? 0 : std::max<int>(info.memoFoldBits[static_cast<size_t>(group)], 0);
+        info.memoColumn[i] = static_cast<int32_t>(columns);
+        columns += (size_t{1} << bits) * (info.switchesCase ? 2 : 1);
+    }
+    info.memoColumns = std::max<size_t>(columns, 1);
+}
+
+// For every node and case state: the bytes the first consuming nodes a
+// walk from there meets can begin with, and whether it can reach END without
+// consuming (as CollectFirstNodes finds them, for all nodes at once).
+class FirstByteSets {
+  public:
+    struct Set {
+        std::array<uint8_t, 32> bytes{};
+        bool reachesEnd = false;
+    };
+
+    FirstByteSets(const ProgramInfo& info, const std::vector<const ExprNode*>& byIndex) {
+        const size_t states = byIndex.size() * 2;  // node index * 2 + case bit
+        auto caseAfter = [](const ExprNode* n, int32_t c) {
+            return n->op == CASEON ? 1 : n->op == CASEOFF ? 0 : c;
+        };
+        int32_t components = 0;
+        component_ = Components(
+            states,
+            [&](int32_t s, int32_t next[2]) {
+                const ExprNode* n = byIndex[static_cast<size_t>(s / 2)];
+                const ExprNode* out[2];
+                const int k = WalkSuccessors(info, n, out);
+                for (int i = 0; i < k; ++i) {
+                    next[i] = out[i]->index * 2 + caseAfter(n, s % 2);
+                }
+                return k;
+            },
+            components);
+        // Components complete after all they lead to, so one pass in their
+        // order sees every successor's set final.
+        std::vector<int32_t> start(static_cast<size_t>(components) + 1, 0);
+        for (const int32_t c : component_) {
+            ++start[static_cast<size_t>(c) + 1];
+        }
+        for (size_t c = 0; c < static_cast<size_t>(components); ++c) {
+            start[c + 1] += start[c];
+        }
+        std::vector<int32_t> members(states);
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (size_t s = 0; s < states; ++s) {
+            members[static_cast<size_t>(fill[static_cast<size_t>(component_[s])]++)] =
+                static_cast<int32_t>(s);
+        }
+        sets_.assign(static_cast<size_t>(components), {});
+        for (size_t c = 0; c < static_cast<size_t>(components); ++c) {
+            Set& set = sets_[c];
+            for (int32_t k = start[c]; k < start[c + 1]; ++k) {
+                const int32_t s = members[static_cast<size_t>(k)];
+                const ExprNode* n = byIndex[static_cast<size_t>(s / 2)];
+                if (IsConsuming(n->op)) {
+                    AddBytes(n, s % 2 == 0, set.bytes);
+                    continue;
+                }
+                if (n->op == END) {
+                    set.reachesEnd = true;
+                    continue;
+                }
+                const ExprNode* out[2];
+                const int count = WalkSuccessors(info, n, out);
+                for (int i = 0; i < count; ++i) {
+                    const auto to = static_cast<size_t>(
+                        component_[static_cast<size_t>(out[i]->index * 2 + caseAfter(n, s % 2))]);
+                    if (to != c) {
+                        for (size_t b = 0; b < 32; ++b) {
+                            set.bytes[b] |= sets_[to].bytes[b];
+                        }
+                        set.reachesEnd = set.reachesEnd || sets_[to].reachesEnd;
+                    }
+                }
+            }
+        }
+    }
+
+    // A walk from `node` (nullptr: none goes on) with case bit caseBit.
+    const Set& From(const ExprNode* node, int caseBit) const {
+        if (node == nullptr) {
+            return none_;
+        }
+        return sets_[static_cast<size_t>(
+            component_[static_cast<size_t>(node->index * 2 + caseBit)])];
+    }
+
+  private:
+    std::vector<int32_t> component_;
+    std::vector<Set> sets_;
+    Set none_;
+};
+
+// Per node, the consuming node a walk from there must match first through
+// nodes that test nothing, each chain followed once.
+void FindFirstTests(ProgramInfo& info, const ExprNode* program) {
+    const auto count = static_cast<size_t>(info.nodeCount);
+    info.firstTest.assign(count, nullptr);
+    std::vector<uint8_t> state(count, 0);  // 1: on the current chain, 2: known
+    std::vector<const ExprNode*> chain;
+    for (const ExprNode* n = program; n; n = n->next) {
+        chain.clear();
+        const ExprNode* t = n;
+        // Brackets only record where a group starts or ends once the whole
+        // walk has succeeded, so a walk that fails its first byte test
+        // records nothing through them either.
+        while (t != nullptr && state[static_cast<size_t>(t->index)] == 0 &&
+               (t->op == NOTHING || IsBracket(t->op) || t->op == JUMP)) {
+            state[static_cast<size_t>(t->index)] = 1;
+            chain.push_back(t);
+            t = t->op == JUMP ? t->link.node : t->next;
+        }
+        const ExprNode* test = nullptr;
+        if (t != nullptr) {
+            const auto at = static_cast<size_t>(t->index);
+            if (state[at] == 2) {
+                test = info.firstTest[at];
+            } else if (state[at] == 0) {
+                test = IsConsuming(t->op) ? t : nullptr;
+                info.firstTest[at] = test;
+                state[at] = 2;
+            }  // else a cycle of jumps: no test
+        }
+        for (const ExprNode* c : chain) {
+            info.firstTest[static_cast<size_t>(c->index)] = test;
+            state[static_cast<size_t>(c->index)] = 2;
+        }
+    }
+}
+
 // For each listed first byte, the bytes a matching can have next: those
 // the consuming nodes a walk meets after the first one can take (every byte
 // where the walk can end there).
-void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstNode>& first) {
+void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstNode>& first,
+                     const FirstByteSets& firstSets) {
     const auto& admitted = info.firstBytes[caseBit];
     auto& index = info.secondIndex[caseBit];
     std::array<unsigned char, 256> listed{};
@@ -266,14 +635,10 @@ void FillSecondBytes(ProgramInfo& info, size_t caseBit, const std::vector<FirstN
             AddBytes(&second, f.fold, one);
             next = one;
         } else {
-            std::vector<FirstNode> after;
-            bool reachesEnd = false;
-            CollectFirstNodes(n->next, info.nodeCount, f.fold ? 0 : 1, after, reachesEnd);
-            if (reachesEnd) {
+            const FirstByteSets::Set& after = firstSets.From(n->next, f.fold ? 0 : 1);
+            next = after.bytes;
+            if (after.reachesEnd) {
                 next.fill(0xFF);
-            }
-            for (const FirstNode& a : after) {
-                AddBytes(a.node, a.fold, next);
             }
         }
         std::array<uint8_t, 32> firstSet{};
@@ -349,9 +714,9 @@ void FindLastBytes(ProgramInfo& info, const ExprNode* program) {
         }
         if (n->op == BRANCHEND) {
             // A left alternative whose walk goes on past `last` skips it.
-            bool attemptFails = false;
-            const ExprNode* after = SkipRightAlternative(n, attemptFails);
-            if ((after == nullptr && !attemptFails) ||
+            const ProgramInfo::BranchSkip& skip = info.branchSkip[static_cast<size_t>(n->index)];
+            const ExprNode* after = skip.next;
+            if ((after == nullptr && !skip.attemptFails) ||
                 (after != nullptr && after->index > tail->index)) {
                 return;
             }
@@ -598,16 +963,6 @@ void FindCharLiteral(ProgramInfo& info, const ExprNode* program) {
 
 }  // namespace
 
-const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFails) {
-    attemptFails = false;
-    const ExprNode* r = RightAlternative(branchEnd->link.node);
-    if (r != nullptr && IsClosingBracket(r->op)) {
-        attemptFails = true;
-        return nullptr;
-    }
-    return PastAtom(r);
-}
-
 ProgramInfo AnalyseProgram(const ExprNode* program) {
     ProgramInfo info;
     info.program = program;
@@ -624,69 +979,27 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     }
     const auto count = static_cast<size_t>(info.nodeCount);
     info.endMonotone = true;
-    info.reachableLoopSlots.assign(count, {});
-    {
-        for (const ExprNode* n = program; n; n = n->next) {
-            if (n->op == EOL || n->op == WORDEND || n->op == UWORDEND) {
-                info.endMonotone = false;
-            }
-        }
-        std::vector<int32_t> seen(count, -1);
-        std::vector<const ExprNode*> stack;
-        for (const ExprNode* from = program; from; from = from->next) {
-            std::vector<int32_t>& slots = info.reachableLoopSlots[static_cast<size_t>(from->index)];
-            stack.assign(1, from);
-            while (!stack.empty()) {
-                const ExprNode* n = stack.back();
-                stack.pop_back();
-                if (n == nullptr || seen[static_cast<size_t>(n->index)] == from->index ||
-                    IsConsuming(n->op) || n->op == END) {
-                    continue;
-                }
-                seen[static_cast<size_t>(n->index)] = from->index;
-                if (n->op == JUMP) {
-                    stack.push_back(n->link.node);
-                } else if (n->op == BRANCHEND) {
-                    bool attemptFails = false;
-                    stack.push_back(SkipRightAlternative(n, attemptFails));
-                } else if (IsOperator(n->op)) {
-                    if (IsLoop(n->op)) {
-                        slots.push_back(n->index * 2);
-                        slots.push_back(n->index * 2 + 1);
-                    }
-                    stack.push_back(n->next);
-                    stack.push_back(n->link.node);
-                } else {
-                    stack.push_back(n->next);
-                }
-            }
-            std::sort(slots.begin(), slots.end());
-            info.memoPassWords = std::max(info.memoPassWords, (slots.size() + 63) / 64);
+    for (const ExprNode* n = program; n; n = n->next) {
+        if (n->op == EOL || n->op == WORDEND || n->op == UWORDEND) {
+            info.endMonotone = false;
         }
     }
+    std::vector<const ExprNode*> byIndex(count, nullptr);
+    for (const ExprNode* n = program; n; n = n->next) {
+        byIndex[static_cast<size_t>(n->index)] = n;
+        info.switchesCase = info.switchesCase || n->op == CASEON || n->op == CASEOFF;
+    }
+    FindBranchSkips(info, program, byIndex);
+    FindLoopGroups(info, byIndex);
+    FindMemoColumns(info, program, byIndex);
+    const FirstByteSets firstSets(info, byIndex);
     info.byteLoop.assign(count, 0);
-    info.firstTest.assign(count, nullptr);
     for (const ExprNode* n = program; n; n = n->next) {
         if (IsLoop(n->op) && IsSingleTestLoop(n)) {
             info.byteLoop[static_cast<size_t>(n->index)] = 1;
         }
-        const ExprNode* t = n;
-        for (int32_t steps = 0; t != nullptr && steps <= info.nodeCount; ++steps) {
-            // Brackets only record where a group starts or ends once the whole
-            // walk has succeeded, so a walk that fails its first byte test
-            // records nothing through them either.
-            if (t->op == NOTHING || IsBracket(t->op)) {
-                t = t->next;
-            } else if (t->op == JUMP) {
-                t = t->link.node;
-            } else {
-                break;
-            }
-        }
-        if (t != nullptr && IsConsuming(t->op)) {
-            info.firstTest[static_cast<size_t>(n->index)] = t;
-        }
     }
+    FindFirstTests(info, program);
 
     for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
         info.possessiveLoop[caseBit].assign(count, 0);
@@ -694,22 +1007,16 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
             if ((n->op != STAR && n->op != PLUS) || !info.byteLoop[static_cast<size_t>(n->index)]) {
                 continue;
             }
-            std::vector<FirstNode> next;
-            bool reachesEnd = false;
-            CollectFirstNodes(n->link.node, info.nodeCount, static_cast<int>(caseBit), next,
-                              reachesEnd);
-            if (reachesEnd) {
+            const FirstByteSets::Set& next =
+                firstSets.From(n->link.node, static_cast<int>(caseBit));
+            if (next.reachesEnd) {
                 continue;  // the continuation may match where any run byte stands
             }
             std::array<uint8_t, 32> taken{};
             AddBytes(n->next, caseBit == 0, taken);
-            std::array<uint8_t, 32> begins{};
-            for (const FirstNode& f : next) {
-                AddBytes(f.node, f.fold, begins);
-            }
             bool disjoint = true;
             for (size_t i = 0; i < taken.size(); ++i) {
-                disjoint = disjoint && (taken[i] & begins[i]) == 0;
+                disjoint = disjoint && (taken[i] & next.bytes[i]) == 0;
             }
             info.possessiveLoop[caseBit][static_cast<size_t>(n->index)] = disjoint ? 1 : 0;
         }
@@ -725,7 +1032,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     for (int caseBit = 0; caseBit <= 1; ++caseBit) {
         auto& table = info.firstBytes[static_cast<size_t>(caseBit)];
         std::vector<FirstNode> first;
-        CollectFirstNodes(program, info.nodeCount, caseBit, first, info.canMatchEmpty);
+        CollectFirstNodes(info, program, caseBit, first, info.canMatchEmpty);
         for (const FirstNode& f : first) {
             const ExprNode* n = f.node;
             if (n->op == EXACTLY) {
@@ -770,7 +1077,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         // With more first bytes than letters and digits, nearly every byte
         // passes and the pair test would cost more than it saves.
         if (!info.canMatchEmpty && admitted <= 64) {
-            FillSecondBytes(info, static_cast<size_t>(caseBit), first);
+            FillSecondBytes(info, static_cast<size_t>(caseBit), first, firstSets);
         }
         if (!info.canMatchEmpty) {
             FindLiteralSet(info, static_cast<size_t>(caseBit), first);

@@ -21,12 +21,35 @@ struct ProgramInfo {
     bool charMode = false;  // compiled for UTF-8 characters
     int32_t nodeCount = 0;
     int highestGroup = 0;  // highest group number the program records
-    // Per node index: the loop-guard slots (loop index * 2 + case bit) of the
-    // loops a walk from the node can reach before it consumes a byte. Only
-    // their passes at the walk's position can make the loop guard refuse
-    // anything within the walk, so only they belong to its memo key.
-    std::vector<std::vector<int32_t>> reachableLoopSlots;
-    size_t memoPassWords = 1;  // 64-bit words for the longest of those lists
+    // The failure memo's loop groups: per node index, the group whose
+    // loop-guard slots (loop index * 2 + case bit) belong to the memo key of
+    // a walk from the node, or -1 for none. Only the passes of loops the walk
+    // came from and can reach again, both without consuming, can stand at
+    // its position and refuse anything within it.
+    std::vector<int32_t> loopGroup;
+    std::vector<std::vector<int32_t>> loopGroupSlots;
+    size_t memoPassWords = 1;  // 64-bit words for the largest group
+    // The program holds «\C» or «\c»: the case state may change within a run.
+    bool switchesCase = false;
+    // The failure memo's bit rows, one bit per failed walk at a position:
+    // per node index, the first of the node's columns, or -1 for a node no
+    // walk starts from (its walks go to the memo's table), and the number of
+    // columns. A node has a column per case state when the program switches
+    // case, times one per combination of its loop group's passes when the
+    // group is small (memoFoldBits of the group, -1: not folded; then only
+    // walks without passes have a column).
+    std::vector<int32_t> memoColumn;
+    std::vector<int8_t> memoFoldBits;
+    size_t memoColumns = 0;
+    // Per BRANCHEND index: where the walk goes after that left alternative,
+    // the node after the right alternative (nullptr: the walk stops there);
+    // attemptFails when no atom stands on the right («(a|)»): then the whole
+    // attempt fails.
+    struct BranchSkip {
+        const ExprNode* next = nullptr;
+        bool attemptFails = false;
+    };
+    std::vector<BranchSkip> branchSkip;
     // No node holds at the input end that fails before it («$», «>»): then
     // a walk that fails with some input end also fails with every lower one.
     bool endMonotone = false;
@@ -139,11 +162,5 @@ struct ProgramInfo {
 
 // Analyses a program (which may be nullptr: then nothing can match).
 ProgramInfo AnalyseProgram(const ExprNode* program);
-
-// Where the walk goes after the left alternative that a BRANCHEND closes: the
-// node after the right alternative, or nullptr when the walk stops there.
-// attemptFails is set when no atom stands on the right («(a|)»): then the
-// whole attempt fails.
-const ExprNode* SkipRightAlternative(const ExprNode* branchEnd, bool& attemptFails);
 
 }  // namespace quarry

@@ -605,14 +605,14 @@ TEST(MatcherCallbacks, LinesThatCannotEndAMatchingAreNotTried) {
 }
 
 // Former fault: a failure kept after the bit set started over from the floor
-// was checked for room by its row's first bit only, so a node further along
-// the row was written past the set's end.
+// was checked for room by its row's first bit only, so a column further
+// along the row was written past the set's end.
 TEST(FailureMemoBits, StartingOverKeepsOnlyWhatFitsTheCap) {
     FailureMemo memo;
     memo.bitsCap = 16;        // two words
-    memo.Start(0, 40, 1);     // rows of 80 bits
+    memo.Start(0, 80, 1);     // rows of 80 bits
     memo.AddPlain(0, 0, 0);   // the set grows to its cap
-    memo.AddPlain(2, 70, 1);  // from the floor the row begins at bit 80, the node at 150
+    memo.AddPlain(2, 70, 1);  // from the floor the row begins at bit 80, the column at 150
     EXPECT_FALSE(memo.HasPlain(2, 70));
     memo.AddPlain(2, 10, 1);  // bit 90 fits once the rows start at 1
     EXPECT_TRUE(memo.HasPlain(2, 10));
