@@ -118,6 +118,9 @@ class FailureMemo {
         return (plain_.bits.capacity() + atEnd_.bits.capacity() + table_.capacity()) * 8;
     }
 
+    // Failures the table holds for this run.
+    size_t TableEntries() const { return used_; }
+
     // Caps in bytes of the bit set and of the table (tests lower them).
     size_t bitsCap = size_t{32} << 20;
     size_t tableCap = size_t{32} << 20;

@@ -970,6 +970,21 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
     }
 }
 
+// Former fault: every failed walk of nested loops over a long line that had a
+// loop pass at its position went to the memo's hash table, 48 bytes or more
+// each, which filled its 32 MiB at a few hundred kilobytes and then started
+// over again and again (17 nested pairs took 31 s per megabyte). A small
+// group of loops now folds its passes into the bit rows' columns.
+TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
+    const std::string line(20000, 'a');
+    for (const std::string& expression :
+         {std::string("{a*}*{a*}*[!]"), Repeated("{a*}*", 17) + "[!]", std::string("(a+)+[!]")}) {
+        SCOPED_TRACE(expression);
+        EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 16.0);
+        EXPECT_EQ(CurrentMatchContext().failures.TableEntries(), 0u);
+    }
+}
+
 // Former fault: with the memo on and the search limit cutting the input, an
 // attempt first looks as far as its block's wider end; when that matched, the
 // case state its matching ended with («\c» switched it off) stayed for the
