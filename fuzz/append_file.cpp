@@ -74,7 +74,8 @@ void Run(const std::string& prefix, const std::string& file, quarry::JoinMode mo
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool registered = (atexit(RemoveTemp), true);
+    // The path first, so that it outlives the handler that removes the file.
+    static const bool registered = (TempPath(), atexit(RemoveTemp), true);
     (void)registered;
     if (size < 1) {
         return 0;
