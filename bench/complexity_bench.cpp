@@ -73,6 +73,12 @@ const LineCase kLineCases[] = {
     {"(a|aa)*c", 'a'},
     {"{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*[!]",
      'a'},
+    // A class of one byte is a required literal, ruled out by the scan: with
+    // two bytes the walks and the memo do all the work.
+    {"(a+)+[!?]", 'a'},
+    {"{a*}*{a*}*[!?]", 'a'},
+    {"{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*[!?]",
+     'a'},
 };
 
 std::string Line(int64_t length, char fill) {

@@ -115,6 +115,29 @@ const ExprNode* PastAtom(const ExprNode* r) {
     return r->next;
 }
 
+// A class of one ASCII byte that has no other case, such as «[.]» written
+// for a literal dot: it takes exactly what that literal takes, with or
+// without case.
+bool IsOneByteClass(const ExprNode* n, char& byte) {
+    if (n->op != ANYOF) {
+        return false;
+    }
+    int found = -1;
+    for (int b = 0; b < 256; ++b) {
+        if ((n->link.bytes[b >> 3] >> (b & 7)) & 1) {
+            if (found >= 0) {
+                return false;
+            }
+            found = b;
+        }
+    }
+    if (found < 0 || found >= 0x80 || detail::IsAsciiLetter(static_cast<unsigned char>(found))) {
+        return false;
+    }
+    byte = static_cast<char>(found);
+    return true;
+}
+
 // The longest run of literal bytes that every walk from the program's start
 // to END consumes back to back: literals at the top level, outside every
 // operator and alternative; brackets and the zero-width tests between them
@@ -141,12 +164,17 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
     // level, as where an operator applies to another one's end) ends the
     // search: past it no path is certain.
     for (const ExprNode* n = program; n != nullptr && n->op != END;) {
-        if (n->op == EXACTLY) {
+        char oneByte = 0;
+        if (n->op == EXACTLY || IsOneByteClass(n, oneByte)) {
             if (run.empty()) {
                 runStart = n;
             }
-            run.append(reinterpret_cast<const char*>(n->link.bytes),
-                       static_cast<size_t>(n->length));
+            if (n->op == EXACTLY) {
+                run.append(reinterpret_cast<const char*>(n->link.bytes),
+                           static_cast<size_t>(n->length));
+            } else {
+                run += oneByte;
+            }
             n = n->next;
             continue;
         }

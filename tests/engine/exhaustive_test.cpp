@@ -29,11 +29,11 @@ using test::Printable;
 using test::ReferenceMatcher;
 
 // Atoms cover every node kind the matcher treats differently, groups whose
-// operand can match the empty string (one of them switching case) and a
-// missing right alternative.
+// operand can match the empty string (one of them switching case), a
+// missing right alternative and a class of one byte (a required literal).
 const std::vector<std::string> kAtoms = {
     "a", "A", "b", ".",     "(a)",   "{ab}", "[ab]", R"(\w)",     "^",
-    "$", "<", ">", R"(\C)", R"(\c)", "(a?)", "{a|}", R"({\c|a})",
+    "$", "<", ">", R"(\C)", R"(\c)", "(a?)", "{a|}", R"({\c|a})", "[ ]",
 };
 // The three-piece run leaves out atoms whose behaviour the others already
 // show («A», «[ab]», «\w» and «>»), to stay within its time.

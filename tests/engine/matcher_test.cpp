@@ -879,7 +879,9 @@ TEST(MatcherComplexity, NestedLoopsEndWithoutBeingCancelled) {
 // exponential; and without a limit each attempt measured and tried its nested
 // loop's whole run again, so «(\w*)*$» and «{a*}*{a*}*[!]» were quadratic.
 // Each search here must walk a bounded number of times per byte, in both text
-// modes, with the default limit and without.
+// modes, with the default limit and without. The expressions end in «[!?]»
+// where those had «[!]»: a class of one byte is a required literal, whose
+// absence ends the search before any walk, and these cases are about walks.
 struct LinearCase {
     std::string expression;
     std::string line;
@@ -947,12 +949,12 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
     const std::vector<LinearCase> cases = {
         {"\\w+(:|=)", HexDigits(n)},
         {"(\\w+)+\\s", WordBytes(n)},
-        {"(a+)+[!]", std::string(n, 'a')},
-        {"{a*}*{a*}*[!]", std::string(n, 'a')},
+        {"(a+)+[!?]", std::string(n, 'a')},
+        {"{a*}*{a*}*[!?]", std::string(n, 'a')},
         {"(\\w*)*$", std::string(n, 'a') + "\n", false},
         {"(\\w+\\s?)*$", std::string(n, 'a') + "!", false},
-        {Repeated("{a*}*", 17) + "[!]", std::string(n / 8, 'a')},
-        {Repeated("{a*}*", 40) + "[!]", std::string(n / 32, 'a')},
+        {Repeated("{a*}*", 17) + "[!?]", std::string(n / 8, 'a')},
+        {Repeated("{a*}*", 40) + "[!?]", std::string(n / 32, 'a')},
     };
     for (const LinearCase& c : cases) {
         for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
@@ -978,11 +980,27 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
 TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
     const std::string line(20000, 'a');
     for (const std::string& expression :
-         {std::string("{a*}*{a*}*[!]"), Repeated("{a*}*", 17) + "[!]", std::string("(a+)+[!]")}) {
+         {std::string("{a*}*{a*}*[!?]"), Repeated("{a*}*", 17) + "[!?]",
+          std::string("(a+)+[!?]")}) {
         SCOPED_TRACE(expression);
         EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 16.0);
         EXPECT_EQ(CurrentMatchContext().failures.TableEntries(), 0u);
     }
+}
+
+// A class of one byte that has no other case takes part in the required
+// literal like the byte written alone: a line without it is ruled out by the
+// scan, before any walk. A
+// letter is left out: the class takes only the case written, the literal
+// scan both when case is ignored.
+TEST(MatcherWork, OneByteClassIsARequiredLiteral) {
+    EXPECT_EQ(AnalyseProgram(Program("x[.]y").get()).requiredLiteral, "x.y");
+    EXPECT_EQ(AnalyseProgram(Program("[a]").get()).requiredLiteral, "");
+    EXPECT_EQ(AnalyseProgram(Program("[!?]").get()).requiredLiteral, "");
+    const std::string expression = Repeated("{a*}*", 17) + "[!]";
+    const std::string line(20000, 'a');
+    EXPECT_EQ(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 0.0);
+    EXPECT_EQ(WalksToFindNothing(expression, line, TextMode::kUtf8, 1024, true), 0.0);
 }
 
 // Former fault: with the memo on and the search limit cutting the input, an
