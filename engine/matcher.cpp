@@ -1254,6 +1254,22 @@ Attempt TryEveryPosition(MatchContext& m, const ExprNode* program, const unsigne
     }
 }
 
+// The first place in [s, end) holding a byte of the required class, or end.
+const unsigned char* FindRequiredSet(const ProgramInfo& info, const unsigned char* s,
+                                     const unsigned char* end) {
+    const unsigned char* set = info.requiredSet.data();
+    switch (info.requiredSetCount) {
+        case 1: {
+            const void* at = memchr(s, set[0], static_cast<size_t>(end - s));
+            return at != nullptr ? static_cast<const unsigned char*>(at) : end;
+        }
+        case 2:
+            return detail::FindEither(s, end, set[0], set[1]);
+        default:
+            return detail::FindAnyOf(s, end, set, info.requiredSetCount);
+    }
+}
+
 // Tries the positions in [s, end) where a matching can begin, each with the
 // input end its line gives (lineMode) or the text end.
 Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned char* s,
@@ -1261,7 +1277,11 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
     const unsigned char* lineEnd = lineMode ? s : end;
     bool pollFirst = false;
     const std::string& literal = info.requiredLiteral;
-    const bool useLiteral = !literal.empty();
+    // Without a literal, a required class stands in for a literal of one
+    // byte.
+    const bool useSet = literal.empty() && info.requiredSetCount > 0;
+    const bool useLiteral = !literal.empty() || useSet;
+    const size_t literalLength = useSet ? 1 : literal.size();
     const bool literalWithCase = (m.caseSensitive & 1) != 0 || info.requiredWithoutLetters;
     const unsigned char* literalAt = nullptr;  // its next place at or after s, once known
     // The start of the run of bytes before literalAt that the nodes before
@@ -1314,14 +1334,15 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             // Every matching contains the required literal, within its line
             // and the search limit.
             if (literalAt < s) {
-                literalAt = literalWithCase
+                literalAt = useSet ? FindRequiredSet(info, s, end)
+                            : literalWithCase
                                 ? detail::FindLiteral(s, end, literal, info.requiredRareByte)
                                 : detail::FindLiteralNoCase(s, end, info.requiredFolded);
             }
             if (literalAt >= end) {
                 return kNotFound;
             }
-            const unsigned char* literalEnd = literalAt + literal.size();
+            const unsigned char* literalEnd = literalAt + literalLength;
             if (literalEnd > lineEnd) {
                 // Not in this line after s: no line before the literal's own
                 // can hold a matching either.

@@ -142,12 +142,30 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
 // to END consumes back to back: literals at the top level, outside every
 // operator and alternative; brackets and the zero-width tests between them
 // consume nothing and keep a run going.
-// bestStart is set to the node the run begins with.
-std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart) {
+// bestStart is set to the node the run begins with, bestSet to the class of
+// fewest bytes (at most six) met on the way, or nullptr.
+std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart,
+                                const ExprNode*& bestSet) {
+    constexpr int kMostSetBytes = 6;
     std::string best;
     std::string run;
     const ExprNode* runStart = nullptr;
     bestStart = nullptr;
+    bestSet = nullptr;
+    int bestSetCount = kMostSetBytes + 1;
+    auto consider = [&](const ExprNode* n) {
+        if (n->op != ANYOF) {
+            return;
+        }
+        int count = 0;
+        for (int b = 0; b < 256; ++b) {
+            count += (n->link.bytes[b >> 3] >> (b & 7)) & 1;
+        }
+        if (count > 0 && count < bestSetCount) {
+            bestSetCount = count;
+            bestSet = n;
+        }
+    };
     auto endRun = [&] {
         if (run.size() > best.size()) {
             best = run;
@@ -185,6 +203,7 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
         endRun();
         if (IsConsuming(n->op) || n->op == BOL || n->op == EOL || n->op == WORDSTART ||
             n->op == WORDEND) {
+            consider(n);
             n = n->next;
         } else if (n->op == JUMP && n->next != nullptr && IsLoop(n->next->op) &&
                    n->link.node == n->next->next) {
@@ -209,10 +228,11 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
 // Adds the bytes a consuming node can take, its literal folded when fold.
 void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set);
 
-// The bytes the nodes before the required literal can take (every node a
-// walk passes before the literal stands before it in the list, the literal
-// being outside every operator). Unless the literal begins with one of them,
-// a matching starts within the run of such bytes that ends at the literal.
+// The bytes the nodes before the required literal (or class) can take
+// (every node a walk passes before it stands before it in the list, the
+// literal being outside every operator). Unless the literal begins with one
+// of them, a matching starts within the run of such bytes that ends at the
+// literal.
 void FindRequiredRun(ProgramInfo& info, const ExprNode* program, const ExprNode* literal) {
     for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
         std::array<uint8_t, 32> set{};
@@ -230,6 +250,16 @@ void FindRequiredRun(ProgramInfo& info, const ExprNode* program, const ExprNode*
         for (int b = 0; b < 256; ++b) {
             info.requiredRunBytes[caseBit][static_cast<size_t>(b)] = (set[b >> 3] >> (b & 7)) & 1;
         }
+    }
+    if (info.requiredLiteral.empty()) {
+        // A class's bytes are found as written.
+        info.requiredRunKnown = true;
+        for (int i = 0; i < info.requiredSetCount; ++i) {
+            const unsigned char b = info.requiredSet[static_cast<size_t>(i)];
+            info.requiredRunKnown = info.requiredRunKnown && !info.requiredRunBytes[0][b] &&
+                                    !info.requiredRunBytes[1][b];
+        }
+        return;
     }
     const auto first = static_cast<unsigned char>(info.requiredLiteral[0]);
     info.requiredRunKnown =
@@ -1121,7 +1151,17 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     }
 
     const ExprNode* literalNode = nullptr;
-    info.requiredLiteral = FindRequiredLiteral(program, literalNode);
+    const ExprNode* setNode = nullptr;
+    info.requiredLiteral = FindRequiredLiteral(program, literalNode, setNode);
+    if (literalNode == nullptr && setNode != nullptr) {
+        for (int b = 0; b < 256; ++b) {
+            if ((setNode->link.bytes[b >> 3] >> (b & 7)) & 1) {
+                info.requiredSet[static_cast<size_t>(info.requiredSetCount++)] =
+                    static_cast<unsigned char>(b);
+            }
+        }
+        literalNode = setNode;
+    }
     if (literalNode != nullptr) {
         FindRequiredRun(info, program, literalNode);
     }

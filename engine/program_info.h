@@ -100,9 +100,16 @@ struct ProgramInfo {
     // alternatives), compared with case; empty when there is none or the
     // program switches case itself.
     std::string requiredLiteral;
-    // Per case option, every byte the nodes before the required literal can
-    // take; requiredRunKnown when the literal begins with none of them: then a
-    // matching starts within the run of such bytes that ends at the literal.
+    // With no required literal: a class of at most six bytes that every
+    // matching passes at the top level (the one with the fewest), its bytes
+    // taken as written, whatever the case option. A line without any of them
+    // holds no matching.
+    int requiredSetCount = 0;
+    std::array<unsigned char, 6> requiredSet{};
+    // Per case option, every byte the nodes before the required literal (or
+    // class) can take; requiredRunKnown when the literal begins with none of
+    // them: then a matching starts within the run of such bytes that ends at
+    // the literal.
     bool requiredRunKnown = false;
     std::array<std::array<uint8_t, 256>, 2> requiredRunBytes{};
     // The indexes of the bytes a scan for the prefix and for the required

@@ -463,6 +463,9 @@ int Scan(const std::string& expression, const std::string& text, int from, int l
 
 using Percents = std::vector<int>;
 
+// Expressions that must be tried at every position end in a class of many
+// bytes («[p-z]»): a class of a few would be required, and the scan for it
+// would rule the text out before any attempt.
 TEST(MatcherCallbacks, PollsBeforeEveryAttemptButTheFirst) {
     {
         // «$» can hold without a byte, so every position is tried.
@@ -488,7 +491,7 @@ TEST(MatcherCallbacks, PollsBeforeEveryAttemptButTheFirst) {
     {
         Recorder r;
         r.stopAtPoll = 3;
-        EXPECT_EQ(Scan("[a-f].[yz]", "abcdef", 0, kNoLimit, r), 0);
+        EXPECT_EQ(Scan("[a-f].[p-z]", "abcdef", 0, kNoLimit, r), 0);
         EXPECT_EQ(r.polls, 3);
         EXPECT_EQ(r.percents, (Percents{16, 33}));
     }
@@ -636,21 +639,21 @@ TEST(MatcherCallbacks, ProgressGrowsByWholePercentages) {
     {
         // The first attempt already reports where it starts.
         Recorder r;
-        EXPECT_EQ(Scan("[a-d].[yz]", "abcd", 2, kNoLimit, r), 0);
+        EXPECT_EQ(Scan("[a-d].[p-z]", "abcd", 2, kNoLimit, r), 0);
         EXPECT_EQ(r.percents, (Percents{50, 75}));
     }
     {
         // Progress is measured against the whole input, not the window the
         // search limit leaves.
         Recorder r;
-        EXPECT_EQ(Scan("[a-d].[yz]", "abcd", 0, 1, r), 0);
+        EXPECT_EQ(Scan("[a-d].[p-z]", "abcd", 0, 1, r), 0);
         EXPECT_EQ(r.percents, (Percents{25, 50, 75}));
     }
     {
         // Each run starts again from 0.
         Recorder r;
-        Scan("[a-d].[yz]", "abcd", 0, kNoLimit, r);
-        Scan("[a-d].[yz]", "abcd", 0, kNoLimit, r);
+        Scan("[a-d].[p-z]", "abcd", 0, kNoLimit, r);
+        Scan("[a-d].[p-z]", "abcd", 0, kNoLimit, r);
         EXPECT_EQ(r.percents, (Percents{25, 50, 75, 25, 50, 75}));
     }
     {
@@ -679,7 +682,7 @@ TEST(MatcherCallbacks, LongTextsStillReportEveryWholePercent) {
     // Attempts at each of 50,000 positions; progress is looked at only every
     // 1/512 of the text, which still shows every whole percent.
     Recorder r;
-    EXPECT_EQ(Scan("[a-z][a-z][yz]", std::string(50000, 'a'), 0, kNoLimit, r), 0);
+    EXPECT_EQ(Scan("[a-z][a-z][p-z]", std::string(50000, 'a'), 0, kNoLimit, r), 0);
     EXPECT_EQ(r.polls, 49999);
     ASSERT_EQ(r.percents.size(), 99u);
     EXPECT_EQ(r.percents.front(), 1);
@@ -879,9 +882,10 @@ TEST(MatcherComplexity, NestedLoopsEndWithoutBeingCancelled) {
 // exponential; and without a limit each attempt measured and tried its nested
 // loop's whole run again, so «(\w*)*$» and «{a*}*{a*}*[!]» were quadratic.
 // Each search here must walk a bounded number of times per byte, in both text
-// modes, with the default limit and without. The expressions end in «[!?]»
-// where those had «[!]»: a class of one byte is a required literal, whose
-// absence ends the search before any walk, and these cases are about walks.
+// modes, with the default limit and without. The expressions end in «[!-/]»
+// where those had «[!]»: a class of a few bytes is required, and a line
+// without any of them is ruled out before any walk; these cases are about
+// walks.
 struct LinearCase {
     std::string expression;
     std::string line;
@@ -949,12 +953,12 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
     const std::vector<LinearCase> cases = {
         {"\\w+(:|=)", HexDigits(n)},
         {"(\\w+)+\\s", WordBytes(n)},
-        {"(a+)+[!?]", std::string(n, 'a')},
-        {"{a*}*{a*}*[!?]", std::string(n, 'a')},
+        {"(a+)+[!-/]", std::string(n, 'a')},
+        {"{a*}*{a*}*[!-/]", std::string(n, 'a')},
         {"(\\w*)*$", std::string(n, 'a') + "\n", false},
         {"(\\w+\\s?)*$", std::string(n, 'a') + "!", false},
-        {Repeated("{a*}*", 17) + "[!?]", std::string(n / 8, 'a')},
-        {Repeated("{a*}*", 40) + "[!?]", std::string(n / 32, 'a')},
+        {Repeated("{a*}*", 17) + "[!-/]", std::string(n / 8, 'a')},
+        {Repeated("{a*}*", 40) + "[!-/]", std::string(n / 32, 'a')},
     };
     for (const LinearCase& c : cases) {
         for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
@@ -980,8 +984,8 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
 TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
     const std::string line(20000, 'a');
     for (const std::string& expression :
-         {std::string("{a*}*{a*}*[!?]"), Repeated("{a*}*", 17) + "[!?]",
-          std::string("(a+)+[!?]")}) {
+         {std::string("{a*}*{a*}*[!-/]"), Repeated("{a*}*", 17) + "[!-/]",
+          std::string("(a+)+[!-/]")}) {
         SCOPED_TRACE(expression);
         EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 16.0);
         EXPECT_EQ(CurrentMatchContext().failures.TableEntries(), 0u);
@@ -989,18 +993,23 @@ TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
 }
 
 // A class of one byte that has no other case takes part in the required
-// literal like the byte written alone: a line without it is ruled out by the
-// scan, before any walk. A
-// letter is left out: the class takes only the case written, the literal
-// scan both when case is ignored.
-TEST(MatcherWork, OneByteClassIsARequiredLiteral) {
+// literal like the byte written alone; with no literal, a class of a few
+// bytes is required on its own. A line without it is ruled out by the scan,
+// before any walk. A one-byte letter class stays out of the literal: it
+// takes only the case written, the literal scan both when case is ignored.
+TEST(MatcherWork, RequiredClassesRuleOutLinesWithoutThem) {
     EXPECT_EQ(AnalyseProgram(Program("x[.]y").get()).requiredLiteral, "x.y");
     EXPECT_EQ(AnalyseProgram(Program("[a]").get()).requiredLiteral, "");
-    EXPECT_EQ(AnalyseProgram(Program("[!?]").get()).requiredLiteral, "");
-    const std::string expression = Repeated("{a*}*", 17) + "[!]";
+    EXPECT_EQ(AnalyseProgram(Program("[a]").get()).requiredSetCount, 1);
+    EXPECT_EQ(AnalyseProgram(Program("a*[!?]b*").get()).requiredSetCount, 2);
+    EXPECT_EQ(AnalyseProgram(Program("[!-/]").get()).requiredSetCount, 0);
     const std::string line(20000, 'a');
-    EXPECT_EQ(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 0.0);
-    EXPECT_EQ(WalksToFindNothing(expression, line, TextMode::kUtf8, 1024, true), 0.0);
+    for (const std::string& tail : {"[!]", "[!?]", "[!?.,;:]"}) {
+        SCOPED_TRACE(tail);
+        const std::string expression = Repeated("{a*}*", 17) + tail;
+        EXPECT_EQ(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 0.0);
+        EXPECT_EQ(WalksToFindNothing(expression, line, TextMode::kUtf8, 1024, true), 0.0);
+    }
 }
 
 // Former fault: with the memo on and the search limit cutting the input, an
