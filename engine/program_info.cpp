@@ -143,26 +143,34 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
 // operator and alternative; brackets and the zero-width tests between them
 // consume nothing and keep a run going.
 // bestStart is set to the node the run begins with, bestSet to the class of
-// fewest bytes (at most six) met on the way, or nullptr.
+// at most six bytes met on the way whose bytes are deemed rarest in text
+// (nullptr when each has bytes as common as a space or two full stops).
 std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart,
                                 const ExprNode*& bestSet) {
     constexpr int kMostSetBytes = 6;
+    // A scan for bytes this common stops so often that the attempts it
+    // spares cost less than the scan.
+    constexpr int kCommonSet = 1500;
     std::string best;
     std::string run;
     const ExprNode* runStart = nullptr;
     bestStart = nullptr;
     bestSet = nullptr;
-    int bestSetCount = kMostSetBytes + 1;
+    int bestSetWeight = kCommonSet;
     auto consider = [&](const ExprNode* n) {
         if (n->op != ANYOF) {
             return;
         }
         int count = 0;
+        int weight = 0;
         for (int b = 0; b < 256; ++b) {
-            count += (n->link.bytes[b >> 3] >> (b & 7)) & 1;
+            if ((n->link.bytes[b >> 3] >> (b & 7)) & 1) {
+                ++count;
+                weight += detail::TypicalFrequency(static_cast<unsigned char>(b));
+            }
         }
-        if (count > 0 && count < bestSetCount) {
-            bestSetCount = count;
+        if (count > 0 && count <= kMostSetBytes && weight < bestSetWeight) {
+            bestSetWeight = weight;
             bestSet = n;
         }
     };
@@ -1153,7 +1161,10 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     const ExprNode* literalNode = nullptr;
     const ExprNode* setNode = nullptr;
     info.requiredLiteral = FindRequiredLiteral(program, literalNode, setNode);
-    if (literalNode == nullptr && setNode != nullptr) {
+    // A class the program begins with is what the first-byte scan looks for
+    // already.
+    if (literalNode == nullptr && setNode != nullptr &&
+        info.firstTest[static_cast<size_t>(program->index)] != setNode) {
         for (int b = 0; b < 256; ++b) {
             if ((setNode->link.bytes[b >> 3] >> (b & 7)) & 1) {
                 info.requiredSet[static_cast<size_t>(info.requiredSetCount++)] =

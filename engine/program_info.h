@@ -100,10 +100,10 @@ struct ProgramInfo {
     // alternatives), compared with case; empty when there is none or the
     // program switches case itself.
     std::string requiredLiteral;
-    // With no required literal: a class of at most six bytes that every
-    // matching passes at the top level (the one with the fewest), its bytes
-    // taken as written, whatever the case option. A line without any of them
-    // holds no matching.
+    // With no required literal: a class of at most six bytes, none of them
+    // common in text, that every matching passes at the top level after its
+    // first test, its bytes taken as written, whatever the case option. A
+    // line without any of them holds no matching.
     int requiredSetCount = 0;
     std::array<unsigned char, 6> requiredSet{};
     // Per case option, every byte the nodes before the required literal (or

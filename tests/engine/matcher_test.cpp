@@ -994,15 +994,19 @@ TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
 
 // A class of one byte that has no other case takes part in the required
 // literal like the byte written alone; with no literal, a class of a few
-// bytes is required on its own. A line without it is ruled out by the scan,
-// before any walk. A one-byte letter class stays out of the literal: it
-// takes only the case written, the literal scan both when case is ignored.
+// bytes that are not common in text is required on its own. A line without it is ruled out by the
+// scan, before any walk. A one-byte letter class stays out of the literal: it takes only the case
+// written, the literal scan both when case is ignored.
 TEST(MatcherWork, RequiredClassesRuleOutLinesWithoutThem) {
     EXPECT_EQ(AnalyseProgram(Program("x[.]y").get()).requiredLiteral, "x.y");
     EXPECT_EQ(AnalyseProgram(Program("[a]").get()).requiredLiteral, "");
-    EXPECT_EQ(AnalyseProgram(Program("[a]").get()).requiredSetCount, 1);
+    EXPECT_EQ(AnalyseProgram(Program("b*[a]").get()).requiredSetCount, 1);
     EXPECT_EQ(AnalyseProgram(Program("a*[!?]b*").get()).requiredSetCount, 2);
-    EXPECT_EQ(AnalyseProgram(Program("[!-/]").get()).requiredSetCount, 0);
+    // Too many bytes; bytes too common; the first test, which the scan for
+    // first bytes covers.
+    EXPECT_EQ(AnalyseProgram(Program("b*[!-/]").get()).requiredSetCount, 0);
+    EXPECT_EQ(AnalyseProgram(Program("b*[ \t]").get()).requiredSetCount, 0);
+    EXPECT_EQ(AnalyseProgram(Program("[!?]b*").get()).requiredSetCount, 0);
     const std::string line(20000, 'a');
     for (const std::string& tail : {"[!]", "[!?]", "[!?.,;:]"}) {
         SCOPED_TRACE(tail);
