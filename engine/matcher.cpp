@@ -1259,6 +1259,8 @@ const unsigned char* FindRequiredSet(const ProgramInfo& info, const unsigned cha
                                      const unsigned char* end) {
     const unsigned char* set = info.requiredSet.data();
     switch (info.requiredSetCount) {
+        case 0:
+            return detail::FindInTable(s, end, info.requiredClass.data());
         case 1: {
             const void* at = memchr(s, set[0], static_cast<size_t>(end - s));
             return at != nullptr ? static_cast<const unsigned char*>(at) : end;
@@ -1279,7 +1281,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
     const std::string& literal = info.requiredLiteral;
     // Without a literal, a required class stands in for a literal of one
     // byte.
-    const bool useSet = literal.empty() && info.requiredSetCount > 0;
+    const bool useSet = literal.empty() && info.requiredClassKnown;
     const bool useLiteral = !literal.empty() || useSet;
     const size_t literalLength = useSet ? 1 : literal.size();
     const bool literalWithCase = (m.caseSensitive & 1) != 0 || info.requiredWithoutLetters;

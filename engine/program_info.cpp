@@ -142,38 +142,14 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
 // to END consumes back to back: literals at the top level, outside every
 // operator and alternative; brackets and the zero-width tests between them
 // consume nothing and keep a run going.
-// bestStart is set to the node the run begins with, bestSet to the class of
-// at most six bytes met on the way whose bytes are deemed rarest in text
-// (nullptr when each has bytes as common as a space or two full stops).
+// bestStart is set to the node the run begins with; every other consuming
+// node met on the way (each one every matching passes) is added to passed.
 std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart,
-                                const ExprNode*& bestSet) {
-    constexpr int kMostSetBytes = 6;
-    // A scan for bytes this common stops so often that the attempts it
-    // spares cost less than the scan.
-    constexpr int kCommonSet = 1500;
+                                std::vector<const ExprNode*>& passed) {
     std::string best;
     std::string run;
     const ExprNode* runStart = nullptr;
     bestStart = nullptr;
-    bestSet = nullptr;
-    int bestSetWeight = kCommonSet;
-    auto consider = [&](const ExprNode* n) {
-        if (n->op != ANYOF) {
-            return;
-        }
-        int count = 0;
-        int weight = 0;
-        for (int b = 0; b < 256; ++b) {
-            if ((n->link.bytes[b >> 3] >> (b & 7)) & 1) {
-                ++count;
-                weight += detail::TypicalFrequency(static_cast<unsigned char>(b));
-            }
-        }
-        if (count > 0 && count <= kMostSetBytes && weight < bestSetWeight) {
-            bestSetWeight = weight;
-            bestSet = n;
-        }
-    };
     auto endRun = [&] {
         if (run.size() > best.size()) {
             best = run;
@@ -211,7 +187,9 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
         endRun();
         if (IsConsuming(n->op) || n->op == BOL || n->op == EOL || n->op == WORDSTART ||
             n->op == WORDEND) {
-            consider(n);
+            if (IsConsuming(n->op)) {
+                passed.push_back(n);
+            }
             n = n->next;
         } else if (n->op == JUMP && n->next != nullptr && IsLoop(n->next->op) &&
                    n->link.node == n->next->next) {
@@ -235,6 +213,81 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
 
 // Adds the bytes a consuming node can take, its literal folded when fold.
 void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set);
+
+// Without a required literal, a class that every matching passes can rule
+// out a line that lacks its bytes. One of at most six bytes that are not
+// common in text is worth a scan for any program; with loops inside loops,
+// whose failed attempts can each cost a walk over much of the line, so is
+// any class of up to half the byte values. A class the program begins with
+// is what the first-byte scan looks for already. Returns the class chosen,
+// if any.
+const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
+                                    const std::vector<const ExprNode*>& passed) {
+    constexpr int kMostSetBytes = 6;
+    // A scan for bytes this common stops so often that the attempts it
+    // spares cost less than the scan.
+    constexpr int kCommonSet = 1500;
+    constexpr int kMostClassBytes = 128;
+    const ExprNode* first = info.firstTest[static_cast<size_t>(program->index)];
+    const ExprNode* rare = nullptr;
+    int rareWeight = kCommonSet;
+    const ExprNode* smallest = nullptr;
+    int smallestCount = kMostClassBytes + 1;
+    std::array<uint8_t, 32> rareSet{};
+    std::array<uint8_t, 32> smallestSet{};
+    for (const ExprNode* n : passed) {
+        // Literals compare without case as the run says; classes never do.
+        if (n == first || n->op == EXACTLY || n->op == UEXACTLY) {
+            continue;
+        }
+        // The bytes it takes, or with a character test the bytes a character
+        // it takes can begin with.
+        std::array<uint8_t, 32> set{};
+        AddBytes(n, false, set);
+        int count = 0;
+        int weight = 0;
+        for (int b = 0; b < 256; ++b) {
+            if ((set[b >> 3] >> (b & 7)) & 1) {
+                ++count;
+                weight += detail::TypicalFrequency(static_cast<unsigned char>(b));
+            }
+        }
+        if (count == 0) {
+            continue;
+        }
+        if (count <= kMostSetBytes && weight < rareWeight) {
+            rare = n;
+            rareWeight = weight;
+            rareSet = set;
+        }
+        if (count < smallestCount) {
+            smallest = n;
+            smallestCount = count;
+            smallestSet = set;
+        }
+    }
+    const bool nestedLoops = !info.loopGroupSlots.empty();
+    const ExprNode* chosen = rare != nullptr ? rare : nestedLoops ? smallest : nullptr;
+    if (chosen == nullptr) {
+        return nullptr;
+    }
+    const std::array<uint8_t, 32>& set = chosen == rare ? rareSet : smallestSet;
+    info.requiredClassKnown = true;
+    for (int b = 0; b < 256; ++b) {
+        if ((set[b >> 3] >> (b & 7)) & 1) {
+            info.requiredClass[static_cast<size_t>(b)] = 1;
+            if (info.requiredSetCount < kMostSetBytes) {
+                info.requiredSet[static_cast<size_t>(info.requiredSetCount)] =
+                    static_cast<unsigned char>(b);
+            }
+            ++info.requiredSetCount;
+        }
+    }
+    if (info.requiredSetCount > kMostSetBytes) {
+        info.requiredSetCount = 0;  // scanned for by its table
+    }
+    return chosen;
+}
 
 // The bytes the nodes before the required literal (or class) can take
 // (every node a walk passes before it stands before it in the list, the
@@ -262,10 +315,12 @@ void FindRequiredRun(ProgramInfo& info, const ExprNode* program, const ExprNode*
     if (info.requiredLiteral.empty()) {
         // A class's bytes are found as written.
         info.requiredRunKnown = true;
-        for (int i = 0; i < info.requiredSetCount; ++i) {
-            const unsigned char b = info.requiredSet[static_cast<size_t>(i)];
-            info.requiredRunKnown = info.requiredRunKnown && !info.requiredRunBytes[0][b] &&
-                                    !info.requiredRunBytes[1][b];
+        for (int b = 0; b < 256; ++b) {
+            if (info.requiredClass[static_cast<size_t>(b)] &&
+                (info.requiredRunBytes[0][static_cast<size_t>(b)] ||
+                 info.requiredRunBytes[1][static_cast<size_t>(b)])) {
+                info.requiredRunKnown = false;
+            }
         }
         return;
     }
@@ -1159,19 +1214,10 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     }
 
     const ExprNode* literalNode = nullptr;
-    const ExprNode* setNode = nullptr;
-    info.requiredLiteral = FindRequiredLiteral(program, literalNode, setNode);
-    // A class the program begins with is what the first-byte scan looks for
-    // already.
-    if (literalNode == nullptr && setNode != nullptr &&
-        info.firstTest[static_cast<size_t>(program->index)] != setNode) {
-        for (int b = 0; b < 256; ++b) {
-            if ((setNode->link.bytes[b >> 3] >> (b & 7)) & 1) {
-                info.requiredSet[static_cast<size_t>(info.requiredSetCount++)] =
-                    static_cast<unsigned char>(b);
-            }
-        }
-        literalNode = setNode;
+    std::vector<const ExprNode*> passed;
+    info.requiredLiteral = FindRequiredLiteral(program, literalNode, passed);
+    if (literalNode == nullptr) {
+        literalNode = ChooseRequiredClass(info, program, passed);
     }
     if (literalNode != nullptr) {
         FindRequiredRun(info, program, literalNode);

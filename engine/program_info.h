@@ -100,10 +100,14 @@ struct ProgramInfo {
     // alternatives), compared with case; empty when there is none or the
     // program switches case itself.
     std::string requiredLiteral;
-    // With no required literal: a class of at most six bytes, none of them
-    // common in text, that every matching passes at the top level after its
-    // first test, its bytes taken as written, whatever the case option. A
-    // line without any of them holds no matching.
+    // With no required literal: a class that every matching passes at the
+    // top level after its first test (the bytes it takes as written, whatever
+    // the case option; for a character test, the bytes its characters can
+    // begin with). A line without any of them holds no matching. Chosen when
+    // its bytes are few and rare, or for any size when loops nest.
+    bool requiredClassKnown = false;
+    std::array<uint8_t, 256> requiredClass{};
+    // Its bytes when there are at most six, for a vector scan; else 0.
     int requiredSetCount = 0;
     std::array<unsigned char, 6> requiredSet{};
     // Per case option, every byte the nodes before the required literal (or

@@ -882,9 +882,9 @@ TEST(MatcherComplexity, NestedLoopsEndWithoutBeingCancelled) {
 // exponential; and without a limit each attempt measured and tried its nested
 // loop's whole run again, so «(\w*)*$» and «{a*}*{a*}*[!]» were quadratic.
 // Each search here must walk a bounded number of times per byte, in both text
-// modes, with the default limit and without. The expressions end in «[!-/]»
-// where those had «[!]»: a class of a few bytes is required, and a line
-// without any of them is ruled out before any walk; these cases are about
+// modes, with the default limit and without. The expressions end in «{!|=}»
+// where those had «[!]»: a class that every matching passes is scanned for,
+// and a line without it is ruled out before any walk; these cases are about
 // walks.
 struct LinearCase {
     std::string expression;
@@ -953,12 +953,12 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
     const std::vector<LinearCase> cases = {
         {"\\w+(:|=)", HexDigits(n)},
         {"(\\w+)+\\s", WordBytes(n)},
-        {"(a+)+[!-/]", std::string(n, 'a')},
-        {"{a*}*{a*}*[!-/]", std::string(n, 'a')},
+        {"(a+)+{!|=}", std::string(n, 'a')},
+        {"{a*}*{a*}*{!|=}", std::string(n, 'a')},
         {"(\\w*)*$", std::string(n, 'a') + "\n", false},
         {"(\\w+\\s?)*$", std::string(n, 'a') + "!", false},
-        {Repeated("{a*}*", 17) + "[!-/]", std::string(n / 8, 'a')},
-        {Repeated("{a*}*", 40) + "[!-/]", std::string(n / 32, 'a')},
+        {Repeated("{a*}*", 17) + "{!|=}", std::string(n / 8, 'a')},
+        {Repeated("{a*}*", 40) + "{!|=}", std::string(n / 32, 'a')},
     };
     for (const LinearCase& c : cases) {
         for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
@@ -984,8 +984,8 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
 TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
     const std::string line(20000, 'a');
     for (const std::string& expression :
-         {std::string("{a*}*{a*}*[!-/]"), Repeated("{a*}*", 17) + "[!-/]",
-          std::string("(a+)+[!-/]")}) {
+         {std::string("{a*}*{a*}*{!|=}"), Repeated("{a*}*", 17) + "{!|=}",
+          std::string("(a+)+{!|=}")}) {
         SCOPED_TRACE(expression);
         EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 16.0);
         EXPECT_EQ(CurrentMatchContext().failures.TableEntries(), 0u);
@@ -1007,8 +1007,14 @@ TEST(MatcherWork, RequiredClassesRuleOutLinesWithoutThem) {
     EXPECT_EQ(AnalyseProgram(Program("b*[!-/]").get()).requiredSetCount, 0);
     EXPECT_EQ(AnalyseProgram(Program("b*[ \t]").get()).requiredSetCount, 0);
     EXPECT_EQ(AnalyseProgram(Program("[!?]b*").get()).requiredSetCount, 0);
+    // With loops inside loops, a class of any size up to half the bytes.
+    const ProgramInfo nested = AnalyseProgram(Program("{a*}*[!-/]").get());
+    EXPECT_TRUE(nested.requiredClassKnown);
+    EXPECT_EQ(nested.requiredSetCount, 0);
+    EXPECT_FALSE(AnalyseProgram(Program("a*[!-/]").get()).requiredClassKnown);
+    EXPECT_FALSE(AnalyseProgram(Program("{a*}*\\W").get()).requiredClassKnown);
     const std::string line(20000, 'a');
-    for (const std::string& tail : {"[!]", "[!?]", "[!?.,;:]"}) {
+    for (const std::string& tail : {"[!]", "[!?]", "[!?.,;:]", "[!-/]"}) {
         SCOPED_TRACE(tail);
         const std::string expression = Repeated("{a*}*", 17) + tail;
         EXPECT_EQ(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 0.0);
