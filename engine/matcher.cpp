@@ -962,6 +962,12 @@ int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char
     return 1;
 }
 
+// The length of a block of start positions that share one wide input end,
+// in search limits. Each block's walks are redone for the next block's end,
+// and so are the limit's length beyond the block: longer blocks repeat less
+// of that work, and reach further past the limit for each start.
+constexpr uint64_t kMemoBlockLimits = 4;
+
 int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) {
     ReportProgress(m, s);
     m.attemptStart = s;
@@ -980,16 +986,18 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
             // Every start would see an input end of its own, and a walk that
             // met one end tells nothing about the next: no failure that
             // reaches the limit would carry over. So the start positions are
-            // taken in blocks of the limit's length, and an attempt first
-            // looks as far as two blocks on, an end shared by the whole block.
+            // taken in blocks of a few limits' length, and an attempt first
+            // looks as far as one limit past its block's end, an end shared
+            // by the whole block.
             // Without nodes that hold at the input end, failing there means
             // failing at every lower end too: then the limited attempt need
             // not be made, and the failures found carry over to it.
             const auto limit = static_cast<uint64_t>(m.searchLimit);
-            const auto block = static_cast<uint64_t>(s - m.textStart) / limit;
+            const uint64_t length = kMemoBlockLimits * limit;
+            const auto block = static_cast<uint64_t>(s - m.textStart) / length;
             const unsigned char* wide =
-                m.textStart +
-                std::min((block + 2) * limit, static_cast<uint64_t>(savedEnd - m.textStart));
+                m.textStart + std::min((block + 1) * length + limit,
+                                       static_cast<uint64_t>(savedEnd - m.textStart));
             if (m.charMode) {
                 wide = unicode::CharStartAtOrBefore(wide, s, m.textEnd);
             }
@@ -1000,7 +1008,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
                 if (found) {
                     // The limited attempt decides what is found.
                 } else if (m.abandon == kGoOn && !m.attemptCutShort) {
-                    m.sameEndBefore = m.textStart + (block + 1) * limit;
+                    m.sameEndBefore = m.textStart + (block + 1) * length;
                     return 0;
                 } else if (m.abandon == kCancelledRun) {
                     return 0;
