@@ -214,6 +214,24 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
 // Adds the bytes a consuming node can take, its literal folded when fold.
 void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set);
 
+// Whether a loop repeats another one: a loop's operand lies between it and
+// its continuation in the list.
+bool HasNestedLoops(const ExprNode* program) {
+    std::vector<const ExprNode*> ends;  // continuations of the loops open here
+    for (const ExprNode* n = program; n != nullptr; n = n->next) {
+        while (!ends.empty() && ends.back() == n) {
+            ends.pop_back();
+        }
+        if (IsLoop(n->op) && n->link.node != nullptr) {
+            if (!ends.empty()) {
+                return true;
+            }
+            ends.push_back(n->link.node);
+        }
+    }
+    return false;
+}
+
 // Without a required literal, a class that every matching passes can rule
 // out a line that lacks its bytes. One of at most six bytes that are not
 // common in text is worth a scan for any program; with loops inside loops,
@@ -266,7 +284,7 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
             smallestSet = set;
         }
     }
-    const bool nestedLoops = !info.loopGroupSlots.empty();
+    const bool nestedLoops = !info.loopGroupSlots.empty() || HasNestedLoops(program);
     const ExprNode* chosen = rare != nullptr ? rare : nestedLoops ? smallest : nullptr;
     if (chosen == nullptr) {
         return nullptr;

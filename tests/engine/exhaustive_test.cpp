@@ -30,11 +30,12 @@ using test::ReferenceMatcher;
 
 // Atoms cover every node kind the matcher treats differently, groups whose
 // operand can match the empty string (one of them switching case), a
-// missing right alternative, a class of one byte (a required literal) and
-// one of two (a required class).
+// missing right alternative, a class of one byte (a required literal), one
+// of two (a required class) and a loop that a suffix makes a loop of loops
+// (with which any class every matching passes is required).
 const std::vector<std::string> kAtoms = {
     "a", "A", "b",     ".",     "(a)",  "{ab}", "[ab]",      R"(\w)", "^",    "$",
-    "<", ">", R"(\C)", R"(\c)", "(a?)", "{a|}", R"({\c|a})", "[ ]",   "[ A]",
+    "<", ">", R"(\C)", R"(\c)", "(a?)", "{a|}", R"({\c|a})", "[ ]",   "[ A]", "{a*}",
 };
 // The three-piece run leaves out atoms whose behaviour the others already
 // show («A», «[ab]», «\w» and «>»), to stay within its time.

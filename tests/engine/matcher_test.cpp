@@ -1007,11 +1007,14 @@ TEST(MatcherWork, RequiredClassesRuleOutLinesWithoutThem) {
     EXPECT_EQ(AnalyseProgram(Program("b*[!-/]").get()).requiredSetCount, 0);
     EXPECT_EQ(AnalyseProgram(Program("b*[ \t]").get()).requiredSetCount, 0);
     EXPECT_EQ(AnalyseProgram(Program("[!?]b*").get()).requiredSetCount, 0);
-    // With loops inside loops, a class of any size up to half the bytes.
+    // With loops inside loops (whether or not the inner one can repeat
+    // nothing), a class of any size up to half the bytes.
     const ProgramInfo nested = AnalyseProgram(Program("{a*}*[!-/]").get());
     EXPECT_TRUE(nested.requiredClassKnown);
     EXPECT_EQ(nested.requiredSetCount, 0);
+    EXPECT_TRUE(AnalyseProgram(Program("(a+)+[!-/]").get()).requiredClassKnown);
     EXPECT_FALSE(AnalyseProgram(Program("a*[!-/]").get()).requiredClassKnown);
+    EXPECT_FALSE(AnalyseProgram(Program("a*b*[!-/]").get()).requiredClassKnown);
     EXPECT_FALSE(AnalyseProgram(Program("{a*}*\\W").get()).requiredClassKnown);
     const std::string line(20000, 'a');
     for (const std::string& tail : {"[!]", "[!?]", "[!?.,;:]", "[!-/]"}) {
