@@ -167,32 +167,6 @@ inline int TypicalFrequency(unsigned char b) {
     return b < 128 ? 100 : 50;
 }
 
-// The first place in [s, end) where the literal stands, or end. The scan
-// looks for the literal's rarest byte, at index rare, and compares the rest
-// there.
-inline const unsigned char* FindLiteral(const unsigned char* s, const unsigned char* end,
-                                        const std::string& literal, size_t rare) {
-    const size_t n = literal.size();
-    const auto* lit = reinterpret_cast<const unsigned char*>(literal.data());
-    if (static_cast<size_t>(end - s) < n) {
-        return end;
-    }
-    const unsigned char* last = end - n;  // the last place the literal fits
-    const unsigned char* p = s + rare;
-    while (p <= last + rare) {
-        const void* hit = std::memchr(p, lit[rare], static_cast<size_t>(last + rare - p) + 1);
-        if (hit == nullptr) {
-            return end;
-        }
-        const unsigned char* at = static_cast<const unsigned char*>(hit) - rare;
-        if (std::memcmp(at, lit, n) == 0) {
-            return at;
-        }
-        p = static_cast<const unsigned char*>(hit) + 1;
-    }
-    return end;
-}
-
 // The index of the byte of a literal that TypicalFrequency deems rarest.
 inline size_t RarestByte(const std::string& literal) {
     size_t best = 0;
@@ -245,10 +219,29 @@ inline FoldedLiteral FoldLiteral(const std::string& literal) {
     return folded;
 }
 
+// The same for a scan with case: no bit is ignored, and the two bytes tested
+// first are the rarest by their own frequency.
+inline FoldedLiteral ExactLiteral(const std::string& literal) {
+    FoldedLiteral exact;
+    exact.small = literal;
+    exact.bits.assign(literal.size(), '\0');
+    exact.a = RarestByte(literal);
+    size_t b = exact.a;
+    for (size_t i = 0; i < literal.size(); ++i) {
+        if (i != exact.a &&
+            (b == exact.a || TypicalFrequency(static_cast<unsigned char>(literal[i])) <
+                                 TypicalFrequency(static_cast<unsigned char>(literal[b])))) {
+            b = i;
+        }
+    }
+    exact.b = b;
+    return exact;
+}
+
 // The first place in [s, end) where the literal stands when ASCII letters
-// are compared without case, or end. Sixteen places at a time, the scan
-// tests the two bytes the literal was prepared with and compares the whole
-// literal only where both fit.
+// are compared without case, or end (with an ExactLiteral, with case). Sixteen places at a time,
+// the scan tests the two bytes the literal was prepared with and compares the whole literal only
+// where both fit.
 inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsigned char* end,
                                               const FoldedLiteral& literal) {
     const size_t n = literal.small.size();
@@ -279,6 +272,44 @@ inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsi
     for (; p <= last; ++p) {
         if (fits(p)) {
             return p;
+        }
+    }
+    return end;
+}
+
+// The first place in [s, end) where an ExactLiteral stands, or end. The
+// scan looks for the literal's rarest byte with memchr and compares the rest
+// there; where that byte turns out common (a stop that fails every 32 bytes
+// or more often), it goes on testing two bytes at once instead.
+inline const unsigned char* FindLiteral(const unsigned char* s, const unsigned char* end,
+                                        const FoldedLiteral& exact) {
+    const size_t n = exact.small.size();
+    const auto* lit = reinterpret_cast<const unsigned char*>(exact.small.data());
+    if (static_cast<size_t>(end - s) < n) {
+        return end;
+    }
+    const size_t rare = exact.a;
+    const unsigned char* last = end - n;  // the last place the literal fits
+    const unsigned char* p = s + rare;
+    constexpr int kMissesMeasured = 16;
+    int misses = 0;
+    const unsigned char* measuredFrom = p;
+    while (p <= last + rare) {
+        const void* hit = std::memchr(p, lit[rare], static_cast<size_t>(last + rare - p) + 1);
+        if (hit == nullptr) {
+            return end;
+        }
+        const unsigned char* at = static_cast<const unsigned char*>(hit) - rare;
+        if (std::memcmp(at, lit, n) == 0) {
+            return at;
+        }
+        p = static_cast<const unsigned char*>(hit) + 1;
+        if (++misses == kMissesMeasured) {
+            if (p - measuredFrom < kMissesMeasured * 32 && n >= 2) {
+                return FindLiteralNoCase(at + 1, end, exact);
+            }
+            misses = 0;
+            measuredFrom = p;
         }
     }
     return end;

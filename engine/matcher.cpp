@@ -1079,7 +1079,7 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
             return end;
         }
         if (caseBit == 1 || info.prefixWithoutLetters) {
-            return detail::FindLiteral(s, end, prefix, info.prefixRareByte);
+            return detail::FindLiteral(s, end, info.prefixExact);
         }
         return detail::FindLiteralNoCase(s, end, info.prefixFolded);
     }
@@ -1346,7 +1346,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             if (literalAt < s) {
                 literalAt = useSet ? FindRequiredSet(info, s, end)
                             : literalWithCase
-                                ? detail::FindLiteral(s, end, literal, info.requiredRareByte)
+                                ? detail::FindLiteral(s, end, info.requiredExact)
                                 : detail::FindLiteralNoCase(s, end, info.requiredFolded);
             }
             if (literalAt >= end) {

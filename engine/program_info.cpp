@@ -1240,10 +1240,10 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     if (literalNode != nullptr) {
         FindRequiredRun(info, program, literalNode);
     }
-    info.prefixRareByte = detail::RarestByte(info.prefix);
-    info.requiredRareByte = detail::RarestByte(info.requiredLiteral);
     info.prefixFolded = detail::FoldLiteral(info.prefix);
     info.requiredFolded = detail::FoldLiteral(info.requiredLiteral);
+    info.prefixExact = detail::ExactLiteral(info.prefix);
+    info.requiredExact = detail::ExactLiteral(info.requiredLiteral);
     auto withoutLetters = [](const std::string& bytes) {
         return std::none_of(bytes.begin(), bytes.end(), [](char c) {
             return detail::IsAsciiLetter(static_cast<unsigned char>(c));

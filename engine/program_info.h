@@ -116,13 +116,12 @@ struct ProgramInfo {
     // the literal.
     bool requiredRunKnown = false;
     std::array<std::array<uint8_t, 256>, 2> requiredRunBytes{};
-    // The indexes of the bytes a scan for the prefix and for the required
-    // literal looks for first.
-    size_t prefixRareByte = 0;
-    size_t requiredRareByte = 0;
     // Both prepared for a scan that ignores case.
     detail::FoldedLiteral prefixFolded;
     detail::FoldedLiteral requiredFolded;
+    // And for a scan with case.
+    detail::FoldedLiteral prefixExact;
+    detail::FoldedLiteral requiredExact;
     // Neither holds an ASCII letter, so the case option does not matter.
     bool prefixWithoutLetters = false;
     bool requiredWithoutLetters = false;

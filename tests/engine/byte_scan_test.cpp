@@ -126,10 +126,33 @@ TEST(ByteScan, LiteralScansFindTheFirstPlaceWithAndWithoutCase) {
             }
             return text.size();
         };
-        EXPECT_EQ(Offset(FindLiteral(s, end, literal, RarestByte(literal)), text), first(true))
+        EXPECT_EQ(Offset(FindLiteral(s, end, ExactLiteral(literal)), text), first(true))
             << literal << " in " << text;
         EXPECT_EQ(Offset(FindLiteralNoCase(s, end, FoldLiteral(literal)), text), first(false))
             << literal << " in " << text;
+    }
+}
+
+// Where the literal's rarest byte stands every few bytes without the literal,
+// the scan with case gives up stopping at it and tests two bytes at a time
+// from there on: the first place must come out the same wherever it lies,
+// before, at or after the change.
+TEST(ByteScan, LiteralScanWithCaseChangesMethodWithoutMissingAPlace) {
+    std::mt19937 rng(13);
+    for (int round = 0; round < 300; ++round) {
+        const std::string literal = round % 2 == 0 ? "xyz" : "qxq";
+        std::string text = RandomText(rng, 200 + rng() % 2000, "xyqa");
+        const size_t at = rng() % (text.size() + 1);
+        if (round % 3 != 0) {
+            text.insert(at, literal);
+        }
+        const size_t expected = std::min(text.find(literal), text.size());
+        const size_t from = rng() % 8;
+        const auto* s = U(text) + from;
+        const size_t want =
+            expected < from ? std::min(text.find(literal, from), text.size()) : expected;
+        EXPECT_EQ(Offset(FindLiteral(s, U(text) + text.size(), ExactLiteral(literal)), text), want)
+            << literal << " at " << at;
     }
 }
 
