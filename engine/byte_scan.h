@@ -239,9 +239,9 @@ inline FoldedLiteral ExactLiteral(const std::string& literal) {
 }
 
 // The first place in [s, end) where the literal stands when ASCII letters
-// are compared without case, or end (with an ExactLiteral, with case). Sixteen places at a time,
-// the scan tests the two bytes the literal was prepared with and compares the whole literal only
-// where both fit.
+// are compared without case (with an ExactLiteral: with case), or end.
+// Sixteen places at a time, the scan tests the two bytes the literal was
+// prepared with and compares the whole literal only where both fit.
 inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsigned char* end,
                                               const FoldedLiteral& literal) {
     const size_t n = literal.small.size();
