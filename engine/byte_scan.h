@@ -167,16 +167,18 @@ inline int TypicalFrequency(unsigned char b) {
     return b < 128 ? 100 : 50;
 }
 
-// The index of the byte of a literal that TypicalFrequency deems rarest.
-inline size_t RarestByte(const std::string& literal) {
-    size_t best = 0;
-    for (size_t i = 1; i < literal.size(); ++i) {
-        if (TypicalFrequency(static_cast<unsigned char>(literal[i])) <
-            TypicalFrequency(static_cast<unsigned char>(literal[best]))) {
+// The index of the byte of a literal that TypicalFrequency deems rarest,
+// other than `other` (SIZE_MAX: any).
+inline size_t RarestByte(const std::string& literal, size_t other = SIZE_MAX) {
+    size_t best = SIZE_MAX;
+    for (size_t i = 0; i < literal.size(); ++i) {
+        if (i != other &&
+            (best == SIZE_MAX || TypicalFrequency(static_cast<unsigned char>(literal[i])) <
+                                     TypicalFrequency(static_cast<unsigned char>(literal[best])))) {
             best = i;
         }
     }
-    return best;
+    return best == SIZE_MAX ? 0 : best;
 }
 
 // The index of the byte of a literal that a scan ignoring case should look
@@ -226,15 +228,7 @@ inline FoldedLiteral ExactLiteral(const std::string& literal) {
     exact.small = literal;
     exact.bits.assign(literal.size(), '\0');
     exact.a = RarestByte(literal);
-    size_t b = exact.a;
-    for (size_t i = 0; i < literal.size(); ++i) {
-        if (i != exact.a &&
-            (b == exact.a || TypicalFrequency(static_cast<unsigned char>(literal[i])) <
-                                 TypicalFrequency(static_cast<unsigned char>(literal[b])))) {
-            b = i;
-        }
-    }
-    exact.b = b;
+    exact.b = literal.size() > 1 ? RarestByte(literal, exact.a) : exact.a;
     return exact;
 }
 

@@ -124,7 +124,7 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
     }
     int found = -1;
     for (int b = 0; b < 256; ++b) {
-        if ((n->link.bytes[b >> 3] >> (b & 7)) & 1) {
+        if (SetHas(n->link.bytes, static_cast<unsigned char>(b))) {
             if (found >= 0) {
                 return false;
             }
@@ -251,8 +251,6 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
     int rareWeight = kCommonSet;
     const ExprNode* smallest = nullptr;
     int smallestCount = kMostClassBytes + 1;
-    std::array<uint8_t, 32> rareSet{};
-    std::array<uint8_t, 32> smallestSet{};
     for (const ExprNode* n : passed) {
         // Literals compare without case as the run says; classes never do.
         if (n == first || n->op == EXACTLY || n->op == UEXACTLY) {
@@ -265,7 +263,7 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
         int count = 0;
         int weight = 0;
         for (int b = 0; b < 256; ++b) {
-            if ((set[b >> 3] >> (b & 7)) & 1) {
+            if (detail::ByteSetHas(set, static_cast<unsigned char>(b))) {
                 ++count;
                 weight += detail::TypicalFrequency(static_cast<unsigned char>(b));
             }
@@ -276,12 +274,10 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
         if (count <= kMostSetBytes && weight < rareWeight) {
             rare = n;
             rareWeight = weight;
-            rareSet = set;
         }
         if (count < smallestCount) {
             smallest = n;
             smallestCount = count;
-            smallestSet = set;
         }
     }
     const bool nestedLoops = !info.loopGroupSlots.empty() || HasNestedLoops(program);
@@ -289,10 +285,11 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
     if (chosen == nullptr) {
         return nullptr;
     }
-    const std::array<uint8_t, 32>& set = chosen == rare ? rareSet : smallestSet;
+    std::array<uint8_t, 32> set{};
+    AddBytes(chosen, false, set);
     info.requiredClassKnown = true;
     for (int b = 0; b < 256; ++b) {
-        if ((set[b >> 3] >> (b & 7)) & 1) {
+        if (detail::ByteSetHas(set, static_cast<unsigned char>(b))) {
             info.requiredClass[static_cast<size_t>(b)] = 1;
             if (info.requiredSetCount < kMostSetBytes) {
                 info.requiredSet[static_cast<size_t>(info.requiredSetCount)] =
