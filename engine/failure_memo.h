@@ -40,6 +40,7 @@ class FailureMemo {
             mask_ = 0;
         }
         passWords_ = stride_ - 2;
+        lookups_ = 0;
         ClearTable();
     }
 
@@ -75,6 +76,7 @@ class FailureMemo {
         if (used_ == 0) {
             return false;
         }
+        ++lookups_;
         for (size_t i = Hash(walk, passes) & mask_;; i = (i + 1) & mask_) {
             const uint64_t* s = &table_[i * stride_];
             if ((s[1] >> 32) != generation_) {
@@ -87,7 +89,12 @@ class FailureMemo {
         }
     }
 
-    void Add(uint64_t walk, const uint64_t* passes, uint32_t end) {
+    // columnKey: the walk has a column of the bit rows, and is here only
+    // because its input end was not shared (see ColumnKeysMayHold).
+    void Add(uint64_t walk, const uint64_t* passes, uint32_t end, bool columnKey = false) {
+        if (columnKey) {
+            columnEndMost_ = std::max(columnEndMost_, end);
+        }
         if ((used_ + 1) * 2 > Slots() && !GrowTable()) {
             ClearTable();  // at its cap: forget and start over
             if (Slots() == 0) {
@@ -113,13 +120,22 @@ class FailureMemo {
         }
     }
 
+    // Whether the table may hold a failure of a walk with a column that
+    // holds for input end `end`: such failures met an input end, and hold
+    // only for ends up to theirs. Without this, the first limited attempt
+    // of a long line, which turns the memo on, filled the table, and every
+    // later walk missed the cache looking there.
+    bool ColumnKeysMayHold(uint32_t end) const { return used_ != 0 && columnEndMost_ >= end; }
+
     // Bytes held, the high-water mark of this memo's storage.
     size_t MemoryBytes() const {
         return (plain_.bits.capacity() + atEnd_.bits.capacity() + table_.capacity()) * 8;
     }
 
-    // Failures the table holds for this run.
+    // Failures the table holds for this run, and the lookups that searched
+    // it since the run began.
     size_t TableEntries() const { return used_; }
+    size_t TableLookups() const { return lookups_; }
 
     // Caps in bytes of the bit set and of the table (tests lower them).
     size_t bitsCap = size_t{32} << 20;
@@ -140,6 +156,7 @@ class FailureMemo {
     }
 
     void ClearTable() {
+        columnEndMost_ = 0;
         if (used_ != 0 || generation_ == 0) {
             ++generation_;
             used_ = 0;
@@ -243,6 +260,8 @@ class FailureMemo {
     size_t mask_ = 0;
     size_t used_ = 0;
     uint64_t generation_ = 0;
+    uint32_t columnEndMost_ = 0;  // highest input end of failures added with columnKey
+    mutable size_t lookups_ = 0;
 };
 
 }  // namespace quarry

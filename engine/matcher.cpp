@@ -39,6 +39,7 @@ thread_local MatchContext context;
 // The analysis behind the calls that pass a bare program.
 thread_local ProgramInfo bareProgramInfo;
 
+template <bool kRemembering>
 [[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node);
 
 inline bool Cancelled(const MatchContext& m) {
@@ -235,7 +236,9 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
     }
     const uint64_t walk = pos * m.memoStride + nodeCase;
     uint32_t tag = 0;
-    if (m.failures.Find(walk, passes, tag) && EndTagHolds(m, tag)) {
+    if ((column < 0 ||
+         m.failures.ColumnKeysMayHold(static_cast<uint32_t>(m.inputEnd - m.textStart))) &&
+        m.failures.Find(walk, passes, tag) && EndTagHolds(m, tag)) {
         if (tag != FailureMemo::kAnyEnd) {
             m.hitEnd = true;  // as the walk itself did
         }
@@ -244,7 +247,8 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
     const bool outerHitEnd = m.hitEnd;
     m.hitEnd = false;
     const auto mark = static_cast<int32_t>(m.passLog.size());
-    const int result = Walk(m, node);
+    const size_t tailMark = m.tailPlaces.size();
+    const int result = Walk<true>(m, node);
     LeavePasses(m, mark);
     const bool sawEnd = m.hitEnd;
     m.hitEnd = outerHitEnd || sawEnd;
@@ -256,10 +260,69 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
         } else if (column >= 0 && m.endShared) {
             m.failures.AddAtEnd(pos, static_cast<uint32_t>(column), end, floor);
         } else {
-            m.failures.Add(walk, passes, sawEnd ? end : FailureMemo::kAnyEnd);
+            m.failures.Add(walk, passes, sawEnd ? end : FailureMemo::kAnyEnd, column >= 0);
+        }
+        // The places this walk went on from failed with it. Whether they met
+        // the input end is known only for the walk as a whole, so a walk
+        // that met it marks them all as having met it.
+        for (size_t i = tailMark; i < m.tailPlaces.size(); ++i) {
+            const MatchContext::TailPlace t = m.tailPlaces[i];
+            if (!sawEnd) {
+                m.failures.AddPlain(t.pos, t.column, floor);
+            } else if (m.endShared) {
+                m.failures.AddAtEnd(t.pos, t.column, end, floor);
+            }
         }
     }
+    m.tailPlaces.resize(tailMark);
     return result;
+}
+
+// Where a remembering walk goes on from an operator's fallback to `node`:
+// whether a walk from there is known to fail; if not, the place is noted, so
+// that its failure is remembered with the walk's. Sequences of loops over
+// the same bytes reach one loop's fallback from each loop before it; without
+// this, each of those arrivals walked the rest of the sequence again.
+[[gnu::noinline]] bool FailsFromHere(MatchContext& m, const ExprNode* node) {
+    const ProgramInfo& info = *m.info;
+    const auto index = static_cast<size_t>(node->index);
+    if (const ExprNode* test = info.firstTest[index];
+        test != nullptr && !PassesFirstTest(m, test, m.pos)) {
+        return true;  // not worth a place in the memo
+    }
+    int64_t column = info.memoColumn[index];
+    if (column < 0) {
+        return false;
+    }
+    const int32_t caseBit = m.caseSensitive & 1;
+    const int32_t group = info.loopGroup[index];
+    const int foldBits = group < 0 ? 0 : info.memoFoldBits[static_cast<size_t>(group)];
+    if (foldBits >= 0) {
+        column += (group >= 0 ? FoldedPasses(m, group) : 0) +
+                  (info.switchesCase ? int64_t{caseBit} << foldBits : 0);
+    } else {
+        const std::vector<int32_t>& slots = info.loopGroupSlots[static_cast<size_t>(group)];
+        for (const int32_t slot : slots) {
+            if (m.loopPass[static_cast<size_t>(slot)].pos == m.pos) {
+                return false;  // such keys go to the memo's table
+            }
+        }
+        column += info.switchesCase ? caseBit : 0;
+    }
+    const auto pos = static_cast<uint64_t>(m.pos - m.textStart);
+    const auto c = static_cast<uint32_t>(column);
+    if (m.failures.HasPlain(pos, c)) {
+        return true;
+    }
+    if (EndTagHolds(m, m.failures.AtEndTag()) && m.failures.HasAtEnd(pos, c)) {
+        m.hitEnd = true;  // as the walk itself did
+        return true;
+    }
+    constexpr size_t kMostTailPlaces = 4096;
+    if (m.tailPlaces.size() < kMostTailPlaces) {
+        m.tailPlaces.push_back({pos, c});
+    }
+    return false;
 }
 
 int MatchFrom(MatchContext& m, const ExprNode* node) {
@@ -290,7 +353,7 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
         m.memoOn = true;
     }
     const auto mark = static_cast<int32_t>(m.passLog.size());
-    const int result = Walk(m, node);
+    const int result = Walk<false>(m, node);
     LeavePasses(m, mark);
     return result;
 }
@@ -703,6 +766,8 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
 
 // Walks from node until END (1) or a failure (0). Operators and groups try
 // their continuation in a nested walk and take their fallback in this one.
+// kRemembering: the walk is a remembering one (the failure memo is on).
+template <bool kRemembering>
 [[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node) {
     while (node) {
         const int16_t op = node->op;
@@ -846,6 +911,9 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
                     return r;
                 }
                 node = node->link.node;
+                if (kRemembering && FailsFromHere(m, node)) {
+                    return 0;
+                }
                 continue;
             }
             const int32_t savedCase = m.caseSensitive;
@@ -861,6 +929,9 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
             m.caseSensitive = savedCase;
             m.pos = savedPos;
             node = greedy ? node->link.node : node->next;
+            if (kRemembering && FailsFromHere(m, node)) {
+                return 0;
+            }
             continue;
         }
         node = node->next;  // any other opcode only delimits
@@ -919,6 +990,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
     }
     ++m.loopRunEpoch;
     m.memoOn = false;
+    m.tailPlaces.clear();
     m.memoStride = static_cast<uint64_t>(info.nodeCount) * 2;
     m.failures.Start(0, info.memoColumns, info.memoPassWords);
     m.runWalks = 0;

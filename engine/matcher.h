@@ -127,6 +127,15 @@ struct MatchContext {
     // The first start after the last attempt's whose attempt sees another
     // input end (the next start when the search limit cut the input).
     const unsigned char* sameEndBefore = nullptr;
+    // The places where remembering walks went on without a nested walk (an
+    // operator's fallback) that have a column in the memo's bit rows: from
+    // there on a walk's outcome is that place's, so when it fails, they
+    // failed too. Each walk owns those noted after its own start.
+    struct TailPlace {
+        uint64_t pos;
+        uint32_t column;
+    };
+    std::vector<TailPlace> tailPlaces;
 };
 
 inline constexpr int kMatchFound = 1;

@@ -992,6 +992,41 @@ TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
     }
 }
 
+// Former fault: a sequence of loops over the same bytes reached each loop's
+// fallback once from every loop before it, and each arrival walked the rest
+// of the sequence again: 17 groups made 1.2 to 1.4 walks per byte and node, 40
+// groups 2.5 to 3 (7.0 s per megabyte for 17 with the search limit). A walk that
+// goes on from a fallback now checks the memo there and, when it fails,
+// marks that place failed too.
+TEST(MatcherWork, LoopSequencesReachEachFallbackOnce) {
+    const std::string line(20000, 'a');
+    for (const int groups : {17, 40}) {
+        const std::string expression = Repeated("{a*}*", groups) + "{!|=}";
+        SCOPED_TRACE(expression);
+        for (const int32_t limit : {1024, -1}) {
+            EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, limit, true), 0.75);
+        }
+    }
+}
+
+// Former fault: the first limited attempt over a long line, the one that
+// turns the memo on, put its failures in the memo's table with its own input
+// end, since no other attempt shares that end. They can never hold for the
+// wider ends that follow, yet every later walk looked for its key there, a
+// cache miss each (17 nested groups: 3.9 s per megabyte with the limit, 2.0
+// without).
+TEST(MatcherWork, FailuresOfAnEndNoLaterAttemptSharesAreNotLookedUp) {
+    const std::string expression = Repeated("{a*}*", 17) + "{!|=}";
+    const FailureMemo& memo = CurrentMatchContext().failures;
+    WalksToFindNothing(expression, std::string(20000, 'a'), TextMode::kBytes, 1024, true);
+    EXPECT_GT(memo.TableEntries(), 0u);  // what the first attempt left
+    const size_t shorter = memo.TableLookups();
+    // The first attempt looks up its own failures; the 20,000 bytes more
+    // must add next to none.
+    WalksToFindNothing(expression, std::string(40000, 'a'), TextMode::kBytes, 1024, true);
+    EXPECT_LT(memo.TableLookups(), shorter + 2000);
+}
+
 // A class of one byte that has no other case takes part in the required
 // literal like the byte written alone; with no literal, a class of a few
 // bytes that are not common in text is required on its own. A line without it is ruled out by the
