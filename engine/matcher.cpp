@@ -157,6 +157,17 @@ inline bool PassesFirstTest(MatchContext& m, const ExprNode* test, const unsigne
     return (m.caseSensitive & 1) ? *at == lit : AsciiUpper(*at) == AsciiUpper(lit);
 }
 
+// Whether a walk from `node` would fail at the first loop it meets, its
+// latest pass on the path standing at the current position: a walk from
+// there would repeat that pass forever (see EnterLoop). Loops in sequence
+// over the same bytes come back to their operand that way once per position
+// and loop.
+inline bool MeetsLoopAgain(const MatchContext& m, const ExprNode* node) {
+    const ExprNode* loop = m.info->firstLoop[static_cast<size_t>(node->index)];
+    return loop != nullptr &&
+           m.loopPass[static_cast<size_t>(loop->index * 2 + (m.caseSensitive & 1))].pos == m.pos;
+}
+
 // Whether a failure remembered with input-end tag `end` holds for the
 // current input end. One that met the input end holds for that end; in a
 // program without nodes that hold at the end it also holds for lower ones.
@@ -290,6 +301,9 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
         test != nullptr && !PassesFirstTest(m, test, m.pos)) {
         return true;  // not worth a place in the memo
     }
+    if (MeetsLoopAgain(m, node)) {
+        return true;
+    }
     int64_t column = info.memoColumn[index];
     if (column < 0) {
         return false;
@@ -341,10 +355,14 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
             return 0;
         }
     }
-    ++m.runWalks;
     if (m.memoOn) {
+        if (MeetsLoopAgain(m, node)) {
+            return 0;  // not worth a walk that would cost a memo entry
+        }
+        ++m.runWalks;
         return RememberingWalk(m, node);
     }
+    ++m.runWalks;
     // Most attempts are short; only a long one, or a run whose attempts walk
     // much more than once per start position, turns the memo on, for the rest
     // of the run (every walk inside a remembering walk remembers too).

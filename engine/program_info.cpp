@@ -706,10 +706,12 @@ class FirstByteSets {
 };
 
 // Per node, the consuming node a walk from there must match first through
-// nodes that test nothing, each chain followed once.
+// nodes that test nothing, or the loop it meets first, each chain followed
+// once.
 void FindFirstTests(ProgramInfo& info, const ExprNode* program) {
     const auto count = static_cast<size_t>(info.nodeCount);
     info.firstTest.assign(count, nullptr);
+    info.firstLoop.assign(count, nullptr);
     std::vector<uint8_t> state(count, 0);  // 1: on the current chain, 2: known
     std::vector<const ExprNode*> chain;
     for (const ExprNode* n = program; n; n = n->next) {
@@ -725,18 +727,23 @@ void FindFirstTests(ProgramInfo& info, const ExprNode* program) {
             t = t->op == JUMP ? t->link.node : t->next;
         }
         const ExprNode* test = nullptr;
+        const ExprNode* loop = nullptr;
         if (t != nullptr) {
             const auto at = static_cast<size_t>(t->index);
             if (state[at] == 2) {
                 test = info.firstTest[at];
+                loop = info.firstLoop[at];
             } else if (state[at] == 0) {
                 test = IsConsuming(t->op) ? t : nullptr;
+                loop = IsLoop(t->op) ? t : nullptr;
                 info.firstTest[at] = test;
+                info.firstLoop[at] = loop;
                 state[at] = 2;
             }  // else a cycle of jumps: no test
         }
         for (const ExprNode* c : chain) {
             info.firstTest[static_cast<size_t>(c->index)] = test;
+            info.firstLoop[static_cast<size_t>(c->index)] = loop;
             state[static_cast<size_t>(c->index)] = 2;
         }
     }

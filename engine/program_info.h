@@ -168,6 +168,10 @@ struct ProgramInfo {
     // reached through nodes that test nothing (jumps, brackets), or nullptr.
     // A walk whose first byte test fails need not be started.
     std::vector<const ExprNode*> firstTest;
+    // Likewise the loop node a walk from there meets first, or nullptr. A
+    // walk that meets a loop at the position of the loop's latest pass on
+    // the path fails there, and need not be started either.
+    std::vector<const ExprNode*> firstLoop;
 };
 
 // Analyses a program (which may be nullptr: then nothing can match).

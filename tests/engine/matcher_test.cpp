@@ -992,19 +992,23 @@ TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
     }
 }
 
-// Former fault: a sequence of loops over the same bytes reached each loop's
+// Former faults: a sequence of loops over the same bytes reached each loop's
 // fallback once from every loop before it, and each arrival walked the rest
-// of the sequence again: 17 groups made 1.2 to 1.4 walks per byte and node, 40
-// groups 2.5 to 3 (7.0 s per megabyte for 17 with the search limit). A walk that
-// goes on from a fallback now checks the memo there and, when it fails,
-// marks that place failed too.
+// of the sequence again: 17 groups made 1.2 to 1.4 walks per byte and node,
+// 40 groups 2.5 to 3 (7.0 s per megabyte for 17 with the search limit). A
+// walk that goes on from a fallback now checks the memo there and, when it
+// fails, marks that place failed too. And each loop came back to its operand
+// from its own last pass at every position, a walk that fails at once at the
+// inner loop but cost a memo entry: 0.33 walks per byte and node without the
+// limit, where 0.22 remain.
 TEST(MatcherWork, LoopSequencesReachEachFallbackOnce) {
     const std::string line(20000, 'a');
     for (const int groups : {17, 40}) {
         const std::string expression = Repeated("{a*}*", groups) + "{!|=}";
         SCOPED_TRACE(expression);
         for (const int32_t limit : {1024, -1}) {
-            EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, limit, true), 0.75);
+            EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, limit, true),
+                      limit < 0 ? 0.3 : 0.5);
         }
     }
 }
