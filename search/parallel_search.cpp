@@ -103,6 +103,112 @@ LoopResult RunPiece(const LineModeJob& job, const char* text, Piece& piece, Sear
                                     true, job.separator, piece.start);
 }
 
+// Joins the pieces' results into the output in order, as soon as each piece
+// and all before it have run, and hands their buffers on to pieces yet to
+// run. So a Replace All does not fill a second copy of the text in fresh
+// pages (each page a fault) before joining it: only a few pieces' buffers
+// are ever held, written over again and again.
+class Joiner {
+  public:
+    Joiner(const LineModeJob& job, const char* text, int32_t length, std::vector<Piece>& pieces,
+           TextBuffer& output)
+        : job_(job), text_(text), length_(length), pieces_(pieces), output_(output) {}
+
+    // A buffer for piece i: one a joined piece left, or a new one.
+    std::unique_ptr<TextBuffer> BufferFor(size_t i) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!spare_.empty()) {
+                std::unique_ptr<TextBuffer> buffer = std::move(spare_.back());
+                spare_.pop_back();
+                buffer->Clear();
+                return buffer;
+            }
+        }
+        return std::make_unique<TextBuffer>(pieces_[i].end - pieces_[i].start + 3);
+    }
+
+    // Marks piece `ran` (if any) as run, its result and output written, and
+    // joins what can be joined now. Returns false once the result is known
+    // whole: a piece that failed, or ended the run with an empty matching.
+    bool JoinReady(size_t ran = SIZE_MAX) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (ran < pieces_.size()) {
+            pieces_[ran].ran = true;
+        }
+        while (!done_ && next_ < pieces_.size() && pieces_[next_].ran) {
+            JoinPiece(pieces_[next_]);
+            ++next_;
+        }
+        return !done_;
+    }
+
+    // The run's result once every piece that was to run has run.
+    LoopResult Result() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!done_ && next_ < pieces_.size()) {
+            // A piece was left out although none before it ended the run;
+            // only for safety's sake.
+            return {SearchOutcome::kCancelled, total_.count};
+        }
+        if (!done_) {
+            total_.outcome = total_.count > 0 ? SearchOutcome::kFound : SearchOutcome::kNone;
+        }
+        return total_;
+    }
+
+  private:
+    void JoinPiece(Piece& piece) {
+        LoopResult r = piece.result;
+        if (r.outcome != SearchOutcome::kFound && r.outcome != SearchOutcome::kNone) {
+            Finish({r.outcome, total_.count + r.count});
+            return;
+        }
+        const bool last = &piece == &pieces_.back();
+        if (r.emptyAt == piece.end && !last) {
+            // The piece's view ends at the cut, where the whole text goes on
+            // with the next line: an empty matching there belongs to the next
+            // piece, which finds it if the whole text has it.
+            --r.count;
+            r.emptyAt = -1;
+        }
+        total_.count += r.count;
+        if (!output_.Append(piece.output->Data(), piece.output->Length())) {
+            Finish({SearchOutcome::kOutputShort, total_.count});
+            return;
+        }
+        spare_.push_back(std::move(piece.output));
+        if (r.emptyAt >= 0) {
+            // Nothing after an empty matching is searched: the rest of a
+            // Replace All is the text as it is.
+            total_.emptyAt = r.emptyAt;
+            if (job_.rewrite != nullptr &&
+                !output_.Append(text_ + piece.end, static_cast<int32_t>(length_ - piece.end))) {
+                Finish({SearchOutcome::kOutputShort, total_.count});
+                return;
+            }
+            total_.outcome = total_.count > 0 ? SearchOutcome::kFound : SearchOutcome::kNone;
+            done_ = true;
+        }
+    }
+
+    void Finish(LoopResult result) {
+        total_ = result;
+        done_ = true;
+    }
+
+    const LineModeJob& job_;
+    const char* text_;
+    const int32_t length_;
+    std::vector<Piece>& pieces_;
+    TextBuffer& output_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<TextBuffer>> spare_;
+    size_t next_ = 0;  // the first piece not joined yet
+    LoopResult total_;
+    bool done_ = false;
+};
+
 }  // namespace
 
 std::vector<int32_t> LineStartCuts(const char* text, int32_t length, int32_t piece) {
@@ -143,8 +249,8 @@ LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t leng
     for (size_t i = 0; i < pieces.size(); ++i) {
         pieces[i].start = i == 0 ? 0 : cuts[i - 1];
         pieces[i].end = i < cuts.size() ? cuts[i] : length;
-        pieces[i].output = std::make_unique<TextBuffer>(pieces[i].end - pieces[i].start + 3);
     }
+    Joiner joiner(job, text, length, pieces, output);
     PieceHost::Shared shared;
     shared.host = host;
     shared.total = length;
@@ -155,9 +261,9 @@ LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t leng
                 continue;
             }
             Piece& piece = pieces[i];
+            piece.output = joiner.BufferFor(i);
             PieceHost pieceHost(shared, i, piece.start, piece.end);
             piece.result = RunPiece(job, text, piece, &pieceHost);
-            piece.ran = true;
             pieceHost.Finish();
             const bool whole = piece.result.outcome == SearchOutcome::kFound ||
                                piece.result.outcome == SearchOutcome::kNone;
@@ -167,51 +273,20 @@ LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t leng
                 while (i < last && !shared.stopAfter.compare_exchange_weak(last, i)) {
                 }
             }
+            if (!joiner.JoinReady(i)) {
+                // The result is whole (or failed) before this piece's end:
+                // nothing after it is needed.
+                size_t last = shared.stopAfter.load();
+                while (i < last && !shared.stopAfter.compare_exchange_weak(last, i)) {
+                }
+            }
         }
     };
     if (RunOnLargeStacks(stackBytes, threads, work) == 0) {
         work();  // no thread could be made: on this one, piece after piece
     }
-
-    LoopResult total;
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        Piece& piece = pieces[i];
-        if (!piece.ran) {
-            // Pieces after the one that ended the run are left out, and the
-            // loop below ends at that one; this is only for safety's sake.
-            return {SearchOutcome::kCancelled, total.count};
-        }
-        LoopResult r = piece.result;
-        if (r.outcome != SearchOutcome::kFound && r.outcome != SearchOutcome::kNone) {
-            return {r.outcome, total.count + r.count};
-        }
-        if (r.emptyAt == piece.end && i + 1 < pieces.size()) {
-            // The piece's view ends at the cut, where the whole text goes on
-            // with the next line: an empty matching there belongs to the next
-            // piece, which finds it if the whole text has it.
-            --r.count;
-            r.emptyAt = -1;
-        }
-        total.count += r.count;
-        if (!output.Append(piece.output->Data(), piece.output->Length())) {
-            return {SearchOutcome::kOutputShort, total.count};
-        }
-        // Freed as it is joined: the pieces and the whole result are never
-        // all held at once.
-        piece.output.reset();
-        if (r.emptyAt >= 0) {
-            // Nothing after an empty matching is searched: the rest of a
-            // Replace All is the text as it is.
-            total.emptyAt = r.emptyAt;
-            if (job.rewrite != nullptr &&
-                !output.Append(text + piece.end, static_cast<int32_t>(length - piece.end))) {
-                return {SearchOutcome::kOutputShort, total.count};
-            }
-            break;
-        }
-    }
-    total.outcome = total.count > 0 ? SearchOutcome::kFound : SearchOutcome::kNone;
-    return total;
+    joiner.JoinReady();
+    return joiner.Result();
 }
 
 }  // namespace quarry
