@@ -1058,11 +1058,17 @@ int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char
 // of that work, and reach further past the limit for each start.
 constexpr uint64_t kMemoBlockLimits = 4;
 
+// Walks per start position, on average over a run, past which the run turns
+// the memo on. A loop over the words of a line that fails at every start
+// walks the rest of the line again from each word: a few walks per start,
+// and quadratic in the line's words without the memo.
+constexpr uint64_t kRunWalksPerStart = 4;
+
 int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) {
     ReportProgress(m, s);
     m.attemptStart = s;
     m.sameEndBefore = s + 1;
-    m.runWalkLimit = m.memoThreshold + 16 * static_cast<uint64_t>(s - m.runFrom);
+    m.runWalkLimit = m.memoThreshold + kRunWalksPerStart * static_cast<uint64_t>(s - m.runFrom);
     const unsigned char* savedEnd = m.inputEnd;
     const unsigned char* end = savedEnd;
     m.endShared = true;

@@ -1013,6 +1013,20 @@ TEST(MatcherWork, LoopSequencesReachEachFallbackOnce) {
     }
 }
 
+// Former fault: a run turned the memo on only past 16 walks per start
+// position on average. A loop over the words of short lines, failing at
+// every start, walks the rest of its line from each word, fewer times than
+// that: never remembered, so quadratic in the words of each line (20 MB of
+// prose: «(\w+\s)+[.!?]» 6.3 s, now 1.5 s; «(\w\w+\s)+[.]» 2.8 s, now 0.8 s).
+TEST(MatcherWork, RunsThatWalkTheSameWordsFromEveryStartRememberThem) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        text += "abc def ghi jkl mno pqr stu vwx yz.\n";
+    }
+    // 0.58 walks per byte and node before, 0.125 now.
+    EXPECT_LE(WalksToFindNothing("(\\w\\w+\\s)+[.]", text, TextMode::kBytes, -1, true), 0.3);
+}
+
 // Former fault: the first limited attempt over a long line, the one that
 // turns the memo on, put its failures in the memo's table with its own input
 // end, since no other attempt shares that end. They can never hold for the
