@@ -6,9 +6,10 @@
 // start-position shortcuts and line-mode scan must find exactly what it finds.
 //
 // Input: byte 0 options (bit 0 match case, bit 1 line mode, bits 2-4 the
-// search limit choice, bit 5 character mode), byte 1 the limit value, byte 2
-// the start position as a fraction of the text, then the expression up to a
-// NUL, then the text. In character mode every group boundary must also lie
+// search limit choice, bit 5 character mode, bit 6 the failure memo on from
+// the first walk in the comparison with the reference), byte 1 the limit
+// value, byte 2 the start position as a fraction of the text, then the
+// expression up to a NUL, then the text. In character mode every group boundary must also lie
 // at a character start.
 
 #include <algorithm>
@@ -125,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const bool matchCase = data[0] & 1;
     const bool lineMode = data[0] & 2;
+    const bool memoFromStart = data[0] & 0x40;
     const quarry::TextMode mode =
         (data[0] & 0x20) ? quarry::TextMode::kUtf8 : quarry::TextMode::kBytes;
     const int32_t limit = Limit(static_cast<uint8_t>(data[0] >> 2), data[1]);
@@ -163,9 +165,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           lineMode, reference)) {
             const quarry::ProgramInfo info = quarry::AnalyseProgram(program);
             int32_t actual[quarry::kGroupSlots];
+            // Short cases rarely walk enough to turn the memo on by themselves.
+            quarry::MatchContext& context = quarry::CurrentMatchContext();
+            const uint32_t threshold = context.memoThreshold;
+            if (memoFromStart) {
+                context.memoThreshold = 0;
+            }
             const int engine =
                 quarry::ExecExpression(info, bytes, length, bytes + from, actual, matchCase ? 1 : 0,
                                        limit, lineMode, {}, quarry::CurrentStackFloor());
+            context.memoThreshold = threshold;
             if (engine != quarry::kStackExhausted) {
                 Check(engine == reference);
                 if (engine == quarry::kMatchFound) {
