@@ -140,18 +140,36 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
 
 // The longest run of literal bytes that every walk from the program's start
 // to END consumes back to back: literals at the top level, outside every
-// operator and alternative; brackets and the zero-width tests between them
-// consume nothing and keep a run going.
+// operator and alternative, or at the top level of the operand of a «+» or
+// «#» over a group, which every walk passes once («{\w+::}+\w+» requires
+// "::"); brackets and the zero-width tests between them consume nothing and
+// keep a run going.
 // bestStart is set to the node the run begins with; every other consuming
 // node met on the way (each one every matching passes) is added to passed.
 std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart,
                                 std::vector<const ExprNode*>& passed) {
+    // A byte that a scan stops at no more often than at a full stop.
+    constexpr int kRareEnough = 500;
     std::string best;
     std::string run;
     const ExprNode* runStart = nullptr;
     bestStart = nullptr;
+    // The loops whose operand is being read. The operand ends in a jump
+    // back to its loop node, where the walk repeats the operand or goes on
+    // past the loop's tail.
+    std::vector<const ExprNode*> loops;
+    auto frequency = [](const std::string& bytes) {
+        return detail::TypicalFrequency(static_cast<unsigned char>(bytes[0]));
+    };
     auto endRun = [&] {
-        if (run.size() > best.size()) {
+        // A single byte in a loop's operand is mostly a separator, such as
+        // a space, which a scan would stop at all the time: such a byte is
+        // only taken when rare, the scan for a class doing better. Of two
+        // single bytes the rarer one wins.
+        const bool worthIt =
+            loops.empty() || run.size() >= 2 || (run.size() == 1 && frequency(run) <= kRareEnough);
+        if (worthIt && (run.size() > best.size() || (run.size() == 1 && best.size() == 1 &&
+                                                     frequency(run) < frequency(best)))) {
             best = run;
             bestStart = runStart;
         }
@@ -166,6 +184,12 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
     // level, as where an operator applies to another one's end) ends the
     // search: past it no path is certain.
     for (const ExprNode* n = program; n != nullptr && n->op != END;) {
+        if (n->op == JUMP && !loops.empty() && n->link.node == loops.back()) {
+            endRun();
+            n = loops.back()->link.node->next;
+            loops.pop_back();
+            continue;
+        }
         char oneByte = 0;
         if (n->op == EXACTLY || IsOneByteClass(n, oneByte)) {
             if (run.empty()) {
@@ -193,7 +217,17 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
             n = n->next;
         } else if (n->op == JUMP && n->next != nullptr && IsLoop(n->next->op) &&
                    n->link.node == n->next->next) {
-            n = n->next;  // the entry of «x+» or «x#»: the loop node follows
+            // The entry of «x+» or «x#»: the loop node follows, then the
+            // operand, which the walk enters first. A single test's operand
+            // is left to the leading-loop analysis (a literal right after
+            // the loop).
+            const ExprNode* loop = n->next;
+            if ((loop->op == PLUS || loop->op == LAZYPLUS) && !IsSingleTestLoop(loop)) {
+                loops.push_back(loop);
+                n = loop->next;
+            } else {
+                n = loop;
+            }
         } else if (n->op == BRANCH) {
             // Past the right alternative, which the walk may skip.
             const ExprNode* r = RightAlternative(n);
@@ -306,7 +340,8 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
 
 // The bytes the nodes before the required literal (or class) can take
 // (every node a walk passes before it stands before it in the list, the
-// literal being outside every operator). Unless the literal begins with one
+// literal being outside every operator, or in the operand of a «+» that
+// every walk passes first). Unless the literal begins with one
 // of them, a matching starts within the run of such bytes that ends at the
 // literal.
 void FindRequiredRun(ProgramInfo& info, const ExprNode* program, const ExprNode* literal) {

@@ -1078,6 +1078,30 @@ TEST(MatcherWork, RequiredClassesRuleOutLinesWithoutThem) {
     }
 }
 
+// Former fault: a literal inside a group that «+» repeats was never taken as
+// required, so «{\w+::}+\w+» was tried from every byte of every word, each
+// attempt backtracking over the rest of the word (30 MB of headers: 1.5 s
+// against 0.03 s for the same search with the literal). A single common byte
+// there (a separator) must not displace a better class or literal.
+TEST(MatcherWork, LiteralsInsideRepeatedGroupsAreRequired) {
+    EXPECT_EQ(AnalyseProgram(Program("{\\w+::}+\\w+").get()).requiredLiteral, "::");
+    EXPECT_EQ(AnalyseProgram(Program("(x{ab}#c)+").get()).requiredLiteral, "ab");
+    EXPECT_EQ(AnalyseProgram(Program("(\\w+,)+\\d").get()).requiredLiteral, ",");
+    EXPECT_EQ(AnalyseProgram(Program("{\\w+ }+\\w+;").get()).requiredLiteral, ";");
+    const ProgramInfo spaced = AnalyseProgram(Program("(\\w+ )+[0-9]").get());
+    EXPECT_EQ(spaced.requiredLiteral, "");
+    EXPECT_TRUE(spaced.requiredClassKnown);
+    // Optional or starred groups require nothing.
+    EXPECT_EQ(AnalyseProgram(Program("{\\w+::}*\\w+").get()).requiredLiteral, "");
+    EXPECT_EQ(AnalyseProgram(Program("{\\w+::}?\\w+").get()).requiredLiteral, "");
+    std::string words;
+    for (int i = 0; i < 2000; ++i) {
+        words += "word" + std::to_string(i) + " ";
+    }
+    EXPECT_EQ(WalksToFindNothing("{\\w+::}+\\w+", words, TextMode::kBytes, 1024, true), 0.0);
+    EXPECT_EQ(WalksToFindNothing("{\\w+::}+\\w+", words, TextMode::kUtf8, -1, true), 0.0);
+}
+
 // Former fault: with the memo on and the search limit cutting the input, an
 // attempt first looks as far as its block's wider end; when that matched, the
 // case state its matching ended with («\c» switched it off) stayed for the
