@@ -401,22 +401,16 @@ inline const ExprNode* SkipAlternative(MatchContext& m, const ExprNode* branchEn
     return skip.next;
 }
 
+// A literal node holds one byte (the compiler makes one node per byte), so
+// it is compared as one: a memcmp call per literal cost more than the test.
 inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
-    const int n = node->length;
-    if (m.inputEnd - m.pos < n) {
+    if (m.pos >= m.inputEnd) {
         m.hitEnd = true;
         return false;
     }
-    const unsigned char* lit = node->link.bytes;
-    if (m.caseSensitive & 1) {
-        return std::memcmp(lit, m.pos, n) == 0;
-    }
-    for (int i = 0; i < n; ++i) {
-        if (AsciiUpper(lit[i]) != AsciiUpper(m.pos[i])) {
-            return false;
-        }
-    }
-    return true;
+    const unsigned char lit = node->link.bytes[0];
+    const unsigned char b = *m.pos;
+    return (m.caseSensitive & 1) ? b == lit : AsciiUpper(b) == AsciiUpper(lit);
 }
 
 // The one byte a first byte test takes (a literal compared with case, or
@@ -844,7 +838,7 @@ template <bool kRemembering>
                 if (!MatchesLiteral(m, node)) {
                     return 0;
                 }
-                m.pos += node->length;
+                ++m.pos;
                 node = node->next;
                 continue;
             case UWORDSTART:
@@ -957,6 +951,112 @@ template <bool kRemembering>
     return 0;
 }
 
+// The walk of a straight program (ProgramInfo::straight) from the current
+// position: the moves the ordinary walk would make, without nesting a walk
+// per group and loop. Its loops give nothing back, so a failure anywhere
+// fails the attempt. Group entries are written as the ordinary walk leaves
+// them: set on success, -1 after a failure.
+int WalkStraight(MatchContext& m, const ExprNode* node) {
+    const unsigned char* const end = m.inputEnd;
+    for (;;) {
+        const int16_t op = node->op;
+        switch (op) {
+            case END:
+                return 1;
+            case JUMP:
+                node = node->link.node;
+                continue;
+            case BOL:
+                if (m.pos != m.textStart) {
+                    break;
+                }
+                node = node->next;
+                continue;
+            case EOL:
+                if (m.pos != end) {
+                    break;
+                }
+                m.hitEnd = true;
+                node = node->next;
+                continue;
+            case WORDSTART:
+                m.hitEnd = m.hitEnd || m.pos >= end;
+                if (m.pos >= end ||
+                    (m.pos != m.textStart && !(IsWordByte(*m.pos) && !IsWordByte(m.pos[-1])))) {
+                    break;
+                }
+                node = node->next;
+                continue;
+            case WORDEND:
+                m.hitEnd = m.hitEnd || m.pos >= end;
+                if (m.pos == m.textStart ||
+                    (m.pos < end && !(!IsWordByte(*m.pos) && IsWordByte(m.pos[-1])))) {
+                    break;
+                }
+                node = node->next;
+                continue;
+            case EXACTLY:
+                if (!MatchesLiteral(m, node)) {
+                    break;
+                }
+                ++m.pos;
+                node = node->next;
+                continue;
+            case STAR:
+            case PLUS: {
+                // The whole run, then the continuation.
+                const ExprNode* operand = node->next;
+                const unsigned char* k = m.pos;
+                if (operand->op == EXACTLY) {
+                    const unsigned char lit = operand->link.bytes[0];
+                    if (m.caseSensitive & 1) {
+                        while (k < end && *k == lit) {
+                            ++k;
+                        }
+                    } else {
+                        const unsigned char upper = AsciiUpper(lit);
+                        while (k < end && AsciiUpper(*k) == upper) {
+                            ++k;
+                        }
+                    }
+                } else {
+                    while (k < end && MatchesByte(operand, *k)) {
+                        ++k;
+                    }
+                }
+                if (k == end) {
+                    m.hitEnd = true;
+                }
+                if (node == m.info->leadingLoop) {
+                    m.leadingRunEnd = k;
+                }
+                m.pos = k;
+                node = node->link.node;
+                continue;
+            }
+            default:
+                if (IsConsuming(op)) {
+                    if (m.pos >= end) {
+                        m.hitEnd = true;
+                        break;
+                    }
+                    if (!MatchesByte(node, *m.pos)) {
+                        break;
+                    }
+                    ++m.pos;
+                } else if (IsCapturing(op)) {
+                    m.groups[GroupNumber(op) + (IsOpeningBracket(op) ? 0 : 64)] =
+                        static_cast<int32_t>(m.pos - m.textStart);
+                }
+                node = node->next;  // brackets that capture nothing, a loop's tail
+                continue;
+        }
+        std::fill(m.groups + 1, m.groups + m.highestGroup + 1, -1);
+        std::fill(m.groups + 65, m.groups + 64 + m.highestGroup + 1, -1);
+        return 0;
+    }
+}
+
 inline void ReportProgress(MatchContext& m, const unsigned char* s) {
     if (m.callbacks.progress == nullptr || s < m.progressDue) {
         return;
@@ -1038,7 +1138,7 @@ int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char
     // Only the groups the program records can have been written.
     std::fill(m.groups, m.groups + m.highestGroup + 1, -1);
     std::fill(m.groups + 64, m.groups + 64 + m.highestGroup + 1, -1);
-    if (!MatchFrom(m, program)) {
+    if (!(m.info->straight ? WalkStraight(m, program) : MatchFrom(m, program))) {
         m.caseSensitive = savedCase;
         m.inputEnd = savedEnd;
         if (m.abandon == kAttemptFailed) {

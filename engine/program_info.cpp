@@ -248,6 +248,43 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
 // Adds the bytes a consuming node can take, its literal folded when fold.
 void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set);
 
+// Whether the program is one the matcher can walk straight through (see
+// ProgramInfo::straight); the loop tables must be filled.
+bool IsStraight(const ProgramInfo& info, const ExprNode* program) {
+    if (info.charMode) {
+        return false;
+    }
+    auto possessive = [&](const ExprNode* loop) {
+        const auto index = static_cast<size_t>(loop->index);
+        return (loop->op == STAR || loop->op == PLUS) && info.byteLoop[index] &&
+               info.possessiveLoop[0][index] && info.possessiveLoop[1][index];
+    };
+    for (const ExprNode* n = program; n != nullptr; n = n->next) {
+        const int16_t op = n->op;
+        if (op == END) {
+            return true;
+        }
+        if (IsBracket(op) || op == BOL || op == EOL || op == WORDSTART || op == WORDEND ||
+            (IsConsuming(op) && !IsCharTest(op))) {
+            continue;
+        }
+        if (IsLoop(op) && possessive(n)) {
+            continue;
+        }
+        // The entry of «x+», the jump back to a loop node, a loop's tail.
+        const ExprNode* to = n->link.node;
+        const bool plusEntry = op == JUMP && n->next != nullptr && n->next->op == PLUS &&
+                               to == n->next->next && possessive(n->next);
+        const bool back = op == JUMP && to != nullptr && IsLoop(to->op) && possessive(to) &&
+                          n->next == to->link.node;
+        const bool tail = op == NOTHING && to != nullptr && IsLoop(to->op) && possessive(to);
+        if (!plusEntry && !back && !tail) {
+            return false;
+        }
+    }
+    return false;
+}
+
 // Whether a loop repeats another one: a loop's operand lies between it and
 // its continuation in the list.
 bool HasNestedLoops(const ExprNode* program) {
@@ -1200,6 +1237,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         }
     }
 
+    info.straight = IsStraight(info, program);
     info.anchored = program->op == BOL;
     for (const ExprNode* n = program; n && n->op == EXACTLY; n = n->next) {
         info.prefix.append(reinterpret_cast<const char*>(n->link.bytes),

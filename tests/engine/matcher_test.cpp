@@ -1121,5 +1121,28 @@ TEST(MatcherWork, LimitedAttemptAfterAWiderOneStartsWithTheRunsCaseState) {
     EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups("0=6,7").data()));
 }
 
+// A straight walk (no choice that matters) must report meeting the input end
+// as the ordinary walk does: with the search limit cutting «b+» short, a
+// start inside the leading «a+» run sees further and matches, and a walk that
+// kept quiet about the end let the search skip past the whole run.
+TEST(MatcherWork, StraightWalksReportMeetingTheInputEnd) {
+    Program program("a+b+a");
+    ASSERT_TRUE(program);
+    const ProgramInfo info = AnalyseProgram(program.get());
+    EXPECT_TRUE(info.straight);
+    const std::string text = "aaba";
+    GroupTable groups;
+    const unsigned char* bytes = Bytes(text);
+    EXPECT_EQ(ExecExpression(info, bytes, static_cast<int32_t>(text.size()), bytes, groups.data(),
+                             kCase, 3, false),
+              kMatchFound);
+    EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups("0=1,4").data()));
+    // Loops that may give back, alternatives and character mode walk as before.
+    EXPECT_FALSE(AnalyseProgram(Program("a+ab").get()).straight);
+    EXPECT_FALSE(AnalyseProgram(Program("(a)|b").get()).straight);
+    EXPECT_FALSE(AnalyseProgram(Program("a+b", TextMode::kUtf8).get()).straight);
+    EXPECT_TRUE(AnalyseProgram(Program("<(\\w+)\\s*=\\s*(\\d+);").get()).straight);
+}
+
 }  // namespace
 }  // namespace quarry
