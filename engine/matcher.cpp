@@ -1019,6 +1019,11 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                             ++k;
                         }
                     }
+                } else if (IsCharTest(operand->op)) {
+                    int length = 1;
+                    while (k < end && CharPassesAt(m, operand, k, length)) {
+                        k += length;
+                    }
                 } else {
                     while (k < end && MatchesByte(operand, *k)) {
                         ++k;
@@ -1034,8 +1039,34 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 node = node->link.node;
                 continue;
             }
+            case UWORDSTART:
+                m.hitEnd = m.hitEnd || m.pos >= end;
+                if (m.pos >= end || (m.pos != m.textStart &&
+                                     !(IsWordCharAt(m, m.pos) && !IsWordCharBefore(m, m.pos)))) {
+                    break;
+                }
+                node = node->next;
+                continue;
+            case UWORDEND:
+                m.hitEnd = m.hitEnd || m.pos >= end;
+                if (m.pos == m.textStart ||
+                    (m.pos < end && !(!IsWordCharAt(m, m.pos) && IsWordCharBefore(m, m.pos)))) {
+                    break;
+                }
+                node = node->next;
+                continue;
             default:
-                if (IsConsuming(op)) {
+                if (IsCharTest(op)) {
+                    int length = 1;
+                    if (m.pos >= end) {
+                        m.hitEnd = true;
+                        break;
+                    }
+                    if (!CharPassesAt(m, node, m.pos, length)) {
+                        break;
+                    }
+                    m.pos += length;
+                } else if (IsConsuming(op)) {
                     if (m.pos >= end) {
                         m.hitEnd = true;
                         break;
@@ -1138,7 +1169,8 @@ int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char
     // Only the groups the program records can have been written.
     std::fill(m.groups, m.groups + m.highestGroup + 1, -1);
     std::fill(m.groups + 64, m.groups + 64 + m.highestGroup + 1, -1);
-    if (!(m.info->straight ? WalkStraight(m, program) : MatchFrom(m, program))) {
+    if (!(m.info->straight[static_cast<size_t>(m.caseSensitive & 1)] ? WalkStraight(m, program)
+                                                                     : MatchFrom(m, program))) {
         m.caseSensitive = savedCase;
         m.inputEnd = savedEnd;
         if (m.abandon == kAttemptFailed) {

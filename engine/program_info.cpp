@@ -248,16 +248,13 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
 // Adds the bytes a consuming node can take, its literal folded when fold.
 void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set);
 
-// Whether the program is one the matcher can walk straight through (see
-// ProgramInfo::straight); the loop tables must be filled.
-bool IsStraight(const ProgramInfo& info, const ExprNode* program) {
-    if (info.charMode) {
-        return false;
-    }
+// Whether the program is one the matcher can walk straight through in a
+// case option (see ProgramInfo::straight); the loop tables must be filled.
+bool IsStraight(const ProgramInfo& info, const ExprNode* program, size_t caseBit) {
     auto possessive = [&](const ExprNode* loop) {
         const auto index = static_cast<size_t>(loop->index);
         return (loop->op == STAR || loop->op == PLUS) && info.byteLoop[index] &&
-               info.possessiveLoop[0][index] && info.possessiveLoop[1][index];
+               info.possessiveLoop[caseBit][index];
     };
     for (const ExprNode* n = program; n != nullptr; n = n->next) {
         const int16_t op = n->op;
@@ -265,7 +262,7 @@ bool IsStraight(const ProgramInfo& info, const ExprNode* program) {
             return true;
         }
         if (IsBracket(op) || op == BOL || op == EOL || op == WORDSTART || op == WORDEND ||
-            (IsConsuming(op) && !IsCharTest(op))) {
+            op == UWORDSTART || op == UWORDEND || IsConsuming(op)) {
             continue;
         }
         if (IsLoop(op) && possessive(n)) {
@@ -1237,7 +1234,9 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         }
     }
 
-    info.straight = IsStraight(info, program);
+    for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
+        info.straight[caseBit] = IsStraight(info, program, caseBit);
+    }
     info.anchored = program->op == BOL;
     for (const ExprNode* n = program; n && n->op == EXACTLY; n = n->next) {
         info.prefix.append(reinterpret_cast<const char*>(n->link.bytes),

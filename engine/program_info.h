@@ -56,11 +56,11 @@ struct ProgramInfo {
 
     // The program begins with «^», so it can only match at the text start.
     bool anchored = false;
-    // Byte mode, and a walk has no choice that can matter: byte and zero-width
-    // tests, groups passed once and greedy loops over one byte test that give
-    // nothing back (possessiveLoop in both case options). The matcher then
-    // walks it straight through, without nested walks.
-    bool straight = false;
+    // Per case option: a walk has no choice that can matter, as it holds
+    // only byte, character and zero-width tests, groups passed once and
+    // greedy loops over one test that give nothing back (possessiveLoop).
+    // The matcher then walks it straight through, without nested walks.
+    std::array<bool, 2> straight{};
     // Some walk may reach END without consuming a byte: then a matching can
     // start anywhere, also where no byte remains.
     bool canMatchEmpty = true;

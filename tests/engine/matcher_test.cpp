@@ -1126,22 +1126,30 @@ TEST(MatcherWork, LimitedAttemptAfterAWiderOneStartsWithTheRunsCaseState) {
 // start inside the leading «a+» run sees further and matches, and a walk that
 // kept quiet about the end let the search skip past the whole run.
 TEST(MatcherWork, StraightWalksReportMeetingTheInputEnd) {
-    Program program("a+b+a");
-    ASSERT_TRUE(program);
-    const ProgramInfo info = AnalyseProgram(program.get());
-    EXPECT_TRUE(info.straight);
-    const std::string text = "aaba";
-    GroupTable groups;
-    const unsigned char* bytes = Bytes(text);
-    EXPECT_EQ(ExecExpression(info, bytes, static_cast<int32_t>(text.size()), bytes, groups.data(),
-                             kCase, 3, false),
-              kMatchFound);
-    EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups("0=1,4").data()));
-    // Loops that may give back, alternatives and character mode walk as before.
-    EXPECT_FALSE(AnalyseProgram(Program("a+ab").get()).straight);
-    EXPECT_FALSE(AnalyseProgram(Program("(a)|b").get()).straight);
-    EXPECT_FALSE(AnalyseProgram(Program("a+b", TextMode::kUtf8).get()).straight);
-    EXPECT_TRUE(AnalyseProgram(Program("<(\\w+)\\s*=\\s*(\\d+);").get()).straight);
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const std::string& expression : {"a+b+a", "[^b]+b+a"}) {
+            SCOPED_TRACE(expression);
+            Program program(expression, mode);
+            ASSERT_TRUE(program);
+            const ProgramInfo info = AnalyseProgram(program.get());
+            EXPECT_TRUE(info.straight[1]);
+            const std::string text = "aaba";
+            GroupTable groups;
+            const unsigned char* bytes = Bytes(text);
+            EXPECT_EQ(ExecExpression(info, bytes, static_cast<int32_t>(text.size()), bytes,
+                                     groups.data(), kCase, 3, false),
+                      kMatchFound);
+            EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups("0=1,4").data()));
+        }
+    }
+    // Loops that may give back and alternatives walk as before.
+    // A run of «[^b]» may end at «B», which «b+» takes when case is ignored.
+    EXPECT_FALSE(AnalyseProgram(Program("[^b]+b+a").get()).straight[0]);
+    EXPECT_FALSE(AnalyseProgram(Program("a+ab").get()).straight[1]);
+    EXPECT_FALSE(AnalyseProgram(Program("(a)|b").get()).straight[1]);
+    const ProgramInfo assignment = AnalyseProgram(Program("<(\\w+)\\s*=\\s*(\\d+);").get());
+    EXPECT_TRUE(assignment.straight[0] && assignment.straight[1]);
+    EXPECT_TRUE(AnalyseProgram(Program("<(\\w+)=(\\d+);", TextMode::kUtf8).get()).straight[0]);
 }
 
 }  // namespace
