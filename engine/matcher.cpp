@@ -1007,7 +1007,9 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 // The whole run, then the continuation.
                 const ExprNode* operand = node->next;
                 const unsigned char* k = m.pos;
-                if (operand->op == EXACTLY) {
+                if (operand->op == ANY || operand->op == UANY) {
+                    k = end;  // the input ends with whole characters
+                } else if (operand->op == EXACTLY) {
                     const unsigned char lit = operand->link.bytes[0];
                     if (m.caseSensitive & 1) {
                         while (k < end && *k == lit) {

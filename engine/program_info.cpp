@@ -251,10 +251,23 @@ void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set);
 // Whether the program is one the matcher can walk straight through in a
 // case option (see ProgramInfo::straight); the loop tables must be filled.
 bool IsStraight(const ProgramInfo& info, const ExprNode* program, size_t caseBit) {
-    auto possessive = [&](const ExprNode* loop) {
+    // A loop that gives nothing back: the continuation cannot begin with a
+    // byte of the run, or holds only brackets and «$» before END, which a
+    // greedy loop's whole run reaches first (and where «$» fails after the
+    // whole run, it fails after every shorter one).
+    auto givesNothingBack = [&](const ExprNode* loop) {
         const auto index = static_cast<size_t>(loop->index);
-        return (loop->op == STAR || loop->op == PLUS) && info.byteLoop[index] &&
-               info.possessiveLoop[caseBit][index];
+        if ((loop->op != STAR && loop->op != PLUS) || !info.byteLoop[index]) {
+            return false;
+        }
+        if (info.possessiveLoop[caseBit][index]) {
+            return true;
+        }
+        const ExprNode* n = loop->link.node->next;
+        while (n != nullptr && (IsBracket(n->op) || n->op == EOL)) {
+            n = n->next;
+        }
+        return n != nullptr && n->op == END;
     };
     for (const ExprNode* n = program; n != nullptr; n = n->next) {
         const int16_t op = n->op;
@@ -265,16 +278,16 @@ bool IsStraight(const ProgramInfo& info, const ExprNode* program, size_t caseBit
             op == UWORDSTART || op == UWORDEND || IsConsuming(op)) {
             continue;
         }
-        if (IsLoop(op) && possessive(n)) {
+        if (IsLoop(op) && givesNothingBack(n)) {
             continue;
         }
         // The entry of «x+», the jump back to a loop node, a loop's tail.
         const ExprNode* to = n->link.node;
         const bool plusEntry = op == JUMP && n->next != nullptr && n->next->op == PLUS &&
-                               to == n->next->next && possessive(n->next);
-        const bool back = op == JUMP && to != nullptr && IsLoop(to->op) && possessive(to) &&
+                               to == n->next->next && givesNothingBack(n->next);
+        const bool back = op == JUMP && to != nullptr && IsLoop(to->op) && givesNothingBack(to) &&
                           n->next == to->link.node;
-        const bool tail = op == NOTHING && to != nullptr && IsLoop(to->op) && possessive(to);
+        const bool tail = op == NOTHING && to != nullptr && IsLoop(to->op) && givesNothingBack(to);
         if (!plusEntry && !back && !tail) {
             return false;
         }

@@ -1150,6 +1150,9 @@ TEST(MatcherWork, StraightWalksReportMeetingTheInputEnd) {
     const ProgramInfo assignment = AnalyseProgram(Program("<(\\w+)\\s*=\\s*(\\d+);").get());
     EXPECT_TRUE(assignment.straight[0] && assignment.straight[1]);
     EXPECT_TRUE(AnalyseProgram(Program("<(\\w+)=(\\d+);", TextMode::kUtf8).get()).straight[0]);
+    // A last loop's whole run reaches END (or fails «$») first.
+    EXPECT_TRUE(AnalyseProgram(Program("(\\w+)=(\\d+)").get()).straight[0]);
+    EXPECT_TRUE(AnalyseProgram(Program("(a)b*$").get()).straight[0]);
 }
 
 }  // namespace
