@@ -401,6 +401,38 @@ inline const ExprNode* SkipAlternative(MatchContext& m, const ExprNode* branchEn
     return skip.next;
 }
 
+// Whether a zero-width test holds at the current position. A test that
+// looks at the input end notes that the walk met it.
+inline bool ZeroWidthHolds(MatchContext& m, int16_t op) {
+    const unsigned char* p = m.pos;
+    const unsigned char* end = m.inputEnd;
+    switch (op) {
+        case BOL:
+            return p == m.textStart;
+        case EOL:
+            if (p != end) {
+                return false;
+            }
+            m.hitEnd = true;
+            return true;
+        case WORDSTART:
+            m.hitEnd = m.hitEnd || p >= end;
+            return !(p >= end || (p != m.textStart && !(IsWordByte(*p) && !IsWordByte(p[-1]))));
+        case WORDEND:
+            m.hitEnd = m.hitEnd || p >= end;
+            return !(p == m.textStart || (p < end && !(!IsWordByte(*p) && IsWordByte(p[-1]))));
+        case UWORDSTART:
+            m.hitEnd = m.hitEnd || p >= end;
+            return !(p >= end ||
+                     (p != m.textStart && !(IsWordCharAt(m, p) && !IsWordCharBefore(m, p))));
+        case UWORDEND:
+            m.hitEnd = m.hitEnd || p >= end;
+            return !(p == m.textStart ||
+                     (p < end && !(!IsWordCharAt(m, p) && IsWordCharBefore(m, p))));
+    }
+    return true;
+}
+
 // A literal node holds one byte (the compiler makes one node per byte), so
 // it is compared as one: a memcmp call per literal cost more than the test.
 inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
@@ -560,6 +592,40 @@ class ContinuationFailures {
     bool outerHitEnd_ = false;
 };
 
+// The end of the run of bytes from k (up to stop) that a one-byte test
+// takes, a literal with or without case as the run says.
+inline const unsigned char* ByteRunEnd(const MatchContext& m, const ExprNode* operand,
+                                       const unsigned char* k, const unsigned char* stop) {
+    if (operand->op == EXACTLY) {
+        const unsigned char lit = operand->link.bytes[0];
+        if (m.caseSensitive & 1) {
+            while (k < stop && *k == lit) {
+                ++k;
+            }
+        } else {
+            const unsigned char upper = AsciiUpper(lit);
+            while (k < stop && AsciiUpper(*k) == upper) {
+                ++k;
+            }
+        }
+        return k;
+    }
+    while (k < stop && MatchesByte(operand, *k)) {
+        ++k;
+    }
+    return k;
+}
+
+// The same for a character test: the end of its run of whole characters.
+inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* operand,
+                                       const unsigned char* k, const unsigned char* stop) {
+    int length = 1;
+    while (k < stop && CharPassesAt(m, operand, k, length)) {
+        k += length;
+    }
+    return k;
+}
+
 // A greedy loop over one byte test, entered at the current position (its pass
 // there already made). Walking it the ordinary way nests once per repetition
 // and then tries the continuation after each one on the way back; this does
@@ -574,25 +640,7 @@ class ContinuationFailures {
     const unsigned char* e = end;
     if (operand->op != ANY) {
         e = KnownRunEnd(m, loop, start, [&](const unsigned char* from, const unsigned char* stop) {
-            const unsigned char* k = from;
-            if (operand->op == EXACTLY) {
-                const unsigned char lit = operand->link.bytes[0];
-                if (m.caseSensitive & 1) {
-                    while (k < stop && *k == lit) {
-                        ++k;
-                    }
-                } else {
-                    const unsigned char upper = AsciiUpper(lit);
-                    while (k < stop && AsciiUpper(*k) == upper) {
-                        ++k;
-                    }
-                }
-            } else {
-                while (k < stop && MatchesByte(operand, *k)) {
-                    ++k;
-                }
-            }
-            return k;
+            return ByteRunEnd(m, operand, from, stop);
         });
     }
     if (e == end) {
@@ -691,12 +739,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     const unsigned char* e = end;
     if (operand->op != UANY) {
         e = KnownRunEnd(m, loop, start, [&](const unsigned char* from, const unsigned char* stop) {
-            const unsigned char* k = from;
-            int length = 1;
-            while (k < stop && CharPassesAt(m, operand, k, length)) {
-                k += length;
-            }
-            return k;
+            return CharRunEnd(m, operand, from, stop);
         });
     }
     if (e == end) {
@@ -798,30 +841,12 @@ template <bool kRemembering>
             case END:
                 return 1;
             case BOL:
-                if (m.pos != m.textStart) {
-                    return 0;
-                }
-                node = node->next;
-                continue;
             case EOL:
-                if (m.pos != m.inputEnd) {
-                    return 0;
-                }
-                m.hitEnd = true;
-                node = node->next;
-                continue;
             case WORDSTART:
-                m.hitEnd = m.hitEnd || m.pos >= m.inputEnd;
-                if (m.pos >= m.inputEnd ||
-                    (m.pos != m.textStart && !(IsWordByte(*m.pos) && !IsWordByte(m.pos[-1])))) {
-                    return 0;
-                }
-                node = node->next;
-                continue;
             case WORDEND:
-                m.hitEnd = m.hitEnd || m.pos >= m.inputEnd;
-                if (m.pos == m.textStart ||
-                    (m.pos < m.inputEnd && !(!IsWordByte(*m.pos) && IsWordByte(m.pos[-1])))) {
+            case UWORDSTART:
+            case UWORDEND:
+                if (!ZeroWidthHolds(m, op)) {
                     return 0;
                 }
                 node = node->next;
@@ -839,23 +864,6 @@ template <bool kRemembering>
                     return 0;
                 }
                 ++m.pos;
-                node = node->next;
-                continue;
-            case UWORDSTART:
-                m.hitEnd = m.hitEnd || m.pos >= m.inputEnd;
-                if (m.pos >= m.inputEnd ||
-                    (m.pos != m.textStart &&
-                     !(IsWordCharAt(m, m.pos) && !IsWordCharBefore(m, m.pos)))) {
-                    return 0;
-                }
-                node = node->next;
-                continue;
-            case UWORDEND:
-                m.hitEnd = m.hitEnd || m.pos >= m.inputEnd;
-                if (m.pos == m.textStart || (m.pos < m.inputEnd && !(!IsWordCharAt(m, m.pos) &&
-                                                                     IsWordCharBefore(m, m.pos)))) {
-                    return 0;
-                }
                 node = node->next;
                 continue;
             case UANY:
@@ -967,30 +975,12 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 node = node->link.node;
                 continue;
             case BOL:
-                if (m.pos != m.textStart) {
-                    break;
-                }
-                node = node->next;
-                continue;
             case EOL:
-                if (m.pos != end) {
-                    break;
-                }
-                m.hitEnd = true;
-                node = node->next;
-                continue;
             case WORDSTART:
-                m.hitEnd = m.hitEnd || m.pos >= end;
-                if (m.pos >= end ||
-                    (m.pos != m.textStart && !(IsWordByte(*m.pos) && !IsWordByte(m.pos[-1])))) {
-                    break;
-                }
-                node = node->next;
-                continue;
             case WORDEND:
-                m.hitEnd = m.hitEnd || m.pos >= end;
-                if (m.pos == m.textStart ||
-                    (m.pos < end && !(!IsWordByte(*m.pos) && IsWordByte(m.pos[-1])))) {
+            case UWORDSTART:
+            case UWORDEND:
+                if (!ZeroWidthHolds(m, op)) {
                     break;
                 }
                 node = node->next;
@@ -1009,27 +999,9 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 const unsigned char* k = m.pos;
                 if (operand->op == ANY || operand->op == UANY) {
                     k = end;  // the input ends with whole characters
-                } else if (operand->op == EXACTLY) {
-                    const unsigned char lit = operand->link.bytes[0];
-                    if (m.caseSensitive & 1) {
-                        while (k < end && *k == lit) {
-                            ++k;
-                        }
-                    } else {
-                        const unsigned char upper = AsciiUpper(lit);
-                        while (k < end && AsciiUpper(*k) == upper) {
-                            ++k;
-                        }
-                    }
-                } else if (IsCharTest(operand->op)) {
-                    int length = 1;
-                    while (k < end && CharPassesAt(m, operand, k, length)) {
-                        k += length;
-                    }
                 } else {
-                    while (k < end && MatchesByte(operand, *k)) {
-                        ++k;
-                    }
+                    k = IsCharTest(operand->op) ? CharRunEnd(m, operand, k, end)
+                                                : ByteRunEnd(m, operand, k, end);
                 }
                 if (k == end) {
                     m.hitEnd = true;
@@ -1041,22 +1013,6 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 node = node->link.node;
                 continue;
             }
-            case UWORDSTART:
-                m.hitEnd = m.hitEnd || m.pos >= end;
-                if (m.pos >= end || (m.pos != m.textStart &&
-                                     !(IsWordCharAt(m, m.pos) && !IsWordCharBefore(m, m.pos)))) {
-                    break;
-                }
-                node = node->next;
-                continue;
-            case UWORDEND:
-                m.hitEnd = m.hitEnd || m.pos >= end;
-                if (m.pos == m.textStart ||
-                    (m.pos < end && !(!IsWordCharAt(m, m.pos) && IsWordCharBefore(m, m.pos)))) {
-                    break;
-                }
-                node = node->next;
-                continue;
             default:
                 if (IsCharTest(op)) {
                     int length = 1;
