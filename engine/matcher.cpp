@@ -445,6 +445,40 @@ inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
     return (m.caseSensitive & 1) ? b == lit : AsciiUpper(b) == AsciiUpper(lit);
 }
 
+// Whether a one-byte test (not a literal) or a character test passes at the
+// current position; if so the position moves past what it took. A test at
+// the input end fails and notes that the walk met it.
+[[gnu::always_inline]] inline bool ConsumesByte(MatchContext& m, const ExprNode* node) {
+    if (m.pos >= m.inputEnd) {
+        m.hitEnd = true;
+        return false;
+    }
+    if (!MatchesByte(node, *m.pos)) {
+        return false;
+    }
+    ++m.pos;
+    return true;
+}
+
+[[gnu::always_inline]] inline bool ConsumesChar(MatchContext& m, const ExprNode* node) {
+    if (m.pos >= m.inputEnd) {
+        m.hitEnd = true;
+        return false;
+    }
+    int length = 1;
+    if (!CharPassesAt(m, node, m.pos, length)) {
+        return false;
+    }
+    m.pos += length;
+    return true;
+}
+
+// Sets the entries of the groups the program records to -1.
+inline void ClearRecordedGroups(MatchContext& m) {
+    std::fill(m.groups, m.groups + m.highestGroup + 1, -1);
+    std::fill(m.groups + 64, m.groups + 64 + m.highestGroup + 1, -1);
+}
+
 // The one byte a first byte test takes (a literal compared with case, or
 // without a letter), or -1.
 inline int ExactByteOf(const MatchContext& m, const ExprNode* test) {
@@ -876,29 +910,17 @@ template <bool kRemembering>
             case ULOWER:
             case UNDIGIT:
             case UALNUM:
-            case UNALNUM: {
-                if (m.pos >= m.inputEnd) {
-                    m.hitEnd = true;
+            case UNALNUM:
+                if (!ConsumesChar(m, node)) {
                     return 0;
                 }
-                int length = 1;
-                if (!CharPassesAt(m, node, m.pos, length)) {
-                    return 0;
-                }
-                m.pos += length;
                 node = node->next;
                 continue;
-            }
         }
         if (IsConsuming(op)) {
-            if (m.pos >= m.inputEnd) {
-                m.hitEnd = true;
+            if (!ConsumesByte(m, node)) {
                 return 0;
             }
-            if (!MatchesByte(node, *m.pos)) {
-                return 0;
-            }
-            ++m.pos;
             node = node->next;
             continue;
         }
@@ -1014,25 +1036,10 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 continue;
             }
             default:
-                if (IsCharTest(op)) {
-                    int length = 1;
-                    if (m.pos >= end) {
-                        m.hitEnd = true;
+                if (IsConsuming(op)) {
+                    if (!(IsCharTest(op) ? ConsumesChar(m, node) : ConsumesByte(m, node))) {
                         break;
                     }
-                    if (!CharPassesAt(m, node, m.pos, length)) {
-                        break;
-                    }
-                    m.pos += length;
-                } else if (IsConsuming(op)) {
-                    if (m.pos >= end) {
-                        m.hitEnd = true;
-                        break;
-                    }
-                    if (!MatchesByte(node, *m.pos)) {
-                        break;
-                    }
-                    ++m.pos;
                 } else if (IsCapturing(op)) {
                     m.groups[GroupNumber(op) + (IsOpeningBracket(op) ? 0 : 64)] =
                         static_cast<int32_t>(m.pos - m.textStart);
@@ -1040,8 +1047,7 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 node = node->next;  // brackets that capture nothing, a loop's tail
                 continue;
         }
-        std::fill(m.groups + 1, m.groups + m.highestGroup + 1, -1);
-        std::fill(m.groups + 65, m.groups + 64 + m.highestGroup + 1, -1);
+        ClearRecordedGroups(m);
         return 0;
     }
 }
@@ -1125,8 +1131,7 @@ int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char
     const int32_t savedCase = m.caseSensitive;
     m.pos = s;
     // Only the groups the program records can have been written.
-    std::fill(m.groups, m.groups + m.highestGroup + 1, -1);
-    std::fill(m.groups + 64, m.groups + 64 + m.highestGroup + 1, -1);
+    ClearRecordedGroups(m);
     if (!(m.info->straight[static_cast<size_t>(m.caseSensitive & 1)] ? WalkStraight(m, program)
                                                                      : MatchFrom(m, program))) {
         m.caseSensitive = savedCase;

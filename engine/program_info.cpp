@@ -84,6 +84,16 @@ void CollectFirstNodes(const ProgramInfo& info, const ExprNode* start, int caseB
     }
 }
 
+// The loop node of «x+» or «x#» when n is its entry: a jump over the loop
+// node into the operand, which the walk passes once before the loop decides.
+const ExprNode* PlusEntryLoop(const ExprNode* n) {
+    if (n != nullptr && n->op == JUMP && n->next != nullptr && IsLoop(n->next->op) &&
+        n->link.node == n->next->next) {
+        return n->next;
+    }
+    return nullptr;
+}
+
 // The atom a BRANCH's right alternative begins with, past the further bars
 // of a chain «a|b|c»; nullptr when the list ends first.
 const ExprNode* RightAlternative(const ExprNode* branch) {
@@ -215,13 +225,10 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
                 passed.push_back(n);
             }
             n = n->next;
-        } else if (n->op == JUMP && n->next != nullptr && IsLoop(n->next->op) &&
-                   n->link.node == n->next->next) {
-            // The entry of «x+» or «x#»: the loop node follows, then the
-            // operand, which the walk enters first. A single test's operand
-            // is left to the leading-loop analysis (a literal right after
-            // the loop).
-            const ExprNode* loop = n->next;
+        } else if (const ExprNode* loop = PlusEntryLoop(n)) {
+            // The operand follows the loop node. A single test's operand is
+            // left to the leading-loop analysis (a literal right after the
+            // loop).
             if ((loop->op == PLUS || loop->op == LAZYPLUS) && !IsSingleTestLoop(loop)) {
                 loops.push_back(loop);
                 n = loop->next;
@@ -283,8 +290,8 @@ bool IsStraight(const ProgramInfo& info, const ExprNode* program, size_t caseBit
         }
         // The entry of «x+», the jump back to a loop node, a loop's tail.
         const ExprNode* to = n->link.node;
-        const bool plusEntry = op == JUMP && n->next != nullptr && n->next->op == PLUS &&
-                               to == n->next->next && givesNothingBack(n->next);
+        const ExprNode* entered = PlusEntryLoop(n);
+        const bool plusEntry = entered != nullptr && givesNothingBack(entered);
         const bool back = op == JUMP && to != nullptr && IsLoop(to->op) && givesNothingBack(to) &&
                           n->next == to->link.node;
         const bool tail = op == NOTHING && to != nullptr && IsLoop(to->op) && givesNothingBack(to);
@@ -1350,8 +1357,8 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
            (lead->op == GROUPOPEN || (IsCapturing(lead->op) && IsOpeningBracket(lead->op)))) {
         lead = lead->next;
     }
-    if (lead && lead->op == JUMP && lead->next && lead->link.node == lead->next->next) {
-        lead = lead->next;  // «x+» and «x#» enter their operand before the loop node
+    if (const ExprNode* loop = PlusEntryLoop(lead)) {
+        lead = loop;  // «x+» and «x#» enter their operand before the loop node
     }
     if (lead && IsLoop(lead->op) && IsSingleTestLoop(lead)) {
         info.leadingLoop = lead;
