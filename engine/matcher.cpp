@@ -696,7 +696,14 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
                                     ? e - 1
                                     : start;
     ContinuationFailures failures(m, loop);
-    for (const unsigned char* k = e; k > last;) {
+    uint64_t places = 0;
+    for (const unsigned char* k = e; k > last; ++places) {
+        // Known places are passed over at once: a continuation whose first
+        // test passes nowhere would otherwise be tested again at every place
+        // by each walk that reaches this loop.
+        if (failures.Known(k)) {
+            continue;
+        }
         if (wanted >= 0 && k < end) {
             // The last place in (start, k] holding the continuation's byte.
             const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
@@ -704,19 +711,21 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
                 break;
             }
             k = static_cast<const unsigned char*>(hit);
+            if (failures.Known(k)) {
+                continue;
+            }
         } else if (test != nullptr && !PassesFirstTest(m, test, k)) {
             --k;
             continue;
         }
-        if (failures.Known(k)) {
-            continue;
-        }
         const int tried = TryContinuation(m, continuation, slot, k, true, savedCase);
         if (tried != kWalkOn) {
+            m.loopPlaces += places;
             return tried;
         }
         --k;
     }
+    m.loopPlaces += places;
     failures.AllFailed(last, e);
     m.pos = start;
     return kWalkOn;
@@ -793,26 +802,35 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
                                     ? PreviousChar(m, e)
                                     : start;
     ContinuationFailures failures(m, loop);
-    for (const unsigned char* k = e; k > last;) {
+    uint64_t places = 0;
+    for (const unsigned char* k = e; k > last; ++places) {
+        // Known places are passed over at once: a continuation whose first
+        // test passes nowhere would otherwise be tested again at every place
+        // by each walk that reaches this loop.
+        if (failures.Known(k)) {
+            continue;
+        }
         if (wanted >= 0 && k < end) {
             const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
             if (hit == nullptr) {
                 break;
             }
             k = static_cast<const unsigned char*>(hit);
+            if (failures.Known(k)) {
+                continue;
+            }
         } else if (test != nullptr && !PassesFirstTest(m, test, k)) {
             k = PreviousChar(m, k);
             continue;
         }
-        if (failures.Known(k)) {
-            continue;
-        }
         const int tried = TryContinuation(m, continuation, slot, k, true, savedCase);
         if (tried != kWalkOn) {
+            m.loopPlaces += places;
             return tried;
         }
         k = PreviousChar(m, k);
     }
+    m.loopPlaces += places;
     failures.AllFailed(last, e);
     m.pos = start;
     return kWalkOn;
@@ -957,6 +975,14 @@ template <bool kRemembering>
                     return 0;
                 }
                 continue;
+            }
+            if (op == QUEST) {
+                // Both choices of «x+?» go on alike (a chain of them would
+                // multiply the walks).
+                if (const ExprNode* to = m.info->questSkip[static_cast<size_t>(node->index)]) {
+                    node = to;
+                    continue;
+                }
             }
             const int32_t savedCase = m.caseSensitive;
             const unsigned char* savedPos = m.pos;
@@ -1108,6 +1134,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
     m.failures.Start(0, info.memoColumns, info.memoPassWords);
     m.runWalks = 0;
     m.runWalkLimit = UINT64_MAX;
+    m.loopPlaces = 0;
 }
 
 // Analyses a program passed on its own. Never cached by its address: a

@@ -214,7 +214,9 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
             n = n->next;
             continue;
         }
-        if (IsBracket(n->op)) {
+        if (IsBracket(n->op) || (n->op == NOTHING && n->link.node->op == QUEST)) {
+            // The tail of «?» applied to the tail before it («x+?»), met
+            // straight from that tail: every walk goes on past it.
             n = n->next;
             continue;
         }
@@ -548,6 +550,42 @@ int WalkSuccessors(const ProgramInfo& info, const ExprNode* n, const ExprNode* o
         add(n->next);
     }
     return count;
+}
+
+// «?» applied to the tail of the construct before it («x+?», «b??») makes
+// optional a node that does nothing, and a chain of them nests each in the
+// one before. Each such «?» is given the one node all its choices reach.
+// Tails go on to their next node and «?» links forward to its tail, so one
+// pass from the last node back sees every successor first.
+void FindQuestSkips(ProgramInfo& info, const std::vector<const ExprNode*>& byIndex) {
+    const size_t count = byIndex.size();
+    std::vector<const ExprNode*> reaches(count, nullptr);  // nullptr: no single node
+    info.questSkip.assign(count, nullptr);
+    for (size_t i = count; i-- > 0;) {
+        const ExprNode* n = byIndex[i];
+        if (n == nullptr) {
+            continue;
+        }
+        auto through = [&](const ExprNode* to) -> const ExprNode* {
+            if (to == nullptr) {
+                return nullptr;
+            }
+            if (to->op == NOTHING || to->op == QUEST) {
+                return to->index > n->index ? reaches[static_cast<size_t>(to->index)] : nullptr;
+            }
+            return to;
+        };
+        if (n->op == NOTHING) {
+            reaches[i] = through(n->next);
+        } else if (n->op == QUEST) {
+            const ExprNode* operand = through(n->next);
+            const ExprNode* skipped = through(n->link.node);
+            if (operand != nullptr && operand == skipped) {
+                reaches[i] = operand;
+                info.questSkip[i] = operand;
+            }
+        }
+    }
 }
 
 // Every BRANCHEND's skip past the right alternative, worked out once: a
@@ -1210,21 +1248,26 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
         }
     }
     const auto count = static_cast<size_t>(info.nodeCount);
-    info.endMonotone = true;
-    for (const ExprNode* n = program; n; n = n->next) {
-        if (n->op == EOL || n->op == WORDEND || n->op == UWORDEND) {
-            info.endMonotone = false;
-        }
-    }
     std::vector<const ExprNode*> byIndex(count, nullptr);
     for (const ExprNode* n = program; n; n = n->next) {
         byIndex[static_cast<size_t>(n->index)] = n;
         info.switchesCase = info.switchesCase || n->op == CASEON || n->op == CASEOFF;
     }
     FindBranchSkips(info, program, byIndex);
+    FindQuestSkips(info, byIndex);
     FindLoopGroups(info, byIndex);
     FindMemoColumns(info, program, byIndex);
     const FirstByteSets firstSets(info, byIndex);
+    // A node that holds at the input end only matters there when the walk
+    // can go on from it to END without consuming: after «$» nothing more
+    // can be consumed, so «.*$b» fails at the end like anywhere else.
+    info.endMonotone = true;
+    for (const ExprNode* n = program; n; n = n->next) {
+        if ((n->op == EOL || n->op == WORDEND || n->op == UWORDEND) &&
+            (firstSets.From(n->next, 0).reachesEnd || firstSets.From(n->next, 1).reachesEnd)) {
+            info.endMonotone = false;
+        }
+    }
     info.byteLoop.assign(count, 0);
     for (const ExprNode* n = program; n; n = n->next) {
         if (IsLoop(n->op) && IsSingleTestLoop(n)) {

@@ -50,8 +50,13 @@ struct ProgramInfo {
         bool attemptFails = false;
     };
     std::vector<BranchSkip> branchSkip;
-    // No node holds at the input end that fails before it («$», «>»): then
-    // a walk that fails with some input end also fails with every lower one.
+    // Per node index, for a «?» whose every choice only passes through
+    // operator tails and other such «?» to one node («x+?», «b??»): that
+    // node. nullptr elsewhere.
+    std::vector<const ExprNode*> questSkip;
+    // No node holds at the input end that fails before it («$», «>») with a
+    // walk from there to END that consumes nothing: then a walk that fails
+    // with some input end also fails with every lower one.
     bool endMonotone = false;
 
     // The program begins with «^», so it can only match at the text start.
