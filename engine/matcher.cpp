@@ -1557,6 +1557,18 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 s = lineEnd;
                 continue;
             }
+        } else if (info.lastBytesKnown) {
+            // The search limit cuts this attempt's input, where a matching
+            // would have to end: no later start shares that end.
+            const unsigned char* cut = s + m.searchLimit;
+            if (m.charMode) {
+                cut = unicode::CharStartAtOrBefore(cut, s, m.textEnd);
+            }
+            const auto& set = info.lastBytes[static_cast<size_t>(m.caseSensitive & 1)];
+            if (cut == s || !((set[cut[-1] >> 3] >> (cut[-1] & 7)) & 1)) {
+                ++s;
+                continue;
+            }
         }
         if (useLiteral) {
             // Every matching contains the required literal, within its line

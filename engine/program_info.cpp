@@ -974,6 +974,26 @@ void FindLastBytes(ProgramInfo& info, const ExprNode* program) {
         tail = loop->prev != nullptr && loop->prev->op == JUMP && loop->prev->link.node == test
                    ? loop->prev
                    : loop;
+    } else if (last->op == NOTHING && last->link.node != nullptr && last->link.node->op == PLUS) {
+        // «(ab )+$»: every pass of the group ends with the operand's last
+        // test, and the loop leaves after a pass.
+        const ExprNode* loop = last->link.node;
+        const ExprNode* back = last->prev;  // the operand's jump back to the loop
+        if (back == nullptr || back->op != JUMP || back->link.node != loop) {
+            return;
+        }
+        test = back->prev;
+        while (test != nullptr && test != loop && IsBracket(test->op)) {
+            test = test->prev;
+        }
+        if (test == nullptr || test == loop || !IsConsuming(test->op)) {
+            return;
+        }
+        tail = loop->prev != nullptr && loop->prev->op == JUMP &&
+                       loop->prev->link.node != nullptr &&
+                       loop->prev->link.node->index > loop->index
+                   ? loop->prev
+                   : loop;
     } else {
         return;
     }
