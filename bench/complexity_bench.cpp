@@ -57,7 +57,8 @@ void BM_NestedLoops(benchmark::State& state, const Case& c) {
 // storage after the search is reported as memo_bytes.
 struct LineCase {
     const char* pattern;
-    char fill;  // 'h': random hexadecimal digits, 'w': random word bytes, else that byte
+    char fill;  // 'h': random hexadecimal digits, 'w': random word bytes, 'p': «ab ab …», else
+                // that byte
     // Searched as one text: «$» then holds only after the line break, at the
     // text end, where an empty matching is found after every other start
     // has failed.
@@ -80,6 +81,13 @@ const LineCase kLineCases[] = {
     {"{a*}*{a*}*{!|=}", 'a'},
     {"{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{a*}*{!|=}",
      'a'},
+    // «$» with the limit: each cut start sees an input end of its own.
+    {".*$b", 'w'},
+    {"(\\w+)+$b", 'w'},
+    {"(ab )+$", 'p'},
+    {"(\\w+ )+$", 'p'},
+    // A loop whose continuation's first test passes nowhere.
+    {"[^x]+.*\\d", 'a'},
 };
 
 std::string Line(int64_t length, char fill) {
@@ -93,6 +101,13 @@ std::string Line(int64_t length, char fill) {
             seed = seed * 1664525u + 1013904223u;
             c = alphabet[(seed >> 16) % size];
         }
+    }
+    if (fill == 'p') {
+        // «ab ab ab …», ending in a byte no «… $» above can end with.
+        for (size_t i = 0; i < line.size(); ++i) {
+            line[i] = "ab "[i % 3];
+        }
+        line.back() = 'b';
     }
     // «$» holds only at the text end, after the line break.
     return line + "\n";
