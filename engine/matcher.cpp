@@ -1012,6 +1012,42 @@ template <bool kRemembering>
 // per group and loop. Its loops give nothing back, so a failure anywhere
 // fails the attempt. Group entries are written as the ordinary walk leaves
 // them: set on success, -1 after a failure.
+// The walk of «(int)|(char)|…» (ProgramInfo::literalAlternatives): the
+// first alternative whose bytes stand at the current position, with the
+// group entries and the input end met as the ordinary walk leaves them.
+int WalkLiteralAlternatives(MatchContext& m) {
+    const unsigned char* s = m.pos;
+    const auto room = static_cast<size_t>(m.inputEnd - s);
+    const bool withCase = (m.caseSensitive & 1) != 0;
+    for (const ProgramInfo::LiteralAlternative& a : m.info->literalAlternatives) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(a.bytes.data());
+        const size_t length = a.bytes.size();
+        const size_t k = std::min(length, room);
+        size_t i = 0;
+        if (withCase) {
+            while (i < k && s[i] == bytes[i]) {
+                ++i;
+            }
+        } else {
+            while (i < k && AsciiUpper(s[i]) == AsciiUpper(bytes[i])) {
+                ++i;
+            }
+        }
+        if (i == length) {
+            if (a.group != 0) {
+                m.groups[a.group] = static_cast<int32_t>(s - m.textStart);
+                m.groups[64 + a.group] = static_cast<int32_t>(s + length - m.textStart);
+            }
+            m.pos = s + length;
+            return 1;
+        }
+        if (i == room) {
+            m.hitEnd = true;  // the next byte test met the input end
+        }
+    }
+    return 0;
+}
+
 int WalkStraight(MatchContext& m, const ExprNode* node) {
     const unsigned char* const end = m.inputEnd;
     for (;;) {
@@ -1159,8 +1195,12 @@ int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char
     m.pos = s;
     // Only the groups the program records can have been written.
     ClearRecordedGroups(m);
-    if (!(m.info->straight[static_cast<size_t>(m.caseSensitive & 1)] ? WalkStraight(m, program)
-                                                                     : MatchFrom(m, program))) {
+    const ProgramInfo& info = *m.info;
+    const int walked = !info.literalAlternatives.empty() ? WalkLiteralAlternatives(m)
+                       : info.straight[static_cast<size_t>(m.caseSensitive & 1)]
+                           ? WalkStraight(m, program)
+                           : MatchFrom(m, program);
+    if (!walked) {
         m.caseSensitive = savedCase;
         m.inputEnd = savedEnd;
         if (m.abandon == kAttemptFailed) {

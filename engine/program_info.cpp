@@ -588,6 +588,60 @@ void FindQuestSkips(ProgramInfo& info, const std::vector<const ExprNode*>& byInd
     }
 }
 
+// One alternative of «(int)|(char)|…» from n: literal nodes, bare or in a
+// bracket pair. The node after it, or nullptr when n holds something else.
+const ExprNode* ReadLiteralAlternative(const ExprNode* n, ProgramInfo::LiteralAlternative& out) {
+    const ExprNode* open = nullptr;
+    if (n != nullptr && IsOpeningBracket(n->op)) {
+        open = n;
+        n = n->next;
+    }
+    for (; n != nullptr && n->op == EXACTLY && n->length == 1; n = n->next) {
+        out.bytes += static_cast<char>(n->link.bytes[0]);
+    }
+    if (out.bytes.empty()) {
+        return nullptr;
+    }
+    if (open != nullptr) {
+        if (n == nullptr || !IsClosingBracket(n->op) ||
+            IsCapturing(open->op) != IsCapturing(n->op) ||
+            GroupNumber(open->op) != GroupNumber(n->op)) {
+            return nullptr;
+        }
+        out.group = IsCapturing(open->op) ? GroupNumber(open->op) : 0;
+        n = n->next;
+    }
+    return n;
+}
+
+// Whether the program is a chain of literal alternatives and nothing else
+// (ProgramInfo::literalAlternatives); the branch skips must be known.
+void FindLiteralAlternatives(ProgramInfo& info, const ExprNode* program) {
+    std::vector<ProgramInfo::LiteralAlternative> found;
+    const ExprNode* n = program;
+    for (; n != nullptr && n->op == BRANCH; n = n->link.node->next) {
+        ProgramInfo::LiteralAlternative left;
+        const ExprNode* after = ReadLiteralAlternative(n->next, left);
+        // The left alternative's end must go on at END, past the whole chain.
+        if (after == nullptr || after->op != BRANCHEND || after->link.node != n ||
+            after->next != n->link.node) {
+            return;
+        }
+        const ExprNode* skip = info.branchSkip[static_cast<size_t>(after->index)].next;
+        if (skip == nullptr || skip->op != END) {
+            return;
+        }
+        found.push_back(std::move(left));
+    }
+    ProgramInfo::LiteralAlternative last;
+    const ExprNode* after = ReadLiteralAlternative(n, last);
+    if (found.empty() || after == nullptr || after->op != END) {
+        return;
+    }
+    found.push_back(std::move(last));
+    info.literalAlternatives = std::move(found);
+}
+
 // Every BRANCHEND's skip past the right alternative, worked out once: a
 // chain «a|b|c|…» would otherwise be walked again for each of its bars.
 void FindBranchSkips(ProgramInfo& info, const ExprNode* program,
@@ -1275,6 +1329,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     }
     FindBranchSkips(info, program, byIndex);
     FindQuestSkips(info, byIndex);
+    FindLiteralAlternatives(info, program);
     FindLoopGroups(info, byIndex);
     FindMemoColumns(info, program, byIndex);
     const FirstByteSets firstSets(info, byIndex);

@@ -66,6 +66,14 @@ struct ProgramInfo {
     // greedy loops over one test that give nothing back (possessiveLoop).
     // The matcher then walks it straight through, without nested walks.
     std::array<bool, 2> straight{};
+    // «(int)|(char)|…»: a chain of alternatives, each only literal bytes,
+    // bare or in a group (0: none or not capturing). The matcher compares
+    // them in turn.
+    struct LiteralAlternative {
+        std::string bytes;
+        int32_t group = 0;
+    };
+    std::vector<LiteralAlternative> literalAlternatives;  // empty: another program
     // Some walk may reach END without consuming a byte: then a matching can
     // start anywhere, also where no byte remains.
     bool canMatchEmpty = true;
