@@ -114,6 +114,20 @@ inline const unsigned char* FindInRange(const unsigned char* s, const unsigned c
 template <typename Candidates, typename Fits>
 inline const unsigned char* ScanSixteenAtATime(const unsigned char*& p, const unsigned char* last,
                                                const Candidates& candidates, const Fits& fits) {
+    // Two blocks per test of the marks: where candidates are rare (a literal
+    // not in the text), the branch per block cost as much as the compares.
+    while (last - p >= 31) {
+        auto mask = static_cast<unsigned>(candidates(p)) |
+                    (static_cast<unsigned>(candidates(p + 16)) << 16);
+        while (mask != 0) {
+            const unsigned char* at = p + __builtin_ctz(mask);
+            if (fits(at)) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+        p += 32;
+    }
     while (last - p >= 15) {
         auto mask = static_cast<unsigned>(candidates(p));
         while (mask != 0) {
