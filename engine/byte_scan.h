@@ -106,6 +106,18 @@ inline const unsigned char* FindInRange(const unsigned char* s, const unsigned c
 }
 
 #if defined(__SSE2__)
+// The first place marked in mask (bit i: base + i) that fits, or null.
+template <typename Fits>
+inline const unsigned char* FirstFit(const unsigned char* base, unsigned mask, const Fits& fits) {
+    for (; mask != 0; mask &= mask - 1) {
+        const unsigned char* at = base + __builtin_ctz(mask);
+        if (fits(at)) {
+            return at;
+        }
+    }
+    return nullptr;
+}
+
 // The candidate scan the literal finders share: sixteen places at a time from
 // p, candidates(p) marks in a bit each the places of p .. p + 15 worth
 // testing whole, and the first of them that fits is returned. Null once
@@ -116,28 +128,17 @@ inline const unsigned char* ScanSixteenAtATime(const unsigned char*& p, const un
                                                const Candidates& candidates, const Fits& fits) {
     // Two blocks per test of the marks: where candidates are rare (a literal
     // not in the text), the branch per block cost as much as the compares.
-    while (last - p >= 31) {
-        auto mask = static_cast<unsigned>(candidates(p)) |
-                    (static_cast<unsigned>(candidates(p + 16)) << 16);
-        while (mask != 0) {
-            const unsigned char* at = p + __builtin_ctz(mask);
-            if (fits(at)) {
-                return at;
-            }
-            mask &= mask - 1;
+    for (; last - p >= 31; p += 32) {
+        const unsigned mask = static_cast<unsigned>(candidates(p)) |
+                              (static_cast<unsigned>(candidates(p + 16)) << 16);
+        if (const unsigned char* at = FirstFit(p, mask, fits)) {
+            return at;
         }
-        p += 32;
     }
-    while (last - p >= 15) {
-        auto mask = static_cast<unsigned>(candidates(p));
-        while (mask != 0) {
-            const unsigned char* at = p + __builtin_ctz(mask);
-            if (fits(at)) {
-                return at;
-            }
-            mask &= mask - 1;
+    for (; last - p >= 15; p += 16) {
+        if (const unsigned char* at = FirstFit(p, static_cast<unsigned>(candidates(p)), fits)) {
+            return at;
         }
-        p += 16;
     }
     return nullptr;
 }

@@ -1007,11 +1007,6 @@ template <bool kRemembering>
     return 0;
 }
 
-// The walk of a straight program (ProgramInfo::straight) from the current
-// position: the moves the ordinary walk would make, without nesting a walk
-// per group and loop. Its loops give nothing back, so a failure anywhere
-// fails the attempt. Group entries are written as the ordinary walk leaves
-// them: set on success, -1 after a failure.
 // The walk of «(int)|(char)|…» (ProgramInfo::literalAlternatives): the
 // first alternative whose bytes stand at the current position, with the
 // group entries and the input end met as the ordinary walk leaves them.
@@ -1048,6 +1043,11 @@ int WalkLiteralAlternatives(MatchContext& m) {
     return 0;
 }
 
+// The walk of a straight program (ProgramInfo::straight) from the current
+// position: the moves the ordinary walk would make, without nesting a walk
+// per group and loop. Its loops give nothing back, so a failure anywhere
+// fails the attempt. Group entries are written as the ordinary walk leaves
+// them: set on success, -1 after a failure.
 int WalkStraight(MatchContext& m, const ExprNode* node) {
     const unsigned char* const end = m.inputEnd;
     for (;;) {
@@ -1588,9 +1588,8 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
         if (info.lastBytesKnown && (m.searchLimit < 0 || lineEnd - s <= m.searchLimit)) {
             // Every attempt from here sees the line's end as its input end,
             // and a matching ends there with one of the last bytes.
-            const unsigned char lastByte = lineEnd[-1];
             const auto& set = info.lastBytes[static_cast<size_t>(m.caseSensitive & 1)];
-            if (!((set[lastByte >> 3] >> (lastByte & 7)) & 1)) {
+            if (!detail::ByteSetHas(set, lineEnd[-1])) {
                 if (!lineMode) {
                     return kNotFound;
                 }
@@ -1605,7 +1604,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 cut = unicode::CharStartAtOrBefore(cut, s, m.textEnd);
             }
             const auto& set = info.lastBytes[static_cast<size_t>(m.caseSensitive & 1)];
-            if (cut == s || !((set[cut[-1] >> 3] >> (cut[-1] & 7)) & 1)) {
+            if (cut == s || !detail::ByteSetHas(set, cut[-1])) {
                 ++s;
                 continue;
             }

@@ -1043,11 +1043,7 @@ void FindLastBytes(ProgramInfo& info, const ExprNode* program) {
         if (test == nullptr || test == loop || !IsConsuming(test->op)) {
             return;
         }
-        tail = loop->prev != nullptr && loop->prev->op == JUMP &&
-                       loop->prev->link.node != nullptr &&
-                       loop->prev->link.node->index > loop->index
-                   ? loop->prev
-                   : loop;
+        tail = PlusEntryLoop(loop->prev) == loop ? loop->prev : loop;
     } else {
         return;
     }
