@@ -11,6 +11,15 @@
 namespace quarry {
 namespace {
 
+// Whether the jump back to a loop is followed by the loop's exit. «?» applied
+// to the loop («x+?») stands between them, but only its operand (the loop's
+// tail) is ever reached: the jump does not fall through to it.
+bool ExitFollowsJumpBack(const ExprNode* back, const ExprNode* loop) {
+    const ExprNode* after = back->next;
+    return loop->link.node == after ||
+           (after != nullptr && after->op == QUEST && after->next == loop->link.node);
+}
+
 // No node between them: a byte test (or a character test) whose operand
 // repeats alone.
 bool IsSingleTestLoop(const ExprNode* loop) {
@@ -21,7 +30,7 @@ bool IsSingleTestLoop(const ExprNode* loop) {
     }
     const ExprNode* back = operand->next;
     return back != nullptr && back->op == JUMP && back->link.node == loop &&
-           loop->link.node == back->next;
+           ExitFollowsJumpBack(back, loop);
 }
 
 // Whether a consuming node's test passes a byte (a literal: its first byte,
@@ -273,7 +282,9 @@ bool IsStraight(const ProgramInfo& info, const ExprNode* program, size_t caseBit
             return true;
         }
         const ExprNode* n = loop->link.node->next;
-        while (n != nullptr && (IsBracket(n->op) || n->op == EOL)) {
+        while (n != nullptr &&
+               (IsBracket(n->op) || n->op == EOL || n->op == NOTHING ||
+                (n->op == QUEST && info.questSkip[static_cast<size_t>(n->index)]))) {
             n = n->next;
         }
         return n != nullptr && n->op == END;
@@ -295,9 +306,12 @@ bool IsStraight(const ProgramInfo& info, const ExprNode* program, size_t caseBit
         const ExprNode* entered = PlusEntryLoop(n);
         const bool plusEntry = entered != nullptr && givesNothingBack(entered);
         const bool back = op == JUMP && to != nullptr && IsLoop(to->op) && givesNothingBack(to) &&
-                          n->next == to->link.node;
+                          ExitFollowsJumpBack(n, to);
         const bool tail = op == NOTHING && to != nullptr && IsLoop(to->op) && givesNothingBack(to);
-        if (!plusEntry && !back && !tail) {
+        // A «?» whose choices all reach one node only passes tails on the way.
+        const bool quest = op == QUEST && info.questSkip[static_cast<size_t>(n->index)] != nullptr;
+        const bool questTail = op == NOTHING && to != nullptr && to->op == QUEST;
+        if (!plusEntry && !back && !tail && !quest && !questTail) {
             return false;
         }
     }
