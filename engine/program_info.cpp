@@ -113,6 +113,38 @@ const ExprNode* RightAlternative(const ExprNode* branch) {
     return r;
 }
 
+// The first test of each alternative of the chain «a|b|…» that begins at
+// `branch`, when every alternative begins with a consuming node (past
+// opening brackets): a walk through the chain passes one of them. Empty
+// when an alternative does not.
+std::vector<const ExprNode*> AlternativeFirstTests(const ExprNode* branch) {
+    auto first = [](const ExprNode* n) -> const ExprNode* {
+        while (n != nullptr && IsOpeningBracket(n->op)) {
+            n = n->next;
+        }
+        return n != nullptr && IsConsuming(n->op) ? n : nullptr;
+    };
+    std::vector<const ExprNode*> firsts;
+    for (const ExprNode* b = branch;;) {
+        const ExprNode* left = first(b->next);
+        if (left == nullptr || b->link.node == nullptr) {
+            return {};
+        }
+        firsts.push_back(left);
+        const ExprNode* right = b->link.node->next;  // past the tail of «|»
+        if (right != nullptr && right->op == BRANCH) {
+            b = right;
+            continue;
+        }
+        const ExprNode* last = first(right);
+        if (last == nullptr) {
+            return {};
+        }
+        firsts.push_back(last);
+        return firsts;
+    }
+}
+
 // The node after an atom: after its closing bracket when it is a group.
 const ExprNode* PastAtom(const ExprNode* r) {
     if (r == nullptr) {
@@ -164,7 +196,8 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
 // "::"); brackets and the zero-width tests between them consume nothing and
 // keep a run going.
 // bestStart is set to the node the run begins with; every other consuming
-// node met on the way (each one every matching passes) is added to passed.
+// node met on the way (each one every matching passes) is added to passed,
+// and so is a chain of alternatives that each begin with a test.
 std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart,
                                 std::vector<const ExprNode*>& passed) {
     // A byte that a scan stops at no more often than at a full stop.
@@ -247,10 +280,14 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
                 n = loop;
             }
         } else if (n->op == BRANCH) {
-            // Past the right alternative, which the walk may skip.
+            // Past the right alternative, which the walk may skip. When each
+            // alternative begins with a test, one of those tests is passed.
             const ExprNode* r = RightAlternative(n);
             if (r == nullptr || !(IsConsuming(r->op) || IsOpeningBracket(r->op))) {
                 break;
+            }
+            if (!AlternativeFirstTests(n).empty()) {
+                passed.push_back(n);
             }
             n = PastAtom(r);
         } else if (IsOperator(n->op)) {
@@ -355,15 +392,24 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
     int rareWeight = kCommonSet;
     const ExprNode* smallest = nullptr;
     int smallestCount = kMostClassBytes + 1;
+    // The bytes a node takes, or with a character test the bytes a character
+    // it takes can begin with; for alternatives, those their first tests
+    // take. Literals compare without case as the run says; classes never do.
+    auto classBytes = [](const ExprNode* n, std::array<uint8_t, 32>& set) {
+        if (n->op != BRANCH) {
+            AddBytes(n, false, set);
+            return;
+        }
+        for (const ExprNode* test : AlternativeFirstTests(n)) {
+            AddBytes(test, test->op == EXACTLY || test->op == UEXACTLY, set);
+        }
+    };
     for (const ExprNode* n : passed) {
-        // Literals compare without case as the run says; classes never do.
         if (n == first || n->op == EXACTLY || n->op == UEXACTLY) {
             continue;
         }
-        // The bytes it takes, or with a character test the bytes a character
-        // it takes can begin with.
         std::array<uint8_t, 32> set{};
-        AddBytes(n, false, set);
+        classBytes(n, set);
         int count = 0;
         int weight = 0;
         for (int b = 0; b < 256; ++b) {
@@ -390,7 +436,7 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
         return nullptr;
     }
     std::array<uint8_t, 32> set{};
-    AddBytes(chosen, false, set);
+    classBytes(chosen, set);
     info.requiredClassKnown = true;
     for (int b = 0; b < 256; ++b) {
         if (detail::ByteSetHas(set, static_cast<unsigned char>(b))) {

@@ -882,10 +882,13 @@ TEST(MatcherComplexity, NestedLoopsEndWithoutBeingCancelled) {
 // exponential; and without a limit each attempt measured and tried its nested
 // loop's whole run again, so «(\w*)*$» and «{a*}*{a*}*[!]» were quadratic.
 // Each search here must walk a bounded number of times per byte, in both text
-// modes, with the default limit and without. The expressions end in «{!|=}»
-// where those had «[!]»: a class that every matching passes is scanned for,
-// and a line without it is ruled out before any walk; these cases are about
-// walks.
+// modes, with the default limit and without. The expressions end in
+// «{!|{<=}}» where those had «[!]»: a class that every matching passes is
+// scanned for, and a line without it is ruled out before any walk («{!|=}»
+// too, since each of its alternatives begins with a test); these cases are
+// about walks, so their last alternative begins with a zero-width test.
+const std::string kNoClass = "{!|{<=}}";
+
 struct LinearCase {
     std::string expression;
     std::string line;
@@ -953,12 +956,12 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
     const std::vector<LinearCase> cases = {
         {"\\w+(:|=)", HexDigits(n)},
         {"(\\w+)+\\s", WordBytes(n)},
-        {"(a+)+{!|=}", std::string(n, 'a')},
-        {"{a*}*{a*}*{!|=}", std::string(n, 'a')},
+        {"(a+)+" + kNoClass, std::string(n, 'a')},
+        {"{a*}*{a*}*" + kNoClass, std::string(n, 'a')},
         {"(\\w*)*$", std::string(n, 'a') + "\n", false},
         {"(\\w+\\s?)*$", std::string(n, 'a') + "!", false},
-        {Repeated("{a*}*", 17) + "{!|=}", std::string(n / 8, 'a')},
-        {Repeated("{a*}*", 40) + "{!|=}", std::string(n / 32, 'a')},
+        {Repeated("{a*}*", 17) + kNoClass, std::string(n / 8, 'a')},
+        {Repeated("{a*}*", 40) + kNoClass, std::string(n / 32, 'a')},
     };
     for (const LinearCase& c : cases) {
         for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
@@ -984,8 +987,7 @@ TEST(MatcherWork, BacktrackingOverLongLinesWalksEachByteABoundedNumberOfTimes) {
 TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
     const std::string line(20000, 'a');
     for (const std::string& expression :
-         {std::string("{a*}*{a*}*{!|=}"), Repeated("{a*}*", 17) + "{!|=}",
-          std::string("(a+)+{!|=}")}) {
+         {"{a*}*{a*}*" + kNoClass, Repeated("{a*}*", 17) + kNoClass, "(a+)+" + kNoClass}) {
         SCOPED_TRACE(expression);
         EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, -1, true), 16.0);
         EXPECT_EQ(CurrentMatchContext().failures.TableEntries(), 0u);
@@ -1004,7 +1006,7 @@ TEST(MatcherWork, NestedLoopPassesAreKeptInBitsNotInTheTable) {
 TEST(MatcherWork, LoopSequencesReachEachFallbackOnce) {
     const std::string line(20000, 'a');
     for (const int groups : {17, 40}) {
-        const std::string expression = Repeated("{a*}*", groups) + "{!|=}";
+        const std::string expression = Repeated("{a*}*", groups) + kNoClass;
         SCOPED_TRACE(expression);
         for (const int32_t limit : {1024, -1}) {
             EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, limit, true),
@@ -1034,7 +1036,7 @@ TEST(MatcherWork, RunsThatWalkTheSameWordsFromEveryStartRememberThem) {
 // cache miss each (17 nested groups: 3.9 s per megabyte with the limit, 2.0
 // without).
 TEST(MatcherWork, FailuresOfAnEndNoLaterAttemptSharesAreNotLookedUp) {
-    const std::string expression = Repeated("{a*}*", 17) + "{!|=}";
+    const std::string expression = Repeated("{a*}*", 17) + kNoClass;
     const FailureMemo& memo = CurrentMatchContext().failures;
     WalksToFindNothing(expression, std::string(20000, 'a'), TextMode::kBytes, 1024, true);
     EXPECT_GT(memo.TableEntries(), 0u);  // what the first attempt left
@@ -1100,6 +1102,36 @@ TEST(MatcherWork, LiteralsInsideRepeatedGroupsAreRequired) {
     }
     EXPECT_EQ(WalksToFindNothing("{\\w+::}+\\w+", words, TextMode::kBytes, 1024, true), 0.0);
     EXPECT_EQ(WalksToFindNothing("{\\w+::}+\\w+", words, TextMode::kUtf8, -1, true), 0.0);
+}
+
+// «\w+(:|=)» over a megabyte of hexadecimal digits took 55 s with the search
+// limit (it still took 0.3 s per megabyte): nothing in the program counted as
+// required, so every start walked. A chain of alternatives that each begin
+// with a test now requires the bytes those tests take, a literal's in either
+// case since the run may ignore it.
+TEST(MatcherWork, AlternativesThatBeginWithTestsRequireTheirFirstBytes) {
+    const ProgramInfo info = AnalyseProgram(Program("\\w+(:|=)").get());
+    ASSERT_TRUE(info.requiredClassKnown);
+    EXPECT_TRUE(info.requiredClass[':'] && info.requiredClass['=']);
+    EXPECT_FALSE(info.requiredClass['a']);
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        EXPECT_EQ(WalksToFindNothing("\\w+(:|=)", HexDigits(20000), mode, 1024, true), 0.0);
+        EXPECT_EQ(WalksToFindNothing("\\w+{:|(=)|\\s}x", HexDigits(20000), mode, -1, true), 0.0);
+    }
+    Program program("\\d+(k|{mb})");
+    const ProgramInfo sizes = AnalyseProgram(program.get());
+    const std::string text = "size 12MB";
+    GroupTable groups;
+    const unsigned char* bytes = Bytes(text);
+    ASSERT_EQ(ExecExpression(sizes, bytes, static_cast<int32_t>(text.size()), bytes, groups.data(),
+                             0, -1, true),
+              kMatchFound);
+    EXPECT_EQ(FormatGroups(groups.data()), FormatGroups(ParseGroups("0=5,9 1=7,9").data()));
+    EXPECT_EQ(ExecExpression(sizes, bytes, static_cast<int32_t>(text.size()), bytes, groups.data(),
+                             kCase, -1, true),
+              kNoMatch);
+    // An alternative that begins with a zero-width test may pass any byte.
+    EXPECT_FALSE(AnalyseProgram(Program("\\w+" + kNoClass).get()).requiredClassKnown);
 }
 
 // Former fault: with the memo on and the search limit cutting the input, an
