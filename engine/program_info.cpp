@@ -6,6 +6,7 @@
 #include "engine/byte_tests.h"
 #include "engine/char_tests.h"
 #include "engine/escapes.h"
+#include "engine/loop_simplify.h"
 #include "engine/unicode.h"
 
 namespace quarry {
@@ -1363,8 +1364,22 @@ void FindCharLiteral(ProgramInfo& info, const ExprNode* program) {
 
 }  // namespace
 
-ProgramInfo AnalyseProgram(const ExprNode* program) {
+ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     ProgramInfo info;
+    // Groups a simpler copy leaves out are still the expression's.
+    for (const ExprNode* n = program; n; n = n->next) {
+        if (IsCapturing(n->op)) {
+            info.highestGroup = std::max(info.highestGroup, GroupNumber(n->op));
+        }
+    }
+    if (program != nullptr && simplify) {
+        auto storage = std::make_shared<std::vector<ExprNode>>();
+        const ExprNode* simpler = SimplifyLoops(program, *storage);
+        if (simpler != program) {
+            info.simplified = std::move(storage);
+            program = simpler;
+        }
+    }
     info.program = program;
     info.charMode = program != nullptr && program->mode == TextMode::kUtf8;
     if (program == nullptr) {
@@ -1373,9 +1388,6 @@ ProgramInfo AnalyseProgram(const ExprNode* program) {
     }
     for (const ExprNode* n = program; n; n = n->next) {
         info.nodeCount = n->index + 1;
-        if (IsCapturing(n->op)) {
-            info.highestGroup = std::max(info.highestGroup, GroupNumber(n->op));
-        }
     }
     const auto count = static_cast<size_t>(info.nodeCount);
     std::vector<const ExprNode*> byIndex(count, nullptr);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,10 @@ namespace quarry {
 inline constexpr int kMaxBytePairs = 8;
 
 struct ProgramInfo {
+    // The program the matcher walks: the one analysed, or a simpler copy of
+    // it (SimplifyLoops) held in `simplified`.
     const ExprNode* program = nullptr;
+    std::shared_ptr<const std::vector<ExprNode>> simplified;
     bool charMode = false;  // compiled for UTF-8 characters
     int32_t nodeCount = 0;
     int highestGroup = 0;  // highest group number the program records
@@ -192,7 +196,9 @@ struct ProgramInfo {
     std::vector<const ExprNode*> firstLoop;
 };
 
-// Analyses a program (which may be nullptr: then nothing can match).
-ProgramInfo AnalyseProgram(const ExprNode* program);
+// Analyses a program (which may be nullptr: then nothing can match). With
+// `simplify` false the matcher walks the program as compiled, loops that
+// SimplifyLoops would take out included.
+ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify = true);
 
 }  // namespace quarry

@@ -168,7 +168,8 @@ class Comparison {
                 for (int caseSensitive = 0; caseSensitive <= 1; ++caseSensitive) {
                     for (int limit : limits_) {
                         for (int stop : stops_) {
-                            Compare(info, expression, text, from, caseSensitive, limit, stop);
+                            Compare(program, info, expression, text, from, caseSensitive, limit,
+                                    stop);
                         }
                     }
                 }
@@ -194,9 +195,10 @@ class Comparison {
     }
 
   private:
-    void Compare(const ProgramInfo& info, const std::string& expression, const std::string& text,
-                 size_t from, int caseSensitive, int limit, int stop) {
-        const ExprNode* program = info.program;
+    // The reference walks the program as compiled, the engine what its
+    // analysis made of it.
+    void Compare(const ExprNode* program, const ProgramInfo& info, const std::string& expression,
+                 const std::string& text, size_t from, int caseSensitive, int limit, int stop) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
         const auto length = static_cast<int32_t>(text.size());
         Observed engine;

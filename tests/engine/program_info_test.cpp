@@ -108,7 +108,7 @@ void CheckTables(const std::string& expression) {
     Program program(expression);
     ASSERT_TRUE(program);
     const ProgramInfo info = AnalyseProgram(program.get());
-    const std::vector<const ExprNode*> nodes = Nodes(program.get());
+    const std::vector<const ExprNode*> nodes = Nodes(info.program);
     std::vector<std::set<const ExprNode*>> reach;
     for (const ExprNode* n : nodes) {
         reach.push_back(Reach(n));
