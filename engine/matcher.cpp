@@ -489,6 +489,53 @@ inline int ExactByteOf(const MatchContext& m, const ExprNode* test) {
     return ((m.caseSensitive & 1) || !detail::IsAsciiLetter(lit)) ? lit : -1;
 }
 
+// The last place in (start, k] holding the byte a continuation's literal
+// test begins with, in either case when the run ignores case, for k that
+// only decrease. Each case's search goes on from where it last stopped, so
+// all the calls of one loop read its run at most once per case.
+class LastLiteralByte {
+  public:
+    LastLiteralByte(const MatchContext& m, const ExprNode* test, const unsigned char* start)
+        : start_(start) {
+        if (test == nullptr || test->op != EXACTLY) {
+            return;
+        }
+        const unsigned char lit = test->link.bytes[0];
+        bytes_[0] = lit;
+        count_ = 1;
+        if (!(m.caseSensitive & 1) && detail::IsAsciiLetter(lit)) {
+            bytes_[0] = detail::AsciiLower(lit);
+            bytes_[1] = detail::AsciiUpper(lit);
+            count_ = 2;
+        }
+    }
+
+    // Whether there is a byte to look for.
+    bool Known() const { return count_ > 0; }
+
+    // nullptr when no place in (start, k] holds it.
+    const unsigned char* UpTo(const unsigned char* k) {
+        const unsigned char* last = nullptr;
+        for (int i = 0; i < count_; ++i) {
+            if (found_[i] == nullptr || found_[i] > k) {
+                const void* hit = memrchr(start_ + 1, bytes_[i], static_cast<size_t>(k - start_));
+                found_[i] = hit != nullptr ? static_cast<const unsigned char*>(hit) : start_;
+            }
+            if (found_[i] != start_ && (last == nullptr || found_[i] > last)) {
+                last = found_[i];
+            }
+        }
+        return last;
+    }
+
+  private:
+    const unsigned char* start_;
+    int count_ = 0;
+    unsigned char bytes_[2] = {0, 0};
+    // The last hit at or below the latest k asked for; start_ for none.
+    const unsigned char* found_[2] = {nullptr, nullptr};
+};
+
 // The byte-loop helpers' answer when nothing is decided yet: the loop tries
 // its next place, or the walk goes on from the continuation at the loop's
 // own start.
@@ -687,7 +734,7 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
     const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const int32_t savedCase = m.caseSensitive;
-    const int wanted = ExactByteOf(m, test);
+    LastLiteralByte wanted(m, test, start);
     // A run given back in part leaves the continuation to begin on a run
     // byte, which it cannot: then only the whole run is tried.
     const unsigned char* last = m.info->possessiveLoop[static_cast<size_t>(m.caseSensitive & 1)]
@@ -704,13 +751,12 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
         if (failures.Known(k)) {
             continue;
         }
-        if (wanted >= 0 && k < end) {
+        if (wanted.Known() && k < end) {
             // The last place in (start, k] holding the continuation's byte.
-            const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
-            if (hit == nullptr) {
+            k = wanted.UpTo(k);
+            if (k == nullptr) {
                 break;
             }
-            k = static_cast<const unsigned char*>(hit);
             if (failures.Known(k)) {
                 continue;
             }
@@ -795,7 +841,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const int32_t savedCase = m.caseSensitive;
-    const int wanted = ExactByteOf(m, test);  // an ASCII byte: always a character start
+    LastLiteralByte wanted(m, test, start);  // an ASCII byte: always a character start
     const unsigned char* last = m.info->possessiveLoop[static_cast<size_t>(m.caseSensitive & 1)]
                                                       [static_cast<size_t>(loop->index)] &&
                                         e > start
@@ -810,12 +856,11 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
         if (failures.Known(k)) {
             continue;
         }
-        if (wanted >= 0 && k < end) {
-            const void* hit = memrchr(start + 1, wanted, static_cast<size_t>(k - start));
-            if (hit == nullptr) {
+        if (wanted.Known() && k < end) {
+            k = wanted.UpTo(k);
+            if (k == nullptr) {
                 break;
             }
-            k = static_cast<const unsigned char*>(hit);
             if (failures.Known(k)) {
                 continue;
             }

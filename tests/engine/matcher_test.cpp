@@ -1303,6 +1303,30 @@ TEST(MatcherWork, TheByteBeforeTheCutDecidesWhereMatchingsEndThere) {
     }
 }
 
+// Former fault: a greedy one-test loop looked for its continuation's first
+// literal byte with memrchr only when case counted; with the case ignored
+// (the default) and a letter there, it tested every place of its run in
+// turn. Listing «(.*x)?.» over one 80 KB line without an «x» took 19 s, each
+// one-character matching testing the rest of the line; now 0.09 s.
+TEST(MatcherWork, LoopsFindTheirContinuationsLetterInEitherCaseAtOnce) {
+    const std::string line = Repeated("ab", 10000) + "X" + Repeated("ab", 10000);
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const int caseOption : {0, kCase}) {
+            Program program("(.*x)?.", mode);
+            const ProgramInfo info = AnalyseProgram(program.get());
+            GroupTable groups;
+            const unsigned char* bytes = Bytes(line);
+            ASSERT_EQ(ExecExpression(info, bytes, static_cast<int32_t>(line.size()), bytes,
+                                     groups.data(), caseOption, -1, true),
+                      kMatchFound);
+            // Without case «.*x» takes the line up to its «X», then «.» one
+            // more byte; with case only «.» matches.
+            EXPECT_EQ(groups[64], caseOption == 0 ? 20002 : 1);
+            EXPECT_LE(CurrentMatchContext().loopPlaces, 4u);
+        }
+    }
+}
+
 // Former fault: a greedy one-test loop looked at every place of its run for
 // its continuation's first test before asking the memo whether the place
 // was known to fail. Where that test passes nowhere, each walk reaching the
