@@ -7,6 +7,7 @@
 // checks the caller's stack floor and gives up cleanly when it is reached.
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include <emmintrin.h>
@@ -1218,6 +1219,23 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
     m.loopPlaces = 0;
 }
 
+// For a search that goes on from the last one (MatchContext::session): the
+// memo, the loop runs and whether the memo is on stay as they were.
+void ContinueWithProgram(MatchContext& m, const ProgramInfo& info) {
+    m.info = &info;
+    m.charMode = info.charMode;
+    m.highestGroup = info.highestGroup;
+    if (!m.passLog.empty()) {
+        m.loopPass.assign(m.loopPass.size(), MatchContext::LoopPass{});
+        m.passLog.clear();
+    }
+    m.tailPlaces.clear();
+    m.loopPlaces = 0;
+}
+
+// Session ids handed to line hints; 0 is none.
+std::atomic<uint64_t> nextSession{1};
+
 // Analyses a program passed on its own. Never cached by its address: a
 // freed program's memory may hold the next one.
 const ProgramInfo& InfoFor(const ExprNode* program) {
@@ -1624,7 +1642,8 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 } else {
                     lineEnd = detail::FindEither(s, end, '\r', '\n');
                     if (hint != nullptr) {
-                        *hint = LineHint{s, lineEnd};
+                        hint->from = s;
+                        hint->end = lineEnd;
                     }
                 }
                 m.lastPercent = 0;  // percentages relate to each line's end
@@ -1860,14 +1879,37 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
     m.progressStep = std::max<uintptr_t>(1, static_cast<uintptr_t>(length) / 512);
     m.progressDue = from;
     ClearGroups(groups);
-    PrepareForProgram(m, info);
     const unsigned char* end = text + length;
-    if (m.charMode) {
+    if (info.charMode) {
         from = unicode::CharStartAtOrAfter(from, text, end);  // no start inside a character
     }
+    // The search before this one, over the same text with the same program
+    // and options, left failures that hold whatever start they came from:
+    // kept, unless it was abandoned.
+    MatchContext::Session& kept = m.session;
+    const bool continuing = lineHint != nullptr && lineHint->session != 0 &&
+                            kept.id == lineHint->session && kept.info == &info &&
+                            kept.text == text && kept.length == length &&
+                            kept.caseSensitive == caseSensitive && kept.limit == searchLimit &&
+                            kept.lineMode == lineMode && from >= m.runFrom;
+    if (continuing) {
+        ContinueWithProgram(m, info);
+    } else {
+        PrepareForProgram(m, info);
+        m.failures.Start(static_cast<uint64_t>(from - text), info.memoColumns, info.memoPassWords);
+        kept = {};
+        if (lineHint != nullptr) {
+            if (lineHint->session == 0) {
+                lineHint->session = nextSession.fetch_add(1, std::memory_order_relaxed);
+            }
+            kept = {lineHint->session, &info, text, length, caseSensitive, searchLimit, lineMode};
+        }
+    }
     m.runFrom = from;
-    m.failures.Start(static_cast<uint64_t>(from - text), info.memoColumns, info.memoPassWords);
     const Attempt a = Search(m, info, from, end, lineMode);
+    if (m.abandon != kGoOn) {
+        kept = {};
+    }
     if (a == kNotFound) {
         return kNoMatch;
     }

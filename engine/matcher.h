@@ -18,14 +18,18 @@ struct MatchCallbacks {
     void* user = nullptr;
 };
 
-// What a line-mode search learnt about the line it ended in: every position
-// from `from` up to `end` lies in the line that ends at `end`. A caller that
+// What a search learnt about the text for the next one. A caller that
 // searches one unchanged text again and again from where the last matching
-// ended passes the same hint to each search, so that the rest of the line is
-// not scanned for its end once more.
+// ended, with the same program and options, passes the same hint to each
+// search. In line mode every position from `from` up to `end` lies in the
+// line that ends at `end`, so the rest of the line is not scanned for its
+// end once more; and the failures the last search remembered still hold, so
+// each matching does not walk again what the one before it found failing.
 struct LineHint {
     const unsigned char* from = nullptr;
     const unsigned char* end = nullptr;
+    // Which searches share the memo: given on first use, never reused.
+    uint64_t session = 0;
 };
 
 // The state of one matching run. ExecExpression uses one instance per thread;
@@ -51,6 +55,18 @@ struct MatchContext {
     const unsigned char* progressDue = nullptr;
     uintptr_t progressStep = 1;
     LineHint* lineHint = nullptr;  // of the current run, if its caller keeps one
+    // The searches whose memo the context holds (LineHint::session), and
+    // what they searched with; id 0: none.
+    struct Session {
+        uint64_t id = 0;
+        const ProgramInfo* info = nullptr;
+        const unsigned char* text = nullptr;
+        int32_t length = 0;
+        int caseSensitive = 0;
+        int32_t limit = 0;
+        bool lineMode = false;
+    };
+    Session session;
 
     // Set when a test of the current attempt met the input end: its outcome
     // may then differ for a later input end.

@@ -210,9 +210,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quarry::TextBuffer input;
     Check(input.Append(text.data(), length));
     quarry::TextBuffer listed;
-    const int32_t count = expr.ListMatchings(input, listed, matchCase, limit, lineMode).count;
+    const quarry::LoopResult listing =
+        expr.ListMatchings(input, listed, matchCase, limit, lineMode, "\n");
+    const int32_t count = listing.count;
     Check(count >= 0 && count <= length + 1);
     Check(listed.Length() <= int64_t{count} * (length + 3));
+    if (listing.outcome != quarry::SearchOutcome::kStackExhausted) {
+        // The listing's searches share their memo; searches on their own
+        // must find the same matchings.
+        std::string alone;
+        int32_t aloneCount = 0;
+        bool complete = true;
+        for (int32_t at = 0;;) {
+            const quarry::SearchOutcome found =
+                expr.Search(text.data(), length, text.data() + at, matchCase, limit, lineMode);
+            complete = found != quarry::SearchOutcome::kStackExhausted;
+            if (found != quarry::SearchOutcome::kFound) {
+                break;
+            }
+            const int32_t start = expr.GroupStart(0);
+            ++aloneCount;
+            const int32_t n = expr.GroupEnd(0) - start;
+            if (n == 0) {
+                break;
+            }
+            alone.append(text, static_cast<size_t>(start), static_cast<size_t>(n));
+            alone += '\n';
+            at = start + n;
+        }
+        if (complete) {
+            Check(aloneCount == count);
+            Check(alone.size() == static_cast<size_t>(listed.Length()) &&
+                  memcmp(alone.data(), listed.Data(), alone.size()) == 0);
+        }
+    }
 
     quarry::TextBuffer replaced;
     const quarry::LoopResult replacedResult =
