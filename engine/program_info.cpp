@@ -525,6 +525,23 @@ void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set) {
     }
 }
 
+// Whether a node takes characters other than ASCII ones (or bytes that
+// begin none).
+bool TakesNonAscii(const ExprNode* n, bool fold) {
+    std::array<uint8_t, 32> set{};
+    AddBytes(n, fold, set);
+    return std::any_of(set.begin() + 16, set.end(), [](uint8_t bits) { return bits != 0; });
+}
+
+// Whether two character tests exclude each other beyond ASCII: no other
+// character (and no byte that begins none) passes both. White space is
+// neither a letter nor a digit.
+bool NoCommonNonAsciiCharacter(int16_t a, int16_t b) {
+    auto pair = [&](int16_t x, int16_t y) { return (a == x && b == y) || (a == y && b == x); };
+    return pair(UALNUM, USPACE) || pair(UALNUM, UNALNUM) || pair(USPACE, UNSPACE) ||
+           pair(UUPPER, USPACE) || pair(ULOWER, USPACE);
+}
+
 // The strongly connected components of a graph of `count` states, each with
 // at most two successors (successors(state, out) fills out and returns how
 // many), by Tarjan's algorithm without recursion: a program may have many
@@ -1419,6 +1436,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     }
     FindFirstTests(info, program);
 
+    int charChecks = 0;
     for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
         info.possessiveLoop[caseBit].assign(count, 0);
         for (const ExprNode* n = program; n; n = n->next) {
@@ -1432,11 +1450,29 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
             }
             std::array<uint8_t, 32> taken{};
             AddBytes(n->next, caseBit == 0, taken);
-            bool disjoint = true;
+            bool ascii = true;  // bytes 0 to 0x7F, each a character
+            bool high = true;   // the bytes other characters begin with
             for (size_t i = 0; i < taken.size(); ++i) {
-                disjoint = disjoint && (taken[i] & next.bytes[i]) == 0;
+                (i < 16 ? ascii : high) &= (taken[i] & next.bytes[i]) == 0;
             }
-            info.possessiveLoop[caseBit][static_cast<size_t>(n->index)] = disjoint ? 1 : 0;
+            // «\w+\s»: both take characters that begin with the same bytes,
+            // but no such character passes both tests. Each look at the
+            // continuation's first tests is bounded by the program's size, so
+            // only so many are made.
+            constexpr int kMostCharChecks = 256;
+            if (ascii && !high && info.charMode && charChecks < kMostCharChecks) {
+                ++charChecks;
+                std::vector<FirstNode> firsts;
+                bool reachesEnd = false;
+                CollectFirstNodes(info, n->link.node, static_cast<int>(caseBit), firsts,
+                                  reachesEnd);
+                high = !reachesEnd &&
+                       std::all_of(firsts.begin(), firsts.end(), [&](const FirstNode& f) {
+                           return !TakesNonAscii(f.node, f.fold) ||
+                                  NoCommonNonAsciiCharacter(n->next->op, f.node->op);
+                       });
+            }
+            info.possessiveLoop[caseBit][static_cast<size_t>(n->index)] = ascii && high ? 1 : 0;
         }
     }
 
