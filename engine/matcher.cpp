@@ -1259,6 +1259,14 @@ int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char
     // Only the groups the program records can have been written.
     ClearRecordedGroups(m);
     const ProgramInfo& info = *m.info;
+    if (end - s < info.shortestMatching) {
+        // No matching fits before the input end (a line's, or the search
+        // limit's): the walk could only fail, at the latest where it met it.
+        m.hitEnd = true;
+        m.caseSensitive = savedCase;
+        m.inputEnd = savedEnd;
+        return 0;
+    }
     const int walked = !info.literalAlternatives.empty() ? WalkLiteralAlternatives(m)
                        : info.straight[static_cast<size_t>(m.caseSensitive & 1)]
                            ? WalkStraight(m, program)

@@ -1,6 +1,7 @@
 #include "engine/program_info.h"
 
 #include <algorithm>
+#include <queue>
 
 #include "engine/byte_scan.h"
 #include "engine/byte_tests.h"
@@ -628,6 +629,51 @@ int WalkSuccessors(const ProgramInfo& info, const ExprNode* n, const ExprNode* o
         add(n->next);
     }
     return count;
+}
+
+// The fewest bytes any walk from the program's start to END consumes,
+// whether or not its tests would pass: each test takes at least one (a
+// literal character too, which without case may match a shorter one). Shortest paths over the
+// walk's steps, each node settled once.
+int32_t ShortestMatching(const ProgramInfo& info, const ExprNode* program,
+                         const std::vector<const ExprNode*>& byIndex) {
+    constexpr int32_t kNone = INT32_MAX;
+    std::vector<int32_t> fewest(byIndex.size(), kNone);
+    using Entry = std::pair<int32_t, int32_t>;  // bytes so far, node index
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<>> pending;
+    fewest[static_cast<size_t>(program->index)] = 0;
+    pending.push({0, program->index});
+    while (!pending.empty()) {
+        const auto [bytes, index] = pending.top();
+        pending.pop();
+        if (bytes != fewest[static_cast<size_t>(index)]) {
+            continue;  // settled already with fewer
+        }
+        const ExprNode* n = byIndex[static_cast<size_t>(index)];
+        if (n->op == END) {
+            return bytes;
+        }
+        const ExprNode* out[2];
+        int count = 0;
+        int32_t cost = 0;
+        if (IsConsuming(n->op)) {
+            out[count++] = n->next;
+            cost = 1;
+        } else {
+            count = WalkSuccessors(info, n, out);
+        }
+        for (int i = 0; i < count; ++i) {
+            if (out[i] == nullptr) {
+                continue;
+            }
+            const auto to = static_cast<size_t>(out[i]->index);
+            if (bytes + cost < fewest[to]) {
+                fewest[to] = bytes + cost;
+                pending.push({fewest[to], out[i]->index});
+            }
+        }
+    }
+    return kNone;
 }
 
 // «?» applied to the tail of the construct before it («x+?», «b??») makes
@@ -1485,6 +1531,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
                            static_cast<size_t>(n->length));
     }
 
+    info.shortestMatching = ShortestMatching(info, program, byIndex);
     info.canMatchEmpty = false;
     for (int caseBit = 0; caseBit <= 1; ++caseBit) {
         auto& table = info.firstBytes[static_cast<size_t>(caseBit)];

@@ -81,6 +81,9 @@ struct ProgramInfo {
     // Some walk may reach END without consuming a byte: then a matching can
     // start anywhere, also where no byte remains.
     bool canMatchEmpty = true;
+    // The fewest bytes a matching can take (INT32_MAX when none can reach
+    // END): with a search limit below it no attempt can match.
+    int32_t shortestMatching = 0;
     // Per case option of the run (0: case ignored, 1: case matters), 1 for
     // every byte a matching can begin with; meaningful without canMatchEmpty.
     std::array<std::array<uint8_t, 256>, 2> firstBytes{};

@@ -1330,6 +1330,37 @@ TEST(MatcherWork, LoopsOverCharactersTheContinuationCannotTakeGiveNothingBack) {
     EXPECT_LE(CurrentMatchContext().loopPlaces, 4 * line.size());
 }
 
+// Former fault, found by the fuzzer: with a search limit shorter than any
+// matching (a chain of optional tests before two literal runs of 18 bytes,
+// limit 13), every start still walked its program up to the cut, each with
+// an input end of its own: 280 s per megabyte. An attempt with fewer bytes
+// before its input end than the shortest matching now fails at once.
+TEST(MatcherWork, ALimitBelowTheShortestMatchingRulesOutEveryAttempt) {
+    auto shortest = [](const std::string& expression, TextMode mode) {
+        Program program(expression, mode);
+        return AnalyseProgram(program.get()).shortestMatching;
+    };
+    EXPECT_EQ(shortest("ab+c?", TextMode::kBytes), 2);
+    EXPECT_EQ(shortest("{{abc}|d}x*", TextMode::kBytes), 1);
+    EXPECT_EQ(shortest("{abc|d}x*", TextMode::kBytes), 3);  // «|» takes the atoms beside it
+    EXPECT_EQ(shortest("({a}|{bb})+\\w", TextMode::kBytes), 2);
+    EXPECT_EQ(shortest("\xC3\xA9|.", TextMode::kUtf8), 1);
+    // A literal character counts one byte: without case the Kelvin sign (three
+    // bytes) matches «k».
+    EXPECT_EQ(shortest("\xC3\xA9x", TextMode::kUtf8), 2);
+    EXPECT_EQ(shortest("a*", TextMode::kBytes), 0);
+    Program program("[^\xE2\x82\xAC]+??\\D??:??4??.KKKKKKKK??.KKKKKKKKKK", TextMode::kUtf8);
+    const ProgramInfo info = AnalyseProgram(program.get());
+    EXPECT_EQ(info.shortestMatching, 20);
+    const std::string text = Repeated(std::string(27, 'K') + " p ", 300);
+    GroupTable groups;
+    const unsigned char* bytes = Bytes(text);
+    const auto length = static_cast<int32_t>(text.size());
+    EXPECT_EQ(ExecExpression(info, bytes, length, bytes, groups.data(), 0, 13, false), kNoMatch);
+    EXPECT_EQ(CurrentMatchContext().runWalks, 0u);
+    EXPECT_EQ(ExecExpression(info, bytes, length, bytes, groups.data(), 0, 40, false), kMatchFound);
+}
+
 // Former fault: each search of a listing started with an empty memo, so each
 // matching walked again what the search for the one before it had found
 // failing. The fuzzer's «(.*|||||||||||\xAA )*.» lists every character of a
