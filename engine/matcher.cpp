@@ -1542,7 +1542,20 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
     if (m.searchLimit >= 0 && end - s > m.searchLimit) {
         end = s + m.searchLimit;
     }
+    // Mostly a byte the continuation may begin with stands within the run,
+    // often at once («\w@\w»): then the attempt decides, and the rest of a
+    // long run is not measured for each start.
+    const uint8_t* run = info.leadingRunBytes[caseBit].data();
+    for (const unsigned char* p = s; p < end; ++p) {
+        if (admits[*p]) {
+            return false;
+        }
+        if (!run[*p]) {
+            break;
+        }
+    }
     const unsigned char* e = LeadingRunEnd(m, info, s, end);
+    m.loopPlaces += static_cast<uint64_t>(e - s);
     if (info.leadingCharLoop && e < end && *e >= 0x80) {
         return false;  // the run may go on through this character
     }
