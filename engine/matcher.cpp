@@ -1192,8 +1192,11 @@ inline void ClearGroups(int32_t* groups) {
 
 // Makes the context ready for a run of the program that info describes. The
 // loop-guard table is left all clear by every run that ends normally, so it
-// is only rebuilt when it is too small or a run was interrupted.
-void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
+// is only rebuilt when it is too small or a run was interrupted. A run that
+// goes on from the last one (MatchContext::session) keeps the memo, the loop
+// runs and whether the memo is on; any other starts them from `memoBase`.
+void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing,
+                       uint64_t memoBase) {
     m.info = &info;
     m.charMode = info.charMode;
     m.highestGroup = info.highestGroup;
@@ -1202,6 +1205,12 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
         m.loopPass.assign(std::max(slots, m.loopPass.size()), MatchContext::LoopPass{});
         m.passLog.clear();
     }
+    m.tailPlaces.clear();
+    m.loopPlaces = 0;
+    if (continuing) {
+        return;
+    }
+    m.session = {};  // the memo no longer holds what any session left
     // Each search sees the loop runs as empty; clearing them per search
     // would cost more than a short search itself.
     if (m.loopRuns.size() < static_cast<size_t>(info.nodeCount) || m.loopRunEpoch == UINT32_MAX) {
@@ -1211,26 +1220,10 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info) {
     }
     ++m.loopRunEpoch;
     m.memoOn = false;
-    m.tailPlaces.clear();
     m.memoStride = static_cast<uint64_t>(info.nodeCount) * 2;
-    m.failures.Start(0, info.memoColumns, info.memoPassWords);
+    m.failures.Start(memoBase, info.memoColumns, info.memoPassWords);
     m.runWalks = 0;
     m.runWalkLimit = UINT64_MAX;
-    m.loopPlaces = 0;
-}
-
-// For a search that goes on from the last one (MatchContext::session): the
-// memo, the loop runs and whether the memo is on stay as they were.
-void ContinueWithProgram(MatchContext& m, const ProgramInfo& info) {
-    m.info = &info;
-    m.charMode = info.charMode;
-    m.highestGroup = info.highestGroup;
-    if (!m.passLog.empty()) {
-        m.loopPass.assign(m.loopPass.size(), MatchContext::LoopPass{});
-        m.passLog.clear();
-    }
-    m.tailPlaces.clear();
-    m.loopPlaces = 0;
 }
 
 // Session ids handed to line hints; 0 is none.
@@ -1542,42 +1535,33 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
     if (m.searchLimit >= 0 && end - s > m.searchLimit) {
         end = s + m.searchLimit;
     }
-    // Mostly a byte the continuation may begin with stands within the run,
-    // often at once («\w@\w»): then the attempt decides, and the rest of a
-    // long run is not measured for each start.
+    // The continuation is tried after each byte of the run (for «x+» and «x#»
+    // not before the first, which comes before the loop node), up to the
+    // byte that ended it; at the input end its first test fails. Where it may
+    // begin the attempt decides: mostly at once («\w@\w»), so the rest of a
+    // long run is not read for each start.
+    const bool needsByte = loop->op == PLUS || loop->op == LAZYPLUS;
     const uint8_t* run = info.leadingRunBytes[caseBit].data();
-    for (const unsigned char* p = s; p < end; ++p) {
-        if (admits[*p]) {
+    const unsigned char* e = s;
+    for (; e < end && run[*e]; ++e) {
+        if (admits[*e] && (e > s || !needsByte)) {
+            m.loopPlaces += static_cast<uint64_t>(e - s);
             return false;
         }
-        if (!run[*p]) {
-            break;
-        }
     }
-    const unsigned char* e = LeadingRunEnd(m, info, s, end);
     m.loopPlaces += static_cast<uint64_t>(e - s);
     if (info.leadingCharLoop && e < end && *e >= 0x80) {
         return false;  // the run may go on through this character
     }
-    // «x+» and «x#» need one byte of the run before the loop node.
-    const unsigned char* k = s;
-    if (loop->op == PLUS || loop->op == LAZYPLUS) {
-        if (e == s) {
-            if (s == end && end != lineEnd) {
-                return false;  // the search limit decided it; a later start sees further
-            }
-            next = s + 1;
-            return true;
+    if (needsByte && e == s) {
+        if (s == end && end != lineEnd) {
+            return false;  // the search limit decided it; a later start sees further
         }
-        k = s + 1;
+        next = s + 1;
+        return true;
     }
-    // The continuation is tried after each byte of the run, up to the byte
-    // that ended it; at the input end its first test fails.
-    const unsigned char* last = e < end ? e : end - 1;
-    for (; k <= last; ++k) {
-        if (admits[*k]) {
-            return false;
-        }
+    if (e < end && admits[*e]) {
+        return false;
     }
     if (e == end && end != lineEnd) {
         next = s + 1;  // the limit cut the run: a later start may see more
@@ -1861,7 +1845,7 @@ MatchContext& CurrentMatchContext() {
 }
 
 int TryAt(const ExprNode* program, const unsigned char* s) {
-    PrepareForProgram(context, InfoFor(program));
+    PrepareForProgram(context, InfoFor(program), false, 0);
     context.runFrom = s;
     return TryAtImpl(context, program, s);
 }
@@ -1913,12 +1897,8 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
                             kept.text == text && kept.length == length &&
                             kept.caseSensitive == caseSensitive && kept.limit == searchLimit &&
                             kept.lineMode == lineMode && from >= m.runFrom;
-    if (continuing) {
-        ContinueWithProgram(m, info);
-    } else {
-        PrepareForProgram(m, info);
-        m.failures.Start(static_cast<uint64_t>(from - text), info.memoColumns, info.memoPassWords);
-        kept = {};
+    PrepareForProgram(m, info, continuing, static_cast<uint64_t>(from - text));
+    if (!continuing) {
         if (lineHint != nullptr) {
             if (lineHint->session == 0) {
                 lineHint->session = nextSession.fetch_add(1, std::memory_order_relaxed);
