@@ -615,12 +615,13 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
 // led to the loop: the failures found by one walk of the loop hold for the
 // next whose run covers the same places. Nested loops otherwise try the
 // continuation over a whole run again from every start, each try answered by
-// the memo but the places still counted one by one. Used while the memo is
-// on, with the memo's rules for the input end.
+// the memo but the places still counted one by one. Greedy loops use it while
+// the memo is on, lazy ones always; both with the memo's rules for the input
+// end.
 class ContinuationFailures {
   public:
-    ContinuationFailures(MatchContext& m, const ExprNode* loop)
-        : m_(m), run_(LoopRunOf(m, loop)), on_(m.memoOn) {
+    ContinuationFailures(MatchContext& m, const ExprNode* loop, bool on)
+        : m_(m), run_(LoopRunOf(m, loop)), on_(on) {
         outerHitEnd_ = m.hitEnd;
         m.hitEnd = false;  // from here on, what the continuation's tries met
     }
@@ -639,11 +640,33 @@ class ContinuationFailures {
         return true;
     }
 
+    // For a lazy loop, whose known places are also a run of bytes its
+    // operand takes ([low, high) as AllFailed was told): whether the
+    // continuation is known to fail at k (after the loop's start); then moves
+    // k to the last known place, or to the input end when that comes first.
+    bool KnownOnward(const unsigned char*& k) {
+        if (!on_ || k <= run_.failedLow || k > run_.failedHigh || !Holds()) {
+            return false;
+        }
+        if (run_.failedEnd != FailureMemo::kAnyEnd) {
+            m_.hitEnd = true;
+        }
+        k = std::min(run_.failedHigh, m_.inputEnd);
+        return true;
+    }
+
     // The continuation failed at every place in (low, high].
     void AllFailed(const unsigned char* low, const unsigned char* high) {
+        AllFailed(low, high, m_.hitEnd);
+    }
+
+    // The same, where metEnd says whether those tries met the input end.
+    void AllFailed(const unsigned char* low, const unsigned char* high, bool metEnd) {
         if (!on_ || high <= low) {
             return;
         }
+        const bool outerHitEnd = m_.hitEnd;
+        m_.hitEnd = metEnd;
         const uint32_t end =
             m_.hitEnd ? static_cast<uint32_t>(m_.inputEnd - m_.textStart) : FailureMemo::kAnyEnd;
         if (run_.failedLow <= high && low <= run_.failedHigh && Holds()) {
@@ -658,6 +681,20 @@ class ContinuationFailures {
         run_.failedHigh = high;
         run_.failedCase = m_.caseSensitive & 1;
         run_.failedEnd = m_.hitEnd ? static_cast<uint32_t>(m_.inputEnd - m_.textStart) : end;
+        m_.hitEnd = outerHitEnd || m_.hitEnd;
+    }
+
+    // For a lazy loop that failed, its places (start, k] and the last place
+    // `clean` whose tries and those before it did not meet the input end
+    // (nullptr: none met it). An end cut by the search limit is the next
+    // start's no longer, so there only the places before the end are kept.
+    void LazyFailed(const unsigned char* start, const unsigned char* k,
+                    const unsigned char* clean) {
+        if (clean != nullptr && !m_.endShared) {
+            AllFailed(start, clean, false);
+        } else {
+            AllFailed(start, k);
+        }
     }
 
   private:
@@ -743,7 +780,7 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
                                         e > start
                                     ? e - 1
                                     : start;
-    ContinuationFailures failures(m, loop);
+    ContinuationFailures failures(m, loop, m.memoOn);
     uint64_t places = 0;
     for (const unsigned char* k = e; k > last; ++places) {
         // Known places are passed over at once: a continuation whose first
@@ -783,7 +820,9 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
 // continuation again, as the ordinary walk does it, but positions where the
 // continuation's first byte test fails are passed over without a walk, and
 // each try has only the loop's latest pass on the path, which is all that a
-// walk from there can see of the earlier ones.
+// walk from there can see of the earlier ones. A loop that failed leaves its
+// places behind: the attempts at the next starts would otherwise scan the
+// same run to its end again, quadratic in the run.
 [[gnu::noinline]] int RepeatLazyByteLoop(MatchContext& m, const ExprNode* loop) {
     const ExprNode* operand = loop->next;
     const ExprNode* continuation = loop->link.node;
@@ -794,22 +833,35 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
     const int32_t savedCase = m.caseSensitive;
     // «.@» followed by a literal: the next place holding the literal's byte.
     const int wanted = operand->op == ANY ? ExactByteOf(m, test) : -1;
-    for (const unsigned char* k = start;; ++k) {
+    ContinuationFailures failures(m, loop, true);
+    const unsigned char* clean = nullptr;
+    uint64_t places = 1;
+    for (const unsigned char* k = start;; ++k, ++places) {
+        const unsigned char* before = k > start ? k - 1 : start;  // the last place before k
         if (wanted >= 0 && k < end) {
             const void* hit = std::memchr(k, wanted, static_cast<size_t>(end - k));
             k = hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
         }
-        if (test == nullptr || PassesFirstTest(m, test, k)) {
+        const bool known = k != start && failures.KnownOnward(k);
+        if (!known && (test == nullptr || PassesFirstTest(m, test, k))) {
             const int tried = TryContinuation(m, continuation, slot, k, k != start, savedCase);
             if (tried != kWalkOn) {
+                m.loopPlaces += places;
                 return tried;
             }
         }
+        if (m.hitEnd && clean == nullptr) {
+            clean = before;
+        }
         if (k >= end) {
+            m.loopPlaces += places;
+            failures.LazyFailed(start, k, clean);
             m.hitEnd = true;
             return 0;
         }
         if (!PassesFirstTest(m, operand, k)) {
+            m.loopPlaces += places;
+            failures.LazyFailed(start, k, clean);
             return 0;
         }
     }
@@ -848,7 +900,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
                                         e > start
                                     ? PreviousChar(m, e)
                                     : start;
-    ContinuationFailures failures(m, loop);
+    ContinuationFailures failures(m, loop, m.memoOn);
     uint64_t places = 0;
     for (const unsigned char* k = e; k > last; ++places) {
         // Known places are passed over at once: a continuation whose first
@@ -894,26 +946,41 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     // «.@» followed by a literal: the next place holding the literal's
     // (ASCII) byte, which is a character start.
     const int wanted = operand->op == UANY ? ExactByteOf(m, test) : -1;
+    ContinuationFailures failures(m, loop, true);
+    const unsigned char* clean = nullptr;
+    uint64_t places = 1;
+    const unsigned char* before = start;  // the last place before k
     for (const unsigned char* k = start;;) {
         if (wanted >= 0 && k < end) {
             const void* hit = std::memchr(k, wanted, static_cast<size_t>(end - k));
             k = hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
         }
-        if (test == nullptr || PassesFirstTest(m, test, k)) {
+        const bool known = k != start && failures.KnownOnward(k);
+        if (!known && (test == nullptr || PassesFirstTest(m, test, k))) {
             const int tried = TryContinuation(m, continuation, slot, k, k != start, savedCase);
             if (tried != kWalkOn) {
+                m.loopPlaces += places;
                 return tried;
             }
         }
+        if (m.hitEnd && clean == nullptr) {
+            clean = before;
+        }
         if (k >= end) {
+            m.loopPlaces += places;
+            failures.LazyFailed(start, k, clean);
             m.hitEnd = true;
             return 0;
         }
         int length = 1;
         if (!CharPassesAt(m, operand, k, length)) {
+            m.loopPlaces += places;
+            failures.LazyFailed(start, k, clean);
             return 0;
         }
+        before = k;
         k += length;
+        ++places;
     }
 }
 

@@ -1380,6 +1380,40 @@ TEST(MatcherWork, AttemptsDoNotMeasureTheLeadingRunWhereTheContinuationCanBegin)
     }
 }
 
+// Former fault: a lazy loop over one test scanned its run to the end from
+// every start, trying the continuation at each place: quadratic in the run,
+// with or without the memo («[ab]@b» over a 20 KB line of «a» 1.9 s, «b?[^x]#<»
+// 4.4 s; with the default limit still 0.3 s, since each start saw an input
+// end of its own). A failed loop now leaves its places behind for the next
+// start; under the limit, only those whose tries did not meet the end.
+TEST(MatcherWork, LazyLoopsDoNotScanTheirRunAgainFromEachStart) {
+    const std::string line = std::string(20000, 'a') + " ";
+    const unsigned char* bytes = Bytes(line);
+    const auto length = static_cast<int32_t>(line.size());
+    const uint64_t bound = 8u * static_cast<uint64_t>(length);  // a limit's worth per start before
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        Program wordStart("b?[^x]#<", mode);
+        const ProgramInfo wordStartInfo = AnalyseProgram(wordStart.get());
+        // The continuation needs the byte after the last start's end: places
+        // whose tries met that end are tried again by the next start.
+        Program pair("[^x]@\\w\\W", mode);
+        const ProgramInfo pairInfo = AnalyseProgram(pair.get());
+        for (const int32_t limit : {-1, 1000}) {
+            GroupTable groups;
+            EXPECT_EQ(
+                ExecExpression(wordStartInfo, bytes, length, bytes, groups.data(), 1, limit, true),
+                kNoMatch);
+            EXPECT_LE(CurrentMatchContext().loopPlaces, bound) << "limit " << limit;
+            ASSERT_EQ(ExecExpression(pairInfo, bytes, length, bytes, groups.data(), 1, limit, true),
+                      kMatchFound)
+                << "limit " << limit;
+            EXPECT_LE(CurrentMatchContext().loopPlaces, bound) << "limit " << limit;
+            EXPECT_EQ(groups[0], limit < 0 ? 0 : length - limit);
+            EXPECT_EQ(groups[64], length);
+        }
+    }
+}
+
 // Former fault: each search of a listing started with an empty memo, so each
 // matching walked again what the search for the one before it had found
 // failing. The fuzzer's «(.*|||||||||||\xAA )*.» lists every character of a
