@@ -1432,6 +1432,23 @@ inline bool IsLineBreak(unsigned char c) {
     return c == '\r' || c == '\n';
 }
 
+// The end of the line that s (no line break) lies in. The searches of one
+// listing pass a hint with the last line end found: without it, each search
+// read the rest of its line again, quadratic in a line of many matchings.
+const unsigned char* LineEndFrom(const MatchContext& m, const unsigned char* s,
+                                 const unsigned char* end) {
+    LineHint* hint = m.lineHint;
+    if (hint != nullptr && s >= hint->from && s < hint->end) {
+        return hint->end;
+    }
+    const unsigned char* lineEnd = detail::FindEither(s, end, '\r', '\n');
+    if (hint != nullptr) {
+        hint->from = s;
+        hint->end = lineEnd;
+    }
+    return lineEnd;
+}
+
 // The first position in [s, end) where a matching can begin, or end. Only
 // for programs that cannot match empty.
 const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& info,
@@ -1708,16 +1725,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 continue;
             }
             if (s >= lineEnd) {
-                LineHint* hint = m.lineHint;
-                if (hint != nullptr && s >= hint->from && s < hint->end) {
-                    lineEnd = hint->end;
-                } else {
-                    lineEnd = detail::FindEither(s, end, '\r', '\n');
-                    if (hint != nullptr) {
-                        hint->from = s;
-                        hint->end = lineEnd;
-                    }
-                }
+                lineEnd = LineEndFrom(m, s, end);
                 m.lastPercent = 0;  // percentages relate to each line's end
             }
         }
@@ -1889,7 +1897,7 @@ Attempt Search(MatchContext& m, const ProgramInfo& info, const unsigned char* fr
             if (pollFirst && Cancelled(m)) {
                 return kStop;
             }
-            const unsigned char* q = detail::FindEither(p, end, '\r', '\n');
+            const unsigned char* q = LineEndFrom(m, p, end);
             m.lastPercent = 0;  // percentages relate to each line's end
             const Attempt a = TryEveryPosition(m, info.program, p, info.anchored ? p : q, q);
             if (a != kNotFound) {
