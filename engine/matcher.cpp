@@ -608,35 +608,32 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
     return run.to;
 }
 
-// The places after a greedy single-test loop's start where its continuation
+// The places after a single-test loop's start where its continuation
 // is known to fail. A continuation tried at k after the start has only the
 // loop's own pass at k on the path that it can see (every other pass lies at
 // or before the start), so whether it fails does not depend on the path that
 // led to the loop: the failures found by one walk of the loop hold for the
 // next whose run covers the same places. Nested loops otherwise try the
 // continuation over a whole run again from every start, each try answered by
-// the memo but the places still counted one by one. Greedy loops use it while
-// the memo is on, lazy ones always; both with the memo's rules for the input
-// end.
+// the memo but the places still counted one by one, and the attempts at the
+// starts inside a run each scanned the rest of it. The memo's rules for the
+// input end apply.
 class ContinuationFailures {
   public:
-    ContinuationFailures(MatchContext& m, const ExprNode* loop, bool on)
-        : m_(m), run_(LoopRunOf(m, loop)), on_(on) {
+    ContinuationFailures(MatchContext& m, const ExprNode* loop) : m_(m), run_(LoopRunOf(m, loop)) {
         outerHitEnd_ = m.hitEnd;
         m.hitEnd = false;  // from here on, what the continuation's tries met
     }
-    ~ContinuationFailures() { m_.hitEnd = outerHitEnd_ || m_.hitEnd; }
+    ~ContinuationFailures() { m_.hitEnd = outerHitEnd_ || metEnd_ || m_.hitEnd; }
 
     // Whether the continuation is known to fail at k; then moves k to the
     // next place that is not known.
     bool Known(const unsigned char*& k) {
-        if (!on_ || k <= run_.failedLow || k > run_.failedHigh || !Holds()) {
+        const Failed* f = Covering(k);
+        if (f == nullptr) {
             return false;
         }
-        if (run_.failedEnd != FailureMemo::kAnyEnd) {
-            m_.hitEnd = true;  // as those tries did
-        }
-        k = run_.failedLow;
+        k = f->low;
         return true;
     }
 
@@ -645,70 +642,94 @@ class ContinuationFailures {
     // continuation is known to fail at k (after the loop's start); then moves
     // k to the last known place, or to the input end when that comes first.
     bool KnownOnward(const unsigned char*& k) {
-        if (!on_ || k <= run_.failedLow || k > run_.failedHigh || !Holds()) {
+        const Failed* f = Covering(k);
+        if (f == nullptr) {
             return false;
         }
-        if (run_.failedEnd != FailureMemo::kAnyEnd) {
-            m_.hitEnd = true;
-        }
-        k = std::min(run_.failedHigh, m_.inputEnd);
+        k = std::min(f->high, m_.inputEnd);
         return true;
     }
 
-    // The continuation failed at every place in (low, high].
-    void AllFailed(const unsigned char* low, const unsigned char* high) {
-        AllFailed(low, high, m_.hitEnd);
-    }
-
-    // The same, where metEnd says whether those tries met the input end.
+    // The continuation failed at every place in (low, high]; metEnd says
+    // whether those tries met the input end.
     void AllFailed(const unsigned char* low, const unsigned char* high, bool metEnd) {
-        if (!on_ || high <= low) {
+        if (high <= low) {
             return;
         }
-        const bool outerHitEnd = m_.hitEnd;
-        m_.hitEnd = metEnd;
-        const uint32_t end =
-            m_.hitEnd ? static_cast<uint32_t>(m_.inputEnd - m_.textStart) : FailureMemo::kAnyEnd;
-        if (run_.failedLow <= high && low <= run_.failedHigh && Holds()) {
+        Failed& f = metEnd ? run_.ended : run_.clean;
+        if (f.low <= high && low <= f.high && Holds(f)) {
             // Joined with the known places (which hold for this input end).
-            low = std::min(low, run_.failedLow);
-            high = std::max(high, run_.failedHigh);
-            if (run_.failedEnd != FailureMemo::kAnyEnd) {
-                m_.hitEnd = true;
-            }
+            low = std::min(low, f.low);
+            high = std::max(high, f.high);
         }
-        run_.failedLow = low;
-        run_.failedHigh = high;
-        run_.failedCase = m_.caseSensitive & 1;
-        run_.failedEnd = m_.hitEnd ? static_cast<uint32_t>(m_.inputEnd - m_.textStart) : end;
-        m_.hitEnd = outerHitEnd || m_.hitEnd;
+        f.low = low;
+        f.high = high;
+        f.caseBit = m_.caseSensitive & 1;
+        f.end = metEnd ? static_cast<uint32_t>(m_.inputEnd - m_.textStart) : FailureMemo::kAnyEnd;
+    }
+
+    // For a greedy loop, before each place k it looks at (and once more at
+    // its low end): whether the tries at the places above k met the input
+    // end. Each place's own tries are told apart from those above it.
+    void Descend(const unsigned char* k) {
+        if (m_.hitEnd) {
+            metEnd_ = true;
+            cleanHigh_ = k;
+            m_.hitEnd = false;
+        }
+    }
+
+    // A greedy loop whose continuation failed at every place in (low, high].
+    // The places below those whose tries met the input end are kept apart:
+    // they hold for the next start's end too, where the limit cut this one.
+    void DescentFailed(const unsigned char* low, const unsigned char* high) {
+        Descend(low);
+        AllFailed(low, high, metEnd_);
+        if (metEnd_) {
+            AllFailed(low, cleanHigh_, false);
+        }
     }
 
     // For a lazy loop that failed, its places (start, k] and the last place
     // `clean` whose tries and those before it did not meet the input end
-    // (nullptr: none met it). An end cut by the search limit is the next
-    // start's no longer, so there only the places before the end are kept.
+    // (nullptr: none met it).
     void LazyFailed(const unsigned char* start, const unsigned char* k,
                     const unsigned char* clean) {
-        if (clean != nullptr && !m_.endShared) {
+        AllFailed(start, k, clean != nullptr);
+        if (clean != nullptr) {
             AllFailed(start, clean, false);
-        } else {
-            AllFailed(start, k);
         }
     }
 
   private:
-    // Whether the known places hold for this walk. Walks nested in this
-    // one's tries record places of the same loop as they finish.
-    bool Holds() const {
-        return run_.failedHigh != nullptr && run_.failedCase == (m_.caseSensitive & 1) &&
-               EndTagHolds(m_, run_.failedEnd);
+    using Failed = MatchContext::LoopRun::Failed;
+
+    // Whether known places hold for this walk. Walks nested in this one's
+    // tries record places of the same loop as they finish.
+    bool Holds(const Failed& f) const {
+        return f.high != nullptr && f.caseBit == (m_.caseSensitive & 1) && EndTagHolds(m_, f.end);
+    }
+
+    // The known places that k lies in, if any.
+    const Failed* Covering(const unsigned char* k) {
+        for (const Failed* f : {&run_.clean, &run_.ended}) {
+            if (k > f->low && k <= f->high && Holds(*f)) {
+                if (f->end != FailureMemo::kAnyEnd) {
+                    m_.hitEnd = true;  // as those tries did
+                }
+                return f;
+            }
+        }
+        return nullptr;
     }
 
     MatchContext& m_;
     MatchContext::LoopRun& run_;
-    bool on_;
     bool outerHitEnd_ = false;
+    // Descend's: whether any try met the end, and the highest place below
+    // every such try.
+    bool metEnd_ = false;
+    const unsigned char* cleanHigh_ = nullptr;
 };
 
 // The end of the run of bytes from k (up to stop) that a one-byte test
@@ -780,9 +801,10 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
                                         e > start
                                     ? e - 1
                                     : start;
-    ContinuationFailures failures(m, loop, m.memoOn);
+    ContinuationFailures failures(m, loop);
     uint64_t places = 0;
     for (const unsigned char* k = e; k > last; ++places) {
+        failures.Descend(k);
         // Known places are passed over at once: a continuation whose first
         // test passes nowhere would otherwise be tested again at every place
         // by each walk that reaches this loop.
@@ -810,7 +832,7 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
         --k;
     }
     m.loopPlaces += places;
-    failures.AllFailed(last, e);
+    failures.DescentFailed(last, e);
     m.pos = start;
     return kWalkOn;
 }
@@ -833,7 +855,7 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
     const int32_t savedCase = m.caseSensitive;
     // «.@» followed by a literal: the next place holding the literal's byte.
     const int wanted = operand->op == ANY ? ExactByteOf(m, test) : -1;
-    ContinuationFailures failures(m, loop, true);
+    ContinuationFailures failures(m, loop);
     const unsigned char* clean = nullptr;
     uint64_t places = 1;
     for (const unsigned char* k = start;; ++k, ++places) {
@@ -900,9 +922,10 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
                                         e > start
                                     ? PreviousChar(m, e)
                                     : start;
-    ContinuationFailures failures(m, loop, m.memoOn);
+    ContinuationFailures failures(m, loop);
     uint64_t places = 0;
     for (const unsigned char* k = e; k > last; ++places) {
+        failures.Descend(k);
         // Known places are passed over at once: a continuation whose first
         // test passes nowhere would otherwise be tested again at every place
         // by each walk that reaches this loop.
@@ -929,7 +952,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
         k = PreviousChar(m, k);
     }
     m.loopPlaces += places;
-    failures.AllFailed(last, e);
+    failures.DescentFailed(last, e);
     m.pos = start;
     return kWalkOn;
 }
@@ -946,7 +969,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     // «.@» followed by a literal: the next place holding the literal's
     // (ASCII) byte, which is a character start.
     const int wanted = operand->op == UANY ? ExactByteOf(m, test) : -1;
-    ContinuationFailures failures(m, loop, true);
+    ContinuationFailures failures(m, loop);
     const unsigned char* clean = nullptr;
     uint64_t places = 1;
     const unsigned char* before = start;  // the last place before k

@@ -108,13 +108,18 @@ struct MatchContext {
         const unsigned char* to = nullptr;
         const unsigned char* end = nullptr;
         int32_t caseBit = 0;
-        // Its continuation failed at every place in (failedLow, failedHigh]
-        // with case bit failedCase, input-end tag failedEnd as the memo's
-        // (see ContinuationFailures).
-        const unsigned char* failedLow = nullptr;
-        const unsigned char* failedHigh = nullptr;
-        uint32_t failedEnd = 0;
-        int32_t failedCase = 0;
+        // Its continuation failed at every place in (low, high] with case
+        // bit caseBit, input-end tag `end` as the memo's (see
+        // ContinuationFailures): places whose tries met no input end, which
+        // hold for any later end, and places whose tries met one.
+        struct Failed {
+            const unsigned char* low = nullptr;
+            const unsigned char* high = nullptr;
+            uint32_t end = 0;
+            int32_t caseBit = 0;
+        };
+        Failed clean;
+        Failed ended;
         // The search it was measured in (loopRunEpoch): entries of earlier
         // searches count as empty, so a search need not clear them all.
         uint32_t epoch = 0;
