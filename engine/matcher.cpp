@@ -1314,6 +1314,8 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     m.failures.Start(memoBase, info.memoColumns, info.memoPassWords);
     m.runWalks = 0;
     m.runWalkLimit = UINT64_MAX;
+    m.cutEndFailures = 0;
+    m.wideFoundBefore = nullptr;
 }
 
 // Session ids handed to line hints; 0 is none.
@@ -1394,16 +1396,22 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
             // No matching ends inside a character.
             end = unicode::CharStartAtOrBefore(end, s, m.textEnd);
         }
-        if (m.memoOn && m.info->endMonotone && m.searchLimit > 0) {
+        if ((m.memoOn || m.cutEndFailures >= m.blockThreshold) && m.info->endMonotone &&
+            m.searchLimit >= std::max(m.info->shortestMatching, 1) && s >= m.wideFoundBefore) {
             // Every start would see an input end of its own, and a walk that
             // met one end tells nothing about the next: no failure that
             // reaches the limit would carry over. So the start positions are
             // taken in blocks of a few limits' length, and an attempt first
             // looks as far as one limit past its block's end, an end shared
-            // by the whole block.
+            // by the whole block. Worth it once the memo is on, or once many
+            // attempts have failed at their cut (each would have read up to
+            // it again, where a block's can pass over the starts of its run).
             // Without nodes that hold at the input end, failing there means
             // failing at every lower end too: then the limited attempt need
-            // not be made, and the failures found carry over to it.
+            // not be made, and the failures found carry over to it. Once a
+            // block's wide attempt finds a matching, the limited ones decide
+            // for the rest of it: the next starts would mostly find the same
+            // matching, each reading again as far as it.
             const auto limit = static_cast<uint64_t>(m.searchLimit);
             const uint64_t length = kMemoBlockLimits * limit;
             const auto block = static_cast<uint64_t>(s - m.textStart) / length;
@@ -1419,6 +1427,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
                 m.caseSensitive = savedCase;  // a matching keeps the case it ended with
                 if (found) {
                     // The limited attempt decides what is found.
+                    m.wideFoundBefore = m.textStart + (block + 1) * length;
                 } else if (m.abandon == kGoOn && !m.attemptCutShort) {
                     m.sameEndBefore = m.textStart + (block + 1) * length;
                     return 0;
@@ -1431,6 +1440,9 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
             }
         }
         m.endShared = false;
+        const int found = AttemptWithEnd(m, program, s, end, savedEnd);
+        m.cutEndFailures += !found && m.hitEnd ? 1 : 0;
+        return found;
     }
     return AttemptWithEnd(m, program, s, end, savedEnd);
 }

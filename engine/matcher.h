@@ -142,6 +142,13 @@ struct MatchContext {
     // ground from one attempt to the next.
     uint64_t runWalks = 0;
     uint64_t runWalkLimit = 0;
+    // Attempts of this run that failed having met the search limit's cut,
+    // and the count from which the run takes its starts in blocks that share
+    // an input end, memo or not (see TryAtImpl).
+    uint64_t cutEndFailures = 0;
+    uint64_t blockThreshold = 256;
+    // Starts before this take no wide attempt: their block's found a matching.
+    const unsigned char* wideFoundBefore = nullptr;
     const unsigned char* runFrom = nullptr;  // the run's first start position
     const unsigned char* attemptStart = nullptr;
     // The current attempt's input end is shared by the attempts around it

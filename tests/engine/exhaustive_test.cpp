@@ -492,6 +492,19 @@ TEST(Exhaustive, FailureMemoAtItsCapsOnLongerRandomTexts) {
     CompareOnRandomTexts(20261208);
 }
 
+// Attempts under a search limit taken in blocks that share a wider input end
+// from the first start on, with the memo off.
+TEST(Exhaustive, BlocksOfStartsWithoutTheMemoOnLongerRandomTexts) {
+    MatchContext& m = CurrentMatchContext();
+    const uint32_t savedThreshold = m.memoThreshold;
+    const uint64_t savedBlocks = m.blockThreshold;
+    m.memoThreshold = UINT32_MAX;
+    m.blockThreshold = 0;
+    CompareOnRandomTexts(20261209);
+    m.memoThreshold = savedThreshold;
+    m.blockThreshold = savedBlocks;
+}
+
 TEST(Exhaustive, LineModeOverTextsWithLineBreaks) {
     const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes);
     const std::vector<std::string> texts = TextsUpTo(3, kLineAlphabet);
