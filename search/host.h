@@ -49,7 +49,9 @@ inline constexpr const char* kStackOverflowText =
 class SearchHost {
   public:
     virtual ~SearchHost() = default;
-    // true to go on, false to stop the search.
+    // true to go on, false to stop the search. The pieces of a line-mode job
+    // on several threads poll it at once, so it must be safe to call from
+    // any thread (progress is reported from one thread at a time).
     virtual bool PollCancel() = 0;
     // percent: 0 to 100 of the whole text.
     virtual void ReportProgress(int percent) = 0;

@@ -30,21 +30,20 @@ class PieceHost : public SearchHost {
         // The first piece whose loop ended early, by a failure or an empty
         // matching: nothing after it matters, and pieces after it stop.
         std::atomic<size_t> stopAfter{SIZE_MAX};
-        std::mutex progressMutex;  // the real host hears one thread at a time
+        std::mutex progressMutex;  // the real host hears progress from one thread at a time
     };
 
     PieceHost(Shared& shared, size_t index, int32_t start, int32_t end)
         : shared_(shared), index_(index), start_(start), end_(end) {}
 
+    // Polled before nearly every attempt, on every thread: a lock here made
+    // the threads queue for each other all the time. Hosts poll from any
+    // thread (see SearchHost).
     bool PollCancel() override {
         if (index_ > shared_.stopAfter.load(std::memory_order_relaxed)) {
             return false;
         }
-        if (shared_.host == nullptr) {
-            return true;
-        }
-        std::lock_guard<std::mutex> lock(shared_.progressMutex);
-        return shared_.host->PollCancel();
+        return shared_.host == nullptr || shared_.host->PollCancel();
     }
 
     // percent relates to the piece's view, text[0, end): so much of it lies

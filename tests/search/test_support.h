@@ -2,6 +2,7 @@
 // tells it, and message capture.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,11 @@ class RecordingHost : public SearchHost {
   public:
     explicit RecordingHost(long pollsBeforeCancel = -1) : budget_(pollsBeforeCancel) {}
     bool PollCancel() override {
-        ++polls;
-        return budget_ < 0 || polls <= budget_;
+        const long seen = ++polls;
+        return budget_ < 0 || seen <= budget_;
     }
     void ReportProgress(int percent) override { progress.push_back(percent); }
-    long polls = 0;
+    std::atomic<long> polls{0};  // polled from several threads at once
     std::vector<int> progress;
 
   private:
