@@ -285,6 +285,14 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
             // Past the right alternative, which the walk may skip. When each
             // alternative begins with a test, one of those tests is passed.
             const ExprNode* r = RightAlternative(n);
+            if (r != nullptr && r == n->link.node->next && IsClosingBracket(r->op)) {
+                // «{a|}»: an empty right alternative closing its group.
+                // Either way the walk goes on after the bracket (the left
+                // one skips it), so the chain only may pass a byte.
+                endRun();
+                n = r->next;
+                continue;
+            }
             if (r == nullptr || !(IsConsuming(r->op) || IsOpeningBracket(r->op))) {
                 break;
             }
