@@ -201,6 +201,10 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
     return bits;
 }
 
+// Walk keys (position * stride + node * 2 + case) stay far below this bit,
+// which marks the table's entries for walks that ended their attempt.
+constexpr uint64_t kAbortKey = uint64_t{1} << 63;
+
 // A walk once the failure memo is on: a failure is remembered with the loop
 // passes it could see and, if it met the input end, that end. Walks with a
 // column of their own go to the memo's bit rows, the rest to its table.
@@ -247,6 +251,22 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
         }
     }
     const uint64_t walk = pos * m.memoStride + nodeCase;
+    const auto end = static_cast<uint32_t>(m.inputEnd - m.textStart);
+    if (m.abortsKept && m.endShared) {
+        // A walk that ended its attempt («{a|}» met its left alternative)
+        // ends it again: it would try the same paths in the same order. Not
+        // with a lower input end, though, where an earlier path may now
+        // fail short of the one that ended it and a later one succeed.
+        uint32_t abortTag = 0;
+        if (m.failures.Find(walk | kAbortKey, passes, abortTag) &&
+            (abortTag == FailureMemo::kAnyEnd || abortTag == end)) {
+            if (abortTag != FailureMemo::kAnyEnd) {
+                m.hitEnd = true;  // as the walk itself did
+            }
+            m.abandon = kAttemptFailed;
+            return 0;
+        }
+    }
     uint32_t tag = 0;
     if ((column < 0 ||
          m.failures.ColumnKeysMayHold(static_cast<uint32_t>(m.inputEnd - m.textStart))) &&
@@ -264,9 +284,12 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
     LeavePasses(m, mark);
     const bool sawEnd = m.hitEnd;
     m.hitEnd = outerHitEnd || sawEnd;
+    if (result == 0 && m.abandon == kAttemptFailed) {
+        m.failures.Add(walk | kAbortKey, passes, sawEnd ? end : FailureMemo::kAnyEnd);
+        m.abortsKept = true;
+    }
     if (result == 0 && m.abandon == kGoOn) {
         const auto floor = static_cast<uint64_t>(m.attemptStart - m.textStart);
-        const auto end = static_cast<uint32_t>(m.inputEnd - m.textStart);
         if (column >= 0 && !sawEnd) {
             m.failures.AddPlain(pos, static_cast<uint32_t>(column), floor);
         } else if (column >= 0 && m.endShared) {
@@ -1316,6 +1339,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     m.runWalkLimit = UINT64_MAX;
     m.cutEndFailures = 0;
     m.wideFoundBefore = nullptr;
+    m.abortsKept = false;
 }
 
 // Session ids handed to line hints; 0 is none.

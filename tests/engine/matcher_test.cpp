@@ -1124,6 +1124,20 @@ TEST(MatcherWork, LiteralsAfterAnEmptyAlternativeAreRequired) {
         0.0);
 }
 
+// Former fault: a walk that ended its attempt (the left alternative of
+// «{a|}» matched) left nothing in the memo, so the next start walked the
+// same nested loop to the end of the line again: «(a|b)+{a|}b» over 2,000
+// bytes of «a» before « b» took 8 million walks, 2 per byte and start.
+TEST(MatcherWork, WalksThatEndTheirAttemptAreRemembered) {
+    const std::string line = std::string(2000, 'a') + " b";
+    for (const char* expression : {"(a|b)+{a|}b", "{a|b}+{a|}b"}) {
+        for (const int32_t limit : {-1, 1024}) {
+            EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, limit, true), 2.0)
+                << expression << " limit " << limit;
+        }
+    }
+}
+
 // «\w+(:|=)» over a megabyte of hexadecimal digits took 55 s with the search
 // limit (it still took 0.3 s per megabyte): nothing in the program counted as
 // required, so every start walked. A chain of alternatives that each begin
