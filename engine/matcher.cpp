@@ -268,9 +268,8 @@ constexpr uint64_t kAbortKey = uint64_t{1} << 63;
         }
     }
     uint32_t tag = 0;
-    if ((column < 0 ||
-         m.failures.ColumnKeysMayHold(static_cast<uint32_t>(m.inputEnd - m.textStart))) &&
-        m.failures.Find(walk, passes, tag) && EndTagHolds(m, tag)) {
+    if ((column < 0 || m.failures.ColumnKeysMayHold(end)) && m.failures.Find(walk, passes, tag) &&
+        EndTagHolds(m, tag)) {
         if (tag != FailureMemo::kAnyEnd) {
             m.hitEnd = true;  // as the walk itself did
         }
@@ -713,14 +712,26 @@ class ContinuationFailures {
         }
     }
 
-    // For a lazy loop that failed, its places (start, k] and the last place
-    // `clean` whose tries and those before it did not meet the input end
-    // (nullptr: none met it).
-    void LazyFailed(const unsigned char* start, const unsigned char* k,
-                    const unsigned char* clean) {
-        AllFailed(start, k, clean != nullptr);
-        if (clean != nullptr) {
-            AllFailed(start, clean, false);
+    // For a lazy loop, after the tries at each place k, from its start on:
+    // the places before the first whose tries met the input end are kept
+    // apart, as Descend keeps them for a greedy loop.
+    void Ascend(const unsigned char* k) {
+        if (metEnd_) {
+            return;
+        }
+        if (m_.hitEnd) {
+            metEnd_ = true;
+        } else {
+            cleanHigh_ = k;
+        }
+    }
+
+    // A lazy loop from `start` whose continuation failed at every place up
+    // to k.
+    void LazyFailed(const unsigned char* start, const unsigned char* k) {
+        AllFailed(start, k, metEnd_);
+        if (metEnd_ && cleanHigh_ != nullptr) {
+            AllFailed(start, cleanHigh_, false);
         }
     }
 
@@ -749,8 +760,8 @@ class ContinuationFailures {
     MatchContext& m_;
     MatchContext::LoopRun& run_;
     bool outerHitEnd_ = false;
-    // Descend's: whether any try met the end, and the highest place below
-    // every such try.
+    // Descend's and Ascend's: whether any try met the end, and the highest
+    // place below every such try.
     bool metEnd_ = false;
     const unsigned char* cleanHigh_ = nullptr;
 };
@@ -879,10 +890,8 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
     // «.@» followed by a literal: the next place holding the literal's byte.
     const int wanted = operand->op == ANY ? ExactByteOf(m, test) : -1;
     ContinuationFailures failures(m, loop);
-    const unsigned char* clean = nullptr;
     uint64_t places = 1;
     for (const unsigned char* k = start;; ++k, ++places) {
-        const unsigned char* before = k > start ? k - 1 : start;  // the last place before k
         if (wanted >= 0 && k < end) {
             const void* hit = std::memchr(k, wanted, static_cast<size_t>(end - k));
             k = hit != nullptr ? static_cast<const unsigned char*>(hit) : end;
@@ -895,18 +904,16 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
                 return tried;
             }
         }
-        if (m.hitEnd && clean == nullptr) {
-            clean = before;
-        }
+        failures.Ascend(k);
         if (k >= end) {
             m.loopPlaces += places;
-            failures.LazyFailed(start, k, clean);
+            failures.LazyFailed(start, k);
             m.hitEnd = true;
             return 0;
         }
         if (!PassesFirstTest(m, operand, k)) {
             m.loopPlaces += places;
-            failures.LazyFailed(start, k, clean);
+            failures.LazyFailed(start, k);
             return 0;
         }
     }
@@ -993,9 +1000,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     // (ASCII) byte, which is a character start.
     const int wanted = operand->op == UANY ? ExactByteOf(m, test) : -1;
     ContinuationFailures failures(m, loop);
-    const unsigned char* clean = nullptr;
     uint64_t places = 1;
-    const unsigned char* before = start;  // the last place before k
     for (const unsigned char* k = start;;) {
         if (wanted >= 0 && k < end) {
             const void* hit = std::memchr(k, wanted, static_cast<size_t>(end - k));
@@ -1009,22 +1014,19 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
                 return tried;
             }
         }
-        if (m.hitEnd && clean == nullptr) {
-            clean = before;
-        }
+        failures.Ascend(k);
         if (k >= end) {
             m.loopPlaces += places;
-            failures.LazyFailed(start, k, clean);
+            failures.LazyFailed(start, k);
             m.hitEnd = true;
             return 0;
         }
         int length = 1;
         if (!CharPassesAt(m, operand, k, length)) {
             m.loopPlaces += places;
-            failures.LazyFailed(start, k, clean);
+            failures.LazyFailed(start, k);
             return 0;
         }
-        before = k;
         k += length;
         ++places;
     }
