@@ -1322,6 +1322,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     }
     m.tailPlaces.clear();
     m.loopPlaces = 0;
+    m.kindRunFrom = m.kindRunTo = nullptr;  // the text may have changed
     if (continuing) {
         return;
     }
@@ -1664,6 +1665,37 @@ const unsigned char* NextStart(const MatchContext& m, const ProgramInfo& info,
     return std::min(LeadingRunEnd(m, info, s, m.attemptEnd) + 1, sameEndBefore);
 }
 
+// Where to try next after a failed attempt at s, whatever the program, when
+// the search limit ended it before the line's end (lineEnd): the attempt at
+// s + 1 is the same one moved a byte on while every byte from s - 1 to
+// s + limit is of one kind, since neither its tests nor the word boundaries
+// can tell those bytes apart, the input end moves with it and «^» holds at
+// neither. So the starts up to the last whose input lies in that run of one
+// kind fail too: a long run costs one attempt per limit's length of its
+// end, not one per byte.
+const unsigned char* PastShiftedFailures(MatchContext& m, const ProgramInfo& info,
+                                         const unsigned char* s, const unsigned char* lineEnd) {
+    const int32_t limit = m.searchLimit;
+    if (limit < 1 || s <= m.textStart || lineEnd - s <= limit) {
+        return s + 1;
+    }
+    const int16_t* kind = info.byteKind[static_cast<size_t>(m.caseSensitive & 1)].data();
+    if (s - 1 < m.kindRunFrom || s - 1 >= m.kindRunTo) {
+        const int16_t k = kind[s[-1]];
+        if (k < 0) {
+            return s + 1;
+        }
+        const unsigned char* to = s;
+        while (to < lineEnd && kind[*to] == k) {
+            ++to;
+        }
+        m.kindRunFrom = s - 1;
+        m.kindRunTo = to;
+    }
+    // A start t fails like t - 1 when [t - 2, t - 1 + limit] lies in the run.
+    return std::max(s + 1, m.kindRunTo - limit + 1);
+}
+
 // Whether an attempt at s that begins with the program's leading byte loop
 // must fail before it is made: the loop's continuation is only ever tried
 // after the bytes of the loop's run, so when its first byte test passes at
@@ -1726,7 +1758,10 @@ Attempt TryEveryPosition(MatchContext& m, const ExprNode* program, const unsigne
         if (a != kNotFound || s >= last) {
             return a;
         }
-        s = NextPosition(m, s);
+        s = std::max(NextPosition(m, s), PastShiftedFailures(m, *m.info, s, end));
+        if (s > last) {
+            return kNotFound;
+        }
         if (Cancelled(m)) {
             return kStop;
         }
@@ -1923,12 +1958,21 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
         if (a != kNotFound) {
             return a;
         }
-        s = NextStart(m, info, s, lineEnd);
+        s = std::max(NextStart(m, info, s, lineEnd), PastShiftedFailures(m, info, s, lineEnd));
     }
 }
 
 Attempt Search(MatchContext& m, const ProgramInfo& info, const unsigned char* from,
                const unsigned char* end, bool lineMode) {
+    if (info.caretRequired) {
+        // «^» holds at the text start only, and a walk never goes back: only
+        // an attempt there can match (and it reports no progress, being at 0).
+        if (from != m.textStart || (lineMode && (from >= end || IsLineBreak(*from)))) {
+            return kNotFound;
+        }
+        return TryEveryPosition(m, info.program, from, from,
+                                lineMode ? LineEndFrom(m, from, end) : end);
+    }
     if (!lineMode) {
         if (info.anchored) {
             // can only hold at the text start

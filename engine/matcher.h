@@ -151,6 +151,10 @@ struct MatchContext {
     // Starts before this take no wide attempt: their block's found a matching.
     const unsigned char* wideFoundBefore = nullptr;
     const unsigned char* runFrom = nullptr;  // the run's first start position
+    // The last run of bytes of one kind (ProgramInfo::byteKind) measured
+    // after a failed attempt, [from, to).
+    const unsigned char* kindRunFrom = nullptr;
+    const unsigned char* kindRunTo = nullptr;
     const unsigned char* attemptStart = nullptr;
     // The current attempt's input end is shared by the attempts around it
     // (not cut by the search limit, or the wide end of a block of starts):

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <queue>
+#include <set>
 
 #include "engine/byte_scan.h"
 #include "engine/byte_tests.h"
@@ -199,9 +200,10 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
 // keep a run going.
 // bestStart is set to the node the run begins with; every other consuming
 // node met on the way (each one every matching passes) is added to passed,
-// and so is a chain of alternatives that each begin with a test.
+// and so is a chain of alternatives that each begin with a test. passesBol
+// is set when every such walk passes a «^».
 std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart,
-                                std::vector<const ExprNode*>& passed) {
+                                std::vector<const ExprNode*>& passed, bool& passesBol) {
     // A byte that a scan stops at no more often than at a full stop.
     constexpr int kRareEnough = 500;
     std::string best;
@@ -266,10 +268,11 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
         }
         endRun();
         if (IsConsuming(n->op) || n->op == BOL || n->op == EOL || n->op == WORDSTART ||
-            n->op == WORDEND) {
+            n->op == WORDEND || n->op == UWORDSTART || n->op == UWORDEND) {
             if (IsConsuming(n->op)) {
                 passed.push_back(n);
             }
+            passesBol = passesBol || n->op == BOL;
             n = n->next;
         } else if (const ExprNode* loop = PlusEntryLoop(n)) {
             // The operand follows the loop node. A single test's operand is
@@ -293,13 +296,24 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
                 n = r->next;
                 continue;
             }
-            if (r == nullptr || !(IsConsuming(r->op) || IsOpeningBracket(r->op))) {
+            const ExprNode* past = nullptr;
+            if (r != nullptr && (IsConsuming(r->op) || IsOpeningBracket(r->op))) {
+                past = PastAtom(r);
+            } else if (const ExprNode* loop = PlusEntryLoop(r)) {
+                past = loop->link.node->next;
+            } else if (r != nullptr && IsOperator(r->op)) {
+                // «a|(\w+)*»: the left alternative goes on inside the
+                // operator's operand, which leads back to the operator; the
+                // walk leaves both ways past its tail.
+                past = r->link.node->next;
+            }
+            if (past == nullptr) {
                 break;
             }
             if (!AlternativeFirstTests(n).empty()) {
                 passed.push_back(n);
             }
-            n = PastAtom(r);
+            n = past;
         } else if (IsOperator(n->op)) {
             n = n->link.node->next;  // past the operand and its NOTHING
         } else {
@@ -1435,8 +1449,81 @@ void FindCharLiteral(ProgramInfo& info, const ExprNode* program) {
 
 }  // namespace
 
+// Gives each byte its kind (ProgramInfo::byteKind), from the tests of the
+// program as compiled: a simpler copy tests nothing the compiled one does not.
+void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
+    bool switchesCase = false;
+    for (const ExprNode* n = program; n; n = n->next) {
+        switchesCase = switchesCase || n->op == CASEON || n->op == CASEOFF;
+    }
+    using Members = std::array<uint64_t, 4>;
+    for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
+        // Each test's bytes once: a long expression repeats few tests.
+        std::set<Members> tests;
+        auto collect = [&](auto&& passes) {
+            Members set{};
+            for (int b = 0; b < 256; ++b) {
+                if (passes(static_cast<unsigned char>(b))) {
+                    set[static_cast<size_t>(b) >> 6] |= uint64_t{1} << (b & 63);
+                }
+            }
+            tests.insert(set);
+        };
+        for (const ExprNode* n = program; n; n = n->next) {
+            const int16_t op = n->op;
+            if (op == EXACTLY || op == UEXACTLY) {
+                auto literal = [&](bool fold) {
+                    collect([&](unsigned char b) {
+                        return op == EXACTLY ? TakesByte(n, b, !fold)
+                                             : b < 0x80 && detail::CharEqualsLiteral(n, b, fold);
+                    });
+                };
+                literal(caseBit == 0);
+                if (switchesCase) {
+                    literal(caseBit == 1);  // «\C» and «\c» change the case state within a walk
+                }
+            } else if (IsCharTest(op)) {
+                collect([&](unsigned char b) { return b < 0x80 && detail::CharPasses(n, b); });
+            } else if (IsConsuming(op)) {
+                collect([&](unsigned char b) { return detail::MatchesByte(n, b); });
+            } else if (op == WORDSTART || op == WORDEND) {
+                collect([](unsigned char b) { return detail::IsWordByte(b); });
+            } else if (op == UWORDSTART || op == UWORDEND) {
+                collect([](unsigned char b) {
+                    return b < 0x80 && (unicode::Flags(b) & unicode::kAlnum) != 0;
+                });
+            }
+        }
+        auto& kind = info.byteKind[caseBit];
+        for (int b = 0; b < 256; ++b) {
+            const bool none = b == '\r' || b == '\n' || (info.charMode && b >= 0x80);
+            kind[static_cast<size_t>(b)] = none ? -1 : 0;
+        }
+        for (const Members& set : tests) {
+            // Splits each kind in two by the test.
+            std::array<std::array<int16_t, 2>, 256> renamed;
+            for (auto& pair : renamed) {
+                pair = {-1, -1};
+            }
+            int16_t kinds = 0;
+            for (size_t b = 0; b < 256; ++b) {
+                if (kind[b] < 0) {
+                    continue;
+                }
+                const size_t in = (set[b >> 6] >> (b & 63)) & 1;
+                int16_t& id = renamed[static_cast<size_t>(kind[b])][in];
+                if (id < 0) {
+                    id = kinds++;
+                }
+                kind[b] = id;
+            }
+        }
+    }
+}
+
 ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     ProgramInfo info;
+    const ExprNode* compiled = program;
     // Groups a simpler copy leaves out are still the expression's.
     for (const ExprNode* n = program; n; n = n->next) {
         if (IsCapturing(n->op)) {
@@ -1466,6 +1553,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
         byIndex[static_cast<size_t>(n->index)] = n;
         info.switchesCase = info.switchesCase || n->op == CASEON || n->op == CASEOFF;
     }
+    FindByteKinds(info, compiled);
     FindBranchSkips(info, program, byIndex);
     FindQuestSkips(info, byIndex);
     FindLiteralAlternatives(info, program);
@@ -1606,7 +1694,9 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
 
     const ExprNode* literalNode = nullptr;
     std::vector<const ExprNode*> passed;
-    info.requiredLiteral = FindRequiredLiteral(program, literalNode, passed);
+    bool passesBol = false;
+    info.requiredLiteral = FindRequiredLiteral(program, literalNode, passed, passesBol);
+    info.caretRequired = passesBol && !info.anchored;
     if (literalNode == nullptr) {
         literalNode = ChooseRequiredClass(info, program, passed);
     }

@@ -63,8 +63,20 @@ struct ProgramInfo {
     // with some input end also fails with every lower one.
     bool endMonotone = false;
 
+    // Per case option, a kind for every byte: bytes of one kind pass and fail
+    // each of the program's tests alike (and are word bytes alike, where it
+    // tests word boundaries), so a walk cannot tell them apart. -1 for CR and
+    // LF, and in character mode for the bytes above 0x7F, which are of no
+    // kind. An attempt whose input from the byte before its start to its end
+    // holds bytes of one kind only, with a search limit ending it before its
+    // line does, walks as the attempt one byte later does.
+    std::array<std::array<int16_t, 256>, 2> byteKind{};
+
     // The program begins with «^», so it can only match at the text start.
     bool anchored = false;
+    // Every walk to END passes a «^» that does not begin the program
+    // («.*^a», «{x*|a*}^»): a matching can only start at the text start too.
+    bool caretRequired = false;
     // Per case option: a walk has no choice that can matter, as it holds
     // only byte, character and zero-width tests, groups passed once and
     // greedy loops over one test that give nothing back (possessiveLoop).

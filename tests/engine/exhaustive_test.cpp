@@ -505,6 +505,48 @@ TEST(Exhaustive, BlocksOfStartsWithoutTheMemoOnLongerRandomTexts) {
     m.blockThreshold = savedBlocks;
 }
 
+// Texts of long runs of bytes, some of which only the case option, a class
+// or a word boundary tells apart, under limits short enough that the
+// attempts of one run are moved copies of each other (ProgramInfo::byteKind).
+void CompareAlongRuns(uint32_t seed, const std::vector<std::string>& pieces,
+                      const std::vector<std::string>& runTokens, bool lineMode, TextMode mode) {
+    std::mt19937 random(seed);
+    Comparison comparison({1, 2, 3}, {0}, lineMode, mode);
+    for (int i = 0; i < (QUARRY_SLOW_BUILD ? 1000 : 4000); ++i) {
+        std::string expression;
+        for (int k = 1 + static_cast<int>(random() % 4); k > 0; --k) {
+            expression += pieces[random() % pieces.size()];
+        }
+        std::vector<std::string> texts;
+        for (int t = 0; t < 4; ++t) {
+            std::string text;
+            for (int run = 1 + static_cast<int>(random() % 3); run > 0; --run) {
+                // A run's tokens: one, or two in turn at random.
+                const std::string& one = runTokens[random() % runTokens.size()];
+                const std::string& other =
+                    random() % 2 ? one : runTokens[random() % runTokens.size()];
+                for (size_t n = 1 + random() % 9; n > 0 && text.size() < 14; --n) {
+                    text += random() % 2 ? one : other;
+                }
+                if (lineMode && random() % 3 == 0) {
+                    text += '\n';
+                }
+            }
+            texts.push_back(text);
+        }
+        comparison.Run(expression, texts);  // «^» and «<» hold at the text start
+        comparison.Run(expression, texts, true);
+    }
+    comparison.Report();
+}
+
+TEST(Exhaustive, AttemptsAlongRunsOfOneKindUnderTheLimit) {
+    const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes);
+    const std::vector<std::string> tokens = {"a", "A", "b", " "};
+    CompareAlongRuns(20261210, pieces, tokens, false, TextMode::kBytes);
+    CompareAlongRuns(20261211, pieces, tokens, true, TextMode::kBytes);
+}
+
 TEST(Exhaustive, LineModeOverTextsWithLineBreaks) {
     const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes);
     const std::vector<std::string> texts = TextsUpTo(3, kLineAlphabet);
@@ -608,6 +650,12 @@ TEST(ExhaustiveCharacters, LongerRandomTexts) {
 
 TEST(ExhaustiveCharacters, LongerRandomTextsInLineMode) {
     CompareCharactersOnRandomTexts(13, true);
+}
+
+TEST(ExhaustiveCharacters, AttemptsAlongRunsOfOneKindUnderTheLimit) {
+    const std::vector<std::string> pieces = ValidPieces(kCharAtoms, kSuffixes, TextMode::kUtf8);
+    const std::vector<std::string> tokens = {"a", "k", "\xE2\x84\xAA", "\xC3\xA4", " "};
+    CompareAlongRuns(20261212, pieces, tokens, false, TextMode::kUtf8);
 }
 
 TEST(ExhaustiveCharacters, FailureMemoOnLongerRandomTexts) {
