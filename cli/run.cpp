@@ -342,6 +342,47 @@ std::string CountText(int32_t count, const char* verb) {
     return std::to_string(count) + " matchings " + verb;
 }
 
+// Standard output as a regular file that the result is added at the end of
+// (opened with ">" or ">>"): a result made on several threads then goes out
+// piece by piece while the search runs, not all at once after it, and a run
+// that fails or is interrupted cuts the file back to where the result began,
+// so that it leaves nothing, as a result held back until whole would.
+class StreamedOutput {
+  public:
+    explicit StreamedOutput(int fd) : fd_(fd) {
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            return;
+        }
+        const int flags = fcntl(fd, F_GETFL);
+        const off_t at = lseek(fd, 0, SEEK_CUR);
+        if (flags < 0 || ((flags & O_APPEND) == 0 && at != st.st_size)) {
+            return;  // writing here would overwrite what the file holds
+        }
+        start_ = st.st_size;
+        on_ = true;
+    }
+    StreamedOutput(const StreamedOutput&) = delete;
+    StreamedOutput& operator=(const StreamedOutput&) = delete;
+    ~StreamedOutput() {
+        if (on_ && !kept_ && ftruncate(fd_, start_) == 0) {
+            lseek(fd_, start_, SEEK_SET);
+        }
+    }
+
+    bool On() const { return on_; }
+    // The run succeeded: what was written stays.
+    void Keep() { kept_ = true; }
+
+    int error = 0;  // of the first failed write (EINTR: interrupted)
+
+  private:
+    const int fd_;
+    off_t start_ = 0;
+    bool on_ = false;
+    bool kept_ = false;
+};
+
 }  // namespace
 
 int WriteAll(int fd, const char* data, size_t size, const std::atomic<bool>* stopFlag) {
@@ -434,9 +475,17 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     const int threads = options.threads > 0
                             ? options.threads
                             : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    StreamedOutput streamed(io.out);
     const bool ran = RunOnLargeStack(SearchStackBytes(), [&] {
         if (options.lineMode && threads > 1) {
             LineModeJob job;
+            if (streamed.On()) {
+                // Called by one thread at a time, in the result's order.
+                job.sink = [&](const char* data, size_t size) {
+                    streamed.error = WriteAll(io.out, data, size, &interrupted);
+                    return streamed.error == 0;
+                };
+            }
             job.pattern = options.expression.c_str();
             job.mode = mode;
             job.matchCase = options.matchCase;
@@ -463,6 +512,11 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     if (interrupted.load() || result.outcome == SearchOutcome::kCancelled) {
         errors.Line("Cancelled");
         return kExitInterrupted;
+    }
+    if (streamed.error != 0) {
+        errors.Line(std::string("quarry-cli: can't write the output: ") +
+                    std::strerror(streamed.error));
+        return kExitError;
     }
     if (input.mapped.Shrank()) {
         // Part of what was searched read as zeros, not as the file's bytes.
@@ -495,6 +549,7 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
                     std::strerror(writeError));
         return kExitError;
     }
+    streamed.Keep();
 
     if (count < 1) {
         errors.Line("No matching found");

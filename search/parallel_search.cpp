@@ -172,7 +172,7 @@ class Joiner {
             r.emptyAt = -1;
         }
         total_.count += r.count;
-        if (!output_.Append(piece.output->Data(), piece.output->Length())) {
+        if (!Emit(piece.output->Data(), piece.output->Length())) {
             Finish({SearchOutcome::kOutputShort, total_.count});
             return;
         }
@@ -182,13 +182,17 @@ class Joiner {
             // Replace All is the text as it is.
             total_.emptyAt = r.emptyAt;
             if (job_.rewrite != nullptr &&
-                !output_.Append(text_ + piece.end, static_cast<int32_t>(length_ - piece.end))) {
+                !Emit(text_ + piece.end, static_cast<int32_t>(length_ - piece.end))) {
                 Finish({SearchOutcome::kOutputShort, total_.count});
                 return;
             }
             total_.outcome = total_.count > 0 ? SearchOutcome::kFound : SearchOutcome::kNone;
             done_ = true;
         }
+    }
+
+    bool Emit(const char* data, int32_t size) {
+        return job_.sink ? job_.sink(data, static_cast<size_t>(size)) : output_.Append(data, size);
     }
 
     void Finish(LoopResult result) {

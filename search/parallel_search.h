@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "search/expression.h"
@@ -25,6 +26,11 @@ struct LineModeJob {
     // Pieces are at least this long, so that a small text stays on one thread
     // (tests make it small to cut short texts too).
     int32_t minPiece = 1 << 20;
+    // When set, the joined result goes here piece after piece, in order, as
+    // soon as each piece and all before it have run, instead of into the
+    // output (which then only gets a result made on one thread). Returning
+    // false ends the run as kOutputShort.
+    std::function<bool(const char* data, size_t size)> sink;
 };
 
 // Runs the job over text[0, length) (followed by a zero byte) on up to

@@ -493,6 +493,37 @@ TEST_F(CliProcess, LoopsOverAGroupExhaustingASmallStackWriteNothing) {
     EXPECT_OUTCOME(found, 2, "", overflow);
 }
 
+// A line-mode result made on several threads goes to a regular file while
+// the search runs. A run that fails afterwards must not leave what was
+// written: the file is cut back to where the result began, so one opened
+// for appending keeps just what it held.
+TEST_F(CliProcess, AResultWrittenDuringTheSearchIsCutBackWhenTheRunFails) {
+    // Four pieces of a megabyte; the last line nests a walk per byte, more
+    // than a 1 MiB search stack holds.
+    std::string lines;
+    while (lines.size() < (size_t{3} << 20)) {
+        lines += "ab ba abba b a\n";
+    }
+    const std::string good = WriteFile("good.txt", lines);
+    const std::string bad = WriteFile("bad.txt", lines + std::string(1 << 20, 'a') + "\n");
+    const Outcome one = Run({"--threads", "1", "--no-limit", "(a|b)(a|b)*", good});
+    const Outcome two = Run({"--threads", "2", "--no-limit", "(a|b)(a|b)*", good});
+    EXPECT_EQ(two.exitCode, 0);
+    EXPECT_TRUE(two.out == one.out);
+
+    const std::string appended = WriteFile("appended.txt", "kept\n");
+    const int fd = open(appended.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    setenv("QUARRY_SEARCH_STACK_KIB", "1024", 1);
+    const Outcome failed =
+        Finish(Spawn({"--threads", "2", "--no-limit", "(a|b)(a|b)*", bad}, "", fd));
+    unsetenv("QUARRY_SEARCH_STACK_KIB");
+    close(fd);
+    EXPECT_EQ(failed.exitCode, 2);
+    const std::string after = ReadWhole(appended);
+    EXPECT_TRUE(after == "kept\n") << "the file holds " << after.size() << " bytes";
+}
+
 // Former fault: a rewrite no matching can expand turned every matching into
 // nothing, and the run reported "2 matchings replaced" with status 0.
 TEST_F(CliProcess, ARewriteThatCannotExpandIsRefusedBeforeAnythingIsWritten) {
