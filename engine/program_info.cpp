@@ -278,10 +278,16 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
             // The operand follows the loop node. A single test's operand is
             // left to the leading-loop analysis (a literal right after the
             // loop).
-            if ((loop->op == PLUS || loop->op == LAZYPLUS) && !IsSingleTestLoop(loop)) {
+            const bool once = loop->op == PLUS || loop->op == LAZYPLUS;
+            if (once && !IsSingleTestLoop(loop)) {
                 loops.push_back(loop);
                 n = loop->next;
             } else {
+                if (once) {
+                    // Its one test is passed at least once: a class every
+                    // matching needs («[ ]#»).
+                    passed.push_back(loop->next);
+                }
                 n = loop;
             }
         } else if (n->op == BRANCH) {

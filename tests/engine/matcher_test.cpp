@@ -1156,6 +1156,20 @@ TEST(MatcherWork, ProgramsThatEveryWalkLeadsThroughACaretTryTheTextStartOnly) {
     }
 }
 
+// Former fault: the one test of a «+» or «#» loop counted for nothing, though
+// every matching passes it once at least: «{.*}@(a|b)*[ ]#\w+.*>» walked
+// every start of 100 KB of «a» and «b» to its cut (over 20 s). With nested
+// loops, such a class is required.
+TEST(MatcherWork, TheTestOfALoopThatRunsOnceAtLeastIsRequired) {
+    const ProgramInfo info = AnalyseProgram(Program("{.*}@(a|b)*[ ]#\\w+.*>").get());
+    ASSERT_TRUE(info.requiredClassKnown);
+    EXPECT_EQ(info.requiredSetCount, 1);
+    EXPECT_EQ(info.requiredSet[0], ' ');
+    EXPECT_EQ(WalksToFindNothing("{.*}@(a|b)*[ ]#\\w+.*>", std::string(2000, 'a'), TextMode::kBytes,
+                                 -1, true),
+              0.0);
+}
+
 // Former fault: a walk that ended its attempt (the left alternative of
 // «{a|}» matched) left nothing in the memo, so the next start walked the
 // same nested loop to the end of the line again: «(a|b)+{a|}b» over 2,000
