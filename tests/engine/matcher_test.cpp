@@ -1515,12 +1515,7 @@ TEST(MatcherWork, GreedyLoopsDoNotScanTheirRunAgainFromEachStart) {
 // on: «.*$b» over a 1 MB line with the default limit went from 0.06 to 0.19 s
 // («\w+(:|{<=})» over hex digits took 0.15 s, now 0.002 s).
 TEST(MatcherWork, AttemptsFailingAtTheirCutShareAWiderEnd) {
-    std::string line(100000, 'a');
-    uint32_t seed = 7;
-    for (char& c : line) {
-        seed = seed * 1664525u + 1013904223u;
-        c = "0123456789abcdef"[(seed >> 16) % 16];
-    }
+    const std::string line = HexDigits(100000);
     for (const char* expression : {".*$b", "\\w+(:|{<=})"}) {
         Program program(expression);
         const ProgramInfo info = AnalyseProgram(program.get());
@@ -1541,12 +1536,7 @@ TEST(MatcherWork, AttemptsFailingAtTheirCutShareAWiderEnd) {
 // are all of one kind (ProgramInfo::byteKind), the attempt a byte on is the
 // same one moved, so a failure stands for the starts after it.
 TEST(MatcherWork, AttemptsTheLimitEndsInARunOfOneKindAreNotMadeAgain) {
-    std::string line(20000, 'a');
-    uint32_t seed = 11;
-    for (char& c : line) {
-        seed = seed * 1664525u + 1013904223u;
-        c = "0123456789abcdef"[(seed >> 16) % 16];
-    }
+    const std::string line = HexDigits(20000);
     for (const char* expression : {"(\\w\\w\\w)+$", "(\\w\\w\\w)*>", "{\\w\\w\\w}#$"}) {
         Program program(expression);
         const ProgramInfo info = AnalyseProgram(program.get());
