@@ -96,6 +96,11 @@ const LineCase kLineCases[] = {
     {"(\\w+)+$b", 'w'},
     {"(ab )+$", 'p'},
     {"(\\w+ )+$", 'p'},
+    // A loop that must end exactly at the limit's cut, which no start's can
+    // (1024 is no multiple of 3), over bytes no test tells apart.
+    {"(\\w\\w\\w)+$", 'w'},
+    // «^» holds at the text start only: every other start fails.
+    {"(\\w+)+>^b@", 'w'},
     // A loop whose continuation's first test passes nowhere.
     {"[^x]+.*\\d", 'a'},
 };
