@@ -276,17 +276,15 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
             n = n->next;
         } else if (const ExprNode* loop = PlusEntryLoop(n)) {
             // The operand follows the loop node. A single test's operand is
-            // left to the leading-loop analysis (a literal right after the
-            // loop).
+            // not read as a run (the leading-loop analysis takes a literal
+            // right after such a loop), but its test is passed.
             const bool once = loop->op == PLUS || loop->op == LAZYPLUS;
             if (once && !IsSingleTestLoop(loop)) {
                 loops.push_back(loop);
                 n = loop->next;
             } else {
                 if (once) {
-                    // Its one test is passed at least once: a class every
-                    // matching needs («[ ]#»).
-                    passed.push_back(loop->next);
+                    passed.push_back(loop->next);  // a class every matching needs («[ ]#»)
                 }
                 n = loop;
             }
@@ -1456,12 +1454,9 @@ void FindCharLiteral(ProgramInfo& info, const ExprNode* program) {
 }  // namespace
 
 // Gives each byte its kind (ProgramInfo::byteKind), from the tests of the
-// program as compiled: a simpler copy tests nothing the compiled one does not.
+// program as compiled: a simpler copy tests nothing the compiled one does not
+// (and keeps its «\C» and «\c», so info.switchesCase holds for both).
 void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
-    bool switchesCase = false;
-    for (const ExprNode* n = program; n; n = n->next) {
-        switchesCase = switchesCase || n->op == CASEON || n->op == CASEOFF;
-    }
     using Members = std::array<uint64_t, 4>;
     for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
         // Each test's bytes once: a long expression repeats few tests.
@@ -1485,7 +1480,7 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
                     });
                 };
                 literal(caseBit == 0);
-                if (switchesCase) {
+                if (info.switchesCase) {
                     literal(caseBit == 1);  // «\C» and «\c» change the case state within a walk
                 }
             } else if (IsCharTest(op)) {
