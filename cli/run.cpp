@@ -349,10 +349,14 @@ std::string CountText(int32_t count, const char* verb) {
 // so that it leaves nothing, as a result held back until whole would.
 class StreamedOutput {
   public:
-    explicit StreamedOutput(int fd) : fd_(fd) {
+    StreamedOutput(int fd, int errorFd) : fd_(fd) {
         struct stat st {};
+        struct stat err {};
         if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             return;
+        }
+        if (fstat(errorFd, &err) == 0 && err.st_dev == st.st_dev && err.st_ino == st.st_ino) {
+            return;  // "2>&1": cutting the file back would take the messages with it
         }
         const int flags = fcntl(fd, F_GETFL);
         const off_t at = lseek(fd, 0, SEEK_CUR);
@@ -475,7 +479,7 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
     const int threads = options.threads > 0
                             ? options.threads
                             : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    StreamedOutput streamed(io.out);
+    StreamedOutput streamed(io.out, io.err);
     const bool ran = RunOnLargeStack(SearchStackBytes(), [&] {
         if (options.lineMode && threads > 1) {
             LineModeJob job;

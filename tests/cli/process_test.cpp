@@ -96,7 +96,7 @@ class CliProcess : public ::testing::Test {
     // and stderr into files of the temporary directory, or stdout onto
     // stdoutFd when given.
     pid_t Spawn(const std::vector<std::string>& args, const std::string& stdinPath = "",
-                int stdoutFd = -1, int stdinFd = -1) {
+                int stdoutFd = -1, int stdinFd = -1, bool stderrToStdout = false) {
         command_ = "quarry-cli";
         for (const std::string& arg : args) {
             command_ += " '" + arg + "'";
@@ -126,7 +126,7 @@ class CliProcess : public ::testing::Test {
             }
             dup2(inFd, 0);
             dup2(outFd, 1);
-            dup2(errFd, 2);
+            dup2(stderrToStdout ? outFd : errFd, 2);
             // Whatever the test runner inherited, the binary starts as from a shell.
             signal(SIGINT, SIG_DFL);
             signal(SIGPIPE, SIG_DFL);
@@ -522,6 +522,23 @@ TEST_F(CliProcess, AResultWrittenDuringTheSearchIsCutBackWhenTheRunFails) {
     EXPECT_EQ(failed.exitCode, 2);
     const std::string after = ReadWhole(appended);
     EXPECT_TRUE(after == "kept\n") << "the file holds " << after.size() << " bytes";
+
+    // With standard error in the same file ("2>&1"), cutting it back would
+    // take the messages too: the result is then held back until whole.
+    const std::string both = WriteFile("both.txt", "");
+    const int bothFd = open(both.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(bothFd, 0);
+    setenv("QUARRY_SEARCH_STACK_KIB", "1024", 1);
+    const Outcome told =
+        Finish(Spawn({"--threads", "2", "--no-limit", "(a|b)(a|b)*", bad}, "", bothFd, -1, true));
+    unsetenv("QUARRY_SEARCH_STACK_KIB");
+    close(bothFd);
+    EXPECT_EQ(told.exitCode, 2);
+    const std::string messages = ReadWhole(both);
+    EXPECT_TRUE(
+        messages.starts_with("Stack Overflow\n") &&
+        messages.ends_with("quarry-cli: the search ran out of stack; nothing was written\n"))
+        << messages.substr(0, 200);
 }
 
 // Former fault: a rewrite no matching can expand turned every matching into
