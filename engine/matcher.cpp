@@ -2085,8 +2085,10 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
             }
             kept = {lineHint->session, &info, text, length, caseSensitive, searchLimit, lineMode};
         }
+        // A search that goes on keeps the run's first start: its walks are
+        // counted from there, and so is the count that turns the memo on.
+        m.runFrom = from;
     }
-    m.runFrom = from;
     const Attempt a = Search(m, info, from, end, lineMode);
     if (m.abandon != kGoOn) {
         kept = {};
