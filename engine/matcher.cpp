@@ -604,7 +604,12 @@ inline MatchContext::LoopRun& LoopRunOf(MatchContext& m, const ExprNode* loop) {
 
 template <typename Measure>
 inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
-                                        const unsigned char* start, Measure measure) {
+                                        const unsigned char* start, Measure measureBytes) {
+    auto measure = [&](const unsigned char* from, const unsigned char* stop) {
+        const unsigned char* k = measureBytes(from, stop);
+        m.loopPlaces += static_cast<uint64_t>(k - from);
+        return k;
+    };
     MatchContext::LoopRun& run = LoopRunOf(m, loop);
     const int32_t caseBit = m.caseSensitive & 1;
     if (run.from != nullptr && run.caseBit == caseBit && start <= run.to) {
@@ -612,7 +617,14 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
             // Nested loops walk back over a run: join the bytes before it.
             const unsigned char* k = measure(start, std::min(run.from, m.inputEnd));
             if (k < run.from) {
-                return k;  // ended before it, or at the input end
+                // Ended before it, or at the input end: this run is kept
+                // instead, or every start further back would measure up to
+                // the byte that ended it again.
+                run.from = start;
+                run.to = k;
+                run.end = m.inputEnd;
+                run.caseBit = caseBit;
+                return k;
             }
             run.from = start;
         }

@@ -135,8 +135,9 @@ struct MatchContext {
     uintptr_t attemptStackTop = 0;  // stack address where the attempt began
     uint64_t memoStride = 0;        // walk keys: position * stride + node * 2 + case
     uint32_t memoThreshold = 2048;  // walks in one attempt before memoising; 0: always
-    // Places at which the greedy one-test loops of this run looked for their
-    // continuation, as a measure of their work.
+    // Places at which the one-test loops of this run looked for their
+    // continuation, and the bytes they measured their runs over, as a
+    // measure of their work.
     uint64_t loopPlaces = 0;
     // Walks started in this run, and the count past which the run turns the
     // memo on: many walks per start position mean backtracking over the same

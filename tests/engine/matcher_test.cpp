@@ -1538,6 +1538,33 @@ TEST(MatcherWork, GreedyLoopsDoNotScanTheirRunAgainFromEachStart) {
     ExpectEachRunScannedOnce("$?{.*}[ ]#", "[^x]*\\w\\W");
 }
 
+// Former fault: a loop nested in another kept the last run it measured only
+// when the next one joined it; a run ended by a byte just before it (the «;»
+// after a line of digits, the line break of a whole text) was measured again
+// from every start further back: «.*\d*<» over an 80 KB line of digits and
+// «;» without the limit took 5.1 s, «.*a*^» over 40 KB of «a» and a line
+// break as a whole text 1.7 s. Both match the empty text at the start.
+TEST(MatcherWork, ARunEndedBeforeTheLastOneMeasuredIsKept) {
+    const std::string digits = std::string(20000, '1') + ";";
+    const std::string letters = std::string(20000, 'a') + "\n";
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const auto& [expression, text, lineMode] :
+             {std::tuple{".*\\d*<", digits, true}, std::tuple{".*a*^", letters, false}}) {
+            SCOPED_TRACE(expression);
+            Program program(expression, mode);
+            const ProgramInfo info = AnalyseProgram(program.get());
+            GroupTable groups;
+            const unsigned char* bytes = Bytes(text);
+            ASSERT_EQ(ExecExpression(info, bytes, static_cast<int32_t>(text.size()), bytes,
+                                     groups.data(), 0, -1, lineMode),
+                      kMatchFound);
+            EXPECT_EQ(groups[0], 0);
+            EXPECT_EQ(groups[64], 0);
+            EXPECT_LE(CurrentMatchContext().loopPlaces, 8 * text.size());
+        }
+    }
+}
+
 // Former fault: with the memo off, attempts that failed at the search
 // limit's cut each read up to their own cut again, and only a run with the
 // memo on took its starts in blocks that share a wider end. Since loops keep
