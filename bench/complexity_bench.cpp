@@ -103,6 +103,9 @@ const LineCase kLineCases[] = {
     {"(\\w+)+>^b@", 'w'},
     // A loop whose continuation's first test passes nowhere.
     {"[^x]+.*\\d", 'a'},
+    // A nested loop's run that the line break ends: measured once, not again
+    // from every start further back.
+    {".*a*^", 'a', true},
 };
 
 std::string Line(int64_t length, char fill) {
