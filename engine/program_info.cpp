@@ -1563,10 +1563,19 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     const FirstByteSets firstSets(info, byIndex);
     // A node that holds at the input end only matters there when the walk
     // can go on from it to END without consuming: after «$» nothing more
-    // can be consumed, so «.*$b» fails at the end like anywhere else.
+    // can be consumed, so «.*$b» fails at the end like anywhere else. Nor
+    // when a word start comes next, which never holds at the input end (nor
+    // anywhere after «$» or «>»: «$<» and «><» hold nowhere).
+    auto wordStartNext = [](const ExprNode* n) {
+        const ExprNode* k = n->next;
+        while (k != nullptr && IsBracket(k->op)) {
+            k = k->next;
+        }
+        return k != nullptr && (k->op == WORDSTART || k->op == UWORDSTART);
+    };
     info.endMonotone = true;
     for (const ExprNode* n = program; n; n = n->next) {
-        if ((n->op == EOL || n->op == WORDEND || n->op == UWORDEND) &&
+        if ((n->op == EOL || n->op == WORDEND || n->op == UWORDEND) && !wordStartNext(n) &&
             (firstSets.From(n->next, 0).reachesEnd || firstSets.From(n->next, 1).reachesEnd)) {
             info.endMonotone = false;
         }

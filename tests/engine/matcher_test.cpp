@@ -1386,6 +1386,27 @@ TEST(MatcherWork, EndTestsThatNothingCanFollowLeaveTheLimitLinear) {
     }
 }
 
+// Former fault: a word start right after «$» or «>», where it never holds,
+// still made the program count as one that may hold at the input end, so
+// each start under the search limit walked to its own cut: where no run of
+// one kind lets the search pass over starts («b?» tells «b» from «a»),
+// «b?(\w+)+$<» over 20 KB of «a» and «b» took 12 s, «[ab]+\w[^x]*[^x]@><»
+// over 100 KB 9 s.
+TEST(MatcherWork, AWordStartAfterAnEndTestHoldsNowhere) {
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const char* expression : {"b?(\\w+)+$<", "\\w+><", "a$(<b)"}) {
+            EXPECT_TRUE(AnalyseProgram(Program(expression, mode).get()).endMonotone) << expression;
+        }
+        // «?» lets the walk go on to END without the word start.
+        EXPECT_FALSE(AnalyseProgram(Program("b?(\\w+)+$<?", mode).get()).endMonotone);
+        const std::string line = Repeated("ab", 10000);
+        for (const char* expression : {"b?(\\w+)+$<", "[ab]+\\w[^x]*[^x]@><"}) {
+            SCOPED_TRACE(expression);
+            EXPECT_LE(WalksToFindNothing(expression, line, mode, 1024, true), 16.0);
+        }
+    }
+}
+
 // Former fault: with «$» at its end, where the search limit cuts a long line
 // a matching can only end at the cut, which no other start shares: each start
 // at a word of «ab ab ab …» walked a limit's worth of passes of «(ab )+» to
