@@ -1251,14 +1251,23 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 continue;
             case STAR:
             case PLUS: {
-                // The whole run, then the continuation.
+                // The whole run, then the continuation. The attempts at the
+                // starts inside a run that failed end where it did: the run
+                // is measured once, not again from each of them.
                 const ExprNode* operand = node->next;
                 const unsigned char* k = m.pos;
                 if (operand->op == ANY || operand->op == UANY) {
                     k = end;  // the input ends with whole characters
+                } else if (IsCharTest(operand->op)) {
+                    k = KnownRunEnd(m, node, k,
+                                    [&](const unsigned char* from, const unsigned char* stop) {
+                                        return CharRunEnd(m, operand, from, stop);
+                                    });
                 } else {
-                    k = IsCharTest(operand->op) ? CharRunEnd(m, operand, k, end)
-                                                : ByteRunEnd(m, operand, k, end);
+                    k = KnownRunEnd(m, node, k,
+                                    [&](const unsigned char* from, const unsigned char* stop) {
+                                        return ByteRunEnd(m, operand, from, stop);
+                                    });
                 }
                 if (k == end) {
                     m.hitEnd = true;

@@ -1407,6 +1407,31 @@ TEST(MatcherWork, AWordStartAfterAnEndTestHoldsNowhere) {
     }
 }
 
+// Former fault: the walk of a straight program (its loops give nothing
+// back) measured a loop's run afresh at each start, so the attempts at the
+// starts inside a run were quadratic in it where the continuation failed at
+// its end: «\w*$» as a whole text, where «$» holds only at the text's end,
+// over 100 KB of «a» and a line break without the limit took 16 s.
+TEST(MatcherWork, StraightProgramsMeasureARunOnce) {
+    const std::string text = std::string(20000, 'a') + "\n";
+    const auto length = static_cast<int32_t>(text.size());
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const char* expression : {"\\w*$", "(\\w*)$"}) {
+            SCOPED_TRACE(expression);
+            Program program(expression, mode);
+            const ProgramInfo info = AnalyseProgram(program.get());
+            EXPECT_TRUE(info.straight[0]);
+            GroupTable groups;
+            const unsigned char* bytes = Bytes(text);
+            ASSERT_EQ(ExecExpression(info, bytes, length, bytes, groups.data(), 0, -1, false),
+                      kMatchFound);
+            EXPECT_EQ(groups[0], length);
+            EXPECT_EQ(groups[64], length);
+            EXPECT_LE(CurrentMatchContext().loopPlaces, 8 * text.size());
+        }
+    }
+}
+
 // Former fault: with «$» at its end, where the search limit cuts a long line
 // a matching can only end at the cut, which no other start shares: each start
 // at a word of «ab ab ab …» walked a limit's worth of passes of «(ab )+» to
