@@ -1573,9 +1573,35 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
         }
         return k != nullptr && (k->op == WORDSTART || k->op == UWORDSTART);
     };
+    // Nor when a word start comes straight before it, which holds only
+    // before a word character («<$», «<>»), if no walk can come in between:
+    // nodes that a jump, a loop's fallback or a skip past an alternative
+    // lead to directly are entered without passing the node before them.
+    std::vector<uint8_t> entered(count, 0);
+    for (const ExprNode* n = program; n; n = n->next) {
+        const auto i = static_cast<size_t>(n->index);
+        const bool links = IsOperator(n->op) || n->op == JUMP || n->op == NOTHING;
+        const ExprNode* linked = links ? n->link.node : nullptr;
+        for (const ExprNode* to : {linked, info.branchSkip[i].next, info.questSkip[i]}) {
+            if (to != nullptr) {
+                entered[static_cast<size_t>(to->index)] = 1;
+            }
+        }
+    }
+    auto wordStartBefore = [&](const ExprNode* n) {
+        const ExprNode* k = n;
+        while (k != nullptr && !entered[static_cast<size_t>(k->index)]) {
+            k = k->prev;
+            if (k == nullptr || !IsBracket(k->op)) {
+                return k != nullptr && (k->op == WORDSTART || k->op == UWORDSTART);
+            }
+        }
+        return false;
+    };
     info.endMonotone = true;
     for (const ExprNode* n = program; n; n = n->next) {
         if ((n->op == EOL || n->op == WORDEND || n->op == UWORDEND) && !wordStartNext(n) &&
+            !wordStartBefore(n) &&
             (firstSets.From(n->next, 0).reachesEnd || firstSets.From(n->next, 1).reachesEnd)) {
             info.endMonotone = false;
         }

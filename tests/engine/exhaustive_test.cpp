@@ -509,9 +509,9 @@ TEST(Exhaustive, BlocksOfStartsWithoutTheMemoOnLongerRandomTexts) {
 // share a wider end from the first start on: a program that counts as
 // failing at every lower end once it fails at one («$<» holds nowhere) skips
 // the limited attempt after a failed wide one, so counting one that may hold
-// at the end («$<?», «>{<|a}») as such loses matchings at the cut (1,364
-// differences when «?» and «|» after «$» count as a word start). The random
-// pieces seldom put an end test and a word test side by side.
+// at the end («$<?», «>{<|a}», «(a|<)$») as such loses matchings at the
+// cut (1,364 differences when «?» and «|» after «$» count as a word start).
+// The random pieces seldom put an end test and a word test side by side.
 TEST(Exhaustive, EndTestsBeforeWordTestsUnderBlocksOfStarts) {
     MatchContext& m = CurrentMatchContext();
     const uint64_t savedBlocks = m.blockThreshold;
@@ -529,9 +529,11 @@ TEST(Exhaustive, EndTestsBeforeWordTestsUnderBlocksOfStarts) {
                 }
                 texts.push_back(text);
             }
-            for (const char* before : {"", "a", "\\w+", "(\\w+)+", ".*", "b?(a)*"}) {
+            for (const char* before : {"", "a", "\\w+", "(\\w+)+", ".*", "b?(a)*", "\\w*<", "(a|<)",
+                                       "(\\w+|<)", "a<?"}) {
                 for (const char* end : {"$", ">"}) {
-                    for (const char* after : {"<", ">", "$", "(<)", "<?", "{<|a}", "<a", "\\W"}) {
+                    for (const char* after :
+                         {"", "<", ">", "$", "(<)", "<?", "{<|a}", "<a", "\\W"}) {
                         const std::string expression = std::string(before) + end + after;
                         comparison.Run(expression, texts);
                         comparison.Run(expression, texts, true);

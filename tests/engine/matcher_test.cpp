@@ -1386,21 +1386,26 @@ TEST(MatcherWork, EndTestsThatNothingCanFollowLeaveTheLimitLinear) {
     }
 }
 
-// Former fault: a word start right after «$» or «>», where it never holds,
-// still made the program count as one that may hold at the input end, so
+// Former fault: a word start right after «$» or «>» (or right before, with
+// no way in between), where they never both hold, still made the program
+// count as one that may hold at the input end, so
 // each start under the search limit walked to its own cut: where no run of
 // one kind lets the search pass over starts («b?» tells «b» from «a»),
 // «b?(\w+)+$<» over 20 KB of «a» and «b» took 12 s, «[ab]+\w[^x]*[^x]@><»
 // over 100 KB 9 s.
 TEST(MatcherWork, AWordStartAfterAnEndTestHoldsNowhere) {
     for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
-        for (const char* expression : {"b?(\\w+)+$<", "\\w+><", "a$(<b)"}) {
+        for (const char* expression :
+             {"b?(\\w+)+$<", "\\w+><", "a$(<b)", "[^x]@a{.*}+<$", "a(<)$", "\\w<>"}) {
             EXPECT_TRUE(AnalyseProgram(Program(expression, mode).get()).endMonotone) << expression;
         }
-        // «?» lets the walk go on to END without the word start.
-        EXPECT_FALSE(AnalyseProgram(Program("b?(\\w+)+$<?", mode).get()).endMonotone);
+        // «?» lets the walk go on to END without the word start, or past
+        // the one before the end test, and so does the alternative.
+        for (const char* expression : {"b?(\\w+)+$<?", "a<?$", "(a|<)$", "\\w+(<)?>"}) {
+            EXPECT_FALSE(AnalyseProgram(Program(expression, mode).get()).endMonotone) << expression;
+        }
         const std::string line = Repeated("ab", 10000);
-        for (const char* expression : {"b?(\\w+)+$<", "[ab]+\\w[^x]*[^x]@><"}) {
+        for (const char* expression : {"b?(\\w+)+$<", "[ab]+\\w[^x]*[^x]@><", "b?(\\w+)+<$"}) {
             SCOPED_TRACE(expression);
             EXPECT_LE(WalksToFindNothing(expression, line, mode, 1024, true), 16.0);
         }
