@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <queue>
 #include <set>
+#include <string>
 
 #include "engine/byte_scan.h"
 #include "engine/byte_tests.h"
@@ -1459,9 +1460,25 @@ void FindCharLiteral(ProgramInfo& info, const ExprNode* program) {
 void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
     using Members = std::array<uint64_t, 4>;
     for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {
-        // Each test's bytes once: a long expression repeats few tests.
+        // Each test's bytes once: a long expression repeats few tests, and
+        // asking a test about all 256 bytes at every node of one took half
+        // the time of compiling it.
         std::set<Members> tests;
-        auto collect = [&](auto&& passes) {
+        std::set<std::string> asked;
+        const ExprNode* n = nullptr;
+        auto collect = [&](auto&& passes, bool fold = false) {
+            std::string key{static_cast<char>(n->op & 0xFF), static_cast<char>(n->op >> 8),
+                            static_cast<char>(fold)};
+            if (n->op == EXACTLY || n->op == UEXACTLY || n->op == ANYOF || n->op == ANYBUT) {
+                const size_t size =
+                    n->op == ANYOF || n->op == ANYBUT ? 32 : static_cast<size_t>(n->length);
+                key.append(reinterpret_cast<const char*>(n->link.bytes), size);
+            } else if (HasOperand(n->op)) {
+                key.append(reinterpret_cast<const char*>(&n), sizeof n);  // a class of its own
+            }
+            if (!asked.insert(std::move(key)).second) {
+                return;
+            }
             Members set{};
             for (int b = 0; b < 256; ++b) {
                 if (passes(static_cast<unsigned char>(b))) {
@@ -1470,14 +1487,17 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
             }
             tests.insert(set);
         };
-        for (const ExprNode* n = program; n; n = n->next) {
+        for (n = program; n; n = n->next) {
             const int16_t op = n->op;
             if (op == EXACTLY || op == UEXACTLY) {
                 auto literal = [&](bool fold) {
-                    collect([&](unsigned char b) {
-                        return op == EXACTLY ? TakesByte(n, b, !fold)
-                                             : b < 0x80 && detail::CharEqualsLiteral(n, b, fold);
-                    });
+                    collect(
+                        [&](unsigned char b) {
+                            return op == EXACTLY
+                                       ? TakesByte(n, b, !fold)
+                                       : b < 0x80 && detail::CharEqualsLiteral(n, b, fold);
+                        },
+                        fold);
                 };
                 literal(caseBit == 0);
                 if (info.switchesCase) {
@@ -1566,12 +1586,15 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     // can be consumed, so «.*$b» fails at the end like anywhere else. Nor
     // when a word start comes next, which never holds at the input end (nor
     // anywhere after «$» or «>»: «$<» and «><» hold nowhere).
-    auto wordStartNext = [](const ExprNode* n) {
+    auto isWordStart = [](const ExprNode* k) {
+        return k != nullptr && (k->op == WORDSTART || k->op == UWORDSTART);
+    };
+    auto wordStartNext = [&](const ExprNode* n) {
         const ExprNode* k = n->next;
         while (k != nullptr && IsBracket(k->op)) {
             k = k->next;
         }
-        return k != nullptr && (k->op == WORDSTART || k->op == UWORDSTART);
+        return isWordStart(k);
     };
     // Nor when a word start comes straight before it, which holds only
     // before a word character («<$», «<>»), if no walk can come in between:
@@ -1593,7 +1616,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
         while (k != nullptr && !entered[static_cast<size_t>(k->index)]) {
             k = k->prev;
             if (k == nullptr || !IsBracket(k->op)) {
-                return k != nullptr && (k->op == WORDSTART || k->op == UWORDSTART);
+                return isWordStart(k);
             }
         }
         return false;
