@@ -1542,6 +1542,78 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
     }
 }
 
+// Whether some walk from the program's start can reach END through a test
+// that held because the input ended there («$», or «>» at the input end):
+// only then can a walk that fails with some input end hold with a lower one.
+// After such a test nothing can be consumed; a word start holds nowhere
+// with it, nor with «>» («><»), and an end test holds nowhere after a word
+// start at the same place («<$», «<>»). The walk's steps are followed with
+// what the tests since the last byte consumed say of the place: «.+$b+>»
+// reaches «>» only through «b» consumed after «$», «<$$?» the second «$»
+// only through «<$».
+bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program,
+                        const std::vector<const ExprNode*>& byIndex) {
+    enum Place : uint8_t {
+        kAnywhere,    // nothing known since the last byte consumed
+        kWordNext,    // a word start held: a word character follows
+        kNoWordNext,  // «>» held before the input end: no word character follows
+        kAtInputEnd,  // an end test held because the input ends here
+        kPlaces
+    };
+    std::vector<uint8_t> seen(byIndex.size() * kPlaces, 0);
+    std::vector<std::pair<const ExprNode*, Place>> pending;
+    auto reach = [&](const ExprNode* n, Place place) {
+        if (n == nullptr) {
+            return;
+        }
+        uint8_t& s = seen[static_cast<size_t>(n->index) * kPlaces + place];
+        if (!s) {
+            s = 1;
+            pending.emplace_back(n, place);
+        }
+    };
+    reach(program, kAnywhere);
+    while (!pending.empty()) {
+        const auto [n, place] = pending.back();
+        pending.pop_back();
+        const int16_t op = n->op;
+        if (op == END) {
+            if (place == kAtInputEnd) {
+                return true;
+            }
+            continue;
+        }
+        if (IsConsuming(op)) {
+            if (place != kAtInputEnd) {
+                reach(n->next, kAnywhere);
+            }
+            continue;
+        }
+        if (op == EOL || op == WORDEND || op == UWORDEND) {
+            if (place == kWordNext) {
+                continue;
+            }
+            reach(n->next, kAtInputEnd);
+            if (op != EOL && place != kAtInputEnd) {
+                reach(n->next, kNoWordNext);
+            }
+            continue;
+        }
+        if (op == WORDSTART || op == UWORDSTART) {
+            if (place == kAnywhere || place == kWordNext) {
+                reach(n->next, kWordNext);
+            }
+            continue;
+        }
+        const ExprNode* out[2];
+        const int k = WalkSuccessors(info, n, out);
+        for (int i = 0; i < k; ++i) {
+            reach(out[i], place);
+        }
+    }
+    return false;
+}
+
 ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     ProgramInfo info;
     const ExprNode* compiled = program;
@@ -1581,54 +1653,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     FindLoopGroups(info, byIndex);
     FindMemoColumns(info, program, byIndex);
     const FirstByteSets firstSets(info, byIndex);
-    // A node that holds at the input end only matters there when the walk
-    // can go on from it to END without consuming: after «$» nothing more
-    // can be consumed, so «.*$b» fails at the end like anywhere else. Nor
-    // when a word start comes next, which never holds at the input end (nor
-    // anywhere after «$» or «>»: «$<» and «><» hold nowhere).
-    auto isWordStart = [](const ExprNode* k) {
-        return k != nullptr && (k->op == WORDSTART || k->op == UWORDSTART);
-    };
-    auto wordStartNext = [&](const ExprNode* n) {
-        const ExprNode* k = n->next;
-        while (k != nullptr && IsBracket(k->op)) {
-            k = k->next;
-        }
-        return isWordStart(k);
-    };
-    // Nor when a word start comes straight before it, which holds only
-    // before a word character («<$», «<>»), if no walk can come in between:
-    // nodes that a jump, a loop's fallback or a skip past an alternative
-    // lead to directly are entered without passing the node before them.
-    std::vector<uint8_t> entered(count, 0);
-    for (const ExprNode* n = program; n; n = n->next) {
-        const auto i = static_cast<size_t>(n->index);
-        const bool links = IsOperator(n->op) || n->op == JUMP || n->op == NOTHING;
-        const ExprNode* linked = links ? n->link.node : nullptr;
-        for (const ExprNode* to : {linked, info.branchSkip[i].next, info.questSkip[i]}) {
-            if (to != nullptr) {
-                entered[static_cast<size_t>(to->index)] = 1;
-            }
-        }
-    }
-    auto wordStartBefore = [&](const ExprNode* n) {
-        const ExprNode* k = n;
-        while (k != nullptr && !entered[static_cast<size_t>(k->index)]) {
-            k = k->prev;
-            if (k == nullptr || !IsBracket(k->op)) {
-                return isWordStart(k);
-            }
-        }
-        return false;
-    };
-    info.endMonotone = true;
-    for (const ExprNode* n = program; n; n = n->next) {
-        if ((n->op == EOL || n->op == WORDEND || n->op == UWORDEND) && !wordStartNext(n) &&
-            !wordStartBefore(n) &&
-            (firstSets.From(n->next, 0).reachesEnd || firstSets.From(n->next, 1).reachesEnd)) {
-            info.endMonotone = false;
-        }
-    }
+    info.endMonotone = !HoldsAtTheInputEnd(info, program, byIndex);
     info.byteLoop.assign(count, 0);
     for (const ExprNode* n = program; n; n = n->next) {
         if (IsLoop(n->op) && IsSingleTestLoop(n)) {

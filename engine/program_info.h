@@ -58,9 +58,9 @@ struct ProgramInfo {
     // operator tails and other such «?» to one node («x+?», «b??»): that
     // node. nullptr elsewhere.
     std::vector<const ExprNode*> questSkip;
-    // No node holds at the input end that fails before it («$», «>») with a
-    // walk from there to END that consumes nothing: then a walk that fails
-    // with some input end also fails with every lower one.
+    // No walk from the start reaches END through a node that held because
+    // the input ended there («$», «>»): then a walk that fails with some
+    // input end also fails with every lower one.
     bool endMonotone = false;
 
     // Per case option, a kind for every byte: bytes of one kind pass and fail

@@ -1412,6 +1412,31 @@ TEST(MatcherWork, AWordStartAfterAnEndTestHoldsNowhere) {
     }
 }
 
+// Former fault: an end test reached only through one that holds nowhere
+// there («<$» before «$?»), or only after a byte consumed past «$», still
+// made the program count as one that may hold at the input end, so each
+// start under the search limit walked to its own cut: over 20 KB of «a» and
+// «b», «\w?[^x]@(a|b)#<$$?» with a rewrite took 9 s, «.+{.*}+$b+>» 3 s.
+TEST(MatcherWork, EndTestsReachedOnlyPastOnesThatCannotHoldThereAreIgnored) {
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const char* expression :
+             {"\\w?[^x]@(a|b)#<$$?", ".+{.*}+$b+>", "a$b$?", "><$", "\\w<$>?", "{a|<}<$"}) {
+            EXPECT_TRUE(AnalyseProgram(Program(expression, mode).get()).endMonotone) << expression;
+        }
+        // A byte consumed before the end test, «>» that holds before a
+        // character that is no word's, or a way past the test that made it
+        // hold nowhere.
+        for (const char* expression : {"<$|a$", ">\\W$", "a>$", "$a?", "<?$$?", "(<|a)+$"}) {
+            EXPECT_FALSE(AnalyseProgram(Program(expression, mode).get()).endMonotone) << expression;
+        }
+        const std::string line = Repeated("ab", 10000);
+        for (const char* expression : {"\\w?[^x]@(a|b)#<$$?", ".+{.*}+$b+>"}) {
+            SCOPED_TRACE(expression);
+            EXPECT_LE(WalksToFindNothing(expression, line, mode, 1024, true), 16.0);
+        }
+    }
+}
+
 // Former fault: the walk of a straight program (its loops give nothing
 // back) measured a loop's run afresh at each start, so the attempts at the
 // starts inside a run were quadratic in it where the continuation failed at
