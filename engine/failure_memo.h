@@ -46,6 +46,15 @@ class FailureMemo {
 
     size_t PassWords() const { return passWords_; }
 
+    // Forgets every failure kept, for walks that will see a lower input end
+    // than the ones that failed, where failing says nothing.
+    void Forget() {
+        plain_.ClearFrom(0);
+        atEnd_.ClearFrom(0);
+        atEndTag_ = kAnyEnd;
+        ClearTable();
+    }
+
     // The bit sets' part: failures without loop passes that did not meet
     // the input end, and those that met it, for one input end at a time.
     bool HasPlain(uint64_t pos, uint32_t column) const { return plain_.Has(pos, column); }

@@ -1444,7 +1444,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
             // No matching ends inside a character.
             end = unicode::CharStartAtOrBefore(end, s, m.textEnd);
         }
-        if ((m.memoOn || m.cutEndFailures >= m.blockThreshold) && m.info->endMonotone &&
+        if ((m.memoOn || m.cutEndFailures >= m.blockThreshold) && m.info->attemptEndMonotone &&
             m.searchLimit >= std::max(m.info->shortestMatching, 1) && s >= m.wideFoundBefore) {
             // Every start would see an input end of its own, and a walk that
             // met one end tells nothing about the next: no failure that
@@ -1476,6 +1476,13 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
                 if (found) {
                     // The limited attempt decides what is found.
                     m.wideFoundBefore = m.textStart + (block + 1) * length;
+                    if (!m.info->endMonotone) {
+                        // Only the attempts from the start are known to
+                        // fail with every lower end: a walk from inside
+                        // «(>)?» that failed short of the wide end may hold
+                        // where the limited one ends.
+                        m.failures.Forget();
+                    }
                 } else if (m.abandon == kGoOn && !m.attemptCutShort) {
                     m.sameEndBefore = m.textStart + (block + 1) * length;
                     return 0;

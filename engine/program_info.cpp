@@ -1542,6 +1542,21 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
     }
 }
 
+// Whether the nodes from first up to last are only tests that consume
+// nothing and brackets: a walk through them, if it gets through, leaves
+// them at last where it came in. (An operator there may lead elsewhere: in
+// «$?|» the «|» lies inside the span of the «?».)
+bool OnlyTests(const ExprNode* first, const ExprNode* last) {
+    for (const ExprNode* n = first; n != last; n = n->next) {
+        const int16_t op = n->op;
+        if (!IsBracket(op) && op != BOL && op != EOL && op != WORDSTART && op != WORDEND &&
+            op != UWORDSTART && op != UWORDEND) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Whether some walk from the program's start can reach END through a test
 // that held because the input ended there («$», or «>» at the input end):
 // only then can a walk that fails with some input end hold with a lower one.
@@ -1551,8 +1566,10 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
 // what the tests since the last byte consumed say of the place: «.+$b+>»
 // reaches «>» only through «b» consumed after «$», «<$$?» the second «$»
 // only through «<$».
+// With passOptional, a «?» whose operand only tests («$?», «(<>)?») is
+// always passed by.
 bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program,
-                        const std::vector<const ExprNode*>& byIndex) {
+                        const std::vector<const ExprNode*>& byIndex, bool passOptional) {
     enum Place : uint8_t {
         kAnywhere,    // nothing known since the last byte consumed
         kWordNext,    // a word start held: a word character follows
@@ -1605,6 +1622,10 @@ bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program,
             }
             continue;
         }
+        if (passOptional && op == QUEST && OnlyTests(n->next, n->link.node)) {
+            reach(n->link.node, place);
+            continue;
+        }
         const ExprNode* out[2];
         const int k = WalkSuccessors(info, n, out);
         for (int i = 0; i < k; ++i) {
@@ -1653,7 +1674,8 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     FindLoopGroups(info, byIndex);
     FindMemoColumns(info, program, byIndex);
     const FirstByteSets firstSets(info, byIndex);
-    info.endMonotone = !HoldsAtTheInputEnd(info, program, byIndex);
+    info.endMonotone = !HoldsAtTheInputEnd(info, program, byIndex, false);
+    info.attemptEndMonotone = info.endMonotone || !HoldsAtTheInputEnd(info, program, byIndex, true);
     info.byteLoop.assign(count, 0);
     for (const ExprNode* n = program; n; n = n->next) {
         if (IsLoop(n->op) && IsSingleTestLoop(n)) {

@@ -62,6 +62,12 @@ struct ProgramInfo {
     // the input ended there («$», «>»): then a walk that fails with some
     // input end also fails with every lower one.
     bool endMonotone = false;
+    // The same for whole attempts from the start, where an end test inside
+    // a «?» whose operand only tests («$?», «(>)?») does not count:
+    // the attempt that took it could pass it by at the same place and go on
+    // alike. A walk from inside the «?» has no such choice, so the memo
+    // keeps to endMonotone.
+    bool attemptEndMonotone = false;
 
     // Per case option, a kind for every byte: bytes of one kind pass and fail
     // each of the program's tests alike (and are word bytes alike, where it

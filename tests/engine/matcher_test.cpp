@@ -1416,7 +1416,9 @@ TEST(MatcherWork, AWordStartAfterAnEndTestHoldsNowhere) {
 // there («<$» before «$?»), or only after a byte consumed past «$», still
 // made the program count as one that may hold at the input end, so each
 // start under the search limit walked to its own cut: over 20 KB of «a» and
-// «b», «\w?[^x]@(a|b)#<$$?» with a rewrite took 9 s, «.+{.*}+$b+>» 3 s.
+// «b», «\w?[^x]@(a|b)#<$$?» with a rewrite took 9 s, «.+{.*}+$b+>» 3 s;
+// «[ab]*.+{ab}[ ]+$?», whose «$» may be passed by, 3.3 s over «a», «b»
+// and spaces.
 TEST(MatcherWork, EndTestsReachedOnlyPastOnesThatCannotHoldThereAreIgnored) {
     for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
         for (const char* expression :
@@ -1429,8 +1431,20 @@ TEST(MatcherWork, EndTestsReachedOnlyPastOnesThatCannotHoldThereAreIgnored) {
         for (const char* expression : {"<$|a$", ">\\W$", "a>$", "$a?", "<?$$?", "(<|a)+$"}) {
             EXPECT_FALSE(AnalyseProgram(Program(expression, mode).get()).endMonotone) << expression;
         }
+        // An attempt that takes an optional end test could pass it by at
+        // the same place; not so a walk from inside it.
+        for (const char* expression : {"[ab]*.+{ab}[ ]+$?", "a(>)?", "\\w+(<)?(>)?", "{>$}?"}) {
+            const ProgramInfo info = AnalyseProgram(Program(expression, mode).get());
+            EXPECT_FALSE(info.endMonotone) << expression;
+            EXPECT_TRUE(info.attemptEndMonotone) << expression;
+        }
+        // «$?|» puts the «|» inside the span of the «?»: its link leads out.
+        for (const char* expression : {"$?$", "(a$)?", "{\\C$}?", "a*$?|"}) {
+            EXPECT_FALSE(AnalyseProgram(Program(expression, mode).get()).attemptEndMonotone)
+                << expression;
+        }
         const std::string line = Repeated("ab", 10000);
-        for (const char* expression : {"\\w?[^x]@(a|b)#<$$?", ".+{.*}+$b+>"}) {
+        for (const char* expression : {"\\w?[^x]@(a|b)#<$$?", ".+{.*}+$b+>", "[ab]*.+{ab}[ ]+$?"}) {
             SCOPED_TRACE(expression);
             EXPECT_LE(WalksToFindNothing(expression, line, mode, 1024, true), 16.0);
         }
