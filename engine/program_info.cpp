@@ -407,8 +407,21 @@ bool HasNestedLoops(const ExprNode* program) {
 // common in text is worth a scan for any program; with loops inside loops,
 // whose failed attempts can each cost a walk over much of the line, so is
 // any class of up to half the byte values. A class the program begins with
-// is what the first-byte scan looks for already. Returns the class chosen,
-// if any.
+// is what the first-byte scan looks for already, and so is any class that
+// holds every byte a matching can begin with («(a|b)+» before «\s»): it
+// stands at each place that scan stops at. Returns the class chosen, if
+// any.
+// Whether a 256-bit set holds every byte a table admits.
+bool HoldsEvery(const std::array<uint8_t, 32>& set, const std::array<uint8_t, 256>& table) {
+    for (int b = 0; b < 256; ++b) {
+        if (table[static_cast<size_t>(b)] &&
+            !detail::ByteSetHas(set, static_cast<unsigned char>(b))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
                                     const std::vector<const ExprNode*>& passed) {
     constexpr int kMostSetBytes = 6;
@@ -447,7 +460,7 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
                 weight += detail::TypicalFrequency(static_cast<unsigned char>(b));
             }
         }
-        if (count == 0) {
+        if (count == 0 || (!info.canMatchEmpty && HoldsEvery(set, info.firstBytes[0]))) {
             continue;
         }
         if (count <= kMostSetBytes && weight < rareWeight) {

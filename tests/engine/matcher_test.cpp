@@ -1087,6 +1087,23 @@ TEST(MatcherWork, RequiredClassesRuleOutLinesWithoutThem) {
     }
 }
 
+// Former fault: the required class chosen could hold every byte a matching
+// begins with, so it stood at each start the first-byte scan stops at and
+// ruled nothing out, while a rarer one went unused: «(a|b)+\s#{.*}b*(\w+)@$»
+// over 20 KB of «a» and «b» walked a limit's worth from every start (5 s).
+TEST(MatcherWork, AClassAtEveryPossibleStartIsNotTheRequiredOne) {
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        const ProgramInfo info = AnalyseProgram(Program("(a|b)+\\s#{.*}b*(\\w+)@$", mode).get());
+        ASSERT_TRUE(info.requiredClassKnown);
+        EXPECT_TRUE(info.requiredClass[' ']);
+        EXPECT_FALSE(info.requiredClass['a']);
+        SCOPED_TRACE(static_cast<int>(mode));
+        EXPECT_EQ(
+            WalksToFindNothing("(a|b)+\\s#{.*}b*(\\w+)@$", Repeated("ab", 10000), mode, 1024, true),
+            0.0);
+    }
+}
+
 // Former fault: a literal inside a group that «+» repeats was never taken as
 // required, so «{\w+::}+\w+» was tried from every byte of every word, each
 // attempt backtracking over the rest of the word (30 MB of headers: 1.5 s
