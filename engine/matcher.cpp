@@ -1258,15 +1258,12 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                 const unsigned char* k = m.pos;
                 if (operand->op == ANY || operand->op == UANY) {
                     k = end;  // the input ends with whole characters
-                } else if (IsCharTest(operand->op)) {
-                    k = KnownRunEnd(m, node, k,
-                                    [&](const unsigned char* from, const unsigned char* stop) {
-                                        return CharRunEnd(m, operand, from, stop);
-                                    });
                 } else {
+                    const bool chars = IsCharTest(operand->op);
                     k = KnownRunEnd(m, node, k,
                                     [&](const unsigned char* from, const unsigned char* stop) {
-                                        return ByteRunEnd(m, operand, from, stop);
+                                        return chars ? CharRunEnd(m, operand, from, stop)
+                                                     : ByteRunEnd(m, operand, from, stop);
                                     });
                 }
                 if (k == end) {

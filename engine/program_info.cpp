@@ -402,15 +402,6 @@ bool HasNestedLoops(const ExprNode* program) {
     return false;
 }
 
-// Without a required literal, a class that every matching passes can rule
-// out a line that lacks its bytes. One of at most six bytes that are not
-// common in text is worth a scan for any program; with loops inside loops,
-// whose failed attempts can each cost a walk over much of the line, so is
-// any class of up to half the byte values. A class the program begins with
-// is what the first-byte scan looks for already, and so is any class that
-// holds every byte a matching can begin with («(a|b)+» before «\s»): it
-// stands at each place that scan stops at. Returns the class chosen, if
-// any.
 // Whether a 256-bit set holds every byte a table admits.
 bool HoldsEvery(const std::array<uint8_t, 32>& set, const std::array<uint8_t, 256>& table) {
     for (int b = 0; b < 256; ++b) {
@@ -422,6 +413,15 @@ bool HoldsEvery(const std::array<uint8_t, 32>& set, const std::array<uint8_t, 25
     return true;
 }
 
+// Without a required literal, a class that every matching passes can rule
+// out a line that lacks its bytes. One of at most six bytes that are not
+// common in text is worth a scan for any program; with loops inside loops,
+// whose failed attempts can each cost a walk over much of the line, so is
+// any class of up to half the byte values. A class the program begins with
+// is what the first-byte scan looks for already, and so is any class that
+// holds every byte a matching can begin with («(a|b)+» before «\s»): it
+// stands at each place that scan stops at. Returns the class chosen, if
+// any.
 const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
                                     const std::vector<const ExprNode*>& passed) {
     constexpr int kMostSetBytes = 6;
@@ -1477,17 +1477,13 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
         // asking a test about all 256 bytes at every node of one took half
         // the time of compiling it.
         std::set<Members> tests;
-        std::set<std::string> asked;
-        const ExprNode* n = nullptr;
-        auto collect = [&](auto&& passes, bool fold = false) {
+        std::set<std::string> asked;  // opcode, case folding and operand of each test asked
+        auto collect = [&](const ExprNode* n, auto&& passes, bool fold = false) {
             std::string key{static_cast<char>(n->op & 0xFF), static_cast<char>(n->op >> 8),
                             static_cast<char>(fold)};
-            if (n->op == EXACTLY || n->op == UEXACTLY || n->op == ANYOF || n->op == ANYBUT) {
-                const size_t size =
-                    n->op == ANYOF || n->op == ANYBUT ? 32 : static_cast<size_t>(n->length);
-                key.append(reinterpret_cast<const char*>(n->link.bytes), size);
-            } else if (HasOperand(n->op)) {
-                key.append(reinterpret_cast<const char*>(&n), sizeof n);  // a class of its own
+            if (HasOperand(n->op)) {
+                key.append(reinterpret_cast<const char*>(n->link.bytes),
+                           static_cast<size_t>(n->length));
             }
             if (!asked.insert(std::move(key)).second) {
                 return;
@@ -1500,11 +1496,12 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
             }
             tests.insert(set);
         };
-        for (n = program; n; n = n->next) {
+        for (const ExprNode* n = program; n; n = n->next) {
             const int16_t op = n->op;
             if (op == EXACTLY || op == UEXACTLY) {
                 auto literal = [&](bool fold) {
                     collect(
+                        n,
                         [&](unsigned char b) {
                             return op == EXACTLY
                                        ? TakesByte(n, b, !fold)
@@ -1517,13 +1514,13 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
                     literal(caseBit == 1);  // «\C» and «\c» change the case state within a walk
                 }
             } else if (IsCharTest(op)) {
-                collect([&](unsigned char b) { return b < 0x80 && detail::CharPasses(n, b); });
+                collect(n, [&](unsigned char b) { return b < 0x80 && detail::CharPasses(n, b); });
             } else if (IsConsuming(op)) {
-                collect([&](unsigned char b) { return detail::MatchesByte(n, b); });
+                collect(n, [&](unsigned char b) { return detail::MatchesByte(n, b); });
             } else if (op == WORDSTART || op == WORDEND) {
-                collect([](unsigned char b) { return detail::IsWordByte(b); });
+                collect(n, [](unsigned char b) { return detail::IsWordByte(b); });
             } else if (op == UWORDSTART || op == UWORDEND) {
-                collect([](unsigned char b) {
+                collect(n, [](unsigned char b) {
                     return b < 0x80 && (unicode::Flags(b) & unicode::kAlnum) != 0;
                 });
             }
@@ -1581,8 +1578,7 @@ bool OnlyTests(const ExprNode* first, const ExprNode* last) {
 // only through «<$».
 // With passOptional, a «?» whose operand only tests («$?», «(<>)?») is
 // always passed by.
-bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program,
-                        const std::vector<const ExprNode*>& byIndex, bool passOptional) {
+bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program, bool passOptional) {
     enum Place : uint8_t {
         kAnywhere,    // nothing known since the last byte consumed
         kWordNext,    // a word start held: a word character follows
@@ -1590,7 +1586,7 @@ bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program,
         kAtInputEnd,  // an end test held because the input ends here
         kPlaces
     };
-    std::vector<uint8_t> seen(byIndex.size() * kPlaces, 0);
+    std::vector<uint8_t> seen(static_cast<size_t>(info.nodeCount) * kPlaces, 0);
     std::vector<std::pair<const ExprNode*, Place>> pending;
     auto reach = [&](const ExprNode* n, Place place) {
         if (n == nullptr) {
@@ -1687,8 +1683,8 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     FindLoopGroups(info, byIndex);
     FindMemoColumns(info, program, byIndex);
     const FirstByteSets firstSets(info, byIndex);
-    info.endMonotone = !HoldsAtTheInputEnd(info, program, byIndex, false);
-    info.attemptEndMonotone = info.endMonotone || !HoldsAtTheInputEnd(info, program, byIndex, true);
+    info.endMonotone = !HoldsAtTheInputEnd(info, program, false);
+    info.attemptEndMonotone = info.endMonotone || !HoldsAtTheInputEnd(info, program, true);
     info.byteLoop.assign(count, 0);
     for (const ExprNode* n = program; n; n = n->next) {
         if (IsLoop(n->op) && IsSingleTestLoop(n)) {
