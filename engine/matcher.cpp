@@ -312,6 +312,31 @@ constexpr uint64_t kAbortKey = uint64_t{1} << 63;
     return result;
 }
 
+// Whether the memo's table holds a failure of a walk from `node` with the
+// loop passes at the current position.
+[[gnu::noinline]] bool FailsFromHereInTable(MatchContext& m, const ExprNode* node) {
+    constexpr size_t kInlineWords = 4;
+    uint64_t inlineWords[kInlineWords];
+    std::vector<uint64_t> heapWords;
+    uint64_t* passes = inlineWords;
+    if (m.failures.PassWords() > kInlineWords) {
+        heapWords.resize(m.failures.PassWords());
+        passes = heapWords.data();
+    }
+    PassesHere(m, node, passes);
+    const auto pos = static_cast<uint64_t>(m.pos - m.textStart);
+    const uint64_t walk =
+        pos * m.memoStride + static_cast<uint32_t>(node->index * 2 + (m.caseSensitive & 1));
+    uint32_t tag = 0;
+    if (!m.failures.Find(walk, passes, tag) || !EndTagHolds(m, tag)) {
+        return false;
+    }
+    if (tag != FailureMemo::kAnyEnd) {
+        m.hitEnd = true;  // as the walk itself did
+    }
+    return true;
+}
+
 // Where a remembering walk goes on from an operator's fallback to `node`:
 // whether a walk from there is known to fail; if not, the place is noted, so
 // that its failure is remembered with the walk's. Sequences of loops over
@@ -341,7 +366,10 @@ constexpr uint64_t kAbortKey = uint64_t{1} << 63;
         const std::vector<int32_t>& slots = info.loopGroupSlots[static_cast<size_t>(group)];
         for (const int32_t slot : slots) {
             if (m.loopPass[static_cast<size_t>(slot)].pos == m.pos) {
-                return false;  // such keys go to the memo's table
+                // Such keys go to the memo's table. Asked there too: where a
+                // chain of empty alternatives falls back to the operand of
+                // the next bar, each arrival walked the rest of the chain.
+                return FailsFromHereInTable(m, node);
             }
         }
         column += info.switchesCase ? caseBit : 0;

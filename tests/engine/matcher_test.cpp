@@ -1878,6 +1878,25 @@ TEST(MatcherWork, ChainsOfOptionalTailsAddNoWalks) {
     EXPECT_EQ(AnalyseProgram(Program("ab??c").get()).requiredLiteral, "c");
 }
 
+// Former fault: «x||y» makes each further bar's operand the previous one's
+// fallback, so a chain of empty alternatives falls back into the operand of
+// the bar two on. Where a loop has passed at the current position and the
+// loop group is too large to fold into columns («\C» doubles its slots),
+// those walks are kept in the memo's table, which the fallback did not ask:
+// each bar reached walked the rest of the chain again, quadratic in the bars
+// (4,000 of them over 100 bytes: over 100 s; here 115 walks per byte and
+// node).
+TEST(MatcherWork, FallbacksIntoAChainOfEmptyAlternativesAreWalkedOnce) {
+    const std::string expression = "{x|\\C" + std::string(300, '|') + "a@}*d";
+    for (const uint32_t threshold : {0u, 2048u}) {
+        CurrentMatchContext().memoThreshold = threshold;
+        EXPECT_LE(WalksToFindNothing(expression, Repeated("xa", 50), TextMode::kBytes, -1, true),
+                  8.0)
+            << "memo after " << threshold;
+    }
+    CurrentMatchContext().memoThreshold = 2048;
+}
+
 // «(int)|(char)|…» is compared alternative by alternative without the
 // ordinary walk (16 keywords over 60 MB of headers: 0.32 s, now 0.20 s). Only
 // a chain of bare or bracketed literals and nothing else takes that path.
