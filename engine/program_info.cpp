@@ -472,8 +472,13 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
             smallestCount = count;
         }
     }
-    const bool nestedLoops = !info.loopGroupSlots.empty() || HasNestedLoops(program);
-    const ExprNode* chosen = rare != nullptr ? rare : nestedLoops ? smallest : nullptr;
+    // Attempts that may each cost a limit's worth of walks: nested loops, or
+    // a program that can tell where its input ends, whose failed attempts the
+    // search limit keeps apart. A common class still rules out the lines and
+    // the limited inputs that lack it.
+    const bool costlyAttempts =
+        !info.loopGroupSlots.empty() || HasNestedLoops(program) || !info.attemptEndMonotone;
+    const ExprNode* chosen = rare != nullptr ? rare : costlyAttempts ? smallest : nullptr;
     if (chosen == nullptr) {
         return nullptr;
     }

@@ -1104,6 +1104,25 @@ TEST(MatcherWork, AClassAtEveryPossibleStartIsNotTheRequiredOne) {
     }
 }
 
+// Former fault: a class every matching passes was taken only when rare or
+// with nested loops, so where the program can tell its input end («>» and a
+// trailing «|»: «\w» or nothing), which keeps the failed attempts the search
+// limit cuts apart, a line without any space cost a limit's worth of walks
+// per start (20 KB of «a» and «b»: 2.2 s).
+TEST(MatcherWork, ACommonClassIsRequiredWhereTheLimitKeepsAttemptsApart) {
+    std::string line;
+    for (int i = 0; i < 4000; ++i) {
+        line += (i * 7919 % 13) < 6 ? "ab" : "ba";
+    }
+    for (const char* expression : {"(a)#(a|b)*\\s#>b@\\w|", "(a|b)#\\s#(a|b)@$|[^x]#(\\w+)|"}) {
+        const ProgramInfo info = AnalyseProgram(Program(expression).get());
+        ASSERT_FALSE(info.attemptEndMonotone) << expression;
+        EXPECT_TRUE(info.requiredClassKnown && info.requiredClass[' ']) << expression;
+        EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, 1024, true), 0.01)
+            << expression;
+    }
+}
+
 // Former fault: a literal inside a group that «+» repeats was never taken as
 // required, so «{\w+::}+\w+» was tried from every byte of every word, each
 // attempt backtracking over the rest of the word (30 MB of headers: 1.5 s
