@@ -718,7 +718,8 @@ class ContinuationFailures {
         if (high <= low) {
             return;
         }
-        Failed& f = metEnd ? run_.ended : run_.clean;
+        const auto caseBit = static_cast<size_t>(m_.caseSensitive & 1);
+        Failed& f = metEnd ? run_.ended[caseBit] : run_.clean[caseBit];
         if (f.low <= high && low <= f.high && Holds(f)) {
             // Joined with the known places (which hold for this input end).
             low = std::min(low, f.low);
@@ -726,7 +727,6 @@ class ContinuationFailures {
         }
         f.low = low;
         f.high = high;
-        f.caseBit = m_.caseSensitive & 1;
         f.end = metEnd ? static_cast<uint32_t>(m_.inputEnd - m_.textStart) : FailureMemo::kAnyEnd;
     }
 
@@ -780,13 +780,12 @@ class ContinuationFailures {
 
     // Whether known places hold for this walk. Walks nested in this one's
     // tries record places of the same loop as they finish.
-    bool Holds(const Failed& f) const {
-        return f.high != nullptr && f.caseBit == (m_.caseSensitive & 1) && EndTagHolds(m_, f.end);
-    }
+    bool Holds(const Failed& f) const { return f.high != nullptr && EndTagHolds(m_, f.end); }
 
     // The known places that k lies in, if any.
     const Failed* Covering(const unsigned char* k) {
-        for (const Failed* f : {&run_.clean, &run_.ended}) {
+        const auto caseBit = static_cast<size_t>(m_.caseSensitive & 1);
+        for (const Failed* f : {&run_.clean[caseBit], &run_.ended[caseBit]}) {
             if (k > f->low && k <= f->high && Holds(*f)) {
                 if (f->end != FailureMemo::kAnyEnd) {
                     m_.hitEnd = true;  // as those tries did

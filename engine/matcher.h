@@ -108,18 +108,19 @@ struct MatchContext {
         const unsigned char* to = nullptr;
         const unsigned char* end = nullptr;
         int32_t caseBit = 0;
-        // Its continuation failed at every place in (low, high] with case
-        // bit caseBit, input-end tag `end` as the memo's (see
-        // ContinuationFailures): places whose tries met no input end, which
-        // hold for any later end, and places whose tries met one.
+        // Its continuation failed at every place in (low, high] with
+        // input-end tag `end` as the memo's (see ContinuationFailures):
+        // places whose tries met no input end, which hold for any later
+        // end, and places whose tries met one. Kept per case bit: where a
+        // «\C?» lets the loop be reached in either case state, the tries
+        // of one state would otherwise replace the other's each time.
         struct Failed {
             const unsigned char* low = nullptr;
             const unsigned char* high = nullptr;
             uint32_t end = 0;
-            int32_t caseBit = 0;
         };
-        Failed clean;
-        Failed ended;
+        Failed clean[2];
+        Failed ended[2];
         // The search it was measured in (loopRunEpoch): entries of earlier
         // searches count as empty, so a search need not clear them all.
         uint32_t epoch = 0;

@@ -1869,6 +1869,23 @@ TEST(MatcherWork, LoopsPassOverKnownFailedPlacesAtOnce) {
     }
 }
 
+// Former fault: a loop kept the places its continuation had failed at for
+// one case state only. In «.+\\C?.@^a» the lazy loop is reached with «\\C»
+// and without it from each place of «.+», so each arrival replaced what the
+// other state had found and the loop tried its whole rest again: quadratic
+// (20 KB: 8.1 s without the limit).
+TEST(MatcherWork, LoopsKeepFailedPlacesForEitherCaseState) {
+    std::string line;
+    for (int i = 0; i < 2000; ++i) {
+        line += "ab ab a b"[i * 7919 % 9];
+    }
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const char* expression : {".+\\C?.@^a", ".+\\C?.*^a"}) {
+            EXPECT_LE(WalksToFindNothing(expression, line, mode, -1, true), 1.0) << expression;
+        }
+    }
+}
+
 // Former fault: «?» after another operator applies to its tail, which does
 // nothing, and each further «?» nests in the one before: a chain of them made
 // every pass of the loop before reach the rest through as many choices
