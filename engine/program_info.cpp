@@ -15,13 +15,15 @@
 namespace quarry {
 namespace {
 
-// Whether the jump back to a loop is followed by the loop's exit. «?» applied
-// to the loop («x+?») stands between them, but only its operand (the loop's
-// tail) is ever reached: the jump does not fall through to it.
+// Whether the jump back to a loop is followed by the loop's exit. «?» or
+// «|» applied to the loop («x+?», «x*|») stands between them, but only its
+// operand (the loop's tail) is ever reached: the jump does not fall through
+// to it.
 bool ExitFollowsJumpBack(const ExprNode* back, const ExprNode* loop) {
     const ExprNode* after = back->next;
     return loop->link.node == after ||
-           (after != nullptr && after->op == QUEST && after->next == loop->link.node);
+           (after != nullptr && (after->op == QUEST || after->op == BRANCH) &&
+            after->next == loop->link.node);
 }
 
 // No node between them: a byte test (or a character test) whose operand

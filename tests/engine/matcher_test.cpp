@@ -1886,6 +1886,25 @@ TEST(MatcherWork, LoopsKeepFailedPlacesForEitherCaseState) {
     }
 }
 
+// Former fault: «|» after a loop applies to the loop's tail and is never
+// reached (the jump back does not fall through to it), but a loop followed by
+// one counted as more than a single test, so it nested a walk per pass and
+// kept no failed places: where the program can tell its input end, each
+// start under the search limit walked the limit's worth again («\\w*|>?(a|b)$»
+// over 100 KB of «a» and «b» as a whole text: 7.4 s).
+TEST(MatcherWork, ALoopBeforeABarIsASingleTestLoop) {
+    const ProgramInfo info = AnalyseProgram(Program("\\w*|>?(a|b)$").get());
+    EXPECT_TRUE(info.byteLoop[0]);
+    std::string line;
+    for (int i = 0; i < 4000; ++i) {
+        line += (i * 7919 % 13) < 6 ? "ab" : "ba";
+    }
+    for (const char* expression : {"\\w*|>?(a|b)$", "\\w+|>?(a|b)\\C$"}) {
+        EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, 1024, true), 1.0)
+            << expression;
+    }
+}
+
 // Former fault: «?» after another operator applies to its tail, which does
 // nothing, and each further «?» nests in the one before: a chain of them made
 // every pass of the loop before reach the rest through as many choices
