@@ -234,10 +234,11 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
         }
         run.clear();
     };
+    // The case option of a literal could depend on the path: with case
+    // switches, literals are only consumed; classes never fold case.
+    bool switchesCase = false;
     for (const ExprNode* n = program; n != nullptr; n = n->next) {
-        if (n->op == CASEON || n->op == CASEOFF) {
-            return {};  // the case option of a literal could depend on the path
-        }
+        switchesCase = switchesCase || n->op == CASEON || n->op == CASEOFF;
     }
     // Any node but those handled here (a NOTHING or BRANCHEND met at this
     // level, as where an operator applies to another one's end) ends the
@@ -250,7 +251,7 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
             continue;
         }
         char oneByte = 0;
-        if (n->op == EXACTLY || IsOneByteClass(n, oneByte)) {
+        if ((n->op == EXACTLY && !switchesCase) || IsOneByteClass(n, oneByte)) {
             if (run.empty()) {
                 runStart = n;
             }
@@ -263,9 +264,11 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
             n = n->next;
             continue;
         }
-        if (IsBracket(n->op) || (n->op == NOTHING && n->link.node->op == QUEST)) {
-            // The tail of «?» applied to the tail before it («x+?»), met
-            // straight from that tail: every walk goes on past it.
+        if (IsBracket(n->op) || n->op == CASEON || n->op == CASEOFF ||
+            (n->op == NOTHING && n->link.node->op == QUEST)) {
+            // Case switches consume nothing. The tail of «?» applied to the
+            // tail before it («x+?»), met straight from that tail: every
+            // walk goes on past it.
             n = n->next;
             continue;
         }
@@ -514,7 +517,8 @@ void FindRequiredRun(ProgramInfo& info, const ExprNode* program, const ExprNode*
         std::array<uint8_t, 32> set{};
         for (const ExprNode* n = program; n != literal; n = n->next) {
             if (IsConsuming(n->op)) {
-                AddBytes(n, caseBit == 0, set);
+                // «\c» may fold the case of a literal in a case-sensitive run.
+                AddBytes(n, caseBit == 0 || info.switchesCase, set);
                 if (info.charMode) {
                     // A character takes its following bytes too.
                     for (int b = 0x80; b < 0x100; ++b) {

@@ -1123,7 +1123,25 @@ TEST(MatcherWork, ACommonClassIsRequiredWhereTheLimitKeepsAttemptsApart) {
     }
 }
 
-// Former fault: a literal inside a group that «+» repeats was never taken as
+// Former fault: a case switch anywhere in the program left it without any
+// required literal or class, since a literal's case could depend on the path;
+// classes never depend on it («\\C?[^x]*\\d[ ]?» was tried from every byte).
+// Literals before the required one may then match in either case, also in a
+// case-sensitive run.
+TEST(MatcherWork, CaseSwitchesKeepRequiredClasses) {
+    EXPECT_EQ(AnalyseProgram(Program("\\c(\\w+)[=](\\d+)").get()).requiredLiteral, "=");
+    Program program("\\cAB[=]");
+    const ProgramInfo info = AnalyseProgram(program.get());
+    EXPECT_EQ(info.requiredLiteral, "=");
+    const std::string text = "xab=";
+    GroupTable groups;
+    const unsigned char* bytes = Bytes(text);
+    ASSERT_EQ(ExecExpression(info, bytes, static_cast<int32_t>(text.size()), bytes, groups.data(),
+                             kCase, -1, true),
+              kMatchFound);
+    EXPECT_EQ(groups[0], 1);
+}
+
 // required, so «{\w+::}+\w+» was tried from every byte of every word, each
 // attempt backtracking over the rest of the word (30 MB of headers: 1.5 s
 // against 0.03 s for the same search with the literal). A single common byte
