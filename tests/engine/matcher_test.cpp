@@ -1125,7 +1125,7 @@ TEST(MatcherWork, ACommonClassIsRequiredWhereTheLimitKeepsAttemptsApart) {
 
 // Former fault: a case switch anywhere in the program left it without any
 // required literal or class, since a literal's case could depend on the path;
-// classes never depend on it («\\C?[^x]*\\d[ ]?» was tried from every byte).
+// classes never depend on it («\C?[^x]*\d[ ]?» was tried from every byte).
 // Literals before the required one may then match in either case, also in a
 // case-sensitive run.
 TEST(MatcherWork, CaseSwitchesKeepRequiredClasses) {
@@ -1888,7 +1888,7 @@ TEST(MatcherWork, LoopsPassOverKnownFailedPlacesAtOnce) {
 }
 
 // Former fault: a loop kept the places its continuation had failed at for
-// one case state only. In «.+\\C?.@^a» the lazy loop is reached with «\\C»
+// one case state only. In «.+\C?.@^a» the lazy loop is reached with «\C»
 // and without it from each place of «.+», so each arrival replaced what the
 // other state had found and the loop tried its whole rest again: quadratic
 // (20 KB: 8.1 s without the limit).
@@ -1908,7 +1908,7 @@ TEST(MatcherWork, LoopsKeepFailedPlacesForEitherCaseState) {
 // reached (the jump back does not fall through to it), but a loop followed by
 // one counted as more than a single test, so it nested a walk per pass and
 // kept no failed places: where the program can tell its input end, each
-// start under the search limit walked the limit's worth again («\\w*|>?(a|b)$»
+// start under the search limit walked the limit's worth again («\w*|>?(a|b)$»
 // over 100 KB of «a» and «b» as a whole text: 7.4 s).
 TEST(MatcherWork, ALoopBeforeABarIsASingleTestLoop) {
     const ProgramInfo info = AnalyseProgram(Program("\\w*|>?(a|b)$").get());
