@@ -639,7 +639,10 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
         return k;
     };
     MatchContext::LoopRun& run = LoopRunOf(m, loop);
-    const int32_t caseBit = m.caseSensitive & 1;
+    // Only a literal's run depends on the case state; a class's holds for
+    // both, which «\C?» before the loop lets it be reached in by turns.
+    const int16_t operand = loop->next->op;
+    const int32_t caseBit = operand == EXACTLY || operand == UEXACTLY ? m.caseSensitive & 1 : 0;
     if (run.from != nullptr && run.caseBit == caseBit && start <= run.to) {
         if (start < run.from) {
             // Nested loops walk back over a run: join the bytes before it.

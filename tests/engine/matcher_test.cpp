@@ -1632,6 +1632,21 @@ TEST(MatcherWork, AttemptsDoNotMeasureTheLeadingRunWhereTheContinuationCanBegin)
     }
 }
 
+// Former fault: a loop's measured run was kept for one case state, so where
+// «\C?» before it lets a walk reach it in either, each arrival measured
+// the run of a class again («\C?[^x]*\d[ ]?» over 100 KB: 2.0 s). Only a
+// literal's run depends on the case state.
+TEST(MatcherWork, AClassLoopReachedInEitherCaseStateMeasuresItsRunOnce) {
+    std::string line;
+    for (int i = 0; i < 20000; ++i) {
+        line += "ab ab a b"[i * 7919 % 9];
+    }
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        WalksToFindNothing("\\C?[^x]*\\d[ ]?", line, mode, 1024, true);
+        EXPECT_LE(CurrentMatchContext().loopPlaces, 8 * line.size());
+    }
+}
+
 // Over one line of «a» and a space: `failing` (searched without the space)
 // finds nothing and `pair` ends at the line's end, within a bounded number of
 // loop places, with and without a search limit.
