@@ -1371,6 +1371,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     m.tailPlaces.clear();
     m.loopPlaces = 0;
     m.kindRunFrom = m.kindRunTo = nullptr;  // the text may have changed
+    m.leadingScanFrom = m.leadingScanTo = nullptr;
     if (continuing) {
         return;
     }
@@ -1775,13 +1776,19 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
     const bool needsByte = loop->op == PLUS || loop->op == LAZYPLUS;
     const uint8_t* run = info.leadingRunBytes[caseBit].data();
     const unsigned char* e = s;
+    if (s > m.leadingScanFrom && s < m.leadingScanTo) {
+        e = m.leadingScanTo;  // an earlier start's look, which the limit cut
+    }
+    const unsigned char* const scanFrom = e;
     for (; e < end && run[*e]; ++e) {
         if (admits[*e] && (e > s || !needsByte)) {
-            m.loopPlaces += static_cast<uint64_t>(e - s);
+            m.loopPlaces += static_cast<uint64_t>(e - scanFrom);
             return false;
         }
     }
-    m.loopPlaces += static_cast<uint64_t>(e - s);
+    m.loopPlaces += static_cast<uint64_t>(e - scanFrom);
+    m.leadingScanFrom = s;
+    m.leadingScanTo = e;
     if (info.leadingCharLoop && e < end && *e >= 0x80) {
         return false;  // the run may go on through this character
     }

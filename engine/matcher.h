@@ -157,6 +157,12 @@ struct MatchContext {
     // after a failed attempt, [from, to).
     const unsigned char* kindRunFrom = nullptr;
     const unsigned char* kindRunTo = nullptr;
+    // The bytes after leadingScanFrom up to leadingScanTo belong to the
+    // leading loop's run and none lets its continuation begin: what the last
+    // look ahead of a leading loop (LeadingLoopRejects) found, so that starts
+    // inside such a run cut by the search limit do not read it again.
+    const unsigned char* leadingScanFrom = nullptr;
+    const unsigned char* leadingScanTo = nullptr;
     const unsigned char* attemptStart = nullptr;
     // The current attempt's input end is shared by the attempts around it
     // (not cut by the search limit, or the wide end of a block of starts):

@@ -1647,6 +1647,23 @@ TEST(MatcherWork, AClassLoopReachedInEitherCaseStateMeasuresItsRunOnce) {
     }
 }
 
+// Former fault: where the search limit cut a leading loop's run before any
+// byte let its continuation begin, each start read the run to its cut again
+// to decide the attempt could not match («[^x]*\d[ ]?» over 1 MB without a
+// digit: 1.0 s).
+TEST(MatcherWork, StartsInsideALeadingRunCutByTheLimitDoNotReadItAgain) {
+    std::string line;
+    for (int i = 0; i < 20000; ++i) {
+        line += "ab ab a b"[i * 7919 % 9];
+    }
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const char* expression : {"[^x]*\\d[ ]?", "[^x]+\\d"}) {
+            WalksToFindNothing(expression, line, mode, 1024, true);
+            EXPECT_LE(CurrentMatchContext().loopPlaces, 4 * line.size()) << expression;
+        }
+    }
+}
+
 // Over one line of «a» and a space: `failing` (searched without the space)
 // finds nothing and `pair` ends at the line's end, within a bounded number of
 // loop places, with and without a search limit.
