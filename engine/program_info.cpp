@@ -205,8 +205,23 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
 // node met on the way (each one every matching passes) is added to passed,
 // and so is a chain of alternatives that each begin with a test. passesBol
 // is set when every such walk passes a «^».
-std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestStart,
-                                std::vector<const ExprNode*>& passed, bool& passesBol) {
+// For the BRANCHEND of a bar that no walk reaches, as where «|» applies to
+// a loop's tail after its jump back («x*|y»): where every walk that leaves
+// the loop goes on (inside an operator's operand for «x*|y*»). nullptr
+// elsewhere, and where the walk stops there. («a?|y» is no such case: the
+// operand of «?» runs on into the bar.)
+const ExprNode* PastRightAlternative(const ProgramInfo& info, const ExprNode* n) {
+    const ExprNode* bar = n->op == BRANCHEND ? n->link.node : nullptr;
+    if (bar == nullptr || bar->prev == nullptr || bar->prev->op != JUMP) {
+        return nullptr;
+    }
+    const ProgramInfo::BranchSkip& skip = info.branchSkip[static_cast<size_t>(n->index)];
+    return skip.attemptFails ? nullptr : skip.next;
+}
+
+std::string FindRequiredLiteral(const ProgramInfo& info, const ExprNode* program,
+                                const ExprNode*& bestStart, std::vector<const ExprNode*>& passed,
+                                bool& passesBol) {
     // A byte that a scan stops at no more often than at a full stop.
     constexpr int kRareEnough = 500;
     std::string best;
@@ -326,6 +341,22 @@ std::string FindRequiredLiteral(const ExprNode* program, const ExprNode*& bestSt
             n = past;
         } else if (IsOperator(n->op)) {
             n = n->link.node->next;  // past the operand and its NOTHING
+        } else if (const ExprNode* skip = PastRightAlternative(info, n)) {
+            // The end of a left alternative that every walk passes, as after
+            // a loop that «|» applies to («x*|y»): every walk goes on past the
+            // right one, or into the operand of a loop over one test there
+            // («x*|y*» takes a «y»), passes it and leaves the loop.
+            const ExprNode* loop = skip->prev;
+            if (skip->prev != nullptr && IsOperator(loop->op) && loop->next == skip) {
+                if (!IsLoop(loop->op) || !IsSingleTestLoop(loop)) {
+                    break;
+                }
+                endRun();
+                passed.push_back(skip);
+                n = loop->link.node->next;
+            } else {
+                n = skip;
+            }
         } else {
             break;
         }
@@ -1821,7 +1852,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     const ExprNode* literalNode = nullptr;
     std::vector<const ExprNode*> passed;
     bool passesBol = false;
-    info.requiredLiteral = FindRequiredLiteral(program, literalNode, passed, passesBol);
+    info.requiredLiteral = FindRequiredLiteral(info, program, literalNode, passed, passesBol);
     info.caretRequired = passesBol && !info.anchored;
     if (literalNode == nullptr) {
         literalNode = ChooseRequiredClass(info, program, passed);
