@@ -1830,13 +1830,13 @@ Attempt TryEveryPosition(MatchContext& m, const ExprNode* program, const unsigne
     }
 }
 
-// The first place in [s, end) holding a byte of the required class, or end.
-const unsigned char* FindRequiredSet(const ProgramInfo& info, const unsigned char* s,
-                                     const unsigned char* end) {
-    const unsigned char* set = info.requiredSet.data();
-    switch (info.requiredSetCount) {
+// The first place in [s, end) holding a byte of a required class (its table,
+// and its bytes when setCount is 1 to 6), or end.
+const unsigned char* FindRequiredSet(const uint8_t* table, const unsigned char* set, int setCount,
+                                     const unsigned char* s, const unsigned char* end) {
+    switch (setCount) {
         case 0:
-            return detail::FindInTable(s, end, info.requiredClass.data());
+            return detail::FindInTable(s, end, table);
         case 1: {
             const void* at = memchr(s, set[0], static_cast<size_t>(end - s));
             return at != nullptr ? static_cast<const unsigned char*>(at) : end;
@@ -1844,7 +1844,7 @@ const unsigned char* FindRequiredSet(const ProgramInfo& info, const unsigned cha
         case 2:
             return detail::FindEither(s, end, set[0], set[1]);
         default:
-            return detail::FindAnyOf(s, end, set, info.requiredSetCount);
+            return detail::FindAnyOf(s, end, set, setCount);
     }
 }
 
@@ -1866,6 +1866,8 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
     // the literal take, and the literal place it was found for.
     const unsigned char* literalRunStart = nullptr;
     const unsigned char* literalRunFor = nullptr;
+    const ProgramInfo::ByteClass& also = info.alsoRequired;
+    const unsigned char* alsoAt = nullptr;  // the next place of that class, once known
     for (;;) {
         bool literalReached = false;
         s = NextCandidate(m, info, s, end);
@@ -1915,10 +1917,11 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             // Every matching contains the required literal, within its line
             // and the search limit.
             if (literalAt < s) {
-                literalAt = useSet ? FindRequiredSet(info, s, end)
-                            : literalWithCase
-                                ? detail::FindLiteral(s, end, info.requiredExact)
-                                : detail::FindLiteralNoCase(s, end, info.requiredFolded);
+                literalAt =
+                    useSet ? FindRequiredSet(info.requiredClass.data(), info.requiredSet.data(),
+                                             info.requiredSetCount, s, end)
+                    : literalWithCase ? detail::FindLiteral(s, end, info.requiredExact)
+                                      : detail::FindLiteralNoCase(s, end, info.requiredFolded);
             }
             if (literalAt >= end) {
                 return kNotFound;
@@ -1970,6 +1973,24 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                     literalReached = literalAt > s || !(info.leadingLoop->op == PLUS ||
                                                         info.leadingLoop->op == LAZYPLUS);
                 }
+            }
+        }
+        if (also.known) {
+            // A class every matching passes besides the literal, within its
+            // line and the search limit too.
+            if (alsoAt < s) {
+                alsoAt = FindRequiredSet(also.bytes.data(), also.set.data(), also.setCount, s, end);
+            }
+            if (alsoAt >= end) {
+                return kNotFound;
+            }
+            if (alsoAt >= lineEnd) {
+                s = lineEnd;
+                continue;
+            }
+            if (m.searchLimit >= 0 && alsoAt + 1 - s > m.searchLimit) {
+                s = std::max(s + 1, alsoAt + 1 - m.searchLimit);
+                continue;
             }
         }
         if (useLiteral && info.requiredRunKnown && !info.requiredFollowsLeadingLoop) {

@@ -456,10 +456,11 @@ bool HoldsEvery(const std::array<uint8_t, 32>& set, const std::array<uint8_t, 25
 // any class of up to half the byte values. A class the program begins with
 // is what the first-byte scan looks for already, and so is any class that
 // holds every byte a matching can begin with («(a|b)+» before «\s»): it
-// stands at each place that scan stops at. Returns the class chosen, if
-// any.
-const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
-                                    const std::vector<const ExprNode*>& passed) {
+// stands at each place that scan stops at. Fills `out` and returns the
+// class chosen, if any.
+const ExprNode* ChooseRequiredClass(const ProgramInfo& info, const ExprNode* program,
+                                    const std::vector<const ExprNode*>& passed,
+                                    ProgramInfo::ByteClass& out) {
     constexpr int kMostSetBytes = 6;
     // A scan for bytes this common stops so often that the attempts it
     // spares cost less than the scan.
@@ -520,19 +521,18 @@ const ExprNode* ChooseRequiredClass(ProgramInfo& info, const ExprNode* program,
     }
     std::array<uint8_t, 32> set{};
     classBytes(chosen, set);
-    info.requiredClassKnown = true;
+    out.known = true;
     for (int b = 0; b < 256; ++b) {
         if (detail::ByteSetHas(set, static_cast<unsigned char>(b))) {
-            info.requiredClass[static_cast<size_t>(b)] = 1;
-            if (info.requiredSetCount < kMostSetBytes) {
-                info.requiredSet[static_cast<size_t>(info.requiredSetCount)] =
-                    static_cast<unsigned char>(b);
+            out.bytes[static_cast<size_t>(b)] = 1;
+            if (out.setCount < kMostSetBytes) {
+                out.set[static_cast<size_t>(out.setCount)] = static_cast<unsigned char>(b);
             }
-            ++info.requiredSetCount;
+            ++out.setCount;
         }
     }
-    if (info.requiredSetCount > kMostSetBytes) {
-        info.requiredSetCount = 0;  // scanned for by its table
+    if (out.setCount > kMostSetBytes) {
+        out.setCount = 0;  // scanned for by its table
     }
     return chosen;
 }
@@ -1855,7 +1855,14 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     info.requiredLiteral = FindRequiredLiteral(info, program, literalNode, passed, passesBol);
     info.caretRequired = passesBol && !info.anchored;
     if (literalNode == nullptr) {
-        literalNode = ChooseRequiredClass(info, program, passed);
+        ProgramInfo::ByteClass chosen;
+        literalNode = ChooseRequiredClass(info, program, passed, chosen);
+        info.requiredClassKnown = chosen.known;
+        info.requiredClass = chosen.bytes;
+        info.requiredSetCount = chosen.setCount;
+        info.requiredSet = chosen.set;
+    } else {
+        ChooseRequiredClass(info, program, passed, info.alsoRequired);
     }
     if (literalNode != nullptr) {
         FindRequiredRun(info, program, literalNode);

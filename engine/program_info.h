@@ -140,8 +140,9 @@ struct ProgramInfo {
 
     // Literal bytes that every matching contains in this order, one after
     // the other (the longest such run outside loops, options and
-    // alternatives), compared with case; empty when there is none or the
-    // program switches case itself.
+    // alternatives), compared with case; empty when there is none. Where
+    // the program switches case itself, only bytes that no case option
+    // changes (one-byte classes) count.
     std::string requiredLiteral;
     // With no required literal: a class that every matching passes at the
     // top level after its first test (the bytes it takes as written, whatever
@@ -153,6 +154,16 @@ struct ProgramInfo {
     // Its bytes when there are at most six, for a vector scan; else 0.
     int requiredSetCount = 0;
     std::array<unsigned char, 6> requiredSet{};
+    // With a required literal: such a class as well, chosen alike, which a
+    // matching also passes within its line and the search limit («\w+a\d+»
+    // over text full of «a» and without a digit).
+    struct ByteClass {
+        bool known = false;
+        std::array<uint8_t, 256> bytes{};
+        int setCount = 0;  // as requiredSetCount
+        std::array<unsigned char, 6> set{};
+    };
+    ByteClass alsoRequired;
     // Per case option, every byte the nodes before the required literal (or
     // class) can take; requiredRunKnown when the literal begins with none of
     // them: then a matching starts within the run of such bytes that ends at
