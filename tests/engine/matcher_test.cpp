@@ -2040,7 +2040,7 @@ TEST(MatcherWork, FallbacksIntoAChainOfEmptyAlternativesAreWalkedOnce) {
     const std::string expression = "{x|\\C" + std::string(100, '|') + "a@}*d";
     for (const uint32_t threshold : {0u, 2048u}) {
         CurrentMatchContext().memoThreshold = threshold;
-        EXPECT_LE(WalksToFindNothing(expression, Repeated("xa", 50), TextMode::kBytes, -1, true),
+        EXPECT_LE(WalksToFindNothing(expression, Repeated("xa", 8), TextMode::kBytes, -1, true),
                   8.0)
             << "memo after " << threshold;
     }
