@@ -205,18 +205,29 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
 // which marks the table's entries for walks that ended their attempt.
 constexpr uint64_t kAbortKey = uint64_t{1} << 63;
 
+// Room for the loop passes of a memo key (FailureMemo::PassWords words), on
+// the stack unless the program's loop groups are large.
+class PassWords {
+  public:
+    explicit PassWords(const MatchContext& m) {
+        if (m.failures.PassWords() > kInlineWords) {
+            heap_.resize(m.failures.PassWords());
+        }
+    }
+    uint64_t* data() { return heap_.empty() ? inline_ : heap_.data(); }
+
+  private:
+    static constexpr size_t kInlineWords = 4;
+    uint64_t inline_[kInlineWords];
+    std::vector<uint64_t> heap_;
+};
+
 // A walk once the failure memo is on: a failure is remembered with the loop
 // passes it could see and, if it met the input end, that end. Walks with a
 // column of their own go to the memo's bit rows, the rest to its table.
 [[gnu::noinline]] int RememberingWalk(MatchContext& m, const ExprNode* node) {
-    constexpr size_t kInlineWords = 4;
-    uint64_t inlineWords[kInlineWords];
-    std::vector<uint64_t> heapWords;
-    uint64_t* passes = inlineWords;
-    if (m.failures.PassWords() > kInlineWords) {
-        heapWords.resize(m.failures.PassWords());
-        passes = heapWords.data();
-    }
+    PassWords words(m);
+    uint64_t* passes = words.data();
     const ProgramInfo& info = *m.info;
     const auto index = static_cast<size_t>(node->index);
     const int32_t caseBit = m.caseSensitive & 1;
@@ -315,14 +326,8 @@ constexpr uint64_t kAbortKey = uint64_t{1} << 63;
 // Whether the memo's table holds a failure of a walk from `node` with the
 // loop passes at the current position.
 [[gnu::noinline]] bool FailsFromHereInTable(MatchContext& m, const ExprNode* node) {
-    constexpr size_t kInlineWords = 4;
-    uint64_t inlineWords[kInlineWords];
-    std::vector<uint64_t> heapWords;
-    uint64_t* passes = inlineWords;
-    if (m.failures.PassWords() > kInlineWords) {
-        heapWords.resize(m.failures.PassWords());
-        passes = heapWords.data();
-    }
+    PassWords words(m);
+    uint64_t* passes = words.data();
     PassesHere(m, node, passes);
     const auto pos = static_cast<uint64_t>(m.pos - m.textStart);
     const uint64_t walk =

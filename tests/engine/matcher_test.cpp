@@ -924,6 +924,24 @@ std::string WordBytes(size_t n) {
     return s;
 }
 
+// n bytes of «a», «b» and spaces in an irregular order.
+std::string MixedLine(int n) {
+    std::string line;
+    for (int i = 0; i < n; ++i) {
+        line += "ab ab a b"[i * 7919 % 9];
+    }
+    return line;
+}
+
+// n pairs «ab» or «ba» in an irregular order.
+std::string PairsLine(int n) {
+    std::string line;
+    for (int i = 0; i < n; ++i) {
+        line += (i * 7919 % 13) < 6 ? "ab" : "ba";
+    }
+    return line;
+}
+
 std::string Repeated(const std::string& piece, int times) {
     std::string s;
     for (int i = 0; i < times; ++i) {
@@ -1112,10 +1130,7 @@ TEST(MatcherWork, AClassAtEveryPossibleStartIsNotTheRequiredOne) {
 // limit cuts apart, a line without any space cost a limit's worth of walks
 // per start (20 KB of «a» and «b»: 2.2 s).
 TEST(MatcherWork, ACommonClassIsRequiredWhereTheLimitKeepsAttemptsApart) {
-    std::string line;
-    for (int i = 0; i < 4000; ++i) {
-        line += (i * 7919 % 13) < 6 ? "ab" : "ba";
-    }
+    const std::string line = PairsLine(4000);
     for (const char* expression : {"(a)#(a|b)*\\s#>b@\\w|", "(a|b)#\\s#(a|b)@$|[^x]#(\\w+)|"}) {
         const ProgramInfo info = AnalyseProgram(Program(expression).get());
         ASSERT_FALSE(info.attemptEndMonotone) << expression;
@@ -1682,10 +1697,7 @@ TEST(MatcherWork, AttemptsDoNotMeasureTheLeadingRunWhereTheContinuationCanBegin)
 // the run of a class again («\C?[^x]*\d[ ]?» over 100 KB: 2.0 s). Only a
 // literal's run depends on the case state.
 TEST(MatcherWork, AClassLoopReachedInEitherCaseStateMeasuresItsRunOnce) {
-    std::string line;
-    for (int i = 0; i < 20000; ++i) {
-        line += "ab ab a b"[i * 7919 % 9];
-    }
+    const std::string line = MixedLine(20000);
     for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
         WalksToFindNothing("\\C?[^x]*\\d[ ]?", line, mode, 1024, true);
         EXPECT_LE(CurrentMatchContext().loopPlaces, 8 * line.size());
@@ -1697,10 +1709,7 @@ TEST(MatcherWork, AClassLoopReachedInEitherCaseStateMeasuresItsRunOnce) {
 // to decide the attempt could not match («[^x]*\d[ ]?» over 1 MB without a
 // digit: 1.0 s).
 TEST(MatcherWork, StartsInsideALeadingRunCutByTheLimitDoNotReadItAgain) {
-    std::string line;
-    for (int i = 0; i < 20000; ++i) {
-        line += "ab ab a b"[i * 7919 % 9];
-    }
+    const std::string line = MixedLine(20000);
     for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
         for (const char* expression : {"[^x]*\\d[ ]?", "[^x]+\\d"}) {
             WalksToFindNothing(expression, line, mode, 1024, true);
@@ -1970,10 +1979,7 @@ TEST(MatcherWork, LoopsPassOverKnownFailedPlacesAtOnce) {
 // other state had found and the loop tried its whole rest again: quadratic
 // (20 KB: 8.1 s without the limit).
 TEST(MatcherWork, LoopsKeepFailedPlacesForEitherCaseState) {
-    std::string line;
-    for (int i = 0; i < 2000; ++i) {
-        line += "ab ab a b"[i * 7919 % 9];
-    }
+    const std::string line = MixedLine(2000);
     for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
         for (const char* expression : {".+\\C?.@^a", ".+\\C?.*^a"}) {
             EXPECT_LE(WalksToFindNothing(expression, line, mode, -1, true), 1.0) << expression;
@@ -1990,10 +1996,7 @@ TEST(MatcherWork, LoopsKeepFailedPlacesForEitherCaseState) {
 TEST(MatcherWork, ALoopBeforeABarIsASingleTestLoop) {
     const ProgramInfo info = AnalyseProgram(Program("\\w*|>?(a|b)$").get());
     EXPECT_TRUE(info.byteLoop[0]);
-    std::string line;
-    for (int i = 0; i < 4000; ++i) {
-        line += (i * 7919 % 13) < 6 ? "ab" : "ba";
-    }
+    const std::string line = PairsLine(4000);
     for (const char* expression : {"\\w*|>?(a|b)$", "\\w+|>?(a|b)\\C$"}) {
         EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, 1024, true), 1.0)
             << expression;
