@@ -195,16 +195,6 @@ bool IsOneByteClass(const ExprNode* n, char& byte) {
     return true;
 }
 
-// The longest run of literal bytes that every walk from the program's start
-// to END consumes back to back: literals at the top level, outside every
-// operator and alternative, or at the top level of the operand of a «+» or
-// «#» over a group, which every walk passes once («{\w+::}+\w+» requires
-// "::"); brackets and the zero-width tests between them consume nothing and
-// keep a run going.
-// bestStart is set to the node the run begins with; every other consuming
-// node met on the way (each one every matching passes) is added to passed,
-// and so is a chain of alternatives that each begin with a test. passesBol
-// is set when every such walk passes a «^».
 // For the BRANCHEND of a bar that no walk reaches, as where «|» applies to
 // a loop's tail after its jump back («x*|y»): where every walk that leaves
 // the loop goes on (inside an operator's operand for «x*|y*»). nullptr
@@ -219,6 +209,16 @@ const ExprNode* PastRightAlternative(const ProgramInfo& info, const ExprNode* n)
     return skip.attemptFails ? nullptr : skip.next;
 }
 
+// The longest run of literal bytes that every walk from the program's start
+// to END consumes back to back: literals at the top level, outside every
+// operator and alternative, or at the top level of the operand of a «+» or
+// «#» over a group, which every walk passes once («{\w+::}+\w+» requires
+// "::"); brackets and the zero-width tests between them consume nothing and
+// keep a run going.
+// bestStart is set to the node the run begins with; every other consuming
+// node met on the way (each one every matching passes) is added to passed,
+// and so is a chain of alternatives that each begin with a test. passesBol
+// is set when every such walk passes a «^».
 std::string FindRequiredLiteral(const ProgramInfo& info, const ExprNode* program,
                                 const ExprNode*& bestStart, std::vector<const ExprNode*>& passed,
                                 bool& passesBol) {

@@ -155,8 +155,8 @@ struct ProgramInfo {
     int requiredSetCount = 0;
     std::array<unsigned char, 6> requiredSet{};
     // With a required literal: such a class as well, chosen alike, which a
-    // matching also passes within its line and the search limit («\w+a\d+»
-    // over text full of «a» and without a digit).
+    // matching also passes within its line and the search limit
+    // («(\w+)+a\d» over text full of «a» and without a digit).
     struct ByteClass {
         bool known = false;
         std::array<uint8_t, 256> bytes{};
