@@ -99,6 +99,11 @@ inline bool IsConsuming(int16_t op) {
 inline bool IsCharTest(int16_t op) {
     return op >= UANY && op <= UNALNUM;
 }
+// «^», «$» and the word boundaries: tests that consume nothing.
+inline bool IsZeroWidthTest(int16_t op) {
+    return op == BOL || op == EOL || op == WORDSTART || op == WORDEND || op == UWORDSTART ||
+           op == UWORDEND;
+}
 // Nodes that own operand bytes.
 inline bool HasOperand(int16_t op) {
     return op == EXACTLY || op == ANYOF || op == ANYBUT || op == UEXACTLY || op == UANYOF ||

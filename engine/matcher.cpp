@@ -1835,13 +1835,14 @@ Attempt TryEveryPosition(MatchContext& m, const ExprNode* program, const unsigne
     }
 }
 
-// The first place in [s, end) holding a byte of a required class (its table,
-// and its bytes when setCount is 1 to 6), or end.
-const unsigned char* FindRequiredSet(const uint8_t* table, const unsigned char* set, int setCount,
-                                     const unsigned char* s, const unsigned char* end) {
+// The first place in [s, end) holding a byte of a required class, or end.
+const unsigned char* FindRequiredSet(const ProgramInfo::ByteClass& required, const unsigned char* s,
+                                     const unsigned char* end) {
+    const unsigned char* set = required.set.data();
+    const int setCount = required.setCount;
     switch (setCount) {
         case 0:
-            return detail::FindInTable(s, end, table);
+            return detail::FindInTable(s, end, required.bytes.data());
         case 1: {
             const void* at = memchr(s, set[0], static_cast<size_t>(end - s));
             return at != nullptr ? static_cast<const unsigned char*>(at) : end;
@@ -1862,7 +1863,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
     const std::string& literal = info.requiredLiteral;
     // Without a literal, a required class stands in for a literal of one
     // byte.
-    const bool useSet = literal.empty() && info.requiredClassKnown;
+    const bool useSet = literal.empty() && info.requiredClass.known;
     const bool useLiteral = !literal.empty() || useSet;
     const size_t literalLength = useSet ? 1 : literal.size();
     const bool literalWithCase = (m.caseSensitive & 1) != 0 || info.requiredWithoutLetters;
@@ -1922,11 +1923,10 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             // Every matching contains the required literal, within its line
             // and the search limit.
             if (literalAt < s) {
-                literalAt =
-                    useSet ? FindRequiredSet(info.requiredClass.data(), info.requiredSet.data(),
-                                             info.requiredSetCount, s, end)
-                    : literalWithCase ? detail::FindLiteral(s, end, info.requiredExact)
-                                      : detail::FindLiteralNoCase(s, end, info.requiredFolded);
+                literalAt = useSet ? FindRequiredSet(info.requiredClass, s, end)
+                            : literalWithCase
+                                ? detail::FindLiteral(s, end, info.requiredExact)
+                                : detail::FindLiteralNoCase(s, end, info.requiredFolded);
             }
             if (literalAt >= end) {
                 return kNotFound;
@@ -1984,7 +1984,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             // A class every matching passes besides the literal, within its
             // line and the search limit too.
             if (alsoAt < s) {
-                alsoAt = FindRequiredSet(also.bytes.data(), also.set.data(), also.setCount, s, end);
+                alsoAt = FindRequiredSet(also, s, end);
             }
             if (alsoAt >= end) {
                 return kNotFound;

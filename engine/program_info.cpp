@@ -288,8 +288,7 @@ std::string FindRequiredLiteral(const ProgramInfo& info, const ExprNode* program
             continue;
         }
         endRun();
-        if (IsConsuming(n->op) || n->op == BOL || n->op == EOL || n->op == WORDSTART ||
-            n->op == WORDEND || n->op == UWORDSTART || n->op == UWORDEND) {
+        if (IsConsuming(n->op) || IsZeroWidthTest(n->op)) {
             if (IsConsuming(n->op)) {
                 passed.push_back(n);
             }
@@ -347,7 +346,7 @@ std::string FindRequiredLiteral(const ProgramInfo& info, const ExprNode* program
             // right one, or into the operand of a loop over one test there
             // («x*|y*» takes a «y»), passes it and leaves the loop.
             const ExprNode* loop = skip->prev;
-            if (skip->prev != nullptr && IsOperator(loop->op) && loop->next == skip) {
+            if (loop != nullptr && IsOperator(loop->op) && loop->next == skip) {
                 if (!IsLoop(loop->op) || !IsSingleTestLoop(loop)) {
                     break;
                 }
@@ -396,8 +395,7 @@ bool IsStraight(const ProgramInfo& info, const ExprNode* program, size_t caseBit
         if (op == END) {
             return true;
         }
-        if (IsBracket(op) || op == BOL || op == EOL || op == WORDSTART || op == WORDEND ||
-            op == UWORDSTART || op == UWORDEND || IsConsuming(op)) {
+        if (IsBracket(op) || IsZeroWidthTest(op) || IsConsuming(op)) {
             continue;
         }
         if (IsLoop(op) && givesNothingBack(n)) {
@@ -566,7 +564,7 @@ void FindRequiredRun(ProgramInfo& info, const ExprNode* program, const ExprNode*
         // A class's bytes are found as written.
         info.requiredRunKnown = true;
         for (int b = 0; b < 256; ++b) {
-            if (info.requiredClass[static_cast<size_t>(b)] &&
+            if (info.requiredClass.bytes[static_cast<size_t>(b)] &&
                 (info.requiredRunBytes[0][static_cast<size_t>(b)] ||
                  info.requiredRunBytes[1][static_cast<size_t>(b)])) {
                 info.requiredRunKnown = false;
@@ -1600,9 +1598,7 @@ void FindByteKinds(ProgramInfo& info, const ExprNode* program) {
 // «$?|» the «|» lies inside the span of the «?».)
 bool OnlyTests(const ExprNode* first, const ExprNode* last) {
     for (const ExprNode* n = first; n != last; n = n->next) {
-        const int16_t op = n->op;
-        if (!IsBracket(op) && op != BOL && op != EOL && op != WORDSTART && op != WORDEND &&
-            op != UWORDSTART && op != UWORDEND) {
+        if (!IsBracket(n->op) && !IsZeroWidthTest(n->op)) {
             return false;
         }
     }
@@ -1855,12 +1851,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     info.requiredLiteral = FindRequiredLiteral(info, program, literalNode, passed, passesBol);
     info.caretRequired = passesBol && !info.anchored;
     if (literalNode == nullptr) {
-        ProgramInfo::ByteClass chosen;
-        literalNode = ChooseRequiredClass(info, program, passed, chosen);
-        info.requiredClassKnown = chosen.known;
-        info.requiredClass = chosen.bytes;
-        info.requiredSetCount = chosen.setCount;
-        info.requiredSet = chosen.set;
+        literalNode = ChooseRequiredClass(info, program, passed, info.requiredClass);
     } else {
         ChooseRequiredClass(info, program, passed, info.alsoRequired);
     }

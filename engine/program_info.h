@@ -144,25 +144,24 @@ struct ProgramInfo {
     // the program switches case itself, only bytes that no case option
     // changes (one-byte classes) count.
     std::string requiredLiteral;
+    // A set of bytes scanned for: its table, and its bytes when there are
+    // at most six, for a vector scan (setCount 0 otherwise).
+    struct ByteClass {
+        bool known = false;
+        std::array<uint8_t, 256> bytes{};
+        int setCount = 0;
+        std::array<unsigned char, 6> set{};
+    };
     // With no required literal: a class that every matching passes at the
     // top level after its first test (the bytes it takes as written, whatever
     // the case option; for a character test, the bytes its characters can
     // begin with). A line without any of them holds no matching. Chosen when
-    // its bytes are few and rare, or for any size when loops nest.
-    bool requiredClassKnown = false;
-    std::array<uint8_t, 256> requiredClass{};
-    // Its bytes when there are at most six, for a vector scan; else 0.
-    int requiredSetCount = 0;
-    std::array<unsigned char, 6> requiredSet{};
+    // its bytes are few and rare, or for any size when attempts may be
+    // costly (loops nest, or the program can tell where its input ends).
+    ByteClass requiredClass;
     // With a required literal: such a class as well, chosen alike, which a
     // matching also passes within its line and the search limit
     // («(\w+)+a\d» over text full of «a» and without a digit).
-    struct ByteClass {
-        bool known = false;
-        std::array<uint8_t, 256> bytes{};
-        int setCount = 0;  // as requiredSetCount
-        std::array<unsigned char, 6> set{};
-    };
     ByteClass alsoRequired;
     // Per case option, every byte the nodes before the required literal (or
     // class) can take; requiredRunKnown when the literal begins with none of

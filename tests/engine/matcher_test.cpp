@@ -1082,22 +1082,22 @@ TEST(MatcherWork, FailuresOfAnEndNoLaterAttemptSharesAreNotLookedUp) {
 TEST(MatcherWork, RequiredClassesRuleOutLinesWithoutThem) {
     EXPECT_EQ(AnalyseProgram(Program("x[.]y").get()).requiredLiteral, "x.y");
     EXPECT_EQ(AnalyseProgram(Program("[a]").get()).requiredLiteral, "");
-    EXPECT_EQ(AnalyseProgram(Program("b*[a]").get()).requiredSetCount, 1);
-    EXPECT_EQ(AnalyseProgram(Program("a*[!?]b*").get()).requiredSetCount, 2);
+    EXPECT_EQ(AnalyseProgram(Program("b*[a]").get()).requiredClass.setCount, 1);
+    EXPECT_EQ(AnalyseProgram(Program("a*[!?]b*").get()).requiredClass.setCount, 2);
     // Too many bytes; bytes too common; the first test, which the scan for
     // first bytes covers.
-    EXPECT_EQ(AnalyseProgram(Program("b*[!-/]").get()).requiredSetCount, 0);
-    EXPECT_EQ(AnalyseProgram(Program("b*[ \t]").get()).requiredSetCount, 0);
-    EXPECT_EQ(AnalyseProgram(Program("[!?]b*").get()).requiredSetCount, 0);
+    EXPECT_EQ(AnalyseProgram(Program("b*[!-/]").get()).requiredClass.setCount, 0);
+    EXPECT_EQ(AnalyseProgram(Program("b*[ \t]").get()).requiredClass.setCount, 0);
+    EXPECT_EQ(AnalyseProgram(Program("[!?]b*").get()).requiredClass.setCount, 0);
     // With loops inside loops (whether or not the inner one can repeat
     // nothing), a class of any size up to half the bytes.
     const ProgramInfo nested = AnalyseProgram(Program("(a*)*[!-/]").get());
-    EXPECT_TRUE(nested.requiredClassKnown);
-    EXPECT_EQ(nested.requiredSetCount, 0);
-    EXPECT_TRUE(AnalyseProgram(Program("(a+)+[!-/]").get()).requiredClassKnown);
-    EXPECT_FALSE(AnalyseProgram(Program("a*[!-/]").get()).requiredClassKnown);
-    EXPECT_FALSE(AnalyseProgram(Program("a*b*[!-/]").get()).requiredClassKnown);
-    EXPECT_FALSE(AnalyseProgram(Program("{a*}*\\W").get()).requiredClassKnown);
+    EXPECT_TRUE(nested.requiredClass.known);
+    EXPECT_EQ(nested.requiredClass.setCount, 0);
+    EXPECT_TRUE(AnalyseProgram(Program("(a+)+[!-/]").get()).requiredClass.known);
+    EXPECT_FALSE(AnalyseProgram(Program("a*[!-/]").get()).requiredClass.known);
+    EXPECT_FALSE(AnalyseProgram(Program("a*b*[!-/]").get()).requiredClass.known);
+    EXPECT_FALSE(AnalyseProgram(Program("{a*}*\\W").get()).requiredClass.known);
     const std::string line(20000, 'a');
     for (const std::string& tail : {"[!]", "[!?]", "[!?.,;:]", "[!-/]"}) {
         SCOPED_TRACE(tail);
@@ -1114,9 +1114,9 @@ TEST(MatcherWork, RequiredClassesRuleOutLinesWithoutThem) {
 TEST(MatcherWork, AClassAtEveryPossibleStartIsNotTheRequiredOne) {
     for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
         const ProgramInfo info = AnalyseProgram(Program("(a|b)+\\s#{.*}b*(\\w+)@$", mode).get());
-        ASSERT_TRUE(info.requiredClassKnown);
-        EXPECT_TRUE(info.requiredClass[' ']);
-        EXPECT_FALSE(info.requiredClass['a']);
+        ASSERT_TRUE(info.requiredClass.known);
+        EXPECT_TRUE(info.requiredClass.bytes[' ']);
+        EXPECT_FALSE(info.requiredClass.bytes['a']);
         SCOPED_TRACE(static_cast<int>(mode));
         EXPECT_EQ(
             WalksToFindNothing("(a|b)+\\s#{.*}b*(\\w+)@$", Repeated("ab", 10000), mode, 1024, true),
@@ -1134,7 +1134,7 @@ TEST(MatcherWork, ACommonClassIsRequiredWhereTheLimitKeepsAttemptsApart) {
     for (const char* expression : {"(a)#(a|b)*\\s#>b@\\w|", "(a|b)#\\s#(a|b)@$|[^x]#(\\w+)|"}) {
         const ProgramInfo info = AnalyseProgram(Program(expression).get());
         ASSERT_FALSE(info.attemptEndMonotone) << expression;
-        EXPECT_TRUE(info.requiredClassKnown && info.requiredClass[' ']) << expression;
+        EXPECT_TRUE(info.requiredClass.known && info.requiredClass.bytes[' ']) << expression;
         EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, 1024, true), 0.01)
             << expression;
     }
@@ -1172,7 +1172,7 @@ TEST(MatcherWork, ClassesPastALoopThatABarAppliesToAreRequired) {
     };
     for (const auto& [expression, byte] : cases) {
         const ProgramInfo info = AnalyseProgram(Program(expression).get());
-        EXPECT_TRUE(info.requiredClassKnown && info.requiredClass[byte]) << expression;
+        EXPECT_TRUE(info.requiredClass.known && info.requiredClass.bytes[byte]) << expression;
         EXPECT_LE(WalksToFindNothing(expression, line, TextMode::kBytes, 1024, true), 0.01)
             << expression;
     }
@@ -1213,7 +1213,7 @@ TEST(MatcherWork, LiteralsInsideRepeatedGroupsAreRequired) {
     EXPECT_EQ(AnalyseProgram(Program("{\\w+ }+\\w+;").get()).requiredLiteral, ";");
     const ProgramInfo spaced = AnalyseProgram(Program("(\\w+ )+[0-9]").get());
     EXPECT_EQ(spaced.requiredLiteral, "");
-    EXPECT_TRUE(spaced.requiredClassKnown);
+    EXPECT_TRUE(spaced.requiredClass.known);
     // Optional or starred groups require nothing.
     EXPECT_EQ(AnalyseProgram(Program("{\\w+::}*\\w+").get()).requiredLiteral, "");
     EXPECT_EQ(AnalyseProgram(Program("{\\w+::}?\\w+").get()).requiredLiteral, "");
@@ -1306,9 +1306,9 @@ TEST(MatcherWork, ProgramsThatEveryWalkLeadsThroughACaretTryTheTextStartOnly) {
 // loops, such a class is required.
 TEST(MatcherWork, TheTestOfALoopThatRunsOnceAtLeastIsRequired) {
     const ProgramInfo info = AnalyseProgram(Program("{.*}@(a|b)*[ ]#\\w+.*>").get());
-    ASSERT_TRUE(info.requiredClassKnown);
-    EXPECT_EQ(info.requiredSetCount, 1);
-    EXPECT_EQ(info.requiredSet[0], ' ');
+    ASSERT_TRUE(info.requiredClass.known);
+    EXPECT_EQ(info.requiredClass.setCount, 1);
+    EXPECT_EQ(info.requiredClass.set[0], ' ');
     EXPECT_EQ(WalksToFindNothing("{.*}@(a|b)*[ ]#\\w+.*>", std::string(2000, 'a'), TextMode::kBytes,
                                  -1, true),
               0.0);
@@ -1337,9 +1337,9 @@ TEST(MatcherWork, WalksThatEndTheirAttemptAreRemembered) {
 // case since the run may ignore it.
 TEST(MatcherWork, AlternativesThatBeginWithTestsRequireTheirFirstBytes) {
     const ProgramInfo info = AnalyseProgram(Program("\\w+(:|=)").get());
-    ASSERT_TRUE(info.requiredClassKnown);
-    EXPECT_TRUE(info.requiredClass[':'] && info.requiredClass['=']);
-    EXPECT_FALSE(info.requiredClass['a']);
+    ASSERT_TRUE(info.requiredClass.known);
+    EXPECT_TRUE(info.requiredClass.bytes[':'] && info.requiredClass.bytes['=']);
+    EXPECT_FALSE(info.requiredClass.bytes['a']);
     for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
         EXPECT_EQ(WalksToFindNothing("\\w+(:|=)", HexDigits(20000), mode, 1024, true), 0.0);
         EXPECT_EQ(WalksToFindNothing("\\w+{:|(=)|\\s}x", HexDigits(20000), mode, -1, true), 0.0);
@@ -1357,7 +1357,7 @@ TEST(MatcherWork, AlternativesThatBeginWithTestsRequireTheirFirstBytes) {
                              kCase, -1, true),
               kNoMatch);
     // An alternative that begins with a zero-width test may pass any byte.
-    EXPECT_FALSE(AnalyseProgram(Program("\\w+" + kNoClass).get()).requiredClassKnown);
+    EXPECT_FALSE(AnalyseProgram(Program("\\w+" + kNoClass).get()).requiredClass.known);
 }
 
 // 17 «{a*}*» in a row took 3.4 s per megabyte with the search limit and 2.7 s
