@@ -82,10 +82,18 @@ class PieceHost : public SearchHost {
     int64_t counted_ = 0;
 };
 
+// A piece's output, on cache lines of its own: buffers pass from thread to
+// thread, and two buffers' fields side by side on one line made each thread's
+// appends wait for the other's writes.
+struct alignas(64) PieceOutput {
+    explicit PieceOutput(int32_t size) : buffer(size) {}
+    TextBuffer buffer;
+};
+
 struct Piece {
     int32_t start = 0;
     int32_t end = 0;
-    std::unique_ptr<TextBuffer> output;
+    std::unique_ptr<PieceOutput> output;
     LoopResult result;
     bool ran = false;
 };
@@ -95,11 +103,11 @@ LoopResult RunPiece(const LineModeJob& job, const char* text, Piece& piece, Sear
     // The piece's view ends at its last line break: its lines are exactly the
     // whole text's, and the text start stays where «^» can hold.
     if (job.rewrite != nullptr) {
-        return expression.ReplaceAll(text, piece.end, *piece.output, job.rewrite, job.matchCase,
-                                     job.searchLimit, true, piece.start);
+        return expression.ReplaceAll(text, piece.end, piece.output->buffer, job.rewrite,
+                                     job.matchCase, job.searchLimit, true, piece.start);
     }
-    return expression.ListMatchings(text, piece.end, *piece.output, job.matchCase, job.searchLimit,
-                                    true, job.separator, piece.start);
+    return expression.ListMatchings(text, piece.end, piece.output->buffer, job.matchCase,
+                                    job.searchLimit, true, job.separator, piece.start);
 }
 
 // Joins the pieces' results into the output in order, as soon as each piece
@@ -114,17 +122,17 @@ class Joiner {
         : job_(job), text_(text), length_(length), pieces_(pieces), output_(output) {}
 
     // A buffer for piece i: one a joined piece left, or a new one.
-    std::unique_ptr<TextBuffer> BufferFor(size_t i) {
+    std::unique_ptr<PieceOutput> BufferFor(size_t i) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!spare_.empty()) {
-                std::unique_ptr<TextBuffer> buffer = std::move(spare_.back());
+                std::unique_ptr<PieceOutput> buffer = std::move(spare_.back());
                 spare_.pop_back();
-                buffer->Clear();
+                buffer->buffer.Clear();
                 return buffer;
             }
         }
-        return std::make_unique<TextBuffer>(pieces_[i].end - pieces_[i].start + 3);
+        return std::make_unique<PieceOutput>(pieces_[i].end - pieces_[i].start + 3);
     }
 
     // Marks piece `ran` (if any) as run, its result and output written, and
@@ -172,7 +180,7 @@ class Joiner {
             r.emptyAt = -1;
         }
         total_.count += r.count;
-        if (!Emit(piece.output->Data(), piece.output->Length())) {
+        if (!Emit(piece.output->buffer.Data(), piece.output->buffer.Length())) {
             Finish({SearchOutcome::kOutputShort, total_.count});
             return;
         }
@@ -206,7 +214,7 @@ class Joiner {
     std::vector<Piece>& pieces_;
     TextBuffer& output_;
     std::mutex mutex_;
-    std::vector<std::unique_ptr<TextBuffer>> spare_;
+    std::vector<std::unique_ptr<PieceOutput>> spare_;
     size_t next_ = 0;  // the first piece not joined yet
     LoopResult total_;
     bool done_ = false;
