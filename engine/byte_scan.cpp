@@ -164,9 +164,67 @@ template <int W>
     }
     return ScanSsse3<W>(p, end, scan);  // every AVX2 processor has SSSE3
 }
+
+// Candidates of a FoldedLiteral's two tested places among the 32 places
+// from q.
+[[gnu::target("avx2")]] inline uint32_t PairCandidates32(const unsigned char* q, size_t a,
+                                                         __m256i wantA, __m256i bitA, size_t b,
+                                                         __m256i wantB, __m256i bitB) {
+    const __m256i atA = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + a));
+    const __m256i atB = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + b));
+    return static_cast<uint32_t>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(atA, bitA), wantA),
+                         _mm256_cmpeq_epi8(_mm256_or_si256(atB, bitB), wantB))));
+}
 #endif
 
 }  // namespace
+
+bool PairScanAvx2Available() {
+#if defined(QUARRY_LITERAL_SET_X86)
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+#else
+    return false;
+#endif
+}
+
+#if defined(QUARRY_LITERAL_SET_X86)
+[[gnu::target("avx2")]] const unsigned char* ScanLiteralPairAvx2(const unsigned char*& p,
+                                                                 const unsigned char* last,
+                                                                 const FoldedLiteral& literal) {
+    const size_t n = literal.small.size();
+    const auto* small = reinterpret_cast<const unsigned char*>(literal.small.data());
+    const auto* bits = reinterpret_cast<const unsigned char*>(literal.bits.data());
+    const size_t a = literal.a;
+    const size_t b = literal.b;
+    const __m256i wantA = _mm256_set1_epi8(static_cast<char>(small[a]));
+    const __m256i bitA = _mm256_set1_epi8(static_cast<char>(bits[a]));
+    const __m256i wantB = _mm256_set1_epi8(static_cast<char>(small[b]));
+    const __m256i bitB = _mm256_set1_epi8(static_cast<char>(bits[b]));
+    // The places p .. p + 63 read up to p + 63 + n - 1, before the text's end.
+    for (; last - p >= 63; p += 64) {
+        uint64_t mask = PairCandidates32(p, a, wantA, bitA, b, wantB, bitB) |
+                        (uint64_t{PairCandidates32(p + 32, a, wantA, bitA, b, wantB, bitB)} << 32);
+        for (; mask != 0; mask &= mask - 1) {
+            const unsigned char* at = p + __builtin_ctzll(mask);
+            size_t i = 0;
+            while (i < n && static_cast<unsigned char>(at[i] | bits[i]) == small[i]) {
+                ++i;
+            }
+            if (i == n) {
+                return at;
+            }
+        }
+    }
+    return nullptr;
+}
+#else
+const unsigned char* ScanLiteralPairAvx2(const unsigned char*&, const unsigned char*,
+                                         const FoldedLiteral&) {
+    return nullptr;
+}
+#endif
 
 SetLiteral MakeSetLiteral(const std::string& literal, bool fold) {
     SetLiteral l;

@@ -247,6 +247,15 @@ inline FoldedLiteral ExactLiteral(const std::string& literal) {
     return exact;
 }
 
+// Whether ScanLiteralPairAvx2 runs on this processor.
+bool PairScanAvx2Available();
+
+// FindLiteralNoCase's scan, thirty-two places at a time with AVX2: from p
+// while at least 64 places are left before last, the first place where the
+// literal stands, or null with p the first place not yet tried.
+const unsigned char* ScanLiteralPairAvx2(const unsigned char*& p, const unsigned char* last,
+                                         const FoldedLiteral& literal);
+
 // The first place in [s, end) where the literal stands when ASCII letters
 // are compared without case (with an ExactLiteral: with case), or end.
 // Sixteen places at a time, the scan tests the two bytes the literal was
@@ -269,6 +278,11 @@ inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsi
     };
     const unsigned char* last = end - n;  // the last place the literal fits
     const unsigned char* p = s;
+    if (last - p >= 63 && PairScanAvx2Available()) {
+        if (const unsigned char* at = ScanLiteralPairAvx2(p, last, literal)) {
+            return at;
+        }
+    }
 #if defined(__SSE2__)
     const size_t a = literal.a;
     const size_t b = literal.b;

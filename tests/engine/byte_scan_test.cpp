@@ -306,6 +306,52 @@ TEST(ByteScan, LiteralSetBucketsGroupLiteralsWithTheSameFirstBytes) {
     EXPECT_EQ(bucketsOf("re ") | bucketsOf("be ") | bucketsOf("in ") | bucketsOf("the"), 0u);
 }
 
+// Where AVX2 runs, the scan takes 64 places at a time and leaves fewer than
+// 64 to the narrower loops: a literal in a block, across two, or in the rest
+// is found at its first place, and a miss leaves p where the rest begins.
+TEST(ByteScan, WideLiteralScanFindsTheFirstPlaceAndLeavesTheRest) {
+    if (!PairScanAvx2Available()) {
+        GTEST_SKIP() << "no AVX2 on this processor";
+    }
+    std::mt19937 rng(14);
+    for (int round = 0; round < 3000; ++round) {
+        const std::string literal = RandomText(rng, 1 + rng() % 5, "abAB@");
+        std::string text = RandomText(rng, 60 + rng() % 300, "abAB@`");
+        const FoldedLiteral folded = FoldLiteral(literal);
+        auto fitsAt = [&](size_t at) {
+            for (size_t i = 0; i < literal.size(); ++i) {
+                if (!EqualNoCase(static_cast<unsigned char>(text[at + i]),
+                                 static_cast<unsigned char>(literal[i]))) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        size_t want = text.size();
+        for (size_t at = 0; at + literal.size() <= text.size(); ++at) {
+            if (fitsAt(at)) {
+                want = at;
+                break;
+            }
+        }
+        const auto* s = U(text);
+        const auto* end = s + text.size();
+        EXPECT_EQ(Offset(FindLiteralNoCase(s, end, folded), text), want)
+            << literal << " in " << text;
+        if (text.size() < literal.size()) {
+            continue;
+        }
+        const unsigned char* p = s;
+        const unsigned char* last = end - literal.size();
+        if (const unsigned char* at = ScanLiteralPairAvx2(p, last, folded)) {
+            EXPECT_EQ(Offset(at, text), want) << literal << " in " << text;
+        } else {
+            EXPECT_LT(last - p, 63);
+            EXPECT_LE(Offset(p, text), want) << literal << " in " << text;
+        }
+    }
+}
+
 TEST(ByteScan, NoCaseScanTestsTwoDistinctBytesOfTheLiteral) {
     const FoldedLiteral folded = FoldLiteral("Holmes");
     EXPECT_NE(folded.a, folded.b);
