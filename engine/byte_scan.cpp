@@ -176,11 +176,19 @@ template <int W>
         _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(atA, bitA), wantA),
                          _mm256_cmpeq_epi8(_mm256_or_si256(atB, bitB), wantB))));
 }
+
+// The places among the 32 from q that hold a or b.
+[[gnu::target("avx2")]] inline uint32_t EitherMarks32(const unsigned char* q, __m256i a,
+                                                      __m256i b) {
+    const __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+    return static_cast<uint32_t>(_mm256_movemask_epi8(
+        _mm256_or_si256(_mm256_cmpeq_epi8(chunk, a), _mm256_cmpeq_epi8(chunk, b))));
+}
 #endif
 
 }  // namespace
 
-bool PairScanAvx2Available() {
+bool Avx2Available() {
 #if defined(QUARRY_LITERAL_SET_X86)
     static const bool available = __builtin_cpu_supports("avx2");
     return available;
@@ -190,6 +198,26 @@ bool PairScanAvx2Available() {
 }
 
 #if defined(QUARRY_LITERAL_SET_X86)
+[[gnu::target("avx2")]] const unsigned char* FindEitherAvx2(const unsigned char* s,
+                                                            const unsigned char* end,
+                                                            unsigned char a, unsigned char b) {
+    const __m256i va = _mm256_set1_epi8(static_cast<char>(a));
+    const __m256i vb = _mm256_set1_epi8(static_cast<char>(b));
+    for (; end - s >= 64; s += 64) {
+        const uint64_t mask =
+            EitherMarks32(s, va, vb) | (uint64_t{EitherMarks32(s + 32, va, vb)} << 32);
+        if (mask != 0) {
+            return s + __builtin_ctzll(mask);
+        }
+    }
+    for (; s < end; ++s) {
+        if (*s == a || *s == b) {
+            return s;
+        }
+    }
+    return end;
+}
+
 [[gnu::target("avx2")]] const unsigned char* ScanLiteralPairAvx2(const unsigned char*& p,
                                                                  const unsigned char* last,
                                                                  const FoldedLiteral& literal) {
@@ -220,6 +248,16 @@ bool PairScanAvx2Available() {
     return nullptr;
 }
 #else
+const unsigned char* FindEitherAvx2(const unsigned char* s, const unsigned char* end,
+                                    unsigned char a, unsigned char b) {
+    for (; s < end; ++s) {
+        if (*s == a || *s == b) {
+            return s;
+        }
+    }
+    return end;
+}
+
 const unsigned char* ScanLiteralPairAvx2(const unsigned char*&, const unsigned char*,
                                          const FoldedLiteral&) {
     return nullptr;

@@ -24,13 +24,26 @@ inline const unsigned char* FirstMarked(const unsigned char* s, __m128i marks) {
 }
 #endif
 
+// Whether the scans below that take 32 bytes at a time (AVX2) run on this
+// processor.
+bool Avx2Available();
+
+// FindEither's scan from s on, 64 bytes per test of the marks.
+const unsigned char* FindEitherAvx2(const unsigned char* s, const unsigned char* end,
+                                    unsigned char a, unsigned char b);
+
 // The first position in [s, end) holding a or b, or end.
 inline const unsigned char* FindEither(const unsigned char* s, const unsigned char* end,
                                        unsigned char a, unsigned char b) {
 #if defined(__SSE2__)
     const __m128i va = _mm_set1_epi8(static_cast<char>(a));
     const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
-    while (end - s >= 16) {
+    // Most searches end within a short line: the first blocks are tested
+    // here, and a long way on is left to the wider scan.
+    for (int block = 0; end - s >= 16; ++block) {
+        if (block == 4 && end - s >= 64 && Avx2Available()) {
+            return FindEitherAvx2(s, end, a, b);
+        }
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
         if (const unsigned char* at = FirstMarked(
                 s, _mm_or_si128(_mm_cmpeq_epi8(chunk, va), _mm_cmpeq_epi8(chunk, vb)))) {
@@ -247,9 +260,6 @@ inline FoldedLiteral ExactLiteral(const std::string& literal) {
     return exact;
 }
 
-// Whether ScanLiteralPairAvx2 runs on this processor.
-bool PairScanAvx2Available();
-
 // FindLiteralNoCase's scan, thirty-two places at a time with AVX2: from p
 // while at least 64 places are left before last, the first place where the
 // literal stands, or null with p the first place not yet tried.
@@ -278,7 +288,7 @@ inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsi
     };
     const unsigned char* last = end - n;  // the last place the literal fits
     const unsigned char* p = s;
-    if (last - p >= 63 && PairScanAvx2Available()) {
+    if (last - p >= 63 && Avx2Available()) {
         if (const unsigned char* at = ScanLiteralPairAvx2(p, last, literal)) {
             return at;
         }

@@ -103,6 +103,23 @@ TEST(ByteScan, ByteSetScansFindTheFirstAdmittedByte) {
     }
 }
 
+// A line end far on is left to the scan that takes 64 bytes at a time, with
+// the rest after its last block tested byte by byte: a break in a block, at
+// its edges, in the rest or nowhere is found at its first place.
+TEST(ByteScan, LineEndScanFindsABreakFarOn) {
+    std::mt19937 rng(15);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = RandomText(rng, 60 + rng() % 400, "ab\x0b\x0c");
+        for (int k = static_cast<int>(rng() % 3); k > 0; --k) {
+            text[rng() % text.size()] = rng() % 2 == 0 ? '\r' : '\n';
+        }
+        const size_t from = rng() % 8;
+        const size_t want = std::min(text.find_first_of("\r\n", from), text.size());
+        EXPECT_EQ(Offset(FindEither(U(text) + from, U(text) + text.size(), '\r', '\n'), text), want)
+            << text.size() << " bytes, from " << from;
+    }
+}
+
 TEST(ByteScan, LiteralScansFindTheFirstPlaceWithAndWithoutCase) {
     std::mt19937 rng(12);
     for (int round = 0; round < 3000; ++round) {
@@ -310,7 +327,7 @@ TEST(ByteScan, LiteralSetBucketsGroupLiteralsWithTheSameFirstBytes) {
 // 64 to the narrower loops: a literal in a block, across two, or in the rest
 // is found at its first place, and a miss leaves p where the rest begins.
 TEST(ByteScan, WideLiteralScanFindsTheFirstPlaceAndLeavesTheRest) {
-    if (!PairScanAvx2Available()) {
+    if (!Avx2Available()) {
         GTEST_SKIP() << "no AVX2 on this processor";
     }
     std::mt19937 rng(14);
