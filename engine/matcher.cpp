@@ -1572,6 +1572,15 @@ const unsigned char* LineEndFrom(const MatchContext& m, const unsigned char* s,
     return lineEnd;
 }
 
+// Percentages relate to each line's end: they start again from 0 where a
+// search reaches a line other than the one the last percentage was of.
+inline void NewPercentLine(MatchContext& m, const unsigned char* lineEnd) {
+    if (lineEnd != m.percentLineEnd) {
+        m.percentLineEnd = lineEnd;
+        m.lastPercent = 0;
+    }
+}
+
 // The first position in [s, end) where a matching can begin, or end. Only
 // for programs that cannot match empty.
 const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& info,
@@ -1892,7 +1901,7 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             }
             if (s >= lineEnd) {
                 lineEnd = LineEndFrom(m, s, end);
-                m.lastPercent = 0;  // percentages relate to each line's end
+                NewPercentLine(m, lineEnd);
             }
         }
         if (info.lastBytesKnown && (m.searchLimit < 0 || lineEnd - s <= m.searchLimit)) {
@@ -2091,7 +2100,7 @@ Attempt Search(MatchContext& m, const ProgramInfo& info, const unsigned char* fr
                 return kStop;
             }
             const unsigned char* q = LineEndFrom(m, p, end);
-            m.lastPercent = 0;  // percentages relate to each line's end
+            NewPercentLine(m, q);
             const Attempt a = TryEveryPosition(m, info.program, p, info.anchored ? p : q, q);
             if (a != kNotFound) {
                 return a;
@@ -2137,7 +2146,6 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
     m.lineHint = lineHint;
     m.searchLimit = searchLimit;
     m.callbacks = callbacks;
-    m.lastPercent = 0;
     if (info.program == nullptr) {
         return kNoMatch;
     }
@@ -2150,7 +2158,6 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
     m.abandon = kGoOn;
     m.walks = 0;
     m.progressStep = std::max<uintptr_t>(1, static_cast<uintptr_t>(length) / 512);
-    m.progressDue = from;
     ClearGroups(groups);
     const unsigned char* end = text + length;
     if (info.charMode) {
@@ -2176,6 +2183,12 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
         // A search that goes on keeps the run's first start: its walks are
         // counted from there, and so is the count that turns the memo on.
         m.runFrom = from;
+        // It also reports progress where the search before it would have
+        // next: starting again at each search, a listing called the host
+        // once per matching.
+        m.lastPercent = 0;
+        m.percentLineEnd = nullptr;
+        m.progressDue = from;
     }
     const Attempt a = Search(m, info, from, end, lineMode);
     if (m.abandon != kGoOn) {

@@ -47,6 +47,8 @@ struct MatchContext {
     int32_t searchLimit = -1;   // bytes one attempt may examine; negative: none
     MatchCallbacks callbacks;
     int32_t lastPercent = 0;
+    // The line end that lastPercent relates to, in line mode.
+    const unsigned char* percentLineEnd = nullptr;
     int highestGroup = 0;               // highest group number the program records
     const ProgramInfo* info = nullptr;  // of the program being run
 

@@ -692,6 +692,36 @@ TEST(MatcherCallbacks, LongTextsStillReportEveryWholePercent) {
     EXPECT_EQ(r.percents.back(), 99);
 }
 
+// Former fault: each search of a listing started its progress afresh, so
+// the listing called the progress callback once per matching (300,000 calls
+// for «(int)|(char)|(void)|(bool)» over 60 MB of code). The searches that go
+// on with one hint report by the text, as a single search would.
+TEST(MatcherCallbacks, AListingReportsProgressByTheTextNotByTheMatching) {
+    Program program("(int)|(char)");
+    const ProgramInfo info = AnalyseProgram(program.get());
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        text += "int x; char y; int z;\n";
+    }
+    const unsigned char* bytes = Bytes(text);
+    const auto length = static_cast<int32_t>(text.size());
+    for (const bool lineMode : {true, false}) {
+        Recorder recorder;
+        LineHint hint;
+        GroupTable groups;
+        int found = 0;
+        for (int32_t from = 0;
+             ExecExpression(info, bytes, length, bytes + from, groups.data(), kCase, kNoLimit,
+                            lineMode, recorder.Callbacks(), 0, &hint) == kMatchFound;
+             ++found) {
+            from = groups[64];
+        }
+        EXPECT_EQ(found, 6000);
+        EXPECT_GE(recorder.percents.size(), 90u) << lineMode;
+        EXPECT_LE(recorder.percents.size(), 600u) << lineMode;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The run's state
 // ---------------------------------------------------------------------------
