@@ -481,7 +481,7 @@ int Run(const CliOptions& options, const RunIo& io, const std::atomic<bool>& int
                             : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     StreamedOutput streamed(io.out, io.err);
     const bool ran = RunOnLargeStack(SearchStackBytes(), [&] {
-        if (options.lineMode && threads > 1) {
+        if (options.lineMode && (threads > 1 || streamed.On())) {
             LineModeJob job;
             if (streamed.On()) {
                 // Called by one thread at a time, in the result's order.

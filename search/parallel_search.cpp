@@ -243,8 +243,11 @@ LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t leng
                           TextBuffer& output, SearchHost* host, int threads, size_t stackBytes) {
     const int32_t pieceSize =
         std::max(job.minPiece, static_cast<int32_t>(length / (std::max(threads, 1) * 8)));
+    // A result for a sink is made piece by piece on one thread too: it goes
+    // out as it is made, from one buffer written over again and again, where
+    // one loop would fill a copy of the whole result in fresh pages first.
     std::vector<int32_t> cuts;
-    if (threads >= 2 && length >= 2 * int64_t{job.minPiece}) {
+    if ((threads >= 2 || job.sink) && length >= 2 * int64_t{job.minPiece}) {
         cuts = LineStartCuts(text, length, pieceSize);
     }
     if (cuts.empty()) {
@@ -293,8 +296,8 @@ LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t leng
             }
         }
     };
-    if (RunOnLargeStacks(stackBytes, threads, work) == 0) {
-        work();  // no thread could be made: on this one, piece after piece
+    if (threads < 2 || RunOnLargeStacks(stackBytes, threads, work) == 0) {
+        work();  // on this thread, piece after piece
     }
     joiner.JoinReady();
     return joiner.Result();

@@ -36,8 +36,9 @@ struct LineModeJob {
 // Runs the job over text[0, length) (followed by a zero byte) on up to
 // `threads` threads, each with a stack of stackBytes, appending the result to
 // output. host may be null; it is polled and told of progress from several
-// threads at once. With threads < 2, or a text too short to cut, it runs as
-// one CExpression loop on the calling thread.
+// threads at once. With threads < 2 it runs on the calling thread: piece
+// after piece when the job has a sink, else (as for a text too short to cut)
+// as one CExpression loop.
 LoopResult RunLineModeJob(const LineModeJob& job, const char* text, int32_t length,
                           TextBuffer& output, SearchHost* host, int threads, size_t stackBytes);
 

@@ -493,8 +493,8 @@ TEST_F(CliProcess, LoopsOverAGroupExhaustingASmallStackWriteNothing) {
     EXPECT_OUTCOME(found, 2, "", overflow);
 }
 
-// A line-mode result made on several threads goes to a regular file while
-// the search runs. A run that fails afterwards must not leave what was
+// A line-mode result goes to a regular file while the search runs, on one
+// thread or several. A run that fails afterwards must not leave what was
 // written: the file is cut back to where the result began, so one opened
 // for appending keeps just what it held.
 TEST_F(CliProcess, AResultWrittenDuringTheSearchIsCutBackWhenTheRunFails) {
@@ -511,17 +511,20 @@ TEST_F(CliProcess, AResultWrittenDuringTheSearchIsCutBackWhenTheRunFails) {
     EXPECT_EQ(two.exitCode, 0);
     EXPECT_TRUE(two.out == one.out);
 
-    const std::string appended = WriteFile("appended.txt", "kept\n");
-    const int fd = open(appended.c_str(), O_WRONLY | O_APPEND);
-    ASSERT_GE(fd, 0);
-    setenv("QUARRY_SEARCH_STACK_KIB", "1024", 1);
-    const Outcome failed =
-        Finish(Spawn({"--threads", "2", "--no-limit", "(a|b)(a|b)*", bad}, "", fd));
-    unsetenv("QUARRY_SEARCH_STACK_KIB");
-    close(fd);
-    EXPECT_EQ(failed.exitCode, 2);
-    const std::string after = ReadWhole(appended);
-    EXPECT_TRUE(after == "kept\n") << "the file holds " << after.size() << " bytes";
+    for (const char* threads : {"1", "2"}) {
+        const std::string appended = WriteFile("appended.txt", "kept\n");
+        const int fd = open(appended.c_str(), O_WRONLY | O_APPEND);
+        ASSERT_GE(fd, 0);
+        setenv("QUARRY_SEARCH_STACK_KIB", "1024", 1);
+        const Outcome failed =
+            Finish(Spawn({"--threads", threads, "--no-limit", "(a|b)(a|b)*", bad}, "", fd));
+        unsetenv("QUARRY_SEARCH_STACK_KIB");
+        close(fd);
+        EXPECT_EQ(failed.exitCode, 2) << threads << " threads";
+        const std::string after = ReadWhole(appended);
+        EXPECT_TRUE(after == "kept\n")
+            << threads << " threads: the file holds " << after.size() << " bytes";
+    }
 
     // With standard error in the same file ("2>&1"), cutting it back would
     // take the messages too: the result is then held back until whole.
