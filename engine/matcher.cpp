@@ -2183,9 +2183,9 @@ int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t l
         // A search that goes on keeps the run's first start: its walks are
         // counted from there, and so is the count that turns the memo on.
         m.runFrom = from;
-        // It also reports progress where the search before it would have
-        // next: starting again at each search, a listing called the host
-        // once per matching.
+        // So does its progress: a search that goes on reports where the one
+        // before it would have next (starting again at each search, a listing
+        // called the progress callback once per matching).
         m.lastPercent = 0;
         m.percentLineEnd = nullptr;
         m.progressDue = from;
