@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -118,6 +119,22 @@ TEST(ParallelLineMode, AFailingPieceFailsTheRunAndCancellingStopsIt) {
 
 std::atomic<int> newPieceBlocks{0};
 
+// The blocks of a piece's size (over 8 KiB) that TextBuffers take new while
+// run runs.
+int NewPieceBlocksDuring(const std::function<void()>& run) {
+    auto* const previous = textBufferAllocator;
+    newPieceBlocks = 0;
+    textBufferAllocator = [](void* block, size_t bytes) -> void* {
+        if (block == nullptr && bytes > 8192) {
+            ++newPieceBlocks;
+        }
+        return std::realloc(block, bytes);
+    };
+    run();
+    textBufferAllocator = previous;
+    return newPieceBlocks.load();
+}
+
 // Former fault: each piece of a Replace All on several threads wrote into a
 // buffer of its own, so the whole result was written twice in fresh pages
 // (a page fault every 4 KiB) before the join; on a 100 MB text that cost a
@@ -137,22 +154,14 @@ TEST(ParallelLineMode, PiecesWriteIntoTheBuffersOfPiecesAlreadyJoined) {
     const int32_t piece = length / 16;
     ASSERT_GE(LineStartCuts(text.c_str(), length, piece).size(), 15u);
     ASSERT_GT(piece, 8192);
-    auto* const previous = textBufferAllocator;
-    newPieceBlocks = 0;
-    textBufferAllocator = [](void* block, size_t bytes) -> void* {
-        if (block == nullptr && bytes > 8192) {
-            ++newPieceBlocks;
-        }
-        return std::realloc(block, bytes);
-    };
     // A stack too small for any thread: the pieces run one after the other
     // on this one, as when no thread can be made, which makes the count
     // exact (threads running ahead of a slow piece need buffers of their
     // own until it is joined).
-    const Outcome many = Threads(job, text, 2, nullptr, 1);
-    textBufferAllocator = previous;
+    Outcome many;
+    EXPECT_EQ(NewPieceBlocksDuring([&] { many = Threads(job, text, 2, nullptr, 1); }), 1)
+        << "one for all the pieces";
     EXPECT_EQ(many.output, OneThread(job, text).output);
-    EXPECT_EQ(newPieceBlocks.load(), 1);  // one for all the pieces
 }
 
 // A result for a sink (quarry-cli writing to a file) is made piece by piece
@@ -201,19 +210,11 @@ TEST(ParallelLineMode, OneThreadWithASinkMakesTheResultPieceByPiece) {
         sunk += size;
         return true;
     };
-    auto* const previous = textBufferAllocator;
-    newPieceBlocks = 0;
-    textBufferAllocator = [](void* block, size_t bytes) -> void* {
-        if (block == nullptr && bytes > 8192) {
-            ++newPieceBlocks;
-        }
-        return std::realloc(block, bytes);
-    };
-    const Outcome piecewise = Threads(job, text, 1);
-    textBufferAllocator = previous;
+    Outcome piecewise;
+    EXPECT_EQ(NewPieceBlocksDuring([&] { piecewise = Threads(job, text, 1); }), 1)
+        << "one for all the pieces";
     EXPECT_EQ(sunk, text.size());
     EXPECT_EQ(piecewise.result.count, 20000);
-    EXPECT_EQ(newPieceBlocks.load(), 1);  // one for all the pieces
 }
 
 }  // namespace
