@@ -314,10 +314,16 @@ inline const unsigned char* FindLiteralNoCase(const unsigned char* s, const unsi
 // The first place in [s, end) where an ExactLiteral stands, or end. The
 // scan looks for the literal's rarest byte with memchr and compares the rest
 // there; where that byte turns out common (a stop that fails every 32 bytes
-// or more often), it goes on testing two bytes at once instead.
+// or more often), it goes on testing two bytes at once instead, and sets
+// *common if given: a caller that passes it again, set, skips the memchr
+// stage from then on (the searches of one listing learn it once rather
+// than at each matching).
 inline const unsigned char* FindLiteral(const unsigned char* s, const unsigned char* end,
-                                        const FoldedLiteral& exact) {
+                                        const FoldedLiteral& exact, bool* common = nullptr) {
     const size_t n = exact.small.size();
+    if (common != nullptr && *common && n >= 2) {
+        return FindLiteralNoCase(s, end, exact);
+    }
     const auto* lit = reinterpret_cast<const unsigned char*>(exact.small.data());
     if (static_cast<size_t>(end - s) < n) {
         return end;
@@ -340,6 +346,9 @@ inline const unsigned char* FindLiteral(const unsigned char* s, const unsigned c
         p = static_cast<const unsigned char*>(hit) + 1;
         if (++misses == kMissesMeasured) {
             if (p - measuredFrom < kMissesMeasured * 32 && n >= 2) {
+                if (common != nullptr) {
+                    *common = true;
+                }
                 return FindLiteralNoCase(at + 1, end, exact);
             }
             misses = 0;

@@ -1381,6 +1381,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
         return;
     }
     m.session = {};  // the memo no longer holds what any session left
+    m.prefixByteCommon = m.requiredByteCommon = false;
     // Each search sees the loop runs as empty; clearing them per search
     // would cost more than a short search itself.
     if (m.loopRuns.size() < static_cast<size_t>(info.nodeCount) || m.loopRunEpoch == UINT32_MAX) {
@@ -1583,8 +1584,8 @@ inline void NewPercentLine(MatchContext& m, const unsigned char* lineEnd) {
 
 // The first position in [s, end) where a matching can begin, or end. Only
 // for programs that cannot match empty.
-const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& info,
-                                   const unsigned char* s, const unsigned char* end) {
+const unsigned char* NextCandidate(MatchContext& m, const ProgramInfo& info, const unsigned char* s,
+                                   const unsigned char* end) {
     const size_t caseBit = static_cast<size_t>(m.caseSensitive & 1);
     if (caseBit == 0 && !info.charLiteral.sets.empty()) {
         // A matching at p has those places from p + lead on, for a lead in
@@ -1617,7 +1618,7 @@ const unsigned char* NextCandidate(const MatchContext& m, const ProgramInfo& inf
             return end;
         }
         if (caseBit == 1 || info.prefixWithoutLetters) {
-            return detail::FindLiteral(s, end, info.prefixExact);
+            return detail::FindLiteral(s, end, info.prefixExact, &m.prefixByteCommon);
         }
         return detail::FindLiteralNoCase(s, end, info.prefixFolded);
     }
@@ -1932,10 +1933,11 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
             // Every matching contains the required literal, within its line
             // and the search limit.
             if (literalAt < s) {
-                literalAt = useSet ? FindRequiredSet(info.requiredClass, s, end)
-                            : literalWithCase
-                                ? detail::FindLiteral(s, end, info.requiredExact)
-                                : detail::FindLiteralNoCase(s, end, info.requiredFolded);
+                literalAt =
+                    useSet ? FindRequiredSet(info.requiredClass, s, end)
+                    : literalWithCase
+                        ? detail::FindLiteral(s, end, info.requiredExact, &m.requiredByteCommon)
+                        : detail::FindLiteralNoCase(s, end, info.requiredFolded);
             }
             if (literalAt >= end) {
                 return kNotFound;

@@ -49,6 +49,10 @@ struct MatchContext {
     int32_t lastPercent = 0;
     // The line end that lastPercent relates to, in line mode.
     const unsigned char* percentLineEnd = nullptr;
+    // The rarest bytes of the program's literal prefix and required literal
+    // (with case) turned out common in this run's text (detail::FindLiteral).
+    bool prefixByteCommon = false;
+    bool requiredByteCommon = false;
     int highestGroup = 0;               // highest group number the program records
     const ProgramInfo* info = nullptr;  // of the program being run
 

@@ -173,6 +173,39 @@ TEST(ByteScan, LiteralScanWithCaseChangesMethodWithoutMissingAPlace) {
     }
 }
 
+// Former cost: the switch from the rarest byte to two bytes at a time was
+// learned again by each search of a listing (a memchr stop at every «x» of
+// source code before each «0x»). FindLiteral tells its caller once the byte
+// turns out common, and a caller passing that back finds the same places.
+TEST(ByteScan, LiteralScanTellsItsCallerWhenTheRareByteIsCommon) {
+    const FoldedLiteral hex = ExactLiteral("0x");
+    // Twenty stops of the memchr stage before each place.
+    const std::string stops(20, hex.small[hex.a]);
+    std::string code;
+    for (int i = 0; i < 300; ++i) {
+        code += stops + " = 0x" + std::to_string(i % 10) + ";\n";
+    }
+    const auto* end = U(code) + code.size();
+    bool common = false;
+    size_t found = 0;
+    for (const unsigned char* p = U(code);; ++found) {
+        const unsigned char* at = FindLiteral(p, end, hex, &common);
+        EXPECT_EQ(Offset(at, code), std::min(code.find("0x", Offset(p, code)), code.size()));
+        if (at == end) {
+            break;
+        }
+        EXPECT_TRUE(common) << "after " << found << " places";
+        p = at + 2;
+    }
+    EXPECT_EQ(found, 300u);
+
+    const std::string prose = "a 0x1 b\n" + std::string(2000, 'a') + " 0x2\n";  // no stops
+    bool rare = false;
+    EXPECT_EQ(Offset(FindLiteral(U(prose) + 5, U(prose) + prose.size(), hex, &rare), prose),
+              prose.find("0x2"));
+    EXPECT_FALSE(rare);
+}
+
 // The scan over per-place byte sets tests two places sixteen starts at a
 // time (by one bit test, or by comparing up to four bytes) and the rest one
 // by one: every start alignment, both tested places anywhere in the literal
