@@ -198,7 +198,7 @@ bool Avx2Available() {
 }
 
 #if defined(QUARRY_LITERAL_SET_X86)
-[[gnu::target("avx2")]] const unsigned char* FindEitherAvx2(const unsigned char* s,
+[[gnu::target("avx2")]] const unsigned char* ScanEitherAvx2(const unsigned char*& s,
                                                             const unsigned char* end,
                                                             unsigned char a, unsigned char b) {
     const __m256i va = _mm256_set1_epi8(static_cast<char>(a));
@@ -210,12 +210,7 @@ bool Avx2Available() {
             return s + __builtin_ctzll(mask);
         }
     }
-    for (; s < end; ++s) {
-        if (*s == a || *s == b) {
-            return s;
-        }
-    }
-    return end;
+    return nullptr;
 }
 
 [[gnu::target("avx2")]] const unsigned char* ScanLiteralPairAvx2(const unsigned char*& p,
@@ -248,14 +243,9 @@ bool Avx2Available() {
     return nullptr;
 }
 #else
-const unsigned char* FindEitherAvx2(const unsigned char* s, const unsigned char* end,
-                                    unsigned char a, unsigned char b) {
-    for (; s < end; ++s) {
-        if (*s == a || *s == b) {
-            return s;
-        }
-    }
-    return end;
+const unsigned char* ScanEitherAvx2(const unsigned char*&, const unsigned char*, unsigned char,
+                                    unsigned char) {
+    return nullptr;
 }
 
 const unsigned char* ScanLiteralPairAvx2(const unsigned char*&, const unsigned char*,

@@ -29,8 +29,10 @@ inline const unsigned char* FirstMarked(const unsigned char* s, __m128i marks) {
 // processor.
 bool Avx2Available();
 
-// FindEither's scan from s on, 64 bytes per test of the marks.
-const unsigned char* FindEitherAvx2(const unsigned char* s, const unsigned char* end,
+// FindEither's scan, 64 bytes per test of the marks with AVX2: from s while
+// at least 64 bytes are left before end, the first place holding a or b, or
+// null with s the first place not yet tested.
+const unsigned char* ScanEitherAvx2(const unsigned char*& s, const unsigned char* end,
                                     unsigned char a, unsigned char b);
 
 // The first position in [s, end) holding a or b, or end.
@@ -43,7 +45,10 @@ inline const unsigned char* FindEither(const unsigned char* s, const unsigned ch
     // here, and a long way on is left to the wider scan.
     for (int block = 0; end - s >= 16; ++block) {
         if (block == 4 && end - s >= 64 && Avx2Available()) {
-            return FindEitherAvx2(s, end, a, b);
+            if (const unsigned char* at = ScanEitherAvx2(s, end, a, b)) {
+                return at;
+            }
+            continue;  // fewer than 64 bytes left: on sixteen at a time
         }
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
         if (const unsigned char* at = FirstMarked(

@@ -104,8 +104,8 @@ TEST(ByteScan, ByteSetScansFindTheFirstAdmittedByte) {
 }
 
 // A line end far on is left to the scan that takes 64 bytes at a time, with
-// the rest after its last block tested byte by byte: a break in a block, at
-// its edges, in the rest or nowhere is found at its first place.
+// the rest after its last block left to the narrower loops: a break in a
+// block, at its edges, in the rest or nowhere is found at its first place.
 TEST(ByteScan, LineEndScanFindsABreakFarOn) {
     std::mt19937 rng(15);
     for (int round = 0; round < 3000; ++round) {
