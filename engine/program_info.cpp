@@ -1724,9 +1724,19 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
     info.endMonotone = !HoldsAtTheInputEnd(info, program, false);
     info.attemptEndMonotone = info.endMonotone || !HoldsAtTheInputEnd(info, program, true);
     info.byteLoop.assign(count, 0);
+    info.asciiTakes.assign(count, {});
     for (const ExprNode* n = program; n; n = n->next) {
         if (IsLoop(n->op) && IsSingleTestLoop(n)) {
             info.byteLoop[static_cast<size_t>(n->index)] = 1;
+            const ExprNode* test = n->next;
+            if (IsCharTest(test->op) && test->op != UEXACTLY) {
+                auto& bits = info.asciiTakes[static_cast<size_t>(test->index)];
+                for (char32_t c = 0; c < 128; ++c) {
+                    if (detail::CharPasses(test, c)) {
+                        bits[c >> 6] |= uint64_t{1} << (c & 63);
+                    }
+                }
+            }
         }
     }
     FindFirstTests(info, program);

@@ -212,6 +212,11 @@ struct ProgramInfo {
     // (the matcher runs those in a loop of its own: greedy ones without
     // nesting once per repetition, lazy ones without a walk per byte).
     std::vector<uint8_t> byteLoop;
+    // Per node index, for the character test such a loop repeats (other than
+    // a literal, whose test depends on the case option): bit c of the 128
+    // set when the ASCII character c passes it, so that a run over ASCII text
+    // is measured a byte at a time without decoding. Zero elsewhere.
+    std::vector<std::array<uint64_t, 2>> asciiTakes;
     // Per case option and node index: 1 for a greedy single-test loop whose
     // continuation must consume first and cannot begin with a byte the loop
     // takes. Giving back part of its run then cannot help (the continuation
