@@ -70,7 +70,7 @@ bool TextBuffer::Reserve(int32_t n) {
     return true;
 }
 
-bool TextBuffer::Append(const void* bytes, int32_t count) {
+bool TextBuffer::AppendGrowing(const void* bytes, int32_t count) {
     if (count < 0 || int64_t{length} + count > INT32_MAX - 2 || !Reserve(length + count)) {
         return false;
     }

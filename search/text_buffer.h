@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace quarry {
@@ -35,7 +36,17 @@ class TextBuffer {
     // returns false and leaves the block as it was.
     bool Reserve(int32_t n);
     // Appends count bytes; false (nothing changed) when the block can't grow.
-    bool Append(const void* bytes, int32_t count);
+    bool Append(const void* bytes, int32_t count) {
+        // Most appends fit where they go (a listing makes two per matching):
+        // those take no call.
+        if (data != nullptr && count > 0 && int64_t{length} + count + 1 < capacity) {
+            std::memcpy(data + length, bytes, static_cast<size_t>(count));
+            length += count;
+            data[length] = 0;
+            return true;
+        }
+        return AppendGrowing(bytes, count);
+    }
     // Appends a file's bytes, read as `mode` says.
     // A file whose size says 0 (as /proc files do) is read to its end. Returns
     // the bytes appended, kFileNotRead when it is not a regular file or can't
@@ -59,6 +70,7 @@ class TextBuffer {
   private:
     static const char kEmpty;
     bool Resize(int64_t newCapacity);
+    bool AppendGrowing(const void* bytes, int32_t count);
 };
 
 // Why a path that is a folder, FIFO, socket or device (st_mode `mode`) is not
