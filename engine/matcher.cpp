@@ -1799,6 +1799,9 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
     const unsigned char* end = lineEnd;
     if (m.searchLimit >= 0 && end - s > m.searchLimit) {
         end = s + m.searchLimit;
+        if (m.charMode) {
+            end = unicode::CharStartAtOrBefore(end, s, m.textEnd);  // as the attempt cuts it
+        }
     }
     // The continuation is tried after each byte of the run (for «x+» and «x#»
     // not before the first, which comes before the loop node), up to the
@@ -1812,24 +1815,33 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
         e = m.leadingScanTo;  // an earlier start's look, which the limit cut
     }
     const unsigned char* const scanFrom = e;
-    for (; e < end && run[*e]; ++e) {
+    // A character loop's characters other than ASCII are decoded up to the
+    // attempt's input end, as the attempt decodes them.
+    m.inputEnd = end;
+    while (e < end) {
+        int length = 1;
+        if (!run[*e] &&
+            (!info.leadingCharLoop || *e < 0x80 || !CharPassesAt(m, loop->next, e, length))) {
+            break;
+        }
         if (admits[*e] && (e > s || !needsByte)) {
             m.loopPlaces += static_cast<uint64_t>(e - scanFrom);
             return false;
         }
+        e += length;
     }
     m.loopPlaces += static_cast<uint64_t>(e - scanFrom);
     m.leadingScanFrom = s;
     m.leadingScanTo = e;
-    if (info.leadingCharLoop && e < end && *e >= 0x80) {
-        return false;  // the run may go on through this character
-    }
     if (needsByte && e == s) {
         if (s == end && end != lineEnd) {
             return false;  // the search limit decided it; a later start sees further
         }
         next = s + 1;
         return true;
+    }
+    if (e == end && info.leadingNextAtEnd) {
+        return false;  // the run reaches the input end, where the continuation holds
     }
     if (e < end && admits[*e]) {
         return false;
@@ -1840,6 +1852,33 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
         next = e + 1;
     }
     return true;
+}
+
+// The start of the run of the leading loop's bytes (or characters) that ends
+// at `to`, not before `from` (a character start); `lineEnd` bounds the
+// characters decoded.
+const unsigned char* LeadingRunStart(MatchContext& m, const ProgramInfo& info,
+                                     const unsigned char* from, const unsigned char* to,
+                                     const unsigned char* lineEnd) {
+    const uint8_t* run = info.leadingRunBytes[static_cast<size_t>(m.caseSensitive & 1)].data();
+    const ExprNode* test = info.leadingLoop->next;
+    m.inputEnd = lineEnd;
+    while (to > from) {
+        if (run[to[-1]]) {
+            --to;
+            continue;
+        }
+        if (!info.leadingCharLoop || to[-1] < 0x80) {
+            break;
+        }
+        const unsigned char* q = unicode::PreviousCharStart(to, from, m.textEnd);
+        int length = 1;
+        if (!CharPassesAt(m, test, q, length) || q + length != to) {
+            break;
+        }
+        to = q;
+    }
+    return to;
 }
 
 // Tries every start position from s to last (inclusive) with input end `end`,
@@ -1901,6 +1940,9 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
     const unsigned char* literalRunFor = nullptr;
     const ProgramInfo::ByteClass& also = info.alsoRequired;
     const unsigned char* alsoAt = nullptr;  // the next place of that class, once known
+    // The start of the leading loop's run that ends at the input end endRunFor.
+    const unsigned char* endRunFor = nullptr;
+    const unsigned char* endRunStart = nullptr;
     for (;;) {
         bool literalReached = false;
         s = NextCandidate(m, info, s, end);
@@ -1946,6 +1988,19 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 continue;
             }
         }
+        if (info.leadingNextAtEnd && (m.searchLimit < 0 || lineEnd - s <= m.searchLimit)) {
+            // Every attempt from here has the line's end as its input end,
+            // which the leading loop's run must reach: only the line's last
+            // run holds starts that can match.
+            if (endRunFor != lineEnd) {
+                endRunFor = lineEnd;
+                endRunStart = LeadingRunStart(m, info, s, lineEnd, lineEnd);
+            }
+            if (endRunStart > s) {
+                s = endRunStart;
+                continue;
+            }
+        }
         if (useLiteral) {
             // Every matching contains the required literal, within its line
             // and the search limit.
@@ -1985,27 +2040,20 @@ Attempt TryCandidates(MatchContext& m, const ProgramInfo& info, const unsigned c
                 continue;
             }
             if (info.requiredFollowsLeadingLoop) {
-                // Only a start whose loop run reaches the literal can match.
-                const uint8_t* run =
-                    info.leadingRunBytes[static_cast<size_t>(m.caseSensitive & 1)].data();
-                // A run of any bytes reaches it from wherever it starts.
+                // Only a start whose loop run reaches the literal can match
+                // (a run of any bytes reaches it from wherever it starts).
                 const int16_t runOp = info.leadingLoop->next->op;
-                const unsigned char* runStart = runOp == ANY || runOp == UANY ? s : literalAt;
-                while (runStart > s && run[runStart[-1]]) {
-                    --runStart;
-                }
-                if (runStart > s && info.leadingCharLoop && runStart[-1] >= 0x80) {
-                    // A character loop's run may go on before this byte:
-                    // nothing is known.
-                } else if (runStart > s) {
+                const unsigned char* runStart =
+                    runOp == ANY || runOp == UANY ? s
+                                                  : LeadingRunStart(m, info, s, literalAt, lineEnd);
+                if (runStart > s) {
                     s = runStart;
                     continue;
-                } else {
-                    // The continuation then begins at the literal, inside the
-                    // run: the leading-loop test below would pass.
-                    literalReached = literalAt > s || !(info.leadingLoop->op == PLUS ||
-                                                        info.leadingLoop->op == LAZYPLUS);
                 }
+                // The continuation then begins at the literal, inside the
+                // run: the leading-loop test below would pass.
+                literalReached = literalAt > s || !(info.leadingLoop->op == PLUS ||
+                                                    info.leadingLoop->op == LAZYPLUS);
             }
         }
         if (also.known) {

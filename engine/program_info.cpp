@@ -1896,6 +1896,13 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
         info.leadingLoop = lead;
         const ExprNode* next = info.firstTest[static_cast<size_t>(lead->link.node->index)];
         info.leadingNextTested = next != nullptr;
+        if (next == nullptr) {
+            const ExprNode* after = lead->link.node;
+            while (after != nullptr && (after->op == NOTHING || IsBracket(after->op))) {
+                after = after->next;
+            }
+            info.leadingNextAtEnd = info.leadingNextTested = after != nullptr && after->op == EOL;
+        }
         std::string follows;
         for (const ExprNode* n = lead->link.node; n != nullptr; n = n->next) {
             if (n->op == EXACTLY) {
@@ -1917,7 +1924,8 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
                     info.leadingCharLoop ? b < 0x80 && TakesByte(lead->next, byte, caseBit == 1)
                                          : TakesByte(lead->next, byte, caseBit == 1);
                 info.leadingNextBytes[caseBit][byte] =
-                    next == nullptr || IsCharTest(next->op) || TakesByte(next, byte, caseBit == 1);
+                    next == nullptr ? !info.leadingNextAtEnd
+                                    : IsCharTest(next->op) || TakesByte(next, byte, caseBit == 1);
             }
             if (next != nullptr && IsCharTest(next->op)) {
                 detail::CharFirstBytes(next, caseBit == 0, info.leadingNextBytes[caseBit].data());

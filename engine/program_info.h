@@ -197,6 +197,10 @@ struct ProgramInfo {
     // With a leading loop, per case option: the bytes its operand takes, and
     // the bytes its continuation's first byte test admits, if it has one.
     bool leadingNextTested = false;
+    // The continuation holds at the input end only («\w+$»): it admits no
+    // byte, and an attempt can only match where the loop's run reaches the
+    // attempt's input end.
+    bool leadingNextAtEnd = false;
     // The required literal stands right after the leading loop: then a
     // matching starts within the run of loop bytes that ends at the literal.
     bool requiredFollowsLeadingLoop = false;
