@@ -531,8 +531,14 @@ inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
 
 // Sets the entries of the groups the program records to -1.
 inline void ClearRecordedGroups(MatchContext& m) {
-    std::fill(m.groups, m.groups + m.highestGroup + 1, -1);
-    std::fill(m.groups + 64, m.groups + 64 + m.highestGroup + 1, -1);
+    // Group 0 alone is the common case, made before every attempt: two
+    // stores rather than two calls.
+    m.groups[0] = -1;
+    m.groups[64] = -1;
+    if (m.highestGroup > 0) {
+        std::fill(m.groups + 1, m.groups + m.highestGroup + 1, -1);
+        std::fill(m.groups + 65, m.groups + 64 + m.highestGroup + 1, -1);
+    }
 }
 
 // The one byte a first byte test takes (a literal compared with case, or
@@ -1857,28 +1863,25 @@ bool LeadingLoopRejects(MatchContext& m, const ProgramInfo& info, const unsigned
 // The start of the run of the leading loop's bytes (or characters) that ends
 // at `to`, not before `from` (a character start); `lineEnd` bounds the
 // characters decoded.
-const unsigned char* LeadingRunStart(MatchContext& m, const ProgramInfo& info,
-                                     const unsigned char* from, const unsigned char* to,
-                                     const unsigned char* lineEnd) {
+inline const unsigned char* LeadingRunStart(MatchContext& m, const ProgramInfo& info,
+                                            const unsigned char* from, const unsigned char* to,
+                                            const unsigned char* lineEnd) {
     const uint8_t* run = info.leadingRunBytes[static_cast<size_t>(m.caseSensitive & 1)].data();
-    const ExprNode* test = info.leadingLoop->next;
-    m.inputEnd = lineEnd;
-    while (to > from) {
-        if (run[to[-1]]) {
+    for (;;) {
+        while (to > from && run[to[-1]]) {
             --to;
-            continue;
         }
-        if (!info.leadingCharLoop || to[-1] < 0x80) {
-            break;
+        if (to == from || !info.leadingCharLoop || to[-1] < 0x80) {
+            return to;
         }
         const unsigned char* q = unicode::PreviousCharStart(to, from, m.textEnd);
         int length = 1;
-        if (!CharPassesAt(m, test, q, length) || q + length != to) {
-            break;
+        m.inputEnd = lineEnd;
+        if (!CharPassesAt(m, info.leadingLoop->next, q, length) || q + length != to) {
+            return to;
         }
         to = q;
     }
-    return to;
 }
 
 // Tries every start position from s to last (inclusive) with input end `end`,
