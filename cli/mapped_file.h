@@ -8,6 +8,10 @@
 
 namespace quarry::cli {
 
+// Where a mapping begins: on this boundary, the kernel maps large page-cache
+// folios a whole folio at a time.
+inline constexpr uintptr_t kMappingAlignment = uintptr_t{2} << 20;
+
 class MappedFile {
   public:
     MappedFile() = default;
