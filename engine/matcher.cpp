@@ -846,26 +846,22 @@ inline const unsigned char* ByteRunEnd(const MatchContext& m, const ExprNode* op
 // The same for a character test: the end of its run of whole characters.
 inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* operand,
                                        const unsigned char* k, const unsigned char* stop) {
+    // ASCII characters by the loop's table (a literal has none: its test
+    // depends on the case option), the others decoded.
+    const bool byTable = operand->op != UEXACTLY;
+    const auto& ascii = m.info->asciiTakes[static_cast<size_t>(operand->index)];
     int length = 1;
-    if (operand->op != UEXACTLY) {
-        // ASCII characters by the loop's table, the others decoded.
-        const auto& ascii = m.info->asciiTakes[static_cast<size_t>(operand->index)];
-        while (k < stop) {
-            if (*k < 0x80) {
-                if (((ascii[*k >> 6] >> (*k & 63)) & 1) == 0) {
-                    return k;
-                }
-                ++k;
-            } else if (CharPassesAt(m, operand, k, length)) {
-                k += length;
-            } else {
+    while (k < stop) {
+        if (byTable && *k < 0x80) {
+            if (((ascii[*k >> 6] >> (*k & 63)) & 1) == 0) {
                 return k;
             }
+            ++k;
+        } else if (CharPassesAt(m, operand, k, length)) {
+            k += length;
+        } else {
+            return k;
         }
-        return k;
-    }
-    while (k < stop && CharPassesAt(m, operand, k, length)) {
-        k += length;
     }
     return k;
 }
