@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <utility>
+
+#include "engine/byte_tests.h"
+#include "engine/char_tests.h"
+#include "engine/escapes.h"
 
 namespace quarry {
 namespace {
@@ -75,15 +81,284 @@ bool StartsAlternative(const ExprNode* n) {
            (n->link.node->op & 0xFF) == '|';
 }
 
+// A loop over a group whose body is one test or a chain of bars between
+// tests («(a|b|[0-9])+»): where it begins in the list, and its parts.
+struct ChoiceLoop {
+    size_t first = 0;  // the loop node, or the entry jump of «+» and «#»
+    const ExprNode* loop = nullptr;
+    const ExprNode* open = nullptr;
+    const ExprNode* close = nullptr;
+    std::vector<const ExprNode*> tests;
+};
+
+bool IsBarPart(const std::vector<const ExprNode*>& nodes, size_t bar) {
+    const ExprNode* branch = nodes[bar];
+    return branch->op == BRANCH && branch->link.node == nodes[bar + 3] &&
+           IsConsuming(nodes[bar + 1]->op) && nodes[bar + 2]->op == BRANCHEND &&
+           nodes[bar + 2]->link.node == branch && nodes[bar + 3]->op == NOTHING &&
+           nodes[bar + 3]->link.node == branch;
+}
+
+// Such a loop ending at the end of `nodes` (its tail just kept).
+bool ChoiceLoopAtEnd(const std::vector<const ExprNode*>& nodes, ChoiceLoop& found) {
+    const size_t size = nodes.size();
+    if (size < 6) {
+        return false;
+    }
+    const ExprNode* tail = nodes[size - 1];
+    const ExprNode* loop = tail->op == NOTHING ? tail->link.node : nullptr;
+    if (loop == nullptr || !IsLoop(loop->op) || loop->link.node != tail ||
+        nodes[size - 2]->op != JUMP || nodes[size - 2]->link.node != loop ||
+        !IsClosingBracket(nodes[size - 3]->op) || !IsConsuming(nodes[size - 4]->op)) {
+        return false;
+    }
+    found.tests.assign(1, nodes[size - 4]);
+    size_t body = size - 4;
+    while (body >= 6 && IsBarPart(nodes, body - 4)) {
+        found.tests.push_back(nodes[body - 3]);
+        body -= 4;
+    }
+    const ExprNode* open = nodes[body - 1];
+    const ExprNode* close = nodes[size - 3];
+    if (nodes[body - 2] != loop || !IsOpeningBracket(open->op)) {
+        return false;
+    }
+    const bool brackets =
+        IsCapturing(open->op)
+            ? IsCapturing(close->op) && GroupNumber(open->op) == GroupNumber(close->op)
+            : open->op == GROUPOPEN && close->op == GROUPCLOSE;
+    if (!brackets) {
+        return false;
+    }
+    found.first = body - 2;
+    if (loop->op == PLUS || loop->op == LAZYPLUS) {
+        if (body < 3 || nodes[body - 3]->op != JUMP || nodes[body - 3]->link.node != open) {
+            return false;
+        }
+        found.first = body - 3;
+    }
+    found.loop = loop;
+    found.open = open;
+    found.close = close;
+    return true;
+}
+
+// Whether a byte-mode test takes the same bytes whatever the case option.
+bool CaseFreeByteTest(const ExprNode* test) {
+    return test->op != EXACTLY ||
+           detail::AsciiUpper(test->link.bytes[0]) == detail::AsciiLower(test->link.bytes[0]);
+}
+
+// The characters a UEXACTLY literal equals without case, itself first.
+std::vector<char32_t> LiteralPartners(const ExprNode* literal) {
+    const char32_t lit = detail::LiteralChar(literal);
+    std::vector<char32_t> partners = {lit};
+    for (char32_t c : unicode::FoldPartners(lit)) {
+        if (c != lit && detail::CharEqualsLiteral(literal, c, true)) {
+            partners.push_back(c);
+        }
+    }
+    return partners;
+}
+
+// Makes `made` the one test taking what any of `tests` takes (in the case
+// option given, -1: only from tests that do not depend on it); false when
+// these tests cannot be joined.
+bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNode& made,
+               SimplifiedProgram& storage) {
+    const bool charMode = made.mode == TextMode::kUtf8;
+    if (tests.size() == 1) {
+        made.op = tests[0]->op;
+        made.length = tests[0]->length;
+        made.link = tests[0]->link;
+        return true;
+    }
+    for (const ExprNode* test : tests) {
+        if (test->op == ANY || test->op == UANY) {
+            made.op = test->op;
+            return true;
+        }
+    }
+    std::vector<unsigned char> set(kSetBytes, 0);
+    auto add = [&](char32_t c) {
+        set[c >> 3] = static_cast<unsigned char>(set[c >> 3] | 1u << (c & 7));
+    };
+    bool caseBound = false;
+    if (!charMode) {
+        for (const ExprNode* test : tests) {
+            if (test->op == EXACTLY) {
+                if (test->length != 1) {
+                    return false;
+                }
+                const unsigned char lit = test->link.bytes[0];
+                add(lit);
+                if (!CaseFreeByteTest(test)) {
+                    if (caseOption < 0) {
+                        return false;
+                    }
+                    caseBound = true;
+                    if (caseOption == 0) {
+                        add(detail::AsciiUpper(lit));
+                        add(detail::AsciiLower(lit));
+                    }
+                }
+                continue;
+            }
+            for (int b = 0; b < 256; ++b) {
+                if (detail::MatchesByte(test, static_cast<unsigned char>(b))) {
+                    add(static_cast<char32_t>(b));
+                }
+            }
+        }
+        storage.operands.push_back(std::move(set));
+        made.op = ANYOF;
+        made.length = kSetBytes;
+        made.link.bytes = storage.operands.back().data();
+        storage.caseBound = storage.caseBound || caseBound;
+        return true;
+    }
+    // A character class: values below 256 in the set, properties for the
+    // others, then ranges (stray bytes among them).
+    uint8_t properties = 0;
+    std::vector<std::pair<char32_t, char32_t>> ranges;
+    auto addValue = [&](char32_t c) {
+        if (c < 256) {
+            add(c);
+        } else {
+            ranges.emplace_back(c, c);
+        }
+    };
+    for (const ExprNode* test : tests) {
+        switch (test->op) {
+            case UEXACTLY: {
+                const std::vector<char32_t> partners = LiteralPartners(test);
+                if (partners.size() > 1) {
+                    if (caseOption < 0) {
+                        return false;
+                    }
+                    caseBound = true;
+                }
+                for (size_t i = 0; i < (caseOption == 0 ? partners.size() : 1); ++i) {
+                    addValue(partners[i]);
+                }
+                break;
+            }
+            case EXACTLY: {
+                // An ASCII literal, compared by its byte.
+                const unsigned char lit = test->link.bytes[0];
+                if (test->length != 1 || lit >= 0x80) {
+                    return false;
+                }
+                add(lit);
+                if (!CaseFreeByteTest(test)) {
+                    if (caseOption < 0) {
+                        return false;
+                    }
+                    caseBound = true;
+                    if (caseOption == 0) {
+                        add(detail::AsciiUpper(lit));
+                        add(detail::AsciiLower(lit));
+                    }
+                }
+                break;
+            }
+            case DIGIT:
+                for (char32_t c = '0'; c <= '9'; ++c) {
+                    add(c);
+                }
+                break;
+            case UANYOF: {
+                const unsigned char* cls = test->link.bytes;
+                for (int i = 0; i < kSetBytes; ++i) {
+                    set[static_cast<size_t>(i)] |= cls[i];
+                }
+                properties = static_cast<uint8_t>(properties | cls[32]);
+                const uint32_t count = detail::ReadWord(cls + 36);
+                for (uint32_t i = 0; i < count; ++i) {
+                    const unsigned char* r = cls + detail::kClassHeader + size_t{i} * 8;
+                    ranges.emplace_back(detail::ReadWord(r), detail::ReadWord(r + 4));
+                }
+                break;
+            }
+            case USPACE:
+            case UNSPACE:
+            case UUPPER:
+            case ULOWER:
+            case UALNUM:
+            case UNALNUM: {
+                static constexpr std::pair<int16_t, uint8_t> kProperty[] = {
+                    {USPACE, detail::kClassSpace}, {UNSPACE, detail::kClassNotSpace},
+                    {UUPPER, detail::kClassUpper}, {ULOWER, detail::kClassLower},
+                    {UALNUM, detail::kClassAlnum}, {UNALNUM, detail::kClassNotAlnum}};
+                for (const auto& [op, bit] : kProperty) {
+                    if (op == test->op) {
+                        properties = static_cast<uint8_t>(properties | bit);
+                    }
+                }
+                for (char32_t c = 0; c < 256; ++c) {
+                    if (detail::CharPasses(test, c)) {
+                        add(c);
+                    }
+                }
+                break;
+            }
+            default:
+                return false;
+        }
+    }
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<char32_t, char32_t>> joined;
+    for (const auto& r : ranges) {
+        if (!joined.empty() && r.first <= joined.back().second + 1) {
+            joined.back().second = std::max(joined.back().second, r.second);
+        } else {
+            joined.push_back(r);
+        }
+    }
+    const size_t bytes = detail::kClassHeader + joined.size() * 8;
+    if (bytes > 32767) {
+        return false;
+    }
+    set.resize(bytes, 0);
+    set[32] = properties;
+    auto write = [&](size_t at, uint32_t v) { std::memcpy(set.data() + at, &v, 4); };
+    write(36, static_cast<uint32_t>(joined.size()));
+    for (size_t i = 0; i < joined.size(); ++i) {
+        write(detail::kClassHeader + i * 8, joined[i].first);
+        write(detail::kClassHeader + i * 8 + 4, joined[i].second);
+    }
+    storage.operands.push_back(std::move(set));
+    made.op = UANYOF;
+    made.length = static_cast<int16_t>(bytes);
+    made.link.bytes = storage.operands.back().data();
+    storage.caseBound = storage.caseBound || caseBound;
+    return true;
+}
+
 }  // namespace
 
-const ExprNode* SimplifyLoops(const ExprNode* program, std::vector<ExprNode>& storage) {
+const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storage, int caseOption) {
     int32_t highestIndex = 0;
     for (const ExprNode* n = program; n != nullptr; n = n->next) {
         highestIndex = std::max(highestIndex, n->index);
+        // «\C» and «\c» set the case option of the walks after them.
+        if (n->op == CASEON || n->op == CASEOFF) {
+            caseOption = -1;
+        }
     }
     std::vector<char> removed(static_cast<size_t>(highestIndex) + 1, 0);
     bool changed = false;
+    // Nodes made here, numbered on from the program's own.
+    std::deque<ExprNode> made;
+    auto make = [&](int16_t op, const ExprNode* link) {
+        ExprNode& node = made.emplace_back();
+        node.op = op;
+        node.mode = program->mode;
+        node.index = highestIndex + static_cast<int32_t>(made.size());
+        node.link.node = const_cast<ExprNode*>(link);
+        removed.push_back(0);
+        return &node;
+    };
     // Nodes are kept in the order of the list; each pattern is looked for
     // where its last node has just been kept, so inner groups are simpler
     // already when the groups around them close («{{x*}*}*»), in one pass.
@@ -96,8 +371,56 @@ const ExprNode* SimplifyLoops(const ExprNode* program, std::vector<ExprNode>& st
                     nodes.begin() + static_cast<std::ptrdiff_t>(from + count));
         changed = true;
     };
+    ChoiceLoop choice;
     for (const ExprNode* n = program; n != nullptr; n = n->next) {
         nodes.push_back(n);
+        if (ChoiceLoopAtEnd(nodes, choice) &&
+            !(choice.first > 0 && StartsAlternative(nodes[choice.first - 1])) &&
+            !(IsCapturing(choice.open->op) && choice.loop->op == LAZYSTAR)) {
+            ExprNode* test = make(NOTHING, nullptr);
+            if (JoinTests(choice.tests, caseOption, *test, storage)) {
+                // The group's nodes, the loop's and their tests: what is not
+                // kept in the new row is taken out.
+                std::vector<const ExprNode*> row;
+                const int16_t op = choice.loop->op;
+                if (!IsCapturing(choice.open->op)) {
+                    // «{a|b}*» as «x*», «{a|b}+» as «x+».
+                    if (op == PLUS || op == LAZYPLUS) {
+                        row.push_back(make(JUMP, test));
+                    }
+                    row.insert(row.end(), {choice.loop, test, nodes[nodes.size() - 2], n});
+                } else {
+                    // «(a|b)+» as «(x)x*», «(a|b)#» as «(x)x@», «(a|b)*» as
+                    // «{(x)x*}?».
+                    ExprNode* again = make(NOTHING, nullptr);
+                    again->op = test->op;
+                    again->length = test->length;
+                    again->link = test->link;
+                    ExprNode* loop = make(op == LAZYPLUS ? LAZYSTAR : STAR, nullptr);
+                    ExprNode* back = make(JUMP, loop);
+                    ExprNode* tail = make(NOTHING, loop);
+                    loop->link.node = tail;
+                    ExprNode* quest = op == STAR ? make(QUEST, nullptr) : nullptr;
+                    if (quest != nullptr) {
+                        row.push_back(quest);
+                    }
+                    row.insert(row.end(),
+                               {choice.open, test, choice.close, loop, again, back, tail});
+                    if (quest != nullptr) {
+                        quest->link.node = make(NOTHING, quest);
+                        row.push_back(quest->link.node);
+                    }
+                }
+                for (size_t k = choice.first; k < nodes.size(); ++k) {
+                    if (std::find(row.begin(), row.end(), nodes[k]) == row.end()) {
+                        removed[static_cast<size_t>(nodes[k]->index)] = 1;
+                    }
+                }
+                nodes.resize(choice.first);
+                nodes.insert(nodes.end(), row.begin(), row.end());
+                changed = true;
+            }
+        }
         // A bar's left alternative, once matched, goes on after the first
         // node of the right one («a|{b*}*» at «{»): there the outer loop
         // must stay.
@@ -135,19 +458,19 @@ const ExprNode* SimplifyLoops(const ExprNode* program, std::vector<ExprNode>& st
         }
     }
     std::vector<ExprNode*> copyOf(removed.size(), nullptr);
-    storage.assign(nodes.size(), ExprNode{});
+    storage.nodes.assign(nodes.size(), ExprNode{});
     for (size_t i = 0; i < nodes.size(); ++i) {
-        copyOf[static_cast<size_t>(nodes[i]->index)] = &storage[i];
+        copyOf[static_cast<size_t>(nodes[i]->index)] = &storage.nodes[i];
     }
     for (size_t i = 0; i < nodes.size(); ++i) {
         const ExprNode* from = nodes[i];
-        ExprNode& to = storage[i];
+        ExprNode& to = storage.nodes[i];
         to.op = from->op;
         to.length = from->length;
         to.mode = from->mode;
         to.index = static_cast<int32_t>(i);
-        to.prev = i > 0 ? &storage[i - 1] : nullptr;
-        to.next = i + 1 < nodes.size() ? &storage[i + 1] : nullptr;
+        to.prev = i > 0 ? &storage.nodes[i - 1] : nullptr;
+        to.next = i + 1 < nodes.size() ? &storage.nodes[i + 1] : nullptr;
         if (HasNodeLink(from->op)) {
             to.link.node = from->link.node != nullptr
                                ? copyOf[static_cast<size_t>(from->link.node->index)]
@@ -156,7 +479,7 @@ const ExprNode* SimplifyLoops(const ExprNode* program, std::vector<ExprNode>& st
             to.link = from->link;
         }
     }
-    return storage.data();
+    return storage.nodes.data();
 }
 
 }  // namespace quarry

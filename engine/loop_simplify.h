@@ -6,6 +6,15 @@
 
 namespace quarry {
 
+// The nodes of a simpler copy, and the operand bytes of the tests it made.
+struct SimplifiedProgram {
+    std::vector<ExprNode> nodes;
+    std::vector<std::vector<unsigned char>> operands;
+    // A test was made from literals whose bytes depend on the case option
+    // the copy was made for.
+    bool caseBound = false;
+};
+
 // A copy of `program` with loops a walk cannot tell apart from a simpler
 // one taken out, or `program` itself when there are none:
 // - «{x*}*», a greedy loop over a group that captures nothing and holds only
@@ -17,8 +26,18 @@ namespace quarry {
 // nothing in the first matching found, its group never entered; so that
 // matching and its groups are the same. A row of such loops otherwise costs
 // a walk and a memo entry per loop and place.
+// - «(a|b|[0-9])+», a loop over a group whose every pass takes one character
+//   by one of several tests, walks as «(x)x*» with x the one test that takes
+//   what any of them takes («{a|b}+» as «x+», «(a|b)*» as «{(x)x*}?»). The
+//   passes try their continuation at the same places as before, and the
+//   group, written as a successful walk unwinds, holds the first pass. A
+//   loop over one test walks without nesting a call per pass.
+//   Literals take letters of both cases when the case option is off: with
+//   `caseOption` 0 or 1 the test is made for that option (the copy then says
+//   caseBound), with -1 only from tests that do not depend on it.
 // The copy's nodes live in `storage`; they share the original's operand
 // bytes, so the original must outlive it.
-const ExprNode* SimplifyLoops(const ExprNode* program, std::vector<ExprNode>& storage);
+const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storage,
+                              int caseOption = -1);
 
 }  // namespace quarry

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cstring>
 
 #include <emmintrin.h>
@@ -1424,8 +1425,8 @@ std::atomic<uint64_t> nextSession{1};
 
 // Analyses a program passed on its own. Never cached by its address: a
 // freed program's memory may hold the next one.
-const ProgramInfo& InfoFor(const ExprNode* program) {
-    bareProgramInfo = AnalyseProgram(program);
+const ProgramInfo& InfoFor(const ExprNode* program, int caseSensitive) {
+    bareProgramInfo = AnalyseProgram(program, true, caseSensitive & 1);
     return bareProgramInfo;
 }
 
@@ -2188,7 +2189,7 @@ MatchContext& CurrentMatchContext() {
 }
 
 int TryAt(const ExprNode* program, const unsigned char* s) {
-    PrepareForProgram(context, InfoFor(program), false, 0);
+    PrepareForProgram(context, InfoFor(program, context.caseSensitive), false, 0);
     context.runFrom = s;
     return TryAtImpl(context, program, s);
 }
@@ -2200,14 +2201,16 @@ int MatchHere(const ExprNode* node) {
 int ExecExpression(const ExprNode* program, const unsigned char* text, int32_t length,
                    const unsigned char* from, int32_t* groups, int caseSensitive,
                    int32_t searchLimit, const MatchCallbacks& callbacks, uintptr_t stackFloor) {
-    return ExecExpression(InfoFor(program), text, length, from, groups, caseSensitive, searchLimit,
-                          false, callbacks, stackFloor);
+    return ExecExpression(InfoFor(program, caseSensitive), text, length, from, groups,
+                          caseSensitive, searchLimit, false, callbacks, stackFloor);
 }
 
 int ExecExpression(const ProgramInfo& info, const unsigned char* text, int32_t length,
                    const unsigned char* from, int32_t* groups, int caseSensitive,
                    int32_t searchLimit, bool lineMode, const MatchCallbacks& callbacks,
                    uintptr_t stackFloor, LineHint* lineHint) {
+    // A simpler copy may hold tests made for the other case option.
+    assert(info.caseOption < 0 || info.caseOption == (caseSensitive & 1));
     MatchContext& m = context;
     m.lineHint = lineHint;
     m.searchLimit = searchLimit;

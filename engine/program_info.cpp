@@ -1682,7 +1682,7 @@ bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program, bool p
     return false;
 }
 
-ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
+ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOption) {
     ProgramInfo info;
     const ExprNode* compiled = program;
     // Groups a simpler copy leaves out are still the expression's.
@@ -1692,9 +1692,10 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify) {
         }
     }
     if (program != nullptr && simplify) {
-        auto storage = std::make_shared<std::vector<ExprNode>>();
-        const ExprNode* simpler = SimplifyLoops(program, *storage);
+        auto storage = std::make_shared<SimplifiedProgram>();
+        const ExprNode* simpler = SimplifyLoops(program, *storage, caseOption);
         if (simpler != program) {
+            info.caseOption = storage->caseBound ? caseOption : -1;
             info.simplified = std::move(storage);
             program = simpler;
         }

@@ -12,6 +12,7 @@
 
 #include "engine/byte_scan.h"
 #include "engine/expr_node.h"
+#include "engine/loop_simplify.h"
 
 namespace quarry {
 
@@ -21,7 +22,10 @@ struct ProgramInfo {
     // The program the matcher walks: the one analysed, or a simpler copy of
     // it (SimplifyLoops) held in `simplified`.
     const ExprNode* program = nullptr;
-    std::shared_ptr<const std::vector<ExprNode>> simplified;
+    std::shared_ptr<const SimplifiedProgram> simplified;
+    // The case option the copy holds tests for (0 without case, 1 with), or
+    // -1 when it serves both.
+    int caseOption = -1;
     bool charMode = false;  // compiled for UTF-8 characters
     int32_t nodeCount = 0;
     int highestGroup = 0;  // highest group number the program records
@@ -238,7 +242,9 @@ struct ProgramInfo {
 
 // Analyses a program (which may be nullptr: then nothing can match). With
 // `simplify` false the matcher walks the program as compiled, loops that
-// SimplifyLoops would take out included.
-ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify = true);
+// SimplifyLoops would take out included. `caseOption` (0 without case, 1
+// with, -1 either) is the option the matcher will run the program with; the
+// simpler copy may hold tests made for it (then info.caseOption says so).
+ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify = true, int caseOption = -1);
 
 }  // namespace quarry

@@ -163,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int reference = 0;
         if (ReferenceFind(program, bytes, length, from, expected, matchCase ? 1 : 0, limit,
                           lineMode, reference)) {
-            const quarry::ProgramInfo info = quarry::AnalyseProgram(program);
+            const quarry::ProgramInfo info =
+                quarry::AnalyseProgram(program, true, matchCase ? 1 : 0);
             int32_t actual[quarry::kGroupSlots];
             // Short cases rarely walk enough to turn the memo on by themselves.
             quarry::MatchContext& context = quarry::CurrentMatchContext();

@@ -42,7 +42,10 @@ CExpression::CExpression(const char* pattern, SearchHost* host, TextMode mode)
     if (m_pProgram == nullptr) {
         m_nState = kInvalid;
     }
-    info_ = AnalyseProgram(m_pProgram);
+    info_ = AnalyseProgram(m_pProgram, true, 0);
+    if (info_.caseOption == 0) {
+        caseInfo_ = std::make_unique<ProgramInfo>(AnalyseProgram(m_pProgram, true, 1));
+    }
 }
 
 CExpression::~CExpression() {
@@ -73,7 +76,8 @@ int CExpression::Run(const unsigned char* text, int32_t length, const unsigned c
                  : [](void* self, int percent) {
                        static_cast<CExpression*>(self)->ReportProgress(percent);
                    };
-    const int r = ExecExpression(info_, text, length, from, m_pGroups, caseSensitive, searchLimit,
+    const ProgramInfo& info = (caseSensitive & 1) != 0 && caseInfo_ ? *caseInfo_ : info_;
+    const int r = ExecExpression(info, text, length, from, m_pGroups, caseSensitive, searchLimit,
                                  lineMode, callbacks, CurrentStackFloor(), lineHint);
     return r == kStackExhausted ? -1 : r;
 }

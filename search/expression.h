@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -117,7 +118,10 @@ class CExpression {
     int32_t compileOffset_ = -1;
     bool cancelled_ = false;  // the host asked to stop during this search
     TextMode mode_;
-    ProgramInfo info_;        // the program's analysis, made once for every search
+    // The program's analysis, made once for every search: for searches
+    // without case, and (when its simpler copy differs) for those with case.
+    ProgramInfo info_;
+    std::unique_ptr<ProgramInfo> caseInfo_;
     int32_t textLength_ = 0;  // length of the text at m_pText
     // Line-mode progress: the matcher reports against the end of the current
     // line; these convert it to the whole text.

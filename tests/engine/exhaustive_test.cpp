@@ -160,17 +160,19 @@ class Comparison {
             return;
         }
         ++expressions_;
-        // Analysed once: the bare ExecExpression would analyse it again for
-        // every text, start, case and limit, which took most of the time.
-        const ProgramInfo info = AnalyseProgram(program);
+        // Analysed once per case option, as a search holds it: the bare
+        // ExecExpression would analyse it again for every text, start, case
+        // and limit, which took most of the time.
+        const ProgramInfo infos[2] = {AnalyseProgram(program, true, 0),
+                                      AnalyseProgram(program, true, 1)};
         for (const std::string& text : texts) {
             const size_t lastStart = allStarts ? text.size() : 0;
             for (size_t from = allStarts ? 1 : 0; from <= lastStart; ++from) {
                 for (int caseSensitive = 0; caseSensitive <= 1; ++caseSensitive) {
                     for (int limit : limits_) {
                         for (int stop : stops_) {
-                            Compare(program, info, expression, text, from, caseSensitive, limit,
-                                    stop);
+                            Compare(program, infos[caseSensitive], expression, text, from,
+                                    caseSensitive, limit, stop);
                         }
                     }
                 }
@@ -619,6 +621,43 @@ TEST(Exhaustive, LineModeOnLongerRandomTexts) {
     CompareOnRandomTexts(41, true);
 }
 
+// --- loops over a group of one-character choices ---
+// «(a|b)+» walks as «(x)x*» with x one test made from the choices (with
+// letters of both cases where the case option is off): the places tried, the
+// first matching and its group must stay those of the loop over the group,
+// next to every other piece, with the memo on and off.
+const std::vector<std::string> kChoiceLoops = {
+    "(a|b)", "{a|b}", R"((a|\w))", "{A|[ ]}", "(.|a)", "(b|A|a)", "( )", R"({b|\s|a})",
+};
+const std::vector<std::string> kChoiceSuffixes = {"*", "+", "@", "#", "*?", "+|"};
+
+void CompareChoiceLoops(const std::vector<std::string>& loops,
+                        const std::vector<std::string>& atoms,
+                        const std::vector<std::string>& texts, TextMode mode) {
+    const std::vector<std::string> choices = ValidPieces(loops, kChoiceSuffixes, mode);
+    const std::vector<std::string> pieces = ValidPieces(atoms, kSuffixes, mode);
+    for (const bool memo : {false, true}) {
+        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        if (memo) {
+            CurrentMatchContext().memoThreshold = 0;
+        }
+        Comparison comparison({-1, 1, 2}, {0}, false, mode);
+        for (const std::string& c : choices) {
+            comparison.Run(c, texts, true);
+            for (const std::string& p : pieces) {
+                comparison.Run(p + c, texts);
+                comparison.Run(c + p, texts);
+            }
+        }
+        CurrentMatchContext().memoThreshold = savedThreshold;
+        comparison.Report();
+    }
+}
+
+TEST(Exhaustive, LoopsOverGroupsOfOneByteChoices) {
+    CompareChoiceLoops(kChoiceLoops, kAtoms, TextsUpTo(3), TextMode::kBytes);
+}
+
 // --- character mode ---
 // The same comparison with UTF-8 characters: atoms with one- and two-byte
 // literals, case pairs, classes with and without non-ASCII members, the set
@@ -671,6 +710,12 @@ TEST(ExhaustiveCharacters, LineMode) {
         }
     }
     comparison.Report();
+}
+
+// A literal without case takes its case partners: the Kelvin sign too for «k».
+TEST(ExhaustiveCharacters, LoopsOverGroupsOfOneCharacterChoices) {
+    CompareChoiceLoops({"(a|ä)", "{k|b}", R"((\w|[äb]))", R"({ä|\W|k})", R"((\d|ä))", "(ä)"},
+                       kCharAtoms, TextsOfTokens(2, kCharTokens), TextMode::kUtf8);
 }
 
 // Random expressions of up to five pieces over random texts of up to eight

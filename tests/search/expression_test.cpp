@@ -287,7 +287,7 @@ TEST(StackGuard, ExhaustedStackIsAnOutcomeAndTheCoreShowsNoMessage) {
     SearchOutcome outcome = SearchOutcome::kFound;
     int32_t found = 0;
     ASSERT_TRUE(RunOnLargeStack(size_t{2} << 20, [&] {
-        CExpression e("(.)*");
+        CExpression e("(.|{..})*");
         const auto length = static_cast<int32_t>(text.size());
         outcome = e.Search(text.data(), length, text.data(), false, -1, false);
         found = e.Find(text.data(), length, text.data(), false, -1, false);
@@ -304,8 +304,8 @@ TEST(StackGuard, BulkOperationsReportTheExhaustedStackInsteadOfAPartialResult) {
     const std::string text = "ab ab " + std::string(4 << 20, 'a');
     Listing replaced{}, listed{};
     ASSERT_TRUE(RunOnLargeStack(size_t{2} << 20, [&] {
-        replaced = Replace("a([ab])*", "<\\0>", text, kWholeTextNoLimit);
-        listed = List("a([ab])*", text, kWholeTextNoLimit);
+        replaced = Replace("a([ab]|{ab})*", "<\\0>", text, kWholeTextNoLimit);
+        listed = List("a([ab]|{ab})*", text, kWholeTextNoLimit);
     }));
     EXPECT_EQ(replaced.outcome, SearchOutcome::kStackExhausted);
     EXPECT_EQ(replaced.count, 2);

@@ -101,7 +101,7 @@ TEST(ParallelLineMode, AFailingPieceFailsTheRunAndCancellingStopsIt) {
     }
     text += std::string(1 << 20, 'a') + "\n";
     LineModeJob job;
-    job.pattern = "(a|b)(a|b)*";
+    job.pattern = "(a|b)(a|b|{ab})*";
     job.minPiece = 64;
     const Outcome many = Threads(job, text, 3, nullptr, size_t{1} << 20);
     EXPECT_EQ(many.result.outcome, SearchOutcome::kStackExhausted);
