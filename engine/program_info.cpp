@@ -367,6 +367,71 @@ std::string FindRequiredLiteral(const ProgramInfo& info, const ExprNode* program
 // Adds the bytes a consuming node can take, its literal folded when fold.
 void AddBytes(const ExprNode* n, bool fold, std::array<uint8_t, 32>& set);
 
+// Adds to `passed` the class tests that every walk from the start to END
+// passes, read off the program's graph: where the reading above stops short
+// («\C?|(\w+)+.?\d+${a*}|», where «?» runs on into a bar, passes «\d» on
+// every way through), a test is passed by every matching when END cannot be
+// reached without it. The graph holds every step a walk can take (a loop
+// guard or a failed test only takes steps away); a bar's left alternative
+// goes on where the skip rule says, and nowhere where it ends the attempt.
+void AddTestsEveryWalkPasses(const ProgramInfo& info, const ExprNode* program,
+                             std::vector<const ExprNode*>& passed) {
+    // Each test costs a walk over the graph: a few dozen over programs of a
+    // few thousand nodes.
+    constexpr size_t kMostNodes = 4096;
+    constexpr int kMostTests = 32;
+    const auto count = static_cast<size_t>(info.nodeCount);
+    if (count > kMostNodes) {
+        return;
+    }
+    std::vector<char> seen(count);
+    std::vector<const ExprNode*> stack;
+    auto reachesEnd = [&](const ExprNode* without) {
+        std::fill(seen.begin(), seen.end(), 0);
+        stack.assign(1, program);
+        seen[static_cast<size_t>(program->index)] = 1;
+        auto visit = [&](const ExprNode* n) {
+            if (n != nullptr && n != without && !seen[static_cast<size_t>(n->index)]) {
+                seen[static_cast<size_t>(n->index)] = 1;
+                stack.push_back(n);
+            }
+        };
+        while (!stack.empty()) {
+            const ExprNode* n = stack.back();
+            stack.pop_back();
+            if (n->op == END) {
+                return true;
+            }
+            if (n->op == JUMP) {
+                visit(n->link.node);
+            } else if (n->op == BRANCHEND) {
+                const ProgramInfo::BranchSkip& skip =
+                    info.branchSkip[static_cast<size_t>(n->index)];
+                if (!skip.attemptFails) {
+                    visit(skip.next);
+                }
+            } else {
+                visit(n->next);
+                if (IsOperator(n->op)) {
+                    visit(n->link.node);
+                }
+            }
+        }
+        return false;
+    };
+    int tried = 0;
+    for (const ExprNode* n = program; n != nullptr && tried < kMostTests; n = n->next) {
+        if (!IsConsuming(n->op) || n->op == EXACTLY || n->op == UEXACTLY ||
+            std::find(passed.begin(), passed.end(), n) != passed.end()) {
+            continue;
+        }
+        ++tried;
+        if (n != program && !reachesEnd(n)) {
+            passed.push_back(n);
+        }
+    }
+}
+
 // Whether the program is one the matcher can walk straight through in a
 // case option (see ProgramInfo::straight); the loop tables must be filled.
 bool IsStraight(const ProgramInfo& info, const ExprNode* program, size_t caseBit) {
@@ -1861,8 +1926,16 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOptio
     bool passesBol = false;
     info.requiredLiteral = FindRequiredLiteral(info, program, literalNode, passed, passesBol);
     info.caretRequired = passesBol && !info.anchored;
+    const size_t passedInOrder = passed.size();
+    AddTestsEveryWalkPasses(info, program, passed);
     if (literalNode == nullptr) {
         literalNode = ChooseRequiredClass(info, program, passed, info.requiredClass);
+        // Of a test found on the graph alone, the nodes a walk passes before
+        // it are not known to stand before it in the list.
+        const auto inOrder = passed.begin() + static_cast<std::ptrdiff_t>(passedInOrder);
+        if (std::find(passed.begin(), inOrder, literalNode) == inOrder) {
+            literalNode = nullptr;
+        }
     } else {
         ChooseRequiredClass(info, program, passed, info.alsoRequired);
     }

@@ -1389,6 +1389,26 @@ TEST(MatcherWork, LoopsOverOneCharacterChoicesWalkAsLoopsOverOneTest) {
     }
 }
 
+// Former fault: a test every way through passes was not required where the
+// program's shape hid it from the reading in list order: in
+// «\C?|(\w+)+.?\d+${a*}|» the «?» runs on into the bar, so «\d» went unused
+// and every start of 100 KB of «a» and «b» walked the nested loop to the
+// limit's cut (50.6 s).
+TEST(MatcherWork, ATestEveryWayThroughPassesIsRequired) {
+    const std::string expression = "\\C?|(\\w+)+.?\\d+${a*}|";
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        const ProgramInfo info = AnalyseProgram(Program(expression, mode).get());
+        ASSERT_TRUE(info.requiredClass.known);
+        EXPECT_TRUE(info.requiredClass.bytes['5'] && !info.requiredClass.bytes['a']);
+        EXPECT_EQ(WalksToFindNothing(expression, PairsLine(5000), mode, 1024, true), 0.0);
+    }
+    // A test some way through passes by is not required.
+    for (const char* expression : {"\\C?|(\\w+)+.?\\d?${a*}|", "(\\d)*[ ]\\s", "\\d?\\s"}) {
+        const ProgramInfo info = AnalyseProgram(Program(expression).get());
+        EXPECT_FALSE(info.requiredClass.known && info.requiredClass.bytes['5']) << expression;
+    }
+}
+
 // «\w+(:|=)» over a megabyte of hexadecimal digits took 55 s with the search
 // limit (it still took 0.3 s per megabyte): nothing in the program counted as
 // required, so every start walked. A chain of alternatives that each begin
