@@ -57,8 +57,8 @@ void BM_NestedLoops(benchmark::State& state, const Case& c) {
 // storage after the search is reported as memo_bytes.
 struct LineCase {
     const char* pattern;
-    char fill;  // 'h': random hexadecimal digits, 'w': random word bytes, 'p': «ab ab …», else
-                // that byte
+    char fill;  // 'h': random hexadecimal digits, 'w': random word bytes, 'r': random «a» and
+                // «b», 'p': «ab ab …», else that byte
     // Searched as one text: «$» then holds only after the line break, at the
     // text end, where an empty matching is found after every other start
     // has failed.
@@ -106,6 +106,12 @@ const LineCase kLineCases[] = {
     // A nested loop's run that the line break ends: measured once, not again
     // from every start further back.
     {".*a*^", 'a', true},
+    // Attempts that «{a|}» ends after a loop over a group of one-character
+    // choices, which walks as a loop over one test.
+    {"(a|b)+{a|}(a)@(a)", 'r'},
+    {"(a|b)*[ab]|{a|}#[^x]+(a)+", 'r'},
+    // «\d» is passed every way through, though «?» runs on into a bar.
+    {"\\C?|(\\w+)+.?\\d+${a*}|", 'r'},
 };
 
 std::string Line(int64_t length, char fill) {
@@ -118,6 +124,12 @@ std::string Line(int64_t length, char fill) {
         for (char& c : line) {
             seed = seed * 1664525u + 1013904223u;
             c = alphabet[(seed >> 16) % size];
+        }
+    }
+    if (fill == 'r') {
+        for (char& c : line) {
+            seed = seed * 1664525u + 1013904223u;
+            c = "ab"[(seed >> 16) % 2];
         }
     }
     if (fill == 'p') {
