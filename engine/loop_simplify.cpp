@@ -184,23 +184,31 @@ bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNo
         set[c >> 3] = static_cast<unsigned char>(set[c >> 3] | 1u << (c & 7));
     };
     bool caseBound = false;
+    // A one-byte literal: its byte, and its other case where the run
+    // ignores case; false where the case option it is made for is unknown.
+    auto addLiteral = [&](const ExprNode* test) {
+        const unsigned char lit = test->link.bytes[0];
+        if (test->length != 1) {
+            return false;
+        }
+        add(lit);
+        if (!CaseFreeByteTest(test)) {
+            if (caseOption < 0) {
+                return false;
+            }
+            caseBound = true;
+            if (caseOption == 0) {
+                add(detail::AsciiUpper(lit));
+                add(detail::AsciiLower(lit));
+            }
+        }
+        return true;
+    };
     if (!charMode) {
         for (const ExprNode* test : tests) {
             if (test->op == EXACTLY) {
-                if (test->length != 1) {
+                if (!addLiteral(test)) {
                     return false;
-                }
-                const unsigned char lit = test->link.bytes[0];
-                add(lit);
-                if (!CaseFreeByteTest(test)) {
-                    if (caseOption < 0) {
-                        return false;
-                    }
-                    caseBound = true;
-                    if (caseOption == 0) {
-                        add(detail::AsciiUpper(lit));
-                        add(detail::AsciiLower(lit));
-                    }
                 }
                 continue;
             }
@@ -243,25 +251,12 @@ bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNo
                 }
                 break;
             }
-            case EXACTLY: {
-                // An ASCII literal, compared by its byte.
-                const unsigned char lit = test->link.bytes[0];
-                if (test->length != 1 || lit >= 0x80) {
+            case EXACTLY:
+                // In character mode, an ASCII literal compared by its byte.
+                if (test->link.bytes[0] >= 0x80 || !addLiteral(test)) {
                     return false;
                 }
-                add(lit);
-                if (!CaseFreeByteTest(test)) {
-                    if (caseOption < 0) {
-                        return false;
-                    }
-                    caseBound = true;
-                    if (caseOption == 0) {
-                        add(detail::AsciiUpper(lit));
-                        add(detail::AsciiLower(lit));
-                    }
-                }
                 break;
-            }
             case DIGIT:
                 for (char32_t c = '0'; c <= '9'; ++c) {
                     add(c);
