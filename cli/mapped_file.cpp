@@ -75,9 +75,8 @@ bool MappedFile::Map(int fd, int64_t size) {
     if (aligned > reserved) {
         munmap(base, aligned - reserved);
     }
-    if (reserved + kMappingAlignment > aligned) {
-        munmap(reinterpret_cast<void*>(aligned + span), reserved + kMappingAlignment - aligned);
-    }
+    // What lies past the kept span: never empty, as aligned < reserved + 2 MiB.
+    munmap(reinterpret_cast<void*>(aligned + span), reserved + kMappingAlignment - aligned);
     base = reinterpret_cast<void*>(aligned);
     if (mmap(base, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) ==
         MAP_FAILED) {

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "engine/expr_node.h"
 #include "engine/unicode.h"
@@ -67,6 +69,39 @@ inline bool ClassHas(const unsigned char* cls, char32_t c) {
         }
     }
     return false;
+}
+
+// The operand of a class laid out as above: `low` the set of the values 0 to
+// 255, `props` the escapes' bits, `ranges` values from 256 on, in any order
+// and overlapping or not. Empty when it needs more ranges than a node's
+// length can tell.
+inline std::vector<unsigned char> ClassOperand(const unsigned char* low, uint8_t props,
+                                               std::vector<std::pair<char32_t, char32_t>> ranges) {
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<char32_t, char32_t>> merged;
+    for (const auto& r : ranges) {
+        if (!merged.empty() && r.first <= merged.back().second + 1) {
+            merged.back().second = std::max(merged.back().second, r.second);
+        } else {
+            merged.push_back(r);
+        }
+    }
+    const size_t size = kClassHeader + merged.size() * 8;
+    if (size > 0x7FFF) {
+        return {};
+    }
+    std::vector<unsigned char> operand(size, 0);
+    std::memcpy(operand.data(), low, kSetBytes);
+    operand[32] = props;
+    const auto count = static_cast<uint32_t>(merged.size());
+    std::memcpy(&operand[36], &count, 4);
+    for (size_t i = 0; i < merged.size(); ++i) {
+        const uint32_t first = merged[i].first;
+        const uint32_t last = merged[i].second;
+        std::memcpy(&operand[kClassHeader + i * 8], &first, 4);
+        std::memcpy(&operand[kClassHeader + i * 8 + 4], &last, 4);
+    }
+    return operand;
 }
 
 // Whether the class holds any value in [first, last].

@@ -403,33 +403,13 @@ struct CharClassBuilder {
         if (!negated && AsciiOnly()) {
             return AppendOperand(list, ANYOF, low, kSetBytes);
         }
-        std::sort(ranges.begin(), ranges.end());
-        std::vector<std::pair<char32_t, char32_t>> merged;
-        for (const auto& r : ranges) {
-            if (!merged.empty() && r.first <= merged.back().second + 1) {
-                merged.back().second = std::max(merged.back().second, r.second);
-            } else {
-                merged.push_back(r);
-            }
-        }
-        const size_t size = detail::kClassHeader + merged.size() * 8;
-        if (size > 0x7FFF) {
+        const std::vector<unsigned char> operand = detail::ClassOperand(low, props, ranges);
+        if (operand.empty()) {
             return list.Fail(
                 CompileStatus::kClassTooLarge);  // beyond what a node's length can tell
         }
-        std::vector<unsigned char> operand(size, 0);
-        std::memcpy(operand.data(), low, kSetBytes);
-        operand[32] = props;
-        const auto count = static_cast<uint32_t>(merged.size());
-        std::memcpy(&operand[36], &count, 4);
-        for (size_t i = 0; i < merged.size(); ++i) {
-            const uint32_t first = merged[i].first;
-            const uint32_t last = merged[i].second;
-            std::memcpy(&operand[detail::kClassHeader + i * 8], &first, 4);
-            std::memcpy(&operand[detail::kClassHeader + i * 8 + 4], &last, 4);
-        }
         return AppendOperand(list, negated ? UANYBUT : UANYOF, operand.data(),
-                             static_cast<int16_t>(size));
+                             static_cast<int16_t>(operand.size()));
     }
 };
 

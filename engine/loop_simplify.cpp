@@ -204,6 +204,15 @@ bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNo
         }
         return true;
     };
+    // The joined test owns its operand in the copy's storage.
+    auto keep = [&](int16_t op, std::vector<unsigned char> operand) {
+        storage.operands.push_back(std::move(operand));
+        made.op = op;
+        made.length = static_cast<int16_t>(storage.operands.back().size());
+        made.link.bytes = storage.operands.back().data();
+        storage.caseBound = storage.caseBound || caseBound;
+        return true;
+    };
     if (!charMode) {
         for (const ExprNode* test : tests) {
             if (test->op == EXACTLY) {
@@ -218,12 +227,7 @@ bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNo
                 }
             }
         }
-        storage.operands.push_back(std::move(set));
-        made.op = ANYOF;
-        made.length = kSetBytes;
-        made.link.bytes = storage.operands.back().data();
-        storage.caseBound = storage.caseBound || caseBound;
-        return true;
+        return keep(ANYOF, std::move(set));
     }
     // A character class: values below 256 in the set, properties for the
     // others, then ranges (stray bytes among them).
@@ -301,33 +305,8 @@ bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNo
                 return false;
         }
     }
-    std::sort(ranges.begin(), ranges.end());
-    std::vector<std::pair<char32_t, char32_t>> joined;
-    for (const auto& r : ranges) {
-        if (!joined.empty() && r.first <= joined.back().second + 1) {
-            joined.back().second = std::max(joined.back().second, r.second);
-        } else {
-            joined.push_back(r);
-        }
-    }
-    const size_t bytes = detail::kClassHeader + joined.size() * 8;
-    if (bytes > 32767) {
-        return false;
-    }
-    set.resize(bytes, 0);
-    set[32] = properties;
-    auto write = [&](size_t at, uint32_t v) { std::memcpy(set.data() + at, &v, 4); };
-    write(36, static_cast<uint32_t>(joined.size()));
-    for (size_t i = 0; i < joined.size(); ++i) {
-        write(detail::kClassHeader + i * 8, joined[i].first);
-        write(detail::kClassHeader + i * 8 + 4, joined[i].second);
-    }
-    storage.operands.push_back(std::move(set));
-    made.op = UANYOF;
-    made.length = static_cast<int16_t>(bytes);
-    made.link.bytes = storage.operands.back().data();
-    storage.caseBound = storage.caseBound || caseBound;
-    return true;
+    std::vector<unsigned char> operand = detail::ClassOperand(set.data(), properties, ranges);
+    return !operand.empty() && keep(UANYOF, std::move(operand));
 }
 
 }  // namespace
