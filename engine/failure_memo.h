@@ -98,36 +98,35 @@ class FailureMemo {
         }
     }
 
+    // The entries later walks of the search can still use: no walk has a key
+    // below `key` any more (keys grow with the position), and none sees an
+    // input end below `end`, for which an entry that met a lower end does
+    // not hold.
+    struct Live {
+        uint64_t key = 0;
+        uint32_t end = 0;
+    };
+
     // columnKey: the walk has a column of the bit rows, and is here only
     // because its input end was not shared (see ColumnKeysMayHold).
-    void Add(uint64_t walk, const uint64_t* passes, uint32_t end, bool columnKey = false) {
+    // live: what later walks can still ask for; other entries may make room.
+    void Add(uint64_t walk, const uint64_t* passes, uint32_t end, Live live,
+             bool columnKey = false) {
         if (columnKey) {
             columnEndMost_ = std::max(columnEndMost_, end);
         }
-        if ((used_ + 1) * 2 > Slots() && !GrowTable()) {
+        if ((used_ + 1) * 2 > Slots() && !MakeRoom(live)) {
             ClearTable();  // at its cap: forget and start over
             if (Slots() == 0) {
                 return;
             }
         }
-        for (size_t i = Hash(walk, passes) & mask_;; i = (i + 1) & mask_) {
-            uint64_t* s = &table_[i * stride_];
-            if ((s[1] >> 32) != generation_) {
-                s[0] = walk;
-                s[1] = (generation_ << 32) | end;
-                std::memcpy(s + 2, passes, passWords_ * 8);
-                ++used_;
-                return;
-            }
-            if (s[0] == walk && std::memcmp(s + 2, passes, passWords_ * 8) == 0) {
-                // The same walk failed again: with an input end it can see
-                // further than before, or with none.
-                const auto old = static_cast<uint32_t>(s[1]);
-                s[1] = (generation_ << 32) | std::max(old, end);
-                return;
-            }
-        }
+        Insert(walk, passes, end);
     }
+
+    // Tag bit of keys of walks that ended their attempt; the rest of such a
+    // key is the walk's own.
+    static constexpr uint64_t kAbortKey = uint64_t{1} << 63;
 
     // Whether the table may hold a failure of a walk with a column that
     // holds for input end `end`: such failures met an input end, and hold
@@ -153,6 +152,26 @@ class FailureMemo {
   private:
     size_t Slots() const { return table_.size() / stride_; }
 
+    void Insert(uint64_t walk, const uint64_t* passes, uint32_t end) {
+        for (size_t i = Hash(walk, passes) & mask_;; i = (i + 1) & mask_) {
+            uint64_t* s = &table_[i * stride_];
+            if ((s[1] >> 32) != generation_) {
+                s[0] = walk;
+                s[1] = (generation_ << 32) | end;
+                std::memcpy(s + 2, passes, passWords_ * 8);
+                ++used_;
+                return;
+            }
+            if (s[0] == walk && std::memcmp(s + 2, passes, passWords_ * 8) == 0) {
+                // The same walk failed again: with an input end it can see
+                // further than before, or with none.
+                const auto old = static_cast<uint32_t>(s[1]);
+                s[1] = (generation_ << 32) | std::max(old, end);
+                return;
+            }
+        }
+    }
+
     size_t Hash(uint64_t walk, const uint64_t* passes) const {
         uint64_t h = walk;
         for (size_t w = 0; w < passWords_; ++w) {
@@ -176,21 +195,39 @@ class FailureMemo {
         }
     }
 
-    bool GrowTable() {
-        const size_t slotCount = Slots() == 0 ? 16 : Slots() * 2;
-        if (slotCount * stride_ * 8 > tableCap) {
-            return false;
+    static bool IsLive(const uint64_t* slot, Live live, uint64_t generation) {
+        return (slot[1] >> 32) == generation && (slot[0] & ~kAbortKey) >= live.key &&
+               static_cast<uint32_t>(slot[1]) >= live.end;
+    }
+
+    // Room for one more entry: the table is made again with its live entries
+    // only, twice as large unless that leaves it at most an eighth full.
+    // Along a long line, and with the search limit, the live entries are
+    // those of the last few attempts: a table of them stays small enough for
+    // the cache, where one grown to its cap with the whole line's missed it
+    // on nearly every look.
+    bool MakeRoom(Live live) {
+        size_t liveCount = 0;
+        for (size_t i = 0; i + stride_ <= table_.size(); i += stride_) {
+            liveCount += IsLive(&table_[i], live, generation_);
+        }
+        size_t slotCount = std::max<size_t>(Slots(), 16);
+        if ((liveCount + 1) * 8 > slotCount) {
+            slotCount *= 2;
+            if (slotCount * stride_ * 8 > tableCap) {
+                return false;
+            }
         }
         std::vector<uint64_t> old;
         old.swap(table_);
         table_.assign(slotCount * stride_, 0);
         mask_ = slotCount - 1;
-        const uint64_t live = generation_;
+        const uint64_t current = generation_;
         generation_ = 1;
         used_ = 0;
         for (size_t i = 0; i + stride_ <= old.size(); i += stride_) {
-            if ((old[i + 1] >> 32) == live) {
-                Add(old[i], &old[i + 2], static_cast<uint32_t>(old[i + 1]));
+            if (IsLive(&old[i], live, current)) {
+                Insert(old[i], &old[i + 2], static_cast<uint32_t>(old[i + 1]));
             }
         }
         return true;

@@ -204,7 +204,20 @@ inline uint32_t FoldedPasses(const MatchContext& m, int32_t group) {
 
 // Walk keys (position * stride + node * 2 + case) stay far below this bit,
 // which marks the table's entries for walks that ended their attempt.
-constexpr uint64_t kAbortKey = uint64_t{1} << 63;
+constexpr uint64_t kAbortKey = FailureMemo::kAbortKey;
+
+// What later walks of the run can still ask the memo's table for: walks
+// start at or after the attempt's start, and see an input end no lower than
+// this attempt's or, with the search limit, one limit past its start (a
+// character start, up to three bytes before that).
+inline FailureMemo::Live MemoLive(const MatchContext& m) {
+    const auto start = static_cast<uint64_t>(m.attemptStart - m.textStart);
+    auto end = static_cast<uint64_t>(m.inputEnd - m.textStart);
+    if (m.searchLimit >= 0) {
+        end = std::min(end, start + static_cast<uint64_t>(std::max(m.searchLimit - 3, 0)));
+    }
+    return {start * m.memoStride, static_cast<uint32_t>(end)};
+}
 
 // Room for the loop passes of a memo key (FailureMemo::PassWords words), on
 // the stack unless the program's loop groups are large.
@@ -295,8 +308,10 @@ class PassWords {
     LeavePasses(m, mark);
     const bool sawEnd = m.hitEnd;
     m.hitEnd = outerHitEnd || sawEnd;
-    if (result == 0 && m.abandon == kAttemptFailed) {
-        m.failures.Add(walk | kAbortKey, passes, sawEnd ? end : FailureMemo::kAnyEnd);
+    // Ends of attempts are only looked up where the input end is shared, so
+    // one that met an end of its own is not kept.
+    if (result == 0 && m.abandon == kAttemptFailed && (m.endShared || !sawEnd)) {
+        m.failures.Add(walk | kAbortKey, passes, sawEnd ? end : FailureMemo::kAnyEnd, MemoLive(m));
         m.abortsKept = true;
     }
     if (result == 0 && m.abandon == kGoOn) {
@@ -306,7 +321,8 @@ class PassWords {
         } else if (column >= 0 && m.endShared) {
             m.failures.AddAtEnd(pos, static_cast<uint32_t>(column), end, floor);
         } else {
-            m.failures.Add(walk, passes, sawEnd ? end : FailureMemo::kAnyEnd, column >= 0);
+            m.failures.Add(walk, passes, sawEnd ? end : FailureMemo::kAnyEnd, MemoLive(m),
+                           column >= 0);
         }
         // The places this walk went on from failed with it. Whether they met
         // the input end is known only for the walk as a whole, so a walk
