@@ -1433,6 +1433,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     m.runWalkLimit = UINT64_MAX;
     m.cutEndFailures = 0;
     m.wideFoundBefore = nullptr;
+    m.wideCutShort = 0;
     m.abortsKept = false;
 }
 
@@ -1543,9 +1544,16 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
                 const int32_t savedCase = m.caseSensitive;
                 const int found = AttemptWithEnd(m, program, s, wide, savedEnd);
                 m.caseSensitive = savedCase;  // a matching keeps the case it ended with
+                const unsigned char* blockEnd = m.textStart + (block + 1) * length;
+                const bool cutShort = !found && (m.attemptCutShort || m.abandon == kOutOfStack);
+                m.wideCutShort = cutShort ? m.wideCutShort + 1 : 0;
+                if (m.wideCutShort >= m.wideCutShortMost) {
+                    m.wideFoundBefore = blockEnd;
+                    m.wideCutShort = 0;
+                }
                 if (found) {
                     // The limited attempt decides what is found.
-                    m.wideFoundBefore = m.textStart + (block + 1) * length;
+                    m.wideFoundBefore = blockEnd;
                     if (!m.info->endMonotone) {
                         // Only the attempts from the start are known to
                         // fail with every lower end: a walk from inside
@@ -1554,7 +1562,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
                         m.failures.Forget();
                     }
                 } else if (m.abandon == kGoOn && !m.attemptCutShort) {
-                    m.sameEndBefore = m.textStart + (block + 1) * length;
+                    m.sameEndBefore = blockEnd;
                     return 0;
                 } else if (m.abandon == kCancelledRun) {
                     return 0;

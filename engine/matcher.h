@@ -156,8 +156,13 @@ struct MatchContext {
     // an input end, memo or not (see TryAtImpl).
     uint64_t cutEndFailures = 0;
     uint64_t blockThreshold = 256;
-    // Starts before this take no wide attempt: their block's found a matching.
+    // Starts before this take no wide attempt: their block's found a matching,
+    // or wideCutShortMost in a row ended where the limited attempt must tell
+    // (at a missing alternative, or out of stack). Each start then paid for
+    // two attempts, the wide one telling nothing.
     const unsigned char* wideFoundBefore = nullptr;
+    uint32_t wideCutShort = 0;
+    uint32_t wideCutShortMost = 16;
     const unsigned char* runFrom = nullptr;  // the run's first start position
     // The last run of bytes of one kind (ProgramInfo::byteKind) measured
     // after a failed attempt, [from, to).
