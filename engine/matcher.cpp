@@ -412,6 +412,14 @@ class PassWords {
     return false;
 }
 
+// Walks an attempt that the search limit cuts makes before it remembers
+// failures, once the memo is on. Such an attempt sees an input end of its
+// own: the failures that met it serve that attempt alone, and with the limit
+// most attempts are short, each paying for memo entries no later one asks
+// for. One that walks this much is backtracking over its own ground, where
+// the memo pays.
+constexpr uint32_t kLimitedWalksBeforeMemo = 48;
+
 int MatchFrom(MatchContext& m, const ExprNode* node) {
     if (const ExprNode* test = m.info->firstTest[static_cast<size_t>(node->index)];
         test != nullptr && !PassesFirstTest(m, test, m.pos)) {
@@ -428,7 +436,8 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
             return 0;
         }
     }
-    if (m.memoOn) {
+    if (m.memoOn &&
+        (m.endShared || m.attemptWalks >= std::min(m.memoThreshold, kLimitedWalksBeforeMemo))) {
         if (MeetsLoopAgain(m, node)) {
             return 0;  // not worth a walk that would cost a memo entry
         }

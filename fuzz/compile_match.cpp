@@ -7,7 +7,9 @@
 //
 // Input: byte 0 options (bit 0 match case, bit 1 line mode, bits 2-4 the
 // search limit choice, bit 5 character mode, bit 6 the failure memo on from
-// the first walk in the comparison with the reference), byte 1 the limit
+// the first walk in the comparison with the reference, bit 7 blocks of starts
+// from the first, and with bit 6 limited attempts that remember from their
+// third walk), byte 1 the limit
 // value, byte 2 the start position as a fraction of the text, then the
 // expression up to a NUL, then the text. In character mode every group boundary must also lie
 // at a character start.
@@ -127,6 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool matchCase = data[0] & 1;
     const bool lineMode = data[0] & 2;
     const bool memoFromStart = data[0] & 0x40;
+    // Limited attempts that begin without the memo and remember part way,
+    // with blocks of starts from the first on.
+    const bool memoPartWay = data[0] & 0x80;
     const quarry::TextMode mode =
         (data[0] & 0x20) ? quarry::TextMode::kUtf8 : quarry::TextMode::kBytes;
     const int32_t limit = Limit(static_cast<uint8_t>(data[0] >> 2), data[1]);
@@ -169,13 +174,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // Short cases rarely walk enough to turn the memo on by themselves.
             quarry::MatchContext& context = quarry::CurrentMatchContext();
             const uint32_t threshold = context.memoThreshold;
+            const uint64_t blocks = context.blockThreshold;
+            const uint32_t cutShort = context.wideCutShortMost;
             if (memoFromStart) {
-                context.memoThreshold = 0;
+                context.memoThreshold = memoPartWay ? 2 : 0;
+            }
+            if (memoPartWay) {
+                context.blockThreshold = 0;
+                context.wideCutShortMost = 1;
             }
             const int engine =
                 quarry::ExecExpression(info, bytes, length, bytes + from, actual, matchCase ? 1 : 0,
                                        limit, lineMode, {}, quarry::CurrentStackFloor());
             context.memoThreshold = threshold;
+            context.blockThreshold = blocks;
+            context.wideCutShortMost = cutShort;
             if (engine != quarry::kStackExhausted) {
                 Check(engine == reference);
                 if (engine == quarry::kMatchFound) {

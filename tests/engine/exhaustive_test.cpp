@@ -508,6 +508,23 @@ TEST(Exhaustive, BlocksOfStartsWithoutTheMemoOnLongerRandomTexts) {
     m.blockThreshold = savedBlocks;
 }
 
+// Limited attempts once the memo is on begin without it and remember from
+// their third walk on, and a block whose wide attempt ended at a missing
+// alternative leaves the rest of its starts to limited attempts alone.
+TEST(Exhaustive, LimitedAttemptsThatRememberPartWayOnLongerRandomTexts) {
+    MatchContext& m = CurrentMatchContext();
+    const uint32_t savedThreshold = m.memoThreshold;
+    const uint64_t savedBlocks = m.blockThreshold;
+    const uint32_t savedCutShort = m.wideCutShortMost;
+    m.memoThreshold = 2;
+    m.blockThreshold = 0;
+    m.wideCutShortMost = 1;
+    CompareOnRandomTexts(20261210);
+    m.memoThreshold = savedThreshold;
+    m.blockThreshold = savedBlocks;
+    m.wideCutShortMost = savedCutShort;
+}
+
 // End tests and what may follow them, under limits whose blocks of starts
 // share a wider end from the first start on: a program that counts as
 // failing at every lower end once it fails at one («$<» holds nowhere) skips
