@@ -112,6 +112,10 @@ const LineCase kLineCases[] = {
     {"(a|b)*[ab]|{a|}#[^x]+(a)+", 'r'},
     // «\d» is passed every way through, though «?» runs on into a bar.
     {"\\C?|(\\w+)+.?\\d+${a*}|", 'r'},
+    // Nested loops over groups before «{a|}»: with the limit, each start's
+    // walks near its own cut are its own.
+    {"(a?)?(\\w+)@(\\w+)*(a?)@{a|}?(a)+", 'r'},
+    {"(\\w+)+{\\c|a}?{a|}+(a|\\w)+{ab}", 'r'},
 };
 
 std::string Line(int64_t length, char fill) {
