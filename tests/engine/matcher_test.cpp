@@ -1405,7 +1405,7 @@ size_t MemoBytesAfter(const std::string& expression, const std::string& line, in
 // cap of 32 MiB, though no walk goes back before its attempt's start, nor
 // sees an input end below the one of the attempts that follow: over 200 KB
 // of «a» and «b», «(a|b)+{a|}(a)@(a)» without the limit grew it to 26 MB,
-// and nearly every look missed the cache (0.91 s per megabyte, now 0.27 s).
+// and nearly every look missed the cache (0.50 s per megabyte, now 0.27 s).
 // A full table now drops what no later walk can ask for before it grows.
 TEST(MatcherWork, TheMemosTableKeepsWhatLaterWalksCanAskFor) {
     const std::string line = PairsLine(100000);
