@@ -240,6 +240,7 @@ class PassWords {
 // passes it could see and, if it met the input end, that end. Walks with a
 // column of their own go to the memo's bit rows, the rest to its table.
 [[gnu::noinline]] int RememberingWalk(MatchContext& m, const ExprNode* node) {
+    m.limitedLooks += m.endShared ? 0 : 1;
     PassWords words(m);
     uint64_t* passes = words.data();
     const ProgramInfo& info = *m.info;
@@ -302,6 +303,7 @@ class PassWords {
     }
     const bool outerHitEnd = m.hitEnd;
     m.hitEnd = false;
+    m.limitedWalked += m.endShared ? 0 : 1;
     const auto mark = static_cast<int32_t>(m.passLog.size());
     const size_t tailMark = m.tailPlaces.size();
     const int result = Walk<true>(m, node);
@@ -413,11 +415,12 @@ class PassWords {
 }
 
 // Walks an attempt that the search limit cuts makes before it remembers
-// failures, once the memo is on. Such an attempt sees an input end of its
-// own: the failures that met it serve that attempt alone, and with the limit
-// most attempts are short, each paying for memo entries no later one asks
-// for. One that walks this much is backtracking over its own ground, where
-// the memo pays.
+// failures, once the memo is on, where the memo answers few of such
+// attempts' walks. Such an attempt sees an input end of its own: the
+// failures that met it serve that attempt alone, and with the limit most
+// attempts are short, each paying for memo entries no later one asks for.
+// One that walks this much is backtracking over its own ground, where the
+// memo pays.
 constexpr uint32_t kLimitedWalksBeforeMemo = 48;
 
 int MatchFrom(MatchContext& m, const ExprNode* node) {
@@ -436,8 +439,8 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
             return 0;
         }
     }
-    if (m.memoOn &&
-        (m.endShared || m.attemptWalks >= std::min(m.memoThreshold, kLimitedWalksBeforeMemo))) {
+    if (m.memoOn && (m.endShared || !m.limitedMemoLate ||
+                     m.attemptWalks >= std::min(m.memoThreshold, kLimitedWalksBeforeMemo))) {
         if (MeetsLoopAgain(m, node)) {
             return 0;  // not worth a walk that would cost a memo entry
         }
@@ -1443,6 +1446,8 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     m.cutEndFailures = 0;
     m.wideFoundBefore = nullptr;
     m.wideCutShort = 0;
+    m.limitedLooks = m.limitedWalked = m.limitedAttempts = 0;
+    m.limitedMemoLate = false;
     m.abortsKept = false;
 }
 
@@ -1509,6 +1514,23 @@ constexpr uint64_t kMemoBlockLimits = 4;
 // walks the rest of the line again from each word: a few walks per start,
 // and quadratic in the line's words without the memo.
 constexpr uint64_t kRunWalksPerStart = 4;
+
+// Whether the next limited attempt remembers from its first walk: while the
+// memo answers at least a fifth of such walks (failures found by earlier
+// starts that met no input end), as over a long line of words; else only past
+// its first walks. Every 32nd remembers from the first anyway, so that the
+// share is measured again.
+inline void LimitedMemoFor(MatchContext& m) {
+    constexpr uint32_t kWindow = 4096;
+    if (m.limitedLooks >= kWindow) {
+        m.limitedLooks /= 2;
+        m.limitedWalked /= 2;
+    }
+    const bool sample = (++m.limitedAttempts & 31) == 0;
+    m.limitedMemoLate =
+        m.limitedMemoAlwaysLate || (!sample && m.limitedLooks >= 256 &&
+                                    (m.limitedLooks - m.limitedWalked) * 5 < m.limitedLooks);
+}
 
 int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) {
     ReportProgress(m, s);
@@ -1582,6 +1604,7 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
             }
         }
         m.endShared = false;
+        LimitedMemoFor(m);
         const int found = AttemptWithEnd(m, program, s, end, savedEnd);
         m.cutEndFailures += !found && m.hitEnd ? 1 : 0;
         return found;

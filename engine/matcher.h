@@ -163,6 +163,15 @@ struct MatchContext {
     const unsigned char* wideFoundBefore = nullptr;
     uint32_t wideCutShort = 0;
     uint32_t wideCutShortMost = 16;
+    // Remembering walks of limited attempts, and how many of them walked
+    // (the rest were answered by the memo), over the last few thousand; and
+    // whether the current limited attempt remembers only past its first
+    // walks, which it does while the memo answers few of them.
+    uint32_t limitedLooks = 0;
+    uint32_t limitedWalked = 0;
+    uint32_t limitedAttempts = 0;
+    bool limitedMemoLate = false;
+    bool limitedMemoAlwaysLate = false;      // tests: whatever the memo answers
     const unsigned char* runFrom = nullptr;  // the run's first start position
     // The last run of bytes of one kind (ProgramInfo::byteKind) measured
     // after a failed attempt, [from, to).

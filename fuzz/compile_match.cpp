@@ -182,6 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (memoPartWay) {
                 context.blockThreshold = 0;
                 context.wideCutShortMost = 1;
+                context.limitedMemoAlwaysLate = true;
             }
             const int engine =
                 quarry::ExecExpression(info, bytes, length, bytes + from, actual, matchCase ? 1 : 0,
@@ -189,6 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             context.memoThreshold = threshold;
             context.blockThreshold = blocks;
             context.wideCutShortMost = cutShort;
+            context.limitedMemoAlwaysLate = false;
             if (engine != quarry::kStackExhausted) {
                 Check(engine == reference);
                 if (engine == quarry::kMatchFound) {

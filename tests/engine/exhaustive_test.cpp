@@ -519,10 +519,12 @@ TEST(Exhaustive, LimitedAttemptsThatRememberPartWayOnLongerRandomTexts) {
     m.memoThreshold = 2;
     m.blockThreshold = 0;
     m.wideCutShortMost = 1;
+    m.limitedMemoAlwaysLate = true;
     CompareOnRandomTexts(20261210);
     m.memoThreshold = savedThreshold;
     m.blockThreshold = savedBlocks;
     m.wideCutShortMost = savedCutShort;
+    m.limitedMemoAlwaysLate = false;
 }
 
 // End tests and what may follow them, under limits whose blocks of starts
