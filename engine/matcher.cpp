@@ -1521,7 +1521,7 @@ constexpr uint64_t kRunWalksPerStart = 4;
 // its first walks. Every 32nd remembers from the first anyway, so that the
 // share is measured again.
 inline void LimitedMemoFor(MatchContext& m) {
-    constexpr uint32_t kWindow = 4096;
+    constexpr uint64_t kWindow = 4096;
     if (m.limitedLooks >= kWindow) {
         m.limitedLooks /= 2;
         m.limitedWalked /= 2;

@@ -167,8 +167,8 @@ struct MatchContext {
     // (the rest were answered by the memo), over the last few thousand; and
     // whether the current limited attempt remembers only past its first
     // walks, which it does while the memo answers few of them.
-    uint32_t limitedLooks = 0;
-    uint32_t limitedWalked = 0;
+    uint64_t limitedLooks = 0;
+    uint64_t limitedWalked = 0;
     uint32_t limitedAttempts = 0;
     bool limitedMemoLate = false;
     bool limitedMemoAlwaysLate = false;      // tests: whatever the memo answers
