@@ -313,13 +313,35 @@ bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNo
 
 const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storage, int caseOption) {
     int32_t highestIndex = 0;
+    // «\C» and «\c» set the case state of the walks after them: a loop that
+    // a walk can reach after one may run in either state. Walks go forward in
+    // the list but for loops jumping back, so those are the loops that stand
+    // after a switch, or inside a loop that holds one.
+    std::vector<int32_t> switches;
+    std::vector<std::pair<int32_t, int32_t>> loopSpans;
     for (const ExprNode* n = program; n != nullptr; n = n->next) {
         highestIndex = std::max(highestIndex, n->index);
-        // «\C» and «\c» set the case option of the walks after them.
         if (n->op == CASEON || n->op == CASEOFF) {
-            caseOption = -1;
+            switches.push_back(n->index);
+        }
+        if ((n->op == STAR || n->op == PLUS || n->op == LAZYSTAR || n->op == LAZYPLUS) &&
+            n->link.node != nullptr) {
+            loopSpans.emplace_back(n->index, n->link.node->index);
         }
     }
+    auto reachedAfterSwitch = [&](int32_t from, int32_t to) {
+        for (const int32_t at : switches) {
+            if (at < from) {
+                return true;
+            }
+            for (const auto& [first, last] : loopSpans) {
+                if (first <= from && to <= last && first < at && at < last) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
     std::vector<char> removed(static_cast<size_t>(highestIndex) + 1, 0);
     bool changed = false;
     // Nodes made here, numbered on from the program's own.
@@ -352,7 +374,11 @@ const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storag
             !(choice.first > 0 && StartsAlternative(nodes[choice.first - 1])) &&
             !(IsCapturing(choice.open->op) && choice.loop->op == LAZYSTAR)) {
             ExprNode* test = make(NOTHING, nullptr);
-            if (JoinTests(choice.tests, caseOption, *test, storage)) {
+            const int joinCase =
+                reachedAfterSwitch(std::min(choice.open->index, choice.loop->index), n->index)
+                    ? -1
+                    : caseOption;
+            if (JoinTests(choice.tests, joinCase, *test, storage)) {
                 // The group's nodes, the loop's and their tests: what is not
                 // kept in the new row is taken out.
                 std::vector<const ExprNode*> row;

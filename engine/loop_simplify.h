@@ -34,7 +34,8 @@ struct SimplifiedProgram {
 //   loop over one test walks without nesting a call per pass.
 //   Literals take letters of both cases when the case option is off: with
 //   `caseOption` 0 or 1 the test is made for that option (the copy then says
-//   caseBound), with -1 only from tests that do not depend on it.
+//   caseBound), with -1 only from tests that do not depend on it. A loop
+//   that a walk can reach after «\C» or «\c» is made as with -1.
 // The copy's nodes live in `storage`; they share the original's operand
 // bytes, so the original must outlive it.
 const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storage,

@@ -677,6 +677,34 @@ TEST(Exhaustive, LoopsOverGroupsOfOneByteChoices) {
     CompareChoiceLoops(kChoiceLoops, kAtoms, TextsUpTo(3), TextMode::kBytes);
 }
 
+// A loop over one-character choices that no walk reaches after «\C» or «\c»
+// joins its literals for the run's case option; one after a switch, or
+// inside a loop that holds one, runs in either case state and must not.
+TEST(Exhaustive, LoopsOverChoicesAroundCaseSwitches) {
+    std::vector<std::string> expressions;
+    for (const std::string& c : ValidPieces(kChoiceLoops, kChoiceSuffixes, TextMode::kBytes)) {
+        for (const std::string sw : {"\\C", "\\c"}) {
+            expressions.push_back("{" + c + sw + "}*");
+            expressions.push_back("{" + sw + c + "a}+");
+            expressions.push_back("(" + c + "b" + sw + ")@A");
+            expressions.push_back("{a" + c + "{" + sw + "|b}}#" + c);
+        }
+    }
+    const std::vector<std::string> texts = TextsUpTo(3);
+    for (const bool memo : {false, true}) {
+        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        if (memo) {
+            CurrentMatchContext().memoThreshold = 0;
+        }
+        Comparison comparison({-1, 1, 2}, {0}, false, TextMode::kBytes);
+        for (const std::string& expression : expressions) {
+            comparison.Run(expression, texts, true);
+        }
+        CurrentMatchContext().memoThreshold = savedThreshold;
+        comparison.Report();
+    }
+}
+
 // --- character mode ---
 // The same comparison with UTF-8 characters: atoms with one- and two-byte
 // literals, case pairs, classes with and without non-ASCII members, the set

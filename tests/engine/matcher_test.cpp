@@ -1472,6 +1472,19 @@ TEST(MatcherWork, LimitedAttemptsRememberFromTheFirstWalkWhereTheMemoAnswers) {
     EXPECT_LT(CurrentMatchContext().runWalks, 8 * line.size());
 }
 
+// Former fault: a program with «\C» or «\c» joined no literals of its loops
+// over one-character choices, though a loop that no walk reaches after the
+// switch runs in the run's case option: «(a|b)+\w+{a*}?{a|}\c?<» nested a walk
+// per pass up to the limit's cut from every start of a line of «a» and «b»
+// (12.8 G instructions over 10 KB, over 100 s per megabyte; now 145 M).
+TEST(MatcherWork, LoopsOverChoicesBeforeACaseSwitchWalkAsLoopsOverOneTest) {
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        EXPECT_LE(WalksToFindNothing("(a|b)+\\w+{a*}?{a|}\\c?<", PairsLine(2000), mode, 1024, true),
+                  2.0)
+            << static_cast<int>(mode);
+    }
+}
+
 // Former fault: a test every way through passes was not required where the
 // program's shape hid it from the reading in list order: in
 // «\C?|(\w+)+.?\d+${a*}|» the «?» runs on into the bar, so «\d» went unused
