@@ -324,23 +324,20 @@ const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storag
         if (n->op == CASEON || n->op == CASEOFF) {
             switches.push_back(n->index);
         }
-        if ((n->op == STAR || n->op == PLUS || n->op == LAZYSTAR || n->op == LAZYPLUS) &&
-            n->link.node != nullptr) {
+        if (IsLoop(n->op) && n->link.node != nullptr) {
             loopSpans.emplace_back(n->index, n->link.node->index);
         }
     }
+    // Only the loops that hold a switch matter.
+    std::erase_if(loopSpans, [&](const std::pair<int32_t, int32_t>& span) {
+        return std::none_of(switches.begin(), switches.end(),
+                            [&](int32_t at) { return span.first < at && at < span.second; });
+    });
     auto reachedAfterSwitch = [&](int32_t from, int32_t to) {
-        for (const int32_t at : switches) {
-            if (at < from) {
-                return true;
-            }
-            for (const auto& [first, last] : loopSpans) {
-                if (first <= from && to <= last && first < at && at < last) {
-                    return true;
-                }
-            }
-        }
-        return false;
+        return (!switches.empty() && switches.front() < from) ||
+               std::any_of(loopSpans.begin(), loopSpans.end(), [&](const auto& span) {
+                   return span.first <= from && to <= span.second;
+               });
     };
     std::vector<char> removed(static_cast<size_t>(highestIndex) + 1, 0);
     bool changed = false;
