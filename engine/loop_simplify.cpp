@@ -161,9 +161,32 @@ std::vector<char32_t> LiteralPartners(const ExprNode* literal) {
     return partners;
 }
 
+// Whether `test`, not a literal, takes character (or byte) c.
+bool NonLiteralTakes(const ExprNode* test, char32_t c, bool charMode) {
+    if (test->op == EXACTLY || test->op == UEXACTLY) {
+        return false;
+    }
+    if (!charMode) {
+        return c < 256 && detail::MatchesByte(test, static_cast<unsigned char>(c));
+    }
+    return test->op == DIGIT ? detail::IsAsciiDigitValue(c) : detail::CharPasses(test, c);
+}
+
+// Whether what a literal may equal in either case state, `partners`, is
+// all taken by the other tests of the group: there it adds nothing, so the
+// case state does not matter («(a|\w)» after a «\c»).
+bool PartnersTakenByOthers(const std::vector<const ExprNode*>& tests,
+                           const std::vector<char32_t>& partners, bool charMode) {
+    return std::all_of(partners.begin(), partners.end(), [&](char32_t c) {
+        return std::any_of(tests.begin(), tests.end(), [&](const ExprNode* other) {
+            return NonLiteralTakes(other, c, charMode);
+        });
+    });
+}
+
 // Makes `made` the one test taking what any of `tests` takes (in the case
-// option given, -1: only from tests that do not depend on it); false when
-// these tests cannot be joined.
+// option given; -1: in either, so a literal only where the other tests take
+// every case form of it); false when these tests cannot be joined.
 bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNode& made,
                SimplifiedProgram& storage) {
     const bool charMode = made.mode == TextMode::kUtf8;
@@ -194,7 +217,8 @@ bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNo
         add(lit);
         if (!CaseFreeByteTest(test)) {
             if (caseOption < 0) {
-                return false;
+                return PartnersTakenByOthers(
+                    tests, {detail::AsciiLower(lit), detail::AsciiUpper(lit)}, charMode);
             }
             caseBound = true;
             if (caseOption == 0) {
@@ -246,7 +270,10 @@ bool JoinTests(const std::vector<const ExprNode*>& tests, int caseOption, ExprNo
                 const std::vector<char32_t> partners = LiteralPartners(test);
                 if (partners.size() > 1) {
                     if (caseOption < 0) {
-                        return false;
+                        if (!PartnersTakenByOthers(tests, partners, charMode)) {
+                            return false;
+                        }
+                        break;
                     }
                     caseBound = true;
                 }

@@ -761,7 +761,8 @@ TEST(ExhaustiveCharacters, LineMode) {
 
 // A literal without case takes its case partners: the Kelvin sign too for «k».
 TEST(ExhaustiveCharacters, LoopsOverGroupsOfOneCharacterChoices) {
-    CompareChoiceLoops({"(a|ä)", "{k|b}", R"((\w|[äb]))", R"({ä|\W|k})", R"((\d|ä))", "(ä)"},
+    CompareChoiceLoops({"(a|ä)", "{k|b}", R"((\w|[äb]))", R"({ä|\W|k})", R"((\d|ä))", "(ä)",
+                        R"((k|\w))", R"({ä|\w})", "(ä|[äb])"},
                        kCharAtoms, TextsOfTokens(2, kCharTokens), TextMode::kUtf8);
 }
 
