@@ -8,7 +8,8 @@
 // Most failures go into bit sets over position x column, one bit each, a
 // column standing for a node, a case state and the passes of a small loop
 // group (see ProgramInfo::memoColumn): one set for failures that did not
-// meet the input end, one for those that met the end many attempts share.
+// meet the input end, one for those that met the end many attempts share,
+// and the same two for walks that ended their attempt.
 // The rest go into a hash table. Both have a size cap: past it the memo
 // forgets and starts over, which costs time but never changes a result.
 #pragma once
@@ -17,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 namespace quarry {
@@ -30,9 +32,10 @@ class FailureMemo {
     // per position, keys of the table carrying `passWords` words of loop
     // passes.
     void Start(uint64_t base, size_t columns, size_t passWords) {
-        plain_.Reset(base, std::max<size_t>(columns, 1));
-        atEnd_.Reset(base, std::max<size_t>(columns, 1));
-        atEndTag_ = kAnyEnd;
+        for (BitRows* rows : {&plain_, &atEnd_, &abortPlain_, &abortAtEnd_}) {
+            rows->Reset(base, std::max<size_t>(columns, 1));
+        }
+        atEndTag_ = abortAtEndTag_ = kAnyEnd;
         const size_t stride = 2 + std::max<size_t>(passWords, 1);
         if (stride != stride_) {
             table_.clear();
@@ -49,9 +52,10 @@ class FailureMemo {
     // Forgets every failure kept, for walks that will see a lower input end
     // than the ones that failed, where failing says nothing.
     void Forget() {
-        plain_.ClearFrom(0);
-        atEnd_.ClearFrom(0);
-        atEndTag_ = kAnyEnd;
+        for (BitRows* rows : {&plain_, &atEnd_, &abortPlain_, &abortAtEnd_}) {
+            rows->ClearFrom(0);
+        }
+        atEndTag_ = abortAtEndTag_ = kAnyEnd;
         ClearTable();
     }
 
@@ -72,11 +76,21 @@ class FailureMemo {
     // A failure that met input end `end`; the failures kept for another end
     // at or above the floor are forgotten.
     void AddAtEnd(uint64_t pos, uint32_t column, uint32_t end, uint64_t floor) {
-        if (end != atEndTag_) {
-            atEnd_.ClearFrom(floor);
-            atEndTag_ = end;
-        }
-        atEnd_.Add(pos, column, floor, bitsCap);
+        AddTagged(atEnd_, atEndTag_, pos, column, end, floor);
+    }
+
+    // The same two sets for walks with a column that ended their attempt
+    // («{a|}» met its left alternative). In the table, a line of nested
+    // loops that each end so filled it past its cap within one attempt, and
+    // the next attempts walked the rest of the line again.
+    bool HasAbortPlain(uint64_t pos, uint32_t column) const { return abortPlain_.Has(pos, column); }
+    void AddAbortPlain(uint64_t pos, uint32_t column, uint64_t floor) {
+        abortPlain_.Add(pos, column, floor, bitsCap);
+    }
+    uint32_t AbortAtEndTag() const { return abortAtEndTag_; }
+    bool HasAbortAtEnd(uint64_t pos, uint32_t column) const { return abortAtEnd_.Has(pos, column); }
+    void AddAbortAtEnd(uint64_t pos, uint32_t column, uint32_t end, uint64_t floor) {
+        AddTagged(abortAtEnd_, abortAtEndTag_, pos, column, end, floor);
     }
 
     // The table's part. walk: position, node and case state; passes:
@@ -137,7 +151,9 @@ class FailureMemo {
 
     // Bytes held, the high-water mark of this memo's storage.
     size_t MemoryBytes() const {
-        return (plain_.bits.capacity() + atEnd_.bits.capacity() + table_.capacity()) * 8;
+        return (plain_.bits.capacity() + atEnd_.bits.capacity() + abortPlain_.bits.capacity() +
+                abortAtEnd_.bits.capacity() + table_.capacity()) *
+               8;
     }
 
     // Failures the table holds for this run, and the lookups that searched
@@ -268,6 +284,9 @@ class FailureMemo {
                 return;
             }
             uint64_t bit = (pos - base) * rowBits + column;
+            if ((bit >> 6) >= bits.size() && DropBelow(std::min(floor, pos))) {
+                bit = (pos - base) * rowBits + column;
+            }
             if ((bit >> 6) >= bits.size() && !Grow(bit >> 6, capBytes)) {
                 // Start over from the floor, what lay below it being of no
                 // more use, if that makes room; else this one is not kept.
@@ -285,6 +304,29 @@ class FailureMemo {
             bits[word] |= uint64_t{1} << (bit & 63);
             used = std::max<size_t>(used, word + 1);
         }
+        // Instead of growing, drops the rows below `floor` where they fill at
+        // least half the set: a long line's rows would otherwise reach from
+        // its start to the furthest failure, though no walk goes back before
+        // its attempt's start. Whole words move, so the rows dropped are a
+        // multiple of 64 / gcd(rowBits, 64).
+        bool DropBelow(uint64_t floor) {
+            if (floor <= base || bits.empty()) {
+                return false;
+            }
+            const uint64_t step = 64 / std::gcd(rowBits, uint64_t{64});
+            const uint64_t rows = (floor - base) / step * step;
+            const uint64_t words = rows * rowBits / 64;
+            if (words == 0 || words * 2 < bits.size()) {
+                return false;
+            }
+            const size_t kept = used > words ? used - static_cast<size_t>(words) : 0;
+            std::memmove(bits.data(), bits.data() + (used - kept), kept * 8);
+            std::fill(bits.begin() + static_cast<ptrdiff_t>(kept),
+                      bits.begin() + static_cast<ptrdiff_t>(used), 0);
+            used = kept;
+            base += rows;
+            return true;
+        }
         bool Grow(uint64_t word, size_t capBytes) {
             const size_t cap = capBytes / 8;
             if (word >= cap) {
@@ -296,9 +338,23 @@ class FailureMemo {
         }
     };
 
+    // Rows that hold for one input end, `tag`: those kept for another end at
+    // or above the floor are forgotten.
+    void AddTagged(BitRows& rows, uint32_t& tag, uint64_t pos, uint32_t column, uint32_t end,
+                   uint64_t floor) {
+        if (end != tag) {
+            rows.ClearFrom(floor);
+            tag = end;
+        }
+        rows.Add(pos, column, floor, bitsCap);
+    }
+
     BitRows plain_;
     BitRows atEnd_;
     uint32_t atEndTag_ = kAnyEnd;
+    BitRows abortPlain_;
+    BitRows abortAtEnd_;
+    uint32_t abortAtEndTag_ = kAnyEnd;
 
     std::vector<uint64_t> table_;  // slots of stride_ words: walk, generation|end, passes
     size_t stride_ = 0;

@@ -266,6 +266,12 @@ class PassWords {
     }
     const auto pos = static_cast<uint64_t>(m.pos - m.textStart);
     const auto nodeCase = static_cast<uint32_t>(node->index * 2 + caseBit);
+    const auto end = static_cast<uint32_t>(m.inputEnd - m.textStart);
+    // A walk that ended its attempt («{a|}» met its left alternative) ends
+    // it again: it would try the same paths in the same order. Not with a
+    // lower input end, though, where an earlier path may now fail short of
+    // the one that ended it and a later one succeed.
+    const bool abortsHold = m.abortsKept && m.endShared;
     if (column >= 0) {
         const auto c = static_cast<uint32_t>(column);
         if (m.failures.HasPlain(pos, c)) {
@@ -275,14 +281,19 @@ class PassWords {
             m.hitEnd = true;  // as the walk itself did
             return 0;
         }
+        if (abortsHold) {
+            const bool plain = m.failures.HasAbortPlain(pos, c);
+            if (plain || (m.failures.AbortAtEndTag() == end && m.failures.HasAbortAtEnd(pos, c))) {
+                if (!plain) {
+                    m.hitEnd = true;  // as the walk itself did
+                }
+                m.abandon = kAttemptFailed;
+                return 0;
+            }
+        }
     }
     const uint64_t walk = pos * m.memoStride + nodeCase;
-    const auto end = static_cast<uint32_t>(m.inputEnd - m.textStart);
-    if (m.abortsKept && m.endShared) {
-        // A walk that ended its attempt («{a|}» met its left alternative)
-        // ends it again: it would try the same paths in the same order. Not
-        // with a lower input end, though, where an earlier path may now
-        // fail short of the one that ended it and a later one succeed.
+    if (abortsHold && m.abortsInTable) {
         uint32_t abortTag = 0;
         if (m.failures.Find(walk | kAbortKey, passes, abortTag) &&
             (abortTag == FailureMemo::kAnyEnd || abortTag == end)) {
@@ -313,7 +324,18 @@ class PassWords {
     // Ends of attempts are only looked up where the input end is shared, so
     // one that met an end of its own is not kept.
     if (result == 0 && m.abandon == kAttemptFailed && (m.endShared || !sawEnd)) {
-        m.failures.Add(walk | kAbortKey, passes, sawEnd ? end : FailureMemo::kAnyEnd, MemoLive(m));
+        // Those of limited attempts serve only the wide attempts of the next
+        // blocks: the table lets them go once no later attempt can ask.
+        const auto floor = static_cast<uint64_t>(m.attemptStart - m.textStart);
+        if (column < 0 || !m.endShared) {
+            m.failures.Add(walk | kAbortKey, passes, sawEnd ? end : FailureMemo::kAnyEnd,
+                           MemoLive(m));
+            m.abortsInTable = true;
+        } else if (sawEnd) {
+            m.failures.AddAbortAtEnd(pos, static_cast<uint32_t>(column), end, floor);
+        } else {
+            m.failures.AddAbortPlain(pos, static_cast<uint32_t>(column), floor);
+        }
         m.abortsKept = true;
     }
     if (result == 0 && m.abandon == kGoOn) {
@@ -1448,7 +1470,7 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     m.wideCutShort = 0;
     m.limitedLooks = m.limitedWalked = m.limitedAttempts = 0;
     m.limitedMemoLate = false;
-    m.abortsKept = false;
+    m.abortsKept = m.abortsInTable = false;
 }
 
 // Session ids handed to line hints; 0 is none.

@@ -137,7 +137,8 @@ struct MatchContext {
     // worth remembering them (see FailureMemo).
     FailureMemo failures;
     bool memoOn = false;
-    bool abortsKept = false;  // its table holds walks that ended their attempt
+    bool abortsKept = false;     // it holds walks that ended their attempt
+    bool abortsInTable = false;  // some of them in its table
     uint32_t attemptWalks = 0;
     uintptr_t attemptStackTop = 0;  // stack address where the attempt began
     uint64_t memoStride = 0;        // walk keys: position * stride + node * 2 + case

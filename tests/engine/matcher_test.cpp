@@ -651,6 +651,30 @@ TEST(FailureMemoBits, StartingOverKeepsOnlyWhatFitsTheCap) {
     EXPECT_FALSE(memo.HasPlain(0, 0)) << "what lay below the floor is forgotten";
 }
 
+// Rows below the floor make room instead of the set growing: the rows of a
+// long line reached from its start to the furthest failure, though no walk
+// goes back before its attempt's start (a megabyte line of a program with 50
+// columns kept 6 MB per set, and the sets of walks that end their attempt
+// doubled that). What lies at or above the floor keeps its bits.
+TEST(FailureMemoBits, RowsBelowTheFloorMakeRoom) {
+    FailureMemo memo;
+    memo.Start(0, 10, 1);  // rows of 10 bits: 32 rows make 5 whole words
+    int wrong = 0;
+    for (uint64_t pos = 0; pos < 100000; ++pos) {
+        const uint64_t floor = pos >= 50 ? pos - 50 : 0;
+        memo.AddPlain(pos, static_cast<uint32_t>(pos % 10), floor);
+        memo.AddAbortPlain(pos, static_cast<uint32_t>(pos % 7), floor);
+        for (uint64_t kept = floor; kept <= pos; ++kept) {
+            for (uint32_t c = 0; c < 10; ++c) {
+                wrong += memo.HasPlain(kept, c) != (c == kept % 10) ? 1 : 0;
+                wrong += memo.HasAbortPlain(kept, c) != (c == kept % 7) ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_LE(memo.MemoryBytes(), size_t{2048});  // growing: 125 KB per set
+}
+
 TEST(MatcherCallbacks, AnchoredProgramIsNotPolled) {
     Recorder r;
     r.stopAtPoll = 1;
@@ -1416,6 +1440,26 @@ TEST(MatcherWork, TheMemosTableKeepsWhatLaterWalksCanAskFor) {
                 << expression << " limit " << limit;
         }
     }
+}
+
+// Former fault: every walk that ended its attempt was kept in the memo's
+// table. In «(\w\w)+{a|b|}?(\w\w)» over a line of «a» and «b» without the
+// limit, each pass of the loop ends the attempt from inside the passes around
+// it: one attempt over 400 KB filled the table past its cap, the memo started
+// over, and the next attempts walked the rest of the line again (over two
+// minutes; now 0.3 s). Walks with a column now keep their end in bit rows.
+// Here with the table's cap lowered to 4 KiB, over 2,000 bytes (the loop
+// nests a walk per pass, which the test's stack must hold).
+TEST(MatcherWork, WalksThatEndTheirAttemptAreKeptInBitRows) {
+    FailureMemo& memo = CurrentMatchContext().failures;
+    const size_t savedCap = memo.tableCap;
+    memo.tableCap = size_t{4} << 10;
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        EXPECT_LE(WalksToFindNothing("(\\w\\w)+{a|b|}?(\\w\\w)", PairsLine(1000), mode, -1, true),
+                  1.0)
+            << static_cast<int>(mode);
+    }
+    memo.tableCap = savedCap;
 }
 
 // Former fault: where the wide attempts of a block of starts kept ending at
