@@ -116,6 +116,11 @@ const LineCase kLineCases[] = {
     // walks near its own cut are its own.
     {"(a?)?(\\w+)@(\\w+)*(a?)@{a|}?(a)+", 'r'},
     {"(\\w+)+{\\c|a}?{a|}+(a|\\w)+{ab}", 'r'},
+    // A loop over a group whose every pass ends the attempt from inside the
+    // passes around it («{a|b|}» after the loop): without the limit one
+    // attempt leaves more such walks than the memo's table holds; with it,
+    // each start still walks the loop pass by pass up to its own cut.
+    {"(\\w\\w)+{a|b|}?(\\w\\w)", 'r'},
 };
 
 std::string Line(int64_t length, char fill) {
