@@ -32,10 +32,11 @@ class FailureMemo {
     // per position, keys of the table carrying `passWords` words of loop
     // passes.
     void Start(uint64_t base, size_t columns, size_t passWords) {
-        for (BitRows* rows : {&plain_, &atEnd_, &abortPlain_, &abortAtEnd_}) {
-            rows->Reset(base, std::max<size_t>(columns, 1));
+        for (Sets& sets : sets_) {
+            sets.plain.Reset(base, std::max<size_t>(columns, 1));
+            sets.atEnd.Reset(base, std::max<size_t>(columns, 1));
+            sets.atEndTag = kAnyEnd;
         }
-        atEndTag_ = abortAtEndTag_ = kAnyEnd;
         const size_t stride = 2 + std::max<size_t>(passWords, 1);
         if (stride != stride_) {
             table_.clear();
@@ -52,45 +53,49 @@ class FailureMemo {
     // Forgets every failure kept, for walks that will see a lower input end
     // than the ones that failed, where failing says nothing.
     void Forget() {
-        for (BitRows* rows : {&plain_, &atEnd_, &abortPlain_, &abortAtEnd_}) {
-            rows->ClearFrom(0);
+        for (Sets& sets : sets_) {
+            sets.plain.ClearFrom(0);
+            sets.atEnd.ClearFrom(0);
+            sets.atEndTag = kAnyEnd;
         }
-        atEndTag_ = abortAtEndTag_ = kAnyEnd;
         ClearTable();
     }
 
-    // The bit sets' part: failures without loop passes that did not meet
-    // the input end, and those that met it, for one input end at a time.
-    bool HasPlain(uint64_t pos, uint32_t column) const { return plain_.Has(pos, column); }
+    // What the bit sets hold: failed walks, or walks with a column that
+    // ended their attempt («{a|}» met its left alternative), each in sets of
+    // their own. In the table, a line of nested loops that each end so
+    // filled it past its cap within one attempt, and the next attempts walked
+    // the rest of the line again.
+    enum class Kind { kFailed = 0, kEndedAttempt = 1 };
+
+    // The bit sets' part: walks without loop passes that did not meet the
+    // input end, and those that met it, for one input end at a time.
+    bool HasPlain(uint64_t pos, uint32_t column, Kind kind = Kind::kFailed) const {
+        return SetsOf(kind).plain.Has(pos, column);
+    }
 
     // floor: no walk of the search looks below this position any more, so
     // the bit sets may drop what lies below it to make room.
-    void AddPlain(uint64_t pos, uint32_t column, uint64_t floor) {
-        plain_.Add(pos, column, floor, bitsCap);
+    void AddPlain(uint64_t pos, uint32_t column, uint64_t floor, Kind kind = Kind::kFailed) {
+        SetsOf(kind).plain.Add(pos, column, floor, bitsCap);
     }
 
-    // The tag of the input end the failures that met it hold for.
-    uint32_t AtEndTag() const { return atEndTag_; }
-    bool HasAtEnd(uint64_t pos, uint32_t column) const { return atEnd_.Has(pos, column); }
-
-    // A failure that met input end `end`; the failures kept for another end
-    // at or above the floor are forgotten.
-    void AddAtEnd(uint64_t pos, uint32_t column, uint32_t end, uint64_t floor) {
-        AddTagged(atEnd_, atEndTag_, pos, column, end, floor);
+    // The tag of the input end the walks that met it hold for.
+    uint32_t AtEndTag(Kind kind = Kind::kFailed) const { return SetsOf(kind).atEndTag; }
+    bool HasAtEnd(uint64_t pos, uint32_t column, Kind kind = Kind::kFailed) const {
+        return SetsOf(kind).atEnd.Has(pos, column);
     }
 
-    // The same two sets for walks with a column that ended their attempt
-    // («{a|}» met its left alternative). In the table, a line of nested
-    // loops that each end so filled it past its cap within one attempt, and
-    // the next attempts walked the rest of the line again.
-    bool HasAbortPlain(uint64_t pos, uint32_t column) const { return abortPlain_.Has(pos, column); }
-    void AddAbortPlain(uint64_t pos, uint32_t column, uint64_t floor) {
-        abortPlain_.Add(pos, column, floor, bitsCap);
-    }
-    uint32_t AbortAtEndTag() const { return abortAtEndTag_; }
-    bool HasAbortAtEnd(uint64_t pos, uint32_t column) const { return abortAtEnd_.Has(pos, column); }
-    void AddAbortAtEnd(uint64_t pos, uint32_t column, uint32_t end, uint64_t floor) {
-        AddTagged(abortAtEnd_, abortAtEndTag_, pos, column, end, floor);
+    // A walk that met input end `end`; those kept for another end at or
+    // above the floor are forgotten.
+    void AddAtEnd(uint64_t pos, uint32_t column, uint32_t end, uint64_t floor,
+                  Kind kind = Kind::kFailed) {
+        Sets& sets = SetsOf(kind);
+        if (end != sets.atEndTag) {
+            sets.atEnd.ClearFrom(floor);
+            sets.atEndTag = end;
+        }
+        sets.atEnd.Add(pos, column, floor, bitsCap);
     }
 
     // The table's part. walk: position, node and case state; passes:
@@ -151,9 +156,11 @@ class FailureMemo {
 
     // Bytes held, the high-water mark of this memo's storage.
     size_t MemoryBytes() const {
-        return (plain_.bits.capacity() + atEnd_.bits.capacity() + abortPlain_.bits.capacity() +
-                abortAtEnd_.bits.capacity() + table_.capacity()) *
-               8;
+        size_t words = table_.capacity();
+        for (const Sets& sets : sets_) {
+            words += sets.plain.bits.capacity() + sets.atEnd.bits.capacity();
+        }
+        return words * 8;
     }
 
     // Failures the table holds for this run, and the lookups that searched
@@ -338,23 +345,15 @@ class FailureMemo {
         }
     };
 
-    // Rows that hold for one input end, `tag`: those kept for another end at
-    // or above the floor are forgotten.
-    void AddTagged(BitRows& rows, uint32_t& tag, uint64_t pos, uint32_t column, uint32_t end,
-                   uint64_t floor) {
-        if (end != tag) {
-            rows.ClearFrom(floor);
-            tag = end;
-        }
-        rows.Add(pos, column, floor, bitsCap);
-    }
+    struct Sets {
+        BitRows plain;
+        BitRows atEnd;
+        uint32_t atEndTag = kAnyEnd;
+    };
+    Sets& SetsOf(Kind kind) { return sets_[static_cast<size_t>(kind)]; }
+    const Sets& SetsOf(Kind kind) const { return sets_[static_cast<size_t>(kind)]; }
 
-    BitRows plain_;
-    BitRows atEnd_;
-    uint32_t atEndTag_ = kAnyEnd;
-    BitRows abortPlain_;
-    BitRows abortAtEnd_;
-    uint32_t abortAtEndTag_ = kAnyEnd;
+    Sets sets_[2];
 
     std::vector<uint64_t> table_;  // slots of stride_ words: walk, generation|end, passes
     size_t stride_ = 0;

@@ -282,8 +282,10 @@ class PassWords {
             return 0;
         }
         if (abortsHold) {
-            const bool plain = m.failures.HasAbortPlain(pos, c);
-            if (plain || (m.failures.AbortAtEndTag() == end && m.failures.HasAbortAtEnd(pos, c))) {
+            constexpr auto kEnded = FailureMemo::Kind::kEndedAttempt;
+            const bool plain = m.failures.HasPlain(pos, c, kEnded);
+            if (plain ||
+                (m.failures.AtEndTag(kEnded) == end && m.failures.HasAtEnd(pos, c, kEnded))) {
                 if (!plain) {
                     m.hitEnd = true;  // as the walk itself did
                 }
@@ -332,9 +334,11 @@ class PassWords {
                            MemoLive(m));
             m.abortsInTable = true;
         } else if (sawEnd) {
-            m.failures.AddAbortAtEnd(pos, static_cast<uint32_t>(column), end, floor);
+            m.failures.AddAtEnd(pos, static_cast<uint32_t>(column), end, floor,
+                                FailureMemo::Kind::kEndedAttempt);
         } else {
-            m.failures.AddAbortPlain(pos, static_cast<uint32_t>(column), floor);
+            m.failures.AddPlain(pos, static_cast<uint32_t>(column), floor,
+                                FailureMemo::Kind::kEndedAttempt);
         }
         m.abortsKept = true;
     }

@@ -663,11 +663,13 @@ TEST(FailureMemoBits, RowsBelowTheFloorMakeRoom) {
     for (uint64_t pos = 0; pos < 100000; ++pos) {
         const uint64_t floor = pos >= 50 ? pos - 50 : 0;
         memo.AddPlain(pos, static_cast<uint32_t>(pos % 10), floor);
-        memo.AddAbortPlain(pos, static_cast<uint32_t>(pos % 7), floor);
+        memo.AddPlain(pos, static_cast<uint32_t>(pos % 7), floor, FailureMemo::Kind::kEndedAttempt);
         for (uint64_t kept = floor; kept <= pos; ++kept) {
             for (uint32_t c = 0; c < 10; ++c) {
                 wrong += memo.HasPlain(kept, c) != (c == kept % 10) ? 1 : 0;
-                wrong += memo.HasAbortPlain(kept, c) != (c == kept % 7) ? 1 : 0;
+                wrong += memo.HasPlain(kept, c, FailureMemo::Kind::kEndedAttempt) != (c == kept % 7)
+                             ? 1
+                             : 0;
             }
         }
     }
