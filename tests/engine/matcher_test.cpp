@@ -1450,14 +1450,15 @@ TEST(MatcherWork, TheMemosTableKeepsWhatLaterWalksCanAskFor) {
 // it: one attempt over 400 KB filled the table past its cap, the memo started
 // over, and the next attempts walked the rest of the line again (over two
 // minutes; now 0.3 s). Walks with a column now keep their end in bit rows.
-// Here with the table's cap lowered to 4 KiB, over 2,000 bytes (the loop
-// nests a walk per pass, which the test's stack must hold).
+// Here with the table's cap lowered to 1 KiB, over 600 bytes (the loop
+// nests walks per pass, which the test's stack must hold under the
+// sanitizers too).
 TEST(MatcherWork, WalksThatEndTheirAttemptAreKeptInBitRows) {
     FailureMemo& memo = CurrentMatchContext().failures;
     const size_t savedCap = memo.tableCap;
-    memo.tableCap = size_t{4} << 10;
+    memo.tableCap = size_t{1} << 10;
     for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
-        EXPECT_LE(WalksToFindNothing("(\\w\\w)+{a|b|}?(\\w\\w)", PairsLine(1000), mode, -1, true),
+        EXPECT_LE(WalksToFindNothing("(\\w\\w)+{a|b|}?(\\w\\w)", PairsLine(300), mode, -1, true),
                   1.0)
             << static_cast<int>(mode);
     }
