@@ -10,6 +10,15 @@
 #include "engine/escapes.h"
 
 namespace quarry {
+
+bool SameTest(const ExprNode* a, const ExprNode* b) {
+    if (a->op != b->op || a->length != b->length) {
+        return false;
+    }
+    return a->length == 0 ||
+           std::memcmp(a->link.bytes, b->link.bytes, static_cast<size_t>(a->length)) == 0;
+}
+
 namespace {
 
 // Operators, tails, jumps and branch ends refer to a partner node; the
@@ -30,14 +39,6 @@ bool IsPlainStar(const std::vector<const ExprNode*>& nodes, size_t i) {
            !(test->op == EXACTLY && test->length != 1) && nodes[i + 2]->op == JUMP &&
            nodes[i + 2]->link.node == loop && nodes[i + 3]->op == NOTHING &&
            loop->link.node == nodes[i + 3];
-}
-
-bool SameTest(const ExprNode* a, const ExprNode* b) {
-    if (a->op != b->op || a->length != b->length) {
-        return false;
-    }
-    return a->length == 0 ||
-           std::memcmp(a->link.bytes, b->link.bytes, static_cast<size_t>(a->length)) == 0;
 }
 
 // «{x*}*» (or with `capture`, «(x*)*») at nodes[i]: the outer loop, the
@@ -99,6 +100,24 @@ bool IsBarPart(const std::vector<const ExprNode*>& nodes, size_t bar) {
            nodes[bar + 3]->link.node == branch;
 }
 
+// Fills in `found` for a loop over a group whose body begins at
+// nodes[body]: the loop node stands before the group, and «+» and «#» enter
+// it by a jump before that; false when that jump is not there.
+bool FoundLoopAt(const std::vector<const ExprNode*>& nodes, size_t body, const ExprNode* loop,
+                 const ExprNode* open, const ExprNode* close, ChoiceLoop& found) {
+    found.first = body - 2;
+    if (loop->op == PLUS || loop->op == LAZYPLUS) {
+        if (body < 3 || nodes[body - 3]->op != JUMP || nodes[body - 3]->link.node != open) {
+            return false;
+        }
+        found.first = body - 3;
+    }
+    found.loop = loop;
+    found.open = open;
+    found.close = close;
+    return true;
+}
+
 // Such a loop ending at the end of `nodes` (its tail just kept).
 bool ChoiceLoopAtEnd(const std::vector<const ExprNode*>& nodes, ChoiceLoop& found) {
     const size_t size = nodes.size();
@@ -130,17 +149,42 @@ bool ChoiceLoopAtEnd(const std::vector<const ExprNode*>& nodes, ChoiceLoop& foun
     if (!brackets) {
         return false;
     }
-    found.first = body - 2;
-    if (loop->op == PLUS || loop->op == LAZYPLUS) {
-        if (body < 3 || nodes[body - 3]->op != JUMP || nodes[body - 3]->link.node != open) {
-            return false;
-        }
-        found.first = body - 3;
+    return FoundLoopAt(nodes, body, loop, open, close, found);
+}
+
+// A greedy loop over a capturing group whose body is a row of two or more
+// copies of one test («(\w\w)+»), ending at the end of `nodes`.
+bool RowLoopAtEnd(const std::vector<const ExprNode*>& nodes, ChoiceLoop& found) {
+    const size_t size = nodes.size();
+    if (size < 7) {
+        return false;
     }
-    found.loop = loop;
-    found.open = open;
-    found.close = close;
-    return true;
+    const ExprNode* tail = nodes[size - 1];
+    const ExprNode* loop = tail->op == NOTHING ? tail->link.node : nullptr;
+    if (loop == nullptr || (loop->op != STAR && loop->op != PLUS) || loop->link.node != tail ||
+        nodes[size - 2]->op != JUMP || nodes[size - 2]->link.node != loop) {
+        return false;
+    }
+    const ExprNode* close = nodes[size - 3];
+    if (!IsCapturing(close->op) || !IsClosingBracket(close->op)) {
+        return false;
+    }
+    size_t body = size - 3;
+    const ExprNode* test = nodes[body - 1];
+    if (!IsConsuming(test->op) || (test->op == EXACTLY && test->length != 1)) {
+        return false;
+    }
+    found.tests.clear();
+    while (body >= 3 && SameTest(nodes[body - 1], test)) {
+        found.tests.push_back(nodes[body - 1]);
+        --body;
+    }
+    const ExprNode* open = nodes[body - 1];
+    if (found.tests.size() < 2 || nodes[body - 2] != loop || !IsCapturing(open->op) ||
+        !IsOpeningBracket(open->op) || GroupNumber(open->op) != GroupNumber(close->op)) {
+        return false;
+    }
+    return FoundLoopAt(nodes, body, loop, open, close, found);
 }
 
 // Whether a byte-mode test takes the same bytes whatever the case option.
@@ -355,6 +399,11 @@ const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storag
             loopSpans.emplace_back(n->index, n->link.node->index);
         }
     }
+    // Loops inside another loop can be entered again by its next pass.
+    auto insideALoop = [spans = loopSpans](int32_t from, int32_t to) {
+        return std::any_of(spans.begin(), spans.end(),
+                           [&](const auto& span) { return span.first < from && to < span.second; });
+    };
     // Only the loops that hold a switch matter.
     std::erase_if(loopSpans, [&](const std::pair<int32_t, int32_t>& span) {
         return std::none_of(switches.begin(), switches.end(),
@@ -391,12 +440,63 @@ const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storag
                     nodes.begin() + static_cast<std::ptrdiff_t>(from + count));
         changed = true;
     };
+    // The nodes from `first` on become `row`; what it does not keep is
+    // taken out.
+    auto replace = [&](size_t first, const std::vector<const ExprNode*>& row) {
+        for (size_t k = first; k < nodes.size(); ++k) {
+            if (std::find(row.begin(), row.end(), nodes[k]) == row.end()) {
+                removed[static_cast<size_t>(nodes[k]->index)] = 1;
+            }
+        }
+        nodes.resize(first);
+        nodes.insert(nodes.end(), row.begin(), row.end());
+        changed = true;
+    };
+    // A loop over a capturing group as the group once, holding `groupTests`,
+    // then a loop without it over copies of the row's tests
+    // («{(x)x*}?» for «*»).
+    auto groupThenLoop = [&](const ChoiceLoop& c, const std::vector<const ExprNode*>& groupTests) {
+        const int16_t op = c.loop->op;
+        std::vector<const ExprNode*> row;
+        ExprNode* quest = op == STAR ? make(QUEST, nullptr) : nullptr;
+        if (quest != nullptr) {
+            row.push_back(quest);
+        }
+        row.push_back(c.open);
+        row.insert(row.end(), groupTests.begin(), groupTests.end());
+        row.push_back(c.close);
+        ExprNode* loop = make(op == LAZYPLUS ? LAZYSTAR : STAR, nullptr);
+        row.push_back(loop);
+        for (const ExprNode* test : groupTests) {
+            ExprNode* again = make(NOTHING, nullptr);
+            again->op = test->op;
+            again->length = test->length;
+            again->link = test->link;
+            row.push_back(again);
+        }
+        ExprNode* tail = make(NOTHING, loop);
+        loop->link.node = tail;
+        row.insert(row.end(), {make(JUMP, loop), tail});
+        if (quest != nullptr) {
+            quest->link.node = make(NOTHING, quest);
+            row.push_back(quest->link.node);
+        }
+        return row;
+    };
     ChoiceLoop choice;
     for (const ExprNode* n = program; n != nullptr; n = n->next) {
         nodes.push_back(n);
+        // «(x)*» inside another loop stays: a pass of that one that takes
+        // nothing meets it where its last pass stood, which fails the walk
+        // there, while «{(x)x*}?» would go on. «(x)+» is only met after a
+        // pass that took something.
+        const auto reenteredStar = [&] {
+            return IsCapturing(choice.open->op) && choice.loop->op == STAR &&
+                   insideALoop(std::min(choice.open->index, choice.loop->index), n->index);
+        };
         if (ChoiceLoopAtEnd(nodes, choice) &&
             !(choice.first > 0 && StartsAlternative(nodes[choice.first - 1])) &&
-            !(IsCapturing(choice.open->op) && choice.loop->op == LAZYSTAR)) {
+            !(IsCapturing(choice.open->op) && choice.loop->op == LAZYSTAR) && !reenteredStar()) {
             ExprNode* test = make(NOTHING, nullptr);
             const int joinCase =
                 reachedAfterSwitch(std::min(choice.open->index, choice.loop->index), n->index)
@@ -416,34 +516,18 @@ const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storag
                 } else {
                     // «(a|b)+» as «(x)x*», «(a|b)#» as «(x)x@», «(a|b)*» as
                     // «{(x)x*}?».
-                    ExprNode* again = make(NOTHING, nullptr);
-                    again->op = test->op;
-                    again->length = test->length;
-                    again->link = test->link;
-                    ExprNode* loop = make(op == LAZYPLUS ? LAZYSTAR : STAR, nullptr);
-                    ExprNode* back = make(JUMP, loop);
-                    ExprNode* tail = make(NOTHING, loop);
-                    loop->link.node = tail;
-                    ExprNode* quest = op == STAR ? make(QUEST, nullptr) : nullptr;
-                    if (quest != nullptr) {
-                        row.push_back(quest);
-                    }
-                    row.insert(row.end(),
-                               {choice.open, test, choice.close, loop, again, back, tail});
-                    if (quest != nullptr) {
-                        quest->link.node = make(NOTHING, quest);
-                        row.push_back(quest->link.node);
-                    }
+                    row = groupThenLoop(choice, {test});
                 }
-                for (size_t k = choice.first; k < nodes.size(); ++k) {
-                    if (std::find(row.begin(), row.end(), nodes[k]) == row.end()) {
-                        removed[static_cast<size_t>(nodes[k]->index)] = 1;
-                    }
-                }
-                nodes.resize(choice.first);
-                nodes.insert(nodes.end(), row.begin(), row.end());
-                changed = true;
+                replace(choice.first, row);
             }
+        } else if (RowLoopAtEnd(nodes, choice) &&
+                   !(choice.first > 0 && StartsAlternative(nodes[choice.first - 1])) &&
+                   !reenteredStar()) {
+            // «(\w\w)+» as «(\w\w){\w\w}*»: the group holds the first pass
+            // either way, and the loop left over captures nothing, so the
+            // matcher can take its passes as rows of the test's run.
+            std::reverse(choice.tests.begin(), choice.tests.end());
+            replace(choice.first, groupThenLoop(choice, choice.tests));
         }
         // A bar's left alternative, once matched, goes on after the first
         // node of the right one («a|{b*}*» at «{»): there the outer loop

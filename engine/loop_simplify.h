@@ -36,8 +36,15 @@ struct SimplifiedProgram {
 //   `caseOption` 0 or 1 the test is made for that option (the copy then says
 //   caseBound), with -1 only from tests that do not depend on it. A loop
 //   that a walk can reach after «\C» or «\c» is made as with -1.
+// - «(\w\w)+», a greedy loop over a capturing group that holds a row of
+//   copies of one test, walks as «(\w\w){\w\w}*» («(\w\w)*» as
+//   «{(\w\w){\w\w}*}?») for the same reason; the matcher then takes the
+//   passes of the loop left over as rows of the test's run.
 // The copy's nodes live in `storage`; they share the original's operand
 // bytes, so the original must outlive it.
+// Whether two consuming nodes make the same test.
+bool SameTest(const ExprNode* a, const ExprNode* b);
+
 const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storage,
                               int caseOption = -1);
 

@@ -696,7 +696,31 @@ inline MatchContext::LoopRun& LoopRunOf(MatchContext& m, const ExprNode* loop) {
     return run;
 }
 
-template <typename Measure>
+// Notes the bytes above 0x7F in [from, to), a part of a row loop's run that
+// lies `before` it or after it.
+inline void NoteHighBytes(MatchContext::LoopRun& run, const unsigned char* from,
+                          const unsigned char* to, bool before) {
+    const unsigned char* first = from;
+    while (first < to && *first < 0x80) {
+        ++first;
+    }
+    if (first == to) {
+        return;
+    }
+    const unsigned char* last = to - 1;
+    while (*last < 0x80) {
+        --last;
+    }
+    if (before || run.firstHigh == nullptr) {
+        run.firstHigh = first;
+    }
+    if (!before || run.lastHigh == nullptr) {
+        run.lastHigh = last;
+    }
+}
+
+// kHigh: the run's bytes above 0x7F are noted (LoopRun::firstHigh).
+template <bool kHigh = false, typename Measure>
 inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
                                         const unsigned char* start, Measure measureBytes) {
     auto measure = [&](const unsigned char* from, const unsigned char* stop) {
@@ -707,7 +731,7 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
     MatchContext::LoopRun& run = LoopRunOf(m, loop);
     // Only a literal's run depends on the case state; a class's holds for
     // both, which «\C?» before the loop lets it be reached in by turns.
-    const int16_t operand = loop->next->op;
+    const int16_t operand = RowTest(loop)->op;
     const int32_t caseBit = operand == EXACTLY || operand == UEXACTLY ? m.caseSensitive & 1 : 0;
     if (run.from != nullptr && run.caseBit == caseBit && start <= run.to) {
         if (start < run.from) {
@@ -721,14 +745,25 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
                 run.to = k;
                 run.end = m.inputEnd;
                 run.caseBit = caseBit;
+                if constexpr (kHigh) {
+                    run.firstHigh = run.lastHigh = nullptr;
+                    NoteHighBytes(run, start, k, false);
+                }
                 return k;
+            }
+            if constexpr (kHigh) {
+                NoteHighBytes(run, start, run.from, true);
             }
             run.from = start;
         }
         if (run.to < run.end || m.inputEnd <= run.to) {
             return std::min(run.to, m.inputEnd);  // the byte at run.to ends it
         }
-        run.to = measure(run.to, m.inputEnd);
+        const unsigned char* to = measure(run.to, m.inputEnd);
+        if constexpr (kHigh) {
+            NoteHighBytes(run, run.to, to, false);
+        }
+        run.to = to;
         run.end = m.inputEnd;
         return run.to;
     }
@@ -736,6 +771,10 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
     run.to = measure(start, m.inputEnd);
     run.end = m.inputEnd;
     run.caseBit = caseBit;
+    if constexpr (kHigh) {
+        run.firstHigh = run.lastHigh = nullptr;
+        NoteHighBytes(run, start, run.to, false);
+    }
     return run.to;
 }
 
@@ -751,7 +790,14 @@ inline const unsigned char* KnownRunEnd(MatchContext& m, const ExprNode* loop,
 // input end apply.
 class ContinuationFailures {
   public:
-    ContinuationFailures(MatchContext& m, const ExprNode* loop) : m_(m), run_(LoopRunOf(m, loop)) {
+    ContinuationFailures(MatchContext& m, const ExprNode* loop)
+        : ContinuationFailures(m, LoopRunOf(m, loop).clean, LoopRunOf(m, loop).ended) {}
+    // With the places of a row loop's starts of one residue.
+    ContinuationFailures(MatchContext& m, MatchContext::RowPlaces& places)
+        : ContinuationFailures(m, places.clean, places.ended) {}
+    ContinuationFailures(MatchContext& m, MatchContext::LoopRun::Failed* clean,
+                         MatchContext::LoopRun::Failed* ended)
+        : m_(m), clean_(clean), ended_(ended) {
         outerHitEnd_ = m.hitEnd;
         m.hitEnd = false;  // from here on, what the continuation's tries met
     }
@@ -788,7 +834,7 @@ class ContinuationFailures {
             return;
         }
         const auto caseBit = static_cast<size_t>(m_.caseSensitive & 1);
-        Failed& f = metEnd ? run_.ended[caseBit] : run_.clean[caseBit];
+        Failed& f = metEnd ? ended_[caseBit] : clean_[caseBit];
         if (f.low <= high && low <= f.high && Holds(f)) {
             // Joined with the known places (which hold for this input end).
             low = std::min(low, f.low);
@@ -854,7 +900,7 @@ class ContinuationFailures {
     // The known places that k lies in, if any.
     const Failed* Covering(const unsigned char* k) {
         const auto caseBit = static_cast<size_t>(m_.caseSensitive & 1);
-        for (const Failed* f : {&run_.clean[caseBit], &run_.ended[caseBit]}) {
+        for (const Failed* f : {&clean_[caseBit], &ended_[caseBit]}) {
             if (k > f->low && k <= f->high && Holds(*f)) {
                 if (f->end != FailureMemo::kAnyEnd) {
                     m_.hitEnd = true;  // as those tries did
@@ -866,7 +912,8 @@ class ContinuationFailures {
     }
 
     MatchContext& m_;
-    MatchContext::LoopRun& run_;
+    Failed* clean_;  // per case bit
+    Failed* ended_;
     bool outerHitEnd_ = false;
     // Descend's and Ascend's: whether any try met the end, and the highest
     // place below every such try.
@@ -1153,6 +1200,81 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     }
 }
 
+// RepeatByteLoop's and RepeatCharLoop's answer for a loop they leave to the
+// ordinary walk.
+constexpr int kNotTaken = 3;
+
+// A greedy loop over a row of copies of one test («{\w\w}*», `width` of
+// them), entered at the current position (its pass there already made).
+// Its passes take whole rows of the test's run from the start: the run is
+// measured as a single-test loop's is, and the continuation is tried after
+// each whole row from the last one back, with the loop's pass there on the
+// path as the nested walk would have it. Without this a limited attempt
+// walked one pass per row up to its cut, from every start. A character run
+// is counted in bytes only where it holds ASCII characters alone; elsewhere
+// the loop is left to the ordinary walk (kNotTaken).
+[[gnu::noinline]] int RepeatRowLoop(MatchContext& m, const ExprNode* loop, int width) {
+    const ExprNode* operand = RowTest(loop);
+    const unsigned char* start = m.pos;
+    const unsigned char* end = m.inputEnd;
+    const unsigned char* e = end;
+    if (IsCharTest(operand->op)) {
+        e = KnownRunEnd<true>(m, loop, start,
+                              [&](const unsigned char* from, const unsigned char* stop) {
+                                  return CharRunEnd(m, operand, from, stop);
+                              });
+        const MatchContext::LoopRun& run = m.loopRuns[static_cast<size_t>(loop->index)];
+        if (run.firstHigh != nullptr && run.firstHigh < e && run.lastHigh >= start) {
+            return kNotTaken;
+        }
+    } else if (operand->op != ANY) {
+        e = KnownRunEnd(m, loop, start, [&](const unsigned char* from, const unsigned char* stop) {
+            return ByteRunEnd(m, operand, from, stop);
+        });
+    }
+    if (e == end) {
+        m.hitEnd = true;  // the pass after the last whole row met it
+    }
+    const ExprNode* continuation = loop->link.node;
+    const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
+    const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
+    const int32_t savedCase = m.caseSensitive;
+    const auto offset = static_cast<size_t>(start - m.textStart);
+    const unsigned char* top = start + (e - start) / width * width;
+    MatchContext::RowPlaces& places =
+        m.rowPlaces[static_cast<size_t>(m.info->rowSlot[static_cast<size_t>(loop->index)]) *
+                        kMaxRow +
+                    offset % static_cast<size_t>(width)];
+    if (places.epoch != m.loopRunEpoch) {
+        places = MatchContext::RowPlaces{};
+        places.epoch = m.loopRunEpoch;
+    }
+    ContinuationFailures failures(m, places);
+    uint64_t looked = 0;
+    for (const unsigned char* k = top; k > start; ++looked) {
+        failures.Descend(k);
+        // Known places lie on this start's rows: their low end is a start
+        // of the same residue.
+        if (failures.Known(k)) {
+            continue;
+        }
+        if (test != nullptr && !PassesFirstTest(m, test, k)) {
+            k -= width;
+            continue;
+        }
+        const int tried = TryContinuation(m, continuation, slot, k, true, savedCase);
+        if (tried != kWalkOn) {
+            m.loopPlaces += looked;
+            return tried;
+        }
+        k -= width;
+    }
+    m.loopPlaces += looked;
+    failures.DescentFailed(start, top);
+    m.pos = start;
+    return kWalkOn;
+}
+
 // Walks from node until END (1) or a failure (0). Operators and groups try
 // their continuation in a nested walk and take their fallback in this one.
 // kRemembering: the walk is a remembering one (the failure memo is on).
@@ -1257,6 +1379,19 @@ template <bool kRemembering>
                     return 0;
                 }
                 continue;
+            }
+            if (const int width = m.info->loopRow[static_cast<size_t>(node->index)]) {
+                const int r = RepeatRowLoop(m, node, width);
+                if (r == kWalkOn) {
+                    node = node->link.node;
+                    if (kRemembering && FailsFromHere(m, node)) {
+                        return 0;
+                    }
+                    continue;
+                }
+                if (r != kNotTaken) {
+                    return r;
+                }
             }
             if (op == QUEST) {
                 // Both choices of «x+?» go on alike (a chain of them would
@@ -1464,6 +1599,10 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
         m.loopRunEpoch = 0;
     }
     ++m.loopRunEpoch;
+    const size_t rowEntries = static_cast<size_t>(info.rowLoops) * kMaxRow;
+    if (m.rowPlaces.size() < rowEntries) {
+        m.rowPlaces.resize(rowEntries);  // new entries' epoch is 0: empty
+    }
     m.memoOn = false;
     m.memoStride = static_cast<uint64_t>(info.nodeCount) * 2;
     m.failures.Start(memoBase, info.memoColumns, info.memoPassWords);

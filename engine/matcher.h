@@ -127,11 +127,27 @@ struct MatchContext {
         };
         Failed clean[2];
         Failed ended[2];
+        // For a row loop over a character test: the first and the last byte
+        // of [from, to) that begins a character of more than one byte
+        // (nullptr: none), which tell whether a part of the run can be
+        // counted in bytes.
+        const unsigned char* firstHigh = nullptr;
+        const unsigned char* lastHigh = nullptr;
         // The search it was measured in (loopRunEpoch): entries of earlier
         // searches count as empty, so a search need not clear them all.
         uint32_t epoch = 0;
     };
     std::vector<LoopRun> loopRuns;
+    // Per row loop (ProgramInfo::rowSlot) and byte offset modulo its row's
+    // length (kMaxRow entries each):
+    // the places where its continuation failed, as LoopRun keeps them.
+    // Only the starts of one residue share places.
+    struct RowPlaces {
+        LoopRun::Failed clean[2];
+        LoopRun::Failed ended[2];
+        uint32_t epoch = 0;
+    };
+    std::vector<RowPlaces> rowPlaces;
     uint32_t loopRunEpoch = 0;
     // Failed walks of this run, once the run has taken long enough to be
     // worth remembering them (see FailureMemo).

@@ -39,6 +39,35 @@ bool IsSingleTestLoop(const ExprNode* loop) {
            ExitFollowsJumpBack(back, loop);
 }
 
+// A greedy loop whose operand is a row of two to kMaxRow copies of one test
+// (brackets that capture nothing around it): the row's length, else 0.
+int RowLoopWidth(const ExprNode* loop) {
+    if (loop->op != STAR && loop->op != PLUS) {
+        return 0;
+    }
+    const ExprNode* n = loop->next;
+    if (n != nullptr && n->op == GROUPOPEN) {
+        n = n->next;
+    }
+    const ExprNode* test = n;
+    if (test == nullptr || !IsConsuming(test->op) || (test->op == EXACTLY && test->length != 1)) {
+        return 0;
+    }
+    int width = 0;
+    while (n != nullptr && width <= kMaxRow && SameTest(n, test)) {
+        ++width;
+        n = n->next;
+    }
+    if (n != nullptr && n->op == GROUPCLOSE) {
+        n = n->next;
+    }
+    if (width < 2 || width > kMaxRow || n == nullptr || n->op != JUMP || n->link.node != loop ||
+        !ExitFollowsJumpBack(n, loop)) {
+        return 0;
+    }
+    return width;
+}
+
 // Whether a consuming node's test passes a byte (a literal: its first byte,
 // with or without case; a character node: some character that begins with
 // it, maybe).
@@ -1791,10 +1820,20 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOptio
     info.attemptEndMonotone = info.endMonotone || !HoldsAtTheInputEnd(info, program, true);
     info.byteLoop.assign(count, 0);
     info.asciiTakes.assign(count, {});
+    info.loopRow.assign(count, 0);
+    info.rowSlot.assign(count, -1);
+    info.rowLoops = 0;
     for (const ExprNode* n = program; n; n = n->next) {
+        const ExprNode* test = nullptr;
         if (IsLoop(n->op) && IsSingleTestLoop(n)) {
             info.byteLoop[static_cast<size_t>(n->index)] = 1;
-            const ExprNode* test = n->next;
+            test = n->next;
+        } else if (const int width = RowLoopWidth(n)) {
+            info.loopRow[static_cast<size_t>(n->index)] = static_cast<uint8_t>(width);
+            info.rowSlot[static_cast<size_t>(n->index)] = info.rowLoops++;
+            test = RowTest(n);
+        }
+        if (test != nullptr) {
             if (IsCharTest(test->op) && test->op != UEXACTLY) {
                 auto& bits = info.asciiTakes[static_cast<size_t>(test->index)];
                 for (char32_t c = 0; c < 128; ++c) {

@@ -220,6 +220,13 @@ struct ProgramInfo {
     // (the matcher runs those in a loop of its own: greedy ones without
     // nesting once per repetition, lazy ones without a walk per byte).
     std::vector<uint8_t> byteLoop;
+    // Per node index: for a greedy loop whose operand is a row of copies of
+    // one test («{\w\w}*»), the row's length (else 0), and its slot among
+    // such loops (else -1); `rowLoops` of them. The matcher takes the passes
+    // of such a loop as whole rows of the test's run.
+    std::vector<uint8_t> loopRow;
+    std::vector<int32_t> rowSlot;
+    int32_t rowLoops = 0;
     // Per node index, for the character test such a loop repeats (other than
     // a literal, whose test depends on the case option): bit c of the 128
     // set when the ASCII character c passes it, so that a run over ASCII text
@@ -239,6 +246,14 @@ struct ProgramInfo {
     // the path fails there, and need not be started either.
     std::vector<const ExprNode*> firstLoop;
 };
+
+// The longest row of tests a loop's passes are taken as rows of.
+constexpr int kMaxRow = 8;
+
+// The test that a row loop's operand repeats (ProgramInfo::loopRow).
+inline const ExprNode* RowTest(const ExprNode* loop) {
+    return loop->next->op == GROUPOPEN ? loop->next->next : loop->next;
+}
 
 // Analyses a program (which may be nullptr: then nothing can match). With
 // `simplify` false the matcher walks the program as compiled, loops that

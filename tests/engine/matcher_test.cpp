@@ -1465,6 +1465,21 @@ TEST(MatcherWork, WalksThatEndTheirAttemptAreKeptInBitRows) {
     memo.tableCap = savedCap;
 }
 
+// Former fault: with the limit, «(\w\w)+{a|b|}?(\w\w)» walked one pass of
+// its loop per two bytes up to each start's cut, where «a» or «b» ended the
+// attempt: 77 s per megabyte. A loop over a row of copies of one test now
+// takes its passes as rows of the test's run, which later starts share, and
+// tries its continuation from the last row back (1 MB: 0.15 s).
+TEST(MatcherWork, LoopsOverARowOfOneTestTakeTheRunsRows) {
+    const std::string line = PairsLine(20000);
+    for (const TextMode mode : {TextMode::kBytes, TextMode::kUtf8}) {
+        for (const char* expression : {"(\\w\\w)+{a|b|}?(\\w\\w)", "{[ab][ab][ab]}*{a|b|}?<"}) {
+            EXPECT_LE(WalksToFindNothing(expression, line, mode, 1024, true), 0.5)
+                << expression << " mode " << static_cast<int>(mode);
+        }
+    }
+}
+
 // Former fault: where the wide attempts of a block of starts kept ending at
 // a missing alternative («{a|}» whose «a» matched), which tells nothing of
 // the limited attempt, every start still made both: «(a|b)+{a|}(a)@(a)» over
