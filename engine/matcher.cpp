@@ -1764,7 +1764,13 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
                     return 0;
                 }
                 // Out of stack, or stopped by a missing alternative: the
-                // limited attempt itself must tell.
+                // limited attempt itself must tell. Where a node holds at
+                // the input end, a walk that failed short of the wide end
+                // may hold, or end the attempt, at the limited one: the wide
+                // attempts' failures are not the limited attempt's.
+                if (!m.info->endMonotone) {
+                    m.failures.Forget();
+                }
                 m.abandon = kGoOn;
             }
         }

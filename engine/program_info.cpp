@@ -1709,8 +1709,11 @@ bool OnlyTests(const ExprNode* first, const ExprNode* last) {
 // reaches «>» only through «b» consumed after «$», «<$$?» the second «$»
 // only through «<$».
 // With passOptional, a «?» whose operand only tests («$?», «(<>)?») is
-// always passed by.
-bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program, bool passOptional) {
+// always passed by. With endsAttempts, a bar without a right alternative
+// («$|}») reached there counts as END: it ends the attempt where a lower end
+// stands, where the walk only failed with a higher one.
+bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program, bool passOptional,
+                        bool endsAttempts) {
     enum Place : uint8_t {
         kAnywhere,    // nothing known since the last byte consumed
         kWordNext,    // a word start held: a word character follows
@@ -1746,6 +1749,10 @@ bool HoldsAtTheInputEnd(const ProgramInfo& info, const ExprNode* program, bool p
                 reach(n->next, kAnywhere);
             }
             continue;
+        }
+        if (endsAttempts && op == BRANCHEND && place == kAtInputEnd &&
+            info.branchSkip[static_cast<size_t>(n->index)].attemptFails) {
+            return true;
         }
         if (op == EOL || op == WORDEND || op == UWORDEND) {
             if (place == kWordNext) {
@@ -1816,8 +1823,11 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOptio
     FindLoopGroups(info, byIndex);
     FindMemoColumns(info, program, byIndex);
     const FirstByteSets firstSets(info, byIndex);
-    info.endMonotone = !HoldsAtTheInputEnd(info, program, false);
-    info.attemptEndMonotone = info.endMonotone || !HoldsAtTheInputEnd(info, program, true);
+    // A failure remembered with one input end stands for a walk with a lower
+    // one only if the walk cannot end its attempt there instead; the outcome
+    // of a whole attempt fails either way.
+    info.endMonotone = !HoldsAtTheInputEnd(info, program, false, true);
+    info.attemptEndMonotone = info.endMonotone || !HoldsAtTheInputEnd(info, program, true, false);
     info.byteLoop.assign(count, 0);
     info.asciiTakes.assign(count, {});
     info.loopRow.assign(count, 0);
