@@ -1596,6 +1596,8 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     if (m.loopRuns.size() < static_cast<size_t>(info.nodeCount) || m.loopRunEpoch == UINT32_MAX) {
         m.loopRuns.assign(std::max(static_cast<size_t>(info.nodeCount), m.loopRuns.size()),
                           MatchContext::LoopRun{});
+        // Row places count searches with the same number, which starts over.
+        m.rowPlaces.assign(m.rowPlaces.size(), MatchContext::RowPlaces{});
         m.loopRunEpoch = 0;
     }
     ++m.loopRunEpoch;

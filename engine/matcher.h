@@ -128,9 +128,8 @@ struct MatchContext {
         Failed clean[2];
         Failed ended[2];
         // For a row loop over a character test: the first and the last byte
-        // of [from, to) that begins a character of more than one byte
-        // (nullptr: none), which tell whether a part of the run can be
-        // counted in bytes.
+        // above 0x7F in [from, to) (nullptr: none), which tell whether a
+        // part of the run holds ASCII characters alone, counted in bytes.
         const unsigned char* firstHigh = nullptr;
         const unsigned char* lastHigh = nullptr;
         // The search it was measured in (loopRunEpoch): entries of earlier
@@ -138,10 +137,9 @@ struct MatchContext {
         uint32_t epoch = 0;
     };
     std::vector<LoopRun> loopRuns;
-    // Per row loop (ProgramInfo::rowSlot) and byte offset modulo its row's
-    // length (kMaxRow entries each):
-    // the places where its continuation failed, as LoopRun keeps them.
-    // Only the starts of one residue share places.
+    // Per row loop (ProgramInfo::rowSlot) and start offset modulo its row's
+    // length (kMaxRow entries each): the places where its continuation
+    // failed, as LoopRun keeps them. Only starts of one residue share rows.
     struct RowPlaces {
         LoopRun::Failed clean[2];
         LoopRun::Failed ended[2];

@@ -227,10 +227,11 @@ struct ProgramInfo {
     std::vector<uint8_t> loopRow;
     std::vector<int32_t> rowSlot;
     int32_t rowLoops = 0;
-    // Per node index, for the character test such a loop repeats (other than
-    // a literal, whose test depends on the case option): bit c of the 128
-    // set when the ASCII character c passes it, so that a run over ASCII text
-    // is measured a byte at a time without decoding. Zero elsewhere.
+    // Per node index, for the character test such a loop or a row loop
+    // repeats (other than a literal, whose test depends on the case option):
+    // bit c of the 128 set when the ASCII character c passes it, so that a
+    // run over ASCII text is measured a byte at a time without decoding.
+    // Zero elsewhere.
     std::vector<std::array<uint64_t, 2>> asciiTakes;
     // Per case option and node index: 1 for a greedy single-test loop whose
     // continuation must consume first and cannot begin with a byte the loop

@@ -1480,6 +1480,37 @@ TEST(MatcherWork, LoopsOverARowOfOneTestTakeTheRunsRows) {
     }
 }
 
+// The places a row loop's continuation failed at hold for one search only:
+// a search with a longer program starts the loop runs' count of searches
+// over, and the places of the same count before it must not be taken for
+// the next search's, here over the same buffer with other bytes.
+TEST(MatcherWork, ARowLoopsPlacesDoNotOutliveTheirSearch) {
+    std::thread([] {
+        Program rows("(\\w\\w)+\\W");
+        Program longer("{a|b|c|d|e|f|g|h|i|j|k|l|m|n|o|p|q|r|s|t|u|v|w|x|y|z}x");
+        ASSERT_TRUE(rows && longer);
+        const ProgramInfo rowInfo = AnalyseProgram(rows.get(), true, 0);
+        const ProgramInfo longerInfo = AnalyseProgram(longer.get(), true, 0);
+        ASSERT_GT(longerInfo.nodeCount, rowInfo.nodeCount);
+        // From 0 every row's end fails; from 1 the last one's meets «!».
+        std::string text = std::string(63, 'a') + "!";
+        const auto* bytes = Bytes(text);
+        const auto length = static_cast<int32_t>(text.size());
+        GroupTable groups;
+        auto search = [&](const ProgramInfo& info) {
+            return ExecExpression(info, bytes, length, bytes, groups.data(), 0, -1, false);
+        };
+        EXPECT_EQ(search(rowInfo), kMatchFound);
+        EXPECT_EQ(search(rowInfo), kMatchFound);  // its places kept under the second count
+        EXPECT_EQ(groups[0], 1);
+        search(longerInfo);
+        text[40] = '!';
+        EXPECT_EQ(search(rowInfo), kMatchFound);
+        EXPECT_EQ(groups[0], 0);
+        EXPECT_EQ(groups[64], 41);
+    }).join();
+}
+
 // Former fault: where the wide attempts of a block of starts kept ending at
 // a missing alternative («{a|}» whose «a» matched), which tells nothing of
 // the limited attempt, every start still made both: «(a|b)+{a|}(a)@(a)» over
