@@ -486,17 +486,17 @@ const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storag
     ChoiceLoop choice;
     for (const ExprNode* n = program; n != nullptr; n = n->next) {
         nodes.push_back(n);
-        // «(x)*» inside another loop stays: a pass of that one that takes
-        // nothing meets it where its last pass stood, which fails the walk
-        // there, while «{(x)x*}?» would go on. «(x)+» is only met after a
-        // pass that took something.
+        // «(x)*» inside another loop stays a loop over its group: a pass of
+        // that one that takes nothing meets it where its last pass stood,
+        // which fails the walk there, while «{(x)x*}?» would go on. «(x)+»
+        // is only met after a pass that took something.
         const auto reenteredStar = [&] {
             return IsCapturing(choice.open->op) && choice.loop->op == STAR &&
                    insideALoop(std::min(choice.open->index, choice.loop->index), n->index);
         };
         if (ChoiceLoopAtEnd(nodes, choice) &&
             !(choice.first > 0 && StartsAlternative(nodes[choice.first - 1])) &&
-            !(IsCapturing(choice.open->op) && choice.loop->op == LAZYSTAR) && !reenteredStar()) {
+            !(IsCapturing(choice.open->op) && choice.loop->op == LAZYSTAR)) {
             ExprNode* test = make(NOTHING, nullptr);
             const int joinCase =
                 reachedAfterSwitch(std::min(choice.open->index, choice.loop->index), n->index)
@@ -507,7 +507,11 @@ const ExprNode* SimplifyLoops(const ExprNode* program, SimplifiedProgram& storag
                 // kept in the new row is taken out.
                 std::vector<const ExprNode*> row;
                 const int16_t op = choice.loop->op;
-                if (!IsCapturing(choice.open->op)) {
+                if (reenteredStar()) {
+                    // «(a|b)*» as «(x)*».
+                    row.insert(row.end(), {choice.loop, choice.open, test, choice.close,
+                                           nodes[nodes.size() - 2], n});
+                } else if (!IsCapturing(choice.open->op)) {
                     // «{a|b}*» as «x*», «{a|b}+» as «x+».
                     if (op == PLUS || op == LAZYPLUS) {
                         row.push_back(make(JUMP, test));

@@ -112,8 +112,8 @@ inline char32_t CharAt(const MatchContext& m, const unsigned char* at, int& leng
 
 // Whether the character at `at` (before the input end) passes a character
 // node's test; sets its length.
-inline bool CharPassesAt(const MatchContext& m, const ExprNode* test, const unsigned char* at,
-                         int& length) {
+[[gnu::always_inline]] inline bool CharPassesAt(const MatchContext& m, const ExprNode* test,
+                                                const unsigned char* at, int& length) {
     const char32_t c = CharAt(m, at, length);
     if (test->op == UEXACTLY) {
         return detail::CharEqualsLiteral(test, c, (m.caseSensitive & 1) == 0);
@@ -143,7 +143,8 @@ inline const unsigned char* NextPosition(const MatchContext& m, const unsigned c
 // Whether the byte at the current position passes a consuming node's test
 // (for a literal, its first byte; for a character node, the character's
 // whole test), noting when the input end decided it.
-inline bool PassesFirstTest(MatchContext& m, const ExprNode* test, const unsigned char* at) {
+[[gnu::always_inline]] inline bool PassesFirstTest(MatchContext& m, const ExprNode* test,
+                                                   const unsigned char* at) {
     if (at >= m.inputEnd) {
         m.hitEnd = true;
         return false;
@@ -490,7 +491,7 @@ int MatchFrom(MatchContext& m, const ExprNode* node) {
 // A loop node reached again at the same position with the same case state,
 // while its earlier pass is still on the path, would repeat that pass forever:
 // such a walk fails instead.
-inline bool EnterLoop(MatchContext& m, const ExprNode* loop) {
+[[gnu::always_inline]] inline bool EnterLoop(MatchContext& m, const ExprNode* loop) {
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const MatchContext::LoopPass previous = m.loopPass[slot];
     if (previous.pos == m.pos) {
@@ -1239,6 +1240,7 @@ constexpr int kNotTaken = 3;
     const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
     const int32_t slot = loop->index * 2 + (m.caseSensitive & 1);
     const int32_t savedCase = m.caseSensitive;
+    const int group = m.info->rowGroup[static_cast<size_t>(loop->index)];
     const auto offset = static_cast<size_t>(start - m.textStart);
     const unsigned char* top = start + (e - start) / width * width;
     MatchContext::RowPlaces& places =
@@ -1265,6 +1267,11 @@ constexpr int kNotTaken = 3;
         const int tried = TryContinuation(m, continuation, slot, k, true, savedCase);
         if (tried != kWalkOn) {
             m.loopPlaces += looked;
+            if (tried == 1 && group != 0) {
+                // As the first pass writes it, last, when the walk unwinds.
+                m.groups[group] = static_cast<int32_t>(start - m.textStart);
+                m.groups[64 + group] = static_cast<int32_t>(start + width - m.textStart);
+            }
             return tried;
         }
         k -= width;
@@ -1365,23 +1372,19 @@ template <bool kRemembering>
                 return 0;
             }
             const bool greedy = IsGreedyOperator(op);
-            if (m.info->byteLoop[static_cast<size_t>(node->index)]) {
-                const bool chars = IsCharTest(node->next->op);
-                if (!greedy) {
-                    return chars ? RepeatLazyCharLoop(m, node) : RepeatLazyByteLoop(m, node);
+            const auto index = static_cast<size_t>(node->index);
+            const bool single = m.info->byteLoop[index] != 0;
+            if (single || m.info->loopRow[index] != 0) {
+                int r = 0;
+                if (single) {
+                    const bool chars = IsCharTest(node->next->op);
+                    if (!greedy) {
+                        return chars ? RepeatLazyCharLoop(m, node) : RepeatLazyByteLoop(m, node);
+                    }
+                    r = chars ? RepeatCharLoop(m, node) : RepeatByteLoop(m, node);
+                } else {
+                    r = RepeatRowLoop(m, node, m.info->loopRow[index]);
                 }
-                const int r = chars ? RepeatCharLoop(m, node) : RepeatByteLoop(m, node);
-                if (r != kWalkOn) {
-                    return r;
-                }
-                node = node->link.node;
-                if (kRemembering && FailsFromHere(m, node)) {
-                    return 0;
-                }
-                continue;
-            }
-            if (const int width = m.info->loopRow[static_cast<size_t>(node->index)]) {
-                const int r = RepeatRowLoop(m, node, width);
                 if (r == kWalkOn) {
                     node = node->link.node;
                     if (kRemembering && FailsFromHere(m, node)) {

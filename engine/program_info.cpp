@@ -39,14 +39,17 @@ bool IsSingleTestLoop(const ExprNode* loop) {
            ExitFollowsJumpBack(back, loop);
 }
 
-// A greedy loop whose operand is a row of two to kMaxRow copies of one test
-// (brackets that capture nothing around it): the row's length, else 0.
-int RowLoopWidth(const ExprNode* loop) {
+// A greedy loop whose operand is a row of copies of one test, two to kMaxRow
+// of them, or from one in a group that captures: the row's length, else 0;
+// `group` the group's number (0: none or brackets that capture nothing).
+int RowLoopWidth(const ExprNode* loop, int& group) {
+    group = 0;
     if (loop->op != STAR && loop->op != PLUS) {
         return 0;
     }
     const ExprNode* n = loop->next;
-    if (n != nullptr && n->op == GROUPOPEN) {
+    const ExprNode* open = n != nullptr && IsOpeningBracket(n->op) ? n : nullptr;
+    if (open != nullptr) {
         n = n->next;
     }
     const ExprNode* test = n;
@@ -58,11 +61,19 @@ int RowLoopWidth(const ExprNode* loop) {
         ++width;
         n = n->next;
     }
-    if (n != nullptr && n->op == GROUPCLOSE) {
+    if (open != nullptr) {
+        const bool pair = IsCapturing(open->op)
+                              ? n != nullptr && IsCapturing(n->op) && IsClosingBracket(n->op) &&
+                                    GroupNumber(n->op) == GroupNumber(open->op)
+                              : n != nullptr && n->op == GROUPCLOSE;
+        if (!pair) {
+            return 0;
+        }
+        group = IsCapturing(open->op) ? GroupNumber(open->op) : 0;
         n = n->next;
     }
-    if (width < 2 || width > kMaxRow || n == nullptr || n->op != JUMP || n->link.node != loop ||
-        !ExitFollowsJumpBack(n, loop)) {
+    if (width < (group != 0 ? 1 : 2) || width > kMaxRow || n == nullptr || n->op != JUMP ||
+        n->link.node != loop || !ExitFollowsJumpBack(n, loop)) {
         return 0;
     }
     return width;
@@ -1831,6 +1842,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOptio
     info.byteLoop.assign(count, 0);
     info.asciiTakes.assign(count, {});
     info.loopRow.assign(count, 0);
+    info.rowGroup.assign(count, 0);
     info.rowSlot.assign(count, -1);
     info.rowLoops = 0;
     for (const ExprNode* n = program; n; n = n->next) {
@@ -1838,8 +1850,9 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOptio
         if (IsLoop(n->op) && IsSingleTestLoop(n)) {
             info.byteLoop[static_cast<size_t>(n->index)] = 1;
             test = n->next;
-        } else if (const int width = RowLoopWidth(n)) {
+        } else if (int group = 0; const int width = RowLoopWidth(n, group)) {
             info.loopRow[static_cast<size_t>(n->index)] = static_cast<uint8_t>(width);
+            info.rowGroup[static_cast<size_t>(n->index)] = static_cast<uint8_t>(group);
             info.rowSlot[static_cast<size_t>(n->index)] = info.rowLoops++;
             test = RowTest(n);
         }

@@ -221,10 +221,12 @@ struct ProgramInfo {
     // nesting once per repetition, lazy ones without a walk per byte).
     std::vector<uint8_t> byteLoop;
     // Per node index: for a greedy loop whose operand is a row of copies of
-    // one test («{\w\w}*»), the row's length (else 0), and its slot among
-    // such loops (else -1); `rowLoops` of them. The matcher takes the passes
-    // of such a loop as whole rows of the test's run.
+    // one test («{\w\w}*», «(\w\w)*», «(x)*»), the row's length (else 0),
+    // the group its brackets capture (else 0), and its slot among such loops
+    // (else -1); `rowLoops` of them. The matcher takes the passes of such a
+    // loop as whole rows of the test's run.
     std::vector<uint8_t> loopRow;
+    std::vector<uint8_t> rowGroup;
     std::vector<int32_t> rowSlot;
     int32_t rowLoops = 0;
     // Per node index, for the character test such a loop or a row loop
@@ -253,7 +255,7 @@ constexpr int kMaxRow = 8;
 
 // The test that a row loop's operand repeats (ProgramInfo::loopRow).
 inline const ExprNode* RowTest(const ExprNode* loop) {
-    return loop->next->op == GROUPOPEN ? loop->next->next : loop->next;
+    return IsOpeningBracket(loop->next->op) ? loop->next->next : loop->next;
 }
 
 // Analyses a program (which may be nullptr: then nothing can match). With
