@@ -1702,6 +1702,19 @@ inline void LimitedMemoFor(MatchContext& m) {
                                     (m.limitedLooks - m.limitedWalked) * 5 < m.limitedLooks);
 }
 
+// Forgets what a block's wide attempts found failing, before a limited
+// attempt with a lower end: the memo's failures and the places where loops'
+// continuations failed (by counting on the loop runs' searches, which drops
+// the runs measured too).
+void ForgetWideFailures(MatchContext& m) {
+    m.failures.Forget();
+    if (++m.loopRunEpoch == UINT32_MAX) {
+        std::fill(m.loopRuns.begin(), m.loopRuns.end(), MatchContext::LoopRun{});
+        std::fill(m.rowPlaces.begin(), m.rowPlaces.end(), MatchContext::RowPlaces{});
+        m.loopRunEpoch = 1;
+    }
+}
+
 int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) {
     ReportProgress(m, s);
     m.attemptStart = s;
@@ -1755,26 +1768,20 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
                 if (found) {
                     // The limited attempt decides what is found.
                     m.wideFoundBefore = blockEnd;
-                    if (!m.info->endMonotone) {
-                        // Only the attempts from the start are known to
-                        // fail with every lower end: a walk from inside
-                        // «(>)?» that failed short of the wide end may hold
-                        // where the limited one ends.
-                        m.failures.Forget();
-                    }
                 } else if (m.abandon == kGoOn && !m.attemptCutShort) {
                     m.sameEndBefore = blockEnd;
                     return 0;
                 } else if (m.abandon == kCancelledRun) {
                     return 0;
                 }
-                // Out of stack, or stopped by a missing alternative: the
-                // limited attempt itself must tell. Where a node holds at
-                // the input end, a walk that failed short of the wide end
-                // may hold, or end the attempt, at the limited one: the wide
-                // attempts' failures are not the limited attempt's.
+                // A matching, or out of stack, or stopped by a missing
+                // alternative: the limited attempt itself must tell. Only
+                // the attempts from the start are known to fail with every
+                // lower end: where a node holds at the input end, a walk
+                // that failed short of the wide end may hold, or end the
+                // attempt, where the limited one ends («(>)?», «$|}»).
                 if (!m.info->endMonotone) {
-                    m.failures.Forget();
+                    ForgetWideFailures(m);
                 }
                 m.abandon = kGoOn;
             }
