@@ -1201,8 +1201,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
     }
 }
 
-// RepeatByteLoop's and RepeatCharLoop's answer for a loop they leave to the
-// ordinary walk.
+// RepeatRowLoop's answer for a loop it leaves to the ordinary walk.
 constexpr int kNotTaken = 3;
 
 // A greedy loop over a row of copies of one test («{\w\w}*», `width` of

@@ -107,7 +107,7 @@ struct MatchContext {
         LoopPass previous;
     };
     std::vector<PassRecord> passLog;
-    // Per greedy single-test loop node: the last run of bytes its operand
+    // Per greedy single-test or row loop node: the last run of bytes its operand
     // took, [from, to), measured up to input end `end` (see KnownRunEnd).
     struct LoopRun {
         const unsigned char* from = nullptr;
