@@ -44,6 +44,12 @@ thread_local ProgramInfo bareProgramInfo;
 template <bool kRemembering>
 [[gnu::always_inline]] inline int Walk(MatchContext& m, const ExprNode* node);
 
+// The walk met the input end (or learnt what a walk that met it did).
+[[gnu::always_inline]] inline void MeetEnd(MatchContext& m) {
+    m.hitEnd = true;
+    ++m.endMeets;
+}
+
 inline bool Cancelled(const MatchContext& m) {
     return m.callbacks.cancelPoll && !m.callbacks.cancelPoll(m.callbacks.user);
 }
@@ -146,7 +152,7 @@ inline const unsigned char* NextPosition(const MatchContext& m, const unsigned c
 [[gnu::always_inline]] inline bool PassesFirstTest(MatchContext& m, const ExprNode* test,
                                                    const unsigned char* at) {
     if (at >= m.inputEnd) {
-        m.hitEnd = true;
+        MeetEnd(m);
         return false;
     }
     if (test->op >= UANY) {
@@ -279,7 +285,7 @@ class PassWords {
             return 0;
         }
         if (EndTagHolds(m, m.failures.AtEndTag()) && m.failures.HasAtEnd(pos, c)) {
-            m.hitEnd = true;  // as the walk itself did
+            MeetEnd(m);  // as the walk itself did
             return 0;
         }
         if (abortsHold) {
@@ -288,7 +294,7 @@ class PassWords {
             if (plain ||
                 (m.failures.AtEndTag(kEnded) == end && m.failures.HasAtEnd(pos, c, kEnded))) {
                 if (!plain) {
-                    m.hitEnd = true;  // as the walk itself did
+                    MeetEnd(m);  // as the walk itself did
                 }
                 m.abandon = kAttemptFailed;
                 return 0;
@@ -301,7 +307,7 @@ class PassWords {
         if (m.failures.Find(walk | kAbortKey, passes, abortTag) &&
             (abortTag == FailureMemo::kAnyEnd || abortTag == end)) {
             if (abortTag != FailureMemo::kAnyEnd) {
-                m.hitEnd = true;  // as the walk itself did
+                MeetEnd(m);  // as the walk itself did
             }
             m.abandon = kAttemptFailed;
             return 0;
@@ -311,7 +317,7 @@ class PassWords {
     if ((column < 0 || m.failures.ColumnKeysMayHold(end)) && m.failures.Find(walk, passes, tag) &&
         EndTagHolds(m, tag)) {
         if (tag != FailureMemo::kAnyEnd) {
-            m.hitEnd = true;  // as the walk itself did
+            MeetEnd(m);  // as the walk itself did
         }
         return 0;
     }
@@ -383,7 +389,7 @@ class PassWords {
         return false;
     }
     if (tag != FailureMemo::kAnyEnd) {
-        m.hitEnd = true;  // as the walk itself did
+        MeetEnd(m);  // as the walk itself did
     }
     return true;
 }
@@ -431,7 +437,7 @@ class PassWords {
         return true;
     }
     if (EndTagHolds(m, m.failures.AtEndTag()) && m.failures.HasAtEnd(pos, c)) {
-        m.hitEnd = true;  // as the walk itself did
+        MeetEnd(m);  // as the walk itself did
         return true;
     }
     constexpr size_t kMostTailPlaces = 4096;
@@ -525,20 +531,28 @@ inline bool ZeroWidthHolds(MatchContext& m, int16_t op) {
             if (p != end) {
                 return false;
             }
-            m.hitEnd = true;
+            MeetEnd(m);
             return true;
         case WORDSTART:
-            m.hitEnd = m.hitEnd || p >= end;
+            if (p >= end) {
+                MeetEnd(m);
+            }
             return !(p >= end || (p != m.textStart && !(IsWordByte(*p) && !IsWordByte(p[-1]))));
         case WORDEND:
-            m.hitEnd = m.hitEnd || p >= end;
+            if (p >= end) {
+                MeetEnd(m);
+            }
             return !(p == m.textStart || (p < end && !(!IsWordByte(*p) && IsWordByte(p[-1]))));
         case UWORDSTART:
-            m.hitEnd = m.hitEnd || p >= end;
+            if (p >= end) {
+                MeetEnd(m);
+            }
             return !(p >= end ||
                      (p != m.textStart && !(IsWordCharAt(m, p) && !IsWordCharBefore(m, p))));
         case UWORDEND:
-            m.hitEnd = m.hitEnd || p >= end;
+            if (p >= end) {
+                MeetEnd(m);
+            }
             return !(p == m.textStart ||
                      (p < end && !(!IsWordCharAt(m, p) && IsWordCharBefore(m, p))));
     }
@@ -549,7 +563,7 @@ inline bool ZeroWidthHolds(MatchContext& m, int16_t op) {
 // it is compared as one: a memcmp call per literal cost more than the test.
 inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
     if (m.pos >= m.inputEnd) {
-        m.hitEnd = true;
+        MeetEnd(m);
         return false;
     }
     const unsigned char lit = node->link.bytes[0];
@@ -562,7 +576,7 @@ inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
 // the input end fails and notes that the walk met it.
 [[gnu::always_inline]] inline bool ConsumesByte(MatchContext& m, const ExprNode* node) {
     if (m.pos >= m.inputEnd) {
-        m.hitEnd = true;
+        MeetEnd(m);
         return false;
     }
     if (!MatchesByte(node, *m.pos)) {
@@ -574,7 +588,7 @@ inline bool MatchesLiteral(MatchContext& m, const ExprNode* node) {
 
 [[gnu::always_inline]] inline bool ConsumesChar(MatchContext& m, const ExprNode* node) {
     if (m.pos >= m.inputEnd) {
-        m.hitEnd = true;
+        MeetEnd(m);
         return false;
     }
     int length = 1;
@@ -904,7 +918,7 @@ class ContinuationFailures {
         for (const Failed* f : {&clean_[caseBit], &ended_[caseBit]}) {
             if (k > f->low && k <= f->high && Holds(*f)) {
                 if (f->end != FailureMemo::kAnyEnd) {
-                    m_.hitEnd = true;  // as those tries did
+                    MeetEnd(m_);  // as those tries did
                 }
                 return f;
             }
@@ -987,7 +1001,7 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
         });
     }
     if (e == end) {
-        m.hitEnd = true;
+        MeetEnd(m);
     }
     if (loop == m.info->leadingLoop) {
         m.leadingRunEnd = e;
@@ -1077,7 +1091,7 @@ inline const unsigned char* CharRunEnd(const MatchContext& m, const ExprNode* op
         if (k >= end) {
             m.loopPlaces += places;
             failures.LazyFailed(start, k);
-            m.hitEnd = true;
+            MeetEnd(m);
             return 0;
         }
         if (!PassesFirstTest(m, operand, k)) {
@@ -1106,7 +1120,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
         });
     }
     if (e == end) {
-        m.hitEnd = true;
+        MeetEnd(m);
     }
     if (loop == m.info->leadingLoop) {
         m.leadingRunEnd = e;
@@ -1187,7 +1201,7 @@ inline const unsigned char* PreviousChar(const MatchContext& m, const unsigned c
         if (k >= end) {
             m.loopPlaces += places;
             failures.LazyFailed(start, k);
-            m.hitEnd = true;
+            MeetEnd(m);
             return 0;
         }
         int length = 1;
@@ -1233,7 +1247,7 @@ constexpr int kNotTaken = 3;
         });
     }
     if (e == end) {
-        m.hitEnd = true;  // the pass after the last whole row met it
+        MeetEnd(m);  // the pass after the last whole row met it
     }
     const ExprNode* continuation = loop->link.node;
     const ExprNode* test = m.info->firstTest[static_cast<size_t>(continuation->index)];
@@ -1279,6 +1293,91 @@ constexpr int kNotTaken = 3;
     failures.DescentFailed(start, top);
     m.pos = start;
     return kWalkOn;
+}
+
+// One pass of a chained loop from the current position, noting the link
+// from it when it ended its attempt through a later pass of the loop.
+int ChainedPass(MatchContext& m, const ExprNode* loop, int32_t slot,
+                MatchContext::ChainLink* links) {
+    const unsigned char* q = m.pos;
+    const uint64_t meets = m.endMeets;
+    m.chainArrival = nullptr;
+    if (MatchFrom(m, loop->next)) {
+        return 1;
+    }
+    // The pass within this one through which the walk ended its attempt,
+    // if any (another loop's, or none, when the continuation of a pass
+    // that failed ended it).
+    if (m.abandon == kAttemptFailed && m.chainArrival != nullptr && m.chainArrivalSlot == slot &&
+        m.chainArrivalMeets == meets) {
+        const auto at = static_cast<uint32_t>(q - m.textStart);
+        links[at & m.chainMask] = {at, static_cast<uint32_t>(m.chainArrival - m.textStart),
+                                   m.loopRunEpoch};
+    }
+    if (m.abandon != kGoOn) {
+        m.chainArrival = q;
+        m.chainArrivalSlot = slot;
+        m.chainArrivalMeets = meets;
+        return 0;
+    }
+    m.pos = q;
+    return kWalkOn;
+}
+
+// A pass of a chained loop (ProgramInfo::chainSlot) from the current
+// position, in an attempt cut by the search limit: 1 or 0 as the walk's,
+// or kWalkOn when the pass failed and the loop's continuation follows.
+//
+// Such a loop runs from each start up to the cut, and where the attempt is
+// then ended short of it (a missing alternative) each start walked every
+// pass again for its own cut. But when a pass from q led to the attempt's
+// end through the pass from q' without meeting the input end on the way,
+// everything it tried before q' failed whatever the end, and in a program
+// whose walks keep holding for a higher end the walk from q' ends a later
+// attempt with a higher end too: the walk from q is the walk from q', which
+// a later attempt reaching q takes at once. Ends only grow from one limited
+// attempt to the next within a search. Such links are followed to the last
+// and shortened on the way.
+[[gnu::noinline]] int ChainedLoop(MatchContext& m, const ExprNode* loop, int32_t slot) {
+    const unsigned char* q = m.pos;
+    const auto at = static_cast<uint32_t>(q - m.textStart);
+    // The case state is part of where a pass leads; the loop guard's state
+    // is not, since only this loop's pass, from here, can stand at a later
+    // position on the way.
+    const auto ring = static_cast<size_t>(slot * 2 + (m.caseSensitive & 1));
+    MatchContext::ChainLink* links = m.chainLinks.data() + ring * (size_t{m.chainMask} + 1);
+    auto linkFrom = [&](uint32_t p) -> MatchContext::ChainLink* {
+        MatchContext::ChainLink& l = links[p & m.chainMask];
+        return l.epoch == m.loopRunEpoch && l.pos == p ? &l : nullptr;
+    };
+    if (MatchContext::ChainLink* link = linkFrom(at)) {
+        uint32_t target = link->target;
+        while (const MatchContext::ChainLink* next = linkFrom(target)) {
+            target = next->target;
+        }
+        for (uint32_t p = at; p != target;) {
+            MatchContext::ChainLink* l = linkFrom(p);
+            p = l->target;
+            l->target = target;
+        }
+        const uint64_t meets = m.endMeets;
+        const auto mark = static_cast<int32_t>(m.passLog.size());
+        m.pos = m.textStart + target;
+        if (EnterLoop(m, loop)) {
+            m.chainJumped = true;
+            const int r = ChainedPass(m, loop, slot, links);
+            if (r != kWalkOn && (r != 0 || m.abandon != kGoOn)) {
+                m.chainArrival = q;
+                m.chainArrivalMeets = meets;
+                return r;
+            }
+        }
+        // Not expected: the walk from there holds for every higher end.
+        // Walked as it stands.
+        LeavePasses(m, mark);
+        m.pos = q;
+    }
+    return ChainedPass(m, loop, slot, links);
 }
 
 // Walks from node until END (1) or a failure (0). Operators and groups try
@@ -1395,6 +1494,18 @@ template <bool kRemembering>
                     return r;
                 }
             }
+            if (const int32_t chain = m.info->chainSlot[index];
+                chain >= 0 && !m.endShared && !m.chainsOff) {
+                const int r = ChainedLoop(m, node, chain);
+                if (r != kWalkOn) {
+                    return r;
+                }
+                node = node->link.node;
+                if (kRemembering && FailsFromHere(m, node)) {
+                    return 0;
+                }
+                continue;
+            }
             if (op == QUEST) {
                 // Both choices of «x+?» go on alike (a chain of them would
                 // multiply the walks).
@@ -1456,7 +1567,7 @@ int WalkLiteralAlternatives(MatchContext& m) {
             return 1;
         }
         if (i == room) {
-            m.hitEnd = true;  // the next byte test met the input end
+            MeetEnd(m);  // the next byte test met the input end
         }
     }
     return 0;
@@ -1513,7 +1624,7 @@ int WalkStraight(MatchContext& m, const ExprNode* node) {
                                     });
                 }
                 if (k == end) {
-                    m.hitEnd = true;
+                    MeetEnd(m);
                 }
                 if (node == m.info->leadingLoop) {
                     m.leadingRunEnd = k;
@@ -1598,11 +1709,26 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     if (m.loopRuns.size() < static_cast<size_t>(info.nodeCount) || m.loopRunEpoch == UINT32_MAX) {
         m.loopRuns.assign(std::max(static_cast<size_t>(info.nodeCount), m.loopRuns.size()),
                           MatchContext::LoopRun{});
-        // Row places count searches with the same number, which starts over.
+        // Row places and chain links count searches with the same number,
+        // which starts over.
         m.rowPlaces.assign(m.rowPlaces.size(), MatchContext::RowPlaces{});
+        m.chainLinks.assign(m.chainLinks.size(), MatchContext::ChainLink{});
         m.loopRunEpoch = 0;
     }
     ++m.loopRunEpoch;
+    if (info.chainLoops > 0) {
+        // Room for the passes of one attempt's reach, within reason: a pass
+        // whose entry another took is only walked again.
+        uint32_t ring = 64;
+        while (ring <= static_cast<uint32_t>(std::max(m.searchLimit, 0)) && ring < (1u << 20)) {
+            ring <<= 1;
+        }
+        m.chainMask = ring - 1;
+        const size_t entries = static_cast<size_t>(info.chainLoops) * 2 * ring;
+        if (m.chainLinks.size() < entries) {
+            m.chainLinks.resize(entries);  // new entries' epoch is 0: empty
+        }
+    }
     const size_t rowEntries = static_cast<size_t>(info.rowLoops) * kMaxRow;
     if (m.rowPlaces.size() < rowEntries) {
         m.rowPlaces.resize(rowEntries);  // new entries' epoch is 0: empty
@@ -1649,7 +1775,7 @@ int AttemptWithEnd(MatchContext& m, const ExprNode* program, const unsigned char
     if (end - s < info.shortestMatching) {
         // No matching fits before the input end (a line's, or the search
         // limit's): the walk could only fail, at the latest where it met it.
-        m.hitEnd = true;
+        MeetEnd(m);
         m.caseSensitive = savedCase;
         m.inputEnd = savedEnd;
         return 0;
@@ -1710,6 +1836,7 @@ void ForgetWideFailures(MatchContext& m) {
     if (++m.loopRunEpoch == UINT32_MAX) {
         std::fill(m.loopRuns.begin(), m.loopRuns.end(), MatchContext::LoopRun{});
         std::fill(m.rowPlaces.begin(), m.rowPlaces.end(), MatchContext::RowPlaces{});
+        std::fill(m.chainLinks.begin(), m.chainLinks.end(), MatchContext::ChainLink{});
         m.loopRunEpoch = 1;
     }
 }
@@ -1787,7 +1914,17 @@ int TryAtImpl(MatchContext& m, const ExprNode* program, const unsigned char* s) 
         }
         m.endShared = false;
         LimitedMemoFor(m);
-        const int found = AttemptWithEnd(m, program, s, end, savedEnd);
+        m.chainJumped = false;
+        const int32_t savedCase = m.caseSensitive;
+        int found = AttemptWithEnd(m, program, s, end, savedEnd);
+        if (found && m.chainJumped && m.info->chainRewalk) {
+            // The matching passed over passes whose groups it did not write:
+            // walked again without shortcuts, once per matching found.
+            m.caseSensitive = savedCase;
+            m.chainsOff = true;
+            found = AttemptWithEnd(m, program, s, end, savedEnd);
+            m.chainsOff = false;
+        }
         m.cutEndFailures += !found && m.hitEnd ? 1 : 0;
         return found;
     }

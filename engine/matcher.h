@@ -77,6 +77,9 @@ struct MatchContext {
     // Set when a test of the current attempt met the input end: its outcome
     // may then differ for a later input end.
     bool hitEnd = false;
+    // How often a walk of this context met the input end, ever: whether a
+    // stretch of a walk met it, wherever its nested walks began.
+    uint64_t endMeets = 0;
     // The last attempt stopped early because a missing right alternative
     // failed it as a whole, so it did not try everything it could.
     bool attemptCutShort = false;
@@ -147,6 +150,30 @@ struct MatchContext {
     };
     std::vector<RowPlaces> rowPlaces;
     uint32_t loopRunEpoch = 0;
+    // Per chained loop (ProgramInfo::chainSlot) and case state, a ring over
+    // offsets of chainMask + 1 entries: a pass of the loop from `pos` that led to
+    // its attempt's end through the loop's pass from `target`, meeting no
+    // input end on the way, in a limited attempt of the search `epoch`
+    // (loopRunEpoch). Limited attempts' input ends only grow within a
+    // search, so the pass leads there again (see ChainedLoop).
+    struct ChainLink {
+        uint32_t pos = 0;
+        uint32_t target = 0;
+        uint32_t epoch = 0;
+    };
+    std::vector<ChainLink> chainLinks;
+    uint32_t chainMask = 0;
+    // The pass of a chained loop through which a walk that ended its
+    // attempt last went, and endMeets when it began; set as the ending
+    // unwinds, so that each pass finds the one within it.
+    const unsigned char* chainArrival = nullptr;
+    int32_t chainArrivalSlot = -1;
+    uint64_t chainArrivalMeets = 0;
+    // The attempt took a chained pass's shortcut, which leaves the groups
+    // of the passes it passed over unwritten; the ring is not used while
+    // chainsOff is set.
+    bool chainJumped = false;
+    bool chainsOff = false;
     // Failed walks of this run, once the run has taken long enough to be
     // worth remembering them (see FailureMemo).
     FailureMemo failures;

@@ -42,6 +42,47 @@ bool IsSingleTestLoop(const ExprNode* loop) {
 // A greedy loop whose operand is a row of copies of one test, two to kMaxRow
 // of them, or from one in a group that captures: the row's length, else 0;
 // `group` the group's number (0: none or brackets that capture nothing).
+// The greedy loops whose passes a limited attempt may take as chained
+// (ProgramInfo::chainSlot): outside other loops, neither single-test nor row
+// loops, their passes holding no loop and no case switch, in a program whose
+// walks hold for a higher input end wherever they held for a lower one
+// (elsewhere a shortcut could lead to a walk that fails, which is then
+// walked again the long way).
+void FindChainLoops(ProgramInfo& info, const ExprNode* program) {
+    const auto count = static_cast<size_t>(info.nodeCount);
+    info.chainSlot.assign(count, -1);
+    info.chainLoops = 0;
+    info.chainRewalk = false;
+    if (!info.endMonotone) {
+        return;
+    }
+    std::vector<uint8_t> insideLoop(count, 0);
+    for (const ExprNode* n = program; n; n = n->next) {
+        if (IsLoop(n->op)) {
+            for (const ExprNode* b = n->next; b != nullptr && b != n->link.node; b = b->next) {
+                insideLoop[static_cast<size_t>(b->index)] = 1;
+            }
+        }
+    }
+    for (const ExprNode* n = program; n; n = n->next) {
+        const auto index = static_cast<size_t>(n->index);
+        if ((n->op != STAR && n->op != PLUS) || insideLoop[index] || info.byteLoop[index] ||
+            info.loopRow[index]) {
+            continue;
+        }
+        bool plain = true;
+        bool records = false;
+        for (const ExprNode* b = n->next; b != nullptr && b != n->link.node; b = b->next) {
+            plain = plain && !IsLoop(b->op) && b->op != CASEON && b->op != CASEOFF;
+            records = records || IsCapturing(b->op);
+        }
+        if (plain) {
+            info.chainSlot[index] = info.chainLoops++;
+            info.chainRewalk = info.chainRewalk || records;
+        }
+    }
+}
+
 int RowLoopWidth(const ExprNode* loop, int& group) {
     group = 0;
     if (loop->op != STAR && loop->op != PLUS) {
@@ -1868,6 +1909,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOptio
         }
     }
     FindFirstTests(info, program);
+    FindChainLoops(info, program);
 
     int charChecks = 0;
     for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {

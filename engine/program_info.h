@@ -235,6 +235,20 @@ struct ProgramInfo {
     // run over ASCII text is measured a byte at a time without decoding.
     // Zero elsewhere.
     std::vector<std::array<uint64_t, 2>> asciiTakes;
+    // Per node index: for a greedy loop outside other loops whose passes
+    // hold no loop and no case switch (and that is not a single-test or row
+    // loop), its slot among such loops, else -1; `chainLoops` of them, in a
+    // program whose walks cannot fail for a higher input end after holding
+    // for a lower one (endMonotone). In an
+    // attempt cut by the search limit, the matcher takes a pass of such a
+    // loop that led to the attempt's end (a matching, or a missing
+    // alternative) without meeting the input end as leading there again for
+    // any higher end (see ChainedLoop). `chainRewalk`: some such loop's
+    // passes record groups, which a walk that took that shortcut leaves
+    // unwritten.
+    std::vector<int32_t> chainSlot;
+    int32_t chainLoops = 0;
+    bool chainRewalk = false;
     // Per case option and node index: 1 for a greedy single-test loop whose
     // continuation must consume first and cannot begin with a byte the loop
     // takes. Giving back part of its run then cannot help (the continuation

@@ -793,6 +793,68 @@ TEST(Exhaustive, LoopsOverRowsAndChoicesInsideLoops) {
     CompareLoopsInsideLoops(20261211, loops, kAtoms, {"a", "b", "A", " "}, TextMode::kBytes);
 }
 
+// --- passes of a loop that led to an attempt's end ---
+// Under the search limit, a pass of a loop outside other loops that ended
+// its attempt (a matching, or a missing alternative) through a later pass,
+// meeting no input end on the way, is taken by later attempts as leading
+// there at once. Random expressions put such loops, over bodies of choices,
+// optional pieces, chains of empty alternatives and groups, before pieces
+// that end the attempt, match or test the input end, over texts several
+// limits long, from every start, the memo off and forced on.
+void CompareChainedLoops(uint32_t seed, const std::vector<std::string>& bodies,
+                         const std::vector<std::string>& tokens, TextMode mode) {
+    const std::vector<std::string> after = {
+        "{a|}", "{a|b|}", "{b|}?", "{.!|}", "{a|}(a)", R"({\w\w|})", "a",    "(b)",   "$",
+        ".",    "{a|}$",  ">",     "(a|b)", "!",       "",           "{$|}", "{.>|}", R"({\w$|})",
+    };
+    const std::vector<std::string> pieces = ValidPieces(kAtoms, kSuffixes, mode);
+    std::mt19937 random(seed);
+    auto any = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+    for (const bool memo : {false, true}) {
+        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        if (memo) {
+            CurrentMatchContext().memoThreshold = 0;
+        }
+        Comparison comparison({2, 3, 5}, {0}, false, mode);
+        for (int i = 0; i < (QUARRY_SLOW_BUILD ? 800 : 3000); ++i) {
+            std::string expression;
+            for (int loops = random() % 4 == 0 ? 2 : 1; loops > 0; --loops) {
+                std::string body = any(bodies);
+                if (random() % 3 == 0) {
+                    body += any(bodies);
+                }
+                expression += random() % 3 == 0 ? "(" + body + ")" : "{" + body + "}";
+                expression += random() % 2 ? "+" : "*";
+                expression += any(after);
+                if (random() % 3 == 0) {
+                    expression += any(after);
+                }
+            }
+            if (random() % 3 == 0) {
+                expression = any(pieces) + expression;
+            }
+            std::vector<std::string> texts;
+            for (int t = 0; t < 2; ++t) {
+                std::string text;
+                for (size_t n = 6 + random() % 14; n > 0; --n) {
+                    text += any(tokens);
+                }
+                texts.push_back(text);
+            }
+            comparison.Run(expression, texts, true);
+        }
+        CurrentMatchContext().memoThreshold = savedThreshold;
+        comparison.Report();
+    }
+}
+
+TEST(Exhaustive, PassesOfLoopsThatLedToTheAttemptsEnd) {
+    CompareChainedLoops(20261214,
+                        {".", ".!|||b", ".!||b", "a?b?", R"((a|\w))", "{a|ab}", "[ab].?", "(a)|b",
+                         ".{!|}", R"(a|\w)", "{.a|b}", "(.)b?", "{ab|a}!?", "b|.."},
+                        {"a", "b", "!", "ab", "ab!", " ", "A"}, TextMode::kBytes);
+}
+
 // --- character mode ---
 // The same comparison with UTF-8 characters: atoms with one- and two-byte
 // literals, case pairs, classes with and without non-ASCII members, the set
