@@ -1295,9 +1295,11 @@ constexpr int kNotTaken = 3;
     return kWalkOn;
 }
 
-// One pass of a chained loop from the current position, noting the link
-// from it when it ended its attempt through a later pass of the loop.
-int ChainedPass(MatchContext& m, const ExprNode* loop, int32_t slot,
+// One pass of a chained loop from the current position, with `passes` of
+// the loops within it standing here (bit i for ProgramInfo::chainInner's
+// i-th), noting the link from it when it ended its attempt through a later
+// pass of the loop.
+int ChainedPass(MatchContext& m, const ExprNode* loop, int32_t slot, uint16_t passes,
                 MatchContext::ChainLink* links) {
     const unsigned char* q = m.pos;
     const uint64_t meets = m.endMeets;
@@ -1312,11 +1314,12 @@ int ChainedPass(MatchContext& m, const ExprNode* loop, int32_t slot,
         m.chainArrivalMeets == meets) {
         const auto at = static_cast<uint32_t>(q - m.textStart);
         links[at & m.chainMask] = {at, static_cast<uint32_t>(m.chainArrival - m.textStart),
-                                   m.loopRunEpoch};
+                                   m.loopRunEpoch, passes, m.chainArrivalPasses};
     }
     if (m.abandon != kGoOn) {
         m.chainArrival = q;
         m.chainArrivalSlot = slot;
+        m.chainArrivalPasses = passes;
         m.chainArrivalMeets = meets;
         return 0;
     }
@@ -1338,36 +1341,58 @@ int ChainedPass(MatchContext& m, const ExprNode* loop, int32_t slot,
 // a later attempt reaching q takes at once. Ends only grow from one limited
 // attempt to the next within a search. Such links are followed to the last
 // and shortened on the way.
+//
+// Where a pass leads depends on the position, the case state and which
+// loops within the passes have a pass standing there (their guards refuse
+// to enter them there again); a loop's pass from an earlier position can
+// stand at no later one, and the loops around it are this loop alone.
 [[gnu::noinline]] int ChainedLoop(MatchContext& m, const ExprNode* loop, int32_t slot) {
     const unsigned char* q = m.pos;
     const auto at = static_cast<uint32_t>(q - m.textStart);
-    // The case state is part of where a pass leads; the loop guard's state
-    // is not, since only this loop's pass, from here, can stand at a later
-    // position on the way.
-    const auto ring = static_cast<size_t>(slot * 2 + (m.caseSensitive & 1));
+    const int32_t caseBit = m.caseSensitive & 1;
+    const std::vector<int32_t>& inner = m.info->chainInner[static_cast<size_t>(slot)];
+    uint16_t passes = 0;
+    for (size_t i = 0; i < inner.size(); ++i) {
+        if (m.loopPass[static_cast<size_t>(inner[i] * 2 + caseBit)].pos == q) {
+            passes = static_cast<uint16_t>(passes | 1u << i);
+        }
+    }
+    const auto ring = static_cast<size_t>(slot * 2 + caseBit);
     MatchContext::ChainLink* links = m.chainLinks.data() + ring * (size_t{m.chainMask} + 1);
-    auto linkFrom = [&](uint32_t p) -> MatchContext::ChainLink* {
+    auto linkFrom = [&](uint32_t p, uint16_t standing) -> MatchContext::ChainLink* {
         MatchContext::ChainLink& l = links[p & m.chainMask];
-        return l.epoch == m.loopRunEpoch && l.pos == p ? &l : nullptr;
+        return l.epoch == m.loopRunEpoch && l.pos == p && l.from == standing ? &l : nullptr;
     };
-    if (MatchContext::ChainLink* link = linkFrom(at)) {
+    if (MatchContext::ChainLink* link = linkFrom(at, passes)) {
         uint32_t target = link->target;
-        while (const MatchContext::ChainLink* next = linkFrom(target)) {
+        uint16_t standing = link->to;
+        while (const MatchContext::ChainLink* next = linkFrom(target, standing)) {
             target = next->target;
+            standing = next->to;
         }
         for (uint32_t p = at; p != target;) {
-            MatchContext::ChainLink* l = linkFrom(p);
+            MatchContext::ChainLink* l = &links[p & m.chainMask];
             p = l->target;
             l->target = target;
+            l->to = standing;
         }
         const uint64_t meets = m.endMeets;
         const auto mark = static_cast<int32_t>(m.passLog.size());
         m.pos = m.textStart + target;
+        // The loops within whose passes stood there, as on the way.
+        for (size_t i = 0; i < inner.size(); ++i) {
+            if (standing >> i & 1) {
+                const auto innerSlot = static_cast<size_t>(inner[i] * 2 + caseBit);
+                m.passLog.push_back({static_cast<int32_t>(innerSlot), m.loopPass[innerSlot]});
+                m.loopPass[innerSlot] = {m.pos, static_cast<int32_t>(m.passLog.size() - 1)};
+            }
+        }
         if (EnterLoop(m, loop)) {
             m.chainJumped = true;
-            const int r = ChainedPass(m, loop, slot, links);
+            const int r = ChainedPass(m, loop, slot, standing, links);
             if (r != kWalkOn && (r != 0 || m.abandon != kGoOn)) {
                 m.chainArrival = q;
+                m.chainArrivalPasses = passes;
                 m.chainArrivalMeets = meets;
                 return r;
             }
@@ -1377,7 +1402,7 @@ int ChainedPass(MatchContext& m, const ExprNode* loop, int32_t slot,
         LeavePasses(m, mark);
         m.pos = q;
     }
-    return ChainedPass(m, loop, slot, links);
+    return ChainedPass(m, loop, slot, passes, links);
 }
 
 // Walks from node until END (1) or a failure (0). Operators and groups try
@@ -1466,6 +1491,32 @@ template <bool kRemembering>
             return 1;
         }
         if (IsOperator(op)) {
+            if (const ProgramInfo::Span span = m.info->choiceSpan[static_cast<size_t>(node->index)];
+                span.count > 0) {
+                // A choice that comes down to a few walks: each tried once.
+                const ExprNode* const* leaves = &m.info->choiceLeaves[span.first];
+                const int32_t savedCase = m.caseSensitive;
+                const unsigned char* savedPos = m.pos;
+                for (int32_t i = 0; i + 1 < span.count; ++i) {
+                    if (MatchFrom(m, leaves[i])) {
+                        return 1;
+                    }
+                    if (m.abandon != kGoOn) {
+                        return 0;
+                    }
+                    m.caseSensitive = savedCase;
+                    m.pos = savedPos;
+                }
+                node = leaves[span.count - 1];
+                if (node == nullptr) {
+                    m.abandon = kAttemptFailed;
+                    return 0;
+                }
+                if (kRemembering && FailsFromHere(m, node)) {
+                    return 0;
+                }
+                continue;
+            }
             if (IsLoop(op) && !EnterLoop(m, node)) {
                 return 0;
             }

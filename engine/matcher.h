@@ -156,10 +156,15 @@ struct MatchContext {
     // input end on the way, in a limited attempt of the search `epoch`
     // (loopRunEpoch). Limited attempts' input ends only grow within a
     // search, so the pass leads there again (see ChainedLoop).
+    // `from` and `to`: which loops within the passes (ProgramInfo::
+    // chainInner) had a pass standing at `pos` and at `target`, whose
+    // guards refuse to enter them there again.
     struct ChainLink {
         uint32_t pos = 0;
         uint32_t target = 0;
         uint32_t epoch = 0;
+        uint16_t from = 0;
+        uint16_t to = 0;
     };
     std::vector<ChainLink> chainLinks;
     uint32_t chainMask = 0;
@@ -168,6 +173,7 @@ struct MatchContext {
     // unwinds, so that each pass finds the one within it.
     const unsigned char* chainArrival = nullptr;
     int32_t chainArrivalSlot = -1;
+    uint16_t chainArrivalPasses = 0;
     uint64_t chainArrivalMeets = 0;
     // The attempt took a chained pass's shortcut, which leaves the groups
     // of the passes it passed over unwritten; the ring is not used while

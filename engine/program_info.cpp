@@ -44,13 +44,14 @@ bool IsSingleTestLoop(const ExprNode* loop) {
 // `group` the group's number (0: none or brackets that capture nothing).
 // The greedy loops whose passes a limited attempt may take as chained
 // (ProgramInfo::chainSlot): outside other loops, neither single-test nor row
-// loops, their passes holding no loop and no case switch, in a program whose
-// walks hold for a higher input end wherever they held for a lower one
-// (elsewhere a shortcut could lead to a walk that fails, which is then
-// walked again the long way).
+// loops, their passes holding at most kMaxChainInner loops and no case
+// switch, in a program whose walks hold for a higher input end wherever they
+// held for a lower one (elsewhere a shortcut could lead to a walk that fails,
+// which is then walked again the long way).
 void FindChainLoops(ProgramInfo& info, const ExprNode* program) {
     const auto count = static_cast<size_t>(info.nodeCount);
     info.chainSlot.assign(count, -1);
+    info.chainInner.clear();
     info.chainLoops = 0;
     info.chainRewalk = false;
     if (!info.endMonotone) {
@@ -72,12 +73,17 @@ void FindChainLoops(ProgramInfo& info, const ExprNode* program) {
         }
         bool plain = true;
         bool records = false;
+        std::vector<int32_t> inner;
         for (const ExprNode* b = n->next; b != nullptr && b != n->link.node; b = b->next) {
-            plain = plain && !IsLoop(b->op) && b->op != CASEON && b->op != CASEOFF;
+            plain = plain && b->op != CASEON && b->op != CASEOFF;
             records = records || IsCapturing(b->op);
+            if (IsLoop(b->op)) {
+                inner.push_back(b->index);
+            }
         }
-        if (plain) {
+        if (plain && inner.size() <= kMaxChainInner) {
             info.chainSlot[index] = info.chainLoops++;
+            info.chainInner.push_back(std::move(inner));
             info.chainRewalk = info.chainRewalk || records;
         }
     }
@@ -907,6 +913,92 @@ int32_t ShortestMatching(const ProgramInfo& info, const ExprNode* program,
 // one before. Each such «?» is given the one node all its choices reach.
 // Tails go on to their next node and «?» links forward to its tail, so one
 // pass from the last node back sees every successor first.
+// The walks a choice comes down to (ProgramInfo::choiceSpan): from a bar or
+// a «?», the nodes its alternatives reach through nodes that neither test
+// nor change anything (further bars and «?» among them), in the order the
+// walk tries them, each once. A node reached again was listed with all it
+// reaches, and a walk from it would fail again where it failed before.
+class ChoiceLeaves {
+  public:
+    ChoiceLeaves(const ProgramInfo& info, size_t count) : info_(info), seen_(count, 0) {}
+
+    // Lists from `root`; false when the choice is plain (two walks, no
+    // further choice within) or would list too many.
+    bool List(const ExprNode* root, std::vector<const ExprNode*>& leaves) {
+        std::fill(seen_.begin(), seen_.end(), 0);
+        leaves.clear();
+        ended_ = false;
+        nested_ = false;
+        seen_[static_cast<size_t>(root->index)] = 1;
+        From(root->next, leaves);
+        From(root->link.node, leaves);
+        return nested_ && leaves.size() <= kMost;
+    }
+
+  private:
+    static constexpr size_t kMost = 32;
+
+    void From(const ExprNode* n, std::vector<const ExprNode*>& leaves) {
+        while (n != nullptr && !ended_ && leaves.size() <= kMost) {
+            uint8_t& seen = seen_[static_cast<size_t>(n->index)];
+            if (seen) {
+                nested_ = true;
+                return;
+            }
+            seen = 1;
+            if (n->op == NOTHING || ((n->op == GROUPOPEN || n->op == GROUPCLOSE))) {
+                n = n->next;
+            } else if (n->op == JUMP) {
+                n = n->link.node;
+            } else if (n->op == BRANCHEND) {
+                const ProgramInfo::BranchSkip& skip =
+                    info_.branchSkip[static_cast<size_t>(n->index)];
+                if (skip.attemptFails) {
+                    leaves.push_back(nullptr);  // the attempt ends here
+                    ended_ = true;
+                    return;
+                }
+                n = skip.next;
+            } else if (n->op == QUEST && info_.questSkip[static_cast<size_t>(n->index)]) {
+                nested_ = true;
+                n = info_.questSkip[static_cast<size_t>(n->index)];
+            } else if (n->op == BRANCH || n->op == QUEST) {
+                nested_ = true;
+                From(n->next, leaves);
+                From(n->link.node, leaves);
+                return;
+            } else {
+                leaves.push_back(n);
+                return;
+            }
+        }
+    }
+
+    const ProgramInfo& info_;
+    std::vector<uint8_t> seen_;
+    bool ended_ = false;
+    bool nested_ = false;
+};
+
+void FindChoiceLeaves(ProgramInfo& info, const std::vector<const ExprNode*>& byIndex) {
+    info.choiceSpan.assign(byIndex.size(), {});
+    info.choiceLeaves.clear();
+    ChoiceLeaves lister(info, byIndex.size());
+    std::vector<const ExprNode*> leaves;
+    for (const ExprNode* n : byIndex) {
+        if (n == nullptr || (n->op != BRANCH && n->op != QUEST) ||
+            info.questSkip[static_cast<size_t>(n->index)] != nullptr) {
+            continue;
+        }
+        if (lister.List(n, leaves) && !leaves.empty()) {
+            info.choiceSpan[static_cast<size_t>(n->index)] = {
+                static_cast<int32_t>(info.choiceLeaves.size()),
+                static_cast<int32_t>(leaves.size())};
+            info.choiceLeaves.insert(info.choiceLeaves.end(), leaves.begin(), leaves.end());
+        }
+    }
+}
+
 void FindQuestSkips(ProgramInfo& info, const std::vector<const ExprNode*>& byIndex) {
     const size_t count = byIndex.size();
     std::vector<const ExprNode*> reaches(count, nullptr);  // nullptr: no single node
@@ -1102,7 +1194,8 @@ void FindLoopGroups(ProgramInfo& info, const std::vector<const ExprNode*>& byInd
 
 // Columns of the failure memo's bit rows for the nodes walks start from: the
 // program's start, an operator's operand and continuation, a group's
-// content. A small loop group's passes are folded into columns, so that
+// content, the walks a choice comes down to. A small loop group's passes are
+// folded into columns, so that
 // nested loops over a long line keep their failures in bits rather than in
 // the table (one entry there takes 24 bytes or more).
 void FindMemoColumns(ProgramInfo& info, const ExprNode* program,
@@ -1132,6 +1225,9 @@ void FindMemoColumns(ProgramInfo& info, const ExprNode* program,
         } else if (IsCapturing(n->op)) {
             mark(n->next);
         }
+    }
+    for (const ExprNode* leaf : info.choiceLeaves) {
+        mark(leaf);
     }
     info.memoColumn.assign(byIndex.size(), -1);
     size_t columns = 0;
@@ -1871,6 +1967,7 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOptio
     FindByteKinds(info, compiled);
     FindBranchSkips(info, program, byIndex);
     FindQuestSkips(info, byIndex);
+    FindChoiceLeaves(info, byIndex);
     FindLiteralAlternatives(info, program);
     FindLoopGroups(info, byIndex);
     FindMemoColumns(info, program, byIndex);

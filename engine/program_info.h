@@ -62,6 +62,18 @@ struct ProgramInfo {
     // operator tails and other such «?» to one node («x+?», «b??»): that
     // node. nullptr elsewhere.
     std::vector<const ExprNode*> questSkip;
+    // Per node index, for a bar or a «?» whose alternatives lead through
+    // further choices (a chain of bars, «|?», «??»): the walks it comes down
+    // to, `count` nodes of choiceLeaves from `first`, in the order tried,
+    // each once (a walk that failed from a node at a position fails again
+    // there); nullptr, always last, where the attempt ends (a missing
+    // alternative). Count 0 elsewhere.
+    struct Span {
+        int32_t first = 0;
+        int32_t count = 0;
+    };
+    std::vector<Span> choiceSpan;
+    std::vector<const ExprNode*> choiceLeaves;
     // No walk from the start reaches END through a node that held because
     // the input ended there («$», «>»): then a walk that fails with some
     // input end also fails with every lower one.
@@ -236,17 +248,19 @@ struct ProgramInfo {
     // Zero elsewhere.
     std::vector<std::array<uint64_t, 2>> asciiTakes;
     // Per node index: for a greedy loop outside other loops whose passes
-    // hold no loop and no case switch (and that is not a single-test or row
-    // loop), its slot among such loops, else -1; `chainLoops` of them, in a
-    // program whose walks cannot fail for a higher input end after holding
-    // for a lower one (endMonotone). In an
+    // hold no case switch and at most kMaxChainInner loops (and that is not
+    // a single-test or row loop), its slot among such loops, else -1;
+    // `chainLoops` of them, in a program whose walks cannot fail for a
+    // higher input end after holding for a lower one (endMonotone). In an
     // attempt cut by the search limit, the matcher takes a pass of such a
     // loop that led to the attempt's end (a matching, or a missing
     // alternative) without meeting the input end as leading there again for
-    // any higher end (see ChainedLoop). `chainRewalk`: some such loop's
-    // passes record groups, which a walk that took that shortcut leaves
-    // unwritten.
+    // any higher end (see ChainedLoop). `chainInner`, per slot: the loop
+    // nodes within its passes, whose guards are part of where a pass leads.
+    // `chainRewalk`: some such loop's passes record groups, which a walk
+    // that took that shortcut leaves unwritten.
     std::vector<int32_t> chainSlot;
+    std::vector<std::vector<int32_t>> chainInner;
     int32_t chainLoops = 0;
     bool chainRewalk = false;
     // Per case option and node index: 1 for a greedy single-test loop whose
@@ -266,6 +280,8 @@ struct ProgramInfo {
 
 // The longest row of tests a loop's passes are taken as rows of.
 constexpr int kMaxRow = 8;
+// The most loops a chained loop's passes may hold (ProgramInfo::chainSlot).
+constexpr size_t kMaxChainInner = 16;
 
 // The test that a row loop's operand repeats (ProgramInfo::loopRow).
 inline const ExprNode* RowTest(const ExprNode* loop) {

@@ -798,7 +798,8 @@ TEST(Exhaustive, LoopsOverRowsAndChoicesInsideLoops) {
 // its attempt (a matching, or a missing alternative) through a later pass,
 // meeting no input end on the way, is taken by later attempts as leading
 // there at once. Random expressions put such loops, over bodies of choices,
-// optional pieces, chains of empty alternatives and groups, before pieces
+// optional pieces, chains of empty alternatives, groups and loops (whose
+// guards are part of where a pass leads), before pieces
 // that end the attempt, match or test the input end, over texts several
 // limits long, from every start, the memo off and forced on.
 void CompareChainedLoops(uint32_t seed, const std::vector<std::string>& bodies,
@@ -849,10 +850,56 @@ void CompareChainedLoops(uint32_t seed, const std::vector<std::string>& bodies,
 }
 
 TEST(Exhaustive, PassesOfLoopsThatLedToTheAttemptsEnd) {
-    CompareChainedLoops(20261214,
-                        {".", ".!|||b", ".!||b", "a?b?", R"((a|\w))", "{a|ab}", "[ab].?", "(a)|b",
-                         ".{!|}", R"(a|\w)", "{.a|b}", "(.)b?", "{ab|a}!?", "b|.."},
-                        {"a", "b", "!", "ab", "ab!", " ", "A"}, TextMode::kBytes);
+    CompareChainedLoops(
+        20261214,
+        {".",     ".!|||b",        ".!||b",   "a?b?",     R"((a|\w))", "{a|ab}",   "[ab].?",
+         "(a)|b", ".{!|}",         R"(a|\w)", "{.a|b}",   "(.)b?",     "{ab|a}!?", "b|..",
+         "a*b?",  R"((a*!?a@\S))", "{a@b}",   R"(\w+!?)", "(b*)a?",    "{a*}*."},
+        {"a", "b", "!", "ab", "ab!", " ", "A"}, TextMode::kBytes);
+}
+
+// --- chains of choices ---
+// A bar or a «?» whose alternatives lead through further choices («!|||b»,
+// «a|?», «??») comes down to the walks it reaches, each tried once. Random
+// expressions join atoms with runs of bars and question marks, inside and
+// outside loops and before pieces that end the attempt, over short texts
+// from every start, with limits and the memo off and forced on.
+TEST(Exhaustive, ChainsOfChoicesComeDownToTheirWalks) {
+    const std::vector<std::string> atoms = {"a", "b",    ".",     "(a)", "{ab}", "$",
+                                            ">", "{a|}", R"(\c)", "",    "[ab]", "(b?)"};
+    const std::vector<std::string> joins = {"|",   "||", "|||",  "?|", "|?",   "??|",
+                                            "|??", "?",  "||?|", "",   "|||||"};
+    std::mt19937 random(20261215);
+    auto any = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
+    for (const bool memo : {false, true}) {
+        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        if (memo) {
+            CurrentMatchContext().memoThreshold = 0;
+        }
+        Comparison comparison({-1, 2, 4});
+        for (int i = 0; i < (QUARRY_SLOW_BUILD ? 1000 : 4000); ++i) {
+            std::string chain = any(atoms);
+            for (size_t n = 1 + random() % 4; n > 0; --n) {
+                chain += any(joins) + any(atoms);
+            }
+            std::string expression = chain;
+            if (random() % 2) {
+                expression = "{" + chain + "}" + kSuffixes[1 + random() % 5];
+            }
+            expression += any(atoms) + any(joins);
+            std::vector<std::string> texts;
+            for (int t = 0; t < 2; ++t) {
+                std::string text;
+                for (size_t n = random() % 9; n > 0; --n) {
+                    text += kAlphabet[random() % kAlphabet.size()];
+                }
+                texts.push_back(text);
+            }
+            comparison.Run(expression, texts, true);
+        }
+        CurrentMatchContext().memoThreshold = savedThreshold;
+        comparison.Report();
+    }
 }
 
 // --- character mode ---
