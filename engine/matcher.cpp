@@ -1491,7 +1491,9 @@ template <bool kRemembering>
             return 1;
         }
         if (IsOperator(op)) {
-            if (const ProgramInfo::Span span = m.info->choiceSpan[static_cast<size_t>(node->index)];
+            if (const ProgramInfo::Span span =
+                    IsLoop(op) ? ProgramInfo::Span{}
+                               : m.info->choiceSpan[static_cast<size_t>(node->index)];
                 span.count > 0) {
                 // A choice that comes down to a few walks: each tried once.
                 const ExprNode* const* leaves = &m.info->choiceLeaves[span.first];
@@ -1768,14 +1770,18 @@ void PrepareForProgram(MatchContext& m, const ProgramInfo& info, bool continuing
     }
     ++m.loopRunEpoch;
     if (info.chainLoops > 0) {
-        // Room for the passes of one attempt's reach, within reason: a pass
-        // whose entry another took is only walked again.
+        // Room for the passes of one attempt's reach, within reason (at most
+        // 2^21 entries, 32 MiB, for all loops): a pass whose entry another
+        // took is only walked again.
+        constexpr size_t kMostEntries = size_t{1} << 21;
+        const size_t rings = static_cast<size_t>(info.chainLoops) * 2;
         uint32_t ring = 64;
-        while (ring <= static_cast<uint32_t>(std::max(m.searchLimit, 0)) && ring < (1u << 20)) {
+        while (ring <= static_cast<uint32_t>(std::max(m.searchLimit, 0)) &&
+               size_t{ring} * 2 * rings <= kMostEntries) {
             ring <<= 1;
         }
         m.chainMask = ring - 1;
-        const size_t entries = static_cast<size_t>(info.chainLoops) * 2 * ring;
+        const size_t entries = rings * ring;
         if (m.chainLinks.size() < entries) {
             m.chainLinks.resize(entries);  // new entries' epoch is 0: empty
         }

@@ -45,16 +45,20 @@ bool IsSingleTestLoop(const ExprNode* loop) {
 // The greedy loops whose passes a limited attempt may take as chained
 // (ProgramInfo::chainSlot): outside other loops, neither single-test nor row
 // loops, their passes holding at most kMaxChainInner loops and no case
-// switch, in a program whose walks hold for a higher input end wherever they
-// held for a lower one (elsewhere a shortcut could lead to a walk that fails,
-// which is then walked again the long way).
+// switch, in a program with a missing alternative whose walks hold for a
+// higher input end wherever they held for a lower one (elsewhere a shortcut could lead to a walk
+// that fails, which is then walked again the long way).
 void FindChainLoops(ProgramInfo& info, const ExprNode* program) {
     const auto count = static_cast<size_t>(info.nodeCount);
     info.chainSlot.assign(count, -1);
     info.chainInner.clear();
     info.chainLoops = 0;
     info.chainRewalk = false;
-    if (!info.endMonotone) {
+    // Only a missing alternative ends an attempt short of a matching, which
+    // is what the links lead to.
+    const bool ends = std::any_of(info.branchSkip.begin(), info.branchSkip.end(),
+                                  [](const ProgramInfo::BranchSkip& b) { return b.attemptFails; });
+    if (!info.endMonotone || !ends) {
         return;
     }
     std::vector<uint8_t> insideLoop(count, 0);
@@ -81,7 +85,9 @@ void FindChainLoops(ProgramInfo& info, const ExprNode* program) {
                 inner.push_back(b->index);
             }
         }
-        if (plain && inner.size() <= kMaxChainInner) {
+        // A program of many such loops keeps links for the first few only.
+        constexpr int32_t kMostChainLoops = 256;
+        if (plain && inner.size() <= kMaxChainInner && info.chainLoops < kMostChainLoops) {
             info.chainSlot[index] = info.chainLoops++;
             info.chainInner.push_back(std::move(inner));
             info.chainRewalk = info.chainRewalk || records;
