@@ -58,7 +58,7 @@ void BM_NestedLoops(benchmark::State& state, const Case& c) {
 struct LineCase {
     const char* pattern;
     char fill;  // 'h': random hexadecimal digits, 'w': random word bytes, 'r': random «a» and
-                // «b», 'p': «ab ab …», else that byte
+                // «b», 'p': «ab ab …», 'c': «ab!cab!c…», else that byte
     // Searched as one text: «$» then holds only after the line break, at the
     // text end, where an empty matching is found after every other start
     // has failed.
@@ -121,6 +121,14 @@ const LineCase kLineCases[] = {
     // attempt leaves more such walks than the memo's table holds; with it,
     // each start still walks the loop pass by pass up to its own cut.
     {"(\\w\\w)+{a|b|}?(\\w\\w)", 'r'},
+    // Loops that run from every start to its cut, where a missing alternative
+    // then ends the attempt short of it: a pass that ended its attempt
+    // through a later pass leads later attempts there at once.
+    {"[^x]?{a?b?}+{a|b|}#.|\\s+", 'r'},
+    {"{a|}\\s|(a|\\w)+{a|b|}|\\w*((a)+)+", 'r'},
+    // A chain of bars in a loop's pass comes down to the few walks it
+    // reaches.
+    {"{.!|||||||||||||||||||||||b)+{a|}(a)", 'c'},
 };
 
 std::string Line(int64_t length, char fill) {
@@ -147,6 +155,11 @@ std::string Line(int64_t length, char fill) {
             line[i] = "ab "[i % 3];
         }
         line.back() = 'b';
+    }
+    if (fill == 'c') {
+        for (size_t i = 0; i < line.size(); ++i) {
+            line[i] = "ab!c"[i % 4];
+        }
     }
     // «$» holds only at the text end, after the line break.
     return line + "\n";
