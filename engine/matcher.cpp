@@ -1491,11 +1491,11 @@ template <bool kRemembering>
             return 1;
         }
         if (IsOperator(op)) {
-            if (const ProgramInfo::Span span =
-                    IsLoop(op) ? ProgramInfo::Span{}
-                               : m.info->choiceSpan[static_cast<size_t>(node->index)];
-                span.count > 0) {
+            const auto index = static_cast<size_t>(node->index);
+            const uint8_t kind = m.info->walkKind[index];
+            if (kind & kWalkChoices) {
                 // A choice that comes down to a few walks: each tried once.
+                const ProgramInfo::Span span = m.info->choiceSpan[index];
                 const ExprNode* const* leaves = &m.info->choiceLeaves[span.first];
                 const int32_t savedCase = m.caseSensitive;
                 const unsigned char* savedPos = m.pos;
@@ -1523,9 +1523,8 @@ template <bool kRemembering>
                 return 0;
             }
             const bool greedy = IsGreedyOperator(op);
-            const auto index = static_cast<size_t>(node->index);
-            const bool single = m.info->byteLoop[index] != 0;
-            if (single || m.info->loopRow[index] != 0) {
+            if (kind & (kWalkSingleLoop | kWalkRowLoop)) {
+                const bool single = (kind & kWalkSingleLoop) != 0;
                 int r = 0;
                 if (single) {
                     const bool chars = IsCharTest(node->next->op);
@@ -1547,9 +1546,8 @@ template <bool kRemembering>
                     return r;
                 }
             }
-            if (const int32_t chain = m.info->chainSlot[index];
-                chain >= 0 && !m.endShared && !m.chainsOff) {
-                const int r = ChainedLoop(m, node, chain);
+            if ((kind & kWalkChainLoop) && !m.endShared && !m.chainsOff) {
+                const int r = ChainedLoop(m, node, m.info->chainSlot[index]);
                 if (r != kWalkOn) {
                     return r;
                 }
@@ -1559,13 +1557,11 @@ template <bool kRemembering>
                 }
                 continue;
             }
-            if (op == QUEST) {
+            if (kind & kWalkQuestSkip) {
                 // Both choices of «x+?» go on alike (a chain of them would
                 // multiply the walks).
-                if (const ExprNode* to = m.info->questSkip[static_cast<size_t>(node->index)]) {
-                    node = to;
-                    continue;
-                }
+                node = m.info->questSkip[index];
+                continue;
             }
             const int32_t savedCase = m.caseSensitive;
             const unsigned char* savedPos = m.pos;

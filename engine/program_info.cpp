@@ -2013,6 +2013,14 @@ ProgramInfo AnalyseProgram(const ExprNode* program, bool simplify, int caseOptio
     }
     FindFirstTests(info, program);
     FindChainLoops(info, program);
+    info.walkKind.assign(count, 0);
+    for (size_t i = 0; i < count; ++i) {
+        info.walkKind[i] = static_cast<uint8_t>(
+            (info.byteLoop[i] ? kWalkSingleLoop : 0) | (info.loopRow[i] ? kWalkRowLoop : 0) |
+            (info.chainSlot[i] >= 0 ? kWalkChainLoop : 0) |
+            (info.choiceSpan[i].count > 0 ? kWalkChoices : 0) |
+            (info.questSkip[i] != nullptr ? kWalkQuestSkip : 0));
+    }
 
     int charChecks = 0;
     for (size_t caseBit = 0; caseBit <= 1; ++caseBit) {

@@ -263,6 +263,9 @@ struct ProgramInfo {
     std::vector<std::vector<int32_t>> chainInner;
     int32_t chainLoops = 0;
     bool chainRewalk = false;
+    // Per node index: which of the ways above the matcher takes an operator
+    // node in (kWalk… bits), so that it looks them up with one load.
+    std::vector<uint8_t> walkKind;
     // Per case option and node index: 1 for a greedy single-test loop whose
     // continuation must consume first and cannot begin with a byte the loop
     // takes. Giving back part of its run then cannot help (the continuation
@@ -277,6 +280,13 @@ struct ProgramInfo {
     // the path fails there, and need not be started either.
     std::vector<const ExprNode*> firstLoop;
 };
+
+// ProgramInfo::walkKind bits.
+constexpr uint8_t kWalkSingleLoop = 1;  // byteLoop
+constexpr uint8_t kWalkRowLoop = 2;     // loopRow
+constexpr uint8_t kWalkChainLoop = 4;   // chainSlot
+constexpr uint8_t kWalkChoices = 8;     // choiceSpan
+constexpr uint8_t kWalkQuestSkip = 16;  // questSkip
 
 // The longest row of tests a loop's passes are taken as rows of.
 constexpr int kMaxRow = 8;
