@@ -39,15 +39,12 @@ bool IsSingleTestLoop(const ExprNode* loop) {
            ExitFollowsJumpBack(back, loop);
 }
 
-// A greedy loop whose operand is a row of copies of one test, two to kMaxRow
-// of them, or from one in a group that captures: the row's length, else 0;
-// `group` the group's number (0: none or brackets that capture nothing).
 // The greedy loops whose passes a limited attempt may take as chained
 // (ProgramInfo::chainSlot): outside other loops, neither single-test nor row
 // loops, their passes holding at most kMaxChainInner loops and no case
 // switch, in a program with a missing alternative whose walks hold for a
-// higher input end wherever they held for a lower one (elsewhere a shortcut could lead to a walk
-// that fails, which is then walked again the long way).
+// higher input end wherever they held for a lower one (elsewhere a shortcut
+// could lead to a walk that fails, which is then walked again the long way).
 void FindChainLoops(ProgramInfo& info, const ExprNode* program) {
     const auto count = static_cast<size_t>(info.nodeCount);
     info.chainSlot.assign(count, -1);
@@ -95,6 +92,9 @@ void FindChainLoops(ProgramInfo& info, const ExprNode* program) {
     }
 }
 
+// A greedy loop whose operand is a row of copies of one test, two to kMaxRow
+// of them, or from one in a group that captures: the row's length, else 0;
+// `group` the group's number (0: none or brackets that capture nothing).
 int RowLoopWidth(const ExprNode* loop, int& group) {
     group = 0;
     if (loop->op != STAR && loop->op != PLUS) {
@@ -914,11 +914,6 @@ int32_t ShortestMatching(const ProgramInfo& info, const ExprNode* program,
     return kNone;
 }
 
-// «?» applied to the tail of the construct before it («x+?», «b??») makes
-// optional a node that does nothing, and a chain of them nests each in the
-// one before. Each such «?» is given the one node all its choices reach.
-// Tails go on to their next node and «?» links forward to its tail, so one
-// pass from the last node back sees every successor first.
 // The walks a choice comes down to (ProgramInfo::choiceSpan): from a bar or
 // a «?», the nodes its alternatives reach through nodes that neither test
 // nor change anything (further bars and «?» among them), in the order the
@@ -952,7 +947,7 @@ class ChoiceLeaves {
                 return;
             }
             seen = 1;
-            if (n->op == NOTHING || ((n->op == GROUPOPEN || n->op == GROUPCLOSE))) {
+            if (n->op == NOTHING || n->op == GROUPOPEN || n->op == GROUPCLOSE) {
                 n = n->next;
             } else if (n->op == JUMP) {
                 n = n->link.node;
@@ -1005,6 +1000,11 @@ void FindChoiceLeaves(ProgramInfo& info, const std::vector<const ExprNode*>& byI
     }
 }
 
+// «?» applied to the tail of the construct before it («x+?», «b??») makes
+// optional a node that does nothing, and a chain of them nests each in the
+// one before. Each such «?» is given the one node all its choices reach.
+// Tails go on to their next node and «?» links forward to its tail, so one
+// pass from the last node back sees every successor first.
 void FindQuestSkips(ProgramInfo& info, const std::vector<const ExprNode*>& byIndex) {
     const size_t count = byIndex.size();
     std::vector<const ExprNode*> reaches(count, nullptr);  // nullptr: no single node
@@ -1201,9 +1201,9 @@ void FindLoopGroups(ProgramInfo& info, const std::vector<const ExprNode*>& byInd
 // Columns of the failure memo's bit rows for the nodes walks start from: the
 // program's start, an operator's operand and continuation, a group's
 // content, the walks a choice comes down to. A small loop group's passes are
-// folded into columns, so that
-// nested loops over a long line keep their failures in bits rather than in
-// the table (one entry there takes 24 bytes or more).
+// folded into columns, so that nested loops over a long line keep their
+// failures in bits rather than in the table (one entry there takes 24 bytes
+// or more).
 void FindMemoColumns(ProgramInfo& info, const ExprNode* program,
                      const std::vector<const ExprNode*>& byIndex) {
     constexpr size_t kMostFoldedLoops = 3;

@@ -250,15 +250,16 @@ struct ProgramInfo {
     // Per node index: for a greedy loop outside other loops whose passes
     // hold no case switch and at most kMaxChainInner loops (and that is not
     // a single-test or row loop), its slot among such loops, else -1;
-    // `chainLoops` of them, in a program whose walks cannot fail for a
-    // higher input end after holding for a lower one (endMonotone). In an
-    // attempt cut by the search limit, the matcher takes a pass of such a
-    // loop that led to the attempt's end (a matching, or a missing
-    // alternative) without meeting the input end as leading there again for
-    // any higher end (see ChainedLoop). `chainInner`, per slot: the loop
-    // nodes within its passes, whose guards are part of where a pass leads.
-    // `chainRewalk`: some such loop's passes record groups, which a walk
-    // that took that shortcut leaves unwritten.
+    // `chainLoops` of them, in a program with a missing alternative whose
+    // walks cannot fail for a higher input end after holding for a lower one
+    // (endMonotone). In an attempt cut by the search limit, the matcher takes
+    // a pass of such a loop that ended the attempt at a missing alternative
+    // through a later pass, without meeting the input end on the way, as
+    // leading there again for any higher end (see ChainedLoop).
+    // `chainInner`, per slot: the loop nodes within its passes, whose guards
+    // are part of where a pass leads. `chainRewalk`: some such loop's passes
+    // record groups, which a matching found through such a shortcut leaves
+    // unwritten.
     std::vector<int32_t> chainSlot;
     std::vector<std::vector<int32_t>> chainInner;
     int32_t chainLoops = 0;
