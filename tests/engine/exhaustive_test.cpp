@@ -656,9 +656,9 @@ void CompareChoiceLoops(const std::vector<std::string>& loops,
     const std::vector<std::string> choices = ValidPieces(loops, kChoiceSuffixes, mode);
     const std::vector<std::string> pieces = ValidPieces(atoms, kSuffixes, mode);
     for (const bool memo : {false, true}) {
-        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        std::optional<ForcedFailureMemo> forced;
         if (memo) {
-            CurrentMatchContext().memoThreshold = 0;
+            forced.emplace();
         }
         Comparison comparison({-1, 1, 2}, {0}, false, mode);
         for (const std::string& c : choices) {
@@ -668,7 +668,6 @@ void CompareChoiceLoops(const std::vector<std::string>& loops,
                 comparison.Run(c + p, texts);
             }
         }
-        CurrentMatchContext().memoThreshold = savedThreshold;
         comparison.Report();
     }
 }
@@ -692,17 +691,30 @@ TEST(Exhaustive, LoopsOverChoicesAroundCaseSwitches) {
     }
     const std::vector<std::string> texts = TextsUpTo(3);
     for (const bool memo : {false, true}) {
-        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        std::optional<ForcedFailureMemo> forced;
         if (memo) {
-            CurrentMatchContext().memoThreshold = 0;
+            forced.emplace();
         }
         Comparison comparison({-1, 1, 2}, {0}, false, TextMode::kBytes);
         for (const std::string& expression : expressions) {
             comparison.Run(expression, texts, true);
         }
-        CurrentMatchContext().memoThreshold = savedThreshold;
         comparison.Report();
     }
+}
+
+// `count` random texts, each of `length()` pieces drawn by `piece()`.
+template <typename Length, typename Piece>
+std::vector<std::string> RandomTexts(int count, Length length, Piece piece) {
+    std::vector<std::string> texts;
+    for (int t = 0; t < count; ++t) {
+        std::string text;
+        for (size_t n = length(); n > 0; --n) {
+            text += piece();
+        }
+        texts.push_back(text);
+    }
+    return texts;
 }
 
 // --- loops over a row of copies of one test, and loops inside loops ---
@@ -726,9 +738,9 @@ void CompareLoopsInsideLoops(uint32_t seed, const std::vector<std::string>& loop
         return random() % 2 ? any(from) : std::string();
     };
     for (const bool memo : {false, true}) {
-        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        std::optional<ForcedFailureMemo> forced;
         if (memo) {
-            CurrentMatchContext().memoThreshold = 0;
+            forced.emplace();
         }
         Comparison comparison({-1, 2, 4}, {0}, false, mode);
         for (int i = 0; i < (QUARRY_SLOW_BUILD ? 3000 : 12000); ++i) {
@@ -748,7 +760,6 @@ void CompareLoopsInsideLoops(uint32_t seed, const std::vector<std::string>& loop
             }
             comparison.Run(expression, texts, true);
         }
-        CurrentMatchContext().memoThreshold = savedThreshold;
         comparison.Report();
     }
 }
@@ -812,9 +823,9 @@ void CompareChainedLoops(uint32_t seed, const std::vector<std::string>& bodies,
     std::mt19937 random(seed);
     auto any = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
     for (const bool memo : {false, true}) {
-        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        std::optional<ForcedFailureMemo> forced;
         if (memo) {
-            CurrentMatchContext().memoThreshold = 0;
+            forced.emplace();
         }
         Comparison comparison({2, 3, 5}, {0}, false, mode);
         for (int i = 0; i < (QUARRY_SLOW_BUILD ? 800 : 3000); ++i) {
@@ -834,17 +845,11 @@ void CompareChainedLoops(uint32_t seed, const std::vector<std::string>& bodies,
             if (random() % 3 == 0) {
                 expression = any(pieces) + expression;
             }
-            std::vector<std::string> texts;
-            for (int t = 0; t < 2; ++t) {
-                std::string text;
-                for (size_t n = 6 + random() % 14; n > 0; --n) {
-                    text += any(tokens);
-                }
-                texts.push_back(text);
-            }
-            comparison.Run(expression, texts, true);
+            comparison.Run(expression,
+                           RandomTexts(
+                               2, [&] { return 6 + random() % 14; }, [&] { return any(tokens); }),
+                           true);
         }
-        CurrentMatchContext().memoThreshold = savedThreshold;
         comparison.Report();
     }
 }
@@ -872,9 +877,9 @@ TEST(Exhaustive, ChainsOfChoicesComeDownToTheirWalks) {
     std::mt19937 random(20261215);
     auto any = [&](const std::vector<std::string>& from) { return from[random() % from.size()]; };
     for (const bool memo : {false, true}) {
-        const uint32_t savedThreshold = CurrentMatchContext().memoThreshold;
+        std::optional<ForcedFailureMemo> forced;
         if (memo) {
-            CurrentMatchContext().memoThreshold = 0;
+            forced.emplace();
         }
         Comparison comparison({-1, 2, 4});
         for (int i = 0; i < (QUARRY_SLOW_BUILD ? 1000 : 4000); ++i) {
@@ -887,17 +892,12 @@ TEST(Exhaustive, ChainsOfChoicesComeDownToTheirWalks) {
                 expression = "{" + chain + "}" + kSuffixes[1 + random() % 5];
             }
             expression += any(atoms) + any(joins);
-            std::vector<std::string> texts;
-            for (int t = 0; t < 2; ++t) {
-                std::string text;
-                for (size_t n = random() % 9; n > 0; --n) {
-                    text += kAlphabet[random() % kAlphabet.size()];
-                }
-                texts.push_back(text);
-            }
-            comparison.Run(expression, texts, true);
+            comparison.Run(expression,
+                           RandomTexts(
+                               2, [&] { return random() % 9; },
+                               [&] { return kAlphabet[random() % kAlphabet.size()]; }),
+                           true);
         }
-        CurrentMatchContext().memoThreshold = savedThreshold;
         comparison.Report();
     }
 }
@@ -976,15 +976,11 @@ void CompareCharactersOnRandomTexts(uint32_t seed, bool lineMode) {
         for (int k = 0; k < count; ++k) {
             expression += pieces[random() % pieces.size()];
         }
-        std::vector<std::string> texts;
-        for (int t = 0; t < 4; ++t) {
-            std::string text;
-            for (size_t n = random() % 9; n > 0; --n) {
-                text += tokens[random() % tokens.size()];
-            }
-            texts.push_back(text);
-        }
-        comparison.Run(expression, texts, true);
+        comparison.Run(
+            expression,
+            RandomTexts(
+                4, [&] { return random() % 9; }, [&] { return tokens[random() % tokens.size()]; }),
+            true);
     }
     comparison.Report();
 }
